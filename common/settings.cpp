@@ -1,0 +1,209 @@
+#include "common/settings.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include "common/atomic_file.hpp"
+#include "common/error.hpp"
+#include "common/numbers.hpp"
+
+namespace trajix {
+
+namespace {
+
+std::string_view trimLine(std::string_view text)
+{
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+    return text;
+}
+
+bool sameName(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The section a line opens, if it is a section line.
+std::optional<std::string_view> sectionOf(std::string_view line)
+{
+    line = trimLine(line);
+    if (line.size() >= 2 && line.front() == '[') {
+        const auto close = line.find(']');
+        if (close != std::string_view::npos) return trimLine(line.substr(1, close - 1));
+    }
+    return std::nullopt;
+}
+
+// The key and value of a key line; comments and lines without "=" have none.
+bool splitKey(std::string_view line, std::string_view& key, std::string_view& value)
+{
+    const std::string_view trimmed = trimLine(line);
+    if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#') return false;
+    const auto equals = line.find('=');
+    if (equals == std::string_view::npos) return false;
+    key = trimLine(line.substr(0, equals));
+    value = trimLine(line.substr(equals + 1));
+    return !key.empty();
+}
+
+}  // namespace
+
+IniFile IniFile::parse(std::string_view text)
+{
+    IniFile ini;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        ini.lines_.emplace_back(line);
+        start = end + 1;
+    }
+    return ini;
+}
+
+std::optional<std::string> IniFile::get(std::string_view section, std::string_view key) const
+{
+    bool inSection = false;
+    for (const auto& line : lines_) {
+        if (auto name = sectionOf(line)) {
+            inSection = sameName(*name, section);
+            continue;
+        }
+        std::string_view k, v;
+        if (inSection && splitKey(line, k, v) && sameName(k, key)) return std::string(v);
+    }
+    return std::nullopt;
+}
+
+void IniFile::set(std::string_view section, std::string_view key, std::string_view value)
+{
+    const std::string newLine = fmt::format("{}={}", key, value);
+    bool inSection = false;
+    std::optional<std::size_t> sectionEnd;  // index after the last non-blank line of the section
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        if (auto name = sectionOf(lines_[i])) {
+            inSection = sameName(*name, section);
+            if (inSection) sectionEnd = i + 1;
+            continue;
+        }
+        if (!inSection) continue;
+        std::string_view k, v;
+        if (splitKey(lines_[i], k, v) && sameName(k, key)) {
+            lines_[i] = newLine;
+            return;
+        }
+        if (!trimLine(lines_[i]).empty()) sectionEnd = i + 1;
+    }
+    if (sectionEnd) {
+        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(*sectionEnd), newLine);
+        return;
+    }
+    if (!lines_.empty() && !trimLine(lines_.back()).empty()) lines_.emplace_back();
+    lines_.push_back(fmt::format("[{}]", section));
+    lines_.push_back(newLine);
+}
+
+std::string IniFile::text() const
+{
+    std::string out;
+    for (const auto& line : lines_) {
+        out += line;
+        out += "\r\n";
+    }
+    return out;
+}
+
+Settings readSettings(const IniFile& ini)
+{
+    Settings s;
+    auto integer = [&](std::string_view section, std::string_view key, long long fallback) {
+        long long value = fallback;
+        if (auto text = ini.get(section, key); !text || !tryParseInteger(*text, value)) value = fallback;
+        return value;
+    };
+    if (auto v = ini.get("Alamanc", "filename")) s.almanacFileName = *v;
+    if (auto v = ini.get("Output update rate", "Hz")) s.profileRate = *v;
+    if (auto v = ini.get("Com port", "port"); v && !v->empty() && v->front() == '/')
+        s.comPort = *v;
+    else
+        s.comPort = std::to_string(integer("Com port", "port", 1));
+    s.includeVtg = integer("Include VTG", "VTG", 0) != 0;
+    s.hdtOnly = integer("HDT only", "HDT", 0) != 0;
+    const long long baud = integer("Baud rate", "Baud", 7);
+    s.baudRateIndex = baud >= 0 && baud < static_cast<long long>(std::size(baudRates)) ? static_cast<int>(baud) : 7;
+    return s;
+}
+
+std::vector<std::string> writeSettings(IniFile& ini, const Settings& s)
+{
+    std::vector<std::string> warnings;
+    ini.set("Alamanc", "filename", s.almanacFileName);
+    ini.set("Output update rate", "Hz", s.profileRate);
+    const std::string_view port = trimBlanks(s.comPort);
+    long long number = 0;
+    if (!port.empty() && port.front() == '/')
+        ini.set("Com port", "port", port);
+    else if (tryParseInteger(port, number))
+        ini.set("Com port", "port", std::to_string(number));
+    else
+        warnings.push_back(fmt::format("'{}' is not a valid integer value; the COM port setting was not saved", s.comPort));
+    ini.set("Include VTG", "VTG", s.includeVtg ? "1" : "0");
+    ini.set("HDT only", "HDT", s.hdtOnly ? "1" : "0");
+    ini.set("Baud rate", "Baud", std::to_string(s.baudRateIndex));
+    return warnings;
+}
+
+Settings loadSettings(const std::filesystem::path& path, std::string* warning)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) return Settings{};
+    try {
+        return readSettings(IniFile::parse(readFile(path)));
+    } catch (const Error& e) {
+        if (warning) *warning = e.what();
+        return Settings{};
+    }
+}
+
+std::vector<std::string> saveSettings(const std::filesystem::path& path, const Settings& settings)
+{
+    IniFile ini;
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec)) {
+        try {
+            ini = IniFile::parse(readFile(path));
+        } catch (const Error&) {
+            ini = IniFile{};  // an unreadable file is replaced
+        }
+    }
+    auto warnings = writeSettings(ini, settings);
+    if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
+    writeFileAtomically(path, ini.text());
+    return warnings;
+}
+
+std::filesystem::path settingsFilePath(const std::filesystem::path& executableFolder)
+{
+    if (const char* explicitPath = std::getenv("TRAJIX_CONFIG"); explicitPath && *explicitPath) return explicitPath;
+    if (::access(executableFolder.c_str(), W_OK) == 0) return executableFolder / "trajix-gui.ini";
+    std::filesystem::path base;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+        base = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        base = std::filesystem::path(home) / ".config";
+    else
+        base = ".";
+    return base / "trajix" / "trajix-gui.ini";
+}
+
+}  // namespace trajix

@@ -1,0 +1,61 @@
+#pragma once
+// The settings file: an INI file as a Windows INI writer produces it (section lines,
+// key=value lines, CR LF), with six keys. Reading accepts CR LF or LF, keys in any
+// order and any case, and keeps keys it does not know when the file is written back.
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace trajix {
+
+/// An INI file's lines, kept in order so that writing it back changes only the keys set.
+class IniFile {
+public:
+    static IniFile parse(std::string_view text);
+    /// The value of key in section (names compared ignoring case), trimmed of blanks.
+    std::optional<std::string> get(std::string_view section, std::string_view key) const;
+    /// Sets key in section, replacing its value in place or adding it (and the section).
+    void set(std::string_view section, std::string_view key, std::string_view value);
+    /// The file's text, each line ended by CR LF.
+    std::string text() const;
+
+private:
+    std::vector<std::string> lines_;
+};
+
+struct Settings {
+    std::string almanacFileName = "\\gpstools\\179.alm";  ///< [Alamanc] filename
+    std::string profileRate = "20";                       ///< [Output update rate] Hz
+    std::string comPort = "1";                            ///< [Com port] port: a number or a device path
+    bool includeVtg = false;                              ///< [Include VTG] VTG
+    bool hdtOnly = false;                                 ///< [HDT only] HDT
+    int baudRateIndex = 7;                                ///< [Baud rate] Baud: index into the rate list, 7 is 115200
+};
+
+/// The baud rates of the rate list, in order.
+inline constexpr int baudRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+/// Reads the six keys; a missing key or one that does not convert gives its default.
+Settings readSettings(const IniFile& ini);
+
+/// Writes the six keys into ini. A COM port text that is neither an integer nor a
+/// device path is not written (the file keeps its previous value) and a warning is
+/// returned; the other keys are written all the same.
+std::vector<std::string> writeSettings(IniFile& ini, const Settings& settings);
+
+/// Loads the settings file; a missing file gives the defaults. An unreadable file
+/// gives the defaults and a warning in *warning.
+Settings loadSettings(const std::filesystem::path& path, std::string* warning = nullptr);
+
+/// Writes the settings into the file (creating its folder), keeping unknown keys.
+/// Returns warnings; throws Error when the file cannot be written.
+std::vector<std::string> saveSettings(const std::filesystem::path& path, const Settings& settings);
+
+/// Where the GUI keeps its settings: $TRAJIX_CONFIG when set; else trajix-gui.ini
+/// beside the executable when that folder is writable; else
+/// $XDG_CONFIG_HOME/trajix/trajix-gui.ini (~/.config when XDG_CONFIG_HOME is unset).
+std::filesystem::path settingsFilePath(const std::filesystem::path& executableFolder);
+
+}  // namespace trajix

@@ -1,0 +1,124 @@
+#include "nmea/sentences.hpp"
+
+#include <cmath>
+
+#include <fmt/format.h>
+
+#include "common/error.hpp"
+#include "common/picture.hpp"
+
+namespace trajix {
+
+std::string nmeaChecksum(std::string_view text)
+{
+    unsigned char sum = 0;
+    for (char c : text) sum ^= static_cast<unsigned char>(c);
+    return fmt::format("{:02X}", sum);
+}
+
+std::string finishSentence(std::string_view textWithStar)
+{
+    std::string line(textWithStar);
+    const std::string_view inner = textWithStar.size() >= 2 ? textWithStar.substr(1, textWithStar.size() - 2) : std::string_view{};
+    line += nmeaChecksum(inner);
+    line += "\r\n";
+    return line;
+}
+
+std::string formatNmeaTime(long double t)
+{
+    if (!std::isfinite(t)) throw Error("cannot format a non-finite time");
+    long double hours = std::trunc((t + 0.0001L) / 3600);
+    long double minutes = std::trunc((t - hours * 3600 + 0.0001L) / 60);
+    const long double seconds = t - hours * 3600 - minutes * 60;
+    std::string secondsText = formatPicture(seconds, "00.00");
+    if (secondsText == "60.00") {
+        secondsText = "00.00";
+        minutes += 1;
+    }
+    if (minutes >= 60) {
+        minutes -= 60;
+        hours += 1;
+    }
+    return formatPicture(hours, "00") + formatPicture(minutes, "00") + secondsText;
+}
+
+namespace {
+
+// d * 100 + (x - d) * 60 printed with picture; minutes that print as 60 carry into
+// the degrees (48.99999999999 gives 4900.00000000, not 4860.00000000).
+std::string formatDegreesMinutes(long double degrees, std::string_view picture)
+{
+    if (!std::isfinite(degrees)) throw Error("cannot format a non-finite coordinate");
+    const long double whole = std::trunc(degrees);
+    const long double value = whole * 100 + (degrees - whole) * 60;
+    std::string text = formatPicture(std::fabs(value), picture);
+    constexpr std::size_t minutesWidth = 11;  // mm.mmmmmmmm
+    if (text.size() >= minutesWidth && text.compare(text.size() - minutesWidth, 3, "60.") == 0) {
+        const long double carried = std::trunc(std::fabs(value) / 100) + 1;
+        text = formatPicture(carried * 100, picture);
+    }
+    return text;
+}
+
+}  // namespace
+
+NmeaCoordinate formatNmeaLatitude(long double degrees)
+{
+    return {formatDegreesMinutes(degrees, "0000.00000000"), degrees > 0 ? 'N' : 'S'};
+}
+
+NmeaCoordinate formatNmeaLongitude(long double degrees)
+{
+    return {formatDegreesMinutes(degrees, "00000.00000000"), degrees >= 0 ? 'E' : 'W'};
+}
+
+long double normaliseHeading(long double degrees)
+{
+    if (!std::isfinite(degrees)) throw Error("cannot format a non-finite heading");
+    // Whole turns are removed at once for absurd values, where subtracting 360 would
+    // no longer change the number.
+    if (std::fabs(degrees) > 1e6L) degrees = std::fmod(degrees, 360.0L);
+    while (degrees >= 360) degrees -= 360;
+    while (degrees < 0) degrees += 360;
+    return degrees;
+}
+
+std::string formatDirection(long double degrees, std::string_view picture)
+{
+    std::string text = formatPicture(degrees, picture);
+    if (text.rfind("360", 0) == 0 && text.find_first_not_of("0.", 3) == std::string::npos) text = formatPicture(0, picture);
+    return text;
+}
+
+std::string ggaSentence(long double time, long double latitude, long double longitude, std::string_view altitude)
+{
+    const auto lat = formatNmeaLatitude(latitude);
+    const auto lon = formatNmeaLongitude(longitude);
+    return finishSentence(fmt::format("$GPGGA,{},{},{},{},{},1,05,2.87,{},M,-21.3213,M,,*", formatNmeaTime(time), lat.text,
+                                      lat.letter, lon.text, lon.letter, altitude));
+}
+
+std::string vtgSentence(long double course, long double speedKmh, VtgStyle style)
+{
+    const bool route = style == VtgStyle::Route;
+    const std::string_view coursePicture = route ? "000.00" : "##0.00";
+    const std::string_view speedPicture = route ? "000.000" : "##0.000";
+    return finishSentence(fmt::format("$GPVTG,{},T,,M,{},N,{},K,A*", formatDirection(course, coursePicture),
+                                      formatPicture(speedKmh / 1.852L, speedPicture), formatPicture(speedKmh, speedPicture)));
+}
+
+std::string gllSentence(long double time, long double latitude, long double longitude)
+{
+    const auto lat = formatNmeaLatitude(latitude);
+    const auto lon = formatNmeaLongitude(longitude);
+    return finishSentence(
+        fmt::format("$GPGLL,{},{},{},{},{}*", formatNmeaTime(time), lat.text, lat.letter, lon.text, lon.letter));
+}
+
+std::string hdtSentence(long double heading)
+{
+    return finishSentence(fmt::format("$GPHDT,{},T*", formatDirection(normaliseHeading(heading), "000.000")));
+}
+
+}  // namespace trajix

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "common/settings.hpp"
+#include "test_support.hpp"
+
+using namespace trajix;
+using trajix::test::TempDir;
+
+TEST(Settings, MissingFileGivesTheDefaults)
+{
+    TempDir dir;
+    const Settings s = loadSettings(dir / "none.ini");
+    EXPECT_EQ(s.almanacFileName, "\\gpstools\\179.alm");
+    EXPECT_EQ(s.profileRate, "20");
+    EXPECT_EQ(s.comPort, "1");
+    EXPECT_FALSE(s.includeVtg);
+    EXPECT_FALSE(s.hdtOnly);
+    EXPECT_EQ(s.baudRateIndex, 7);
+}
+
+TEST(Settings, SavedFileIsAWindowsIniAndReadsBack)
+{
+    TempDir dir;
+    Settings s;
+    s.almanacFileName = "c:\\alm\\610.alm";
+    s.profileRate = "10";
+    s.comPort = "3";
+    s.includeVtg = true;
+    s.baudRateIndex = 3;
+    EXPECT_TRUE(saveSettings(dir / "t.ini", s).empty());
+    EXPECT_EQ(test::readFileBytes(dir / "t.ini"),
+              "[Alamanc]\r\nfilename=c:\\alm\\610.alm\r\n\r\n"
+              "[Output update rate]\r\nHz=10\r\n\r\n"
+              "[Com port]\r\nport=3\r\n\r\n"
+              "[Include VTG]\r\nVTG=1\r\n\r\n"
+              "[HDT only]\r\nHDT=0\r\n\r\n"
+              "[Baud rate]\r\nBaud=3\r\n");
+    const Settings back = loadSettings(dir / "t.ini");
+    EXPECT_EQ(back.almanacFileName, s.almanacFileName);
+    EXPECT_EQ(back.profileRate, "10");
+    EXPECT_EQ(back.comPort, "3");
+    EXPECT_TRUE(back.includeVtg);
+    EXPECT_EQ(back.baudRateIndex, 3);
+}
+
+TEST(Settings, ReadsLfFilesAnyKeyOrderAndCaseAndKeepsUnknownKeys)
+{
+    TempDir dir;
+    test::writeFileBytes(dir / "t.ini", "; comment\n[baud rate]\nBAUD = 2\nExtra=keep me\n[HDT only]\nHDT=1\n[Mine]\nx=y\n");
+    Settings s = loadSettings(dir / "t.ini");
+    EXPECT_EQ(s.baudRateIndex, 2);
+    EXPECT_TRUE(s.hdtOnly);
+    s.baudRateIndex = 5;
+    saveSettings(dir / "t.ini", s);
+    const std::string text = test::readFileBytes(dir / "t.ini");
+    EXPECT_NE(text.find("Extra=keep me\r\n"), std::string::npos);
+    EXPECT_NE(text.find("[Mine]\r\nx=y\r\n"), std::string::npos);
+    EXPECT_NE(text.find("Baud=5\r\n"), std::string::npos);
+    EXPECT_EQ(text.find("[Baud rate]"), std::string::npos);  // no second section
+}
+
+TEST(Settings, MalformedValuesFallBackToDefaults)
+{
+    TempDir dir;
+    test::writeFileBytes(dir / "t.ini",
+                         "garbage line\n[Com port]\nport=abc\n[Baud rate]\nBaud=99\n[Include VTG]\nVTG=yes\n[\n=\n");
+    const Settings s = loadSettings(dir / "t.ini");
+    EXPECT_EQ(s.comPort, "1");
+    EXPECT_EQ(s.baudRateIndex, 7);
+    EXPECT_FALSE(s.includeVtg);
+}
+
+TEST(Settings, ABadComPortDoesNotStopTheOtherKeys)
+{
+    TempDir dir;
+    Settings s;
+    s.comPort = "COMx";
+    s.hdtOnly = true;
+    s.baudRateIndex = 4;
+    const auto warnings = saveSettings(dir / "t.ini", s);
+    ASSERT_EQ(warnings.size(), 1u);
+    const Settings back = loadSettings(dir / "t.ini");
+    EXPECT_TRUE(back.hdtOnly);
+    EXPECT_EQ(back.baudRateIndex, 4);
+    EXPECT_EQ(back.comPort, "1");
+}
+
+TEST(Settings, ADevicePathIsSavedAsText)
+{
+    TempDir dir;
+    Settings s;
+    s.comPort = "/dev/ttyUSB0";
+    saveSettings(dir / "t.ini", s);
+    EXPECT_EQ(loadSettings(dir / "t.ini").comPort, "/dev/ttyUSB0");
+}
+
+TEST(Settings, UnreadableFileGivesDefaultsAndAWarning)
+{
+    TempDir dir;
+    std::filesystem::create_directory(dir / "t.ini");  // a folder where the file should be
+    std::string warning;
+    const Settings s = loadSettings(dir / "t.ini", &warning);
+    EXPECT_EQ(s.profileRate, "20");
+    EXPECT_FALSE(warning.empty());
+}
+
+TEST(Settings, FilePathFollowsTheEnvironment)
+{
+    TempDir dir;
+    ::setenv("TRAJIX_CONFIG", (dir / "x.ini").c_str(), 1);
+    EXPECT_EQ(settingsFilePath("/usr/bin"), dir / "x.ini");
+    ::unsetenv("TRAJIX_CONFIG");
+    EXPECT_EQ(settingsFilePath(dir.path()), dir / "trajix-gui.ini");
+    ::setenv("XDG_CONFIG_HOME", (dir / "cfg").c_str(), 1);
+    if (::geteuid() != 0) {
+        EXPECT_EQ(settingsFilePath("/proc"), dir / "cfg" / "trajix" / "trajix-gui.ini");
+    }
+    EXPECT_EQ(settingsFilePath("/nonexistent-folder"), dir / "cfg" / "trajix" / "trajix-gui.ini");
+    ::unsetenv("XDG_CONFIG_HOME");
+}
