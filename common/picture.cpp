@@ -36,8 +36,37 @@ Picture parsePicture(std::string_view picture)
 }
 
 // Exact decimal digits of |value| rounded half away from zero to `decimals` places:
-// returns the digit string of round(|value| * 10^decimals) without a point.
+// returns the digit string of round(|value| * 10^decimals) without a point, at least
+// decimals + 1 digits long.
+std::string roundedDigitsExact(long double magnitude, int decimals);
+
 std::string roundedDigits(long double magnitude, int decimals)
+{
+    // Fast path: scale in extended precision (10^d is exact for d <= 27, one product
+    // rounds by at most half an ulp) and round as an integer, unless the scaled value
+    // lies so close to a half that the product's rounding could decide it.
+    if (decimals <= 18) {
+        long double power = 1;
+        for (int i = 0; i < decimals; ++i) power *= 10;
+        const long double scaled = magnitude * power;
+        if (scaled < 9.0e18L) {
+            const long double whole = std::floor(scaled);
+            const long double fraction = scaled - whole;
+            const long double margin = scaled * 0x1p-60L + 0x1p-100L;
+            if (std::fabs(fraction - 0.5L) > margin) {
+                auto rounded = static_cast<unsigned long long>(whole);
+                if (fraction > 0.5L) ++rounded;
+                std::string digits = fmt::format("{}", rounded);
+                if (digits.size() < static_cast<std::size_t>(decimals) + 1)
+                    digits.insert(0, static_cast<std::size_t>(decimals) + 1 - digits.size(), '0');
+                return digits;
+            }
+        }
+    }
+    return roundedDigitsExact(magnitude, decimals);
+}
+
+std::string roundedDigitsExact(long double magnitude, int decimals)
 {
     // glibc prints the exact binary value when given enough digits; a long double of
     // at least 1e-40 has no more than about 200 fractional decimal digits.
