@@ -1,0 +1,98 @@
+#pragma once
+// The replay's pacing: a periodic timer whose own thread measures time on a
+// monotonic clock and sleeps to absolute deadlines. Tick n is due n periods after
+// the timer was enabled, so a late tick does not shift the ones after it. Ticks are
+// handed to the owner's thread through a TickDispatcher and delivered there one at
+// a time and in order; a tick that was overdue is delivered at once, so after a
+// stall the ticks catch up and none is lost.
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace trajix {
+
+/// A periodic timer as the replay engine drives it.
+class PeriodicTimer {
+public:
+    virtual ~PeriodicTimer() = default;
+    /// Period in seconds; a value not greater than 0 (or not finite) is ignored.
+    virtual void setPeriod(double seconds) = 0;
+    virtual void enable() = 0;
+    virtual void disable() = 0;
+    virtual bool enabled() const = 0;
+};
+
+/// Runs tasks on the owner's thread: the GUI posts them to its event loop, a test or
+/// a command-line loop queues them and runs them itself.
+class TickDispatcher {
+public:
+    virtual ~TickDispatcher() = default;
+    /// Called from the timer's thread; task must run later on the owner's thread.
+    virtual void post(std::function<void()> task) = 0;
+};
+
+/// The monotonic clock of the timer's thread, replaceable in tests.
+class TimerClock {
+public:
+    using time_point = std::chrono::steady_clock::time_point;
+    virtual ~TimerClock() = default;
+    virtual time_point now() = 0;
+    /// Blocks on condition (with lock held) until deadline or a notification; may
+    /// return early, the caller checks again.
+    virtual void waitUntil(std::condition_variable& condition, std::unique_lock<std::mutex>& lock,
+                           time_point deadline) = 0;
+};
+
+/// steady_clock and real sleeping.
+class SteadyTimerClock final : public TimerClock {
+public:
+    time_point now() override { return std::chrono::steady_clock::now(); }
+    void waitUntil(std::condition_variable& condition, std::unique_lock<std::mutex>& lock,
+                   time_point deadline) override
+    {
+        condition.wait_until(lock, deadline);
+    }
+};
+
+/// One delivered tick.
+struct TimerTick {
+    long long number = 0;                         ///< 1 for the first tick after enable()
+    TimerClock::time_point due;                   ///< enable time + number x period
+    TimerClock::time_point fired;                 ///< when the timer's thread handed it over
+};
+
+class HighPrecisionTimer final : public PeriodicTimer {
+public:
+    using TickHandler = std::function<void(const TimerTick&)>;
+
+    /// dispatcher and clock must outlive the timer (the default clock is steady_clock).
+    explicit HighPrecisionTimer(TickDispatcher& dispatcher, TimerClock* clock = nullptr);
+    ~HighPrecisionTimer() override;
+    HighPrecisionTimer(const HighPrecisionTimer&) = delete;
+    HighPrecisionTimer& operator=(const HighPrecisionTimer&) = delete;
+
+    /// The handler runs on the owner's thread for every tick.
+    void setHandler(TickHandler handler);
+
+    /// Changing the period of an enabled timer starts counting again from now.
+    void setPeriod(double seconds) override;
+    double period() const;
+    void enable() override;
+    void disable() override;
+    bool enabled() const override;
+
+private:
+    struct Shared;
+    void run();
+    void deliver(unsigned long long generation, const TimerTick& tick);
+
+    TickDispatcher& dispatcher_;
+    SteadyTimerClock steadyClock_;
+    TimerClock& clock_;
+    std::shared_ptr<Shared> shared_;
+    TickHandler handler_;
+};
+
+}  // namespace trajix
