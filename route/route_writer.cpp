@@ -1,0 +1,186 @@
+// Parameters, the NMEA writer and the whole pipeline.
+#include <cmath>
+#include <string>
+
+#include <fmt/format.h>
+
+#include "common/atomic_file.hpp"
+#include "common/error.hpp"
+#include "common/output.hpp"
+#include "nmea/sentences.hpp"
+#include "route/progress_steps.hpp"
+#include "route/route.hpp"
+
+namespace trajix::route {
+
+namespace {
+
+constexpr double g = 9.81;
+constexpr double minimumJerk = 0.981;          // m/s^3: gentler jerks are raised to this
+constexpr double stepsPerSecond = 10000;       // 0.0001 s integration steps
+constexpr long double writeHeight = 100.0L;    // m above the frame's origin
+constexpr double pi = 3.141592653589793;
+constexpr std::size_t flushSize = 1 << 20;
+
+void requirePositive(double value, std::string_view field)
+{
+    if (!std::isfinite(value) || value <= 0)
+        throw Error(fmt::format("{} must be greater than 0 (got {})", field, value));
+}
+
+void requireWholeSeconds(double value, std::string_view field)
+{
+    if (!std::isfinite(value) || value < 0 || value != std::trunc(value))
+        throw Error(fmt::format("{} must be a whole number of seconds, 0 or more (got {})", field, value));
+}
+
+}  // namespace
+
+void applyParameters(RouteState& state, const RouteParameters& parameters, bool forWriting)
+{
+    requirePositive(parameters.outputRate, "output rate (Hz)");
+    requirePositive(parameters.maxSpeedKmh, "max speed (km/h)");
+    requirePositive(parameters.maxLatAccG, "max lateral acceleration (g)");
+    requirePositive(parameters.maxLongAccG, "max longitudinal acceleration (g)");
+    if (!std::isfinite(parameters.maxJerkGs)) throw Error(fmt::format("max jerk (g/s) {} is not a number", parameters.maxJerkGs));
+    if (!std::isfinite(parameters.smoothFactor) || std::trunc(parameters.smoothFactor) < 1 ||
+        parameters.smoothFactor > 1e9)
+        throw Error(fmt::format("position smoothing factor must be at least 1 (got {})", parameters.smoothFactor));
+    if (!std::isfinite(parameters.stationaryStart) || !std::isfinite(parameters.stationaryEnd))
+        throw Error("the stationary periods must be numbers");
+    if (forWriting) {
+        requireWholeSeconds(parameters.stationaryStart, "stationary start period");
+        requireWholeSeconds(parameters.stationaryEnd, "stationary end period");
+        requireWholeSeconds(parameters.startTime, "start time");
+    }
+    state.maxSpeed = parameters.maxSpeedKmh / 3.6;
+    state.maxLatAcc = parameters.maxLatAccG * g;
+    state.maxLongAcc = parameters.maxLongAccG * g;
+    state.maxJerk = parameters.maxJerkGs * g;
+    if (state.maxJerk < minimumJerk) state.maxJerk = minimumJerk;
+    state.smoothFactor = static_cast<int>(std::trunc(parameters.smoothFactor));
+    // The interval is held as a double (1/20 lies slightly above 0.05); the sample
+    // test counts it in whole 0.0001 s steps.
+    state.outputInterval = 1.0 / parameters.outputRate;
+    state.intervalTicks = static_cast<std::int64_t>(std::trunc(state.outputInterval * stepsPerSecond));
+    if (state.intervalTicks < 1)
+        throw Error(fmt::format("output rate {} Hz is too high: samples are at least 0.0001 s apart", parameters.outputRate));
+}
+
+namespace {
+
+struct Fix {
+    long double latitude = 0, longitude = 0;
+    double course = 0, speedKmh = 0;
+};
+
+class SentenceWriter {
+public:
+    SentenceWriter(AtomicFile& file, bool vtg, long double interval, long double startClock)
+        : file_(file), vtg_(vtg), interval_(interval), clock_(startClock), lastTime_(startClock - interval)
+    {
+        buffer_.reserve(flushSize + 256);
+    }
+    void group(const Fix& fix, double speedKmh)
+    {
+        writeAt(clock_, fix, speedKmh);
+        lastTime_ = clock_;
+        clock_ += interval_;
+    }
+    void writeAt(long double time, const Fix& fix, double speedKmh)
+    {
+        buffer_ += ggaSentence(time, fix.latitude, fix.longitude, fixedAltitude);
+        if (vtg_) buffer_ += vtgSentence(fix.course, speedKmh, VtgStyle::Route);
+        if (buffer_.size() >= flushSize) flush();
+    }
+    void flush()
+    {
+        file_.write(buffer_);
+        buffer_.clear();
+    }
+    long double& clock() { return clock_; }
+    long double lastTime() const { return lastTime_; }
+
+private:
+    AtomicFile& file_;
+    bool vtg_;
+    long double interval_;
+    long double clock_;
+    long double lastTime_;
+    std::string buffer_;
+};
+
+}  // namespace
+
+void saveNMEA(RouteState& state, const RouteParameters& parameters, const std::filesystem::path& outputFileName,
+              ProgressSink& progress)
+{
+    const auto count = state.sampleCount;
+    const double interval = state.outputInterval;
+    // Repetition counts are formed in extended precision from the double interval, so
+    // 80 s at 20 Hz gives 1599, not 1600.
+    const auto startRepeats = static_cast<std::int64_t>(
+        std::trunc(static_cast<long double>(parameters.stationaryStart) / static_cast<long double>(interval)));
+    const auto endRepeats = static_cast<std::int64_t>(
+        std::trunc(static_cast<long double>(parameters.stationaryEnd) / static_cast<long double>(interval)));
+
+    AtomicFile file(outputFileName);
+    SentenceWriter writer(file, parameters.writeVtg, static_cast<long double>(interval),
+                          static_cast<long double>(parameters.startTime));
+    StepProgress gauge(progress, "Writing points to file", count);
+    Fix fix;
+    bool firstSample = true;
+    for (std::int64_t j = 1; j < count; ++j) {
+        gauge.at(j);
+        const auto ju = static_cast<std::size_t>(j);
+        const double east = state.sampleEast[ju], north = state.sampleNorth[ju];
+        ENUtoECEF(state.geo, east, north, writeHeight);
+        ECEFToLatLong(state.geo, state.geo.ecefX, state.geo.ecefY, state.geo.ecefZ);
+        fix.latitude = state.geo.geoLatitude;
+        fix.longitude = state.geo.geoLongitude;
+        const double dx = east - state.sampleEast[ju - 1], dy = north - state.sampleNorth[ju - 1];
+        const double step = std::sqrt(dx * dx + dy * dy);
+        fix.speedKmh = step * 3.6 / interval;
+        fix.course = (dx == 0 && dy == 0) ? 0.0 : static_cast<double>(normaliseHeading(std::atan2(dx, dy) * 180 / pi));
+        if (firstSample) {
+            // The first sample is written only as the stationary start, at rest.
+            for (std::int64_t r = 0; r < startRepeats; ++r) writer.group(fix, 0.0);
+            firstSample = false;
+        } else {
+            writer.group(fix, fix.speedKmh);
+        }
+    }
+    for (std::int64_t r = 0; r < endRepeats; ++r) writer.group(fix, 0.0);
+    writeRunOut(writer.lastTime(), writer.clock(), static_cast<long double>(interval),
+                [&](long double time) { writer.writeAt(time, fix, 0.0); });
+    writer.flush();
+    file.commit();
+    progress.finish();
+}
+
+RouteState LoadKML(const std::filesystem::path& kmlFileName, const RouteParameters& parameters,
+                   const std::filesystem::path& outputFileName, ProgressSink& progress, UserPrompt& prompt,
+                   const RouteCallbacks& callbacks)
+{
+    RouteState state;
+    applyParameters(state, parameters, !outputFileName.empty());
+    const std::string text = readFile(kmlFileName);
+    const auto coordinates = readKmlCoordinates(text, kmlFileName.string());
+    progress.start("Loading KML file", static_cast<long long>(coordinates.size()));
+    loadRawPoints(state, coordinates, callbacks);
+    densifyPath(state, progress);
+    smoothPath(state, progress, callbacks);
+    calculateDistances(state, progress);
+    calculateDeflections(state, progress);
+    findCorners(state, progress);
+    makeCornersFeasible(state);
+    runProfilePass(state, parameters, progress, callbacks, prompt);
+    calculatePositions(state);
+    if (!outputFileName.empty())
+        saveNMEA(state, parameters, outputFileName, progress);
+    else
+        progress.finish();
+    return state;
+}
+
+}  // namespace trajix::route
