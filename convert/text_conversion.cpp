@@ -1,0 +1,114 @@
+#include "convert/text_conversion.hpp"
+
+#include <fmt/format.h>
+
+#include "common/atomic_file.hpp"
+#include "common/error.hpp"
+#include "common/numbers.hpp"
+#include "common/output.hpp"
+#include "convert/sample_writer.hpp"
+#include "convert/text_input.hpp"
+
+namespace trajix::convert {
+
+namespace {
+
+constexpr long long progressEveryPairs = 2048;
+
+long long parsePeriod(std::string_view text, std::string_view what)
+{
+    long long value = 0;
+    if (!tryParseInteger(text, value)) throw Error(fmt::format("'{}' is not a valid integer value ({})", text, what));
+    return value;
+}
+
+double readNumber(const Token& token, const std::string& fileName)
+{
+    double value = 0;
+    if (!tryParseDouble(token.text, value))
+        throw Error(fmt::format("'{}' on line {} of '{}' is not a number", token.text, token.line, fileName));
+    return value;
+}
+
+struct FinishOnExit {
+    ProgressSink& progress;
+    ~FinishOnExit() { progress.finish(); }
+};
+
+}  // namespace
+
+TextConversionResult convertTextFile(const TextConversionParameters& parameters, UserPrompt& prompt,
+                                     ProgressSink& progress)
+{
+    TextConversionResult result;
+    OutputState output;
+    const double interval = sampleIntervalFromRateText(parameters.sampleRateText);
+    const long long startPeriod = parsePeriod(parameters.stationaryPeriodText, "stationary period");
+    const long long endPeriod = parsePeriod(parameters.stationaryPeriodEndText, "stationary period end");
+    output.outputInterval = interval;
+    output.outputClock = 0;
+    output.outputFileName = parameters.outputFileName;
+
+    const std::string& fileName = parameters.inputFileName;
+    const std::string text = readFile(fileName);
+    LineReader lines(text);
+    std::string_view title;
+    lines.next(title);  // the first line is a title
+    const std::size_t dataOffset = lines.offset();
+    TokenStream tokens(std::string_view(text).substr(dataOffset), lines.lineNumber() + 1);
+
+    progress.start("Converting text file", static_cast<long long>(text.size()));
+    FinishOnExit finishOnExit{progress};
+
+    AtomicFile file(parameters.outputFileName);
+    Preview preview;
+    SampleWriter writer(file, output, false, preview);
+
+    bool haveFix = false;
+    SamplePosition lastFix;
+    long long pairs = 0;
+    Token latitudeToken;
+    Token longitudeToken;
+    while (tokens.next(latitudeToken)) {
+        const double latitude = readNumber(latitudeToken, fileName);
+        if (!tokens.next(longitudeToken)) {
+            prompt.information(fmt::format("The last number ('{}' on line {}) has no longitude and was ignored.",
+                                           latitudeToken.text, latitudeToken.line));
+            break;
+        }
+        const double longitude = readNumber(longitudeToken, fileName);
+
+        if (++pairs % progressEveryPairs == 0) {
+            progress.position(static_cast<long long>(dataOffset + tokens.offset()));
+            if (progress.cancelled()) {
+                file.discard();
+                result.cancelled = true;
+                return result;
+            }
+        }
+        // A pair without a fix writes nothing and leaves the clock where it is.
+        if (latitude == 0) continue;
+        lastFix = {latitude, longitude};
+        if (!haveFix) {
+            haveFix = true;
+            writer.writeStationary(stationarySampleCount(startPeriod, interval), lastFix, 0, PreviewMode::Counted);
+            continue;
+        }
+        writer.write(lastFix, 0, 0, PreviewMode::Counted);
+    }
+    if (!haveFix) {
+        file.discard();
+        throw Error(fmt::format("'{}' holds no position with a fix (latitude not 0); nothing was written", fileName));
+    }
+    // End-period samples still fill the preview but are not counted against its limit.
+    writer.writeStationary(stationarySampleCount(endPeriod, interval), lastFix, 0, PreviewMode::AppendOnly);
+    writer.writeRunOut(lastFix, 0);
+    file.commit();
+
+    result.previewText = std::move(preview.text);
+    result.outputFileName = parameters.outputFileName;
+    result.samplesWritten = writer.samplesWritten();
+    return result;
+}
+
+}  // namespace trajix::convert

@@ -1,0 +1,36 @@
+#pragma once
+// Conversion of a plain text list of positions into an NMEA file of GGA sentences at
+// the output rate, framed by the same stationary periods as the logger import.
+#include <cstdint>
+#include <string>
+
+#include "common/progress.hpp"
+#include "common/prompt.hpp"
+
+namespace trajix::convert {
+
+struct TextConversionParameters {
+    std::string inputFileName;                  ///< the text file: a title line, then latitude/longitude pairs
+    std::string outputFileName;                 ///< the NMEA file, used exactly as given
+    std::string sampleRateText = "20";          ///< SampleRateEdit: output rate in Hz
+    std::string stationaryPeriodText = "80";    ///< kelStationaryPeriodedit: whole seconds at rest first
+    std::string stationaryPeriodEndText = "5";  ///< kelstationaryPeriodEndEdit: whole seconds at rest last
+};
+
+struct TextConversionResult {
+    std::string previewText;     ///< sentences to append to the preview memo (it is not cleared)
+    std::string outputFileName;  ///< the file written
+    std::int64_t samplesWritten = 0;
+    bool cancelled = false;      ///< stopped through the progress sink; nothing was written
+};
+
+/// Converts the text file. Its first line is skipped; the rest is read as a stream of
+/// numbers taken in pairs (latitude, longitude in decimal degrees) regardless of the
+/// line breaks. The clock starts at midnight. No VTG is written. The output is written
+/// atomically. Throws Error for an unreadable file, a non-number (naming its line), a
+/// list without a fix (latitude not 0) and bad rate or period texts; prompt receives
+/// a notice when a last, unpaired number is ignored.
+TextConversionResult convertTextFile(const TextConversionParameters& parameters, UserPrompt& prompt,
+                                     ProgressSink& progress);
+
+}  // namespace trajix::convert
