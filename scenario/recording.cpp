@@ -1,0 +1,182 @@
+#include "scenario/recording.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include "common/atomic_file.hpp"
+#include "common/error.hpp"
+
+namespace trajix {
+
+namespace {
+
+// An input recording read whole block by whole block.
+class BlockReader {
+public:
+    explicit BlockReader(const std::filesystem::path& path) : path_(path)
+    {
+        std::error_code ec;
+        if (std::filesystem::is_directory(path, ec))
+            throw Error(fmt::format("cannot read '{}': it is a directory", path.string()));
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) throw Error(fmt::format("cannot open '{}': {}", path.string(), std::strerror(errno)));
+#ifdef POSIX_FADV_SEQUENTIAL
+        ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    }
+    BlockReader(const BlockReader&) = delete;
+    BlockReader& operator=(const BlockReader&) = delete;
+    ~BlockReader() { ::close(fd_); }
+
+    // Reads exactly size bytes; a file that ends early is an error (it shrank while read).
+    void readExactly(std::uint8_t* data, std::size_t size, std::int64_t blockNumber)
+    {
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t got = ::read(fd_, data + done, size - done);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0)
+                throw Error(fmt::format("cannot read block {} of '{}': {}", blockNumber, path_.string(), std::strerror(errno)));
+            if (got == 0)
+                throw Error(fmt::format("'{}' ended inside block {}: the file is shorter than when it was measured",
+                                        path_.string(), blockNumber));
+            done += static_cast<std::size_t>(got);
+        }
+    }
+
+private:
+    std::filesystem::path path_;
+    int fd_ = -1;
+};
+
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    std::error_code ec;
+    if (std::filesystem::equivalent(a, b, ec)) return true;
+    return std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec);
+}
+
+void checkCancelled(ProgressSink& progress, std::string_view what)
+{
+    if (progress.cancelled()) throw Error(fmt::format("{} cancelled; nothing was written", what));
+}
+
+}  // namespace
+
+std::uint64_t BigFileSize(const std::filesystem::path& fileName)
+{
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(fileName, ec);
+    return ec ? 0 : static_cast<std::uint64_t>(size);
+}
+
+std::int64_t recordingBlockCount(std::uint64_t fileSize)
+{
+    return static_cast<std::int64_t>(fileSize / static_cast<std::uint64_t>(recordingBlockSize));
+}
+
+std::array<std::uint8_t, 256> bitReversalTable()
+{
+    std::array<std::uint8_t, 256> table{};
+    for (int i = 0; i < 256; ++i) {
+        int reversed = 0;
+        for (int k = 7; k >= 0; --k)
+            if (i & (1 << k)) reversed += 1 << (7 - k);
+        table[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(reversed);
+    }
+    return table;
+}
+
+void reverseWordBits(std::uint8_t* data, std::size_t size, const std::array<std::uint8_t, 256>& table)
+{
+    // Swapping the two bytes and reversing each reverses all 16 bits of the word.
+    for (std::size_t p = 0; p + 1 < size; p += 2) {
+        const std::uint8_t low = data[p];
+        const std::uint8_t high = data[p + 1];
+        data[p] = table[high];
+        data[p + 1] = table[low];
+    }
+}
+
+std::string binNameFor(const std::string& dsfName)
+{
+    return (dsfName.size() >= 3 ? dsfName.substr(0, dsfName.size() - 3) : std::string()) + "bin";
+}
+
+std::int64_t convertDSF(const std::filesystem::path& input, const std::filesystem::path& output,
+                        ProgressSink& progress)
+{
+    // A name like x.bin maps onto itself: writing it would destroy the input.
+    if (sameFile(input, output))
+        throw Error(fmt::format("the output '{}' is the input recording; choose another name", output.string()));
+    const std::int64_t blockCount = recordingBlockCount(BigFileSize(input));
+    BlockReader reader(input);
+    AtomicFile out(output);
+    progress.start("Converting file", blockCount);
+    const auto table = bitReversalTable();
+    std::vector<std::uint8_t> block(static_cast<std::size_t>(recordingBlockSize));
+    for (std::int64_t n = 1; n <= blockCount; ++n) {
+        checkCancelled(progress, "conversion");
+        progress.position(n);
+        reader.readExactly(block.data(), block.size(), n);
+        reverseWordBits(block.data(), block.size(), table);
+        out.write(block.data(), block.size());
+    }
+    out.commit();
+    progress.finish();
+    return blockCount;
+}
+
+std::string dropoutOutputName(const std::string& binName)
+{
+    return (binName.size() >= 4 ? binName.substr(0, binName.size() - 4) : std::string()) + "_mod.bin";
+}
+
+std::filesystem::path createDropouts(const DropoutRequest& request, ProgressSink& progress)
+{
+    const std::filesystem::path output = dropoutOutputName(request.input.string());
+    std::error_code ec;
+    if (!std::filesystem::exists(request.input, ec))
+        throw Error(fmt::format("cannot open '{}': no such file", request.input.string()));
+    const std::int64_t blockCount = recordingBlockCount(BigFileSize(request.input));
+    const long long start = request.start;
+    const long long duration = request.duration;
+    if (start != 0) {
+        if (start < 0)
+            throw Error(fmt::format("dropout start {} is negative; it must lie between 1 and {} (the recording's seconds)",
+                                    start, blockCount));
+        if (duration < -1)
+            throw Error(fmt::format("dropout duration {} is below -1", duration));
+        if (start + duration + 1 > blockCount)
+            throw Error(fmt::format("a dropout from second {} for duration {} reaches second {}, past the end of '{}' "
+                                    "({} whole seconds)",
+                                    start, duration, start + duration + 1, request.input.string(), blockCount));
+    }
+    // Blocks are counted from 0 here: second s is block s.
+    const long long firstBlank = start;
+    const long long lastBlank = start == 0 ? -1 : start + duration;
+
+    BlockReader reader(request.input);
+    AtomicFile out(output);
+    progress.start("Creating dropouts", blockCount);
+    std::vector<std::uint8_t> block(static_cast<std::size_t>(recordingBlockSize));
+    const std::vector<std::uint8_t> zeroBlock(static_cast<std::size_t>(recordingBlockSize), 0);
+    for (std::int64_t s = 0; s < blockCount; ++s) {
+        checkCancelled(progress, "dropout");
+        reader.readExactly(block.data(), block.size(), s + 1);
+        const bool blank = start != 0 && s >= firstBlank && s <= lastBlank;
+        out.write(blank ? zeroBlock.data() : block.data(), block.size());
+        progress.position(s + 1);
+    }
+    out.commit();
+    progress.finish();
+    return output;
+}
+
+}  // namespace trajix

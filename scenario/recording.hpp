@@ -1,0 +1,57 @@
+#pragma once
+// Signal recordings: one-bit samples at 16368 kHz, so one second of signal is one
+// block of 2046000 bytes. A .dsf and a .bin recording hold the same samples; the .bin
+// form reverses the bit order of every 16-bit word.
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "common/progress.hpp"
+
+namespace trajix {
+
+inline constexpr std::int64_t recordingBlockSize = 2046000;
+
+/// The size of a file in bytes as a 64-bit number; 0 when the file does not exist.
+std::uint64_t BigFileSize(const std::filesystem::path& fileName);
+
+/// Whole one-second blocks in a file of the given size (a trailing part is not counted).
+std::int64_t recordingBlockCount(std::uint64_t fileSize);
+
+/// Entry i is the byte i with its bit order reversed (bit k becomes bit 7 - k).
+std::array<std::uint8_t, 256> bitReversalTable();
+
+/// Reverses the 16 bits of every word (two bytes at an even offset, first byte low)
+/// of a buffer of even size, in place.
+void reverseWordBits(std::uint8_t* data, std::size_t size, const std::array<std::uint8_t, 256>& table);
+
+/// The .bin name of a recording: the name without its last three characters followed
+/// by "bin" (track.dsf gives track.bin).
+std::string binNameFor(const std::string& dsfName);
+
+/// Converts the whole blocks of a .dsf recording into the .bin form, streaming one block
+/// at a time; a trailing part block is dropped. Refuses an output naming the input, and
+/// a missing input writes nothing. The output appears under its name only when complete.
+/// Progress: caption "Converting file", positions 1..block count. Returns the block count.
+std::int64_t convertDSF(const std::filesystem::path& input, const std::filesystem::path& output,
+                        ProgressSink& progress);
+
+/// The output name of the dropout copy: the name without its last four characters
+/// followed by "_mod.bin" (track.bin gives track_mod.bin).
+std::string dropoutOutputName(const std::string& binName);
+
+struct DropoutRequest {
+    std::filesystem::path input;
+    long long start = 0;     ///< first blanked second; 0 means no dropout
+    long long duration = 0;  ///< seconds start .. start + duration are blanked (duration + 1 blocks)
+};
+
+/// Copies the whole blocks of a .bin recording to dropoutOutputName(input) with the
+/// seconds start .. start + duration set to zero bytes. Start 0 copies every block
+/// unchanged. Otherwise start > 0, duration >= -1 and start + duration + 1 <= block
+/// count are checked before anything is written (duration -1 blanks nothing).
+/// Progress: positions 1..block count. Returns the output name.
+std::filesystem::path createDropouts(const DropoutRequest& request, ProgressSink& progress);
+
+}  // namespace trajix
