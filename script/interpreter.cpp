@@ -1,0 +1,298 @@
+// The command language: reading script lines, checking a script before it runs, and
+// running it.
+#include <algorithm>
+#include <cmath>
+
+#include <fmt/format.h>
+
+#include "common/atomic_file.hpp"
+#include "common/error.hpp"
+#include "common/numbers.hpp"
+#include "script/script.hpp"
+
+namespace trajix {
+
+namespace {
+
+std::string lowerCase(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return lower;
+}
+
+double parseValue(std::string_view text, int line, std::string_view lineText)
+{
+    try {
+        return parseDouble(text);
+    } catch (const Error& e) {
+        throw Error(fmt::format("{} (line {}: '{}')", e.what(), line, lineText));
+    }
+}
+
+bool isSetName(std::string_view name)
+{
+    return name == "lat" || name == "long" || name == "height" || name == "vel" || name == "hdg" || name == "time";
+}
+
+bool isChangeName(std::string_view name) { return name == "vel" || name == "hdg" || name == "height"; }
+
+// The text between positions from (exclusive) and to (exclusive); empty when to does
+// not lie after from, as a copy with a negative count gives.
+std::string_view between(std::string_view text, std::size_t from, std::size_t to)
+{
+    if (to == std::string_view::npos || from == std::string_view::npos || to <= from) return {};
+    return text.substr(from + 1, to - from - 1);
+}
+
+void parseLine(std::string_view original, int line, std::vector<ScriptCommand>& commands)
+{
+    const std::string text = lowerCase(original);
+    if (text.empty() || text == ".end") return;
+    const std::size_t equals = text.find('=');
+    const std::size_t at = text.find('@');
+    if (equals != std::string::npos) {
+        ScriptCommand command;
+        command.line = line;
+        command.name = text.substr(0, equals);
+        if (at == std::string::npos) {
+            if (isSetName(command.name)) {
+                command.kind = ScriptCommand::Kind::Set;
+                command.value = parseValue(std::string_view(text).substr(equals + 1), line, original);
+                commands.push_back(std::move(command));
+            }
+        } else if (isChangeName(command.name)) {
+            // The unit is metres when the line has an "m" anywhere; the amount runs up to
+            // the line's first "m" (or first "s" for seconds).
+            command.kind = ScriptCommand::Kind::Change;
+            command.metres = text.find('m') != std::string::npos;
+            const std::size_t unit = text.find(command.metres ? 'm' : 's');
+            command.value = parseValue(between(text, equals, at), line, original);
+            command.amount = parseValue(between(text, at, unit), line, original);
+            commands.push_back(std::move(command));
+        }
+    }
+    if (text.find("wait") != std::string::npos) {
+        // The seconds run from the 6th character and drop the last one, the unit letter
+        // ("wait 10s" is 10 s; "wait 10" is 1 s).
+        ScriptCommand command;
+        command.kind = ScriptCommand::Kind::Wait;
+        command.line = line;
+        const std::string_view seconds = text.size() > 6 ? std::string_view(text).substr(5, text.size() - 6) : "";
+        command.value = parseValue(seconds, line, original);
+        commands.push_back(std::move(command));
+    }
+}
+
+[[noreturn]] void refuse(const ScriptCommand& command, std::string_view why)
+{
+    throw Error(fmt::format("line {}: {}", command.line, why));
+}
+
+// Steps a climb of dh metres at vertical speed rate takes, ramping at accel.
+double climbSteps(double dh, double rate, double accel)
+{
+    dh = std::fabs(dh);
+    rate = std::fabs(rate);
+    if (dh == 0 || rate == 0) return 0;
+    const double seconds = std::max(dh / rate + rate / accel, std::sqrt(2 * dh / accel));
+    return seconds / integrationStep;
+}
+
+int countLines(const std::vector<std::string>& lines)
+{
+    const int available = static_cast<int>(std::min<std::size_t>(lines.size(), scriptMaxLines));
+    for (int i = 0; i < available; ++i)
+        if (lines[static_cast<std::size_t>(i)] == ".end") return i + 1;
+    return scriptMaxLines;
+}
+
+}  // namespace
+
+void squareTrackAxes(AxisRange& horizontal, AxisRange& vertical)
+{
+    const double width = horizontal.maximum - horizontal.minimum;
+    const double height = vertical.maximum - vertical.minimum;
+    if (width > height) {
+        const double half = std::trunc(width - height) / 2;
+        vertical.minimum -= half;
+        vertical.maximum += half;
+    } else if (height > width) {
+        const double half = std::trunc(height - width) / 2;
+        horizontal.minimum -= half;
+        horizontal.maximum += half;
+    }
+}
+
+std::vector<std::string> splitScriptLines(std::string_view text)
+{
+    std::vector<std::string> lines;
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        const std::size_t end = text.find_first_of("\r\n", begin);
+        if (end == std::string_view::npos) {
+            lines.emplace_back(text.substr(begin));
+            break;
+        }
+        lines.emplace_back(text.substr(begin, end - begin));
+        begin = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+    }
+    return lines;
+}
+
+std::vector<ScriptCommand> parseScript(const std::vector<std::string>& lines)
+{
+    std::vector<ScriptCommand> commands;
+    // Lines missing from a script without ".end" read as empty; the run stops after
+    // ".end" (compared lower-cased) or at the 10000th line.
+    const std::size_t count = std::min<std::size_t>(lines.size(), scriptMaxLines);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (lowerCase(lines[i]) == ".end") break;
+        parseLine(lines[i], static_cast<int>(i + 1), commands);
+    }
+    return commands;
+}
+
+std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const ScriptOptions& options)
+{
+    if (!std::isfinite(options.userMaxJerk) || options.userMaxJerk <= 0)
+        throw Error(fmt::format("max jerk {} g/s: the jerk must be above 0", options.userMaxJerk));
+    if (!std::isfinite(options.routeJerk)) throw Error(fmt::format("route jerk {} g/s is not a number", options.routeJerk));
+    double speed = 0;
+    double height = 0;
+    bool heightKnown = false;  // the height carried over from the last run is not known here
+    double accel = std::max(options.routeJerk * scriptGravity, 0.981);
+    double steps = 0;
+    for (const ScriptCommand& c : commands) {
+        if (c.kind == ScriptCommand::Kind::Wait) {
+            if (c.value > 0) steps += std::trunc(c.value / integrationStep);
+            continue;
+        }
+        if (c.kind == ScriptCommand::Kind::Set) {
+            if (c.name == "vel") {
+                if (c.value < 0) refuse(c, fmt::format("a speed of {} km/h: speeds must be 0 or more", c.value));
+                speed = c.value / 3.6;
+            } else if (c.name == "lat" && std::fabs(c.value) > 90) {
+                refuse(c, fmt::format("a latitude of {} degrees lies beyond the poles", c.value));
+            } else if (c.name == "time" && c.value < 0) {
+                refuse(c, fmt::format("a time of {} s: the time of day must be 0 or more", c.value));
+            } else if (c.name == "height") {
+                height = c.value;
+                heightKnown = true;
+            }
+            continue;
+        }
+        const std::string_view what = !c.metres ? "time" : c.name == "hdg" ? "radius" : "distance";
+        if (!(c.amount > 0))
+            refuse(c, fmt::format("a {} of {} {}: it must be above 0", what, c.amount, c.metres ? "m" : "s"));
+        if (c.name == "vel") {
+            if (c.value < 0) refuse(c, fmt::format("a speed of {} km/h: speeds must be 0 or more", c.value));
+            const double target = c.value / 3.6;
+            accel = options.userMaxJerk * scriptGravity;
+            if (!c.metres)
+                steps += c.amount / integrationStep + 1;
+            else if (speed + target > 0)
+                steps += c.amount / ((speed + target) / 2) / integrationStep + 1;
+            speed = target;
+        } else if (c.name == "hdg") {
+            if (!c.metres)
+                steps += c.amount / integrationStep;
+            else if (speed > 0)
+                steps += std::fabs(c.value) / (speed * 360 / (2 * 3.141592653589793 * c.amount)) / integrationStep;
+        } else {
+            if (c.metres && speed == 0)
+                refuse(c, "a height change over a distance needs a speed above 0, and the speed is 0 here");
+            const double dh = heightKnown ? c.value - height : 0;
+            const double seconds = c.metres ? c.amount / speed : c.amount;
+            steps += heightKnown ? climbSteps(dh, dh / seconds, accel) : seconds / integrationStep;
+            height = c.value;
+            heightKnown = true;
+        }
+    }
+    const double limit = static_cast<double>(scriptMemoryLimit / scriptBytesPerStep);
+    if (steps + 1 > limit) {
+        const double bytes = (steps + 1) * static_cast<double>(scriptBytesPerStep);
+        throw Error(fmt::format("the script needs about {:.0f} steps of 1 ms ({:.0f} s of script time), {:.1f} GiB of "
+                                "memory; at most {} GiB can be used",
+                                steps + 1, steps * integrationStep, bytes / double(1ULL << 30),
+                                scriptMemoryLimit >> 30));
+    }
+    return static_cast<std::int64_t>(steps);
+}
+
+ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& lines, const std::string& target,
+                            const ScriptOptions& options, ProgressSink& progress, UserPrompt& prompt,
+                            ScriptCharts& charts)
+{
+    state.previewOnly = target == "preview";
+    const std::vector<ScriptCommand> commands = parseScript(lines);
+    const std::int64_t expectedSteps = checkScript(commands, options);
+    if (!state.previewOnly) {
+        sampleStrideForRate(options.outputRate);
+        // Fails early, before a long run, when the target cannot be created.
+        AtomicFile probe(target);
+        probe.discard();
+    }
+
+    charts.clear();
+    resetTrajectory(state, options, expectedSteps);
+    if (!state.previewOnly) state.output.outputFileName = target;
+
+    ScriptEnvironment env{options, progress, prompt, charts};
+    const int lineCount = countLines(lines);
+    progress.start("Generating NMEA file", lineCount);
+    int shownLine = -1;
+    for (const ScriptCommand& c : commands) {
+        env.line = c.line;
+        if (c.line != shownLine) {
+            progress.position(std::min(c.line - 1, lineCount));
+            shownLine = c.line;
+            if (progress.cancelled()) throw Error("the run was cancelled");
+        }
+        switch (c.kind) {
+        case ScriptCommand::Kind::Set:
+            if (c.name == "lat") state.geoLatitude = c.value;
+            else if (c.name == "long") state.geoLongitude = c.value;
+            else if (c.name == "height") state.currentHeight = c.value;
+            else if (c.name == "vel") state.currentSpeed = c.value / 3.6;
+            else if (c.name == "hdg") state.currentHeading = c.value;
+            else if (c.name == "time") state.output.outputClock = c.value;
+            break;
+        case ScriptCommand::Kind::Change:
+            if (c.name == "vel") {
+                if (c.metres) accelDist(state, env, c.value / 3.6, c.amount);
+                else acceltime(state, env, c.value / 3.6, c.amount);
+            } else if (c.name == "hdg") {
+                if (c.metres) turnRadius(state, env, c.value, c.amount);
+                else turnTime(state, env, c.value, c.amount);
+            } else {
+                if (c.metres) climbDist(state, env, c.value, c.amount);
+                else climbTime(state, env, c.value, c.amount);
+            }
+            break;
+        case ScriptCommand::Kind::Wait:
+            wait(state, env, c.value);
+            break;
+        }
+    }
+    progress.position(lineCount);
+    progress.finish();
+
+    ScriptResult result;
+    result.sampleCount = state.sampleCount;
+    if (state.previewOnly) {
+        result.outcome = ScriptOutcome::Preview;
+    } else if (!state.runOk) {
+        result.outcome = ScriptOutcome::Unachievable;
+    } else if (state.sampleCount < 2) {
+        prompt.information("The script records no motion: no NMEA file written");
+        result.outcome = ScriptOutcome::NoMotion;
+    } else {
+        result.sentences = saveNMEA(state, options, progress);
+        result.outcome = ScriptOutcome::Written;
+    }
+    return result;
+}
+
+}  // namespace trajix

@@ -1,0 +1,374 @@
+// The motion primitives of command scripts: each advances the vehicle in 1 ms steps and
+// records every step with updatePos.
+#include <cmath>
+
+#include <fmt/format.h>
+
+#include "common/error.hpp"
+#include "common/picture.hpp"
+#include "script/script.hpp"
+
+namespace trajix {
+
+namespace {
+
+constexpr double pi = 3.141592653589793;
+constexpr double searchIncrement = 0.0001;  // m/s^2 per search iteration
+constexpr double searchTolerance = 0.01;    // s or m
+constexpr std::int64_t searchIterations = 100000;
+constexpr int bisectionHalvings = 60;
+constexpr double distanceRiseLimit = 98.1;    // 10 g
+constexpr double distanceFallLimit = -49.05;  // 5 g
+
+// Runs the three phases of a jerk-limited speed change. record(speed) is called once
+// per loop pass with the speed the step is driven at: phases 1 and 2 record the speed
+// before the pass advances; a phase-3 pass records it too, except that the pass whose
+// acceleration reaches 0 records exactly vTarget.
+template <class Record>
+ProfileRun runProfile(double vStart, double vTarget, double peak, double jerk, Record&& record)
+{
+    const double step = integrationStep;
+    ProfileRun run;
+    double v = vStart;
+    double a = 0;
+    auto advance = [&] {
+        run.distance = run.distance + v * step + a * step * step / 2;
+        v = v + a * step;
+        run.duration += step;
+        ++run.steps;
+    };
+    if (vTarget > vStart) {
+        while (a < peak) {
+            record(v);
+            a = a + jerk * step;
+            advance();
+            if (a > peak) a = peak;
+        }
+        const double dv = v - vStart;
+        a = peak;
+        while (vTarget - dv > v) {
+            record(v);
+            const double before = v;
+            advance();
+            if (v == before) throw Error(fmt::format("the speed {} m/s is too large to change in 1 ms steps", v));
+        }
+        while (a > 0) {
+            const double speed = v;
+            a = a - jerk * step;
+            advance();
+            if (a < 0) a = 0;
+            record(a == 0 ? vTarget : speed);
+        }
+    } else {
+        while (a > peak) {
+            record(v);
+            a = a - jerk * step;
+            advance();
+            if (a < peak) a = peak;
+        }
+        const double dv = vStart - v;
+        a = peak;
+        while (vTarget + dv < v) {
+            record(v);
+            const double before = v;
+            advance();
+            if (v == before) throw Error(fmt::format("the speed {} m/s is too large to change in 1 ms steps", v));
+        }
+        while (a < 0) {
+            const double speed = v;
+            a = a + jerk * step;
+            advance();
+            if (a > 0) a = 0;
+            record(a == 0 ? vTarget : speed);
+        }
+    }
+    return run;
+}
+
+void checkStepLimit(const ScriptState& state, const ScriptEnvironment& env)
+{
+    if (state.sampleCount < state.stepLimit) return;
+    throw Error(fmt::format("line {}: the script needs more than {} steps of 1 ms, more memory than the {} GiB allowed",
+                            env.line, state.stepLimit, scriptMemoryLimit >> 30));
+}
+
+void repeatUpdatePos(ScriptState& state, ScriptEnvironment& env, double count)
+{
+    for (double k = 0; k < count; ++k) updatePos(state, env);
+}
+
+// The speed change both primitives share; amount is seconds or metres.
+void changeSpeed(ScriptState& state, ScriptEnvironment& env, double vTarget, double amount, bool byDistance)
+{
+    state.maxJerk = env.options.userMaxJerk * scriptGravity;
+    const double vStart = state.currentSpeed;
+    if (vTarget == vStart) {
+        if (!byDistance) {
+            repeatUpdatePos(state, env, std::trunc(amount / integrationStep) + 1);
+        } else if (vStart != 0) {
+            repeatUpdatePos(state, env, std::trunc((amount / vStart) / integrationStep) + 1);
+        }
+        return;
+    }
+    const PeakSearch search = findPeakAcceleration(vStart, vTarget, amount, byDistance, state.maxJerk, env.progress);
+    if (!search.found) {
+        env.prompt.information(unachievableMessage(state.maxJerk, vStart, vTarget, amount, byDistance));
+        state.runOk = false;
+        return;
+    }
+    runProfile(vStart, vTarget, search.peak, state.maxJerk, [&](double speed) {
+        state.currentSpeed = speed;
+        updatePos(state, env);
+    });
+    state.currentSpeed = vTarget;
+}
+
+// Turns the heading towards target by rate * step per step (rate signed).
+void turnTowards(ScriptState& state, ScriptEnvironment& env, double delta, double target, double increment)
+{
+    auto stepHeading = [&] {
+        const double before = state.currentHeading;
+        state.currentHeading = state.currentHeading + increment;
+        if (state.currentHeading == before)
+            throw Error(fmt::format("line {}: the heading {} is too large to turn in 1 ms steps", env.line, before));
+    };
+    if (delta > 0) {
+        while (state.currentHeading < target) {
+            stepHeading();
+            if (state.currentHeading > target) state.currentHeading = target;
+            updatePos(state, env);
+        }
+    } else {
+        while (state.currentHeading > target) {
+            stepHeading();
+            if (state.currentHeading < target) state.currentHeading = target;
+            updatePos(state, env);
+        }
+    }
+}
+
+void climb(ScriptState& state, ScriptEnvironment& env, double hTarget, double rate)
+{
+    const double step = integrationStep;
+    const double jerk = state.maxJerk;
+    const double hStart = state.currentHeight;
+    double vz = 0;
+    double ramp = 0;
+    bool rampRecorded = false;
+    auto stepHeight = [&] {
+        const double before = state.currentHeight;
+        state.currentHeight = state.currentHeight + vz * step;
+        if (state.currentHeight == before)
+            throw Error(fmt::format("line {}: the height {} m is too large to change in 1 ms steps", env.line, before));
+    };
+    if (hTarget > hStart) {
+        while (state.currentHeight < hTarget) {
+            if (state.currentHeight <= hTarget - ramp) {
+                vz = vz + jerk * step;
+                if (vz > rate) {
+                    vz = rate;
+                    if (!rampRecorded) {
+                        ramp = state.currentHeight - hStart;
+                        rampRecorded = true;
+                    }
+                }
+            } else {
+                vz = vz - jerk * step;
+                if (vz < jerk * step) vz = jerk * step;
+            }
+            stepHeight();
+            if (state.currentHeight > hTarget) state.currentHeight = hTarget;
+            updatePos(state, env);
+        }
+    } else {
+        while (state.currentHeight > hTarget) {
+            if (hTarget + ramp > state.currentHeight) {
+                vz = vz + jerk * step;
+                if (vz > -jerk * step) vz = -jerk * step;
+            } else {
+                vz = vz - jerk * step;
+                if (vz < rate) {
+                    vz = rate;
+                    if (!rampRecorded) {
+                        ramp = hStart - state.currentHeight;
+                        rampRecorded = true;
+                    }
+                }
+            }
+            stepHeight();
+            if (state.currentHeight < hTarget) state.currentHeight = hTarget;
+            updatePos(state, env);
+        }
+    }
+    state.currentHeight = hTarget;
+}
+
+}  // namespace
+
+std::string unachievableMessage(double jerk, double vStart, double vTarget, double amount, bool byDistance)
+{
+    const bool rise = vTarget > vStart;
+    return fmt::format("Max jerk rate of {}{}{}kmh to {}kmh in {}{}", formatPicture(jerk / scriptGravity, "##0.0"),
+                       rise ? " g/s is not high enough to achieve an acceleration from "
+                            : " g/s is not high enough to achieve a deceleration from ",
+                       formatPicture(vStart * 3.6, "##0.0"), formatPicture(vTarget * 3.6, "##0.0"),
+                       formatPicture(amount, "000.00"), byDistance ? "m" : "s");
+}
+
+void resetTrajectory(ScriptState& state, const ScriptOptions& options, std::int64_t expectedSteps)
+{
+    state.runOk = true;
+    state.output.outputInterval = integrationStep;
+    state.maxJerk = std::max(options.routeJerk * scriptGravity, 0.981);
+    state.currentSpeed = 0;
+    state.localEastPos = 0;
+    state.localNorthPos = 0;
+    state.currentHeading = 0;
+    state.output.outputClock = 32400;
+    state.chartCountdown = 0;
+    state.stepLimit = scriptMemoryLimit / scriptBytesPerStep;
+    for (auto* samples : {&state.sampleSpeed, &state.sampleHeading, &state.sampleHeight, &state.sampleEast,
+                          &state.sampleNorth}) {
+        samples->clear();
+        samples->shrink_to_fit();
+        // A little room beyond the estimate, so that a close estimate never doubles the arrays.
+        if (expectedSteps > 0) samples->reserve(static_cast<std::size_t>(expectedSteps + expectedSteps / 64 + 16));
+    }
+    // The seed: index 0 with speed 0 and heading 0; index 1 holds the start point.
+    state.sampleSpeed.push_back(0);
+    state.sampleHeading.push_back(0);
+    state.sampleHeight.push_back(0);
+    state.sampleEast.assign(2, 0.0f);
+    state.sampleNorth.assign(2, 0.0f);
+    state.sampleCount = 1;
+}
+
+void updatePos(ScriptState& state, ScriptEnvironment& env)
+{
+    checkStepLimit(state, env);
+    state.sampleSpeed.push_back(static_cast<float>(state.currentSpeed));
+    state.sampleHeading.push_back(static_cast<float>(state.currentHeading));
+    state.sampleHeight.push_back(static_cast<float>(state.currentHeight));
+    ++state.sampleCount;
+    const double interval = static_cast<double>(state.output.outputInterval);
+    const double heading = state.currentHeading * pi / 180;
+    state.localEastPos += std::sin(heading) * state.currentSpeed * interval;
+    state.localNorthPos += std::cos(heading) * state.currentSpeed * interval;
+    if (state.chartCountdown == 0) {
+        ScriptChartPoint point;
+        point.east = state.localEastPos;
+        point.north = state.localNorthPos;
+        point.time = static_cast<double>(state.sampleCount) * interval;
+        point.height = state.currentHeight;
+        point.speedKmh = state.currentSpeed * 3.6;
+        env.charts.addPoint(point);
+        state.chartCountdown = 25;
+    }
+    --state.chartCountdown;
+    state.sampleEast.push_back(static_cast<float>(state.localEastPos));
+    state.sampleNorth.push_back(static_cast<float>(state.localNorthPos));
+}
+
+ProfileRun simulateProfile(double vStart, double vTarget, double peak, double jerk)
+{
+    return runProfile(vStart, vTarget, peak, jerk, [](double) {});
+}
+
+PeakSearch findPeakAcceleration(double vStart, double vTarget, double amount, bool byDistance, double jerk,
+                                ProgressSink& gauge)
+{
+    const bool rise = vTarget > vStart;
+    const double increment = rise ? searchIncrement : -searchIncrement;
+    auto errorOf = [&](double peak) {
+        const ProfileRun run = simulateProfile(vStart, vTarget, peak, jerk);
+        return byDistance ? run.distance - amount : run.duration - amount;
+    };
+    auto beyondLimit = [&](double peak) {
+        return byDistance && (rise ? peak > distanceRiseLimit : peak < distanceFallLimit);
+    };
+
+    PeakSearch search;
+    const double start = byDistance ? (vTarget * vTarget - vStart * vStart) / (2 * amount) : (vTarget - vStart) / amount;
+    double peak = start;
+    double error = 0;
+    int shown = -1;
+    do {
+        const int gaugeValue = static_cast<int>((search.iterations + 1) / 1000);
+        if (gaugeValue != shown) {
+            gauge.inner(gaugeValue);
+            shown = gaugeValue;
+            if (gauge.cancelled()) throw Error("the run was cancelled");
+        }
+        peak = peak + increment;
+        error = errorOf(peak);
+        ++search.iterations;
+        if (beyondLimit(peak)) return search;
+        if (search.iterations == 1 && error < -searchTolerance) {
+            // The grid is too coarse for a gentle change: bisect the first grid step.
+            double slow = start;
+            double fast = peak;
+            for (int k = 0; k < bisectionHalvings; ++k) {
+                const double mid = (slow + fast) / 2;
+                peak = mid;
+                error = errorOf(mid);
+                if (std::fabs(error) <= searchTolerance) break;
+                if (error > 0)
+                    slow = mid;
+                else
+                    fast = mid;
+            }
+            search.found = true;
+            search.peak = peak;
+            return search;
+        }
+    } while (error > searchTolerance && search.iterations < searchIterations);
+    search.found = !(error > searchTolerance);
+    search.peak = peak;
+    return search;
+}
+
+void acceltime(ScriptState& state, ScriptEnvironment& env, double vTarget, double time)
+{
+    changeSpeed(state, env, vTarget, time, false);
+}
+
+void accelDist(ScriptState& state, ScriptEnvironment& env, double vTarget, double distance)
+{
+    changeSpeed(state, env, vTarget, distance, true);
+}
+
+void turnRadius(ScriptState& state, ScriptEnvironment& env, double delta, double radius)
+{
+    if (state.currentSpeed == 0) return;
+    const double rate = state.currentSpeed * 360 / (2 * pi * radius);
+    const double target = state.currentHeading + delta;
+    turnTowards(state, env, delta, target, delta > 0 ? rate * integrationStep : -(rate * integrationStep));
+}
+
+void turnTime(ScriptState& state, ScriptEnvironment& env, double delta, double time)
+{
+    const double rate = delta / time;
+    const double target = state.currentHeading + delta;
+    turnTowards(state, env, delta, target, rate * integrationStep);
+}
+
+void climbTime(ScriptState& state, ScriptEnvironment& env, double hTarget, double time)
+{
+    climb(state, env, hTarget, (hTarget - state.currentHeight) / time);
+}
+
+void climbDist(ScriptState& state, ScriptEnvironment& env, double hTarget, double distance)
+{
+    // Standing still the climb would never end; such scripts are refused before they run.
+    if (!(state.currentSpeed > 0))
+        throw Error(fmt::format("line {}: a height change over a distance needs a speed above 0", env.line));
+    climb(state, env, hTarget, state.currentSpeed * (hTarget - state.currentHeight) / distance);
+}
+
+void wait(ScriptState& state, ScriptEnvironment& env, double time)
+{
+    if (state.currentSpeed > 0) env.prompt.information(waitInMotionMessage);
+    repeatUpdatePos(state, env, std::trunc(time / integrationStep));
+}
+
+}  // namespace trajix
