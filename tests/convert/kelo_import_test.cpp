@@ -46,7 +46,9 @@ const std::vector<std::string> tenHzRows = {
 
 TEST(KeloImport, TenHertzLogMatchesGoldenFile)
 {
-    KeloRun run(kelText(tenHzRows));
+    // log10hz.kel holds the rows of tenHzRows.
+    EXPECT_EQ(readFileBytes(dataFile("convert/log10hz.kel")), kelText(tenHzRows));
+    KeloRun run(readFileBytes(dataFile("convert/log10hz.kel")));
     run.parameters.vtg = true;
     run.parameters.stationaryPeriodText = "1";
     run.parameters.stationaryPeriodEndText = "1";
