@@ -1,0 +1,183 @@
+// trajix replay FILE (--port N|PATH | --pty): plays an NMEA file to a serial port in
+// real time, with the engine and timer of the "Serial Output" tab.
+#include <csignal>
+#include <cstdio>
+#include <optional>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSocketNotifier>
+#include <fmt/format.h>
+
+#include "cli/command.hpp"
+#include "common/error.hpp"
+#include "common/numbers.hpp"
+#include "common/terminal_progress.hpp"
+#include "qtio/serial_port.hpp"
+#include "replay/engine.hpp"
+#include "replay/scan.hpp"
+#include "replay/timer.hpp"
+
+namespace {
+
+using trajix::ReplayEngine;
+
+struct PlayOptions {
+    std::string file;
+    std::string port;
+    bool pty = false;
+    int baud = 115200;
+    std::string speed = "1x";
+    bool repeat = false;
+    bool vtg = false;
+    bool hdtGll = false;
+};
+
+const std::vector<std::string> speedNames{"0.1x", "0.25x", "0.5x", "1x", "1.5x", "2x", "5x", "10x"};
+
+int speedIndex(std::string text)
+{
+    if (!text.empty() && text.back() != 'x') text += 'x';
+    for (std::size_t i = 0; i < speedNames.size(); ++i)
+        if (speedNames[i] == text) return static_cast<int>(i);
+    return -1;
+}
+
+// Ctrl-C and SIGTERM end the event loop through a pipe, so the port is closed on the
+// program's own thread.
+int signalPipe[2] = {-1, -1};
+extern "C" void onStopSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] auto ignored = ::write(signalPipe[1], &byte, 1);
+}
+
+class CommandView final : public trajix::ReplayView {
+public:
+    void gaugeMaximum(long long maximum) override { progress.start("Replay", maximum); }
+    void gaugePosition(long long position) override { progress.position(position); }
+    void bufferText(std::string_view text) override
+    {
+        if (!text.empty() && text != lastBufferText) trajix::cli::printMessage(text);
+        lastBufferText = text;
+    }
+    void playbackChanged(Playback state) override
+    {
+        if (state != Playback::Playing) QCoreApplication::exit(0);
+    }
+    trajix::TerminalProgress progress;
+    std::string lastBufferText;
+};
+
+int play(const PlayOptions& options)
+{
+    const auto scan = trajix::scanfile(options.file, options.hdtGll);
+    if (!scan) throw trajix::Error(fmt::format("no such file: {}", options.file));
+    if (!scan->measured) throw trajix::Error(scan->message);
+    long long rate = 0;
+    if (!trajix::tryParseInteger(scan->rateText, rate) || rate <= 0)
+        throw trajix::Error(fmt::format("{} has an output rate of '{}' Hz, which cannot be replayed", options.file,
+                                        scan->rateText));
+
+    static int argc = 1;
+    static char name[] = "trajix";
+    static char* argv[] = {name, nullptr};
+    QCoreApplication application(argc, argv);
+
+    std::unique_ptr<trajix::SerialPort> port;
+    std::string portText = options.port;
+    trajix::PtyPort* pty = nullptr;
+    if (options.pty) {
+        auto created = std::make_unique<trajix::PtyPort>();
+        pty = created.get();
+        portText = created->slavePath();
+        port = std::move(created);
+        fmt::print("{}\n", portText);
+        std::fflush(stdout);
+    } else {
+        port = std::make_unique<trajix::QtSerialPortAdapter>();
+    }
+
+    trajix::QtTickDispatcher dispatcher(&application);
+    trajix::HighPrecisionTimer timer(dispatcher);
+    trajix::cli::TerminalPrompt prompt;
+    CommandView view;
+    ReplayEngine engine(*port, timer, prompt, view);
+    engine.options().repeat = options.repeat;
+    engine.options().sendVtg = options.vtg;
+    engine.useReplayFile(options.file, *scan);
+    timer.setHandler([&engine](const trajix::TimerTick&) { engine.step(); });
+
+    if (!engine.connect(portText, options.baud)) {
+        trajix::cli::printMessage(port->errorText());
+        return trajix::cli::exitFailed;
+    }
+
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) throw trajix::Error("cannot set up the signal pipe");
+    bool interrupted = false;
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &application, [&] {
+        interrupted = true;
+        engine.stop();
+        QCoreApplication::exit(0);
+    });
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+
+    engine.start(rate, trajix::replaySpeedFactor(speedIndex(options.speed)));
+    if (engine.playback() == ReplayEngine::Playback::Playing) QCoreApplication::exec();
+    view.progress.finish();
+
+    const bool failed = !interrupted && engine.playback() != ReplayEngine::Playback::Idle;
+    if (failed && !port->errorText().empty()) trajix::cli::printMessage(port->errorText());
+    if (!failed && !interrupted) {
+        // Let the last sentences leave the queue, and a pty reader take them, before
+        // the port goes away.
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 2000 && (port->bytesQueued() > 0 || (pty && pty->bytesUnread() > 0))) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            ::usleep(2000);
+        }
+    }
+    engine.endPlayback();
+    engine.disconnect();
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    ::close(signalPipe[0]);
+    ::close(signalPipe[1]);
+    return failed ? trajix::cli::exitFailed : trajix::cli::exitOk;
+}
+
+void addReplay(CLI::App& app, trajix::cli::Context& context)
+{
+    auto* sub = app.add_subcommand("replay", "Play an NMEA file to a serial port in real time");
+    auto options = std::make_shared<PlayOptions>();
+    sub->add_option("FILE", options->file, "NMEA file")->required();
+    auto* port = sub->add_option("--port", options->port, "COM port number (3 is /dev/ttyS2) or device path");
+    auto* pty = sub->add_flag("--pty", options->pty,
+                              "Play into a new pseudo-terminal; its path is printed on the first line");
+    port->excludes(pty);
+    sub->add_option("--baud", options->baud, "Baud rate")
+        ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200}));
+    sub->add_option("--speed", options->speed, "Playback speed: 0.1x 0.25x 0.5x 1x 1.5x 2x 5x 10x")
+        ->check(CLI::Validator(
+            [](std::string& text) { return speedIndex(text) < 0 ? "not one of the playback speeds" : ""; },
+            "SPEED"));
+    sub->add_flag("--repeat", options->repeat, "Start again at the end of the file");
+    sub->add_flag("--vtg", options->vtg, "Send the VTG sentences too");
+    sub->add_flag("--hdt-gll", options->hdtGll, "The file holds GLL and HDT sentences ('HDT and GLL only')");
+    sub->callback([&context, options] {
+        if (options->port.empty() && !options->pty) throw CLI::RequiredError("--port or --pty");
+        context.exitCode = play(*options);
+    });
+}
+
+}  // namespace
+
+TRAJIX_COMMAND(addReplay);
