@@ -1,0 +1,56 @@
+#pragma once
+// The core's progress and prompt callbacks, shown in the progress windows and in
+// message boxes.
+#include <QElapsedTimer>
+#include <QPointer>
+
+#include "common/progress.hpp"
+#include "common/prompt.hpp"
+
+class QDialog;
+class QProgressBar;
+class QWidget;
+
+namespace trajix::gui {
+
+class TProgressForm;
+class TProgressForm2;
+
+/// Drives ProgressForm (one gauge) or ProgressForm2 (with the inner gauge): start()
+/// shows the window with the step as its caption, position() moves Gauge1, inner()
+/// moves Gauge2, finish() closes the window. Window messages are processed at most
+/// every 50 ms so the window stays alive without slowing the work down.
+class QtProgress final : public trajix::ProgressSink {
+public:
+    explicit QtProgress(TProgressForm* form);
+    explicit QtProgress(TProgressForm2* form);
+    ~QtProgress() override;
+
+    void start(std::string_view caption, long long maximum) override;
+    void position(long long position) override;
+    void inner(int percent) override;
+    void finish() override;
+
+private:
+    void keepAlive(bool force);
+
+    QPointer<QDialog> window_;
+    QProgressBar* gauge_ = nullptr;
+    QProgressBar* innerGauge_ = nullptr;
+    long long scale_ = 1;  // counts beyond the gauge's int range are shown divided
+    QElapsedTimer sinceRepaint_;
+};
+
+/// Message boxes owned by a window: information() shows an information box,
+/// askYesNo() a warning-type question with Yes and No.
+class QtPrompt final : public trajix::UserPrompt {
+public:
+    explicit QtPrompt(QWidget* owner) : owner_(owner) {}
+    void information(std::string_view text) override;
+    bool askYesNo(std::string_view question) override;
+
+private:
+    QPointer<QWidget> owner_;
+};
+
+}  // namespace trajix::gui

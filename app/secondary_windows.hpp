@@ -1,0 +1,74 @@
+#pragma once
+// The windows that the main window creates at start-up besides itself: the two
+// progress windows, the command help and the wait for the simulator's recording.
+#include <QDialog>
+
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace trajix::gui {
+
+/// "Progress" with one gauge; no border icons, centred on the desktop.
+class TProgressForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TProgressForm(QWidget* parent = nullptr);
+    QProgressBar* Gauge1 = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+};
+
+/// "Progress" with the overall gauge and the inner search gauge (0 to 100); centred.
+class TProgressForm2 : public QDialog {
+    Q_OBJECT
+public:
+    explicit TProgressForm2(QWidget* parent = nullptr);
+    QProgressBar* Gauge1 = nullptr;
+    QProgressBar* Gauge2 = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+};
+
+/// "Command help": the command language in a read-only monospaced memo.
+class Thelpform : public QDialog {
+    Q_OBJECT
+public:
+    explicit Thelpform(QWidget* parent = nullptr);
+    QPlainTextEdit* Memo1 = nullptr;
+    QPushButton* CloseButton = nullptr;
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+};
+
+/// "Waiting for dsf file...": shown modally while the external generator runs.
+class TcontinueForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TcontinueForm(QWidget* parent = nullptr);
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+    /// Set by "Continue", cleared by "Cancel"; kept until the next wait.
+    bool continueConfirmed = false;
+
+    void done(int result) override;
+
+public slots:
+    void Button1Click();
+    void Button2Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+};
+
+/// Moves a top-level window to the centre of the screen it is on.
+void centreOnScreen(QWidget* window);
+
+}  // namespace trajix::gui

@@ -1,0 +1,130 @@
+// "Settings": the output rate, the sentence choices and the simulator tools.
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/controls.hpp"
+#include "app/main_window.hpp"
+
+namespace trajix::gui {
+
+QWidget* TForm1::buildSettingsTab()
+{
+    auto* page = new QWidget;
+    page->setObjectName("SettingsTab");
+
+    auto* rate = new QGridLayout;
+    SampleRateEdit = makeEdit(page, "SampleRateEdit", "20", 60);
+    connect(SampleRateEdit, &QLineEdit::editingFinished, this, &TForm1::SampleRateEditExit);
+    addEditRow(rate, makeLabel(page, "SampleRateLabel", "Ouput update rate (Hz)"), SampleRateEdit);
+    rate->setColumnStretch(3, 1);
+
+    VTGBox = new QCheckBox("Output VTG in NMEA file (not needed for Trajix Binary file creation)", page);
+    VTGBox->setObjectName("VTGBox");
+    HDTcheckbox = new QCheckBox("HDT and GLL only", page);
+    HDTcheckbox->setObjectName("HDTcheckbox");
+
+    OrvenaSettingsGroupBox = new QGroupBox("Orvena settings", page);
+    OrvenaSettingsGroupBox->setObjectName("OrvenaSettingsGroupBox");
+    auto* group = new QVBoxLayout(OrvenaSettingsGroupBox);
+
+    Label27 = makeLabel(OrvenaSettingsGroupBox, "Label27", "Alamanac file");
+    AlmanacEdit = makeEdit(OrvenaSettingsGroupBox, "AlmanacEdit", QString(), 420);
+    AlmanacBrowseButton = makeButton(OrvenaSettingsGroupBox, "AlmanacBrowseButton", "Browse");
+    connect(AlmanacBrowseButton, &QPushButton::clicked, this, &TForm1::AlmanacBrowseButtonClick);
+    auto* almanac = new QHBoxLayout;
+    almanac->addWidget(Label27);
+    almanac->addWidget(AlmanacEdit);
+    almanac->addWidget(AlmanacBrowseButton);
+    almanac->addStretch();
+
+    Label28 = makeLabel(OrvenaSettingsGroupBox, "Label28",
+                        "This routine will strip out any extra  non-GGA messages from an NMEA file so it can be used "
+                        "in TrajixBinary:");
+    correctNmeaButton = makeButton(OrvenaSettingsGroupBox, "correctNmeaButton", "Correct NMEA file");
+    connect(correctNmeaButton, &QPushButton::clicked, this, &TForm1::correctNmeaButtonClick);
+    FinishedLabel = makeLabel(OrvenaSettingsGroupBox, "FinishedLabel", QString());
+    auto* correct = new QHBoxLayout;
+    correct->addWidget(correctNmeaButton);
+    correct->addWidget(FinishedLabel, 1);
+
+    Label29 = makeLabel(OrvenaSettingsGroupBox, "Label29",
+                        "This routine takes a textfile with the format \"UTC time Latitude Longitude Speed "
+                        "Heading\" and creates a scenario");
+    ConvertTxtButton = makeButton(OrvenaSettingsGroupBox, "ConvertTxtButton", "Convert .txt file");
+    connect(ConvertTxtButton, &QPushButton::clicked, this, &TForm1::ConvertTxtButtonClick);
+
+    Label30 = makeLabel(OrvenaSettingsGroupBox, "Label30", "Start");
+    Start1 = makeEdit(OrvenaSettingsGroupBox, "Start1", "0", 70);
+    Label31 = makeLabel(OrvenaSettingsGroupBox, "Label31", "Duration");
+    Duration1 = makeEdit(OrvenaSettingsGroupBox, "Duration1", "0", 70);
+    DropoutButton = makeButton(OrvenaSettingsGroupBox, "DropoutButton", "Create dropouts");
+    connect(DropoutButton, &QPushButton::clicked, this, &TForm1::DropoutButtonClick);
+    progressGauge2 = makeGauge(OrvenaSettingsGroupBox, "progressGauge2");
+    progressGauge2->setMinimumWidth(300);
+    auto* dropout = new QHBoxLayout;
+    dropout->addWidget(DropoutButton);
+    dropout->addSpacing(12);
+    dropout->addWidget(Label30);
+    dropout->addWidget(Start1);
+    dropout->addWidget(new QLabel("s", OrvenaSettingsGroupBox));
+    dropout->addSpacing(12);
+    dropout->addWidget(Label31);
+    dropout->addWidget(Duration1);
+    dropout->addWidget(new QLabel("s", OrvenaSettingsGroupBox));
+    dropout->addSpacing(12);
+    dropout->addWidget(progressGauge2);
+    dropout->addStretch();
+
+    group->addLayout(almanac);
+    group->addSpacing(10);
+    group->addWidget(Label28);
+    group->addLayout(correct);
+    group->addSpacing(10);
+    group->addWidget(Label29);
+    group->addWidget(ConvertTxtButton, 0, Qt::AlignLeft);
+    group->addSpacing(10);
+    group->addLayout(dropout);
+
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(rate);
+    layout->addWidget(VTGBox);
+    layout->addWidget(HDTcheckbox);
+    layout->addSpacing(10);
+    layout->addWidget(OrvenaSettingsGroupBox);
+    layout->addStretch();
+    return page;
+}
+
+void TForm1::SampleRateEditExit()
+{
+    copyRateText(SampleRateEdit);
+}
+
+void TForm1::AlmanacBrowseButtonClick()
+{
+    // Lets the user pick the almanac file, starting from the current name.
+}
+
+void TForm1::correctNmeaButtonClick()
+{
+    // Asks for an NMEA file and writes a copy holding only its GGA lines.
+}
+
+void TForm1::ConvertTxtButtonClick()
+{
+    // Asks for a text list of positions and writes it as an NMEA file.
+}
+
+void TForm1::DropoutButtonClick()
+{
+    // Asks for a .bin recording and writes a copy with the Start/Duration seconds blanked.
+}
+
+}  // namespace trajix::gui

@@ -1,0 +1,82 @@
+#include "app/widgets.hpp"
+
+#include <QMouseEvent>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPixmap>
+
+namespace trajix::gui {
+
+namespace {
+// The maker's server. The names are placeholders under a reserved domain until the
+// real addresses are known; both can be set from the environment.
+constexpr const char* defaultAdvertUrl = "https://www.orvena.example/adverts/trajix-banner.png";
+constexpr const char* defaultProductUrl = "https://www.orvena.example/products/trajix";
+constexpr int bannerWidth = 468;
+constexpr int bannerHeight = 60;
+constexpr int loadTimeoutMs = 10000;
+}  // namespace
+
+ClickLabel::ClickLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {}
+
+void ClickLabel::mouseReleaseEvent(QMouseEvent* event)
+{
+    QLabel::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
+}
+
+WebImage::WebImage(QWidget* parent) : ClickLabel(QString(), parent)
+{
+    setObjectName("WebImage1");
+    setFixedSize(bannerWidth, bannerHeight);
+    setAlignment(Qt::AlignCenter);
+    setCursor(Qt::PointingHandCursor);
+    showPlaceholder();
+}
+
+void WebImage::showPlaceholder()
+{
+    setFrameShape(QFrame::StyledPanel);
+    setStyleSheet("QLabel { background: palette(window); color: palette(mid); }");
+    setText("Orvena");
+}
+
+QUrl WebImage::advertUrl()
+{
+    if (qEnvironmentVariableIsSet("TRAJIX_ADVERT_URL")) return QUrl(qEnvironmentVariable("TRAJIX_ADVERT_URL"));
+    return QUrl(defaultAdvertUrl);
+}
+
+QUrl WebImage::productUrl()
+{
+    if (qEnvironmentVariableIsSet("TRAJIX_PRODUCT_URL")) return QUrl(qEnvironmentVariable("TRAJIX_PRODUCT_URL"));
+    return QUrl(defaultProductUrl);
+}
+
+void WebImage::load(const QUrl& url)
+{
+    if (url.isEmpty() || !url.isValid()) return;
+    if (!network_) {
+        network_ = new QNetworkAccessManager(this);
+        connect(network_, &QNetworkAccessManager::finished, this, &WebImage::finished);
+    }
+    QNetworkRequest request(url);
+    request.setTransferTimeout(loadTimeoutMs);
+    network_->get(request);
+}
+
+void WebImage::finished(QNetworkReply* reply)
+{
+    reply->deleteLater();
+    if (reply->error() != QNetworkReply::NoError) return;
+    QPixmap picture;
+    if (!picture.loadFromData(reply->readAll())) return;
+    setStyleSheet(QString());
+    setFrameShape(QFrame::NoFrame);
+    setText(QString());
+    setPixmap(picture.scaled(size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    hasPicture_ = true;
+}
+
+}  // namespace trajix::gui
