@@ -362,8 +362,8 @@ void runProfilePass(RouteState& state, const RouteParameters& parameters, Progre
     state.timeText = "Total time = " + formatPicture(total, "####.00") + "s";
     if (callbacks.totals) callbacks.totals(state.distanceText, state.timeText);
     if (state.sampleCount < 2)
-        throw Error(fmt::format("the route gives no moving sample: over its {} m no stretch is long enough to drive "
-                                "at these limits",
+        throw Error(fmt::format("the route gives no moving sample: no stretch of its {} m path is long enough to "
+                                "reach speed and stop again within the limits",
                                 formatPicture(state.pathDistance[state.pathCount], "0.0")));
 }
 
