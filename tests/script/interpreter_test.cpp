@@ -1,0 +1,186 @@
+#include <chrono>
+
+#include <gtest/gtest.h>
+
+#include "common/error.hpp"
+#include "script_fixture.hpp"
+
+namespace trajix::test {
+namespace {
+
+std::string errorOf(ScriptRun& r, std::string_view script, const std::string& target = "preview")
+{
+    try {
+        r.run(script, target);
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+TEST(ScriptLanguage, LinesAreLowerCasedAndUnitsFoundAnywhere)
+{
+    ScriptRun upper, lower;
+    upper.run("VEL=50@100M\n.END\n");
+    lower.run("vel=50@100m\n.end\n");
+    EXPECT_EQ(upper.steps(), lower.steps());
+    EXPECT_EQ(upper.state.currentSpeed, 50 / 3.6);
+    EXPECT_EQ(upper.state.sampleNorth, lower.state.sampleNorth);
+}
+
+TEST(ScriptLanguage, AmountWithoutUnitRunsToTheFirstS)
+{
+    ScriptRun r;
+    const std::string message = errorOf(r, "vel=36\nhdg=90@10\n.end\n");
+    EXPECT_NE(message.find("'' is not a valid floating point value"), std::string::npos) << message;
+    EXPECT_NE(message.find("line 2"), std::string::npos) << message;
+    r.run("hdg=90@10s\n.end\n");
+    EXPECT_EQ(r.state.currentHeading, 90.0);
+}
+
+TEST(ScriptLanguage, NamesAreComparedExactlyButValuesMayHaveBlanks)
+{
+    ScriptRun r;
+    r.run("lat = 5\nheading=90\nfoo=bar\nvel= 36\n.end\n");
+    EXPECT_EQ(r.state.geoLatitude, 0);
+    EXPECT_EQ(r.state.currentHeading, 0);
+    EXPECT_EQ(r.state.currentSpeed, 10.0);
+    r.run("time=3600.5\nlong=-1.25\nlat=+51.5\nhdg=-30\n.end\n");
+    EXPECT_EQ(r.state.output.outputClock, 3600.5L);
+    EXPECT_EQ(r.state.geoLongitude, -1.25L);
+    EXPECT_EQ(r.state.geoLatitude, 51.5L);
+    EXPECT_EQ(r.state.currentHeading, -30.0);
+}
+
+TEST(ScriptLanguage, BadNumberNamesTheTextAndLine)
+{
+    ScriptRun r;
+    const std::string message = errorOf(r, "lat=51\n\nvel=12x\n.end\n");
+    EXPECT_EQ(message, "'12x' is not a valid floating point value (line 3: 'vel=12x')");
+    EXPECT_EQ(r.state.geoLatitude, 0);  // nothing ran
+    EXPECT_NE(errorOf(r, "wait\n.end\n").find("line 1"), std::string::npos);
+    EXPECT_NE(errorOf(r, "vel=nan\n").find("'nan'"), std::string::npos);
+    EXPECT_NE(errorOf(r, "vel=1e999\n").find("'1e999'"), std::string::npos);
+}
+
+TEST(ScriptLanguage, ReadingStopsAtEndOrAfter10000Lines)
+{
+    ScriptRun r;
+    r.run("wait 1s\n.end\nwait 5s\n");
+    EXPECT_EQ(r.steps(), 1000);
+    std::string noEnd;
+    for (int i = 0; i < 9999; ++i) noEnd += "\n";
+    r.run(noEnd + "wait 2s\r\nwait 7s\n");  // line 10000 runs, 10001 does not
+    EXPECT_EQ(r.steps(), 2000);
+    EXPECT_EQ(r.progress.maxima.back(), 10000);
+}
+
+TEST(ScriptLanguage, GarbageLinesHaveNoEffect)
+{
+    ScriptRun r;
+    std::string garbage("\x01\x02\xff=@\0zz\t@@==", 14);
+    r.run(garbage + "\n@@@\n=\n===\nhello\n.end\n");
+    EXPECT_EQ(r.steps(), 0);
+}
+
+TEST(ScriptRefusals, EndlessOrMeaninglessCommandsAreRefusedNamingTheLine)
+{
+    const struct {
+        const char* script;
+        const char* expected;
+    } cases[] = {
+        {"wait 1s\nvel=50@0s\n", "line 2: a time of 0 s"},
+        {"vel=50@-5m\n", "line 1: a distance of -5 m"},
+        {"vel=36\nhdg=90@0m\n", "line 2: a radius of 0 m"},
+        {"height=10@0s\n", "line 1: a time of 0 s"},
+        {"vel=-10\n", "line 1: a speed of -10 km/h"},
+        {"vel=-10@5s\n", "line 1: a speed of -10 km/h"},
+        {"height=0@100m\n", "line 1: a height change over a distance needs a speed above 0"},
+        {"vel=36\nvel=0@1s\nheight=5@10m\n", "line 3: a height change over a distance"},
+        {"lat=91\n", "line 1: a latitude of 91"},
+        {"time=-1\n", "line 1: a time of -1 s"},
+        {"wait 1000000000s\n", "GiB"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        writeFileBytes(dir / "out.nmea", "keep");
+        ScriptRun r;
+        const auto start = std::chrono::steady_clock::now();
+        const std::string message = errorOf(r, c.script, (dir / "out.nmea").string());
+        EXPECT_NE(message.find(c.expected), std::string::npos) << c.script << " -> " << message;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.script;
+        EXPECT_EQ(readFileBytes(dir / "out.nmea"), "keep") << c.script;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << c.script;
+    }
+}
+
+TEST(ScriptRefusals, MaxJerkAndOutputRateAreCheckedBeforeTheRun)
+{
+    ScriptRun r;
+    r.options.userMaxJerk = 0;
+    EXPECT_NE(errorOf(r, "wait 1s\n").find("max jerk 0 g/s"), std::string::npos);
+    r.options.userMaxJerk = 1;
+    TempDir dir;
+    r.options.outputRate = 0;
+    EXPECT_NE(errorOf(r, "wait 1s\n", (dir / "a").string()).find("rate 0 Hz"), std::string::npos);
+    r.options.outputRate = 3000;
+    EXPECT_NE(errorOf(r, "wait 1s\n", (dir / "a").string()).find("stride of 0"), std::string::npos);
+    r.options.outputRate = 1000;
+    r.run("wait 1s\n", (dir / "a").string());
+    EXPECT_FALSE(std::filesystem::exists(dir / "a.tmp"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "a"));
+}
+
+TEST(ScriptRun, NoMotionWritesNothingAndSaysSo)
+{
+    TempDir dir;
+    writeFileBytes(dir / "out.nmea", "keep");
+    ScriptRun r;
+    const auto result = r.run("lat=50\nvel=0@0.5m\n.end\n", (dir / "out.nmea").string());
+    EXPECT_EQ(result.outcome, ScriptOutcome::NoMotion);
+    ASSERT_EQ(r.prompt.messages.size(), 1u);
+    EXPECT_EQ(r.prompt.messages[0], "The script records no motion: no NMEA file written");
+    EXPECT_EQ(readFileBytes(dir / "out.nmea"), "keep");
+}
+
+TEST(ScriptRun, UnachievableChangeLeavesTheExistingFile)
+{
+    TempDir dir;
+    writeFileBytes(dir / "out.nmea", "keep");
+    ScriptRun r;
+    r.options.userMaxJerk = 1000;
+    const auto result = r.run("vel=100@0.05s\nwait 1s\n.end\n", (dir / "out.nmea").string());
+    EXPECT_EQ(result.outcome, ScriptOutcome::Unachievable);
+    EXPECT_EQ(readFileBytes(dir / "out.nmea"), "keep");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST(ScriptRun, ChartsArePlottedEvery25StepsFromTheFirst)
+{
+    ScriptRun r;
+    r.run("vel=36\nheight=3\nwait 1s\n.end\n");
+    EXPECT_EQ(r.charts.cleared, 1);
+    ASSERT_EQ(r.charts.points.size(), 40u);
+    EXPECT_NEAR(r.charts.points[0].time, 0.002, 1e-12);
+    EXPECT_NEAR(r.charts.points[1].time, 0.027, 1e-12);
+    EXPECT_NEAR(r.charts.points[1].north, 0.26, 1e-9);
+    EXPECT_EQ(r.charts.points[1].height, 3.0);
+    EXPECT_NEAR(r.charts.points[1].speedKmh, 36.0, 1e-9);
+    EXPECT_EQ(r.progress.captions, std::vector<std::string>{"Generating NMEA file"});
+}
+
+TEST(ScriptRun, TrackAxesAreSquaredOnTheShorterAxis)
+{
+    AxisRange h{0, 100}, v{0, 30.5};
+    squareTrackAxes(h, v);
+    EXPECT_EQ(v.minimum, -34.5);
+    EXPECT_EQ(v.maximum, 65.0);
+    EXPECT_EQ(h.minimum, 0.0);
+    AxisRange h2{-10, 10}, v2{0, 50};
+    squareTrackAxes(h2, v2);
+    EXPECT_EQ(h2.minimum, -25.0);
+    EXPECT_EQ(h2.maximum, 25.0);
+}
+
+}  // namespace
+}  // namespace trajix::test
