@@ -327,3 +327,39 @@ TEST(KeloImportBadInput, MissingInputFile)
 
 }  // namespace
 }  // namespace trajix::test
+
+namespace trajix::test {
+namespace {
+
+TEST(KeloImport, EndPeriodTakesHeadingOfLastRowReadEvenWithoutFix)
+{
+    KeloRun run(kelText({"x", "1 123459.90 3000 60 0 0 0", "2 123500.00 3000 60 0 0 0", "3 123500.10 3000 60 9 45 0",
+                         "4 123500.20 3001 60 9 46 0", "5 123500.30 0 0 9 200 0"}));
+    run.parameters.vtg = true;
+    run.parameters.stationaryPeriodText = "0";
+    run.parameters.stationaryPeriodEndText = "1";
+    run.run();
+    const auto all = parseNmeaFile(run.output());
+    const auto gga = onlyType(all, "GGA");
+    const auto vtg = onlyType(all, "VTG");
+    ASSERT_EQ(vtg.size(), 1u + 20u + 20u);  // one moving sample, 20 end, 20 run-out at 20 Hz
+    EXPECT_EQ(vtg[0].fields[0], "46.00");
+    EXPECT_EQ(vtg[1].fields[0], "200.00");
+    EXPECT_EQ(gga[1].fields[1], "5001.00000000");  // position of the last fix
+}
+
+TEST(KeloImport, CancelLeavesNoFile)
+{
+    std::vector<std::string> rows = {"x", "1 123500.90 3000 60 0 0 0", "2 123501.00 3000 60 0 0 0"};
+    for (int i = 1; i <= 5000; ++i) rows.push_back(fmt::format("{} {:.2f} 3000 60 5 0 0", i + 2, 123501.0 + i * 0.1));
+    KeloRun run(kelText(rows));
+    run.progress.cancelAfter = 1;
+    const auto result = run.run();
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_FALSE(run.outputExists());
+    EXPECT_EQ(run.progress.finished, 1);
+    EXPECT_EQ(run.progress.captions, std::vector<std::string>{"Converting KELO file"});
+}
+
+}  // namespace
+}  // namespace trajix::test
