@@ -242,6 +242,13 @@ TEST(RouteProfile, StretchesEndAtTheirCornerInEveryPlanShape)
         EXPECT_NEAR(d.end, c.length, 0.1) << c.length << " " << c.endSpeed << " " << c.startSpeed;
         EXPECT_TRUE(d.messages.empty()) << c.length;
     }
+    // Just long enough for a short S-curve rise and fall by the plan: a rise planned a
+    // little short would let it start and overshoot the corner by a third of a metre.
+    RouteParameters slow;
+    slow.maxSpeedKmh = 43.2;
+    const Driven d = drive(17.8, 8, 8, slow);
+    EXPECT_NEAR(d.end, 17.8, 0.1);
+    EXPECT_TRUE(d.messages.empty());
 }
 
 TEST(RouteProfile, RiseWithoutTrapezoidUsesTheThirdPowerOverThree)
