@@ -72,7 +72,8 @@ void BM_CorrectNmea(benchmark::State& state)
     SilentPrompt prompt;
     trajix::NullProgress progress;
     trajix::convert::loadKelFile(parameters, prompt, progress);
-    for (auto _ : state) benchmark::DoNotOptimize(trajix::convert::correctNmeaFile(parameters.outputFileName, progress));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(trajix::convert::correctNmeaFile(parameters.outputFileName, progress));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(std::filesystem::file_size(parameters.outputFileName)));
     std::filesystem::remove_all(folder);

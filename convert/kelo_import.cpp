@@ -63,8 +63,9 @@ Header readHeader(LineReader& lines, const std::string& fileName)
         throw Error(fmt::format(
             "'{}' has no \"[channel units]\", \"[comments]\" or \"[column names]\" line after \"[header]\"", fileName));
     if (header.columnCount < columnsNeeded)
-        throw Error(fmt::format("the header of '{}' lists {} channel names; at least {} are needed (columns 2 to 6 are used)",
-                                fileName, header.columnCount, columnsNeeded));
+        throw Error(
+            fmt::format("the header of '{}' lists {} channel names; at least {} are needed (columns 2 to 6 are used)",
+                        fileName, header.columnCount, columnsNeeded));
 
     found = false;
     while (lines.next(line))
@@ -95,15 +96,16 @@ public:
         while (count < values_.size() && tokens_.next(token)) {
             if (count == 0) firstLine = token.line;
             if (!tryParseDouble(token.text, values_[count]))
-                throw Error(fmt::format("'{}' in data row {} (line {} of '{}') is not a number", token.text, rowNumber_ + 1,
-                                        token.line, fileName_));
+                throw Error(fmt::format("'{}' in data row {} (line {} of '{}') is not a number", token.text,
+                                        rowNumber_ + 1, token.line, fileName_));
             ++count;
         }
         if (count == 0) return false;
         ++rowNumber_;
         if (count < values_.size()) {
-            prompt_.information(fmt::format("The last data row (row {}, line {}) holds {} of {} numbers and was ignored.",
-                                            rowNumber_, firstLine, count, values_.size()));
+            prompt_.information(
+                fmt::format("The last data row (row {}, line {}) holds {} of {} numbers and was ignored.", rowNumber_,
+                            firstLine, count, values_.size()));
             return false;
         }
         return true;
@@ -183,9 +185,10 @@ KeloResult loadKelFile(const KeloParameters& parameters, UserPrompt& prompt, Pro
     for (;;) {
         if (!row.next()) {
             if (row.rowNumber() < 2) throw noFix();
-            throw Error(fmt::format("'{}' holds no data row whose time is a whole second, so the log has no start time; "
-                                    "nothing was written",
-                                    fileName));
+            throw Error(
+                fmt::format("'{}' holds no data row whose time is a whole second, so the log has no start time; "
+                            "nothing was written",
+                            fileName));
         }
         const double time = row[timeColumn];
         if (std::trunc(time) == time) {
@@ -240,7 +243,8 @@ KeloResult loadKelFile(const KeloParameters& parameters, UserPrompt& prompt, Pro
         lastFix = {latitude, longitude};
         if (!haveFix) {
             haveFix = true;
-            writer.writeStationary(stationarySampleCount(startPeriod, interval), lastFix, heading, PreviewMode::Counted);
+            writer.writeStationary(stationarySampleCount(startPeriod, interval), lastFix, heading,
+                                   PreviewMode::Counted);
             continue;
         }
         writer.write(lastFix, heading, speed, PreviewMode::Counted);

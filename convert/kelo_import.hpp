@@ -13,11 +13,11 @@ namespace trajix::convert {
 
 /// What the import reads from the window (or the command line), as texts.
 struct KeloParameters {
-    std::string inputFileName;               ///< the .kel file
-    std::string outputFileName;              ///< the NMEA file, used exactly as given
-    std::string sampleRateText = "20";       ///< SampleRateEdit: output rate in Hz before detection
-    bool vtg = false;                        ///< VTGBox: add a VTG sentence to every sample
-    std::string stationaryPeriodText = "80"; ///< kelStationaryPeriodedit: whole seconds at rest first
+    std::string inputFileName;                  ///< the .kel file
+    std::string outputFileName;                 ///< the NMEA file, used exactly as given
+    std::string sampleRateText = "20";          ///< SampleRateEdit: output rate in Hz before detection
+    bool vtg = false;                           ///< VTGBox: add a VTG sentence to every sample
+    std::string stationaryPeriodText = "80";    ///< kelStationaryPeriodedit: whole seconds at rest first
     std::string stationaryPeriodEndText = "5";  ///< kelstationaryPeriodEndEdit: whole seconds at rest last
 };
 
@@ -28,14 +28,14 @@ struct ChartPoint {
 };
 
 struct KeloResult {
-    std::string sampleRateText;   ///< SampleRateEdit after detection ("5", "10", "20", "100" or unchanged)
-    bool rateDetected = false;    ///< the log's interval matched one of the rate bands
-    std::string previewText;      ///< Memo2: "First 50 lines of output:" CR LF and the first 50 samples
+    std::string sampleRateText;           ///< SampleRateEdit after detection ("5", "10", "20", "100" or unchanged)
+    bool rateDetected = false;            ///< the log's interval matched one of the rate bands
+    std::string previewText;              ///< Memo2: "First 50 lines of output:" CR LF and the first 50 samples
     std::vector<ChartPoint> trackPoints;  ///< Series11: latitude, longitude in degrees, every tenth row
     std::vector<ChartPoint> speedPoints;  ///< Series12: elapsed seconds, speed in km/h, every tenth row
-    std::string outputFileName;   ///< the file written
+    std::string outputFileName;           ///< the file written
     std::int64_t samplesWritten = 0;
-    bool cancelled = false;       ///< stopped through the progress sink; nothing was written
+    bool cancelled = false;  ///< stopped through the progress sink; nothing was written
 };
 
 /// The preview's first line.

@@ -21,7 +21,7 @@ struct TextConversionResult {
     std::string previewText;     ///< sentences to append to the preview memo (it is not cleared)
     std::string outputFileName;  ///< the file written
     std::int64_t samplesWritten = 0;
-    bool cancelled = false;      ///< stopped through the progress sink; nothing was written
+    bool cancelled = false;  ///< stopped through the progress sink; nothing was written
 };
 
 /// Converts the text file. Its first line is skipped; the rest is read as a stream of

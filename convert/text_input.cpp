@@ -19,7 +19,10 @@ bool LineReader::next(std::string_view& line)
 }
 
 namespace {
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\f' || c == '\v'; }
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\f' || c == '\v';
+}
 }  // namespace
 
 bool TokenStream::next(Token& token)

@@ -10,8 +10,11 @@ TEST(ConvertCli, KeloWritesSameBytesAsCoreAndPrintsRateThenPreview)
 {
     TempDir dir;
     const std::string out = (dir / "out.nmea").string();
-    const std::vector<std::string> args = {"kelo", dataFile("convert/log10hz.kel").string(), "-o", out, "--vtg",
-                                           "--stationary-start", "1", "--stationary-end", " 1"};
+    const std::vector<std::string> args = {"kelo",  dataFile("convert/log10hz.kel").string(),
+                                           "-o",    out,
+                                           "--vtg", "--stationary-start",
+                                           "1",     "--stationary-end",
+                                           " 1"};
     auto result = runTrajix(args);
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "10\n");
@@ -40,7 +43,8 @@ TEST(ConvertCli, KeloRefusalsExitOneAndWriteNothing)
     EXPECT_NE(result.err.find("no \"[data]\" line"), std::string::npos) << result.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "out.nmea"));
 
-    writeFileBytes(dir / "nofix.kel", kelText({"x", "1 123459.90 0 0 0 0 0", "2 123500.00 0 0 0 0 0", "3 123500.1 0 0 0 0 0"}));
+    writeFileBytes(dir / "nofix.kel",
+                   kelText({"x", "1 123459.90 0 0 0 0 0", "2 123500.00 0 0 0 0 0", "3 123500.1 0 0 0 0 0"}));
     result = runTrajix({"kelo", (dir / "nofix.kel").string(), "-o", (dir / "out.nmea").string()});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("no data row with a fix"), std::string::npos) << result.err;

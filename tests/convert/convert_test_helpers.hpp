@@ -20,7 +20,8 @@ inline std::string kelText(const std::vector<std::string>& dataLines, int channe
     static const char* names[] = {"index", "time", "lat", "lon", "speed", "heading", "height", "extra1", "extra2"};
     std::string text = "KELO data logger\r\n[header]\r\n";
     for (int i = 0; i < channels; ++i) text += std::string(names[i]) + "\r\n";
-    text += "[channel units]\r\n-\r\nhhmmss\r\nmin\r\nmin\r\nkm/h\r\ndeg\r\nm\r\n[comments]\r\ntest drive\r\n[data]\r\n";
+    text +=
+        "[channel units]\r\n-\r\nhhmmss\r\nmin\r\nmin\r\nkm/h\r\ndeg\r\nm\r\n[comments]\r\ntest drive\r\n[data]\r\n";
     for (const auto& line : dataLines) text += line + "\r\n";
     return text;
 }
@@ -51,7 +52,8 @@ inline std::vector<ParsedSentence> parseNmeaFile(std::string_view bytes)
         }
         unsigned sum = 0;
         for (std::size_t i = 1; i < star; ++i) sum ^= static_cast<unsigned char>(line[i]);
-        const unsigned stated = static_cast<unsigned>(std::strtoul(std::string(line.substr(star + 1)).c_str(), nullptr, 16));
+        const unsigned stated =
+            static_cast<unsigned>(std::strtoul(std::string(line.substr(star + 1)).c_str(), nullptr, 16));
         EXPECT_EQ(sum, stated) << line;
         ParsedSentence sentence;
         std::string body(line.substr(1, star - 1));

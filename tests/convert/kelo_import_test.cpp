@@ -32,14 +32,14 @@ struct KeloRun {
 // A 10 Hz log: the whole-second row 095959.00 follows 095958.90, so the rate is
 // detected; the run crosses the hour, has a row without a fix and ends east of Greenwich.
 const std::vector<std::string> tenHzRows = {
-    "0 95958.70 3000.0 60.0 0 0 10",        // discarded
-    "1 95958.80 3000.0 60.0 0 0 10",        // detection
-    "2 95958.90 3000.0 60.0 0 0 10",        // detection
-    "3 95959.00 3000.0 60.0 0 0 10",        // whole second: start time, no output
-    "4 95959.10 3000.0 60.0 0 10 10",       // first fix: the start period
+    "0 95958.70 3000.0 60.0 0 0 10",   // discarded
+    "1 95958.80 3000.0 60.0 0 0 10",   // detection
+    "2 95958.90 3000.0 60.0 0 0 10",   // detection
+    "3 95959.00 3000.0 60.0 0 0 10",   // whole second: start time, no output
+    "4 95959.10 3000.0 60.0 0 10 10",  // first fix: the start period
     "5 95959.20 3000.01 60.01 12.5 10 10",
     "6 95959.30 3000.02 60.02 25 359.999 10",
-    "7 95959.40 0 0 30 20 10",              // no fix
+    "7 95959.40 0 0 30 20 10",  // no fix
     "8 95959.50 3000.03 -0.5 36.2 180 10",
     "9\t95959.60   -2010 90 100.004 271.5 10",
 };
@@ -124,16 +124,16 @@ TEST(KeloImport, FirstNumericRowAtWholeSecondIsMeasuredFromZero)
 TEST(KeloImport, RateBandsAreExclusive)
 {
     const auto detect = [](const std::string& before, const std::string& whole) {
-        KeloRun run(kelText({"x", "1 " + before + " 3000 60 0 0 0", "2 " + whole + " 3000 60 0 0 0",
-                             "3 10.5 3000 60 0 0 0"}));
+        KeloRun run(
+            kelText({"x", "1 " + before + " 3000 60 0 0 0", "2 " + whole + " 3000 60 0 0 0", "3 10.5 3000 60 0 0 0"}));
         run.parameters.sampleRateText = "1";
         return run.run().sampleRateText;
     };
     EXPECT_EQ(detect("9.8", "10"), "5");
     EXPECT_EQ(detect("9.95", "10"), "20");
     EXPECT_EQ(detect("9.99", "10"), "100");
-    EXPECT_EQ(detect("9.79", "10"), "1");   // 0.21: above the 5 Hz band
-    EXPECT_EQ(detect("9.93", "10"), "1");   // 0.07: between bands
+    EXPECT_EQ(detect("9.79", "10"), "1");  // 0.21: above the 5 Hz band
+    EXPECT_EQ(detect("9.93", "10"), "1");  // 0.07: between bands
 }
 
 TEST(KeloImport, StationaryCountsUseDoubleQuotient)
@@ -178,8 +178,8 @@ TEST(KeloImport, PreviewHoldsFiftySamplesAndNeverTheRunOut)
 
 TEST(KeloImport, TrailingLineBreaksMakeNoPhantomRow)
 {
-    std::string kel = kelText({"x", "1 123459.90 3000 60 0 0 0", "2 123500.00 3000 60 0 0 0", "3 123500.10 3000 60 9 45 0",
-                               "4 123500.20 3000 60 9 123.4 0"});
+    std::string kel = kelText({"x", "1 123459.90 3000 60 0 0 0", "2 123500.00 3000 60 0 0 0",
+                               "3 123500.10 3000 60 9 45 0", "4 123500.20 3000 60 9 123.4 0"});
     kel += "\r\n  \t\r\n\r\n";
     KeloRun run(kel);
     run.parameters.vtg = true;
@@ -196,8 +196,10 @@ TEST(KeloImport, TrailingLineBreaksMakeNoPhantomRow)
 TEST(KeloImport, RowsContinueAcrossLineBreaks)
 {
     // The data is a stream of numbers: a row split over two lines reads the same.
-    KeloRun split(kelText({"x", "1 123459.90 3000 60", " 0 0 0", "2 123500.00 3000 60 0 0 0 3 123500.10 3000 60 9 45 0"}));
-    KeloRun whole(kelText({"x", "1 123459.90 3000 60 0 0 0", "2 123500.00 3000 60 0 0 0", "3 123500.10 3000 60 9 45 0"}));
+    KeloRun split(
+        kelText({"x", "1 123459.90 3000 60", " 0 0 0", "2 123500.00 3000 60 0 0 0 3 123500.10 3000 60 9 45 0"}));
+    KeloRun whole(
+        kelText({"x", "1 123459.90 3000 60 0 0 0", "2 123500.00 3000 60 0 0 0", "3 123500.10 3000 60 9 45 0"}));
     split.run();
     whole.run();
     EXPECT_EQ(split.output(), whole.output());
@@ -262,7 +264,8 @@ TEST(KeloImportBadInput, TooFewChannels)
 
 TEST(KeloImportBadInput, NonNumberNamesRowAndLine)
 {
-    const auto kel = kelText({"x", "1 123459.90 3000 60 0 0 0", "2 123500.00 3000 60 0 0 0", "3 123500.10 30O0 60 0 0 0"});
+    const auto kel =
+        kelText({"x", "1 123459.90 3000 60 0 0 0", "2 123500.00 3000 60 0 0 0", "3 123500.10 30O0 60 0 0 0"});
     // Header block: title, [header], 7 names, [channel units], 7 units, [comments], 1, [data] = 20 lines.
     expectRefused(kel, "'30O0' in data row 4 (line 24 of");
 }
