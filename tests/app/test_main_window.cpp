@@ -1,0 +1,264 @@
+// The main window: start-up, settings file, rate edits, the scenario switch, tab change.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include "app/command_help.hpp"
+#include "app/secondary_windows.hpp"
+#include "app/widgets.hpp"
+#include "app_fixture.hpp"
+#include "common/platform.hpp"
+
+namespace trajix::test {
+namespace {
+
+using gui::TForm1;
+
+std::vector<QWidget*> scenarioControls(const TForm1& form)
+{
+    return {form.WeekEdit,   form.StartTimeEdit,       form.StartDayEdit,      form.StartMonthEdit,
+            form.StartYearEdit, form.AlmanacEdit,      form.AlmanacBrowseButton, form.correctNmeaButton,
+            form.ConvertTxtButton, form.Start1,         form.Duration1,         form.DropoutButton,
+            form.Label27,    form.Label28,             form.Label29,           form.Label30,
+            form.Label31,    form.progressGauge2,      form.orvLabel1,         form.orvLabel2,
+            form.orvLabel3,  form.orvLabel4,           form.orvLabel5};
+}
+
+TEST_F(AppTest, DefaultsWithoutSettingsFile)
+{
+    ASSERT_FALSE(std::filesystem::exists(configPath));
+    auto form = std::make_unique<TForm1>();
+    form->setPrompt(&prompt);
+    form->FormActivate();
+
+    EXPECT_EQ(form->windowTitle(), qs("Trajix Trajectory generation V4.8i"));
+    EXPECT_EQ(form->PageControl1->currentIndex(), 0);
+    EXPECT_EQ(form->ComPortEdit->text(), qs("1"));
+    EXPECT_EQ(form->BaudRateComboBox->currentText(), qs("115200"));
+    EXPECT_FALSE(form->VTGBox->isChecked());
+    EXPECT_FALSE(form->HDTcheckbox->isChecked());
+    EXPECT_EQ(form->statusPanel(0), QDir::currentPath());
+    EXPECT_EQ(form->startDrive.toStdString(), trajix::startDrive());
+    EXPECT_EQ(form->replay.replayPosition, 0);
+    EXPECT_FALSE(form->replay.replayFileOpen);
+    EXPECT_FALSE(form->replay.comPortOpen);
+
+    // The saved values arrive with Timer1, one second after the first activation.
+    EXPECT_TRUE(form->Timer1->isActive());
+    EXPECT_TRUE(form->Timer1->isSingleShot());
+    EXPECT_EQ(form->Timer1->interval(), 1000);
+    EXPECT_EQ(form->AlmanacEdit->text(), QString());
+    form->Timer1Timer();
+    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_EQ(form->AlmanacEdit->text(), qs("\\gpstools\\179.alm"));
+    for (QLineEdit* edit : {form->SampleRateEdit, form->OutputUpdateEdit1, form->outputUpdateEdit2})
+        EXPECT_EQ(edit->text(), qs("20"));
+    EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(AppTest, SavedRateAppearsAboutOneSecondAfterStart)
+{
+    writeSettingsFile("[Output update rate]\r\nHz=10\r\n[Alamanc]\r\nfilename=/tmp/week.alm\r\n");
+    TForm1 form;
+    form.setPrompt(&prompt);
+    form.FormActivate();
+    EXPECT_EQ(form.SampleRateEdit->text(), qs("20"));
+    QTest::qWait(400);
+    EXPECT_EQ(form.OutputUpdateEdit1->text(), qs("20"));
+    QTRY_COMPARE_WITH_TIMEOUT(form.SampleRateEdit->text(), qs("10"), 2000);
+    EXPECT_EQ(form.OutputUpdateEdit1->text(), qs("10"));
+    EXPECT_EQ(form.outputUpdateEdit2->text(), qs("10"));
+    EXPECT_EQ(form.AlmanacEdit->text(), qs("/tmp/week.alm"));
+}
+
+TEST_F(AppTest, SecondActivationChangesNothing)
+{
+    auto form = startWindow();
+    form->PageControl1->setCurrentIndex(4);
+    form->ComPortEdit->setText("3");
+    form->VTGBox->setChecked(true);
+    form->SampleRateEdit->setText("5");
+    form->replay.replayPosition = 12;
+    form->setStatusPanel(0, "elsewhere");
+    // A settings file that appears later must not be read again.
+    writeSettingsFile("[Com port]\r\nport=7\r\n");
+
+    form->FormActivate();
+    form->show();  // the window system activating the window again
+    QApplication::processEvents();
+
+    EXPECT_EQ(form->PageControl1->currentIndex(), 4);
+    EXPECT_EQ(form->ComPortEdit->text(), qs("3"));
+    EXPECT_TRUE(form->VTGBox->isChecked());
+    EXPECT_EQ(form->SampleRateEdit->text(), qs("5"));
+    EXPECT_EQ(form->replay.replayPosition, 12);
+    EXPECT_EQ(form->statusPanel(0), qs("elsewhere"));
+    EXPECT_FALSE(form->Timer1->isActive());
+}
+
+TEST_F(AppTest, RateEditsFollowEachOther)
+{
+    auto form = startWindow();
+    const std::vector<QLineEdit*> edits = {form->SampleRateEdit, form->OutputUpdateEdit1, form->outputUpdateEdit2};
+    int value = 1;
+    for (QLineEdit* left : edits) {
+        const QString text = QString::number(value++) + " Hz?";  // no check is made on leaving
+        left->setText(text);
+        emit left->editingFinished();
+        for (QLineEdit* edit : edits) EXPECT_EQ(edit->text(), text) << left->objectName().toStdString();
+    }
+}
+
+TEST_F(AppTest, SettingsRoundTripThroughTheFile)
+{
+    {
+        auto form = startWindow();
+        form->ComPortEdit->setText("4");
+        form->BaudRateComboBox->setCurrentIndex(3);
+        form->VTGBox->setChecked(true);
+        form->HDTcheckbox->setChecked(true);
+        form->SampleRateEdit->setText("10");
+        form->AlmanacEdit->setText("/data/almanacs/019-2012.alm");
+        form->FormClose();
+    }
+    EXPECT_TRUE(prompt.messages.empty());
+    const std::string text = settingsText();
+    EXPECT_NE(text.find("[Output update rate]\r\nHz=10\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[Baud rate]\r\nBaud=3\r\n"), std::string::npos) << text;
+
+    auto form = startWindow();
+    EXPECT_EQ(form->ComPortEdit->text(), qs("4"));
+    EXPECT_EQ(form->BaudRateComboBox->currentText(), qs("9600"));
+    EXPECT_TRUE(form->VTGBox->isChecked());
+    EXPECT_TRUE(form->HDTcheckbox->isChecked());
+    EXPECT_EQ(form->OutputUpdateEdit1->text(), qs("10"));
+    EXPECT_EQ(form->AlmanacEdit->text(), qs("/data/almanacs/019-2012.alm"));
+}
+
+TEST_F(AppTest, ClosingBeforeTimerFiresKeepsSavedRateAndAlmanac)
+{
+    writeSettingsFile("[Output update rate]\r\nHz=5\r\n[Alamanc]\r\nfilename=/tmp/mine.alm\r\n");
+    TForm1 form;
+    form.setPrompt(&prompt);
+    form.FormActivate();
+    form.FormClose();  // within the first second: the edits still hold the defaults
+
+    const std::string text = settingsText();
+    EXPECT_NE(text.find("Hz=5\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("filename=/tmp/mine.alm\r\n"), std::string::npos) << text;
+}
+
+TEST_F(AppTest, UnusableComPortWarnsAndKeepsTheOtherKeys)
+{
+    writeSettingsFile("[Com port]\r\nport=2\r\n[Other]\r\nkept=yes\r\n");
+    auto form = startWindow();
+    form->ComPortEdit->setText("two");
+    form->HDTcheckbox->setChecked(true);
+    form->BaudRateComboBox->setCurrentIndex(0);
+    form->FormClose();
+
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("two"), std::string::npos) << prompt.messages[0];
+    const std::string text = settingsText();
+    EXPECT_NE(text.find("port=2\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("HDT=1"), std::string::npos) << text;
+    EXPECT_NE(text.find("Baud=0\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("kept=yes\r\n"), std::string::npos) << text;
+}
+
+TEST_F(AppTest, SettingsThatCannotBeWrittenAreReported)
+{
+    // The settings path is a folder: writing must fail with a message, not silently.
+    std::filesystem::create_directories(configPath);
+    auto form = startWindow();
+    form->FormClose();
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("trajix-gui.ini"), std::string::npos) << prompt.messages[0];
+}
+
+TEST_F(AppTest, SimulatorFeaturesOffDisablesTheScenarioControls)
+{
+    auto form = startWindow();
+    EXPECT_TRUE(form->simulatorFeaturesOff);
+    EXPECT_EQ(form->OrvenaGroupBox->toolTip(),
+              qs("Only used when creating scenarios for Corvalith Orvena GPS RF simulator"));
+    for (QWidget* control : scenarioControls(*form))
+        EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
+    // Everything else stays usable.
+    for (QWidget* control : std::initializer_list<QWidget*>{form->BitBtn2, form->BitBtn7, form->OutputUpdateEdit1,
+                                                            form->SpeedEdit, form->SampleRateEdit, form->VTGBox,
+                                                            form->HDTcheckbox, form->Button1, form->BitBtn3,
+                                                            form->GenerateNMEAfilebutton})
+        EXPECT_TRUE(control->isEnabled()) << control->objectName().toStdString();
+}
+
+TEST_F(AppTest, SimulatorFeaturesOptionKeepsThemEnabled)
+{
+    EXPECT_TRUE(gui::parseStartOptions({"trajix-gui", "--simulator-features"}).simulatorFeatures);
+    EXPECT_FALSE(gui::parseStartOptions({"trajix-gui"}).simulatorFeatures);
+    EXPECT_TRUE(gui::parseStartOptions({"trajix-gui", "-platform", "offscreen", "--simulator-features"}).simulatorFeatures);
+    EXPECT_EQ(gui::parseStartOptions({"trajix-gui", "--tab", "4"}).tab, 4);
+    EXPECT_EQ(gui::parseStartOptions({"trajix-gui", "--tab", "9"}).tab, -1);
+
+    auto form = startWindow(gui::parseStartOptions({"trajix-gui", "--simulator-features"}));
+    EXPECT_FALSE(form->simulatorFeaturesOff);
+    EXPECT_TRUE(form->OrvenaGroupBox->toolTip().isEmpty());
+    for (QWidget* control : scenarioControls(*form))
+        EXPECT_TRUE(control->isEnabled()) << control->objectName().toStdString();
+}
+
+TEST_F(AppTest, TabChangeClosesAnOpenReplayFile)
+{
+    auto form = startWindow();
+    form->replay.replayFileName = "/tmp/route.txt";
+    form->replay.replayFileOpen = true;
+    form->replay.replayPosition = 40;
+    form->PageControl1->setCurrentIndex(2);
+    EXPECT_FALSE(form->replay.replayFileOpen);
+    EXPECT_EQ(form->replay.replayPosition, 0);
+    EXPECT_EQ(form->replay.replayFileName, qs("/tmp/route.txt"));
+}
+
+TEST_F(AppTest, HandOverMakesTheReplayFileOnlyWhenAsked)
+{
+    auto form = startWindow();
+    form->handOverWrittenFile("/tmp/kelo.txt", false);
+    EXPECT_TRUE(form->replay.replayFileName.isEmpty());
+    EXPECT_EQ(form->replayFilenameEdit->text(), qs("No Filename selected"));
+    form->handOverWrittenFile("/tmp/route.txt", true);
+    EXPECT_EQ(form->replay.replayFileName, qs("/tmp/route.txt"));
+    EXPECT_EQ(form->replayFilenameEdit->text(), qs("Replay file : /tmp/route.txt"));
+}
+
+TEST_F(AppTest, HelpWindowHoldsTheCommandHelpAndFocusesClose)
+{
+    auto form = startWindow();
+    const QString expected = QString::fromUtf8(gui::commandHelpText.data(), static_cast<qsizetype>(gui::commandHelpText.size()))
+                                 .replace("\r\n", "\n");
+    EXPECT_EQ(form->helpform->Memo1->toPlainText(), expected);
+    EXPECT_TRUE(form->helpform->Memo1->isReadOnly());
+    EXPECT_TRUE(form->helpform->Memo1->font().fixedPitch() || QFontInfo(form->helpform->Memo1->font()).fixedPitch());
+    EXPECT_EQ(form->helpform->windowTitle(), qs("Command help"));
+
+    form->show();
+    form->helpform->Memo1->setFocus();
+    form->BitBtn6->click();
+    EXPECT_TRUE(form->helpform->isVisible());
+    EXPECT_FALSE(form->helpform->isModal());
+    EXPECT_TRUE(QTest::qWaitForWindowActive(form->helpform));
+    EXPECT_EQ(QApplication::focusWidget(), form->helpform->CloseButton);
+    form->helpform->CloseButton->click();
+    EXPECT_FALSE(form->helpform->isVisible());
+}
+
+}  // namespace
+}  // namespace trajix::test
