@@ -1,0 +1,249 @@
+#include <cstdlib>
+#include <sstream>
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "common/error.hpp"
+#include "nmea/sentences.hpp"
+#include "script_fixture.hpp"
+
+namespace trajix::test {
+namespace {
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> result;
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        const std::size_t end = text.find("\r\n", begin);
+        EXPECT_NE(end, std::string::npos) << "every sentence ends with CR LF";
+        if (end == std::string::npos) break;
+        result.push_back(text.substr(begin, end - begin));
+        begin = end + 2;
+    }
+    return result;
+}
+
+std::vector<std::string> fields(const std::string& sentence)
+{
+    std::vector<std::string> result;
+    const std::string body = sentence.substr(0, sentence.find('*'));
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t comma = body.find(',', begin);
+        result.push_back(body.substr(begin, comma - begin));
+        if (comma == std::string::npos) return result;
+        begin = comma + 1;
+    }
+}
+
+struct Written {
+    std::vector<std::string> sentences;
+    ScriptRun run;
+};
+
+void writeScript(Written& w, std::string_view script, double rate = 20, bool hdt = false)
+{
+    TempDir dir;
+    w.run.options.outputRate = rate;
+    w.run.options.hdtAndGll = hdt;
+    const auto result = w.run.run(script, (dir / "out.nmea").string());
+    ASSERT_EQ(result.outcome, ScriptOutcome::Written);
+    w.sentences = lines(readFileBytes(dir / "out.nmea"));
+    EXPECT_EQ(result.sentences, static_cast<std::int64_t>(w.sentences.size()));
+}
+
+std::vector<std::string> times(const std::vector<std::string>& sentences)
+{
+    std::vector<std::string> result;
+    for (const auto& s : sentences) result.push_back(fields(s).at(1));
+    return result;
+}
+
+TEST(ScriptWriter, EveryFiftiethStepAt20HzFromTheStartPoint)
+{
+    Written w;
+    writeScript(w, "lat=51.5\nlong=-0.1\nvel=36\nwait 2s\n.end\n");
+    ASSERT_EQ(w.sentences.size(), 41u);  // 40 samples and one run-out copy
+    EXPECT_EQ(w.sentences[0], "$GPGGA,090000.00,5130.00000000,N,00006.00000000,W,1,05,2.87,.00,M,-21.3213,M,,*53");
+    EXPECT_EQ(fields(w.sentences[39]).at(1), "090001.95");
+    EXPECT_EQ(fields(w.sentences[40]).at(1), "090002.00");
+    EXPECT_EQ(fields(w.sentences[40]).at(2), fields(w.sentences[39]).at(2));  // a copy of the last fix
+    // The second fix lies 50 steps (0.5 m) north of the first.
+    GeoState geo;
+    setLocalOrigin(geo, 51.5L, -0.1L, 0);
+    ENUtoECEF(geo, 0, 0.5f, 0);
+    ECEFToLatLong(geo, geo.ecefX, geo.ecefY, geo.ecefZ);
+    EXPECT_EQ(fields(w.sentences[1]).at(2), formatNmeaLatitude(geo.geoLatitude).text);
+}
+
+TEST(ScriptWriter, ThreeHertzUsesTheRoundedStrideAndTheExactClock)
+{
+    Written w;
+    writeScript(w, "vel=36\nwait 2s\n.end\n", 3);
+    EXPECT_EQ(times(w.sentences), (std::vector<std::string>{"090000.00", "090000.33", "090000.67", "090001.00", "090001.33",
+                                                            "090001.67", "090002.00", "090002.33", "090002.67",
+                                                            "090003.00"}));
+    // Positions step by 333 ms: sample 7 is 1998 steps (19.98 m) north.
+    GeoState geo;
+    setLocalOrigin(geo, 0, 0, 0);
+    ENUtoECEF(geo, 0, static_cast<float>(19.98), 0);
+    ECEFToLatLong(geo, geo.ecefX, geo.ecefY, geo.ecefZ);
+    EXPECT_EQ(fields(w.sentences[6]).at(2), formatNmeaLatitude(geo.geoLatitude).text);
+    EXPECT_EQ(sampleStrideForRate(3), 333);
+    EXPECT_EQ(sampleStrideForRate(20), 50);
+    EXPECT_EQ(sampleStrideForRate(1000), 1);
+    EXPECT_THROW(sampleStrideForRate(2001), Error);
+}
+
+TEST(ScriptWriter, RunOutEndsOffTheGridAndOnlyInGgaMode)
+{
+    Written offGrid;
+    writeScript(offGrid, "time=100.01\nwait 1s\n.end\n");
+    ASSERT_EQ(offGrid.sentences.size(), 21u);
+    EXPECT_EQ(fields(offGrid.sentences[19]).at(1), "000140.96");
+    EXPECT_EQ(fields(offGrid.sentences[20]).at(1), "000141.01");
+
+    Written hdt;
+    writeScript(hdt, "hdg=-90@9s\nwait 0.5s\n.end\n", 20, true);
+    ASSERT_EQ(hdt.sentences.size(), 2u * 190);
+    EXPECT_EQ(hdt.sentences[0].rfind("$GPGLL,090000.00,", 0), 0u);
+    EXPECT_EQ(hdt.sentences.back() + "\r\n", finishSentence("$GPHDT,270.000,T*"));
+    EXPECT_EQ(fields(hdt.sentences[hdt.sentences.size() - 2]).at(1), "090009.45");
+}
+
+TEST(ScriptWriter, HeightPictureDropsTheZeroIntegerAndKeepsTheSign)
+{
+    auto altitude = [](std::string_view script) {
+        Written w;
+        writeScript(w, script);
+        return fields(w.sentences.at(0)).at(9);
+    };
+    EXPECT_EQ(altitude("height=0.5\nwait 1s\n"), ".50");
+    EXPECT_EQ(altitude("height=-5\nwait 1s\n"), "-5.00");
+    EXPECT_EQ(altitude("height=-0.001\nwait 1s\n"), ".00");
+    EXPECT_EQ(altitude("height=1234.567\nwait 1s\n"), "1234.57");
+}
+
+TEST(ScriptWriter, NextRunStartsWhereTheLastWrittenSampleLay)
+{
+    Written first;
+    writeScript(first, "lat=10\nlong=20\nhdg=45\nvel=72\nwait 10s\n.end\n");
+    ScriptRun& r = first.run;
+    // A preview with its own start point changes it; a written run without one keeps it.
+    Written second;
+    second.run.state = r.state;
+    writeScript(second, "wait 1s\n.end\n");
+    const auto last = fields(first.sentences.back());
+    const auto start = fields(second.sentences.front());
+    EXPECT_EQ(start.at(1), "090000.00");
+    EXPECT_EQ(start.at(2), last.at(2));
+    EXPECT_EQ(start.at(4), last.at(4));
+    EXPECT_NE(start.at(2), "1000.00000000");
+}
+
+// Golden files: tests/data/script/<script> run through the command line. Set
+// TRAJIX_REGENERATE_GOLDEN=1 to rewrite the expected files.
+void expectGolden(const std::string& script, const std::string& expected, const std::vector<std::string>& flags)
+{
+    TempDir dir;
+    std::vector<std::string> args{"script", dataFile("script/" + script).string(), "-o", (dir / "out.nmea").string()};
+    args.insert(args.end(), flags.begin(), flags.end());
+    const auto result = runTrajix(args);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::string written = readFileBytes(dir / "out.nmea");
+    if (std::getenv("TRAJIX_REGENERATE_GOLDEN")) writeFileBytes(dataFile("script/" + expected), written);
+    EXPECT_TRUE(written == readFileBytes(dataFile("script/" + expected))) << expected << " differs";
+}
+
+TEST(ScriptGolden, DriveAt20Hz) { expectGolden("drive.txt", "drive_20hz.nmea", {}); }
+TEST(ScriptGolden, TurnsAt3HzAcrossMidnight) { expectGolden("turns.txt", "turns_3hz.nmea", {"--rate", "3"}); }
+TEST(ScriptGolden, TurnsAsGllAndHdtAt5Hz) { expectGolden("turns.txt", "turns_hdt_5hz.nmea", {"--rate", "5", "--hdt-gll"}); }
+
+TEST(ScriptCommandLine, ExitStatusesAndMessages)
+{
+    TempDir dir;
+    writeFileBytes(dir / "bad.txt", "vel=36\nhdg=90@0s\n.end\n");
+    auto refused = runTrajix({"script", (dir / "bad.txt").string(), "-o", (dir / "out.nmea").string()});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("trajix: error: line 2: a time of 0 s"), std::string::npos) << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.nmea"));
+
+    writeFileBytes(dir / "fast.txt", "vel=100@0.05s\n.end\n");
+    auto unachievable = runTrajix({"script", (dir / "fast.txt").string(), "-o", (dir / "out.nmea").string(),
+                                   "--max-jerk", "1000"});
+    EXPECT_EQ(unachievable.exitCode, 1);
+    EXPECT_NE(unachievable.err.find("Max jerk rate of 1000.0 g/s"), std::string::npos) << unachievable.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.nmea"));
+
+    writeFileBytes(dir / "still.txt", "lat=1\n.end\n");
+    auto still = runTrajix({"script", (dir / "still.txt").string(), "-o", (dir / "out.nmea").string()});
+    EXPECT_EQ(still.exitCode, 1);
+    EXPECT_NE(still.err.find("no motion"), std::string::npos);
+
+    EXPECT_EQ(runTrajix({"script", (dir / "still.txt").string()}).exitCode, 2);
+    EXPECT_EQ(runTrajix({"script", (dir / "still.txt").string(), "-o", "x", "--rate", "fast"}).exitCode, 2);
+    auto missing = runTrajix({"script", (dir / "none.txt").string(), "-o", (dir / "out.nmea").string()});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("none.txt"), std::string::npos);
+    auto zeroJerk = runTrajix({"script", (dir / "still.txt").string(), "-o", "x", "--max-jerk", "0"});
+    EXPECT_EQ(zeroJerk.exitCode, 1);
+
+    writeFileBytes(dir / "walk.txt", "vel=3.6\nwait 0.1s\n.end\n");
+    auto preview = runTrajix({"script", (dir / "walk.txt").string(), "--preview"});
+    EXPECT_EQ(preview.exitCode, 0);
+    EXPECT_EQ(preview.out.rfind("time_s,east_m,north_m,height_m,speed_kmh\n0.002,0.000,0.001,0.00,3.600\n", 0), 0u)
+        << preview.out;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 4);
+}
+
+// Reads the file as an independent receiver would: checksums, field counts, times,
+// and the distance and azimuth between fixes measured with GeographicLib's GeodSolve.
+TEST(ScriptIndependentCheck, FixesAreWellFormedAndLieWhereTheScriptDrove)
+{
+    TempDir dir;
+    writeFileBytes(dir / "line.txt", "lat=51.5\nlong=-0.1\nhdg=45\nvel=72\nwait 30s\n.end\n");
+    const auto result = runTrajix({"script", (dir / "line.txt").string(), "-o", (dir / "out.nmea").string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto sentences = lines(readFileBytes(dir / "out.nmea"));
+    ASSERT_EQ(sentences.size(), 601u);
+    auto degrees = [](const std::string& text, char letter, int degreeDigits) {
+        const double value = std::stod(text.substr(0, static_cast<std::size_t>(degreeDigits))) +
+                             std::stod(text.substr(static_cast<std::size_t>(degreeDigits))) / 60;
+        return letter == 'S' || letter == 'W' ? -value : value;
+    };
+    double previousTime = -1;
+    for (const auto& s : sentences) {
+        ASSERT_EQ(s.rfind("$GPGGA,", 0), 0u);
+        const std::size_t star = s.find('*');
+        ASSERT_EQ(star, s.size() - 3) << s;
+        unsigned sum = 0;
+        for (std::size_t i = 1; i < star; ++i) sum ^= static_cast<unsigned char>(s[i]);
+        EXPECT_EQ(std::stoul(s.substr(star + 1), nullptr, 16), sum) << s;
+        const auto f = fields(s);
+        ASSERT_EQ(f.size(), 15u) << s;
+        const double t = std::stod(f[1].substr(0, 2)) * 3600 + std::stod(f[1].substr(2, 2)) * 60 + std::stod(f[1].substr(4));
+        EXPECT_GT(t, previousTime);
+        previousTime = t;
+    }
+    const auto first = fields(sentences.front());
+    const auto last = fields(sentences[599]);
+    const std::string query = fmt::format("{:.10f} {:.10f} {:.10f} {:.10f}\n", degrees(first[2], first[3][0], 2),
+                                          degrees(first[4], first[5][0], 3), degrees(last[2], last[3][0], 2),
+                                          degrees(last[4], last[5][0], 3));
+    std::filesystem::path geodSolve;
+    for (const char* folder : {"/usr/bin", "/usr/local/bin"})
+        if (std::filesystem::exists(std::filesystem::path(folder) / "GeodSolve")) geodSolve = std::filesystem::path(folder) / "GeodSolve";
+    if (geodSolve.empty()) GTEST_SKIP() << "GeodSolve (geographiclib-tools) is not installed";
+    const auto geod = runProgram(geodSolve.string(), {"-i", "-p", "4"}, query);
+    ASSERT_EQ(geod.exitCode, 0) << geod.err;
+    std::istringstream answer(geod.out);
+    double azimuth1 = 0, azimuth2 = 0, distance = 0;
+    answer >> azimuth1 >> azimuth2 >> distance;
+    EXPECT_NEAR(distance, 20 * 29.95, 0.01);  // the last sample lies 29 950 steps on
+    EXPECT_NEAR(azimuth1, 45, 0.05);
+}
+
+}  // namespace
+}  // namespace trajix::test
