@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev llvm
   xvfb xauth x11-utils imagemagick fonts-dejavu-core
   socat python3
+  gpsbabel
 )
 
 missing=()
