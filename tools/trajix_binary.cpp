@@ -2,6 +2,7 @@
 // checks the keys it needs, and writes IF_IQ_File (output.dsf) holding
 // Duration_in_sec whole seconds of a deterministic one-bit signal: blocks of 2046000
 // bytes (16368 kHz, one bit per sample). Exits 1 with a message on a bad profile.
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -20,6 +21,10 @@ namespace {
 
 constexpr std::size_t blockSize = 2046000;
 constexpr long long longestDuration = 86400;
+
+// Set by SIGTERM or SIGINT: the run stops between seconds and leaves no partial file.
+volatile std::sig_atomic_t stopRequested = 0;
+void requestStop(int) { stopRequested = 1; }
 
 struct Entry {
     std::string value;
@@ -118,6 +123,11 @@ int run(const std::filesystem::path& profilePath)
     trajix::AtomicFile out(output);
     std::vector<std::uint8_t> block(blockSize);
     for (long long second = 0; second < duration; ++second) {
+        if (stopRequested) {
+            out.discard();
+            fmt::print(stderr, "TrajixBinary: stopped; no output written\n");
+            return 143;
+        }
         fillSecond(block, static_cast<std::uint64_t>(second));
         out.write(block.data(), block.size());
     }
@@ -134,6 +144,8 @@ int main(int argc, char** argv)
         fmt::print(stderr, "usage: TrajixBinary PROFILE\n");
         return 2;
     }
+    std::signal(SIGTERM, requestStop);
+    std::signal(SIGINT, requestStop);
     try {
         return run(argv[1]);
     } catch (const std::exception& e) {

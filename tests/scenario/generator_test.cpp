@@ -1,0 +1,253 @@
+// The generator run for real: go.sh, the stand-in TrajixBinary, and the trajix command.
+#include <chrono>
+#include <cstdlib>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "common/error.hpp"
+#include "scenario/plenarch.hpp"
+#include "scenario/recording.hpp"
+#include "test_support.hpp"
+
+using namespace trajix;
+using trajix::test::dataFile;
+using trajix::test::readFileBytes;
+using trajix::test::runProgram;
+using trajix::test::runTrajix;
+using trajix::test::ScriptedPrompt;
+using trajix::test::TempDir;
+using trajix::test::writeFileBytes;
+
+namespace {
+
+constexpr std::size_t block = static_cast<std::size_t>(recordingBlockSize);
+const std::filesystem::path generatorFolder = std::filesystem::path(TRAJIX_BINARY_DIR) / "cli";
+const std::string standIn = (generatorFolder / "TrajixBinary").string();
+
+std::string convertedBytes(std::string input)
+{
+    const auto table = bitReversalTable();
+    reverseWordBits(reinterpret_cast<std::uint8_t*>(input.data()), input.size(), table);
+    return input;
+}
+
+void makeExecutable(const std::filesystem::path& path, const std::string& text)
+{
+    writeFileBytes(path, text);
+    ::chmod(path.c_str(), 0755);
+}
+
+// Sets HOME for the trajix commands run by this test.
+class ScopedHome {
+public:
+    explicit ScopedHome(const std::filesystem::path& home)
+    {
+        if (const char* old = std::getenv("HOME")) old_ = old;
+        ::setenv("HOME", home.c_str(), 1);
+    }
+    ~ScopedHome() { ::setenv("HOME", old_.c_str(), 1); }
+
+private:
+    std::string old_;
+};
+
+std::string standInProfile(const std::filesystem::path& folder, const std::string& duration)
+{
+    ScenarioEdits edits;
+    std::string text = scenarioProfileText(edits, folder.parent_path().string());
+    return text.replace(text.find("Duration_in_sec = 5"), 19, "Duration_in_sec = " + duration);
+}
+
+}  // namespace
+
+TEST(StandInGenerator, WritesWholeSecondsOfADeterministicSignal)
+{
+    TempDir dir;
+    const auto tools = dir / "GPStools";
+    std::filesystem::create_directories(tools);
+    writeFileBytes(tools / "nmeaInput.txt", "$GPGGA\r\n");
+    writeFileBytes(tools / "profile.txt", standInProfile(tools, "2"));
+    auto result = runProgram(standIn, {(tools / "profile.txt").string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::string first = readFileBytes(tools / "output.dsf");
+    ASSERT_EQ(first.size(), 2 * block);
+    EXPECT_NE(first.substr(0, block), first.substr(block));
+    ASSERT_EQ(runProgram(standIn, {(tools / "profile.txt").string()}).exitCode, 0);
+    EXPECT_EQ(readFileBytes(tools / "output.dsf"), first);
+}
+
+TEST(StandInGenerator, BadProfilesFailWithAMessageAndWriteNothing)
+{
+    TempDir dir;
+    const auto tools = dir / "GPStools";
+    std::filesystem::create_directories(tools);
+    writeFileBytes(tools / "nmeaInput.txt", "$GPGGA\r\n");
+    const std::string good = standInProfile(tools, "1");
+    const std::vector<std::pair<std::string, std::string>> faults{
+        {"Duration_in_sec = 1", "Duration_in_sec = 0"},
+        {"Duration_in_sec = 1", "Duration_in_sec = x"},
+        {"GPS_Week=462", "GPS_Week="},
+        {"SampleRate_in_KHz = 16368", "SampleRate_in_KHz = 8000"},
+        {"Simulation_Mon=6", "Simulation_Mon=13"},
+        {"IF_IQ_File=", "Output="},
+        {"nmeaInput.txt", "missing.txt"},
+        {"[Simulation Output]", "Simulation Output"},
+    };
+    for (const auto& [from, to] : faults) {
+        std::string profile = good;
+        ASSERT_NE(profile.find(from), std::string::npos) << from;
+        profile.replace(profile.find(from), from.size(), to);
+        writeFileBytes(tools / "profile.txt", profile);
+        const auto result = runProgram(standIn, {(tools / "profile.txt").string()});
+        EXPECT_EQ(result.exitCode, 1) << to;
+        EXPECT_NE(result.err.find("TrajixBinary: error:"), std::string::npos) << to;
+        EXPECT_FALSE(std::filesystem::exists(tools / "output.dsf")) << to;
+    }
+    EXPECT_EQ(runProgram(standIn, {(tools / "none.txt").string()}).exitCode, 1);
+    EXPECT_EQ(runProgram(standIn, {}).exitCode, 2);
+}
+
+TEST(GeneratorRun, ToolDirectoryGeneratorWinsAndQuotedPathsHold)
+{
+    TempDir dir;
+    const auto home = dir / "it's a home";
+    const auto tools = home / "GPStools";
+    std::filesystem::create_directories(tools);
+    writeFileBytes(tools / "output.dsf", "stale recording of an earlier run");
+    // A generator of its own in the tool directory: records how it was called.
+    makeExecutable(tools / "TrajixBinary", "#!/bin/sh\n"
+                                           "test -e output.dsf && echo stale > seen.txt\n"
+                                           "echo \"$PWD|$*\" > called.txt\n"
+                                           "echo to stdout\nexit 3\n");
+    writeFileBytes(tools / "go.sh", goScriptText(home.string(), generatorFolder));
+    ProcessGeneratorRunner runner;
+    runner.start(tools / "go.sh", dir.path());
+    EXPECT_TRUE(runner.waitForContinue());
+    EXPECT_EQ(runner.process().exitStatus(), 3);
+    EXPECT_EQ(readFileBytes(tools / "called.txt"), tools.string() + "|profile.txt\n");
+    EXPECT_FALSE(std::filesystem::exists(tools / "output.dsf"));
+    EXPECT_FALSE(std::filesystem::exists(tools / "seen.txt"));
+}
+
+TEST(GeneratorRun, ClosingEndsAGeneratorThatStillRuns)
+{
+    TempDir dir;
+    GeneratorProcess process;
+    process.start("/bin/sh", {"-c", "sleep 30"}, dir.path(), dir / "log.txt");
+    EXPECT_TRUE(process.running());
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_TRUE(process.terminate());
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+    EXPECT_FALSE(process.running());
+    EXPECT_EQ(process.exitStatus(), 128 + 15);
+    EXPECT_FALSE(process.terminate());
+    EXPECT_THROW(process.start("/nonexistent/program", {}, dir.path()), Error);
+    EXPECT_THROW(process.start("/bin/sh", {}, dir / "no-such-folder"), Error);
+}
+
+TEST(GeneratorRun, StepEndToEndWithTheStandInGenerator)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir / "GPStools");
+    std::filesystem::copy_file(dataFile("scenario/week314.alm"), dir / "almanac.alm");
+    std::filesystem::copy_file(dataFile("scenario/trip.nme"), dir / "trip.nme");
+    ScenarioEnvironment environment;
+    environment.startDrive = dir.path().string();
+    environment.generatorFolder = generatorFolder;
+    environment.today = {2026, 12, 8};
+    environment.settleDelay = std::chrono::milliseconds(0);
+    ScenarioState state;
+    state.edits.almanac = (dir / "almanac.alm").string();
+    ScriptedPrompt prompt;
+    prompt.answers = {true, true};
+    ProcessGeneratorRunner runner({}, dir / "GPStools" / "go.log");
+    NullProgress progress;
+    ASSERT_TRUE(runPlenarch(state, (dir / "trip.nme").string(), environment, prompt, runner, progress));
+    EXPECT_EQ(state.edits.week, "314");
+    EXPECT_EQ(state.edits.startYear, "2025");
+    const std::string recording = readFileBytes(dir / "GPStools" / "output.dsf");
+    EXPECT_EQ(recording.size(), 5 * block);
+    EXPECT_EQ(readFileBytes(dir / "trip.bin"), convertedBytes(recording));
+    EXPECT_NE(readFileBytes(dir / "GPStools" / "go.log").find("TrajixBinary: finished"), std::string::npos);
+}
+
+TEST(ScenarioCommand, EndToEndInATemporaryHome)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir / "GPStools");
+    std::filesystem::copy_file(dataFile("scenario/week610.alm"), dir / "GPStools" / "179.alm");
+    std::filesystem::copy_file(dataFile("scenario/trip.nme"), dir / "trip.nme");
+    ScopedHome home(dir.path());
+    auto result = runTrajix({"scenario", (dir / "trip.nme").string(), "--almanac", "\\gpstools\\179.alm", "--week",
+                             "600", "--today", "2026-12-08", "--yes"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, (dir / "trip.bin").string() + "\n");
+    EXPECT_NE(result.err.find(weekQuestion("600", 610)), std::string::npos);
+    EXPECT_NE(result.err.find("Output file " + (dir / "trip.bin").string() + " created"), std::string::npos);
+    const std::string profile = readFileBytes(dir / "GPStools" / "profile.txt");
+    EXPECT_NE(profile.find("\r\nGPS_Week=610\r\nGPS_Start_Time_in_sec=32400\r\n"), std::string::npos);
+    EXPECT_NE(profile.find("\r\nSimulation_Day=1\r\nSimulation_Mon=5\r\nSimulation_Year=2011\r\n"), std::string::npos);
+    EXPECT_NE(profile.find("\r\nAlmanac_File=\\gpstools\\179.alm\r\n"), std::string::npos);
+    EXPECT_EQ(readFileBytes(dir / "trip.bin"), convertedBytes(readFileBytes(dir / "GPStools" / "output.dsf")));
+}
+
+TEST(ScenarioCommand, AnswersFromTheTerminal)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir / "GPStools");
+    std::filesystem::copy_file(dataFile("scenario/week610.alm"), dir / "a.alm");
+    std::filesystem::copy_file(dataFile("scenario/trip.nme"), dir / "trip.nme");
+    ScopedHome home(dir.path());
+    const std::vector<std::string> args{"scenario", (dir / "trip.nme").string(), "--almanac", (dir / "a.alm").string(),
+                                        "--week", "610", "--today", "2026-12-08"};
+    auto result = runTrajix(args, "n\n");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir / "GPStools" / "profile.txt"));
+    // Yes, then the end of input at the wait: cancelled, the three files stay.
+    result = runTrajix(args, "y\n");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("Please WAIT until TrajixBinary has completely finished"), std::string::npos);
+    for (const char* name : {"profile.txt", "nmeaInput.txt", "go.sh"})
+        EXPECT_TRUE(std::filesystem::exists(dir / "GPStools" / name)) << name;
+    EXPECT_FALSE(std::filesystem::exists(dir / "trip.bin"));
+    result = runTrajix({"scenario", (dir / "trip.nme").string(), "--almanac", (dir / "none.alm").string(), "--yes"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("none.alm"), std::string::npos);
+    EXPECT_EQ(runTrajix({"scenario", (dir / "trip.nme").string()}).exitCode, 2);
+}
+
+TEST(RecordingCommands, GpsWeekDsfToBinAndDropout)
+{
+    EXPECT_EQ(runTrajix({"gpsweek", "610"}).out, "2011-05-01\n");
+    EXPECT_EQ(runTrajix({"gpsweek", "1023", "--rollover", "0"}).out, "1999-08-15\n");
+    EXPECT_EQ(runTrajix({"gpsweek", "0", "--rollover", "0", "--seconds", "86400"}).out, "1980-01-07\n");
+    EXPECT_EQ(runTrajix({"gpsweek", "x"}).exitCode, 1);
+    EXPECT_EQ(runTrajix({"gpsweek", "-3"}).exitCode, 1);
+    EXPECT_EQ(runTrajix({"gpsweek"}).exitCode, 2);
+
+    TempDir dir;
+    const std::string input = std::string(block, '\x01') + std::string(block, '\x02') + std::string(block, '\x03') + "tail";
+    writeFileBytes(dir / "rec.dsf", input);
+    auto result = runTrajix({"dsf2bin", (dir / "rec.dsf").string()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "Conversion complete\n");
+    EXPECT_EQ(readFileBytes(dir / "rec.bin"), convertedBytes(input.substr(0, 3 * block)));
+    result = runTrajix({"dsf2bin", (dir / "rec.bin").string()});  // would map onto itself
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("rec.bin"), std::string::npos);
+    EXPECT_EQ(runTrajix({"dsf2bin", (dir / "missing.dsf").string()}).exitCode, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir / "missing.bin"));
+
+    result = runTrajix({"dropout", (dir / "rec.bin").string(), "--start", "1", "--duration", "1"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, (dir / "rec_mod.bin").string() + "\n");
+    EXPECT_EQ(readFileBytes(dir / "rec_mod.bin"), readFileBytes(dir / "rec.bin").substr(0, block) + std::string(2 * block, '\0'));
+    std::filesystem::remove(dir / "rec_mod.bin");
+    result = runTrajix({"dropout", (dir / "rec.bin").string(), "--start", "2", "--duration", "1"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("past the end"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir / "rec_mod.bin"));
+    EXPECT_EQ(runTrajix({"dropout", (dir / "rec.bin").string(), "--start", "two"}).exitCode, 1);
+}
