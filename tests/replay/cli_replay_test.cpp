@@ -1,0 +1,172 @@
+// trajix scan and trajix replay as a user runs them.
+#include <csignal>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include <gtest/gtest.h>
+
+#include "replay_fixtures.hpp"
+#include "test_support.hpp"
+
+namespace trajix::test {
+namespace {
+
+TEST(ScanCommand, PrintsRateLengthTypeAndSteps)
+{
+    TempDir dir;
+    writeFileBytes(dir / "f.txt", crlfLines(fixLines(43200, 201, 20, true)));
+    const auto result = runTrajix({"scan", (dir / "f.txt").string()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "Output rate (Hz) : 20\nFile length : 10s\nFile type : GGA and VTG\nSteps : 199\n");
+
+    const auto gll = runTrajix({"scan", "--hdt-gll", (dir / "f.txt").string()});
+    EXPECT_EQ(gll.exitCode, 1);
+    EXPECT_EQ(gll.out, "");
+    EXPECT_NE(gll.err.find("does not contain GPGLL messages"), std::string::npos) << gll.err;
+}
+
+TEST(ScanCommand, RefusesFilesWithoutARate)
+{
+    TempDir dir;
+    writeFileBytes(dir / "one.txt", "header\r\n" + gga(100) + "\r\n");
+    auto result = runTrajix({"scan", (dir / "one.txt").string()});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("no output rate"), std::string::npos) << result.err;
+    result = runTrajix({"scan", (dir / "missing.txt").string()});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("no such file"), std::string::npos) << result.err;
+    writeFileBytes(dir / "bad.txt", "h\n$GPGGA,noon,x\n$GPGGA,120000,x\n");
+    result = runTrajix({"scan", (dir / "bad.txt").string()});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("'noon'"), std::string::npos) << result.err;
+}
+
+TEST(ReplayCommand, UsageAndPortErrors)
+{
+    TempDir dir;
+    writeFileBytes(dir / "f.txt", crlfLines(fixLines(43200, 5, 20, false)));
+    const auto file = (dir / "f.txt").string();
+    EXPECT_EQ(runTrajix({"replay", file}).exitCode, 2);
+    EXPECT_EQ(runTrajix({"replay", file, "--pty", "--port", "1"}).exitCode, 2);
+    EXPECT_EQ(runTrajix({"replay", file, "--pty", "--speed", "3x"}).exitCode, 2);
+    EXPECT_EQ(runTrajix({"replay", file, "--pty", "--baud", "1000"}).exitCode, 2);
+    const auto missing = runTrajix({"replay", file, "--port", "/dev/trajix-no-such-port"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("cannot open COM port"), std::string::npos) << missing.err;
+    EXPECT_EQ(runTrajix({"replay", file, "--port", "zero"}).exitCode, 1);
+}
+
+// trajix replay --pty running in the background, its stdout on a pipe.
+class PtyReplay {
+public:
+    explicit PtyReplay(std::vector<std::string> arguments)
+    {
+        int out[2];
+        if (::pipe(out) != 0) return;
+        std::vector<std::string> all{TRAJIX_BINARY_DIR "/cli/trajix", "replay", "--pty"};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], 1);
+            ::close(out[0]);
+            ::close(out[1]);
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 0);
+            std::vector<char*> argv;
+            for (auto& a : all) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        out_ = out[0];
+    }
+    ~PtyReplay()
+    {
+        if (pid_ > 0 && status_ < 0) {
+            ::kill(pid_, SIGKILL);
+            wait();
+        }
+        if (out_ >= 0) ::close(out_);
+        if (reader_ >= 0) ::close(reader_);
+    }
+    /// The first stdout line: the slave path.
+    std::string firstLine()
+    {
+        std::string line;
+        char c;
+        pollfd p{out_, POLLIN, 0};
+        while (::poll(&p, 1, 5000) > 0 && ::read(out_, &c, 1) == 1 && c != '\n') line += c;
+        return line;
+    }
+    bool openReader(const std::string& path)
+    {
+        reader_ = ::open(path.c_str(), O_RDONLY | O_NOCTTY);
+        return reader_ >= 0;
+    }
+    /// Reads until the stream ends (the pty goes away) or bytes have arrived.
+    std::string read(std::size_t atLeast = SIZE_MAX, int timeoutMs = 10000)
+    {
+        std::string text;
+        pollfd p{reader_, POLLIN, 0};
+        while (text.size() < atLeast && ::poll(&p, 1, timeoutMs) > 0) {
+            char buffer[4096];
+            const ssize_t n = ::read(reader_, buffer, sizeof buffer);
+            if (n <= 0) break;
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+        return text;
+    }
+    int wait()
+    {
+        int status = 0;
+        if (::waitpid(pid_, &status, 0) == pid_) status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+        return status_;
+    }
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int reader_ = -1;
+    int status_ = -1;
+};
+
+TEST(ReplayCommand, PlaysAFileIntoAPseudoTerminalAtItsPace)
+{
+    TempDir dir;
+    const auto lines = fixLines(43200, 40, 20, true);
+    writeFileBytes(dir / "f.txt", crlfLines(lines));
+    const auto started = std::chrono::steady_clock::now();
+    PtyReplay replay({(dir / "f.txt").string(), "--vtg", "--speed", "2x"});
+    const std::string path = replay.firstLine();
+    ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+    ASSERT_TRUE(replay.openReader(path));
+    const std::string received = replay.read();
+    EXPECT_EQ(replay.wait(), 0);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_EQ(received, crlfLines(lines));
+    // 40 steps at 40 Hz: the last is due after one second.
+    EXPECT_GE(seconds, 0.95);
+}
+
+TEST(ReplayCommand, CtrlCStopsCleanly)
+{
+    TempDir dir;
+    writeFileBytes(dir / "f.txt", crlfLines(fixLines(43200, 10, 20, false)));
+    PtyReplay replay({(dir / "f.txt").string(), "--repeat", "--speed", "10x"});
+    const std::string path = replay.firstLine();
+    ASSERT_TRUE(replay.openReader(path));
+    // Repeat plays on past the end of the file.
+    EXPECT_GE(replay.read(3000).size(), 3000u);
+    ::kill(replay.pid(), SIGINT);
+    EXPECT_EQ(replay.wait(), 0);
+}
+
+}  // namespace
+}  // namespace trajix::test
