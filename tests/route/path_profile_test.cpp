@@ -282,3 +282,27 @@ TEST(RouteFeasibility, CornersAreLoweredNeverRaised)
         EXPECT_NEAR(d.end, length, 0.1) << k;
     }
 }
+
+TEST(RoutePath, PathsNeedingMoreThan4GiBAreRefusedBeforeAllocating)
+{
+    // Out and back along the equator: the end is the start, so 0.1 m spacing over
+    // 40,000 km would need some 19 GB.
+    RouteState state = stateFor();
+    loadRawPoints(state, {{0, 0}, {179, 0}, {0, 0}}, {});
+    try {
+        densifiedPointCount(state);
+        FAIL() << "accepted";
+    } catch (const trajix::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("4 GiB"), std::string::npos) << e.what();
+    }
+}
+
+TEST(RoutePath, ChartRangesAreSquaredByTheWholeMetreDifference)
+{
+    double minX = 0, maxX = 10, minY = -5, maxY = 8.7;  // ranges 10 and 13.7: difference 3 after truncation
+    squareChartRanges(minX, maxX, minY, maxY);
+    EXPECT_EQ(minX, -1.5);
+    EXPECT_EQ(maxX, 11.5);
+    EXPECT_EQ(minY, -5);
+    EXPECT_EQ(maxY, 8.7);
+}
