@@ -1,0 +1,132 @@
+// gpsbabel, an independent NMEA reader, decodes the written files to the positions,
+// speeds, courses and times that went in.
+#include <cmath>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "convert/kelo_import.hpp"
+#include "convert/text_conversion.hpp"
+#include "convert_test_helpers.hpp"
+
+namespace trajix::test {
+namespace {
+
+constexpr const char* gpsbabel = "/usr/bin/gpsbabel";
+
+struct Fix {
+    double latitude = 0, longitude = 0, speedMetresPerSecond = 0, course = 0, seconds = 0;
+};
+
+std::vector<std::string> splitCsv(std::string line)
+{
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // unicsv ends lines with CR LF
+    std::vector<std::string> cells;
+    std::stringstream stream(line);
+    std::string cell;
+    while (std::getline(stream, cell, ',')) cells.push_back(cell);
+    return cells;
+}
+
+// Reads a file through "gpsbabel -t -i nmea -o unicsv"; the columns present depend on
+// the sentences, so they are found by their names.
+std::vector<Fix> readWithGpsbabel(const std::filesystem::path& nmea)
+{
+    const auto result =
+        runProgram(gpsbabel, {"-t", "-i", "nmea,date=20240101", "-f", nmea.string(), "-o", "unicsv,utc=0", "-F", "-"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    std::vector<Fix> fixes;
+    std::istringstream lines(result.out);
+    std::string line;
+    std::getline(lines, line);
+    const auto names = splitCsv(line);
+    const auto column = [&](const std::string& name) {
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (names[i] == name) return static_cast<int>(i);
+        return -1;
+    };
+    const int latitude = column("Latitude"), longitude = column("Longitude"), speed = column("Speed"),
+              course = column("Course"), time = column("Time");
+    EXPECT_TRUE(latitude >= 0 && longitude >= 0 && time >= 0) << line;
+    while (std::getline(lines, line)) {
+        const auto cells = splitCsv(line);
+        if (cells.size() != names.size()) {
+            ADD_FAILURE() << "unexpected gpsbabel line: " << line;
+            continue;
+        }
+        Fix fix;
+        fix.latitude = std::stod(cells[latitude]);
+        fix.longitude = std::stod(cells[longitude]);
+        if (speed >= 0) fix.speedMetresPerSecond = std::stod(cells[speed]);
+        if (course >= 0) fix.course = std::stod(cells[course]);
+        const std::string& clock = cells[time];
+        fix.seconds =
+            std::stoi(clock.substr(0, 2)) * 3600.0 + std::stoi(clock.substr(3, 2)) * 60.0 + std::stod(clock.substr(6));
+        fixes.push_back(fix);
+    }
+    return fixes;
+}
+
+TEST(IndependentNmeaCheck, LoggerOutputDecodesToTheLog)
+{
+    if (!std::filesystem::exists(gpsbabel)) GTEST_SKIP() << "gpsbabel is not installed (scripts/setup.sh)";
+    TempDir dir;
+    convert::KeloParameters parameters;
+    parameters.inputFileName = dataFile("convert/log10hz.kel").string();
+    parameters.outputFileName = (dir / "out.nmea").string();
+    parameters.vtg = true;
+    parameters.stationaryPeriodText = "1";
+    parameters.stationaryPeriodEndText = "1";
+    ScriptedPrompt prompt;
+    NullProgress progress;
+    convert::loadKelFile(parameters, prompt, progress);
+
+    const auto fixes = readWithGpsbabel(dir / "out.nmea");
+    ASSERT_EQ(fixes.size(), 31u);
+    struct Expected {
+        double latitude, longitude, kmh, course;
+    };
+    // Rows 5, 6, 8 and 9 of the log: minutes / 60, west positive in the log.
+    const Expected moving[] = {{3000.01 / 60, -60.01 / 60, 12.5, 10},
+                               {3000.02 / 60, -60.02 / 60, 25, 0},
+                               {3000.03 / 60, 0.5 / 60, 36.2, 180},
+                               {-33.5, -1.5, 100.004, 271.5}};
+    for (std::size_t i = 0; i < fixes.size(); ++i) {
+        Expected expected{50, -1, 0, 10};
+        if (i >= 10 && i < 14) expected = moving[i - 10];
+        if (i >= 14) expected = {-33.5, -1.5, 0, 271.5};
+        const double toleranceDegrees = 1e-6;  // gpsbabel prints six decimals
+        EXPECT_NEAR(fixes[i].latitude, expected.latitude, toleranceDegrees) << i;
+        EXPECT_NEAR(fixes[i].longitude, expected.longitude, toleranceDegrees) << i;
+        EXPECT_NEAR(fixes[i].speedMetresPerSecond, expected.kmh / 3.6, 0.006) << i;
+        EXPECT_NEAR(fixes[i].course, expected.course, 0.051) << i;
+        EXPECT_NEAR(fixes[i].seconds, 35999 + 0.1 * static_cast<double>(i), 1e-3) << i;
+    }
+}
+
+TEST(IndependentNmeaCheck, TextOutputDecodesToThePairs)
+{
+    if (!std::filesystem::exists(gpsbabel)) GTEST_SKIP() << "gpsbabel is not installed (scripts/setup.sh)";
+    TempDir dir;
+    writeFileBytes(dir / "list.txt", "UTC time Latitude Longitude Speed Heading\n51.5 -0.25\n-12.345678 130.987654\n");
+    convert::TextConversionParameters parameters;
+    parameters.inputFileName = (dir / "list.txt").string();
+    parameters.outputFileName = (dir / "out.nmea").string();
+    parameters.stationaryPeriodText = "1";
+    parameters.stationaryPeriodEndText = "0";
+    ScriptedPrompt prompt;
+    NullProgress progress;
+    convert::convertTextFile(parameters, prompt, progress);
+
+    const auto fixes = readWithGpsbabel(dir / "out.nmea");
+    ASSERT_EQ(fixes.size(), 20u + 1u + 20u);
+    for (std::size_t i = 0; i < fixes.size(); ++i) {
+        const bool first = i < 20;
+        EXPECT_NEAR(fixes[i].latitude, first ? 51.5 : -12.345678, 1e-6) << i;
+        EXPECT_NEAR(fixes[i].longitude, first ? -0.25 : 130.987654, 1e-6) << i;
+        EXPECT_NEAR(fixes[i].seconds, 0.05 * static_cast<double>(i), 1e-3) << i;
+    }
+}
+
+}  // namespace
+}  // namespace trajix::test
