@@ -285,10 +285,10 @@ TEST(RouteFeasibility, CornersAreLoweredNeverRaised)
 
 TEST(RoutePath, PathsNeedingMoreThan4GiBAreRefusedBeforeAllocating)
 {
-    // Out and back along the equator: the end is the start, so 0.1 m spacing over
-    // 40,000 km would need some 19 GB.
+    // Twice out and back a quarter of the equator (6378 km east in the flat frame):
+    // the end is the start, so 0.1 m spacing over 25,500 km would need some 12 GB.
     RouteState state = stateFor();
-    loadRawPoints(state, {{0, 0}, {179, 0}, {0, 0}}, {});
+    loadRawPoints(state, {{0, 0}, {90, 0}, {0, 0}, {90, 0}, {0, 0}}, {});
     try {
         densifiedPointCount(state);
         FAIL() << "accepted";
