@@ -113,7 +113,8 @@ std::vector<KmlCoordinate> readKmlCoordinates(std::string_view text, std::string
             geometry = Geometry::Other;
         } else if (name == "coordinates") {
             if (geometry == Geometry::Path) {
-                const auto begin = text.find('>', pos) + 1;
+                const auto tagEnd = text.find('>', pos);
+                const auto begin = tagEnd == std::string_view::npos ? text.size() : tagEnd + 1;
                 const auto end = text.find(closeTag, begin);
                 if (end == std::string_view::npos)
                     throw Error(fmt::format("the coordinate list of the path in {} has no {}", source, closeTag));

@@ -85,3 +85,11 @@ TEST(KmlReader, BadFilesEndWithAMessageNamingTheProblem)
     EXPECT_NE(errorOf(path("1,2 3,95")).find("'3,95'"), std::string::npos);
     EXPECT_NE(errorOf(std::string("PK\x03\x04rest", 8)).find("KMZ"), std::string::npos);
 }
+
+TEST(KmlReader, TruncatedFilesEndWithAMessageNotACrash)
+{
+    for (const std::string text : {"<LineString><coordinates", "<LineString><coordinates>", "<LineString><coordinates>1,2",
+                                   "<LineString>", "<", "<LineString><coordinates>1,2 3,4</coordinates"}) {
+        EXPECT_NE(errorOf(text), "no error") << text;
+    }
+}
