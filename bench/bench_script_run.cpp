@@ -1,0 +1,91 @@
+// Command scripts: a one-hour drive (40 speed changes, turns and climbs) run and
+// written at 20 Hz, and the full search of a speed change that cannot be achieved.
+#include <filesystem>
+#include <string>
+
+#include <benchmark/benchmark.h>
+#include <fmt/format.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "script/script.hpp"
+
+namespace {
+
+class QuietPrompt final : public trajix::UserPrompt {
+public:
+    void information(std::string_view) override {}
+    bool askYesNo(std::string_view) override { return true; }
+};
+
+// 40 blocks of 90 s: a 20 s speed change, a turn, a climb and a cruise.
+std::string oneHourScript()
+{
+    std::string script = "lat=52.2\nlong=0.12\nheight=30\nhdg=10\n";
+    for (int k = 0; k < 40; ++k) {
+        const int speed = 40 + (k * 37) % 90;
+        script += fmt::format("vel={}@20s\n", speed);
+        const int turn = (k % 2 ? 1 : -1) * (30 + k);
+        if (k % 3 == 0) script += fmt::format("hdg={}@{}m\n", turn, 150 + 10 * k);
+        else script += fmt::format("hdg={}@10s\n", turn);
+        script += fmt::format("height={}@15s\n", 30 + (k % 5) * 10);
+        script += "wait 45s\n";
+    }
+    return script + ".end\n";
+}
+
+double maxResidentMiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024;
+}
+
+void BM_ScriptOneHourAt20Hz(benchmark::State& state)
+{
+    const auto lines = trajix::splitScriptLines(oneHourScript());
+    const auto target = std::filesystem::temp_directory_path() / fmt::format("bench_script_{}.nmea", ::getpid());
+    trajix::ScriptOptions options;
+    trajix::NullProgress progress;
+    QuietPrompt prompt;
+    trajix::ScriptCharts charts;
+    trajix::ScriptResult result;
+    std::size_t arrayBytes = 0;
+    for (auto _ : state) {
+        trajix::ScriptState script;
+        result = trajix::ConvertCmdFile(script, lines, target.string(), options, progress, prompt, charts);
+        arrayBytes = (script.sampleSpeed.capacity() + script.sampleHeading.capacity() + script.sampleHeight.capacity() +
+                      script.sampleEast.capacity() + script.sampleNorth.capacity()) *
+                     sizeof(float);
+    }
+    state.counters["steps"] = static_cast<double>(result.sampleCount - 1);
+    state.counters["script_s"] = static_cast<double>(result.sampleCount - 1) * trajix::integrationStep;
+    state.counters["sentences"] = static_cast<double>(result.sentences);
+    state.counters["arrays_MiB"] = static_cast<double>(arrayBytes) / (1 << 20);
+    state.counters["peak_rss_MiB"] = maxResidentMiB();
+    std::filesystem::remove(target);
+}
+BENCHMARK(BM_ScriptOneHourAt20Hz)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// 0 to 100 km/h in 1 s at 0.1 g/s: the search runs all 100000 iterations.
+void BM_ScriptUnachievableSpeedChange(benchmark::State& state)
+{
+    trajix::NullProgress progress;
+    trajix::PeakSearch search;
+    for (auto _ : state) search = trajix::findPeakAcceleration(0, 100 / 3.6, 1, false, 0.1 * 9.81, progress);
+    state.counters["iterations"] = static_cast<double>(search.iterations);
+    state.counters["found"] = search.found;
+}
+BENCHMARK(BM_ScriptUnachievableSpeedChange)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// A typical achievable change: 0 to 100 km/h in 10 s at 1 g/s.
+void BM_ScriptPeakSearch0To100In10s(benchmark::State& state)
+{
+    trajix::NullProgress progress;
+    trajix::PeakSearch search;
+    for (auto _ : state) search = trajix::findPeakAcceleration(0, 100 / 3.6, 10, false, 9.81, progress);
+    state.counters["iterations"] = static_cast<double>(search.iterations);
+}
+BENCHMARK(BM_ScriptPeakSearch0To100In10s)->Unit(benchmark::kMillisecond);
+
+}  // namespace
