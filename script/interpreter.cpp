@@ -165,6 +165,11 @@ std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const Scrip
     double accel = std::max(options.routeJerk * scriptGravity, 0.981);
     double steps = 0;
     for (const ScriptCommand& c : commands) {
+        // Far beyond any speed, height, heading, time or distance; larger values would
+        // not fit the 32-bit step arrays.
+        constexpr double valueLimit = 1e15;
+        if (std::fabs(c.value) > valueLimit || std::fabs(c.amount) > valueLimit)
+            refuse(c, fmt::format("the value {} is out of range", std::fabs(c.value) > valueLimit ? c.value : c.amount));
         if (c.kind == ScriptCommand::Kind::Wait) {
             if (c.value > 0) steps += std::trunc(c.value / integrationStep);
             continue;

@@ -34,6 +34,7 @@ std::int64_t saveNMEA(ScriptState& state, const ScriptOptions& options, Progress
     setLocalOrigin(state.geo, state.geoLatitude, state.geoLongitude, 0);
     AtomicFile file(state.output.outputFileName);
     std::int64_t sentences = 0;
+    std::int64_t written = 0;
     std::string text;
     long double lastTime = state.output.outputClock;
     long double lastLatitude = 0, lastLongitude = 0;
@@ -57,7 +58,7 @@ std::int64_t saveNMEA(ScriptState& state, const ScriptOptions& options, Progress
         }
         file.write(text);
         state.output.outputClock += interval;
-        if ((i & 0xffff) == 1 && progress.cancelled()) throw Error("the run was cancelled");
+        if (++written % 4096 == 0 && progress.cancelled()) throw Error("the run was cancelled");
     }
     if (!options.hdtAndGll) {
         // Stationary copies of the last fix up to the next whole second.

@@ -100,6 +100,11 @@ TEST(ScriptRefusals, EndlessOrMeaninglessCommandsAreRefusedNamingTheLine)
         {"lat=91\n", "line 1: a latitude of 91"},
         {"time=-1\n", "line 1: a time of -1 s"},
         {"wait 1000000000s\n", "GiB"},
+        {"vel=36\nhdg=1e300\nhdg=10@1s\n", "line 2: the value 1e+300 is out of range"},
+        {"height=-1e200@5s\n", "line 1: the value -1e+200 is out of range"},
+        // A turn or climb too fine for the number's precision would never end.
+        {"hdg=1e15\nhdg=1@1000s\n", "line 2: the heading 1000000000000000 is too large"},
+        {"height=1e14\nheight=1.00000000000001e14@1000s\n", "line 2: the height 100000000000000 m is too large"},
     };
     for (const auto& c : cases) {
         TempDir dir;
