@@ -95,8 +95,21 @@ std::array<std::uint8_t, 256> bitReversalTable()
 
 void reverseWordBits(std::uint8_t* data, std::size_t size, const std::array<std::uint8_t, 256>& table)
 {
+    // Eight bytes at a time: reversing the bits of each byte and swapping the two bytes
+    // of each word gives the same bytes as the table, several times faster (the
+    // compiler vectorises it), which keeps the conversion close to a plain copy.
+    std::size_t p = 0;
+    for (; p + 8 <= size; p += 8) {
+        std::uint64_t x;
+        std::memcpy(&x, data + p, 8);
+        x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
+        x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
+        x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
+        x = ((x >> 8) & 0x00FF00FF00FF00FFull) | ((x & 0x00FF00FF00FF00FFull) << 8);
+        std::memcpy(data + p, &x, 8);
+    }
     // Swapping the two bytes and reversing each reverses all 16 bits of the word.
-    for (std::size_t p = 0; p + 1 < size; p += 2) {
+    for (; p + 1 < size; p += 2) {
         const std::uint8_t low = data[p];
         const std::uint8_t high = data[p + 1];
         data[p] = table[high];

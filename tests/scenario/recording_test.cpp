@@ -40,15 +40,30 @@ TEST(BitReversal, WordsAreReversedWhole)
 {
     EXPECT_EQ(convertedBytes(std::string("\x01\x00", 2)), std::string("\x00\x80", 2));
     EXPECT_EQ(convertedBytes("\x12\x34"), "\x2C\x48");
-    // Every word against a bit-by-bit reversal of the 16-bit value.
-    const auto table = bitReversalTable();
+    // Every word against a bit-by-bit reversal of the 16-bit value, in one buffer so
+    // that the wide path meets them all, then in short buffers ending in a tail.
+    std::vector<std::uint8_t> words(2 * 65536);
     for (unsigned word = 0; word < 65536; ++word) {
-        std::uint8_t bytes[2] = {static_cast<std::uint8_t>(word & 0xff), static_cast<std::uint8_t>(word >> 8)};
-        reverseWordBits(bytes, 2, table);
+        words[2 * word] = static_cast<std::uint8_t>(word & 0xff);
+        words[2 * word + 1] = static_cast<std::uint8_t>(word >> 8);
+    }
+    const auto reversedWord = [](unsigned word) {
         unsigned reversed = 0;
         for (int k = 0; k < 16; ++k)
             if (word & (1u << k)) reversed |= 1u << (15 - k);
-        ASSERT_EQ(bytes[0] | (bytes[1] << 8), reversed) << word;
+        return reversed;
+    };
+    const auto table = bitReversalTable();
+    reverseWordBits(words.data(), words.size(), table);
+    for (unsigned word = 0; word < 65536; ++word)
+        ASSERT_EQ(words[2 * word] | (words[2 * word + 1] << 8), reversedWord(word)) << word;
+    for (std::size_t size = 0; size <= 18; size += 2) {
+        std::vector<std::uint8_t> bytes(size);
+        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(37 * i + 11);
+        const auto original = bytes;
+        reverseWordBits(bytes.data(), size, table);
+        for (std::size_t i = 0; i < size; i += 2)
+            ASSERT_EQ(bytes[i] | (bytes[i + 1] << 8), reversedWord(original[i] | (original[i + 1] << 8u))) << size;
     }
 }
 
