@@ -7,10 +7,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <fmt/format.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSocketNotifier>
-#include <fmt/format.h>
 
 #include "cli/command.hpp"
 #include "common/error.hpp"
@@ -79,8 +79,8 @@ int play(const PlayOptions& options)
     if (!scan->measured) throw trajix::Error(scan->message);
     long long rate = 0;
     if (!trajix::tryParseInteger(scan->rateText, rate) || rate <= 0)
-        throw trajix::Error(fmt::format("{} has an output rate of '{}' Hz, which cannot be replayed", options.file,
-                                        scan->rateText));
+        throw trajix::Error(
+            fmt::format("{} has an output rate of '{}' Hz, which cannot be replayed", options.file, scan->rateText));
 
     static int argc = 1;
     static char name[] = "trajix";
@@ -160,15 +160,14 @@ void addReplay(CLI::App& app, trajix::cli::Context& context)
     auto options = std::make_shared<PlayOptions>();
     sub->add_option("FILE", options->file, "NMEA file")->required();
     auto* port = sub->add_option("--port", options->port, "COM port number (3 is /dev/ttyS2) or device path");
-    auto* pty = sub->add_flag("--pty", options->pty,
-                              "Play into a new pseudo-terminal; its path is printed on the first line");
+    auto* pty =
+        sub->add_flag("--pty", options->pty, "Play into a new pseudo-terminal; its path is printed on the first line");
     port->excludes(pty);
     sub->add_option("--baud", options->baud, "Baud rate")
         ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200}));
     sub->add_option("--speed", options->speed, "Playback speed: 0.1x 0.25x 0.5x 1x 1.5x 2x 5x 10x")
         ->check(CLI::Validator(
-            [](std::string& text) { return speedIndex(text) < 0 ? "not one of the playback speeds" : ""; },
-            "SPEED"));
+            [](std::string& text) { return speedIndex(text) < 0 ? "not one of the playback speeds" : ""; }, "SPEED"));
     sub->add_flag("--repeat", options->repeat, "Start again at the end of the file");
     sub->add_flag("--vtg", options->vtg, "Send the VTG sentences too");
     sub->add_flag("--hdt-gll", options->hdtGll, "The file holds GLL and HDT sentences ('HDT and GLL only')");

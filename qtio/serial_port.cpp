@@ -9,10 +9,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <fmt/format.h>
 #include <QMetaObject>
 #include <QSerialPort>
 #include <QSocketNotifier>
-#include <fmt/format.h>
 
 #include "common/error.hpp"
 
@@ -25,14 +25,14 @@ QtSerialPortAdapter::QtSerialPortAdapter() : port_(std::make_unique<QSerialPort>
 {
     QObject::connect(port_.get(), &QSerialPort::errorOccurred, port_.get(), [this](QSerialPort::SerialPortError e) {
         switch (e) {
-        case QSerialPort::NoError:
-        case QSerialPort::TimeoutError:
-        // Pseudo-terminals have no modem lines: DTR and RTS cannot be set there.
-        case QSerialPort::UnsupportedOperationError:
-            return;
-        default:
-            failed_ = true;
-            error_ = port_->errorString().toStdString();
+            case QSerialPort::NoError:
+            case QSerialPort::TimeoutError:
+            // Pseudo-terminals have no modem lines: DTR and RTS cannot be set there.
+            case QSerialPort::UnsupportedOperationError:
+                return;
+            default:
+                failed_ = true;
+                error_ = port_->errorString().toStdString();
         }
     });
     // Whatever the far end sends is not used; reading it keeps the buffer empty.
@@ -90,7 +90,10 @@ bool QtSerialPortAdapter::write(std::string_view bytes)
     return true;
 }
 
-long long QtSerialPortAdapter::bytesQueued() { return port_->isOpen() ? port_->bytesToWrite() : 0; }
+long long QtSerialPortAdapter::bytesQueued()
+{
+    return port_->isOpen() ? port_->bytesToWrite() : 0;
+}
 
 // ---------------------------------------------------------------------------------
 // PtyPort
@@ -165,14 +168,29 @@ bool PtyPort::open(const std::string& device, int baudRate)
     if (::tcgetattr(slave_, &settings) == 0) {
         speed_t speed = B115200;
         switch (baudRate) {
-        case 1200: speed = B1200; break;
-        case 2400: speed = B2400; break;
-        case 4800: speed = B4800; break;
-        case 9600: speed = B9600; break;
-        case 19200: speed = B19200; break;
-        case 38400: speed = B38400; break;
-        case 57600: speed = B57600; break;
-        default: break;
+            case 1200:
+                speed = B1200;
+                break;
+            case 2400:
+                speed = B2400;
+                break;
+            case 4800:
+                speed = B4800;
+                break;
+            case 9600:
+                speed = B9600;
+                break;
+            case 19200:
+                speed = B19200;
+                break;
+            case 38400:
+                speed = B38400;
+                break;
+            case 57600:
+                speed = B57600;
+                break;
+            default:
+                break;
         }
         ::cfsetspeed(&settings, speed);
         ::tcsetattr(slave_, TCSANOW, &settings);

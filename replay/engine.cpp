@@ -96,7 +96,10 @@ void ReplayEngine::start(long long rateHz, double speed)
     setPlayback(Playback::Playing);
 }
 
-void ReplayEngine::pause() { stopTimer(state_.replayFileOpen ? Playback::Paused : Playback::Idle); }
+void ReplayEngine::pause()
+{
+    stopTimer(state_.replayFileOpen ? Playback::Paused : Playback::Idle);
+}
 
 void ReplayEngine::stop()
 {
@@ -183,7 +186,10 @@ void ReplayEngine::endOfFile()
     setPosition(0);
 }
 
-bool ReplayEngine::readLine(std::string& line) { return file_.readLine(line); }
+bool ReplayEngine::readLine(std::string& line)
+{
+    return file_.readLine(line);
+}
 
 void ReplayEngine::stopTimer(Playback state)
 {

@@ -73,8 +73,8 @@ struct ReplayState {
 };
 
 struct ReplayOptions {
-    bool repeat = false;      ///< "Repeat": start again at the end of the file
-    bool sendVtg = false;     ///< VTGBox: send VTG sentences
+    bool repeat = false;   ///< "Repeat": start again at the end of the file
+    bool sendVtg = false;  ///< VTGBox: send VTG sentences
 };
 
 class ReplayEngine {

@@ -42,7 +42,11 @@ bool LineReader::readLine(std::string& line)
     return true;
 }
 
-void LineReader::rewind() { seek(0); lineNumber_ = 0; }
+void LineReader::rewind()
+{
+    seek(0);
+    lineNumber_ = 0;
+}
 
 std::int64_t LineReader::offset()
 {

@@ -104,16 +104,16 @@ std::optional<ScanResult> scanfile(const std::filesystem::path& fileName, bool h
         result.message = search.found < 2
                              ? fmt::format("{} holds fewer than two {} sentences: no output rate can be measured",
                                            fileName, hdtGllOnly ? "GLL" : "GGA")
-                             : fmt::format("The first two {} sentences of {} carry equal times or start at "
-                                           "000000.00: no output rate can be measured",
-                                           hdtGllOnly ? "GLL" : "GGA", fileName);
+                             : fmt::format(
+                                   "The first two {} sentences of {} carry equal times or start at "
+                                   "000000.00: no output rate can be measured",
+                                   hdtGllOnly ? "GLL" : "GGA", fileName);
         return result;
     }
 
     result.measured = true;
     result.rateText = formatPicture(1.0 / search.interval, "###");
-    result.lengthText =
-        "File length : " + formatPicture(static_cast<double>(count) * search.interval, "#####.#") + "s";
+    result.lengthText = "File length : " + formatPicture(static_cast<double>(count) * search.interval, "#####.#") + "s";
     if (hdtGllOnly)
         result.typeText = "File type : GLL and HDT";
     else if (result.replayHasExtraSentences)

@@ -12,11 +12,11 @@ struct HighPrecisionTimer::Shared {
     std::condition_variable condition;
     bool quit = false;
     bool enabled = false;
-    bool pending = false;                  // a tick was posted and not yet delivered
-    unsigned long long generation = 0;     // bumped by every enable, disable and restart
+    bool pending = false;               // a tick was posted and not yet delivered
+    unsigned long long generation = 0;  // bumped by every enable, disable and restart
     double periodSeconds = 1.0;
     TimerClock::time_point start{};
-    long long issued = 0;                  // ticks handed over since start
+    long long issued = 0;  // ticks handed over since start
     TickHandler handler;
     std::thread thread;
 };

@@ -49,8 +49,7 @@ public:
 class SteadyTimerClock final : public TimerClock {
 public:
     time_point now() override { return std::chrono::steady_clock::now(); }
-    void waitUntil(std::condition_variable& condition, std::unique_lock<std::mutex>& lock,
-                   time_point deadline) override
+    void waitUntil(std::condition_variable& condition, std::unique_lock<std::mutex>& lock, time_point deadline) override
     {
         condition.wait_until(lock, deadline);
     }
@@ -58,9 +57,9 @@ public:
 
 /// One delivered tick.
 struct TimerTick {
-    long long number = 0;                         ///< 1 for the first tick after enable()
-    TimerClock::time_point due;                   ///< enable time + number x period
-    TimerClock::time_point fired;                 ///< when the timer's thread handed it over
+    long long number = 0;          ///< 1 for the first tick after enable()
+    TimerClock::time_point due;    ///< enable time + number x period
+    TimerClock::time_point fired;  ///< when the timer's thread handed it over
 };
 
 class HighPrecisionTimer final : public PeriodicTimer {

@@ -65,7 +65,11 @@ public:
         isOpen = openSucceeds;
         return openSucceeds;
     }
-    void close() override { isOpen = false; ++closes; }
+    void close() override
+    {
+        isOpen = false;
+        ++closes;
+    }
     void purge() override { ++purges; }
     bool write(std::string_view bytes) override
     {

@@ -114,12 +114,12 @@ TEST(ReplayScan, NoRateMeasurableLeavesTextsEmptyWithAMessage)
 {
     TempDir dir;
     const std::vector<std::string> cases[] = {
-        {},                                                   // empty file
-        {"header"},                                           // no sentence
-        {"header", gga(100)},                                 // one GGA
-        {"header", gga(100), gga(100), gga(100.05L)},         // equal times
+        {},                                                       // empty file
+        {"header"},                                               // no sentence
+        {"header", gga(100)},                                     // one GGA
+        {"header", gga(100), gga(100), gga(100.05L)},             // equal times
         {"header", "$GPGGA,000000.00,x", gga(0.05L), gga(0.1L)},  // first time 000000.00
-        {"header", "$GPVTG,a", "$GPVTG,b"},                   // no GGA at all
+        {"header", "$GPVTG,a", "$GPVTG,b"},                       // no GGA at all
     };
     for (const auto& lines : cases) {
         const auto scan = scanText(dir, crlfLines(lines));

@@ -4,10 +4,10 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include "qtio/serial_port.hpp"
 #include "replay/engine.hpp"
