@@ -20,8 +20,8 @@
 #include <QStyle>
 #include <QTabWidget>
 #include <QTimer>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 
 #include "app/command_help.hpp"
 #include "app/qt_progress.hpp"
@@ -37,7 +37,10 @@ constexpr const char* mainCaption = "Trajix Trajectory generation V4.8i";
 constexpr int settingsDelayMs = 1000;  // Timer1: the saved rate appears a second after start
 constexpr const char* orvenaHint = "Only used when creating scenarios for Corvalith Orvena GPS RF simulator";
 
-QString fromStd(const std::string& text) { return QString::fromStdString(text); }
+QString fromStd(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
 }  // namespace
 
 StartOptions parseStartOptions(const QStringList& arguments)
@@ -208,7 +211,8 @@ void TForm1::FormActivate()
     helpform->CloseButton->setIcon(ImageList1[6]);
 
     helpform->Memo1->setPlainText(
-        QString::fromUtf8(commandHelpText.data(), static_cast<qsizetype>(commandHelpText.size())).replace("\r\n", "\n"));
+        QString::fromUtf8(commandHelpText.data(), static_cast<qsizetype>(commandHelpText.size()))
+            .replace("\r\n", "\n"));
 
     setStatusPanel(0, QDir::currentPath());
     startDrive = fromStd(trajix::startDrive());
@@ -226,9 +230,10 @@ void TForm1::applySimulatorFeaturesOff()
     if (!simulatorFeaturesOff) return;
     OrvenaGroupBox->setToolTip(orvenaHint);
     for (QWidget* control : std::initializer_list<QWidget*>{
-             orvLabel1, orvLabel2, orvLabel3, orvLabel4, orvLabel5, WeekEdit, StartTimeEdit, StartDayEdit,
-             StartMonthEdit, StartYearEdit, AlmanacEdit, AlmanacBrowseButton, correctNmeaButton, ConvertTxtButton,
-             Start1, Duration1, DropoutButton, Label27, Label28, Label29, Label30, Label31, progressGauge2})
+             orvLabel1,         orvLabel2,        orvLabel3,      orvLabel4,     orvLabel5,     WeekEdit,
+             StartTimeEdit,     StartDayEdit,     StartMonthEdit, StartYearEdit, AlmanacEdit,   AlmanacBrowseButton,
+             correctNmeaButton, ConvertTxtButton, Start1,         Duration1,     DropoutButton, Label27,
+             Label28,           Label29,          Label30,        Label31,       progressGauge2})
         control->setEnabled(false);
 }
 

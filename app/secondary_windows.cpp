@@ -26,8 +26,7 @@ namespace {
 
 // Progress windows have a caption but no close, minimise or maximise box: the work
 // that shows them closes them.
-constexpr Qt::WindowFlags progressFlags =
-    Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+constexpr Qt::WindowFlags progressFlags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
 
 QProgressBar* makeGauge(QWidget* parent, const char* name)
 {

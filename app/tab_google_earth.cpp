@@ -75,8 +75,8 @@ QWidget* TForm1::buildGoogleEarthTab()
     addEditRow(dynamic, makeLabel(DynamicGroupBox, "jerkLabel", "Max jerk"), jerkEdit, "g/s");
     addEditRow(dynamic, makeLabel(DynamicGroupBox, "lataccLabel", "Max latacc"), lataccEdit, "g");
     addEditRow(dynamic, makeLabel(DynamicGroupBox, "SpeedLabel", "Max speed"), SpeedEdit, "km/h");
-    addEditRow(dynamic, makeLabel(DynamicGroupBox, "StationaryPeriodLabel", "Stationary period"),
-               StationaryPeriodEdit, "s");
+    addEditRow(dynamic, makeLabel(DynamicGroupBox, "StationaryPeriodLabel", "Stationary period"), StationaryPeriodEdit,
+               "s");
     addEditRow(dynamic, makeLabel(DynamicGroupBox, "stationaryperiodendLabel", "Stationary period end"),
                stationaryperiodendedit, "s");
     addEditRow(dynamic, makeLabel(DynamicGroupBox, "posSmoothLabel", "Position smoothing factor"), posSmoothEdit);
@@ -96,8 +96,8 @@ QWidget* TForm1::buildGoogleEarthTab()
     controls->addWidget(BitBtn5);
     controls->addWidget(BitBtn7);
 
-    Chart1 = makeLineChart("Position (x,y) metres", "East (m)", "North (m)", {&Series1, &Series2, &Series6, &Series8},
-                           page);
+    Chart1 =
+        makeLineChart("Position (x,y) metres", "East (m)", "North (m)", {&Series1, &Series2, &Series6, &Series8}, page);
     Chart1->setObjectName("Chart1");
     Chart1->setToolTip(QString("Graph showing output position in metres.") + chartHintTail);
     Series1->setName("Series1");

@@ -27,6 +27,9 @@ protected:
     ScriptedPrompt prompt;
 };
 
-inline QString qs(const char* text) { return QString::fromUtf8(text); }
+inline QString qs(const char* text)
+{
+    return QString::fromUtf8(text);
+}
 
 }  // namespace trajix::test

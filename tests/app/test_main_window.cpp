@@ -25,12 +25,29 @@ using gui::TForm1;
 
 std::vector<QWidget*> scenarioControls(const TForm1& form)
 {
-    return {form.WeekEdit,   form.StartTimeEdit,       form.StartDayEdit,      form.StartMonthEdit,
-            form.StartYearEdit, form.AlmanacEdit,      form.AlmanacBrowseButton, form.correctNmeaButton,
-            form.ConvertTxtButton, form.Start1,         form.Duration1,         form.DropoutButton,
-            form.Label27,    form.Label28,             form.Label29,           form.Label30,
-            form.Label31,    form.progressGauge2,      form.orvLabel1,         form.orvLabel2,
-            form.orvLabel3,  form.orvLabel4,           form.orvLabel5};
+    return {form.WeekEdit,
+            form.StartTimeEdit,
+            form.StartDayEdit,
+            form.StartMonthEdit,
+            form.StartYearEdit,
+            form.AlmanacEdit,
+            form.AlmanacBrowseButton,
+            form.correctNmeaButton,
+            form.ConvertTxtButton,
+            form.Start1,
+            form.Duration1,
+            form.DropoutButton,
+            form.Label27,
+            form.Label28,
+            form.Label29,
+            form.Label30,
+            form.Label31,
+            form.progressGauge2,
+            form.orvLabel1,
+            form.orvLabel2,
+            form.orvLabel3,
+            form.orvLabel4,
+            form.orvLabel5};
 }
 
 TEST_F(AppTest, DefaultsWithoutSettingsFile)
@@ -194,10 +211,9 @@ TEST_F(AppTest, SimulatorFeaturesOffDisablesTheScenarioControls)
     for (QWidget* control : scenarioControls(*form))
         EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
     // Everything else stays usable.
-    for (QWidget* control : std::initializer_list<QWidget*>{form->BitBtn2, form->BitBtn7, form->OutputUpdateEdit1,
-                                                            form->SpeedEdit, form->SampleRateEdit, form->VTGBox,
-                                                            form->HDTcheckbox, form->Button1, form->BitBtn3,
-                                                            form->GenerateNMEAfilebutton})
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             form->BitBtn2, form->BitBtn7, form->OutputUpdateEdit1, form->SpeedEdit, form->SampleRateEdit, form->VTGBox,
+             form->HDTcheckbox, form->Button1, form->BitBtn3, form->GenerateNMEAfilebutton})
         EXPECT_TRUE(control->isEnabled()) << control->objectName().toStdString();
 }
 
@@ -205,7 +221,8 @@ TEST_F(AppTest, SimulatorFeaturesOptionKeepsThemEnabled)
 {
     EXPECT_TRUE(gui::parseStartOptions({"trajix-gui", "--simulator-features"}).simulatorFeatures);
     EXPECT_FALSE(gui::parseStartOptions({"trajix-gui"}).simulatorFeatures);
-    EXPECT_TRUE(gui::parseStartOptions({"trajix-gui", "-platform", "offscreen", "--simulator-features"}).simulatorFeatures);
+    EXPECT_TRUE(
+        gui::parseStartOptions({"trajix-gui", "-platform", "offscreen", "--simulator-features"}).simulatorFeatures);
     EXPECT_EQ(gui::parseStartOptions({"trajix-gui", "--tab", "4"}).tab, 4);
     EXPECT_EQ(gui::parseStartOptions({"trajix-gui", "--tab", "9"}).tab, -1);
 
@@ -242,8 +259,9 @@ TEST_F(AppTest, HandOverMakesTheReplayFileOnlyWhenAsked)
 TEST_F(AppTest, HelpWindowHoldsTheCommandHelpAndFocusesClose)
 {
     auto form = startWindow();
-    const QString expected = QString::fromUtf8(gui::commandHelpText.data(), static_cast<qsizetype>(gui::commandHelpText.size()))
-                                 .replace("\r\n", "\n");
+    const QString expected =
+        QString::fromUtf8(gui::commandHelpText.data(), static_cast<qsizetype>(gui::commandHelpText.size()))
+            .replace("\r\n", "\n");
     EXPECT_EQ(form->helpform->Memo1->toPlainText(), expected);
     EXPECT_TRUE(form->helpform->Memo1->isReadOnly());
     EXPECT_TRUE(form->helpform->Memo1->font().fixedPitch() || QFontInfo(form->helpform->Memo1->font()).fixedPitch());
