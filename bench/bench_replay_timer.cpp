@@ -4,6 +4,8 @@
 //   late_*      delivery on the owner thread after the tick's due time (median, p99, max)
 //   wake_p99    the timer thread's own wake-up after the due time (p99)
 //   drift_last  the last tick's delivery minus n x period from enable()
+//   drift_trend median lateness of the last tenth of the ticks minus that of the first
+//               tenth: a clock that drifts shows here, one late tick does not
 // TRAJIX_BENCH_TIMER_SECONDS shortens the run (default 60).
 #include <algorithm>
 #include <chrono>
@@ -99,6 +101,12 @@ void BM_ReplayTimer(benchmark::State& state)
     state.counters["late_max_us"] = late.empty() ? 0.0 : *std::max_element(late.begin(), late.end());
     state.counters["wake_p99_us"] = percentile(wake, 0.99);
     state.counters["drift_last_us"] = driftLast;
+    const std::size_t tenth = late.size() / 10;
+    if (tenth > 0) {
+        const std::vector<double> first(late.begin(), late.begin() + static_cast<std::ptrdiff_t>(tenth));
+        const std::vector<double> last(late.end() - static_cast<std::ptrdiff_t>(tenth), late.end());
+        state.counters["drift_trend_us"] = percentile(last, 0.5) - percentile(first, 0.5);
+    }
 }
 
 BENCHMARK(BM_ReplayTimer)->Arg(200)->Arg(20)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();

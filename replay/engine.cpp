@@ -33,21 +33,15 @@ ReplayEngine::ReplayEngine(SerialPort& port, PeriodicTimer& timer, UserPrompt& p
 {
 }
 
-bool ReplayEngine::takeScan(const ScanResult& scan)
-{
-    if (!scan.measured) return false;
-    state_.replaySentenceCount = scan.count;
-    state_.replayHasExtraSentences = scan.replayHasExtraSentences;
-    return true;
-}
-
 bool ReplayEngine::useReplayFile(const std::string& fileName, const ScanResult& scan)
 {
     if (!scan.measured) return false;
     // A file being played belongs to the previous replay file.
     if (state_.replayFileOpen) endPlayback();
     state_.replayFileName = fileName;
-    return takeScan(scan);
+    state_.replaySentenceCount = scan.count;
+    state_.replayHasExtraSentences = scan.replayHasExtraSentences;
+    return true;
 }
 
 bool ReplayEngine::connect(std::string_view portText, std::optional<int> baudRate)

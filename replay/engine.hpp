@@ -90,12 +90,10 @@ public:
     Playback playback() const { return playback_; }
 
     /// Makes fileName the replay file with what its scan found. A scan that measured
-    /// no rate changes nothing and returns false. Closes a file being played.
+    /// no rate changes nothing and returns false. Closes a file being played. The
+    /// step count and the extra-sentence flag are only ever taken with their file: a
+    /// writer's output scanned for the labels alone leaves the replay as it is.
     bool useReplayFile(const std::string& fileName, const ScanResult& scan);
-    /// Takes the counts of a scan without changing the replay file (a writer's output
-    /// scanned for the tab); returns false for a scan that measured no rate.
-    bool takeScan(const ScanResult& scan);
-
     /// Connect: opens the port given as a COM number ("3" is /dev/ttyS2) or a device
     /// path, at baudRate (nothing keeps the previous rate, 115200 at first). Shows
     /// "cannot open COM port" and returns false when it cannot. Throws Error for a
