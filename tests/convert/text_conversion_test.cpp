@@ -50,7 +50,8 @@ TEST(TextConversion, DefaultPeriodsAtTwentyHertz)
 
 TEST(TextConversion, PairsRunAcrossLinesAndZeroLatitudeWritesNothing)
 {
-    // Read as (51,-1) (10,90) (0,52) (-2,20) (91,1): the pairing ignores the lines.
+    // Read as (51,-1) (10,90) (0,52) (-2,20) (91,1): the pairing ignores the lines. With
+    // no start period the first pair writes nothing at all.
     TextRun run("title\n51 -1 10 90 0\n52 -2 20 91 1\n");
     run.parameters.stationaryPeriodText = "0";
     run.parameters.stationaryPeriodEndText = "0";
@@ -88,18 +89,6 @@ TEST(TextConversion, PreviewCountsStartAndPairsButNotTheEndPeriod)
     TextRun full("t\n1 1\n1 1\n");
     full.parameters.stationaryPeriodText = "5";  // 100 counted samples: the preview is full
     EXPECT_EQ(parseNmeaFile(full.run().previewText).size(), 50u);
-}
-
-TEST(TextConversion, ShortStartPeriodDropsFirstPair)
-{
-    TextRun run("t\n10 10\n20 20\n");
-    run.parameters.sampleRateText = "10";
-    run.parameters.stationaryPeriodText = "0";
-    run.parameters.stationaryPeriodEndText = "0";
-    run.run();
-    const auto gga = onlyType(parseNmeaFile(run.output()), "GGA");
-    ASSERT_EQ(gga.size(), 11u);  // the second pair, then the run-out to 000001.00
-    EXPECT_EQ(gga[0].fields[1], "2000.00000000");
 }
 
 TEST(TextConversion, TrailingBlankLinesMakeNoPhantomPair)
@@ -142,17 +131,6 @@ TEST(TextConversionBadInput, UnpairedLastNumberIgnoredWithNotice)
     ASSERT_EQ(run.prompt.messages.size(), 1u);
     EXPECT_EQ(run.prompt.messages[0], "The last number ('20' on line 3) has no longitude and was ignored.");
     for (const auto& s : onlyType(parseNmeaFile(run.output()), "GGA")) EXPECT_EQ(s.fields[1], "1000.00000000");
-}
-
-TEST(TextConversionBadInput, BadRateAndPeriods)
-{
-    TextRun run("t\n10 10\n");
-    run.parameters.sampleRateText = "fast";
-    EXPECT_THROW(run.run(), Error);
-    run.parameters.sampleRateText = "20";
-    run.parameters.stationaryPeriodEndText = "five";
-    EXPECT_THROW(run.run(), Error);
-    EXPECT_FALSE(std::filesystem::exists(run.dir / "out.nmea"));
 }
 
 }  // namespace
