@@ -31,7 +31,8 @@ public:
 
 void addAlmanacDownload(CLI::App& app, trajix::cli::Context& context)
 {
-    auto* sub = app.add_subcommand("almanac-download", "Download the daily YUMA almanac of a date (default 2012-01-19)");
+    auto* sub =
+        app.add_subcommand("almanac-download", "Download the daily YUMA almanac of a date (default 2012-01-19)");
     auto options = std::make_shared<Options>();
     sub->add_option("--url", options->url,
                     "Archive address to which the remote name (DDD.alm) is appended (default: the archive of the "
@@ -46,21 +47,22 @@ void addAlmanacDownload(CLI::App& app, trajix::cli::Context& context)
         DownloadPrompt prompt;
         std::filesystem::path local;
         const auto result = trajix::downloadDailyAlmanac(
-            request, [](const std::string& url, const std::filesystem::path& file) { return trajix::DownloadFile(url, file); },
+            request,
+            [](const std::string& url, const std::filesystem::path& file) { return trajix::DownloadFile(url, file); },
             prompt, &local);
         switch (result) {
-        case trajix::AlmanacDownloadResult::AlreadyPresent:
-            trajix::cli::printMessage(fmt::format("{} is there already; nothing downloaded", local.string()));
-            context.exitCode = trajix::cli::exitOk;
-            break;
-        case trajix::AlmanacDownloadResult::Downloaded:
-            trajix::cli::printMessage(fmt::format("saved {}", local.string()));
-            context.exitCode = trajix::cli::exitOk;
-            break;
-        case trajix::AlmanacDownloadResult::Failed:
-            trajix::cli::printMessage(fmt::format("could not download {}", local.filename().string()));
-            context.exitCode = trajix::cli::exitFailed;
-            break;
+            case trajix::AlmanacDownloadResult::AlreadyPresent:
+                trajix::cli::printMessage(fmt::format("{} is there already; nothing downloaded", local.string()));
+                context.exitCode = trajix::cli::exitOk;
+                break;
+            case trajix::AlmanacDownloadResult::Downloaded:
+                trajix::cli::printMessage(fmt::format("saved {}", local.string()));
+                context.exitCode = trajix::cli::exitOk;
+                break;
+            case trajix::AlmanacDownloadResult::Failed:
+                trajix::cli::printMessage(fmt::format("could not download {}", local.filename().string()));
+                context.exitCode = trajix::cli::exitFailed;
+                break;
         }
     });
 }

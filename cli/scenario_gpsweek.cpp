@@ -32,7 +32,8 @@ void addGpsWeek(CLI::App& app, trajix::cli::Context& context)
         if (seconds < 0) throw trajix::Error(fmt::format("seconds into the week '{}' are negative", options->seconds));
         if (rollover > 100000 || week > 1000000 || seconds > 1e12L)
             throw trajix::Error("the week lies too far in the future to be dated");
-        const auto result = trajix::gpsWeekToDate(static_cast<long double>(rollover), static_cast<long double>(week), seconds);
+        const auto result =
+            trajix::gpsWeekToDate(static_cast<long double>(rollover), static_cast<long double>(week), seconds);
         fmt::print("{}\n", trajix::formatIsoDate(result.date));
         context.exitCode = trajix::cli::exitOk;
     });

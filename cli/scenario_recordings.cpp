@@ -39,7 +39,8 @@ struct DropoutOptions {
 
 void addDropout(CLI::App& app, trajix::cli::Context& context)
 {
-    auto* sub = app.add_subcommand("dropout", "Copy a .bin recording to NAME_mod.bin with a stretch of seconds blanked");
+    auto* sub =
+        app.add_subcommand("dropout", "Copy a .bin recording to NAME_mod.bin with a stretch of seconds blanked");
     auto options = std::make_shared<DropoutOptions>();
     sub->add_option("INPUT", options->input, "The .bin recording")->required();
     sub->add_option("--start", options->start, "First blanked second; 0 means no dropout (default 0)");

@@ -29,8 +29,9 @@ bool confirmFinished(trajix::GeneratorProcess& process, bool assumeYes)
         if (status != 0) trajix::cli::printMessage(fmt::format("TrajixBinary run ended with status {}", status));
         return true;
     }
-    fmt::print(stderr, "Please WAIT until TrajixBinary has completely finished,\nand then press Enter to continue "
-                       "(end of input cancels) ");
+    fmt::print(stderr,
+               "Please WAIT until TrajixBinary has completely finished,\nand then press Enter to continue "
+               "(end of input cancels) ");
     std::fflush(stderr);
     std::string line;
     if (!std::getline(std::cin, line)) {

@@ -38,7 +38,10 @@ long long readAlmanacWeek(const std::filesystem::path& almanacFile)
     throw Error(fmt::format("the almanac '{}' has no line containing \"week\"", almanacFile.string()));
 }
 
-std::string almanacRemoteName(const CalendarDate& date) { return fmt::format("{:03}.alm", dayOfYear(date)); }
+std::string almanacRemoteName(const CalendarDate& date)
+{
+    return fmt::format("{:03}.alm", dayOfYear(date));
+}
 
 std::string almanacLocalName(const CalendarDate& date)
 {
@@ -50,7 +53,10 @@ std::string defaultAlmanacArchiveUrl(int year)
     return fmt::format("http://almanacs.example.net/archive/?Do=gpsArchives&path=ALMANACS/YUMA&year={}/", year);
 }
 
-std::filesystem::path defaultAlmanacFolder() { return resolveWindowsPath("c:\\trajixV2\\almanacs\\"); }
+std::filesystem::path defaultAlmanacFolder()
+{
+    return resolveWindowsPath("c:\\trajixV2\\almanacs\\");
+}
 
 AlmanacDownloadResult downloadDailyAlmanac(const AlmanacDownloadRequest& request, const DownloadFunction& download,
                                            UserPrompt& prompt, std::filesystem::path* localFile)
@@ -60,7 +66,8 @@ AlmanacDownloadResult downloadDailyAlmanac(const AlmanacDownloadRequest& request
     if (localFile) *localFile = local;
     std::error_code ec;
     if (std::filesystem::exists(local, ec)) return AlmanacDownloadResult::AlreadyPresent;
-    const std::string base = request.archiveUrl.empty() ? defaultAlmanacArchiveUrl(request.date.year) : request.archiveUrl;
+    const std::string base =
+        request.archiveUrl.empty() ? defaultAlmanacArchiveUrl(request.date.year) : request.archiveUrl;
     bool ok = false;
     std::filesystem::create_directories(folder, ec);
     if (!ec) {

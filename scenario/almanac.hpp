@@ -38,8 +38,8 @@ using DownloadFunction = std::function<bool(const std::string& url, const std::f
 
 struct AlmanacDownloadRequest {
     CalendarDate date = fixedAlmanacDate;
-    std::string archiveUrl;          ///< empty: defaultAlmanacArchiveUrl(date.year)
-    std::filesystem::path folder;    ///< empty: defaultAlmanacFolder()
+    std::string archiveUrl;        ///< empty: defaultAlmanacArchiveUrl(date.year)
+    std::filesystem::path folder;  ///< empty: defaultAlmanacFolder()
 };
 
 enum class AlmanacDownloadResult { AlreadyPresent, Downloaded, Failed };

@@ -27,7 +27,8 @@ void GeneratorProcess::start(const std::string& program, const std::vector<std::
     int logFd = -1;
     if (logFile) {
         logFd = ::open(logFile->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (logFd < 0) throw Error(fmt::format("cannot create the log '{}': {}", logFile->string(), std::strerror(errno)));
+        if (logFd < 0)
+            throw Error(fmt::format("cannot create the log '{}': {}", logFile->string(), std::strerror(errno)));
     }
     std::vector<std::string> argvText{program};
     argvText.insert(argvText.end(), arguments.begin(), arguments.end());

@@ -41,7 +41,10 @@ CalendarDate civilFromDays(long long days)
 
 const long long dayScaleOrigin = daysFromCivil(1899, 12, 30);
 
-bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool isLeapYear(int year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int daysInMonth(int year, int month)
 {
@@ -54,7 +57,10 @@ constexpr long double modifiedJulianOffset = 2400000.5L;
 
 }  // namespace
 
-long long dateToDayCount(const CalendarDate& date) { return daysFromCivil(date.year, date.month, date.day) - dayScaleOrigin; }
+long long dateToDayCount(const CalendarDate& date)
+{
+    return daysFromCivil(date.year, date.month, date.day) - dayScaleOrigin;
+}
 
 CalendarDate dayCountToDate(long double dayCount)
 {
@@ -81,7 +87,10 @@ CalendarDate parseIsoDate(const std::string& text)
     return {static_cast<int>(year), static_cast<int>(month), static_cast<int>(day)};
 }
 
-std::string formatIsoDate(const CalendarDate& date) { return fmt::format("{:04}-{:02}-{:02}", date.year, date.month, date.day); }
+std::string formatIsoDate(const CalendarDate& date)
+{
+    return fmt::format("{:04}-{:02}-{:02}", date.year, date.month, date.day);
+}
 
 CalendarDate todayUtc()
 {

@@ -30,8 +30,8 @@ std::string formatIsoDate(const CalendarDate& date);
 CalendarDate todayUtc();
 
 struct GpsWeekDate {
-    CalendarDate date;                    ///< calendar date of the instant, fraction of the day dropped
-    long double modifiedJulianDate = 0;   ///< of the instant, with its fraction
+    CalendarDate date;                   ///< calendar date of the instant, fraction of the day dropped
+    long double modifiedJulianDate = 0;  ///< of the instant, with its fraction
 };
 
 /// The calendar date of secondsIntoWeek seconds after the start (Sunday 00:00) of GPS

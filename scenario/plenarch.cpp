@@ -62,7 +62,10 @@ bool ProcessGeneratorRunner::waitForContinue()
     return true;
 }
 
-void ProcessGeneratorRunner::closeGenerator() { process_.terminate(); }
+void ProcessGeneratorRunner::closeGenerator()
+{
+    process_.terminate();
+}
 
 std::filesystem::path scenarioToolDirectory(const std::string& startDrive)
 {
@@ -155,8 +158,8 @@ std::string scenarioOutputNameFor(const std::string& nmeaFileName)
 
 std::string weekQuestion(std::string_view weekText, long long almanacWeek)
 {
-    return fmt::format("User requested GPS week {} more than 3 weeks from Almanac week {}, set to same value?", weekText,
-                       almanacWeek);
+    return fmt::format("User requested GPS week {} more than 3 weeks from Almanac week {}, set to same value?",
+                       weekText, almanacWeek);
 }
 
 bool weekNeedsQuestion(long long week, long long almanacWeek)
@@ -175,7 +178,8 @@ bool runPlenarch(ScenarioState& state, const std::string& nmeaFileName, const Sc
     const std::filesystem::path almanacFile = resolveWindowsPath(state.edits.almanac, environment.startDrive);
     const long long almanacWeek = readAlmanacWeek(almanacFile);
     const long long rollover = rolloverCountFor(almanacWeek, environment.today);
-    const GpsWeekDate start = gpsWeekToDate(static_cast<long double>(rollover), static_cast<long double>(almanacWeek), 0);
+    const GpsWeekDate start =
+        gpsWeekToDate(static_cast<long double>(rollover), static_cast<long double>(almanacWeek), 0);
     prompt.information(fmt::format("20/10/2002 day of year  = {}", dayOfYear({2002, 10, 20})));
     state.edits.startDay = std::to_string(start.date.day);
     state.edits.startMonth = std::to_string(start.date.month);
@@ -192,7 +196,8 @@ bool runPlenarch(ScenarioState& state, const std::string& nmeaFileName, const Sc
     {
         std::error_code ec;
         if (outputName == nmeaFileName || std::filesystem::equivalent(outputName, nmeaFileName, ec))
-            throw Error(fmt::format("the recording name '{}' is the NMEA file itself; rename the NMEA file", outputName));
+            throw Error(
+                fmt::format("the recording name '{}' is the NMEA file itself; rename the NMEA file", outputName));
     }
 
     const std::string profile = scenarioProfileText(state.edits, environment.startDrive);

@@ -19,11 +19,11 @@ namespace trajix {
 
 /// The texts of the scenario edits, copied into the profile as they stand.
 struct ScenarioEdits {
-    std::string week = "462";                  ///< WeekEdit, a 10-bit GPS week
-    std::string startTime = "32400";           ///< StartTimeEdit, seconds into the week
-    std::string startDay = "30";               ///< StartDayEdit, set from the almanac week
-    std::string startMonth = "6";              ///< StartMonthEdit
-    std::string startYear = "2008";            ///< StartYearEdit
+    std::string week = "462";                     ///< WeekEdit, a 10-bit GPS week
+    std::string startTime = "32400";              ///< StartTimeEdit, seconds into the week
+    std::string startDay = "30";                  ///< StartDayEdit, set from the almanac week
+    std::string startMonth = "6";                 ///< StartMonthEdit
+    std::string startYear = "2008";               ///< StartYearEdit
     std::string almanac = "\\gpstools\\179.alm";  ///< AlmanacEdit, a Windows or POSIX path text
 };
 
@@ -36,10 +36,10 @@ struct ScenarioState {
 
 /// Where and when the step runs.
 struct ScenarioEnvironment {
-    std::string startDrive;                  ///< the home directory; the tool directory is startDrive + "/GPStools"
-    std::filesystem::path generatorFolder;   ///< folder of the trajix executables (the stand-in generator)
-    CalendarDate today;                      ///< dates almanac weeks after the rollovers
-    std::chrono::milliseconds settleDelay{1000};      ///< pause after the generator was closed
+    std::string startDrive;                 ///< the home directory; the tool directory is startDrive + "/GPStools"
+    std::filesystem::path generatorFolder;  ///< folder of the trajix executables (the stand-in generator)
+    CalendarDate today;                     ///< dates almanac weeks after the rollovers
+    std::chrono::milliseconds settleDelay{1000};       ///< pause after the generator was closed
     std::function<void(std::string_view)> statusText;  ///< the status bar's second panel, optional
 };
 
@@ -67,7 +67,9 @@ class ProcessGeneratorRunner final : public GeneratorRunner {
 public:
     using Confirm = std::function<bool(GeneratorProcess& process)>;
     explicit ProcessGeneratorRunner(Confirm confirm = {}, std::optional<std::filesystem::path> logFile = {})
-        : confirm_(std::move(confirm)), logFile_(std::move(logFile)) {}
+        : confirm_(std::move(confirm)), logFile_(std::move(logFile))
+    {
+    }
     void start(const std::filesystem::path& script, const std::filesystem::path& folder) override;
     bool waitForContinue() override;
     void closeGenerator() override;

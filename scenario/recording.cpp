@@ -32,7 +32,10 @@ public:
     }
     BlockReader(const BlockReader&) = delete;
     BlockReader& operator=(const BlockReader&) = delete;
-    ~BlockReader() { ::close(fd_); }
+    ~BlockReader()
+    {
+        ::close(fd_);
+    }
 
     // Reads exactly size bytes; a file that ends early is an error (it shrank while read).
     void readExactly(std::uint8_t* data, std::size_t size, std::int64_t blockNumber)
@@ -42,7 +45,8 @@ public:
             const ssize_t got = ::read(fd_, data + done, size - done);
             if (got < 0 && errno == EINTR) continue;
             if (got < 0)
-                throw Error(fmt::format("cannot read block {} of '{}': {}", blockNumber, path_.string(), std::strerror(errno)));
+                throw Error(
+                    fmt::format("cannot read block {} of '{}': {}", blockNumber, path_.string(), std::strerror(errno)));
             if (got == 0)
                 throw Error(fmt::format("'{}' ended inside block {}: the file is shorter than when it was measured",
                                         path_.string(), blockNumber));
@@ -122,8 +126,7 @@ std::string binNameFor(const std::string& dsfName)
     return (dsfName.size() >= 3 ? dsfName.substr(0, dsfName.size() - 3) : std::string()) + "bin";
 }
 
-std::int64_t convertDSF(const std::filesystem::path& input, const std::filesystem::path& output,
-                        ProgressSink& progress)
+std::int64_t convertDSF(const std::filesystem::path& input, const std::filesystem::path& output, ProgressSink& progress)
 {
     // A name like x.bin maps onto itself: writing it would destroy the input.
     if (sameFile(input, output))
@@ -162,14 +165,15 @@ std::filesystem::path createDropouts(const DropoutRequest& request, ProgressSink
     const long long duration = request.duration;
     if (start != 0) {
         if (start < 0)
-            throw Error(fmt::format("dropout start {} is negative; it must lie between 1 and {} (the recording's seconds)",
-                                    start, blockCount));
-        if (duration < -1)
-            throw Error(fmt::format("dropout duration {} is below -1", duration));
+            throw Error(
+                fmt::format("dropout start {} is negative; it must lie between 1 and {} (the recording's seconds)",
+                            start, blockCount));
+        if (duration < -1) throw Error(fmt::format("dropout duration {} is below -1", duration));
         if (start + duration + 1 > blockCount)
-            throw Error(fmt::format("a dropout from second {} for duration {} reaches second {}, past the end of '{}' "
-                                    "({} whole seconds)",
-                                    start, duration, start + duration + 1, request.input.string(), blockCount));
+            throw Error(
+                fmt::format("a dropout from second {} for duration {} reaches second {}, past the end of '{}' "
+                            "({} whole seconds)",
+                            start, duration, start + duration + 1, request.input.string(), blockCount));
     }
     // Blocks are counted from 0 here: second s is block s.
     const long long firstBlank = start;

@@ -24,7 +24,10 @@ constexpr long long longestDuration = 86400;
 
 // Set by SIGTERM or SIGINT: the run stops between seconds and leaves no partial file.
 volatile std::sig_atomic_t stopRequested = 0;
-void requestStop(int) { stopRequested = 1; }
+void requestStop(int)
+{
+    stopRequested = 1;
+}
 
 struct Entry {
     std::string value;
@@ -45,8 +48,8 @@ std::map<std::string, Entry> readProfile(const std::filesystem::path& path)
         if (text.empty() || text.front() == '[') continue;
         const auto equals = text.find('=');
         if (equals == std::string_view::npos)
-            throw trajix::Error(fmt::format("line {} of '{}' is neither a section nor key=value: '{}'", number,
-                                            path.string(), line));
+            throw trajix::Error(
+                fmt::format("line {} of '{}' is neither a section nor key=value: '{}'", number, path.string(), line));
         const std::string key(trajix::trimBlanks(text.substr(0, equals)));
         entries[key] = Entry{std::string(trajix::trimBlanks(text.substr(equals + 1))), number};
     }
@@ -114,8 +117,8 @@ int run(const std::filesystem::path& profilePath)
     const std::filesystem::path source = profile.entry("Source_NMEA_file").value;
     std::error_code ec;
     if (!std::filesystem::is_regular_file(source, ec))
-        throw trajix::Error(fmt::format("the NMEA file '{}' named in '{}' does not exist", source.string(),
-                                        profilePath.string()));
+        throw trajix::Error(
+            fmt::format("the NMEA file '{}' named in '{}' does not exist", source.string(), profilePath.string()));
     const std::filesystem::path output = profile.entry("IF_IQ_File").value;
 
     fmt::print("TrajixBinary: writing {} s of signal to {}\n", duration, output.string());

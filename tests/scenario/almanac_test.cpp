@@ -45,10 +45,11 @@ std::string errorOf(const std::string& text)
 
 TEST(AlmanacWeek, ReadFromColumn29OfTheFirstWeekLine)
 {
-    const std::string yuma = "******** Week 610 almanac for PRN-01 ********\r\n"
-                             "ID:                         01\r\n"
-                             "week:                        610\r\n"
-                             "week:                        999\r\n";
+    const std::string yuma =
+        "******** Week 610 almanac for PRN-01 ********\r\n"
+        "ID:                         01\r\n"
+        "week:                        610\r\n"
+        "week:                        999\r\n";
     EXPECT_EQ(weekOf(yuma), 610);
     EXPECT_EQ(weekOf("week:                       0314\n"), 314);
     // A number that starts before column 29 loses its leading digits.
@@ -90,7 +91,8 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = 0;
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 4) != 0)
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listener_, 4) != 0)
             throw std::runtime_error("cannot listen on loopback");
         socklen_t length = sizeof address;
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
@@ -128,8 +130,9 @@ private:
             if (mode_ == Mode::NotFound) {
                 response = "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\nConnection: close\r\n\r\nnot found";
             } else {
-                response = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " +
-                           std::to_string(body_.size()) + "\r\nConnection: close\r\n\r\n";
+                response =
+                    "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body_.size()) +
+                    "\r\nConnection: close\r\n\r\n";
                 response += mode_ == Mode::Serve ? body_ : body_.substr(0, body_.size() / 2);
             }
             ::send(client, response.data(), response.size(), MSG_NOSIGNAL);
@@ -151,7 +154,8 @@ private:
 const std::string almanacBody = [] {
     std::string text;
     for (int prn = 1; prn <= 31; ++prn)
-        text += "******** Week 647 almanac for PRN-" + std::to_string(prn) + " ********\n"
+        text += "******** Week 647 almanac for PRN-" + std::to_string(prn) +
+                " ********\n"
                 "week:                        647\n\n";
     return text;
 }();
@@ -233,12 +237,14 @@ TEST(AlmanacDownloadCommand, DownloadsAndReportsOnStdout)
 {
     LoopbackServer server(LoopbackServer::Mode::Serve, almanacBody);
     TempDir dir;
-    auto result = runTrajix({"almanac-download", "--url", server.url(), "--dir", dir.path().string(), "--date", "2024-02-05"});
+    auto result =
+        runTrajix({"almanac-download", "--url", server.url(), "--dir", dir.path().string(), "--date", "2024-02-05"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "Download complete\n");
     EXPECT_EQ(server.lastPath(), "/archive/036.alm");
     EXPECT_EQ(readFileBytes(dir / "036-2024.alm"), almanacBody);
-    result = runTrajix({"almanac-download", "--url", server.url(), "--dir", dir.path().string(), "--date", "2024-02-05"});
+    result =
+        runTrajix({"almanac-download", "--url", server.url(), "--dir", dir.path().string(), "--date", "2024-02-05"});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.out, "");
 

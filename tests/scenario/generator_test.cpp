@@ -117,10 +117,11 @@ TEST(GeneratorRun, ToolDirectoryGeneratorWinsAndQuotedPathsHold)
     std::filesystem::create_directories(tools);
     writeFileBytes(tools / "output.dsf", "stale recording of an earlier run");
     // A generator of its own in the tool directory: records how it was called.
-    makeExecutable(tools / "TrajixBinary", "#!/bin/sh\n"
-                                           "test -e output.dsf && echo stale > seen.txt\n"
-                                           "echo \"$PWD|$*\" > called.txt\n"
-                                           "echo to stdout\nexit 3\n");
+    makeExecutable(tools / "TrajixBinary",
+                   "#!/bin/sh\n"
+                   "test -e output.dsf && echo stale > seen.txt\n"
+                   "echo \"$PWD|$*\" > called.txt\n"
+                   "echo to stdout\nexit 3\n");
     writeFileBytes(tools / "go.sh", goScriptText(home.string(), generatorFolder));
     ProcessGeneratorRunner runner;
     runner.start(tools / "go.sh", dir.path());
@@ -200,8 +201,9 @@ TEST(ScenarioCommand, AnswersFromTheTerminal)
     std::filesystem::copy_file(dataFile("scenario/week610.alm"), dir / "a.alm");
     std::filesystem::copy_file(dataFile("scenario/trip.nme"), dir / "trip.nme");
     ScopedHome home(dir.path());
-    const std::vector<std::string> args{"scenario", (dir / "trip.nme").string(), "--almanac", (dir / "a.alm").string(),
-                                        "--week", "610", "--today", "2026-12-08"};
+    const std::vector<std::string> args{
+        "scenario",  (dir / "trip.nme").string(), "--almanac", (dir / "a.alm").string(), "--week", "610", "--today",
+        "2026-12-08"};
     auto result = runTrajix(args, "n\n");
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_FALSE(std::filesystem::exists(dir / "GPStools" / "profile.txt"));
@@ -228,7 +230,8 @@ TEST(RecordingCommands, GpsWeekDsfToBinAndDropout)
     EXPECT_EQ(runTrajix({"gpsweek"}).exitCode, 2);
 
     TempDir dir;
-    const std::string input = std::string(block, '\x01') + std::string(block, '\x02') + std::string(block, '\x03') + "tail";
+    const std::string input =
+        std::string(block, '\x01') + std::string(block, '\x02') + std::string(block, '\x03') + "tail";
     writeFileBytes(dir / "rec.dsf", input);
     auto result = runTrajix({"dsf2bin", (dir / "rec.dsf").string()});
     EXPECT_EQ(result.exitCode, 0) << result.err;
@@ -243,7 +246,8 @@ TEST(RecordingCommands, GpsWeekDsfToBinAndDropout)
     result = runTrajix({"dropout", (dir / "rec.bin").string(), "--start", "1", "--duration", "1"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, (dir / "rec_mod.bin").string() + "\n");
-    EXPECT_EQ(readFileBytes(dir / "rec_mod.bin"), readFileBytes(dir / "rec.bin").substr(0, block) + std::string(2 * block, '\0'));
+    EXPECT_EQ(readFileBytes(dir / "rec_mod.bin"),
+              readFileBytes(dir / "rec.bin").substr(0, block) + std::string(2 * block, '\0'));
     std::filesystem::remove(dir / "rec_mod.bin");
     result = runTrajix({"dropout", (dir / "rec.bin").string(), "--start", "2", "--duration", "1"});
     EXPECT_EQ(result.exitCode, 1);

@@ -61,7 +61,8 @@ TEST(DayScale, IsoDates)
 {
     EXPECT_EQ(formatIsoDate(parseIsoDate("2026-12-08")), "2026-12-08");
     EXPECT_EQ(formatIsoDate(parseIsoDate("2024-02-29")), "2024-02-29");
-    for (const char* bad : {"2026-02-29", "2026-13-01", "2026-1-01", "2026/01/01", "", "20261208", "2026-00-10", "+026-01-01"})
+    for (const char* bad :
+         {"2026-02-29", "2026-13-01", "2026-1-01", "2026/01/01", "", "20261208", "2026-00-10", "+026-01-01"})
         EXPECT_THROW(parseIsoDate(bad), Error) << bad;
     try {
         parseIsoDate("2026-02-30");
@@ -85,9 +86,9 @@ TEST(AlmanacWeekRollover, PeriodEndsAtTheCurrentWeek)
 {
     const CalendarDate today{2026, 12, 8};
     const long long current = gpsWeekOfDate(today);
-    EXPECT_EQ(current, 2448);  // week of Sunday 6 December 2026
-    EXPECT_EQ(rolloverCountFor(current % 1024, today), 2);        // this week
-    EXPECT_EQ(rolloverCountFor(current % 1024 + 1, today), 1);    // next week is 1024 weeks ago
+    EXPECT_EQ(current, 2448);                                   // week of Sunday 6 December 2026
+    EXPECT_EQ(rolloverCountFor(current % 1024, today), 2);      // this week
+    EXPECT_EQ(rolloverCountFor(current % 1024 + 1, today), 1);  // next week is 1024 weeks ago
     EXPECT_EQ(gpsWeekOfDate({1980, 1, 5}), -1);
-    EXPECT_EQ(rolloverCountFor(500, {1985, 1, 1}), 0);            // a clock before the week
+    EXPECT_EQ(rolloverCountFor(500, {1985, 1, 1}), 0);  // a clock before the week
 }

@@ -63,7 +63,9 @@ protected:
         environment.today = {2026, 12, 8};
         environment.settleDelay = std::chrono::milliseconds(0);
         recording = std::string(block, '\x01') + std::string(block, '\x80');
-        runner.generator = [this](const std::filesystem::path& folder) { writeFileBytes(folder / "output.dsf", recording); };
+        runner.generator = [this](const std::filesystem::path& folder) {
+            writeFileBytes(folder / "output.dsf", recording);
+        };
     }
     std::filesystem::path home() const { return dir_ / "home"; }
     std::filesystem::path tools() const { return home() / "GPStools"; }
@@ -92,7 +94,8 @@ TEST(ScenarioProfile, TextIsExactForAHomeDirectory)
     EXPECT_EQ(scenarioProfileText(edits, "/home/ann"), readFileBytes(dataFile("scenario/profile_home_ann.txt")));
     // Edit texts are copied as they stand.
     edits.startTime = " 32400.5 ";
-    EXPECT_NE(scenarioProfileText(edits, "/home/ann").find("\r\nGPS_Start_Time_in_sec= 32400.5 \r\n"), std::string::npos);
+    EXPECT_NE(scenarioProfileText(edits, "/home/ann").find("\r\nGPS_Start_Time_in_sec= 32400.5 \r\n"),
+              std::string::npos);
 }
 
 TEST(ScenarioNames, OutputNameLosesExactlyThreeCharacters)
