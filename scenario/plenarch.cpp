@@ -1,12 +1,14 @@
 #include "scenario/plenarch.hpp"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <thread>
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fmt/format.h>
 
@@ -65,6 +67,39 @@ bool ProcessGeneratorRunner::waitForContinue()
 void ProcessGeneratorRunner::closeGenerator()
 {
     process_.terminate();
+}
+
+std::optional<std::filesystem::path> findTerminalEmulator()
+{
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if (!(display && *display) && !(wayland && *wayland)) return std::nullopt;
+    const char* path = std::getenv("PATH");
+    const std::string folders = path ? path : "/usr/bin:/bin";
+    for (const char* name : {"x-terminal-emulator", "xterm"}) {
+        std::size_t start = 0;
+        while (start <= folders.size()) {
+            const std::size_t colon = folders.find(':', start);
+            const std::string folder =
+                folders.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+            const std::filesystem::path candidate = std::filesystem::path(folder.empty() ? "." : folder) / name;
+            if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+            if (colon == std::string::npos) break;
+            start = colon + 1;
+        }
+    }
+    return std::nullopt;
+}
+
+void TerminalGeneratorRunner::start(const std::filesystem::path& script, const std::filesystem::path& folder)
+{
+    if (const auto terminal = findTerminalEmulator()) {
+        inTerminal_ = true;
+        process_.start(terminal->string(), {"-T", "TrajixBinary", "-e", "/bin/sh", script.string()}, folder);
+    } else {
+        inTerminal_ = false;
+        process_.start("/bin/sh", {script.string()}, folder, folder / "go.log");
+    }
 }
 
 std::filesystem::path scenarioToolDirectory(const std::string& startDrive)

@@ -81,6 +81,31 @@ private:
     GeneratorProcess process_;
 };
 
+/// A terminal emulator to show go.sh in: x-terminal-emulator or xterm from PATH, and
+/// only when a display ($DISPLAY or $WAYLAND_DISPLAY) is set. Empty when there is none.
+std::optional<std::filesystem::path> findTerminalEmulator();
+
+/// The desktop's way: go.sh runs in a terminal window ("-T TrajixBinary -e /bin/sh
+/// go.sh") when one is available, so that the user sees the generator and its closing
+/// prompt; otherwise in the background with its output in go.log in the tool
+/// directory. waitForContinue() asks confirm (the wait window).
+class TerminalGeneratorRunner final : public GeneratorRunner {
+public:
+    using Confirm = std::function<bool()>;
+    explicit TerminalGeneratorRunner(Confirm confirm) : confirm_(std::move(confirm)) {}
+    void start(const std::filesystem::path& script, const std::filesystem::path& folder) override;
+    bool waitForContinue() override { return confirm_(); }
+    void closeGenerator() override { process_.terminate(); }
+    GeneratorProcess& process() { return process_; }
+    /// True when the last start() used a terminal window.
+    bool inTerminal() const { return inTerminal_; }
+
+private:
+    Confirm confirm_;
+    GeneratorProcess process_;
+    bool inTerminal_ = false;
+};
+
 /// The tool directory: startDrive + "/GPStools".
 std::filesystem::path scenarioToolDirectory(const std::string& startDrive);
 

@@ -1,6 +1,7 @@
 // The generator run for real: go.sh, the stand-in TrajixBinary, and the trajix command.
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 
 #include <sys/stat.h>
 
@@ -254,4 +255,60 @@ TEST(RecordingCommands, GpsWeekDsfToBinAndDropout)
     EXPECT_NE(result.err.find("past the end"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir / "rec_mod.bin"));
     EXPECT_EQ(runTrajix({"dropout", (dir / "rec.bin").string(), "--start", "two"}).exitCode, 1);
+}
+
+namespace {
+
+// Sets or clears an environment variable for one test.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value) : name_(name)
+    {
+        if (const char* old = std::getenv(name)) old_ = std::string(old);
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedVariable()
+    {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+}  // namespace
+
+TEST(GeneratorRun, DesktopRunUsesATerminalWindowOnlyWithADisplay)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir / "bin");
+    makeExecutable(dir / "bin" / "xterm", "#!/bin/sh\necho \"$*\" > \"" + (dir / "xterm-args.txt").string() + "\"\n");
+    writeFileBytes(dir / "go.sh", "echo from go.sh\n");
+    ScopedVariable path("PATH", (dir / "bin").c_str());
+    ScopedVariable wayland("WAYLAND_DISPLAY", nullptr);
+    {
+        ScopedVariable display("DISPLAY", ":99");
+        EXPECT_EQ(findTerminalEmulator(), dir / "bin" / "xterm");
+        TerminalGeneratorRunner runner([] { return true; });
+        runner.start(dir / "go.sh", dir.path());
+        EXPECT_TRUE(runner.inTerminal());
+        EXPECT_EQ(runner.process().wait(), 0);
+        EXPECT_EQ(readFileBytes(dir / "xterm-args.txt"),
+                  "-T TrajixBinary -e /bin/sh " + (dir / "go.sh").string() + "\n");
+    }
+    ScopedVariable display("DISPLAY", nullptr);
+    EXPECT_FALSE(findTerminalEmulator());
+    TerminalGeneratorRunner runner([] { return false; });
+    runner.start(dir / "go.sh", dir.path());
+    EXPECT_FALSE(runner.inTerminal());
+    EXPECT_EQ(runner.process().wait(), 0);
+    EXPECT_EQ(readFileBytes(dir / "go.log"), "from go.sh\n");
+    EXPECT_FALSE(runner.waitForContinue());
 }
