@@ -267,3 +267,37 @@ TEST(RoutePhysics, NoSpeedDipAtCorners)
     std::int64_t steps = run.state.stepCount;
     EXPECT_EQ(run.state.sampleCount, (steps + 499) / 500);
 }
+
+TEST(RoutePreview, ChartsAndCaptionsGoThroughTheCallbacksAndNothingIsWritten)
+{
+    TempDir dir;
+    NullProgress progress;
+    ScriptedPrompt prompt;
+    RouteParameters p;
+    p.stationaryStart = 2.5;  // the preview accepts what only the writer refuses
+    int raw = 0, smoothed = 0, speeds = 0;
+    double lastTime = -1;
+    std::string distance, time;
+    RouteCallbacks callbacks;
+    callbacks.rawPoint = [&](double, double) { ++raw; };
+    callbacks.smoothedPoint = [&](double, double) { ++smoothed; };
+    callbacks.speedPoint = [&](double t, double) {
+        EXPECT_GT(t, lastTime);
+        lastTime = t;
+        ++speeds;
+    };
+    callbacks.totals = [&](const std::string& d, const std::string& t) {
+        distance = d;
+        time = t;
+    };
+    const RouteState state = LoadKML(dataFile("route/corner.kml"), p, {}, progress, prompt, callbacks);
+    EXPECT_EQ(raw, 4);
+    EXPECT_EQ(smoothed, static_cast<int>((state.pathCount + 49) / 50));
+    EXPECT_EQ(speeds, state.sampleCount);
+    EXPECT_EQ(distance, state.distanceText);
+    EXPECT_EQ(distance.rfind("Scenario distance = .", 0), 0u);
+    EXPECT_EQ(time.rfind("Total time = ", 0), 0u);
+    EXPECT_EQ(time.back(), 's');
+    EXPECT_NEAR(std::stod(time.substr(13)), 2.5 + 5 + state.sampleCount / 20.0, 0.005);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
