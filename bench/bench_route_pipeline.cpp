@@ -30,8 +30,9 @@ std::filesystem::path writeRouteKml(const std::string& name, double totalLength,
 {
     const double metresPerDegreeLat = 111200.0;
     double lat = 48.0, lon = 11.0, heading = 30.0;
-    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n"
-                       "<Document><Placemark><name>bench</name><LineString><coordinates>\n";
+    std::string text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n"
+        "<Document><Placemark><name>bench</name><LineString><coordinates>\n";
     text += fmt::format("{:.7f},{:.7f},0 ", lon, lat);
     auto turn = turns.begin();
     for (double done = 0; done < totalLength; done += legLength) {

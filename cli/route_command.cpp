@@ -20,8 +20,7 @@ int runRoute(const RouteOptions& options)
 {
     trajix::TerminalProgress progress;
     trajix::cli::TerminalPrompt prompt;
-    const auto state =
-        trajix::route::LoadKML(options.input, options.parameters, options.output, progress, prompt);
+    const auto state = trajix::route::LoadKML(options.input, options.parameters, options.output, progress, prompt);
     fmt::print("{}\n{}\n", state.distanceText, state.timeText);
     return trajix::cli::exitOk;
 }
@@ -40,7 +39,8 @@ void addRoute(CLI::App& app, trajix::cli::Context& context)
     sub->add_option("--longacc", p.maxLongAccG, "Max longitudinal acceleration, g")->capture_default_str();
     sub->add_option("--jerk", p.maxJerkGs, "Max jerk, g/s (at least 0.1)")->capture_default_str();
     sub->add_option("--smooth", p.smoothFactor, "Position smoothing factor (1 = none)")->capture_default_str();
-    sub->add_option("--stationary-start", p.stationaryStart, "Seconds at rest before the motion")->capture_default_str();
+    sub->add_option("--stationary-start", p.stationaryStart, "Seconds at rest before the motion")
+        ->capture_default_str();
     sub->add_option("--stationary-end", p.stationaryEnd, "Seconds at rest after the motion")->capture_default_str();
     sub->add_option("--start-time", p.startTime, "GPS start time, seconds of day")->capture_default_str();
     sub->callback([&context, options] { context.exitCode = runRoute(*options); });

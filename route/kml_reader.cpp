@@ -12,7 +12,10 @@ namespace trajix::route {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
 
 // The element name of a tag starting at text[lt] == '<', without a namespace prefix
 // ("gx:Track" gives "Track"); empty for closing tags, comments and declarations.
@@ -58,7 +61,8 @@ std::vector<KmlCoordinate> parseTuples(std::string_view list, std::string_view s
         std::size_t start = 0;
         for (;;) {
             const auto comma = tuple.find(',', start);
-            numbers.push_back(std::string_view(tuple).substr(start, comma == std::string::npos ? comma : comma - start));
+            numbers.push_back(
+                std::string_view(tuple).substr(start, comma == std::string::npos ? comma : comma - start));
             if (comma == std::string::npos) break;
             start = comma + 1;
         }
@@ -129,7 +133,8 @@ std::vector<KmlCoordinate> readKmlCoordinates(std::string_view text, std::string
     }
     std::string found;
     if (skippedPoints > 0) found += fmt::format("{} Point coordinate list(s)", skippedPoints);
-    if (skippedOther > 0) found += fmt::format("{}{} coordinate list(s) outside a path", found.empty() ? "" : ", ", skippedOther);
+    if (skippedOther > 0)
+        found += fmt::format("{}{} coordinate list(s) outside a path", found.empty() ? "" : ", ", skippedOther);
     if (track) found += fmt::format("{}a gx:Track", found.empty() ? "" : ", ");
     if (found.empty()) found = "no <coordinates> list";
     throw Error(fmt::format("{} holds no path (LineString or LinearRing) with {}: found {}", source, openTag, found));

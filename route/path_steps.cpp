@@ -19,7 +19,10 @@ constexpr double longRouteDistance = 500000.0;
 constexpr std::uint64_t bytesPerPathPoint = 6 * sizeof(double);
 constexpr std::uint64_t memoryLimit = std::uint64_t{4} << 30;
 
-double horizontal(double dx, double dy) { return std::sqrt(dx * dx + dy * dy); }
+double horizontal(double dx, double dy)
+{
+    return std::sqrt(dx * dx + dy * dy);
+}
 
 }  // namespace
 
@@ -101,9 +104,10 @@ void densifyPath(RouteState& state, ProgressSink& progress)
     }
     state.pathCount = k - 1;
     if (state.pathCount < 3)
-        throw Error(fmt::format("the path is too short to drive: {} KML point(s) give {} path point(s) at {} m spacing, "
-                                "at least 3 are needed",
-                                state.rawCount, state.pathCount, state.interpSpacing));
+        throw Error(
+            fmt::format("the path is too short to drive: {} KML point(s) give {} path point(s) at {} m spacing, "
+                        "at least 3 are needed",
+                        state.rawCount, state.pathCount, state.interpSpacing));
     state.pathEast.resize(state.pathCount + 1);
     state.pathNorth.resize(state.pathCount + 1);
     state.pathUp.resize(state.pathCount + 1);
@@ -155,7 +159,8 @@ void calculateDistances(RouteState& state, ProgressSink& progress)
     for (std::size_t i = 1; i <= state.pathCount; ++i) {
         gauge.at(static_cast<long long>(i));
         if (i > 1)
-            state.pathStep[i] = horizontal(state.pathEast[i] - state.pathEast[i - 1], state.pathNorth[i] - state.pathNorth[i - 1]);
+            state.pathStep[i] =
+                horizontal(state.pathEast[i] - state.pathEast[i - 1], state.pathNorth[i] - state.pathNorth[i - 1]);
         state.pathDistance[i] = state.pathDistance[i - 1] + state.pathStep[i];
     }
 }

@@ -16,9 +16,9 @@ namespace trajix::route {
 namespace {
 
 constexpr double g = 9.81;
-constexpr double minimumJerk = 0.981;          // m/s^3: gentler jerks are raised to this
-constexpr double stepsPerSecond = 10000;       // 0.0001 s integration steps
-constexpr long double writeHeight = 100.0L;    // m above the frame's origin
+constexpr double minimumJerk = 0.981;        // m/s^3: gentler jerks are raised to this
+constexpr double stepsPerSecond = 10000;     // 0.0001 s integration steps
+constexpr long double writeHeight = 100.0L;  // m above the frame's origin
 constexpr double pi = 3.141592653589793;
 constexpr std::size_t flushSize = 1 << 20;
 
@@ -42,7 +42,8 @@ void applyParameters(RouteState& state, const RouteParameters& parameters, bool 
     requirePositive(parameters.maxSpeedKmh, "max speed (km/h)");
     requirePositive(parameters.maxLatAccG, "max lateral acceleration (g)");
     requirePositive(parameters.maxLongAccG, "max longitudinal acceleration (g)");
-    if (!std::isfinite(parameters.maxJerkGs)) throw Error(fmt::format("max jerk (g/s) {} is not a number", parameters.maxJerkGs));
+    if (!std::isfinite(parameters.maxJerkGs))
+        throw Error(fmt::format("max jerk (g/s) {} is not a number", parameters.maxJerkGs));
     if (!std::isfinite(parameters.smoothFactor) || std::trunc(parameters.smoothFactor) < 1 ||
         parameters.smoothFactor > 1e9)
         throw Error(fmt::format("position smoothing factor must be at least 1 (got {})", parameters.smoothFactor));
@@ -64,7 +65,8 @@ void applyParameters(RouteState& state, const RouteParameters& parameters, bool 
     state.outputInterval = 1.0 / parameters.outputRate;
     state.intervalTicks = static_cast<std::int64_t>(std::trunc(state.outputInterval * stepsPerSecond));
     if (state.intervalTicks < 1)
-        throw Error(fmt::format("output rate {} Hz is too high: samples are at least 0.0001 s apart", parameters.outputRate));
+        throw Error(
+            fmt::format("output rate {} Hz is too high: samples are at least 0.0001 s apart", parameters.outputRate));
 }
 
 namespace {

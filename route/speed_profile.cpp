@@ -130,8 +130,8 @@ void calcDistance(SegmentProfile& p, double segmentLength, double endSpeed, doub
             const double s6 = tk * (ve + dh) - A * tk * tk / 2 + J * tk * tk * tk / 6;
             const double Q = 1 / A;
             const double P = tj + tk - (ah + dh) / A;
-            const double N = s1 + s6 - J * tj * tj * tj / 6 - J * tk * tk * tk / 6 -
-                             (vs * vs + 2 * ah * vs) / (2 * A) - (ve * ve + 2 * dh * ve) / (2 * A) - L;
+            const double N = s1 + s6 - J * tj * tj * tj / 6 - J * tk * tk * tk / 6 - (vs * vs + 2 * ah * vs) / (2 * A) -
+                             (ve * ve + 2 * dh * ve) / (2 * A) - L;
             const double discriminant = P * P - 4 * Q * N;
             double vp;
             if (discriminant > 0)
@@ -154,7 +154,8 @@ void calcDistance(SegmentProfile& p, double segmentLength, double endSpeed, doub
                 p.decelTrapezoid = false;
                 dropFall(p);
             }
-            if (vs > p.peakSpeed && (2 * p.decelHalf > p.peakSpeed - ve || ve > p.peakSpeed)) peakAtFasterEnd(p, ve, vs);
+            if (vs > p.peakSpeed && (2 * p.decelHalf > p.peakSpeed - ve || ve > p.peakSpeed))
+                peakAtFasterEnd(p, ve, vs);
             if (vs > p.peakSpeed) {
                 p.peakSpeed = vs;
                 dropRise(p);
@@ -362,9 +363,10 @@ void runProfilePass(RouteState& state, const RouteParameters& parameters, Progre
     state.timeText = "Total time = " + formatPicture(total, "####.00") + "s";
     if (callbacks.totals) callbacks.totals(state.distanceText, state.timeText);
     if (state.sampleCount < 2)
-        throw Error(fmt::format("the route gives no moving sample: no stretch of its {} m path is long enough to "
-                                "reach speed and stop again within the limits",
-                                formatPicture(state.pathDistance[state.pathCount], "0.0")));
+        throw Error(
+            fmt::format("the route gives no moving sample: no stretch of its {} m path is long enough to "
+                        "reach speed and stop again within the limits",
+                        formatPicture(state.pathDistance[state.pathCount], "0.0")));
 }
 
 void calculatePositions(RouteState& state)

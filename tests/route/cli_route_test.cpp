@@ -66,9 +66,11 @@ TEST(RouteCommand, ExampleRoutePrintsTheTotalsAndWritesAFileAnIndependentReaderA
     EXPECT_EQ(check.exitCode, 0) << check.err;
 
     // Another rate, options with their values, no VTG.
+    // clang-format off
     auto r5 = runTrajix({"route", dataFile("route/corner.kml").string(), "-o", out.string(), "--rate", "4",
                          "--speed", "50", "--latacc", "0.5", "--longacc", "0.3", "--jerk", "0.5", "--smooth", "20",
                          "--stationary-start", "3", "--stationary-end", "2", "--start-time", "43200"});
+    // clang-format on
     ASSERT_EQ(r5.exitCode, 0) << r5.err;
     check = runProgram(python, {(dir / "check.py").string(), out.string(), "4"});
     EXPECT_EQ(check.exitCode, 0) << check.err;
@@ -80,7 +82,8 @@ TEST(RouteCommand, BadInputFailsWithAMessageAndLeavesTheOutputAlone)
     TempDir dir;
     const auto out = dir / "out.txt";
     writeFileBytes(out, "keep me");
-    writeFileBytes(dir / "points.kml", "<kml><Placemark><Point><coordinates>1,2,0</coordinates></Point></Placemark></kml>");
+    writeFileBytes(dir / "points.kml",
+                   "<kml><Placemark><Point><coordinates>1,2,0</coordinates></Point></Placemark></kml>");
     writeFileBytes(dir / "route.kmz", std::string("PK\x03\x04\x14\x00", 6));
     writeFileBytes(dir / "garbage.kml", "<LineString><coordinates>1,2,0 3,x4,0</coordinates>");
     struct Case {
@@ -118,8 +121,8 @@ TEST(RouteCommand, BadInputFailsWithAMessageAndLeavesTheOutputAlone)
 TEST(RouteCommand, JerkBelowTheFloorIsAcceptedNotRefused)
 {
     TempDir dir;
-    auto r = runTrajix({"route", dataFile("../../examples/loop.kml").string(), "-o", (dir / "o.txt").string(),
-                        "--jerk", "0", "--stationary-start", "1"});
+    auto r = runTrajix({"route", dataFile("../../examples/loop.kml").string(), "-o", (dir / "o.txt").string(), "--jerk",
+                        "0", "--stationary-start", "1"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     // At the floor jerk no S-curve to speed and back fits in 219 m, and two standstills
     // leave no peak to drive at: the route is refused with a message, not written empty.

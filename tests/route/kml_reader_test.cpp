@@ -64,9 +64,10 @@ TEST(KmlReader, TakesTheFirstPathOnlyAndSkipsPointsBeforeIt)
     auto points = readKmlCoordinates(text, "x");
     ASSERT_EQ(points.size(), 2u);
     EXPECT_EQ(points[0].longitude, 1);
-    auto ring = readKmlCoordinates("<Polygon><outerBoundaryIs><LinearRing><coordinates>1,2 3,4 5,6 1,2"
-                                   "</coordinates></LinearRing></outerBoundaryIs></Polygon>",
-                                   "x");
+    auto ring = readKmlCoordinates(
+        "<Polygon><outerBoundaryIs><LinearRing><coordinates>1,2 3,4 5,6 1,2"
+        "</coordinates></LinearRing></outerBoundaryIs></Polygon>",
+        "x");
     EXPECT_EQ(ring.size(), 4u);
 }
 
@@ -88,8 +89,9 @@ TEST(KmlReader, BadFilesEndWithAMessageNamingTheProblem)
 
 TEST(KmlReader, TruncatedFilesEndWithAMessageNotACrash)
 {
-    for (const std::string text : {"<LineString><coordinates", "<LineString><coordinates>", "<LineString><coordinates>1,2",
-                                   "<LineString>", "<", "<LineString><coordinates>1,2 3,4</coordinates"}) {
+    for (const std::string text :
+         {"<LineString><coordinates", "<LineString><coordinates>", "<LineString><coordinates>1,2", "<LineString>", "<",
+          "<LineString><coordinates>1,2 3,4</coordinates"}) {
         EXPECT_NE(errorOf(text), "no error") << text;
     }
 }

@@ -235,8 +235,8 @@ TEST(RouteProfile, StretchesEndAtTheirCornerInEveryPlanShape)
     struct Case {
         double length, endSpeed, startSpeed;
     };
-    const Case cases[] = {{3, 0, 0},      {20, 5, 0},     {20, 0, 5},    {2000, 0, 0},   {300, 10, 0},
-                          {60, 12, 8},    {150, 20, 3},   {1000, 25, 25}, {40, 2, 2},    {500, 0, 27}};
+    const Case cases[] = {{3, 0, 0},   {20, 5, 0},   {20, 0, 5},     {2000, 0, 0}, {300, 10, 0},
+                          {60, 12, 8}, {150, 20, 3}, {1000, 25, 25}, {40, 2, 2},   {500, 0, 27}};
     for (const Case& c : cases) {
         const Driven d = drive(c.length, c.endSpeed, c.startSpeed);
         EXPECT_NEAR(d.end, c.length, 0.1) << c.length << " " << c.endSpeed << " " << c.startSpeed;

@@ -235,7 +235,8 @@ TEST(RoutePhysics, ExampleLoopKeepsItsLimits)
             if (std::fabs(s.sampleDistance[j] - c.cornerDistance) > 1.0) continue;
             const double ax = s.sampleEast[j - 1], ay = s.sampleNorth[j - 1], bx = s.sampleEast[j],
                          by = s.sampleNorth[j], cx = s.sampleEast[j + 1], cy = s.sampleNorth[j + 1];
-            const double ab = std::hypot(bx - ax, by - ay), bc = std::hypot(cx - bx, cy - by), ca = std::hypot(ax - cx, ay - cy);
+            const double ab = std::hypot(bx - ax, by - ay), bc = std::hypot(cx - bx, cy - by),
+                         ca = std::hypot(ax - cx, ay - cy);
             const double cross = std::fabs((bx - ax) * (cy - ay) - (by - ay) * (cx - ax));
             const double radius = ab * bc * ca / (2 * cross);
             worst = std::max(worst, s.sampleSpeed[j] * s.sampleSpeed[j] / radius);
