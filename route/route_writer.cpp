@@ -46,7 +46,8 @@ void applyParameters(RouteState& state, const RouteParameters& parameters, bool 
         throw Error(fmt::format("max jerk (g/s) {} is not a number", parameters.maxJerkGs));
     if (!std::isfinite(parameters.smoothFactor) || std::trunc(parameters.smoothFactor) < 1 ||
         parameters.smoothFactor > 1e9)
-        throw Error(fmt::format("position smoothing factor must be at least 1 (got {})", parameters.smoothFactor));
+        throw Error(fmt::format("position smoothing factor must be a whole number from 1 to 1000000000 (got {})",
+                                parameters.smoothFactor));
     if (!std::isfinite(parameters.stationaryStart) || !std::isfinite(parameters.stationaryEnd))
         throw Error("the stationary periods must be numbers");
     if (forWriting) {
