@@ -26,8 +26,10 @@ std::string oneHourScript()
         const int speed = 40 + (k * 37) % 90;
         script += fmt::format("vel={}@20s\n", speed);
         const int turn = (k % 2 ? 1 : -1) * (30 + k);
-        if (k % 3 == 0) script += fmt::format("hdg={}@{}m\n", turn, 150 + 10 * k);
-        else script += fmt::format("hdg={}@10s\n", turn);
+        if (k % 3 == 0)
+            script += fmt::format("hdg={}@{}m\n", turn, 150 + 10 * k);
+        else
+            script += fmt::format("hdg={}@10s\n", turn);
         script += fmt::format("height={}@15s\n", 30 + (k % 5) * 10);
         script += "wait 45s\n";
     }

@@ -43,19 +43,21 @@ int run(const ScriptCommandOptions& options)
     // The core takes the name "preview" for a preview run; a file of that name is
     // still written when asked for.
     std::string target = options.output;
-    if (options.preview) target = "preview";
-    else if (target == "preview") target = "./preview";
+    if (options.preview)
+        target = "preview";
+    else if (target == "preview")
+        target = "./preview";
     const ScriptResult result =
         ConvertCmdFile(state, lines, target, options.script, progress, prompt, options.preview ? printed : silent);
     switch (result.outcome) {
-    case ScriptOutcome::Written:
-    case ScriptOutcome::Preview:
-        return cli::exitOk;
-    case ScriptOutcome::Unachievable:
-        cli::printMessage("no NMEA file written: a speed change cannot be achieved");
-        return cli::exitFailed;
-    case ScriptOutcome::NoMotion:
-        return cli::exitFailed;
+        case ScriptOutcome::Written:
+        case ScriptOutcome::Preview:
+            return cli::exitOk;
+        case ScriptOutcome::Unachievable:
+            cli::printMessage("no NMEA file written: a speed change cannot be achieved");
+            return cli::exitFailed;
+        case ScriptOutcome::NoMotion:
+            return cli::exitFailed;
     }
     return cli::exitFailed;
 }

@@ -36,7 +36,10 @@ bool isSetName(std::string_view name)
     return name == "lat" || name == "long" || name == "height" || name == "vel" || name == "hdg" || name == "time";
 }
 
-bool isChangeName(std::string_view name) { return name == "vel" || name == "hdg" || name == "height"; }
+bool isChangeName(std::string_view name)
+{
+    return name == "vel" || name == "hdg" || name == "height";
+}
 
 // The text between positions from (exclusive) and to (exclusive); empty when to does
 // not lie after from, as a copy with a negative count gives.
@@ -158,7 +161,8 @@ std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const Scrip
 {
     if (!std::isfinite(options.userMaxJerk) || options.userMaxJerk <= 0)
         throw Error(fmt::format("max jerk {} g/s: the jerk must be above 0", options.userMaxJerk));
-    if (!std::isfinite(options.routeJerk)) throw Error(fmt::format("route jerk {} g/s is not a number", options.routeJerk));
+    if (!std::isfinite(options.routeJerk))
+        throw Error(fmt::format("route jerk {} g/s is not a number", options.routeJerk));
     double speed = 0;
     double height = 0;
     bool heightKnown = false;  // the height carried over from the last run is not known here
@@ -169,7 +173,8 @@ std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const Scrip
         // not fit the 32-bit step arrays.
         constexpr double valueLimit = 1e15;
         if (std::fabs(c.value) > valueLimit || std::fabs(c.amount) > valueLimit)
-            refuse(c, fmt::format("the value {} is out of range", std::fabs(c.value) > valueLimit ? c.value : c.amount));
+            refuse(c,
+                   fmt::format("the value {} is out of range", std::fabs(c.value) > valueLimit ? c.value : c.amount));
         if (c.kind == ScriptCommand::Kind::Wait) {
             if (c.value > 0) steps += std::trunc(c.value / integrationStep);
             continue;
@@ -218,10 +223,10 @@ std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const Scrip
     const double limit = static_cast<double>(scriptMemoryLimit / scriptBytesPerStep);
     if (steps + 1 > limit) {
         const double bytes = (steps + 1) * static_cast<double>(scriptBytesPerStep);
-        throw Error(fmt::format("the script needs about {:.0f} steps of 1 ms ({:.0f} s of script time), {:.1f} GiB of "
-                                "memory; at most {} GiB can be used",
-                                steps + 1, steps * integrationStep, bytes / double(1ULL << 30),
-                                scriptMemoryLimit >> 30));
+        throw Error(
+            fmt::format("the script needs about {:.0f} steps of 1 ms ({:.0f} s of script time), {:.1f} GiB of "
+                        "memory; at most {} GiB can be used",
+                        steps + 1, steps * integrationStep, bytes / double(1ULL << 30), scriptMemoryLimit >> 30));
     }
     return static_cast<std::int64_t>(steps);
 }
@@ -256,29 +261,41 @@ ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& 
             if (progress.cancelled()) throw Error("the run was cancelled");
         }
         switch (c.kind) {
-        case ScriptCommand::Kind::Set:
-            if (c.name == "lat") state.geoLatitude = c.value;
-            else if (c.name == "long") state.geoLongitude = c.value;
-            else if (c.name == "height") state.currentHeight = c.value;
-            else if (c.name == "vel") state.currentSpeed = c.value / 3.6;
-            else if (c.name == "hdg") state.currentHeading = c.value;
-            else if (c.name == "time") state.output.outputClock = c.value;
-            break;
-        case ScriptCommand::Kind::Change:
-            if (c.name == "vel") {
-                if (c.metres) accelDist(state, env, c.value / 3.6, c.amount);
-                else acceltime(state, env, c.value / 3.6, c.amount);
-            } else if (c.name == "hdg") {
-                if (c.metres) turnRadius(state, env, c.value, c.amount);
-                else turnTime(state, env, c.value, c.amount);
-            } else {
-                if (c.metres) climbDist(state, env, c.value, c.amount);
-                else climbTime(state, env, c.value, c.amount);
-            }
-            break;
-        case ScriptCommand::Kind::Wait:
-            wait(state, env, c.value);
-            break;
+            case ScriptCommand::Kind::Set:
+                if (c.name == "lat")
+                    state.geoLatitude = c.value;
+                else if (c.name == "long")
+                    state.geoLongitude = c.value;
+                else if (c.name == "height")
+                    state.currentHeight = c.value;
+                else if (c.name == "vel")
+                    state.currentSpeed = c.value / 3.6;
+                else if (c.name == "hdg")
+                    state.currentHeading = c.value;
+                else if (c.name == "time")
+                    state.output.outputClock = c.value;
+                break;
+            case ScriptCommand::Kind::Change:
+                if (c.name == "vel") {
+                    if (c.metres)
+                        accelDist(state, env, c.value / 3.6, c.amount);
+                    else
+                        acceltime(state, env, c.value / 3.6, c.amount);
+                } else if (c.name == "hdg") {
+                    if (c.metres)
+                        turnRadius(state, env, c.value, c.amount);
+                    else
+                        turnTime(state, env, c.value, c.amount);
+                } else {
+                    if (c.metres)
+                        climbDist(state, env, c.value, c.amount);
+                    else
+                        climbTime(state, env, c.value, c.amount);
+                }
+                break;
+            case ScriptCommand::Kind::Wait:
+                wait(state, env, c.value);
+                break;
         }
     }
     progress.position(lineCount);

@@ -227,8 +227,8 @@ void resetTrajectory(ScriptState& state, const ScriptOptions& options, std::int6
     state.output.outputClock = 32400;
     state.chartCountdown = 0;
     state.stepLimit = scriptMemoryLimit / scriptBytesPerStep;
-    for (auto* samples : {&state.sampleSpeed, &state.sampleHeading, &state.sampleHeight, &state.sampleEast,
-                          &state.sampleNorth}) {
+    for (auto* samples :
+         {&state.sampleSpeed, &state.sampleHeading, &state.sampleHeight, &state.sampleEast, &state.sampleNorth}) {
         samples->clear();
         samples->shrink_to_fit();
         // A little room beyond the estimate, so that a close estimate never doubles the arrays.
@@ -288,7 +288,8 @@ PeakSearch findPeakAcceleration(double vStart, double vTarget, double amount, bo
     };
 
     PeakSearch search;
-    const double start = byDistance ? (vTarget * vTarget - vStart * vStart) / (2 * amount) : (vTarget - vStart) / amount;
+    const double start =
+        byDistance ? (vTarget * vTarget - vStart * vStart) / (2 * amount) : (vTarget - vStart) / amount;
     double peak = start;
     double error = 0;
     int shown = -1;

@@ -21,17 +21,17 @@
 
 namespace trajix {
 
-inline constexpr double scriptGravity = 9.81;             ///< m/s^2 per g
-inline constexpr double integrationStep = 0.001;          ///< s, one step of script time
+inline constexpr double scriptGravity = 9.81;                 ///< m/s^2 per g
+inline constexpr double integrationStep = 0.001;              ///< s, one step of script time
 inline constexpr std::int64_t scriptMemoryLimit = 1LL << 32;  ///< bytes the step arrays may take
-inline constexpr int scriptMaxLines = 10000;              ///< lines read from a script
+inline constexpr int scriptMaxLines = 10000;                  ///< lines read from a script
 
 /// The values of a run that the front end supplies (the tabs' edits, the CLI's flags).
 struct ScriptOptions {
-    double outputRate = 20;    ///< Hz, the output update rate
-    double userMaxJerk = 1;    ///< g/s, jerk of every speed change (must be > 0)
-    double routeJerk = 2;      ///< g/s, jerk of climbs until the first speed change; floored at 0.1 g/s
-    bool hdtAndGll = false;    ///< write GLL + HDT instead of GGA (no run-out)
+    double outputRate = 20;  ///< Hz, the output update rate
+    double userMaxJerk = 1;  ///< g/s, jerk of every speed change (must be > 0)
+    double routeJerk = 2;    ///< g/s, jerk of climbs until the first speed change; floored at 0.1 g/s
+    bool hdtAndGll = false;  ///< write GLL + HDT instead of GGA (no run-out)
 };
 
 /// One point of the preview charts, taken on the first step and every 25th after it.
@@ -70,13 +70,13 @@ struct ScriptState {
     double currentHeight = 0;      ///< m
 
     // Reset by every run.
-    double currentSpeed = 0;    ///< m/s
-    double currentHeading = 0;  ///< degrees clockwise from north, not reduced to [0, 360)
+    double currentSpeed = 0;                     ///< m/s
+    double currentHeading = 0;                   ///< degrees clockwise from north, not reduced to [0, 360)
     double localEastPos = 0, localNorthPos = 0;  ///< m from the start point
-    double maxJerk = 0;         ///< m/s^3; also the vertical acceleration of climbs
-    bool runOk = true;          ///< cleared by a speed change that cannot be achieved
+    double maxJerk = 0;                          ///< m/s^3; also the vertical acceleration of climbs
+    bool runOk = true;                           ///< cleared by a speed change that cannot be achieved
     bool previewOnly = false;
-    OutputState output;         ///< outputInterval is the 1 ms step while a script runs
+    OutputState output;  ///< outputInterval is the 1 ms step while a script runs
     GeoState geo;
 
     /// Per-step record. Index k holds the speed, heading and height of step k and the
@@ -102,8 +102,8 @@ enum class ScriptOutcome {
 
 struct ScriptResult {
     ScriptOutcome outcome = ScriptOutcome::Preview;
-    std::int64_t sampleCount = 0;   ///< recorded steps + the seed
-    std::int64_t sentences = 0;     ///< sentences written (GLL + HDT count as two)
+    std::int64_t sampleCount = 0;  ///< recorded steps + the seed
+    std::int64_t sentences = 0;    ///< sentences written (GLL + HDT count as two)
 };
 
 /// Callbacks and options of one run.
@@ -130,11 +130,11 @@ std::vector<std::string> splitScriptLines(std::string_view text);
 struct ScriptCommand {
     enum class Kind { Set, Change, Wait };
     Kind kind = Kind::Set;
-    int line = 0;          ///< 1-based
-    std::string name;      ///< lat, long, height, vel, hdg, time ("" for wait)
-    double value = 0;      ///< set value, change target, or wait seconds
-    double amount = 0;     ///< change amount
-    bool metres = false;   ///< change amount is metres (else seconds)
+    int line = 0;         ///< 1-based
+    std::string name;     ///< lat, long, height, vel, hdg, time ("" for wait)
+    double value = 0;     ///< set value, change target, or wait seconds
+    double amount = 0;    ///< change amount
+    bool metres = false;  ///< change amount is metres (else seconds)
 };
 
 /// Reads the commands of the lines up to ".end" (at most 10000 lines). Throws Error

@@ -160,6 +160,15 @@ TEST(ScriptRun, UnachievableChangeLeavesTheExistingFile)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
+TEST(ScriptRun, CancelledRunWritesNothing)
+{
+    TempDir dir;
+    ScriptRun r;
+    r.progress.cancelAfter = 1;
+    EXPECT_EQ(errorOf(r, "wait 1s\nwait 1s\n.end\n", (dir / "out.nmea").string()), "the run was cancelled");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 0);
+}
+
 TEST(ScriptRun, ChartsArePlottedEvery25StepsFromTheFirst)
 {
     ScriptRun r;

@@ -81,8 +81,9 @@ TEST(ScriptSpeedChange, UnachievableChangeGivesTheMessageAndGoesOn)
 
 TEST(ScriptSpeedChange, UnachievableDecelerationOverDistanceNamesMetres)
 {
-    EXPECT_EQ(unachievableMessage(0.981, 100 / 3.6, 0, 12.5, true),
-              "Max jerk rate of 0.1 g/s is not high enough to achieve a deceleration from 100.0kmh to 0.0kmh in 012.50m");
+    EXPECT_EQ(
+        unachievableMessage(0.981, 100 / 3.6, 0, 12.5, true),
+        "Max jerk rate of 0.1 g/s is not high enough to achieve a deceleration from 100.0kmh to 0.0kmh in 012.50m");
     // A distance change steeper than 5 g stops at once.
     ScriptRun r;
     r.run("vel=300\nvel=0@1m\n.end\n");
@@ -153,7 +154,8 @@ TEST(ScriptClimb, EndsExactlyOnTargetWithoutOvershoot)
     r.run("height=-100@20s\n.end\n");  // carried over from 100
     EXPECT_EQ(r.state.currentHeight, -100.0);
     EXPECT_NEAR(static_cast<double>(r.steps()) * 0.001, 20.0 + 10 / 19.62, 0.05);
-    for (std::size_t i = 2; i < r.state.sampleHeight.size(); ++i) ASSERT_GE(r.state.sampleHeight[i - 1], r.state.sampleHeight[i]);
+    for (std::size_t i = 2; i < r.state.sampleHeight.size(); ++i)
+        ASSERT_GE(r.state.sampleHeight[i - 1], r.state.sampleHeight[i]);
 }
 
 TEST(ScriptClimb, UsesTheRouteJerkUntilTheFirstSpeedChange)

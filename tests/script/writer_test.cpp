@@ -82,9 +82,9 @@ TEST(ScriptWriter, ThreeHertzUsesTheRoundedStrideAndTheExactClock)
 {
     Written w;
     writeScript(w, "vel=36\nwait 2s\n.end\n", 3);
-    EXPECT_EQ(times(w.sentences), (std::vector<std::string>{"090000.00", "090000.33", "090000.67", "090001.00", "090001.33",
-                                                            "090001.67", "090002.00", "090002.33", "090002.67",
-                                                            "090003.00"}));
+    EXPECT_EQ(times(w.sentences),
+              (std::vector<std::string>{"090000.00", "090000.33", "090000.67", "090001.00", "090001.33", "090001.67",
+                                        "090002.00", "090002.33", "090002.67", "090003.00"}));
     // Positions step by 333 ms: sample 7 is 1998 steps (19.98 m) north.
     GeoState geo;
     setLocalOrigin(geo, 0, 0, 0);
@@ -131,7 +131,7 @@ TEST(ScriptWriter, NextRunStartsWhereTheLastWrittenSampleLay)
     Written first;
     writeScript(first, "lat=10\nlong=20\nhdg=45\nvel=72\nwait 10s\n.end\n");
     ScriptRun& r = first.run;
-    // A preview with its own start point changes it; a written run without one keeps it.
+    // The second run sets no start point: it starts at the last written fix.
     Written second;
     second.run.state = r.state;
     writeScript(second, "wait 1s\n.end\n");
@@ -157,9 +157,18 @@ void expectGolden(const std::string& script, const std::string& expected, const 
     EXPECT_TRUE(written == readFileBytes(dataFile("script/" + expected))) << expected << " differs";
 }
 
-TEST(ScriptGolden, DriveAt20Hz) { expectGolden("drive.txt", "drive_20hz.nmea", {}); }
-TEST(ScriptGolden, TurnsAt3HzAcrossMidnight) { expectGolden("turns.txt", "turns_3hz.nmea", {"--rate", "3"}); }
-TEST(ScriptGolden, TurnsAsGllAndHdtAt5Hz) { expectGolden("turns.txt", "turns_hdt_5hz.nmea", {"--rate", "5", "--hdt-gll"}); }
+TEST(ScriptGolden, DriveAt20Hz)
+{
+    expectGolden("drive.txt", "drive_20hz.nmea", {});
+}
+TEST(ScriptGolden, TurnsAt3HzAcrossMidnight)
+{
+    expectGolden("turns.txt", "turns_3hz.nmea", {"--rate", "3"});
+}
+TEST(ScriptGolden, TurnsAsGllAndHdtAt5Hz)
+{
+    expectGolden("turns.txt", "turns_hdt_5hz.nmea", {"--rate", "5", "--hdt-gll"});
+}
 
 TEST(ScriptCommandLine, ExitStatusesAndMessages)
 {
@@ -171,8 +180,8 @@ TEST(ScriptCommandLine, ExitStatusesAndMessages)
     EXPECT_FALSE(std::filesystem::exists(dir / "out.nmea"));
 
     writeFileBytes(dir / "fast.txt", "vel=100@0.05s\n.end\n");
-    auto unachievable = runTrajix({"script", (dir / "fast.txt").string(), "-o", (dir / "out.nmea").string(),
-                                   "--max-jerk", "1000"});
+    auto unachievable =
+        runTrajix({"script", (dir / "fast.txt").string(), "-o", (dir / "out.nmea").string(), "--max-jerk", "1000"});
     EXPECT_EQ(unachievable.exitCode, 1);
     EXPECT_NE(unachievable.err.find("Max jerk rate of 1000.0 g/s"), std::string::npos) << unachievable.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "out.nmea"));
@@ -223,7 +232,8 @@ TEST(ScriptIndependentCheck, FixesAreWellFormedAndLieWhereTheScriptDrove)
         EXPECT_EQ(std::stoul(s.substr(star + 1), nullptr, 16), sum) << s;
         const auto f = fields(s);
         ASSERT_EQ(f.size(), 15u) << s;
-        const double t = std::stod(f[1].substr(0, 2)) * 3600 + std::stod(f[1].substr(2, 2)) * 60 + std::stod(f[1].substr(4));
+        const double t =
+            std::stod(f[1].substr(0, 2)) * 3600 + std::stod(f[1].substr(2, 2)) * 60 + std::stod(f[1].substr(4));
         EXPECT_GT(t, previousTime);
         previousTime = t;
     }
@@ -234,7 +244,8 @@ TEST(ScriptIndependentCheck, FixesAreWellFormedAndLieWhereTheScriptDrove)
                                           degrees(last[4], last[5][0], 3));
     std::filesystem::path geodSolve;
     for (const char* folder : {"/usr/bin", "/usr/local/bin"})
-        if (std::filesystem::exists(std::filesystem::path(folder) / "GeodSolve")) geodSolve = std::filesystem::path(folder) / "GeodSolve";
+        if (std::filesystem::exists(std::filesystem::path(folder) / "GeodSolve"))
+            geodSolve = std::filesystem::path(folder) / "GeodSolve";
     if (geodSolve.empty()) GTEST_SKIP() << "GeodSolve (geographiclib-tools) is not installed";
     const auto geod = runProgram(geodSolve.string(), {"-i", "-p", "4"}, query);
     ASSERT_EQ(geod.exitCode, 0) << geod.err;

@@ -15,8 +15,9 @@ TEST(ScriptSpeedChangeSlow, OneSecondAtATenthOfAGIsUnachievableAndWritesNothing)
     const auto result = r.run("vel=100@1s\nwait 1s\n.end\n", (dir / "out.nmea").string());
     EXPECT_EQ(result.outcome, ScriptOutcome::Unachievable);
     ASSERT_EQ(r.prompt.messages.size(), 1u);
-    EXPECT_EQ(r.prompt.messages[0],
-              "Max jerk rate of 0.1 g/s is not high enough to achieve an acceleration from 0.0kmh to 100.0kmh in 001.00s");
+    EXPECT_EQ(
+        r.prompt.messages[0],
+        "Max jerk rate of 0.1 g/s is not high enough to achieve an acceleration from 0.0kmh to 100.0kmh in 001.00s");
     EXPECT_EQ(readFileBytes(dir / "out.nmea"), "keep");
     EXPECT_EQ(r.progress.innerPercents.back(), 100);
 }
