@@ -143,14 +143,18 @@ std::vector<ScriptCommand> parseScript(const std::vector<std::string>& lines);
 
 /// Checks a parsed script before it runs: refuses (Error naming the line) a max jerk
 /// <= 0, a time, distance or radius <= 0, a negative speed, a latitude beyond 90
-/// degrees, a negative time, a climb over distance while standing, an output rate that
-/// gives a stride below 1 step, and a script whose steps would need more memory than
-/// scriptMemoryLimit. Returns the estimated number of steps.
+/// degrees, a negative time, a value beyond 1e15, a climb over distance while standing,
+/// and a script whose steps would need more memory than scriptMemoryLimit. Returns the
+/// estimated number of steps. (The output rate is checked by ConvertCmdFile when it
+/// writes a file.)
 std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const ScriptOptions& options);
 
 /// Runs a script. target is the NMEA file to write, or "preview" for charts only.
 /// The file is written beside the target and renamed on success, so a refused or
-/// failed run leaves an existing file of that name untouched.
+/// failed run leaves an existing file of that name untouched. A speed change that
+/// cannot be achieved shows its message and the run goes on without writing; a script
+/// that records no step writes nothing and says so (both through prompt). Throws Error
+/// for a refused script, a value that is not a number, or a cancelled run.
 ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& lines, const std::string& target,
                             const ScriptOptions& options, ProgressSink& progress, UserPrompt& prompt,
                             ScriptCharts& charts);
