@@ -91,7 +91,6 @@ private:
     SteadyTimerClock steadyClock_;
     TimerClock& clock_;
     std::shared_ptr<Shared> shared_;
-    TickHandler handler_;
 };
 
 }  // namespace trajix
