@@ -5,6 +5,8 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
@@ -16,7 +18,9 @@ namespace trajix {
 
 namespace {
 
-// An input recording read whole block by whole block.
+// An input recording read whole block by whole block. Blocks are mapped from the page
+// cache rather than copied out of it, which saves a pass over every byte; where the
+// file cannot be mapped they are read into a buffer instead.
 class BlockReader {
 public:
     explicit BlockReader(const std::filesystem::path& path) : path_(path)
@@ -26,23 +30,52 @@ public:
             throw Error(fmt::format("cannot read '{}': it is a directory", path.string()));
         fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0) throw Error(fmt::format("cannot open '{}': {}", path.string(), std::strerror(errno)));
-#ifdef POSIX_FADV_SEQUENTIAL
         ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
     }
     BlockReader(const BlockReader&) = delete;
     BlockReader& operator=(const BlockReader&) = delete;
     ~BlockReader()
     {
+        unmap();
         ::close(fd_);
     }
 
-    // Reads exactly size bytes; a file that ends early is an error (it shrank while read).
-    void readExactly(std::uint8_t* data, std::size_t size, std::int64_t blockNumber)
+    // The bytes of block index (counted from 0), valid until the next call. A file that
+    // has become shorter than the block is an error, never a crash on the mapping.
+    const std::uint8_t* block(std::int64_t index)
+    {
+        unmap();
+        const auto size = static_cast<std::size_t>(recordingBlockSize);
+        const off_t offset = static_cast<off_t>(index) * recordingBlockSize;
+        struct stat status {};
+        if (::fstat(fd_, &status) != 0 || status.st_size < offset + recordingBlockSize)
+            throw Error(fmt::format("'{}' ended inside block {}: the file is shorter than when it was measured",
+                                    path_.string(), index + 1));
+        const off_t aligned = offset & ~static_cast<off_t>(::sysconf(_SC_PAGESIZE) - 1);
+        const std::size_t length = size + static_cast<std::size_t>(offset - aligned);
+        void* mapping = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, fd_, aligned);
+        if (mapping != MAP_FAILED) {
+            mapping_ = mapping;
+            mappedLength_ = length;
+            return static_cast<const std::uint8_t*>(mapping) + (offset - aligned);
+        }
+        buffer_.resize(size);
+        readAt(buffer_.data(), size, offset, index + 1);
+        return buffer_.data();
+    }
+
+private:
+    void unmap()
+    {
+        if (mapping_) ::munmap(mapping_, mappedLength_);
+        mapping_ = nullptr;
+    }
+
+    void readAt(std::uint8_t* data, std::size_t size, off_t offset, std::int64_t blockNumber)
     {
         std::size_t done = 0;
         while (done < size) {
-            const ssize_t got = ::read(fd_, data + done, size - done);
+            const ssize_t got = ::pread(fd_, data + done, size - done, offset + static_cast<off_t>(done));
             if (got < 0 && errno == EINTR) continue;
             if (got < 0)
                 throw Error(
@@ -54,9 +87,11 @@ public:
         }
     }
 
-private:
     std::filesystem::path path_;
     int fd_ = -1;
+    void* mapping_ = nullptr;
+    std::size_t mappedLength_ = 0;
+    std::vector<std::uint8_t> buffer_;
 };
 
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b)
@@ -97,7 +132,8 @@ std::array<std::uint8_t, 256> bitReversalTable()
     return table;
 }
 
-void reverseWordBits(std::uint8_t* data, std::size_t size, const std::array<std::uint8_t, 256>& table)
+void reverseWordBits(const std::uint8_t* source, std::uint8_t* target, std::size_t size,
+                     const std::array<std::uint8_t, 256>& table)
 {
     // Eight bytes at a time: reversing the bits of each byte and swapping the two bytes
     // of each word gives the same bytes as the table, several times faster (the
@@ -105,20 +141,25 @@ void reverseWordBits(std::uint8_t* data, std::size_t size, const std::array<std:
     std::size_t p = 0;
     for (; p + 8 <= size; p += 8) {
         std::uint64_t x;
-        std::memcpy(&x, data + p, 8);
+        std::memcpy(&x, source + p, 8);
         x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
         x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
         x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
         x = ((x >> 8) & 0x00FF00FF00FF00FFull) | ((x & 0x00FF00FF00FF00FFull) << 8);
-        std::memcpy(data + p, &x, 8);
+        std::memcpy(target + p, &x, 8);
     }
     // Swapping the two bytes and reversing each reverses all 16 bits of the word.
     for (; p + 1 < size; p += 2) {
-        const std::uint8_t low = data[p];
-        const std::uint8_t high = data[p + 1];
-        data[p] = table[high];
-        data[p + 1] = table[low];
+        const std::uint8_t low = source[p];
+        const std::uint8_t high = source[p + 1];
+        target[p] = table[high];
+        target[p + 1] = table[low];
     }
+}
+
+void reverseWordBits(std::uint8_t* data, std::size_t size, const std::array<std::uint8_t, 256>& table)
+{
+    reverseWordBits(data, data, size, table);
 }
 
 std::string binNameFor(const std::string& dsfName)
@@ -140,8 +181,7 @@ std::int64_t convertDSF(const std::filesystem::path& input, const std::filesyste
     for (std::int64_t n = 1; n <= blockCount; ++n) {
         checkCancelled(progress, "conversion");
         progress.position(n);
-        reader.readExactly(block.data(), block.size(), n);
-        reverseWordBits(block.data(), block.size(), table);
+        reverseWordBits(reader.block(n - 1), block.data(), block.size(), table);
         out.write(block.data(), block.size());
     }
     out.commit();
@@ -182,13 +222,12 @@ std::filesystem::path createDropouts(const DropoutRequest& request, ProgressSink
     BlockReader reader(request.input);
     AtomicFile out(output);
     progress.start("Creating dropouts", blockCount);
-    std::vector<std::uint8_t> block(static_cast<std::size_t>(recordingBlockSize));
     const std::vector<std::uint8_t> zeroBlock(static_cast<std::size_t>(recordingBlockSize), 0);
     for (std::int64_t s = 0; s < blockCount; ++s) {
         checkCancelled(progress, "dropout");
-        reader.readExactly(block.data(), block.size(), s + 1);
+        const std::uint8_t* block = reader.block(s);
         const bool blank = start != 0 && s >= firstBlank && s <= lastBlank;
-        out.write(blank ? zeroBlock.data() : block.data(), block.size());
+        out.write(blank ? zeroBlock.data() : block, zeroBlock.size());
         progress.position(s + 1);
     }
     out.commit();

@@ -25,6 +25,9 @@ std::array<std::uint8_t, 256> bitReversalTable();
 /// Reverses the 16 bits of every word (two bytes at an even offset, first byte low)
 /// of a buffer of even size, in place.
 void reverseWordBits(std::uint8_t* data, std::size_t size, const std::array<std::uint8_t, 256>& table);
+/// The same from source into target (which may be the same buffer).
+void reverseWordBits(const std::uint8_t* source, std::uint8_t* target, std::size_t size,
+                     const std::array<std::uint8_t, 256>& table);
 
 /// The .bin name of a recording: the name without its last three characters followed
 /// by "bin" (track.dsf gives track.bin).

@@ -235,3 +235,37 @@ TEST_F(Dropouts, OutOfRangeIsRefusedBeforeAnythingIsWritten)
     EXPECT_THROW(createDropouts({*dir_ / "none.bin", 1, 0}, progress), Error);
     EXPECT_FALSE(std::filesystem::exists(*dir_ / "none_mod.bin"));
 }
+
+namespace {
+// Cuts the input short when block 2 is due, as another program writing it might.
+class TruncatingProgress final : public ProgressSink {
+public:
+    explicit TruncatingProgress(std::filesystem::path file) : file_(std::move(file)) {}
+    void position(long long p) override
+    {
+        if (p == 2) std::filesystem::resize_file(file_, block + 10);
+    }
+
+private:
+    std::filesystem::path file_;
+};
+}  // namespace
+
+// Reading a mapped block past the end of a file that shrank would end the process.
+TEST(ConvertDsf, InputThatShrinksWhileReadIsAnErrorNotACrash)
+{
+    TempDir dir;
+    writeFileBytes(dir / "grow.dsf", numberedRecording(3));
+    TruncatingProgress progress(dir / "grow.dsf");
+    try {
+        convertDSF(dir / "grow.dsf", dir / "grow.bin", progress);
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("block 2"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "grow.bin"));
+    writeFileBytes(dir / "grow.bin", numberedRecording(3));
+    TruncatingProgress again(dir / "grow.bin");
+    EXPECT_THROW(createDropouts({dir / "grow.bin", 1, 0}, again), Error);
+    EXPECT_FALSE(std::filesystem::exists(dir / "grow_mod.bin"));
+}
