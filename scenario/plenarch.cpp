@@ -238,6 +238,12 @@ bool runPlenarch(ScenarioState& state, const std::string& nmeaFileName, const Sc
     const std::string profile = scenarioProfileText(state.edits, environment.startDrive);
     const std::filesystem::path profileFile = tools / "profile.txt";
     showStatus(environment, profileFile.string());
+    {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(tools, ec))
+            throw Error(fmt::format("cannot write '{}': the tool directory '{}' does not exist", profileFile.string(),
+                                    tools.string()));
+    }
     writeFileAtomically(profileFile, profile);
     FileCopy(nmeaFileName, tools / "nmeaInput.txt");
     const std::filesystem::path script = tools / "go.sh";

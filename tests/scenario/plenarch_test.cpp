@@ -219,7 +219,7 @@ TEST_F(ScenarioStep, MissingToolDirectoryIsReported)
         run();
         FAIL();
     } catch (const Error& e) {
-        EXPECT_NE(std::string(e.what()).find("profile.txt"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("profile.txt': the tool directory"), std::string::npos) << e.what();
     }
     EXPECT_TRUE(runner.calls.empty());
 }
