@@ -9,6 +9,8 @@
 #include <QCommandLineParser>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,6 +35,19 @@
 namespace trajix::gui {
 
 namespace {
+
+// The desktop's own open and save dialogs.
+class QtFileDialogs final : public FileDialogs {
+public:
+    QString openFile(QWidget* parent, const QString& title, const QString& pattern) override
+    {
+        return QFileDialog::getOpenFileName(parent, title, pattern, pattern + ";;*");
+    }
+    QString saveFile(QWidget* parent, const QString& title, const QString& pattern) override
+    {
+        return QFileDialog::getSaveFileName(parent, title, pattern, pattern + ";;*");
+    }
+};
 constexpr const char* mainCaption = "Trajix Trajectory generation V4.8i";
 constexpr int settingsDelayMs = 1000;  // Timer1: the saved rate appears a second after start
 constexpr const char* orvenaHint = "Only used when creating scenarios for Corvalith Orvena GPS RF simulator";
@@ -97,6 +112,8 @@ TForm1::TForm1(const StartOptions& options, QWidget* parent) : QMainWindow(paren
     setWindowTitle(mainCaption);
     ownPrompt_ = std::make_unique<QtPrompt>(this);
     prompt_ = ownPrompt_.get();
+    ownDialogs_ = std::make_unique<QtFileDialogs>();
+    dialogs_ = ownDialogs_.get();
 
     // The image list of the buttons, from the desktop theme.
     QStyle* look = style();
@@ -150,6 +167,14 @@ TForm1::TForm1(const StartOptions& options, QWidget* parent) : QMainWindow(paren
 }
 
 TForm1::~TForm1() = default;
+
+QString withTxtExtension(const QString& fileName)
+{
+    if (fileName.isEmpty() || QFileInfo(fileName).fileName().contains('.')) return fileName;
+    return fileName + ".txt";
+}
+
+void TForm1::setDialogs(FileDialogs* dialogs) { dialogs_ = dialogs ? dialogs : ownDialogs_.get(); }
 
 void TForm1::setPrompt(trajix::UserPrompt* prompt)
 {

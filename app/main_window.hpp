@@ -48,6 +48,21 @@ struct ReplayState {
     bool comPortOpen = false;              ///< the port was opened with Connect and not closed since
 };
 
+/// The common open and save dialogs. Handlers ask through TForm1::dialogs(), so tests
+/// can answer with file names instead of modal windows.
+class FileDialogs {
+public:
+    virtual ~FileDialogs() = default;
+    /// The chosen file, or an empty string when the user cancels. pattern presets the
+    /// file name (e.g. "*.kml").
+    virtual QString openFile(QWidget* parent, const QString& title, const QString& pattern) = 0;
+    /// The chosen file (the dialog asks before overwriting), or empty when cancelled.
+    virtual QString saveFile(QWidget* parent, const QString& title, const QString& pattern) = 0;
+};
+
+/// A name chosen in a save dialog gets ".txt" when its file name has no ".".
+QString withTxtExtension(const QString& fileName);
+
 /// Start options of the desktop application.
 struct StartOptions {
     bool simulatorFeatures = false;  ///< --simulator-features: leave the scenario controls enabled
@@ -81,6 +96,11 @@ public:
     trajix::UserPrompt& prompt() { return *prompt_; }
     /// Replaces the message boxes (tests answer from a script); nullptr restores them.
     void setPrompt(trajix::UserPrompt* prompt);
+
+    /// The open and save dialogs; the window's own by default.
+    FileDialogs& dialogs() { return *dialogs_; }
+    /// Replaces the dialogs (tests answer with file names); nullptr restores them.
+    void setDialogs(FileDialogs* dialogs);
 
     /// Sets the text of status-bar panel 0 or 1.
     void setStatusPanel(int panel, const QString& text);
@@ -288,6 +308,8 @@ private:
     StartOptions options_;
     std::unique_ptr<trajix::UserPrompt> ownPrompt_;
     trajix::UserPrompt* prompt_ = nullptr;
+    std::unique_ptr<FileDialogs> ownDialogs_;
+    FileDialogs* dialogs_ = nullptr;
 };
 
 /// A line chart with two value axes, titled, for the tabs' charts.
