@@ -61,7 +61,11 @@ public:
     void gaugePosition(long long position) override { progress.position(position); }
     void bufferText(std::string_view text) override
     {
-        if (!text.empty() && text != lastBufferText) trajix::cli::printMessage(text);
+        if (!text.empty() && text != lastBufferText) {
+            trajix::cli::printMessage(text);
+            // A pseudo-terminal keeps what nobody has read yet; playback waits for a reader.
+            if (!ptyPath.empty()) trajix::cli::printMessage(fmt::format("waiting for a reader on {}", ptyPath));
+        }
         lastBufferText = text;
     }
     void playbackChanged(Playback state) override
@@ -70,6 +74,7 @@ public:
     }
     trajix::TerminalProgress progress;
     std::string lastBufferText;
+    std::string ptyPath;
 };
 
 int play(const PlayOptions& options)
@@ -105,6 +110,7 @@ int play(const PlayOptions& options)
     trajix::HighPrecisionTimer timer(dispatcher);
     trajix::cli::TerminalPrompt prompt;
     CommandView view;
+    if (pty) view.ptyPath = pty->slavePath();
     ReplayEngine engine(*port, timer, prompt, view);
     engine.options().repeat = options.repeat;
     engine.options().sendVtg = options.vtg;
