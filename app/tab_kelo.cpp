@@ -1,5 +1,9 @@
-// "KELO import": a file recorded by a KELO GPS data logger becomes an NMEA file.
+// "KELO import": a file recorded by a KELO GPS data logger becomes an NMEA file. The
+// Settings tab's text-list conversion and NMEA correction live here too: they share this
+// tab's stationary periods and preview.
 #include <QChartView>
+#include <QCheckBox>
+#include <QFile>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -8,10 +12,25 @@
 #include <QLineSeries>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QVBoxLayout>
+#include <QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
 
 #include "app/controls.hpp"
 #include "app/main_window.hpp"
+#include "app/qt_progress.hpp"
+#include "common/error.hpp"
+#ifdef TRAJIX_WITH_CONVERT
+#include "convert/kelo_import.hpp"
+#include "convert/nmea_correction.hpp"
+#include "convert/text_conversion.hpp"
+#endif
 
 namespace trajix::gui {
 
@@ -72,9 +91,156 @@ QWidget* TForm1::buildKeloTab()
     return page;
 }
 
+#ifdef TRAJIX_WITH_CONVERT
+namespace {
+
+std::string localPath(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+/// The memo shows line ends as LF only; the files keep CR LF.
+QString memoText(const std::string& text)
+{
+    QString shown = QString::fromStdString(text);
+    shown.remove(QLatin1Char('\r'));
+    return shown;
+}
+
+/// Adds the points to what the series already holds, in one go, and fits both axes
+/// around everything it now shows.
+void appendPoints(QLineSeries* series, const std::vector<trajix::convert::ChartPoint>& points)
+{
+    QList<QPointF> all = series->points();
+    all.reserve(all.size() + static_cast<qsizetype>(points.size()));
+    for (const auto& point : points) all.append(QPointF(point.x, point.y));
+    series->replace(all);
+    if (all.isEmpty()) return;
+
+    double minX = all.front().x(), maxX = minX, minY = all.front().y(), maxY = minY;
+    for (const QPointF& point : all) {
+        minX = std::min(minX, point.x());
+        maxX = std::max(maxX, point.x());
+        minY = std::min(minY, point.y());
+        maxY = std::max(maxY, point.y());
+    }
+    // A flat line (a log at rest) still gets a visible range around it.
+    const auto widen = [](double& low, double& high) {
+        const double margin = high > low ? (high - low) * 0.05 : std::max(std::abs(low) * 0.001, 0.5);
+        low -= margin;
+        high += margin;
+    };
+    widen(minX, maxX);
+    widen(minY, maxY);
+    for (QAbstractAxis* axis : series->attachedAxes()) {
+        auto* values = qobject_cast<QValueAxis*>(axis);
+        if (values == nullptr) continue;
+        if (axis->orientation() == Qt::Horizontal)
+            values->setRange(minX, maxX);
+        else
+            values->setRange(minY, maxY);
+    }
+}
+
+}  // namespace
+
 void TForm1::loadKELbuttonClick()
 {
-    // Asks for a .kel log and an output name, detects the log's rate and writes the NMEA file.
+    const QString input = dialogs().openFile(this, "Pick KELO .kel file for conversion", "*.kel");
+    if (input.isEmpty()) return;
+    // The name is used exactly as entered: this writer adds no extension.
+    const QString chosen = dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
+    if (chosen.isEmpty()) return;
+
+    trajix::convert::KeloParameters parameters;
+    parameters.inputFileName = localPath(input);
+    parameters.outputFileName = localPath(chosen);
+    parameters.sampleRateText = SampleRateEdit->text().toStdString();
+    parameters.vtg = VTGBox->isChecked();
+    parameters.stationaryPeriodText = kelStationaryPeriodedit->text().toStdString();
+    parameters.stationaryPeriodEndText = kelstationaryPeriodEndEdit->text().toStdString();
+
+    trajix::convert::KeloResult result;
+    try {
+        QtProgress progress(ProgressForm);
+        result = trajix::convert::loadKelFile(parameters, prompt(), progress);
+    } catch (const trajix::Error& error) {
+        prompt().information(error.what());
+        return;
+    }
+    if (result.cancelled) return;
+
+    if (result.rateDetected) {
+        // The log's own rate becomes the output rate of every writer.
+        SampleRateEdit->setText(QString::fromStdString(result.sampleRateText));
+        copyRateText(SampleRateEdit);
+    }
+    Memo2->setPlainText(memoText(result.previewText));
+    appendPoints(Series11, result.trackPoints);
+    appendPoints(Series12, result.speedPoints);
+
+    output.outputFileName = result.outputFileName;
+    handOverWrittenFile(chosen, false);
 }
+
+void TForm1::ConvertTxtButtonClick()
+{
+    const QString input = dialogs().openFile(this, "Pick .txt file for conversion", "*.txt");
+    if (input.isEmpty()) return;
+    const QString chosen = dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
+    if (chosen.isEmpty()) return;
+
+    trajix::convert::TextConversionParameters parameters;
+    parameters.inputFileName = localPath(input);
+    parameters.outputFileName = localPath(chosen);
+    parameters.sampleRateText = SampleRateEdit->text().toStdString();
+    parameters.stationaryPeriodText = kelStationaryPeriodedit->text().toStdString();
+    parameters.stationaryPeriodEndText = kelstationaryPeriodEndEdit->text().toStdString();
+
+    trajix::convert::TextConversionResult result;
+    try {
+        QtProgress progress(ProgressForm);
+        result = trajix::convert::convertTextFile(parameters, prompt(), progress);
+    } catch (const trajix::Error& error) {
+        prompt().information(error.what());
+        return;
+    }
+    if (result.cancelled) return;
+
+    // The preview keeps what it held and gets these samples after it.
+    QTextCursor end(Memo2->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(memoText(result.previewText));
+
+    output.outputFileName = result.outputFileName;
+    handOverWrittenFile(chosen, false);
+}
+
+void TForm1::correctNmeaButtonClick()
+{
+    const QString input = dialogs().openFile(this, "Pick nmea file for conversion", "*.txt");
+    if (input.isEmpty()) return;
+
+    const QString before = FinishedLabel->text();
+    FinishedLabel->setText(QString::fromUtf8(trajix::convert::correctionScanningText.data(),
+                                             static_cast<qsizetype>(trajix::convert::correctionScanningText.size())));
+    try {
+        QtProgress progress(ProgressForm);
+        const auto result = trajix::convert::correctNmeaFile(localPath(input), progress);
+        FinishedLabel->setText(QString::fromStdString(result.finishedText));
+    } catch (const trajix::Error& error) {
+        // Nothing was written, so the label goes back to what it said before.
+        FinishedLabel->setText(before);
+        prompt().information(error.what());
+    }
+}
+
+#else  // a build without the recorded-data pipeline: the buttons do nothing
+
+void TForm1::loadKELbuttonClick() {}
+void TForm1::ConvertTxtButtonClick() {}
+void TForm1::correctNmeaButtonClick() {}
+
+#endif
 
 }  // namespace trajix::gui

@@ -112,16 +112,6 @@ void TForm1::AlmanacBrowseButtonClick()
     // Lets the user pick the almanac file, starting from the current name.
 }
 
-void TForm1::correctNmeaButtonClick()
-{
-    // Asks for an NMEA file and writes a copy holding only its GGA lines.
-}
-
-void TForm1::ConvertTxtButtonClick()
-{
-    // Asks for a text list of positions and writes it as an NMEA file.
-}
-
 void TForm1::DropoutButtonClick()
 {
     // Asks for a .bin recording and writes a copy with the Start/Duration seconds blanked.
