@@ -1,6 +1,8 @@
 // The motion primitives of command scripts: each advances the vehicle in 1 ms steps and
 // records every step with updatePos.
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -110,7 +112,10 @@ void changeSpeed(ScriptState& state, ScriptEnvironment& env, double vTarget, dou
         }
         return;
     }
-    const PeakSearch search = findPeakAcceleration(vStart, vTarget, amount, byDistance, state.maxJerk, env.progress);
+    const PeakSearch search =
+        env.options.stepwiseSearch
+            ? findPeakAccelerationStepwise(vStart, vTarget, amount, byDistance, state.maxJerk, env.progress)
+            : findPeakAcceleration(vStart, vTarget, amount, byDistance, state.maxJerk, env.progress);
     if (!search.found) {
         env.prompt.information(unachievableMessage(state.maxJerk, vStart, vTarget, amount, byDistance));
         state.runOk = false;
@@ -274,7 +279,7 @@ ProfileRun simulateProfile(double vStart, double vTarget, double peak, double je
     return runProfile(vStart, vTarget, peak, jerk, [](double) {});
 }
 
-PeakSearch findPeakAcceleration(double vStart, double vTarget, double amount, bool byDistance, double jerk,
+PeakSearch findPeakAccelerationStepwise(double vStart, double vTarget, double amount, bool byDistance, double jerk,
                                 ProgressSink& gauge)
 {
     const bool rise = vTarget > vStart;
@@ -325,6 +330,160 @@ PeakSearch findPeakAcceleration(double vStart, double vTarget, double amount, bo
     } while (error > searchTolerance && search.iterations < searchIterations);
     search.found = !(error > searchTolerance);
     search.peak = peak;
+    return search;
+}
+
+PeakSearch findPeakAcceleration(double vStart, double vTarget, double amount, bool byDistance, double jerk,
+                                ProgressSink& gauge)
+{
+    // The same answer as the step-by-step search without simulating every grid point.
+    // The error is a smooth function of the peak (falling, then rising past the fastest
+    // possible change) plus a jitter of a few 1 ms steps. A stretch of the grid whose
+    // ends lie well above the tolerance, by more than that jitter and the bend of the
+    // curve between them allow, holds no hit and is skipped; the rest is split until
+    // short stretches are simulated point by point.
+    const bool rise = vTarget > vStart;
+    const double increment = rise ? searchIncrement : -searchIncrement;
+    auto errorOf = [&](double peak) {
+        const ProfileRun run = simulateProfile(vStart, vTarget, peak, jerk);
+        return byDistance ? run.distance - amount : run.duration - amount;
+    };
+    auto beyondLimit = [&](double peak) {
+        return byDistance && (rise ? peak > distanceRiseLimit : peak < distanceFallLimit);
+    };
+
+    PeakSearch search;
+    const double start =
+        byDistance ? (vTarget * vTarget - vStart * vStart) / (2 * amount) : (vTarget - vStart) / amount;
+
+    // The grid, built by the same repeated additions as the step-by-step search.
+    std::vector<double> grid{start};
+    auto gridAt = [&](std::int64_t k) {
+        while (static_cast<std::int64_t>(grid.size()) <= k) grid.push_back(grid.back() + increment);
+        return grid[static_cast<std::size_t>(k)];
+    };
+    int shown = -1;
+    auto showGauge = [&](std::int64_t iterations) {
+        const int gaugeValue = static_cast<int>(iterations / 1000);
+        if (gaugeValue <= shown) return;
+        gauge.inner(gaugeValue);
+        shown = gaugeValue;
+        if (gauge.cancelled()) throw Error("the run was cancelled");
+    };
+
+    // The first iteration, and the refinement of gentle changes, exactly as stepwise.
+    showGauge(1);
+    double peak = gridAt(1);
+    const double firstError = errorOf(peak);
+    search.iterations = 1;
+    if (beyondLimit(peak)) return search;
+    if (firstError < -searchTolerance) {
+        double slow = start;
+        double fast = peak;
+        for (int k = 0; k < bisectionHalvings; ++k) {
+            const double mid = (slow + fast) / 2;
+            peak = mid;
+            const double error = errorOf(mid);
+            if (std::fabs(error) <= searchTolerance) break;
+            if (error > 0)
+                slow = mid;
+            else
+                fast = mid;
+        }
+        search.found = true;
+        search.peak = peak;
+        return search;
+    }
+    if (!(firstError > searchTolerance)) {
+        search.found = true;
+        search.peak = peak;
+        return search;
+    }
+
+    // The last iteration: the iteration limit, or the first peak beyond the 10 g / 5 g caps.
+    std::int64_t last = searchIterations;
+    bool capped = false;
+    if (byDistance) {
+        const double cap = rise ? distanceRiseLimit : distanceFallLimit;
+        // Close to the exact quotient, then checked point by point on the grid itself.
+        const double estimate = std::floor((cap - start) / increment);
+        // (The grid drifts from the quotient by far less than a point over 100000 additions.)
+        std::int64_t k = searchIterations + 1;
+        if (estimate <= static_cast<double>(searchIterations) + 2) {
+            k = estimate < 2 ? 2 : static_cast<std::int64_t>(estimate);
+            while (k > 2 && beyondLimit(gridAt(k - 1))) --k;
+            while (k <= searchIterations && !beyondLimit(gridAt(k))) ++k;
+        }
+        if (k <= searchIterations) {
+            last = k;
+            capped = true;
+        }
+    }
+    // Hits are looked for up to last, or before it when the cap ends the search there.
+    const std::int64_t lastCandidate = capped ? last - 1 : last;
+
+    // How far below the smaller end's error the error between two grid points may dip.
+    const double deltaV = std::fabs(vTarget - vStart);
+    const double jitterSteps = 16;
+    auto allowance = [&](std::int64_t lo, std::int64_t hi) {
+        const double aLow = std::fabs(grid[static_cast<std::size_t>(lo)]);
+        const double aHigh = std::fabs(grid[static_cast<std::size_t>(hi)]);
+        const double width = aHigh - aLow;
+        const double curvature = 2 * deltaV / (aLow * aLow * aLow);
+        if (!byDistance) return jitterSteps * integrationStep + 2 * curvature * width * width / 8;
+        const double vMax = std::max(std::fabs(vStart), std::fabs(vTarget)) + aHigh * aHigh / jerk;
+        const double bend = std::max(vMax * curvature, 6 * aHigh / (jerk * jerk));
+        return jitterSteps * integrationStep * vMax + 2 * bend * width * width / 8 + 1e-9 * std::fabs(amount);
+    };
+    std::vector<double> errors(1, 0.0);
+    errors.push_back(firstError);
+    auto errorAt = [&](std::int64_t k) {
+        if (static_cast<std::int64_t>(errors.size()) <= k) errors.resize(static_cast<std::size_t>(k) + 1, std::nan(""));
+        double& e = errors[static_cast<std::size_t>(k)];
+        if (std::isnan(e)) e = errorOf(gridAt(k));
+        return e;
+    };
+    auto mayHit = [&](std::int64_t lo, std::int64_t hi) {
+        const double lower = std::min(errorAt(lo), errorAt(hi));
+        return lower - allowance(lo, hi) <= searchTolerance;
+    };
+    // The first grid point in (lo, hi] whose error is within the tolerance, or 0.
+    auto firstHit = [&](auto&& self, std::int64_t lo, std::int64_t hi) -> std::int64_t {
+        if (hi - lo <= 16) {
+            for (std::int64_t k = lo + 1; k <= hi; ++k) {
+                showGauge(k);
+                if (!(errorAt(k) > searchTolerance)) return k;
+            }
+            return 0;
+        }
+        if (!mayHit(lo, hi)) return 0;
+        const std::int64_t mid = lo + (hi - lo) / 2;
+        if (const std::int64_t k = self(self, lo, mid)) return k;
+        return self(self, mid, hi);
+    };
+
+    std::int64_t lo = 1;
+    std::int64_t stride = 64;
+    while (lo < lastCandidate) {
+        const std::int64_t hi = std::min(lo + stride, lastCandidate);
+        showGauge(lo);
+        if (mayHit(lo, hi)) {
+            if (const std::int64_t k = firstHit(firstHit, lo, hi)) {
+                search.iterations = k;
+                search.found = true;
+                search.peak = grid[static_cast<std::size_t>(k)];
+                return search;
+            }
+            stride = 64;
+        } else {
+            stride = std::min<std::int64_t>(stride * 2, 8192);
+        }
+        lo = hi;
+    }
+    showGauge(last);
+    search.iterations = last;
+    if (capped) return search;
+    search.peak = gridAt(last);
     return search;
 }
 

@@ -32,6 +32,7 @@ struct ScriptOptions {
     double userMaxJerk = 1;  ///< g/s, jerk of every speed change (must be > 0)
     double routeJerk = 2;    ///< g/s, jerk of climbs until the first speed change; floored at 0.1 g/s
     bool hdtAndGll = false;  ///< write GLL + HDT instead of GGA (no run-out)
+    bool stepwiseSearch = false;  ///< find speed changes' peaks the plain way (same result, slower)
 };
 
 /// One point of the preview charts, taken on the first step and every 25th after it.
@@ -218,6 +219,11 @@ struct PeakSearch {
 /// gauge receives trunc((iteration + 1) / 1000) (0..100) whenever it changes.
 PeakSearch findPeakAcceleration(double vStart, double vTarget, double amount, bool byDistance, double jerk,
                                 ProgressSink& gauge);
+
+/// The search of findPeakAcceleration done the plain way, one simulation per grid
+/// point; same results, kept as the reference that the fast search is checked against.
+PeakSearch findPeakAccelerationStepwise(double vStart, double vTarget, double amount, bool byDistance, double jerk,
+                                        ProgressSink& gauge);
 
 // ---- Writing ---------------------------------------------------------------------------
 
