@@ -1,0 +1,300 @@
+// The "KELO import" tab and the Settings tab's text conversion and NMEA correction:
+// the dialogs they ask, the files they write (the same bytes as the trajix command),
+// the rate edits, the preview and the charts.
+#ifdef TRAJIX_WITH_CONVERT
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QPlainTextEdit>
+
+#include <deque>
+
+#include "app_fixture.hpp"
+
+namespace trajix::test {
+namespace {
+
+using gui::TForm1;
+
+/// Answers the open and save dialogs from queues (an empty answer is a cancel) and
+/// records what was asked.
+class KeloDialogs final : public gui::FileDialogs {
+public:
+    QString openFile(QWidget*, const QString& title, const QString& pattern) override
+    {
+        asked.push_back("open: " + title + " | " + pattern);
+        return next(openAnswers);
+    }
+    QString saveFile(QWidget*, const QString& title, const QString& pattern) override
+    {
+        asked.push_back("save: " + title + " | " + pattern);
+        return next(saveAnswers);
+    }
+
+    std::deque<QString> openAnswers, saveAnswers;
+    QStringList asked;
+
+private:
+    static QString next(std::deque<QString>& answers)
+    {
+        if (answers.empty()) return {};
+        QString answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+};
+
+QString qpath(const std::filesystem::path& path)
+{
+    return QString::fromStdString(path.string());
+}
+
+/// The memo shows the preview with LF line ends.
+std::string withoutCarriageReturns(std::string text)
+{
+    std::erase(text, '\r');
+    return text;
+}
+
+int countOf(const std::string& text, std::string_view what)
+{
+    int count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    return count;
+}
+
+class KeloTabTest : public AppTest {
+protected:
+    std::unique_ptr<TForm1> start()
+    {
+        auto form = startWindow();
+        form->setDialogs(&dialogs);
+        return form;
+    }
+
+    KeloDialogs dialogs;
+};
+
+TEST_F(KeloTabTest, TenHertzLogSetsEveryRateEditAndWritesWhatTheCommandWrites)
+{
+    auto form = start();
+    form->SampleRateEdit->setText("20");
+    form->OutputUpdateEdit1->setText("20");
+    form->outputUpdateEdit2->setText("20");
+    form->VTGBox->setChecked(true);
+    form->kelStationaryPeriodedit->setText("3");
+    form->kelstationaryPeriodEndEdit->setText("2");
+    const QString replayBefore = form->replay.replayFileName;
+
+    // A name without a dot is used as entered: this writer adds no ".txt".
+    const auto guiOutput = dir / "gui_output";
+    dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
+    dialogs.saveAnswers = {qpath(guiOutput)};
+    form->loadKELbuttonClick();
+
+    EXPECT_EQ(dialogs.asked, (QStringList{"open: Pick KELO .kel file for conversion | *.kel",
+                                          "save: Enter name for NMEA output file | *.txt"}));
+    EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
+    for (QLineEdit* edit : {form->SampleRateEdit, form->OutputUpdateEdit1, form->outputUpdateEdit2})
+        EXPECT_EQ(edit->text(), qs("10")) << edit->objectName().toStdString();
+    ASSERT_TRUE(std::filesystem::exists(guiOutput));
+    EXPECT_FALSE(std::filesystem::exists(dir / "gui_output.txt"));
+    EXPECT_EQ(form->output.outputFileName, guiOutput.string());
+    EXPECT_EQ(form->replay.replayFileName, replayBefore) << "the import does not change the replay file";
+
+    const auto cliOutput = dir / "cli_output";
+    const auto cli = runTrajix({"kelo", dataFile("convert/log10hz.kel").string(), "-o", cliOutput.string(), "--vtg",
+                                "--rate", "20", "--stationary-start", "3", "--stationary-end", "2", "--preview"});
+    ASSERT_EQ(cli.exitCode, 0) << cli.err;
+    EXPECT_EQ(readFileBytes(guiOutput), readFileBytes(cliOutput));
+
+    // The command prints the rate on its first line, then the same preview the memo shows.
+    ASSERT_EQ(cli.out.substr(0, 3), "10\n");
+    const std::string memo = form->Memo2->toPlainText().toStdString();
+    EXPECT_EQ(memo, withoutCarriageReturns(cli.out.substr(3)));
+    EXPECT_EQ(memo.substr(0, 26), "First 50 lines of output:\n");
+    EXPECT_EQ(countOf(memo, "$GPGGA"), 50);
+    EXPECT_EQ(countOf(memo, "$GPVTG"), 50);
+    EXPECT_EQ(memo.find('\r'), std::string::npos);
+
+    // Every tenth row is charted, and a second import adds to the charts.
+    const auto trackPoints = form->Series11->count();
+    const auto speedPoints = form->Series12->count();
+    EXPECT_GT(trackPoints, 0);
+    EXPECT_GE(speedPoints, trackPoints);
+    dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
+    dialogs.saveAnswers = {qpath(guiOutput)};
+    form->loadKELbuttonClick();
+    EXPECT_EQ(form->Series11->count(), 2 * trackPoints);
+    EXPECT_EQ(form->Series12->count(), 2 * speedPoints);
+    EXPECT_EQ(form->Memo2->toPlainText().toStdString(), memo) << "the preview is replaced, not added to";
+}
+
+TEST_F(KeloTabTest, LongPeriodsStillPreviewFiftySamples)
+{
+    // 80 s at rest at 10 Hz: the preview stops at 50 samples of the 800.
+    auto form = start();
+    const auto output = dir / "long.txt";
+    dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
+    dialogs.saveAnswers = {qpath(output)};
+    form->loadKELbuttonClick();
+    ASSERT_TRUE(prompt.messages.empty()) << prompt.messages.front();
+    const std::string memo = form->Memo2->toPlainText().toStdString();
+    EXPECT_EQ(countOf(memo, "$GPGGA"), 50);
+    EXPECT_EQ(countOf(memo, "$GPVTG"), 0) << "VTGBox is not ticked";
+    EXPECT_GT(countOf(readFileBytes(output), "$GPGGA"), 800);
+}
+
+TEST_F(KeloTabTest, BadLogShowsItsMessageAndWritesNothing)
+{
+    auto form = start();
+    form->SampleRateEdit->setText("20");
+    form->Memo2->setPlainText("earlier preview\n");
+    const auto input = dir / "broken.kel";
+    writeFileBytes(input, "KELO data logger\r\n[header]\r\nindex\r\ntime\r\nlat\r\nlon\r\nspeed\r\nheading\r\n"
+                          "[channel units]\r\n-\r\n0 95958.70 3000.0 60.0 0 0\r\n");
+    const auto output = dir / "kept.txt";
+    writeFileBytes(output, "an earlier result\r\n");
+
+    dialogs.openAnswers = {qpath(input)};
+    dialogs.saveAnswers = {qpath(output)};
+    form->loadKELbuttonClick();
+
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("[data]"), std::string::npos) << prompt.messages[0];
+    EXPECT_EQ(readFileBytes(output), "an earlier result\r\n");
+    EXPECT_EQ(form->SampleRateEdit->text(), qs("20"));
+    EXPECT_EQ(form->Memo2->toPlainText(), qs("earlier preview\n"));
+    EXPECT_EQ(form->Series11->count(), 0);
+
+    // A period that is not a whole number is refused the same way.
+    prompt.messages.clear();
+    form->kelStationaryPeriodedit->setText("8.5");
+    dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
+    dialogs.saveAnswers = {qpath(dir / "never.txt")};
+    form->loadKELbuttonClick();
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("8.5"), std::string::npos) << prompt.messages[0];
+    EXPECT_FALSE(std::filesystem::exists(dir / "never.txt"));
+}
+
+TEST_F(KeloTabTest, CancelledDialogsWriteNothing)
+{
+    auto form = start();
+    form->SampleRateEdit->setText("20");
+    dialogs.openAnswers = {QString()};
+    form->loadKELbuttonClick();
+    EXPECT_EQ(dialogs.asked.size(), 1) << "no save dialog after a cancelled open";
+
+    dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
+    dialogs.saveAnswers = {QString()};
+    form->loadKELbuttonClick();
+    EXPECT_TRUE(prompt.messages.empty());
+    EXPECT_EQ(form->SampleRateEdit->text(), qs("20"));
+    EXPECT_TRUE(form->Memo2->toPlainText().isEmpty());
+
+    for (auto click : {&TForm1::ConvertTxtButtonClick, &TForm1::correctNmeaButtonClick}) {
+        dialogs.asked.clear();
+        (form.get()->*click)();
+        EXPECT_EQ(dialogs.asked.size(), 1);
+    }
+    EXPECT_TRUE(form->FinishedLabel->text().isEmpty());
+    EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(KeloTabTest, TextConversionUsesRateAndPeriodsAndAppendsToThePreview)
+{
+    auto form = start();
+    form->SampleRateEdit->setText("5");
+    form->kelStationaryPeriodedit->setText("1");
+    form->kelstationaryPeriodEndEdit->setText("1");
+    form->VTGBox->setChecked(true);  // the text conversion writes no VTG whatever the box says
+    form->Memo2->setPlainText("kept line\n");
+
+    // Five numbers a line pair across the lines; a zero latitude writes nothing.
+    const auto input = dir / "list.txt";
+    writeFileBytes(input, "lat lon speed heading time\r\n51.5 -0.25 3 4 5\r\n-33.5 151.25 0 7 8\r\n");
+    const auto guiOutput = dir / "gui_list";
+    dialogs.openAnswers = {qpath(input)};
+    dialogs.saveAnswers = {qpath(guiOutput)};
+    form->ConvertTxtButtonClick();
+
+    EXPECT_EQ(dialogs.asked, (QStringList{"open: Pick .txt file for conversion | *.txt",
+                                          "save: Enter name for NMEA output file | *.txt"}));
+    ASSERT_TRUE(std::filesystem::exists(guiOutput));
+    const auto cliOutput = dir / "cli_list";
+    const auto cli = runTrajix({"txt2nmea", input.string(), "-o", cliOutput.string(), "--rate", "5",
+                                "--stationary-start", "1", "--stationary-end", "1"});
+    ASSERT_EQ(cli.exitCode, 0) << cli.err;
+    const std::string written = readFileBytes(guiOutput);
+    EXPECT_EQ(written, readFileBytes(cliOutput));
+    EXPECT_EQ(written.find("VTG"), std::string::npos);
+    EXPECT_EQ(written.substr(0, 17), "$GPGGA,000000.00,");
+    EXPECT_EQ(form->SampleRateEdit->text(), qs("5")) << "a text list has no rate of its own";
+    EXPECT_EQ(form->output.outputFileName, guiOutput.string());
+
+    const std::string memo = form->Memo2->toPlainText().toStdString();
+    EXPECT_EQ(memo.substr(0, 10), "kept line\n");
+    EXPECT_EQ(memo.find('\r'), std::string::npos);
+    // The run-out is never previewed, so the memo holds less than the file here.
+    EXPECT_GT(countOf(memo, "$GPGGA"), 0);
+    EXPECT_LT(countOf(memo, "$GPGGA"), countOf(written, "$GPGGA"));
+    const std::string shownFile = withoutCarriageReturns(written);
+    EXPECT_EQ(memo.substr(10), shownFile.substr(0, memo.size() - 10));
+}
+
+TEST_F(KeloTabTest, TextListWithoutAFixIsRefused)
+{
+    auto form = start();
+    const auto input = dir / "zeros.txt";
+    writeFileBytes(input, "title\n0 1\n0 2\n");
+    dialogs.openAnswers = {qpath(input)};
+    dialogs.saveAnswers = {qpath(dir / "none.txt")};
+    form->ConvertTxtButtonClick();
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("nothing was written"), std::string::npos) << prompt.messages[0];
+    EXPECT_FALSE(std::filesystem::exists(dir / "none.txt"));
+}
+
+TEST_F(KeloTabTest, CorrectionKeepsGgaLinesLikeTheCommandAndReportsTheName)
+{
+    auto form = start();
+    const std::string nmea =
+        "$GPGGA,100000.00,5130.00000000,N,00015.00000000,W,1,05,2.87,160.00,M,-21.3213,M,,*5C\r\n"
+        "$GPVTG,0.00,T,,M,0.000,N,0.000,K,A*3D\n"
+        "; a comment that mentions GGA\r\n"
+        "$GPRMC,gga in lower case\r\n";
+    TempDir cliDir;
+    const auto guiInput = dir / "run.txt";
+    const auto cliInput = cliDir / "run.txt";
+    writeFileBytes(guiInput, nmea);
+    writeFileBytes(cliInput, nmea);
+
+    dialogs.openAnswers = {qpath(guiInput)};
+    form->correctNmeaButtonClick();
+    EXPECT_EQ(dialogs.asked, (QStringList{"open: Pick nmea file for conversion | *.txt"}));
+    const auto guiOutput = dir / "run_mod.txt";
+    EXPECT_EQ(form->FinishedLabel->text(), qs("Finished - output file:") + qpath(guiOutput));
+
+    const auto cli = runTrajix({"correct", cliInput.string()});
+    ASSERT_EQ(cli.exitCode, 0) << cli.err;
+    EXPECT_EQ(readFileBytes(guiOutput), readFileBytes(cliDir / "run_mod.txt"));
+    EXPECT_EQ(readFileBytes(guiOutput),
+              "$GPGGA,100000.00,5130.00000000,N,00015.00000000,W,1,05,2.87,160.00,M,-21.3213,M,,*5C\r\n"
+              "; a comment that mentions GGA\r\n");
+    EXPECT_EQ(form->replay.replayFileName, QString()) << "the correction hands nothing to the replay";
+
+    // An input that cannot be read leaves the label as it was and says why.
+    dialogs.openAnswers = {qpath(dir / "missing.txt")};
+    form->correctNmeaButtonClick();
+    EXPECT_EQ(form->FinishedLabel->text(), qs("Finished - output file:") + qpath(guiOutput));
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("missing.txt"), std::string::npos) << prompt.messages[0];
+}
+
+}  // namespace
+}  // namespace trajix::test
+
+#endif  // TRAJIX_WITH_CONVERT
