@@ -14,6 +14,7 @@
 #include "common/prompt.hpp"
 #include "common/settings.hpp"
 #include "geo/geodesy.hpp"
+#include "script/script.hpp"
 
 class QCheckBox;
 class QChart;
@@ -181,6 +182,12 @@ public:
     QLineSeries* Series4 = nullptr;
     QLineSeries* Series9 = nullptr;
     QLineSeries* Series13 = nullptr;
+    QString commandFileName;          ///< script file last loaded or saved
+    trajix::ScriptState scriptState;  ///< start point and height carry over between runs
+    bool scriptRunning = false;       ///< a run is under way (its progress window lets events through)
+    /// Runs Memo1's script into the NMEA file target, or for the charts only when target
+    /// is empty. Messages and errors go to prompt(). True when the file was written.
+    bool runCommandScript(const QString& target);
 
     // ---- "KELO import"
     QPushButton* BitBtn3 = nullptr;

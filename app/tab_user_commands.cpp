@@ -1,5 +1,6 @@
 // "User commands": a script of motion commands becomes a trajectory.
 #include <QChartView>
+#include <QCheckBox>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -9,12 +10,189 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QValueAxis>
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 #include "app/controls.hpp"
 #include "app/main_window.hpp"
+#include "app/qt_progress.hpp"
 #include "app/secondary_windows.hpp"
+#include "common/atomic_file.hpp"
+#include "common/error.hpp"
+#include "common/numbers.hpp"
+#include "script/script.hpp"
 
 namespace trajix::gui {
+
+namespace {
+
+// The memo's lines as the script sees them. A final line break opens no extra line.
+std::vector<std::string> memoLines(const QPlainTextEdit* memo)
+{
+    const QString text = memo->toPlainText();
+    std::vector<std::string> lines;
+    if (text.isEmpty()) return lines;
+    QStringList parts = text.split('\n');
+    if (parts.size() > 1 && parts.back().isEmpty()) parts.removeLast();
+    lines.reserve(static_cast<std::size_t>(parts.size()));
+    for (const QString& part : parts) lines.push_back(part.toStdString());
+    return lines;
+}
+
+// The number in an edit; the error names the text and the edit's caption.
+double editNumber(const QLineEdit* edit, const char* caption)
+{
+    const std::string text = edit->text().toStdString();
+    double value = 0;
+    if (!trajix::tryParseDouble(text, value))
+        throw trajix::Error(fmt::format("'{}' is not a valid number ({})", text, caption));
+    return value;
+}
+
+// Generating shows in ProgressForm2 (with the search in its inner gauge), saving in
+// ProgressForm.
+class ScriptProgress final : public trajix::ProgressSink {
+public:
+    ScriptProgress(TProgressForm2* generating, TProgressForm* saving) : generating_(generating), saving_(saving) {}
+
+    void start(std::string_view caption, long long maximum) override
+    {
+        if (current_) current_->finish();
+        current_ = caption == "Saving NMEA file" ? &saving_ : &generating_;
+        current_->start(caption, maximum);
+    }
+    void position(long long position) override
+    {
+        if (current_) current_->position(position);
+    }
+    void inner(int percent) override
+    {
+        if (current_) current_->inner(percent);
+    }
+    void finish() override
+    {
+        if (current_) current_->finish();
+        current_ = nullptr;
+    }
+    /// Closes whatever window a failed run left open.
+    void closeAll() { finish(); }
+
+private:
+    QtProgress generating_;
+    QtProgress saving_;
+    QtProgress* current_ = nullptr;
+};
+
+// Gathers the thinned chart points of a run and hands each series its points in one go.
+class ScriptChartSeries final : public trajix::ScriptCharts {
+public:
+    ScriptChartSeries(QChartView* trackChart, QLineSeries* track, QChartView* speedChart, QLineSeries* speed,
+                      QChartView* heightChart, QLineSeries* height)
+        : trackChart_(trackChart),
+          track_(track),
+          speedChart_(speedChart),
+          speed_(speed),
+          heightChart_(heightChart),
+          height_(height)
+    {
+    }
+
+    void clear() override
+    {
+        trackPoints_.clear();
+        speedPoints_.clear();
+        heightPoints_.clear();
+        track_->clear();
+        speed_->clear();
+        height_->clear();
+        cleared_ = true;
+    }
+
+    void addPoint(const trajix::ScriptChartPoint& p) override
+    {
+        trackPoints_.append(QPointF(p.east, p.north));
+        speedPoints_.append(QPointF(p.time, p.speedKmh));
+        heightPoints_.append(QPointF(p.time, p.height));
+    }
+
+    /// Puts the gathered points on the charts (nothing when the run never began).
+    void show()
+    {
+        if (!cleared_) return;
+        track_->replace(trackPoints_);
+        speed_->replace(speedPoints_);
+        height_->replace(heightPoints_);
+        fitProfileAxes(speedChart_, speedPoints_);
+        fitProfileAxes(heightChart_, heightPoints_);
+        fitTrackAxes();
+    }
+
+private:
+    static QValueAxis* axis(QChartView* view, Qt::Orientation orientation)
+    {
+        const auto axes = view->chart()->axes(orientation);
+        return axes.isEmpty() ? nullptr : qobject_cast<QValueAxis*>(axes.first());
+    }
+
+    static trajix::AxisRange dataRange(const QList<QPointF>& points, bool vertical)
+    {
+        if (points.isEmpty()) return {0, 1};
+        double low = vertical ? points.front().y() : points.front().x();
+        double high = low;
+        for (const QPointF& p : points) {
+            const double v = vertical ? p.y() : p.x();
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+        // A flat line sits in the middle of a one-unit range rather than on a collapsed axis.
+        if (high - low < 1e-9) return {low - 0.5, high + 0.5};
+        return {low, high};
+    }
+
+    static void setRange(QValueAxis* axis, const trajix::AxisRange& range, bool nice)
+    {
+        if (!axis) return;
+        axis->setRange(range.minimum, range.maximum);
+        if (nice) axis->applyNiceNumbers();
+    }
+
+    static void fitProfileAxes(QChartView* view, const QList<QPointF>& points)
+    {
+        setRange(axis(view, Qt::Horizontal), dataRange(points, false), false);
+        setRange(axis(view, Qt::Vertical), dataRange(points, true), true);
+    }
+
+    // The track's axes span equal ranges so that turns keep their shape.
+    void fitTrackAxes()
+    {
+        QValueAxis* horizontalAxis = axis(trackChart_, Qt::Horizontal);
+        QValueAxis* verticalAxis = axis(trackChart_, Qt::Vertical);
+        if (!horizontalAxis || !verticalAxis) return;
+        setRange(horizontalAxis, dataRange(trackPoints_, false), true);
+        setRange(verticalAxis, dataRange(trackPoints_, true), true);
+        trajix::AxisRange horizontal{horizontalAxis->min(), horizontalAxis->max()};
+        trajix::AxisRange vertical{verticalAxis->min(), verticalAxis->max()};
+        trajix::squareTrackAxes(horizontal, vertical);
+        setRange(horizontalAxis, horizontal, false);
+        setRange(verticalAxis, vertical, false);
+    }
+
+    QChartView* trackChart_;
+    QLineSeries* track_;
+    QChartView* speedChart_;
+    QLineSeries* speed_;
+    QChartView* heightChart_;
+    QLineSeries* height_;
+    QList<QPointF> trackPoints_, speedPoints_, heightPoints_;
+    bool cleared_ = false;
+};
+
+}  // namespace
 
 QWidget* TForm1::buildUserCommandsTab()
 {
@@ -85,12 +263,37 @@ QWidget* TForm1::buildUserCommandsTab()
 
 void TForm1::BitBtn1Click()
 {
-    // Asks for a command script and loads it into the memo.
+    QString name = dialogs().openFile(this, "Pick user command file to load", "*.txt");
+    if (name.isEmpty()) return;
+    name = withTxtExtension(name);
+    try {
+        const std::string text = trajix::readFile(name.toStdString());
+        QStringList lines;
+        for (const std::string& line : trajix::splitScriptLines(text)) lines.append(QString::fromStdString(line));
+        Memo1->setPlainText(lines.join('\n'));
+        commandFileName = name;
+    } catch (const std::exception& error) {
+        prompt().information(error.what());
+    }
 }
 
 void TForm1::BitBtn4Click()
 {
-    // Asks for a file name and saves the memo's script up to ".end".
+    QString name = dialogs().saveFile(this, "Enter name for user command file", "*.txt");
+    if (name.isEmpty()) return;
+    name = withTxtExtension(name);
+    std::string text;
+    for (const std::string& line : memoLines(Memo1)) {
+        text += line;
+        text += "\r\n";
+        if (line == ".end") break;
+    }
+    try {
+        trajix::writeFileAtomically(name.toStdString(), text);
+        commandFileName = name;
+    } catch (const std::exception& error) {
+        prompt().information(error.what());
+    }
 }
 
 void TForm1::BitBtn6Click()
@@ -102,12 +305,48 @@ void TForm1::BitBtn6Click()
 
 void TForm1::previewButtonClick()
 {
-    // Runs the script for the charts only; nothing is written.
+    runCommandScript(QString());
 }
 
 void TForm1::GenerateNMEAfilebuttonClick()
 {
-    // Asks for a file name, runs the script into it and makes it the replay file.
+    const QString name = dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
+    if (name.isEmpty()) return;
+    const QString target = withTxtExtension(name);
+    // A run that writes nothing (refused, unachievable, no motion) leaves the replay
+    // file as it was: there is no new file to hand over.
+    if (runCommandScript(target)) handOverWrittenFile(target, true);
+}
+
+bool TForm1::runCommandScript(const QString& target)
+{
+    // The progress windows let window messages through; a second run started from
+    // them would reuse the working data of this one.
+    if (scriptRunning) return false;
+    scriptRunning = true;
+    ScriptProgress progress(ProgressForm2, ProgressForm);
+    ScriptChartSeries charts(Chart5, Series9, Chart2, Series4, Chart7, Series13);
+    bool written = false;
+    try {
+        trajix::ScriptOptions options;
+        options.outputRate = editNumber(outputUpdateEdit2, "Ouput rate (Hz)");
+        options.userMaxJerk = editNumber(userMaxJerkEdit, "Max jerk (User commands)");
+        options.routeJerk = editNumber(jerkEdit, "Max jerk (Google Earth import)");
+        options.hdtAndGll = HDTcheckbox->isChecked();
+        const std::string path = target.isEmpty() ? std::string("preview") : target.toStdString();
+        written = trajix::ConvertCmdFile(scriptState, memoLines(Memo1), path, options, progress, prompt(), charts)
+                      .outcome == trajix::ScriptOutcome::Written;
+    } catch (const std::exception& error) {
+        progress.closeAll();
+        charts.show();
+        scriptRunning = false;
+        prompt().information(error.what());
+        return false;
+    }
+    progress.closeAll();
+    charts.show();
+    scriptRunning = false;
+    return written;
 }
 
 void TForm1::outputUpdateEdit2Exit()

@@ -1,0 +1,273 @@
+// "User commands": loading and saving scripts, preview and generation on the window.
+#include <QCheckBox>
+#include <QChart>
+#include <QChartView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QPlainTextEdit>
+#include <QValueAxis>
+
+#include <deque>
+#include <filesystem>
+
+#include "app/secondary_windows.hpp"
+#include "app_fixture.hpp"
+
+namespace trajix::test {
+namespace {
+
+using gui::TForm1;
+
+// Answers the dialogs from a queue of names; an empty queue is a cancelled dialog.
+class QueuedDialogs final : public gui::FileDialogs {
+public:
+    QString openFile(QWidget*, const QString& title, const QString& pattern) override { return answer(title, pattern); }
+    QString saveFile(QWidget*, const QString& title, const QString& pattern) override { return answer(title, pattern); }
+
+    std::deque<QString> names;
+    std::vector<QString> titles;
+
+private:
+    QString answer(const QString& title, const QString& pattern)
+    {
+        titles.push_back(title);
+        EXPECT_EQ(pattern, QString("*.txt"));
+        if (names.empty()) return {};
+        QString name = names.front();
+        names.pop_front();
+        return name;
+    }
+};
+
+QString path(const std::filesystem::path& p)
+{
+    return QString::fromStdString(p.string());
+}
+
+std::vector<std::string> fileNames(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
+
+// The GGA sentences of an NMEA text, without checksums and line ends.
+std::vector<std::string> ggaFields(const std::string& text, int field)
+{
+    std::vector<std::string> values;
+    std::size_t at = 0;
+    while ((at = text.find("$GPGGA,", at)) != std::string::npos) {
+        std::size_t begin = at;
+        for (int i = 0; i < field; ++i) begin = text.find(',', begin) + 1;
+        values.push_back(text.substr(begin, text.find(',', begin) - begin));
+        at = begin;
+    }
+    return values;
+}
+
+// Speed up to 36 km/h, a right turn, a climb, a left turn and a descent.
+constexpr const char* turnsAndClimbs =
+    "lat=51.5\nlong=-0.12\ntime=43200\nheight=20\nvel=36@10s\nhdg=90@50m\nheight=40@20s\n"
+    "hdg=-135@10s\nheight=25@200m\nvel=0@8s\nwait 2s\n.end";
+
+class UserCommandsTab : public AppTest {
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        form = startWindow();
+        form->setDialogs(&dialogs);
+    }
+    void TearDown() override
+    {
+        form.reset();
+        AppTest::TearDown();
+    }
+
+    std::unique_ptr<TForm1> form;
+    QueuedDialogs dialogs;
+};
+
+TEST_F(UserCommandsTab, LoadReplacesTheMemoAndSaveStopsAtEnd)
+{
+    // The name without a dot is completed to ".txt", as the user would pick it.
+    writeFileBytes(dir / "drive.txt", "Vel=50@100M\r\nwait 2s\n.END\r\n.end\r\nafter the end\r\n");
+    form->Memo1->setPlainText("old script\n.end");
+    dialogs.names = {path(dir / "drive")};
+    form->BitBtn1Click();
+    EXPECT_EQ(dialogs.titles.back(), QString("Pick user command file to load"));
+    EXPECT_EQ(form->Memo1->toPlainText(), QString("Vel=50@100M\nwait 2s\n.END\n.end\nafter the end"));
+    EXPECT_EQ(form->commandFileName, path(dir / "drive.txt"));
+
+    // ".END" is not the end line: only the exact ".end" is, and nothing after it is kept.
+    dialogs.names = {path(dir / "copy")};
+    form->BitBtn4Click();
+    EXPECT_EQ(dialogs.titles.back(), QString("Enter name for user command file"));
+    EXPECT_EQ(readFileBytes(dir / "copy.txt"), "Vel=50@100M\r\nwait 2s\r\n.END\r\n.end\r\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "copy"));
+
+    // A name with a dot is used as it is; a memo without ".end" is saved whole.
+    form->Memo1->setPlainText("vel=10\nwait 1s\n");
+    dialogs.names = {path(dir / "route.cmd")};
+    form->BitBtn4Click();
+    EXPECT_EQ(readFileBytes(dir / "route.cmd"), "vel=10\r\nwait 1s\r\n");
+    EXPECT_EQ(form->commandFileName, path(dir / "route.cmd"));
+}
+
+TEST_F(UserCommandsTab, CancelledDialogsAndUnreadableFilesChangeNothing)
+{
+    form->Memo1->setPlainText("vel=10\n.end");
+    form->BitBtn1Click();
+    form->BitBtn4Click();
+    form->GenerateNMEAfilebuttonClick();
+    EXPECT_EQ(dialogs.titles.size(), 3u);
+    EXPECT_EQ(form->Memo1->toPlainText(), QString("vel=10\n.end"));
+    EXPECT_TRUE(fileNames(dir.path()).empty());
+
+    dialogs.names = {path(dir / "missing.txt")};
+    form->BitBtn1Click();
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("missing.txt"), std::string::npos) << prompt.messages[0];
+    EXPECT_EQ(form->Memo1->toPlainText(), QString("vel=10\n.end"));
+
+    dialogs.names = {path(dir / "no folder" / "x.txt")};
+    form->BitBtn4Click();
+    EXPECT_EQ(prompt.messages.size(), 2u);
+}
+
+TEST_F(UserCommandsTab, PreviewFillsTheChartsAndWritesNothing)
+{
+    form->Memo1->setPlainText(turnsAndClimbs);
+    form->previewButtonClick();
+    EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
+    for (const std::string& name : fileNames(dir.path())) EXPECT_EQ(name, "trajix-gui.ini");
+    EXPECT_TRUE(form->replay.replayFileName.isEmpty());
+
+    // One point per 25 steps of 1 ms, the same number on each chart.
+    const qsizetype points = form->Series4->count();
+    const double seconds = form->Series4->at(points - 1).x();
+    EXPECT_GT(seconds, 40);
+    EXPECT_NEAR(points, seconds / 0.025, 2);
+    EXPECT_EQ(form->Series9->count(), points);
+    EXPECT_EQ(form->Series13->count(), points);
+    double topSpeed = 0, topHeight = 0;
+    for (const QPointF& p : form->Series4->points()) topSpeed = std::max(topSpeed, p.y());
+    for (const QPointF& p : form->Series13->points()) topHeight = std::max(topHeight, p.y());
+    EXPECT_NEAR(topSpeed, 36, 1e-3);
+    EXPECT_NEAR(topHeight, 40, 1e-3);
+    EXPECT_NEAR(form->Series13->points().back().y(), 25, 1e-3);
+
+    // The track's axes span equal ranges (the difference is cut to whole metres) and
+    // hold the whole track.
+    auto* east = qobject_cast<QValueAxis*>(form->Chart5->chart()->axes(Qt::Horizontal).first());
+    auto* north = qobject_cast<QValueAxis*>(form->Chart5->chart()->axes(Qt::Vertical).first());
+    EXPECT_NEAR(east->max() - east->min(), north->max() - north->min(), 1.0);
+    for (const QPointF& p : form->Series9->points()) {
+        EXPECT_GE(p.x(), east->min());
+        EXPECT_LE(p.x(), east->max());
+        EXPECT_GE(p.y(), north->min());
+        EXPECT_LE(p.y(), north->max());
+    }
+
+    // A second preview starts its charts afresh.
+    form->Memo1->setPlainText("wait 1s\n.end");
+    form->previewButtonClick();
+    EXPECT_EQ(form->Series4->count(), 40);
+    EXPECT_FALSE(form->ProgressForm2->isVisible());
+    EXPECT_FALSE(form->ProgressForm->isVisible());
+}
+
+TEST_F(UserCommandsTab, GenerateWritesTheSameBytesAsTheCommandLine)
+{
+    writeFileBytes(dir / "script.txt", std::string(turnsAndClimbs) + "\n");
+    form->Memo1->setPlainText(turnsAndClimbs);
+    form->outputUpdateEdit2->setText("10");
+    form->userMaxJerkEdit->setText("0.5");
+    form->jerkEdit->setText("1.5");
+
+    for (bool hdt : {false, true}) {
+        SCOPED_TRACE(hdt ? "GLL and HDT" : "GGA");
+        form->HDTcheckbox->setChecked(hdt);
+        const std::string name = hdt ? "gui_hdt" : "gui_gga";
+        dialogs.names = {path(dir / name)};
+        form->GenerateNMEAfilebuttonClick();
+        EXPECT_EQ(dialogs.titles.back(), QString("Enter name for NMEA output file"));
+        const std::filesystem::path written = dir / (name + ".txt");
+        ASSERT_TRUE(std::filesystem::exists(written));
+        EXPECT_EQ(form->replay.replayFileName, path(written));
+        EXPECT_EQ(form->replayFilenameEdit->text(), "Replay file : " + path(written));
+
+        std::vector<std::string> args = {"script", (dir / "script.txt").string(), "-o", (dir / "cli.txt").string(),
+                                         "--rate", "10", "--max-jerk", "0.5", "--route-jerk", "1.5"};
+        if (hdt) args.push_back("--hdt-gll");
+        const CommandResult cli = runTrajix(args);
+        ASSERT_EQ(cli.exitCode, 0) << cli.err;
+        EXPECT_EQ(readFileBytes(written), readFileBytes(dir / "cli.txt"));
+    }
+    EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
+}
+
+TEST_F(UserCommandsTab, SecondRunStartsWhereTheWrittenRunEnded)
+{
+    form->Memo1->setPlainText("lat=10\nlong=20\nhdg=45\nvel=72\nwait 5s\n.end");
+    dialogs.names = {path(dir / "first.txt")};
+    form->GenerateNMEAfilebuttonClick();
+    ASSERT_EQ(prompt.messages.size(), 1u);  // waiting while moving is allowed, with a warning
+    const std::string first = readFileBytes(dir / "first.txt");
+
+    form->Memo1->setPlainText("vel=72\nwait 1s\n.end");
+    dialogs.names = {path(dir / "second.txt")};
+    form->GenerateNMEAfilebuttonClick();
+    const std::string second = readFileBytes(dir / "second.txt");
+
+    // The first run's last fix (its run-out copies) is where the second one starts.
+    EXPECT_EQ(ggaFields(second, 2).front(), ggaFields(first, 2).back());
+    EXPECT_EQ(ggaFields(second, 4).front(), ggaFields(first, 4).back());
+    EXPECT_NE(ggaFields(second, 2).front(), ggaFields(first, 2).front());
+    // The clock is reset to 09:00:00 by every run.
+    EXPECT_EQ(ggaFields(second, 1).front(), "090000.00");
+
+    // A preview does not move the start point.
+    form->previewButtonClick();
+    dialogs.names = {path(dir / "third.txt")};
+    form->GenerateNMEAfilebuttonClick();
+    EXPECT_EQ(ggaFields(readFileBytes(dir / "third.txt"), 2).front(), ggaFields(second, 2).back());
+}
+
+TEST_F(UserCommandsTab, FailedRunsLeaveTheOldFileAndTheReplayFile)
+{
+    writeFileBytes(dir / "out.txt", "old contents");
+    form->replay.replayFileName = "earlier.txt";
+
+    // Unachievable: 0 to 100 km/h in 1 s at 0.1 g/s.
+    form->userMaxJerkEdit->setText("0.1");
+    form->Memo1->setPlainText("vel=100@1s\n.end");
+    dialogs.names = {path(dir / "out.txt")};
+    form->GenerateNMEAfilebuttonClick();
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("not high enough to achieve an acceleration"), std::string::npos);
+
+    // An edit that holds no number, and a refused script, are reported by name.
+    form->userMaxJerkEdit->setText("fast");
+    form->Memo1->setPlainText("vel=10@5s\n.end");
+    dialogs.names = {path(dir / "out.txt")};
+    form->GenerateNMEAfilebuttonClick();
+    ASSERT_EQ(prompt.messages.size(), 2u);
+    EXPECT_NE(prompt.messages[1].find("'fast'"), std::string::npos) << prompt.messages[1];
+
+    form->userMaxJerkEdit->setText("1");
+    form->Memo1->setPlainText("vel=10@0s\n.end");
+    dialogs.names = {path(dir / "out.txt")};
+    form->GenerateNMEAfilebuttonClick();
+    ASSERT_EQ(prompt.messages.size(), 3u);
+
+    EXPECT_EQ(readFileBytes(dir / "out.txt"), "old contents");
+    EXPECT_EQ(form->replay.replayFileName, QString("earlier.txt"));
+    EXPECT_FALSE(form->ProgressForm2->isVisible());
+    EXPECT_FALSE(form->scriptRunning);
+}
+
+}  // namespace
+}  // namespace trajix::test
