@@ -69,25 +69,54 @@ void BM_ScriptOneHourAt20Hz(benchmark::State& state)
 }
 BENCHMARK(BM_ScriptOneHourAt20Hz)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-// 0 to 100 km/h in 1 s at 0.1 g/s: the search runs all 100000 iterations.
-void BM_ScriptUnachievableSpeedChange(benchmark::State& state)
+// The peak-acceleration searches, each fast (argument 0) and step by step (argument 1)
+// beside each other so that the ratio comes from the same run.
+trajix::PeakSearch searchPeak(const benchmark::State& state, double vStart, double vTarget, double amount,
+                              bool byDistance, double jerkG)
 {
     trajix::NullProgress progress;
+    const double jerk = jerkG * trajix::scriptGravity;
+    return state.range(0) == 0
+               ? trajix::findPeakAcceleration(vStart, vTarget, amount, byDistance, jerk, progress)
+               : trajix::findPeakAccelerationStepwise(vStart, vTarget, amount, byDistance, jerk, progress);
+}
+
+// 0 to 100 km/h in 1 s at 0.1 g/s: the plain search runs all 100000 iterations.
+void BM_ScriptUnachievableSpeedChange(benchmark::State& state)
+{
     trajix::PeakSearch search;
-    for (auto _ : state) search = trajix::findPeakAcceleration(0, 100 / 3.6, 1, false, 0.1 * 9.81, progress);
-    state.counters["iterations"] = static_cast<double>(search.iterations);
+    for (auto _ : state) search = searchPeak(state, 0, 100 / 3.6, 1, false, 0.1);
+    state.counters["grid_points"] = static_cast<double>(search.iterations);
     state.counters["found"] = search.found;
 }
-BENCHMARK(BM_ScriptUnachievableSpeedChange)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_ScriptUnachievableSpeedChange)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // A typical achievable change: 0 to 100 km/h in 10 s at 1 g/s.
 void BM_ScriptPeakSearch0To100In10s(benchmark::State& state)
 {
-    trajix::NullProgress progress;
     trajix::PeakSearch search;
-    for (auto _ : state) search = trajix::findPeakAcceleration(0, 100 / 3.6, 10, false, 9.81, progress);
-    state.counters["iterations"] = static_cast<double>(search.iterations);
+    for (auto _ : state) search = searchPeak(state, 0, 100 / 3.6, 10, false, 1);
+    state.counters["grid_points"] = static_cast<double>(search.iterations);
 }
-BENCHMARK(BM_ScriptPeakSearch0To100In10s)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScriptPeakSearch0To100In10s)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// A change that needs a few thousand grid points: 20 to 80 km/h in 7.5 s at 0.5 g/s.
+void BM_ScriptPeakSearch20To80In7s5(benchmark::State& state)
+{
+    trajix::PeakSearch search;
+    for (auto _ : state) search = searchPeak(state, 20 / 3.6, 80 / 3.6, 7.5, false, 0.5);
+    state.counters["grid_points"] = static_cast<double>(search.iterations);
+}
+BENCHMARK(BM_ScriptPeakSearch20To80In7s5)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// By distance, braking: 100 to 0 km/h over 60 m at 0.5 g/s.
+void BM_ScriptPeakSearchBrake100In60m(benchmark::State& state)
+{
+    trajix::PeakSearch search;
+    for (auto _ : state) search = searchPeak(state, 100 / 3.6, 0, 60, true, 0.5);
+    state.counters["grid_points"] = static_cast<double>(search.iterations);
+    state.counters["found"] = search.found;
+}
+BENCHMARK(BM_ScriptPeakSearchBrake100In60m)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -246,7 +246,9 @@ ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& 
     }
 
     charts.clear();
-    resetTrajectory(state, options, expectedSteps);
+    // A written run keeps only the steps the writer reads; a preview keeps them all.
+    resetTrajectory(state, options, expectedSteps,
+                    state.previewOnly ? 1 : sampleStrideForRate(options.outputRate));
     if (!state.previewOnly) state.output.outputFileName = target;
 
     ScriptEnvironment env{options, progress, prompt, charts};

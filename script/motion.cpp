@@ -1,6 +1,7 @@
 // The motion primitives of command scripts: each advances the vehicle in 1 ms steps and
 // records every step with updatePos.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <vector>
 
@@ -220,7 +221,8 @@ std::string unachievableMessage(double jerk, double vStart, double vTarget, doub
                        formatPicture(amount, "000.00"), byDistance ? "m" : "s");
 }
 
-void resetTrajectory(ScriptState& state, const ScriptOptions& options, std::int64_t expectedSteps)
+void resetTrajectory(ScriptState& state, const ScriptOptions& options, std::int64_t expectedSteps,
+                     std::int64_t keepStride)
 {
     state.runOk = true;
     state.output.outputInterval = integrationStep;
@@ -232,33 +234,65 @@ void resetTrajectory(ScriptState& state, const ScriptOptions& options, std::int6
     state.output.outputClock = 32400;
     state.chartCountdown = 0;
     state.stepLimit = scriptMemoryLimit / scriptBytesPerStep;
+    state.keepStride = std::max<std::int64_t>(keepStride, 1);
+    state.keepPhase = 0;
+    state.trigValid = false;
+    const std::int64_t expectedKept = expectedSteps / state.keepStride;
     for (auto* samples :
          {&state.sampleSpeed, &state.sampleHeading, &state.sampleHeight, &state.sampleEast, &state.sampleNorth}) {
         samples->clear();
         samples->shrink_to_fit();
         // A little room beyond the estimate, so that a close estimate never doubles the arrays.
-        if (expectedSteps > 0) samples->reserve(static_cast<std::size_t>(expectedSteps + expectedSteps / 64 + 16));
+        if (expectedKept > 0) samples->reserve(static_cast<std::size_t>(expectedKept + expectedKept / 64 + 16));
     }
-    // The seed: index 0 with speed 0 and heading 0; index 1 holds the start point.
-    state.sampleSpeed.push_back(0);
-    state.sampleHeading.push_back(0);
-    state.sampleHeight.push_back(0);
-    state.sampleEast.assign(2, 0.0f);
-    state.sampleNorth.assign(2, 0.0f);
+    if (state.keepStride == 1) {
+        // The seed: index 0 with speed 0 and heading 0; index 1 holds the start point.
+        state.sampleSpeed.push_back(0);
+        state.sampleHeading.push_back(0);
+        state.sampleHeight.push_back(0);
+        state.sampleEast.assign(2, 0.0f);
+        state.sampleNorth.assign(2, 0.0f);
+    } else {
+        // Only the start point: the position of step 1.
+        state.sampleEast.assign(1, 0.0f);
+        state.sampleNorth.assign(1, 0.0f);
+    }
     state.sampleCount = 1;
 }
+
+namespace {
+
+bool sameBits(double a, double b)
+{
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+}  // namespace
 
 void updatePos(ScriptState& state, ScriptEnvironment& env)
 {
     checkStepLimit(state, env);
-    state.sampleSpeed.push_back(static_cast<float>(state.currentSpeed));
-    state.sampleHeading.push_back(static_cast<float>(state.currentHeading));
-    state.sampleHeight.push_back(static_cast<float>(state.currentHeight));
+    const bool keepAll = state.keepStride == 1;
+    if (keepAll || state.keepPhase == 0) {
+        state.sampleSpeed.push_back(static_cast<float>(state.currentSpeed));
+        state.sampleHeading.push_back(static_cast<float>(state.currentHeading));
+        state.sampleHeight.push_back(static_cast<float>(state.currentHeight));
+    }
     ++state.sampleCount;
     const double interval = static_cast<double>(state.output.outputInterval);
-    const double heading = state.currentHeading * pi / 180;
-    state.localEastPos += std::sin(heading) * state.currentSpeed * interval;
-    state.localNorthPos += std::cos(heading) * state.currentSpeed * interval;
+    // Most steps drive on at the heading and speed of the step before: reuse its increment.
+    if (!state.trigValid || !sameBits(state.currentHeading, state.trigHeading) ||
+        !sameBits(state.currentSpeed, state.trigSpeed) || !sameBits(interval, state.trigInterval)) {
+        const double heading = state.currentHeading * pi / 180;
+        state.eastStep = std::sin(heading) * state.currentSpeed * interval;
+        state.northStep = std::cos(heading) * state.currentSpeed * interval;
+        state.trigHeading = state.currentHeading;
+        state.trigSpeed = state.currentSpeed;
+        state.trigInterval = interval;
+        state.trigValid = true;
+    }
+    state.localEastPos += state.eastStep;
+    state.localNorthPos += state.northStep;
     if (state.chartCountdown == 0) {
         ScriptChartPoint point;
         point.east = state.localEastPos;
@@ -270,8 +304,11 @@ void updatePos(ScriptState& state, ScriptEnvironment& env)
         state.chartCountdown = 25;
     }
     --state.chartCountdown;
-    state.sampleEast.push_back(static_cast<float>(state.localEastPos));
-    state.sampleNorth.push_back(static_cast<float>(state.localNorthPos));
+    if (keepAll || state.keepPhase == state.keepStride - 1) {
+        state.sampleEast.push_back(static_cast<float>(state.localEastPos));
+        state.sampleNorth.push_back(static_cast<float>(state.localNorthPos));
+    }
+    if (!keepAll && ++state.keepPhase == state.keepStride) state.keepPhase = 0;
 }
 
 ProfileRun simulateProfile(double vStart, double vTarget, double peak, double jerk)

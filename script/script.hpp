@@ -84,8 +84,18 @@ struct ScriptState {
     /// position reached after k-1 steps; index 0 is the seed. sampleSpeed, sampleHeading
     /// and sampleHeight hold sampleCount elements, sampleEast and sampleNorth one more
     /// (the position after the last step). The up component is always 0 and not stored.
+    /// With keepStride s above 1 only the steps the writer reads are kept: element j of
+    /// sampleSpeed, sampleHeading and sampleHeight holds step 1 + j * s, element j of
+    /// sampleEast and sampleNorth the position reached after j * s steps; no seed.
     std::vector<float> sampleSpeed, sampleHeading, sampleHeight, sampleEast, sampleNorth;
-    std::int64_t sampleCount = 0;
+    std::int64_t sampleCount = 0;  ///< steps recorded + the seed, whatever is kept
+    std::int64_t keepStride = 1;   ///< 1: every step is kept; s: every s-th, as the writer reads them
+    std::int64_t keepPhase = 0;    ///< (sampleCount - 1) mod keepStride
+    /// The position increment of the last step and the heading, speed and interval it came
+    /// from: a step that drives on unchanged adds the very same increment.
+    double trigHeading = 0, trigSpeed = 0, trigInterval = 0;
+    double eastStep = 0, northStep = 0;
+    bool trigValid = false;
     int chartCountdown = 0;
     std::int64_t stepLimit = 0;  ///< most steps the memory limit allows
 };
@@ -162,8 +172,11 @@ ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& 
 
 // ---- Motion primitives (1 ms steps) ------------------------------------------------
 
-/// Resets the trajectory for a new run and records the seed (index 0).
-void resetTrajectory(ScriptState& state, const ScriptOptions& options, std::int64_t expectedSteps = 0);
+/// Resets the trajectory for a new run and records the seed (index 0). keepStride above 1
+/// keeps only every keepStride-th step (the writer's stride), so that memory grows with
+/// the written samples rather than the 1 ms steps.
+void resetTrajectory(ScriptState& state, const ScriptOptions& options, std::int64_t expectedSteps = 0,
+                     std::int64_t keepStride = 1);
 
 /// One integration step: records speed, heading and height, advances the position by
 /// the heading and speed, plots every 25th step, records the new position.

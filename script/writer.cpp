@@ -28,6 +28,9 @@ std::int64_t saveNMEA(ScriptState& state, const ScriptOptions& options, Progress
     if (state.sampleCount < 2) throw Error("the script records no motion: there is nothing to write");
     progress.start("Saving NMEA file", state.sampleCount);
     const std::int64_t stride = sampleStrideForRate(options.outputRate);
+    if (state.keepStride != 1 && state.keepStride != stride)
+        throw Error(fmt::format("the run kept every {}th step but the output rate {} Hz needs every {}th",
+                                state.keepStride, options.outputRate, stride));
     state.output.outputInterval = outputIntervalForRate(options.outputRate);
     const long double interval = state.output.outputInterval;
 
@@ -40,7 +43,8 @@ std::int64_t saveNMEA(ScriptState& state, const ScriptOptions& options, Progress
     long double lastLatitude = 0, lastLongitude = 0;
     std::string lastAltitude;
     for (std::int64_t i = 1; i < state.sampleCount; i += stride) {
-        const auto k = static_cast<std::size_t>(i);
+        // Kept steps only: step i is element (i - 1) / stride.
+        const auto k = static_cast<std::size_t>(state.keepStride == 1 ? i : (i - 1) / stride);
         progress.position(i);
         ENUtoECEF(state.geo, state.sampleEast[k], state.sampleNorth[k], 0);
         ECEFToLatLong(state.geo, state.geo.ecefX, state.geo.ecefY, state.geo.ecefZ);

@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Builds every benchmark under bench/ in release mode in its own build directory, runs
+# each benchmark in its own process (so that peak memory belongs to that benchmark
+# alone) and prints one table: each figure beside its reference from the same run.
+#
+#   bench/report.sh [build-dir]      (default: <source>/build-bench-report)
+#
+# TRAJIX_BENCH_TIMER_SECONDS shortens the replay timer runs (default here 20 s each).
+set -euo pipefail
+
+source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir=${1:-$source_dir/build-bench-report}
+jobs=${TRAJIX_BENCH_JOBS:-2}
+export TRAJIX_BENCH_TIMER_SECONDS=${TRAJIX_BENCH_TIMER_SECONDS:-20}
+
+cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRAJIX_BUILD_GUI=OFF \
+    -DTRAJIX_BUILD_BENCH=ON "-DTRAJIX_MODULES=replay;route;script;convert;scenario" >/dev/null
+programs=()
+for source in "$source_dir"/bench/bench_*.cpp; do programs+=("$(basename "$source" .cpp)"); done
+cmake --build "$build_dir" -j "$jobs" --target "${programs[@]}" >/dev/null
+
+results=$(mktemp -d)
+trap 'rm -rf "$results"' EXIT
+for program in "${programs[@]}"; do
+    binary="$build_dir/bench/$program"
+    [[ -x $binary ]] || continue
+    # One process per benchmark: getrusage's peak then measures that benchmark only.
+    "$binary" --benchmark_list_tests | sed 's|/.*||' | sort -u | while read -r name; do
+        "$binary" --benchmark_filter="^$name(/|\$)" --benchmark_format=json \
+            --benchmark_out="$results/$program.$name.json" --benchmark_out_format=json >/dev/null 2>&1 ||
+            echo "warning: $program $name failed" >&2
+    done
+done
+
+python3 - "$results" <<'EOF'
+import glob, json, os, sys
+
+runs = {}
+for path in sorted(glob.glob(os.path.join(sys.argv[1], "*.json"))):
+    with open(path) as f:
+        for b in json.load(f).get("benchmarks", []):
+            if b.get("run_type", "iteration") != "iteration":
+                continue
+            runs[b["name"]] = b
+
+def ms(b):
+    scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b.get("time_unit", "ns")]
+    return b["real_time"] * scale
+
+rows = []
+def row(what, figure, reference, ratio):
+    rows.append((what, figure, reference, ratio))
+
+def pair(label, fast, plain, detail=""):
+    if fast in runs and plain in runs:
+        f, p = ms(runs[fast]), ms(runs[plain])
+        same = all(runs[fast].get(k) == runs[plain].get(k) for k in ("grid_points", "found"))
+        row(label, f"{f:.3f} ms{detail}", f"step by step {p:.1f} ms", f"{p / f:.0f}x faster" + ("" if same else " (!)"))
+
+# The peak-acceleration search, fast against step by step.
+for name, label in [("BM_ScriptUnachievableSpeedChange", "search: 0-100 km/h in 1 s, 0.1 g/s (fails)"),
+                    ("BM_ScriptPeakSearch0To100In10s", "search: 0-100 km/h in 10 s, 1 g/s"),
+                    ("BM_ScriptPeakSearch20To80In7s5", "search: 20-80 km/h in 7.5 s, 0.5 g/s"),
+                    ("BM_ScriptPeakSearchBrake100In60m", "search: 100-0 km/h in 60 m, 0.5 g/s")]:
+    pair(label, name + "/0", name + "/1")
+
+# Routes: time against the driven time, peak memory against the NMEA written.
+for name, label in [("BM_Route50km/iterations:3", "route 50 km (0.1 m path)"),
+                    ("BM_Route600km/iterations:1", "route 600 km (1.0 m path)")]:
+    b = runs.get(name)
+    if not b:
+        continue
+    driven = b.get("samples", 0) * 0.05  # samples of the default 20 Hz output
+    t = ms(b)
+    row(label + " time", f"{t / 1000:.2f} s", f"driven {driven / 3600:.1f} h", f"{driven / (t / 1000):.0f}x real time")
+    row(label + " peak memory", f"{b['peak_rss_MiB']:.0f} MiB", f"NMEA {b['nmea_MiB']:.0f} MiB",
+        f"{b['peak_rss_MiB'] / b['nmea_MiB']:.2f}x output")
+
+# The one-hour script.
+for name, b in runs.items():
+    if name.startswith("BM_ScriptOneHourAt20Hz"):
+        t = ms(b)
+        row("script one hour at 20 Hz time", f"{t / 1000:.2f} s", f"script {b['script_s'] / 3600:.2f} h",
+            f"{b['script_s'] / (t / 1000):.0f}x real time")
+        row("script one hour peak memory", f"{b['peak_rss_MiB']:.0f} MiB", f"step arrays {b['arrays_MiB']:.0f} MiB",
+            f"{b['peak_rss_MiB'] / max(b['arrays_MiB'], 1e-9):.2f}x arrays")
+
+# DSF to BIN against cp on the same file.
+for size in (256, 1024):
+    dsf = next((b for n, b in runs.items() if n.startswith(f"BM_ConvertDsf/{size}/")), None)
+    cp = next((b for n, b in runs.items() if n.startswith(f"BM_CopyWithCp/{size}/")), None)
+    if dsf and cp:
+        row(f"DSF to BIN {size} MiB", f"{ms(dsf):.0f} ms", f"cp {ms(cp):.0f} ms", f"{ms(dsf) / ms(cp):.2f}x cp")
+
+# The replay timer: lateness and drift against the tick period.
+for rate in (200, 20):
+    b = next((b for n, b in runs.items() if n.startswith(f"BM_ReplayTimer/{rate}/")), None)
+    if not b:
+        continue
+    period = 1e6 / rate
+    row(f"replay {rate} Hz lateness p99", f"{b['late_p99_us']:.0f} us", f"period {period:.0f} us",
+        f"{b['late_p99_us'] / period:.3f} period")
+    row(f"replay {rate} Hz drift trend", f"{b.get('drift_trend_us', b['drift_last_us']):.0f} us",
+        f"period {period:.0f} us", f"{b.get('drift_trend_us', b['drift_last_us']) / period:.3f} period")
+
+# Everything else, plain.
+listed = {"BM_Script", "BM_Route", "BM_ConvertDsf", "BM_CopyWithCp", "BM_ReplayTimer"}
+for name, b in sorted(runs.items()):
+    if not any(name.startswith(p) for p in listed):
+        row(name, f"{ms(b):.4f} ms", "-", "-")
+
+widths = [max(len(r[i]) for r in rows + [("figure", "value", "reference", "ratio")]) for i in range(4)]
+line = lambda r: "| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |"
+print(line(("figure", "value", "reference", "ratio")))
+print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+for r in rows:
+    print(line(r))
+EOF
