@@ -166,6 +166,11 @@ public:
     QLineSeries* Series3 = nullptr;
     QLabel* DistanceLabel = nullptr;
     QLabel* TotalTimeLabel = nullptr;
+    /// The KML file last chosen with "Load KML file"; Preview and Generate rerun on it.
+    QString kmlFileName;
+    /// Reruns the route pipeline: asks for the KML file first with askForFile, asks for
+    /// the NMEA file and writes it with writeOutput; fills the tab's charts and captions.
+    void LoadKML(bool askForFile, bool writeOutput);
 
     // ---- "User commands"
     QPlainTextEdit* Memo1 = nullptr;

@@ -1,5 +1,8 @@
 // "Google Earth import": a path drawn in Google Earth (KML) becomes a driven route.
+#include <QApplication>
 #include <QChartView>
+#include <QCheckBox>
+#include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -8,10 +11,26 @@
 #include <QLineSeries>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QValueAxis>
+
+#include <algorithm>
+#include <filesystem>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include <fmt/format.h>
 
 #include "app/controls.hpp"
 #include "app/main_window.hpp"
+#include "app/qt_progress.hpp"
 #include "app/widgets.hpp"
+#include "common/atomic_file.hpp"
+#include "common/error.hpp"
+#include "common/numbers.hpp"
+#ifdef TRAJIX_WITH_ROUTE
+#include "route/route.hpp"
+#endif
 
 namespace trajix::gui {
 
@@ -19,7 +38,106 @@ namespace {
 constexpr const char* chartHintTail =
     " \r\nZoom in by drawing a window from left to right with the left mouse button. \r\nZoom out by drawing any "
     "box from right to left. \r\nPan by using right mouse button.";
+
+#ifdef TRAJIX_WITH_ROUTE
+/// Chart points of one run, collected while the core works and handed to the series
+/// in one call each.
+struct ChartPoints {
+    QList<QPointF> raw, smoothed, speed;
+};
+
+/// Switches a set of buttons off for its lifetime.
+class ButtonsOff {
+public:
+    explicit ButtonsOff(std::initializer_list<QPushButton*> buttons) : buttons_(buttons)
+    {
+        for (QPushButton* button : buttons_) button->setEnabled(false);
+    }
+    ~ButtonsOff()
+    {
+        for (QPushButton* button : buttons_) button->setEnabled(true);
+    }
+    ButtonsOff(const ButtonsOff&) = delete;
+    ButtonsOff& operator=(const ButtonsOff&) = delete;
+
+private:
+    std::vector<QPushButton*> buttons_;
+};
+
+std::filesystem::path localPath(const QString& name)
+{
+    return std::filesystem::path(QFile::encodeName(name).toStdString());
 }
+
+double editNumber(const QLineEdit* edit, const char* caption)
+{
+    const std::string text = edit->text().toStdString();
+    double value = 0;
+    if (!tryParseDouble(text, value))
+        throw Error(fmt::format("{}: '{}' is not a valid floating point value", caption, text));
+    return value;
+}
+
+/// The run's values as the tab shows them. The one rate of the run is the tab's output
+/// rate: the speed profile is sampled and the file written at it.
+route::RouteParameters routeParameters(const TForm1& form)
+{
+    route::RouteParameters parameters;
+    parameters.outputRate = editNumber(form.OutputUpdateEdit1, "Output rate (Hz)");
+    parameters.writeVtg = form.VTGBox->isChecked();
+    parameters.maxSpeedKmh = editNumber(form.SpeedEdit, "Max speed (km/h)");
+    parameters.maxLatAccG = editNumber(form.lataccEdit, "Max latacc (g)");
+    parameters.maxLongAccG = editNumber(form.longaccEdit, "Max longacc (g)");
+    parameters.maxJerkGs = editNumber(form.jerkEdit, "Max jerk (g/s)");
+    parameters.smoothFactor = editNumber(form.posSmoothEdit, "Position smoothing factor");
+    parameters.stationaryStart = editNumber(form.StationaryPeriodEdit, "Stationary period (s)");
+    parameters.stationaryEnd = editNumber(form.stationaryperiodendedit, "Stationary period end (s)");
+    parameters.startTime = editNumber(form.StartTimeEdit, "GPS Start Time (s)");
+    return parameters;
+}
+
+QValueAxis* valueAxis(QChartView* view, Qt::Orientation orientation)
+{
+    const auto axes = view->chart()->axes(orientation);
+    return axes.isEmpty() ? nullptr : qobject_cast<QValueAxis*>(axes.first());
+}
+
+/// East and north share one scale: the smaller range is widened to the larger one.
+void squarePositionChart(QChartView* view, const QList<QPointF>& points)
+{
+    if (points.isEmpty()) return;
+    double minX = points.first().x(), maxX = minX, minY = points.first().y(), maxY = minY;
+    for (const QPointF& point : points) {
+        minX = std::min(minX, point.x());
+        maxX = std::max(maxX, point.x());
+        minY = std::min(minY, point.y());
+        maxY = std::max(maxY, point.y());
+    }
+    route::squareChartRanges(minX, maxX, minY, maxY);
+    if (maxX - minX < 1 && maxY - minY < 1) {  // all points on one spot: show a metre around it
+        minX -= 1, maxX += 1, minY -= 1, maxY += 1;
+    }
+    if (QValueAxis* x = valueAxis(view, Qt::Horizontal)) x->setRange(minX, maxX);
+    if (QValueAxis* y = valueAxis(view, Qt::Vertical)) y->setRange(minY, maxY);
+}
+
+/// Time from 0 to the last sample, speed from 0 to the highest, on round numbers.
+void fitSpeedChart(QChartView* view, const QList<QPointF>& points)
+{
+    double maxTime = 1, maxSpeed = 1;
+    for (const QPointF& point : points) {
+        maxTime = std::max(maxTime, point.x());
+        maxSpeed = std::max(maxSpeed, point.y());
+    }
+    for (auto [orientation, maximum] : {std::pair{Qt::Horizontal, maxTime}, std::pair{Qt::Vertical, maxSpeed}}) {
+        if (QValueAxis* axis = valueAxis(view, orientation)) {
+            axis->setRange(0, maximum);
+            axis->applyNiceNumbers();
+        }
+    }
+}
+#endif
+}  // namespace
 
 QWidget* TForm1::buildGoogleEarthTab()
 {
@@ -135,22 +253,117 @@ QWidget* TForm1::buildGoogleEarthTab()
 
 void TForm1::BitBtn2Click()
 {
-    // Asks for a KML file and runs the route pipeline on it without writing.
+    LoadKML(true, false);
 }
 
 void TForm1::BitBtn5Click()
 {
-    // Reruns the route pipeline on the chosen KML file, charts only.
+    if (!kmlFileName.isEmpty()) LoadKML(false, false);
 }
 
 void TForm1::BitBtn7Click()
 {
-    // Reruns the route pipeline on the chosen KML file and writes the NMEA file.
+    if (!kmlFileName.isEmpty()) LoadKML(false, true);
 }
+
+#ifdef TRAJIX_WITH_ROUTE
+void TForm1::LoadKML(bool askForFile, bool writeOutput)
+{
+    // The progress window is not modal: the buttons stay off until the run is over so
+    // that a second click cannot start a run inside this one.
+    const ButtonsOff buttonsOff({BitBtn2, BitBtn5, BitBtn7});
+
+    for (QLineSeries* series : {Series1, Series2, Series6, Series8, Series3, Series4})
+        if (series) series->clear();
+    DistanceLabel->clear();
+    TotalTimeLabel->clear();
+
+    route::RouteParameters parameters;
+    try {
+        parameters = routeParameters(*this);
+    } catch (const Error& error) {
+        prompt().information(error.what());
+        return;
+    }
+
+    if (askForFile) {
+        const QString chosen = dialogs().openFile(this, "Pick Google Earth .kml file for conversion", "*.kml");
+        if (chosen.isEmpty()) return;
+        kmlFileName = chosen;
+    }
+
+    QtProgress progress(ProgressForm);
+    try {
+        route::RouteState state;
+        route::applyParameters(state, parameters, writeOutput);
+        const std::filesystem::path kmlPath = localPath(kmlFileName);
+        const auto coordinates = route::readKmlCoordinates(readFile(kmlPath), kmlPath.string());
+
+        ChartPoints points;
+        route::RouteCallbacks callbacks;
+        callbacks.rawPoint = [&points](double east, double north) { points.raw.append(QPointF(east, north)); };
+        callbacks.smoothedPoint = [&points](double east, double north) {
+            points.smoothed.append(QPointF(east, north));
+        };
+        callbacks.speedPoint = [&points](double time, double kmh) { points.speed.append(QPointF(time, kmh)); };
+
+        progress.start("Loading KML file", static_cast<long long>(coordinates.size()));
+        route::loadRawPoints(state, coordinates, callbacks);
+        Series1->replace(points.raw);
+        squarePositionChart(Chart1, points.raw);
+        QApplication::processEvents();
+
+        route::densifyPath(state, progress);
+        route::smoothPath(state, progress, callbacks);
+        Series8->replace(points.smoothed);
+        QApplication::processEvents();
+
+        route::calculateDistances(state, progress);
+        route::calculateDeflections(state, progress);
+        route::findCorners(state, progress);
+        route::makeCornersFeasible(state);
+        route::runProfilePass(state, parameters, progress, callbacks, prompt());
+        Series3->replace(points.speed);
+        fitSpeedChart(Chart3, points.speed);
+        DistanceLabel->setText(QString::fromStdString(state.distanceText));
+        TotalTimeLabel->setText(QString::fromStdString(state.timeText));
+        route::calculatePositions(state);
+
+        if (!writeOutput) {
+            progress.finish();
+            return;
+        }
+        const QString chosen = dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
+        if (chosen.isEmpty()) {
+            progress.finish();
+            return;
+        }
+        const QString outputName = withTxtExtension(chosen);
+        route::saveNMEA(state, parameters, localPath(outputName), progress);
+        progress.finish();
+        output.outputFileName = outputName.toStdString();
+        output.outputInterval = outputIntervalForRate(parameters.outputRate);
+        handOverWrittenFile(outputName, true);
+        if (simulatorFeaturesOff) prompt().information((outputName + " created.").toStdString());
+    } catch (const Error& error) {
+        progress.finish();
+        prompt().information(error.what());
+    } catch (const std::bad_alloc&) {
+        progress.finish();
+        prompt().information("Not enough memory for this route: " + kmlFileName.toStdString());
+    }
+}
+#else
+void TForm1::LoadKML(bool /*askForFile*/, bool /*writeOutput*/)
+{
+    prompt().information("This build of Trajix has no Google Earth routes.");
+}
+#endif
 
 void TForm1::Label21Click()
 {
     // Fetches the daily almanac of the fixed date into the almanac folder.
+    fetchDailyAlmanac();
 }
 
 void TForm1::orvLabel1Click()

@@ -1,0 +1,317 @@
+// The "Google Earth import" tab: its three buttons, charts, captions and written file.
+#ifdef TRAJIX_WITH_ROUTE
+
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QValueAxis>
+
+#include <deque>
+
+#include "app_fixture.hpp"
+#include "common/progress.hpp"
+#include "route/route.hpp"
+
+namespace trajix::test {
+namespace {
+
+using gui::TForm1;
+
+/// Answers the open and save dialogs from queues (an empty answer is a cancel) and
+/// records what was asked.
+class ScriptedDialogs final : public gui::FileDialogs {
+public:
+    QString openFile(QWidget*, const QString& title, const QString& pattern) override
+    {
+        asked.push_back(title + " | " + pattern);
+        return next(openAnswers);
+    }
+    QString saveFile(QWidget*, const QString& title, const QString& pattern) override
+    {
+        asked.push_back(title + " | " + pattern);
+        return next(saveAnswers);
+    }
+
+    std::deque<QString> openAnswers, saveAnswers;
+    QStringList asked;
+
+private:
+    static QString next(std::deque<QString>& answers)
+    {
+        if (answers.empty()) return {};
+        QString answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+};
+
+QString qpath(const std::filesystem::path& path)
+{
+    return QString::fromStdString(path.string());
+}
+
+/// What the core itself sends for the chart when run on the same file and values.
+struct CorePoints {
+    QList<QPointF> raw, smoothed, speed;
+    std::string distanceText, timeText;
+};
+
+CorePoints runCore(const std::filesystem::path& kml, const route::RouteParameters& parameters)
+{
+    CorePoints points;
+    route::RouteCallbacks callbacks;
+    callbacks.rawPoint = [&](double x, double y) { points.raw.append({x, y}); };
+    callbacks.smoothedPoint = [&](double x, double y) { points.smoothed.append({x, y}); };
+    callbacks.speedPoint = [&](double x, double y) { points.speed.append({x, y}); };
+    NullProgress progress;
+    ScriptedPrompt prompt;
+    const auto state = route::LoadKML(kml, parameters, {}, progress, prompt, callbacks);
+    points.distanceText = state.distanceText;
+    points.timeText = state.timeText;
+    return points;
+}
+
+QValueAxis* axis(QChartView* view, Qt::Orientation orientation)
+{
+    return qobject_cast<QValueAxis*>(view->chart()->axes(orientation).first());
+}
+
+class GoogleEarthTabTest : public AppTest {
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        form = startWindow();
+        form->setDialogs(&dialogs);
+    }
+    void TearDown() override
+    {
+        form.reset();
+        AppTest::TearDown();
+    }
+
+    /// Files in the test directory other than the settings file.
+    std::vector<std::string> writtenFiles() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            if (entry.path() != configPath) names.push_back(entry.path().filename().string());
+        return names;
+    }
+
+    void expectChartsEmpty() const
+    {
+        for (QLineSeries* series : {form->Series1, form->Series2, form->Series6, form->Series8, form->Series3})
+            EXPECT_EQ(series->count(), 0) << series->name().toStdString();
+        EXPECT_EQ(form->DistanceLabel->text(), QString());
+        EXPECT_EQ(form->TotalTimeLabel->text(), QString());
+    }
+
+    ScriptedDialogs dialogs;
+    std::unique_ptr<TForm1> form;
+};
+
+TEST_F(GoogleEarthTabTest, LoadFillsChartsAndCaptionsAsTheCoreSendsThem)
+{
+    const auto kml = dataFile("route/corner.kml");
+    dialogs.openAnswers.push_back(qpath(kml));
+    form->BitBtn2Click();
+
+    EXPECT_EQ(dialogs.asked, QStringList{"Pick Google Earth .kml file for conversion | *.kml"});
+    EXPECT_EQ(form->kmlFileName, qpath(kml));
+    EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
+    EXPECT_TRUE(writtenFiles().empty());
+
+    const CorePoints core = runCore(kml, route::RouteParameters{});
+    EXPECT_EQ(form->Series1->points(), core.raw);
+    EXPECT_EQ(form->Series8->points(), core.smoothed);
+    EXPECT_EQ(form->Series3->points(), core.speed);
+    EXPECT_EQ(form->Series1->points().size(), 4);
+    EXPECT_GT(form->Series3->count(), 100);
+    EXPECT_EQ(form->Series2->count(), 0);
+    EXPECT_EQ(form->Series6->count(), 0);
+    EXPECT_EQ(form->Series1->color(), QColor(Qt::red));
+    EXPECT_EQ(form->DistanceLabel->text().toStdString(), core.distanceText);
+    EXPECT_EQ(form->TotalTimeLabel->text().toStdString(), core.timeText);
+    EXPECT_TRUE(form->DistanceLabel->text().startsWith("Scenario distance = "));
+    EXPECT_TRUE(form->TotalTimeLabel->text().startsWith("Total time = "));
+
+    // One scale for east and north: the ranges differ by less than the metre the
+    // widening truncates, and every KML point lies inside them.
+    QValueAxis* x = axis(form->Chart1, Qt::Horizontal);
+    QValueAxis* y = axis(form->Chart1, Qt::Vertical);
+    EXPECT_NEAR(x->max() - x->min(), y->max() - y->min(), 1.0);
+    for (const QPointF& point : core.raw) {
+        EXPECT_GE(point.x(), x->min());
+        EXPECT_LE(point.x(), x->max());
+        EXPECT_GE(point.y(), y->min());
+        EXPECT_LE(point.y(), y->max());
+    }
+    // The whole speed profile is in view.
+    QValueAxis* time = axis(form->Chart3, Qt::Horizontal);
+    QValueAxis* speed = axis(form->Chart3, Qt::Vertical);
+    EXPECT_GE(time->max(), core.speed.last().x());
+    for (const QPointF& point : core.speed) EXPECT_LE(point.y(), speed->max());
+
+    for (QPushButton* button : {form->BitBtn2, form->BitBtn5, form->BitBtn7}) EXPECT_TRUE(button->isEnabled());
+}
+
+TEST_F(GoogleEarthTabTest, CancellingTheOpenDialogLeavesChartsEmptyAndKeepsTheFile)
+{
+    const auto kml = dataFile("route/corner.kml");
+    dialogs.openAnswers = {qpath(kml), QString()};
+    form->BitBtn2Click();
+    ASSERT_GT(form->Series3->count(), 0);
+
+    form->BitBtn2Click();
+    expectChartsEmpty();
+    EXPECT_EQ(form->kmlFileName, qpath(kml));  // Preview still reruns the last file
+    EXPECT_TRUE(prompt.messages.empty());
+
+    form->BitBtn5Click();
+    EXPECT_GT(form->Series3->count(), 0);
+}
+
+TEST_F(GoogleEarthTabTest, PreviewAndGenerateBeforeAnyFileDoNothing)
+{
+    form->BitBtn5Click();
+    form->BitBtn7Click();
+    EXPECT_TRUE(dialogs.asked.isEmpty());
+    EXPECT_TRUE(prompt.messages.empty());
+    expectChartsEmpty();
+    EXPECT_TRUE(writtenFiles().empty());
+}
+
+TEST_F(GoogleEarthTabTest, PreviewRerunsWithChangedLimitsAndWritesNothing)
+{
+    const auto kml = dataFile("route/straight.kml");
+    dialogs.openAnswers.push_back(qpath(kml));
+    form->BitBtn2Click();
+    double fastest = 0;
+    for (const QPointF& point : form->Series3->points()) fastest = std::max(fastest, point.y());
+    ASSERT_GT(fastest, 40);
+
+    form->SpeedEdit->setText("30");
+    form->posSmoothEdit->setText("1");
+    form->BitBtn5Click();
+    EXPECT_EQ(dialogs.asked.size(), 1);  // no save dialog, no second open dialog
+    double slowed = 0;
+    for (const QPointF& point : form->Series3->points()) slowed = std::max(slowed, point.y());
+    EXPECT_LE(slowed, 30.01);  // the 0.1 ms integrator may pass the peak by a step
+    EXPECT_GT(slowed, 29);
+
+    route::RouteParameters parameters;
+    parameters.maxSpeedKmh = 30;
+    parameters.smoothFactor = 1;
+    EXPECT_EQ(form->Series8->points(), runCore(kml, parameters).smoothed);
+    EXPECT_TRUE(writtenFiles().empty());
+    EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(GoogleEarthTabTest, GenerateWritesTheSameBytesAsTheCommandLine)
+{
+    const auto kml = dataFile("route/corner.kml");
+    dialogs.openAnswers.push_back(qpath(kml));
+    form->BitBtn2Click();
+
+    // Values away from the defaults, so that every edit has to reach the file.
+    form->OutputUpdateEdit1->setText("10");
+    form->VTGBox->setChecked(true);
+    form->SpeedEdit->setText("70");
+    form->lataccEdit->setText("0.5");
+    form->longaccEdit->setText("0.3");
+    form->jerkEdit->setText("0.5");
+    form->posSmoothEdit->setText("20");
+    form->StationaryPeriodEdit->setText("3");
+    form->stationaryperiodendedit->setText("2");
+    form->StartTimeEdit->setText("86390");
+    dialogs.saveAnswers.push_back(qpath(dir / "drive"));  // no extension: ".txt" is added
+    form->BitBtn7Click();
+
+    const auto written = dir / "drive.txt";
+    ASSERT_TRUE(std::filesystem::exists(written)) << (prompt.messages.empty() ? "" : prompt.messages.front());
+    EXPECT_EQ(dialogs.asked.last(), qs("Enter name for NMEA output file | *.txt"));
+    EXPECT_EQ(form->replay.replayFileName, qpath(written));
+    EXPECT_EQ(form->replayFilenameEdit->text(), "Replay file : " + qpath(written));
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{written.string() + " created."});
+
+    const auto cliFile = dir / "cli.nmea";
+    const auto cli = runTrajix({"route", kml.string(),       "-o",  cliFile.string(), "--rate", "10",
+                                "--vtg", "--speed",          "70",  "--latacc",       "0.5",    "--longacc",
+                                "0.3",   "--jerk",           "0.5", "--smooth",       "20",     "--stationary-start",
+                                "3",     "--stationary-end", "2",   "--start-time",   "86390"});
+    ASSERT_EQ(cli.exitCode, 0) << cli.err;
+    const std::string bytes = readFileBytes(written);
+    EXPECT_EQ(bytes, readFileBytes(cliFile));
+    EXPECT_NE(bytes.find("$GPVTG,"), std::string::npos);
+    EXPECT_NE(bytes.find("$GPGGA,240000.00,"), std::string::npos);  // past midnight: hour 24
+}
+
+TEST_F(GoogleEarthTabTest, CancellingTheSaveDialogWritesNothingButKeepsTheCharts)
+{
+    dialogs.openAnswers.push_back(qpath(dataFile("route/corner.kml")));
+    form->BitBtn2Click();
+    form->BitBtn7Click();  // the save dialog answers with a cancel
+    EXPECT_TRUE(writtenFiles().empty());
+    EXPECT_GT(form->Series3->count(), 0);
+    EXPECT_EQ(form->replay.replayFileName, QString());
+    EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(GoogleEarthTabTest, BadInputIsReportedAndNothingIsWritten)
+{
+    const auto kept = dir / "drive.txt";
+    writeFileBytes(kept, "keep me");
+
+    // An edit that holds no number is named before any dialog opens.
+    form->SpeedEdit->setText("fast");
+    form->BitBtn2Click();
+    EXPECT_TRUE(dialogs.asked.isEmpty());
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("Max speed"), std::string::npos) << prompt.messages[0];
+    EXPECT_NE(prompt.messages[0].find("fast"), std::string::npos) << prompt.messages[0];
+    form->SpeedEdit->setText("100");
+
+    // A file without a path.
+    const auto noPath = dir / "empty.kml";
+    writeFileBytes(noPath, "<kml><Document><name>nothing</name></Document></kml>\n");
+    dialogs.openAnswers.push_back(qpath(noPath));
+    form->BitBtn2Click();
+    ASSERT_EQ(prompt.messages.size(), 2u);
+    EXPECT_NE(prompt.messages[1].find("empty.kml"), std::string::npos) << prompt.messages[1];
+    expectChartsEmpty();
+
+    // A file that vanished between Load and Generate.
+    const auto gone = dir / "gone.kml";
+    writeFileBytes(gone, readFileBytes(dataFile("route/corner.kml")));
+    dialogs.openAnswers.push_back(qpath(gone));
+    form->BitBtn2Click();
+    ASSERT_EQ(prompt.messages.size(), 2u);
+    std::filesystem::remove(gone);
+    dialogs.saveAnswers.push_back(qpath(kept));
+    form->BitBtn7Click();
+    ASSERT_EQ(prompt.messages.size(), 3u);
+    EXPECT_NE(prompt.messages[2].find("gone.kml"), std::string::npos) << prompt.messages[2];
+
+    // Stationary periods are written as whole seconds: a fraction is refused before
+    // the save dialog, and the file of that name stays as it was.
+    dialogs.openAnswers.push_back(qpath(dataFile("route/corner.kml")));
+    form->BitBtn2Click();
+    form->StationaryPeriodEdit->setText("2.5");
+    const auto asked = dialogs.asked.size();
+    form->BitBtn7Click();
+    EXPECT_EQ(dialogs.asked.size(), asked);
+    ASSERT_EQ(prompt.messages.size(), 4u);
+    EXPECT_EQ(readFileBytes(kept), "keep me");
+
+    for (QPushButton* button : {form->BitBtn2, form->BitBtn5, form->BitBtn7}) EXPECT_TRUE(button->isEnabled());
+}
+
+}  // namespace
+}  // namespace trajix::test
+
+#endif
