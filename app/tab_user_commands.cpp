@@ -15,6 +15,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -161,9 +162,30 @@ private:
         if (nice) axis->applyNiceNumbers();
     }
 
+    // Ticks at whole multiples of 1, 2 or 5 times a power of ten, about five of them.
+    static void setRoundTicks(QValueAxis* axis)
+    {
+        const double span = axis->max() - axis->min();
+        if (!(span > 0)) return;
+        const double rough = span / 5;
+        const double decade = std::pow(10.0, std::floor(std::log10(rough)));
+        double step = 10 * decade;
+        for (double factor : {1.0, 2.0, 5.0})
+            if (factor * decade >= rough) {
+                step = factor * decade;
+                break;
+            }
+        axis->setTickType(QValueAxis::TicksDynamic);
+        axis->setTickAnchor(0);
+        axis->setTickInterval(step);
+    }
+
+    // Time runs from the start of the run; the values get round limits.
     static void fitProfileAxes(QChartView* view, const QList<QPointF>& points)
     {
-        setRange(axis(view, Qt::Horizontal), dataRange(points, false), false);
+        trajix::AxisRange time = dataRange(points, false);
+        time.minimum = std::min(time.minimum, 0.0);
+        setRange(axis(view, Qt::Horizontal), time, true);
         setRange(axis(view, Qt::Vertical), dataRange(points, true), true);
     }
 
@@ -180,6 +202,8 @@ private:
         trajix::squareTrackAxes(horizontal, vertical);
         setRange(horizontalAxis, horizontal, false);
         setRange(verticalAxis, vertical, false);
+        setRoundTicks(horizontalAxis);
+        setRoundTicks(verticalAxis);
     }
 
     QChartView* trackChart_;

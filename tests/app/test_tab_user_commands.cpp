@@ -207,6 +207,11 @@ TEST_F(UserCommandsTab, GenerateWritesTheSameBytesAsTheCommandLine)
         EXPECT_EQ(readFileBytes(written), readFileBytes(dir / "cli.txt"));
     }
     EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
+    // Generating shows in the window with the search gauge, saving in the other one.
+    EXPECT_EQ(form->ProgressForm2->windowTitle(), QString("Generating NMEA file"));
+    EXPECT_EQ(form->ProgressForm->windowTitle(), QString("Saving NMEA file"));
+    EXPECT_FALSE(form->ProgressForm2->isVisible());
+    EXPECT_FALSE(form->ProgressForm->isVisible());
 }
 
 TEST_F(UserCommandsTab, SecondRunStartsWhereTheWrittenRunEnded)
