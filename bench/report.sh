@@ -51,8 +51,12 @@ rows = []
 def row(what, figure, reference, ratio):
     rows.append((what, figure, reference, ratio))
 
+def find(prefix):
+    return next((n for n in runs if n == prefix or n.startswith(prefix + "/")), None)
+
 def pair(label, fast, plain, detail=""):
-    if fast in runs and plain in runs:
+    fast, plain = find(fast), find(plain)
+    if fast and plain:
         f, p = ms(runs[fast]), ms(runs[plain])
         same = all(runs[fast].get(k) == runs[plain].get(k) for k in ("grid_points", "found"))
         row(label, f"{f:.3f} ms{detail}", f"step by step {p:.1f} ms", f"{p / f:.0f}x faster" + ("" if same else " (!)"))

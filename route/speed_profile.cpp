@@ -249,23 +249,35 @@ void makeCornersFeasible(RouteState& state)
 namespace {
 
 // Takes a sample after a step whose route-wide count is a multiple of intervalTicks.
+// The distance and the step count live in registers between samples: the state gets
+// them back at every sample (before anything outside may look) and at the end.
 struct Sampler {
     RouteState& state;
     const RouteCallbacks& callbacks;
     std::int64_t countdown;  // steps until the next sample
+    double route;            // state.routeDistance
+    std::int64_t steps;      // state.stepCount
 
     void afterStep(double v)
     {
-        if (countdown == 0) {
-            if (callbacks.speedPoint) callbacks.speedPoint(state.profileTime, v * 3.6);
-            state.profileTime += state.outputInterval;
-            state.sampleSpeed.push_back(v);
-            state.sampleDistance.push_back(state.routeDistance);
-            ++state.sampleCount;
-            countdown = state.intervalTicks;
-        }
+        if (countdown == 0) takeSample(v);
         --countdown;
-        ++state.stepCount;
+        ++steps;
+    }
+    [[gnu::noinline]] void takeSample(double v)
+    {
+        flush();
+        if (callbacks.speedPoint) callbacks.speedPoint(state.profileTime, v * 3.6);
+        state.profileTime += state.outputInterval;
+        state.sampleSpeed.push_back(v);
+        state.sampleDistance.push_back(state.routeDistance);
+        ++state.sampleCount;
+        countdown = state.intervalTicks;
+    }
+    void flush()
+    {
+        state.routeDistance = route;
+        state.stepCount = steps;
     }
 };
 
@@ -277,27 +289,29 @@ void plotSpeedProfile(RouteState& state, double segmentLength, double endSpeed, 
     const SegmentProfile& p = state.profile;
     const double J = state.maxJerk, dt = stepTime, L = segmentLength, vs = startSpeed, ve = endSpeed;
     const double vp = p.peakSpeed;
+    // Copies, so that the loops need not read them back from the state after each sample.
+    const double accelHalf = p.accelHalf, decelHalf = p.decelHalf, fallDistance = p.fallDistance;
     if (vp <= stillSpeed) return;
     const double half = dt * dt / 2;
 
     const std::int64_t phase = state.stepCount % state.intervalTicks;
-    Sampler sampler{state, callbacks, phase == 0 ? 0 : state.intervalTicks - phase};
+    Sampler sampler{state, callbacks, phase == 0 ? 0 : state.intervalTicks - phase, state.routeDistance,
+                    state.stepCount};
     double v = vs, a = 0, s = 0;
-    double& route = state.routeDistance;
     const auto advance = [&](double ds) {
         s += ds;
-        route += ds;
+        sampler.route += ds;
     };
 
     if (vs < vp) {
-        while (v < vs + p.accelHalf) {
+        while (v < vs + accelHalf) {
             a += J * dt;
             advance(v * dt + a * half);
             v += a * dt;
             sampler.afterStep(v);
         }
         // The constant-acceleration phase needs an acceleration to end.
-        while (v + p.accelHalf < vp && a > 0) {
+        while (v + accelHalf < vp && a > 0) {
             v += a * dt;
             advance(v * dt + a * half);
             sampler.afterStep(v);
@@ -310,19 +324,19 @@ void plotSpeedProfile(RouteState& state, double segmentLength, double endSpeed, 
         }
     }
     // Cruise; a standstill here would never reach the end of the stretch.
-    while (L - p.fallDistance > s && v > 0) {
+    while (L - fallDistance > s && v > 0) {
         a = 0;
         advance(v * dt);
         sampler.afterStep(v);
     }
     if (vp > ve) {
-        while (v > vp - p.decelHalf) {
+        while (v > vp - decelHalf) {
             a -= J * dt;
             advance(v * dt + a * half);
             v += a * dt;
             sampler.afterStep(v);
         }
-        while (v > ve + p.decelHalf && a < 0) {
+        while (v > ve + decelHalf && a < 0) {
             v += a * dt;
             advance(v * dt + a * half);
             sampler.afterStep(v);
@@ -334,6 +348,7 @@ void plotSpeedProfile(RouteState& state, double segmentLength, double endSpeed, 
             sampler.afterStep(v);
         }
     }
+    sampler.flush();
     if (s > L + lengthTolerance || s < L - lengthTolerance)
         prompt.information(fmt::format("{} {} {} {}", formatPicture(vs, "000.00"), formatPicture(ve, "000.00"),
                                        formatPicture(vp, "000.00"), formatPicture(s, "000.00")));

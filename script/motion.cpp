@@ -48,6 +48,7 @@ ProfileRun runProfile(double vStart, double vTarget, double peak, double jerk, R
             if (a > peak) a = peak;
         }
         const double dv = v - vStart;
+        run.rampSteps = run.steps;
         a = peak;
         while (vTarget - dv > v) {
             record(v);
@@ -55,6 +56,7 @@ ProfileRun runProfile(double vStart, double vTarget, double peak, double jerk, R
             advance();
             if (v == before) throw Error(fmt::format("the speed {} m/s is too large to change in 1 ms steps", v));
         }
+        run.holdSteps = run.steps - run.rampSteps;
         while (a > 0) {
             const double speed = v;
             a = a - jerk * step;
@@ -70,6 +72,7 @@ ProfileRun runProfile(double vStart, double vTarget, double peak, double jerk, R
             if (a < peak) a = peak;
         }
         const double dv = vStart - v;
+        run.rampSteps = run.steps;
         a = peak;
         while (vTarget + dv < v) {
             record(v);
@@ -77,6 +80,7 @@ ProfileRun runProfile(double vStart, double vTarget, double peak, double jerk, R
             advance();
             if (v == before) throw Error(fmt::format("the speed {} m/s is too large to change in 1 ms steps", v));
         }
+        run.holdSteps = run.steps - run.rampSteps;
         while (a < 0) {
             const double speed = v;
             a = a + jerk * step;
@@ -459,34 +463,65 @@ PeakSearch findPeakAcceleration(double vStart, double vTarget, double amount, bo
     // Hits are looked for up to last, or before it when the cap ends the search there.
     const std::int64_t lastCandidate = capped ? last - 1 : last;
 
-    // How far below the smaller end's error the error between two grid points may dip.
+    // The simulated profiles, kept by grid index.
+    std::vector<ProfileRun> runs(2);
+    std::vector<char> simulated(2, 0);
+    runs[1] = simulateProfile(vStart, vTarget, peak, jerk);
+    simulated[1] = 1;
+    auto runAt = [&](std::int64_t k) -> const ProfileRun& {
+        const auto index = static_cast<std::size_t>(k);
+        if (runs.size() <= index) {
+            runs.resize(index + 1);
+            simulated.resize(index + 1, 0);
+        }
+        if (!simulated[index]) {
+            runs[index] = simulateProfile(vStart, vTarget, gridAt(k), jerk);
+            simulated[index] = 1;
+        }
+        return runs[index];
+    };
+    auto errorAt = [&](std::int64_t k) {
+        const ProfileRun run = runAt(k);
+        return byDistance ? run.distance - amount : run.duration - amount;
+    };
+    // The duration of n passes: 0.001 added n times, as the simulation counts it.
+    std::vector<double> durations{0.0};
+    auto durationOf = [&](std::int64_t n) {
+        while (static_cast<std::int64_t>(durations.size()) <= n) durations.push_back(durations.back() + integrationStep);
+        return durations[static_cast<std::size_t>(n)];
+    };
+    // Whether a grid point in [lo, hi] may meet the tolerance. A larger peak never
+    // shortens the first phase nor the last (their passes only grow with it) and never
+    // lengthens the second (it starts faster, nearer the target, and gains more per pass),
+    // so no point of the stretch has fewer passes than the first's first and last phases
+    // with the last point's second phase: an exact bound on the duration. The distance
+    // is bounded by the smaller end's, less the passes the phase boundaries can move at
+    // the top speed, less what the bend of the curve can hide.
     const double deltaV = std::fabs(vTarget - vStart);
-    const double jitterSteps = 16;
-    auto allowance = [&](std::int64_t lo, std::int64_t hi) {
+    auto mayHit = [&](std::int64_t lo, std::int64_t hi) {
+        const ProfileRun low = runAt(lo);
+        const ProfileRun high = runAt(hi);
+        const std::int64_t lastLow = low.steps - low.rampSteps - low.holdSteps;
+        const std::int64_t lastHigh = high.steps - high.rampSteps - high.holdSteps;
+        if (!byDistance) {
+            const std::int64_t fewest = low.rampSteps + lastLow + high.holdSteps;
+            return !(durationOf(fewest) - amount > searchTolerance);
+        }
         const double aLow = std::fabs(grid[static_cast<std::size_t>(lo)]);
         const double aHigh = std::fabs(grid[static_cast<std::size_t>(hi)]);
         const double width = aHigh - aLow;
-        const double curvature = 2 * deltaV / (aLow * aLow * aLow);
-        if (!byDistance) return jitterSteps * integrationStep + 2 * curvature * width * width / 8;
         const double vMax = std::max(std::fabs(vStart), std::fabs(vTarget)) + aHigh * aHigh / jerk;
-        const double bend = std::max(vMax * curvature, 6 * aHigh / (jerk * jerk));
-        return jitterSteps * integrationStep * vMax + 2 * bend * width * width / 8 + 1e-9 * std::fabs(amount);
-    };
-    std::vector<double> errors(1, 0.0);
-    errors.push_back(firstError);
-    auto errorAt = [&](std::int64_t k) {
-        if (static_cast<std::int64_t>(errors.size()) <= k) errors.resize(static_cast<std::size_t>(k) + 1, std::nan(""));
-        double& e = errors[static_cast<std::size_t>(k)];
-        if (std::isnan(e)) e = errorOf(gridAt(k));
-        return e;
-    };
-    auto mayHit = [&](std::int64_t lo, std::int64_t hi) {
+        const double bend = std::max(vMax * 2 * deltaV / (aLow * aLow * aLow), 6 * aHigh / (jerk * jerk));
+        const auto moved =
+            static_cast<double>((high.rampSteps - low.rampSteps) + (lastHigh - lastLow) + 4);
+        const double allowance =
+            moved * integrationStep * vMax + 2 * bend * width * width / 8 + 1e-9 * std::fabs(amount);
         const double lower = std::min(errorAt(lo), errorAt(hi));
-        return lower - allowance(lo, hi) <= searchTolerance;
+        return lower - allowance <= searchTolerance;
     };
     // The first grid point in (lo, hi] whose error is within the tolerance, or 0.
     auto firstHit = [&](auto&& self, std::int64_t lo, std::int64_t hi) -> std::int64_t {
-        if (hi - lo <= 16) {
+        if (hi - lo <= 4) {
             for (std::int64_t k = lo + 1; k <= hi; ++k) {
                 showGauge(k);
                 if (!(errorAt(k) > searchTolerance)) return k;

@@ -204,6 +204,8 @@ struct ProfileRun {
     std::int64_t steps = 0;  ///< loop passes over all three phases
     double duration = 0;     ///< 0.001 added once per pass, in double
     double distance = 0;     ///< m
+    std::int64_t rampSteps = 0;  ///< passes of the first phase (the acceleration ramps up)
+    std::int64_t holdSteps = 0;  ///< passes of the second (the acceleration held)
 };
 
 /// Simulates the change from vStart to vTarget (m/s, different) with peak acceleration
