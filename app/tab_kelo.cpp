@@ -127,7 +127,8 @@ void appendPoints(QLineSeries* series, const std::vector<trajix::convert::ChartP
     // A flat line (a log at rest) still gets a visible range around it.
     const auto widen = [](double& low, double& high) {
         const double margin = high > low ? (high - low) * 0.05 : std::max(std::abs(low) * 0.001, 0.5);
-        low -= margin;
+        // Times and speeds start at 0: the margin does not push the axis below it.
+        low = low >= 0 ? std::max(0.0, low - margin) : low - margin;
         high += margin;
     };
     widen(minX, maxX);
@@ -139,6 +140,7 @@ void appendPoints(QLineSeries* series, const std::vector<trajix::convert::ChartP
             values->setRange(minX, maxX);
         else
             values->setRange(minY, maxY);
+        values->applyNiceNumbers();  // round tick values instead of the data's own ends
     }
 }
 

@@ -153,8 +153,9 @@ TEST_F(KeloTabTest, BadLogShowsItsMessageAndWritesNothing)
     form->SampleRateEdit->setText("20");
     form->Memo2->setPlainText("earlier preview\n");
     const auto input = dir / "broken.kel";
-    writeFileBytes(input, "KELO data logger\r\n[header]\r\nindex\r\ntime\r\nlat\r\nlon\r\nspeed\r\nheading\r\n"
-                          "[channel units]\r\n-\r\n0 95958.70 3000.0 60.0 0 0\r\n");
+    writeFileBytes(input,
+                   "KELO data logger\r\n[header]\r\nindex\r\ntime\r\nlat\r\nlon\r\nspeed\r\nheading\r\n"
+                   "[channel units]\r\n-\r\n0 95958.70 3000.0 60.0 0 0\r\n");
     const auto output = dir / "kept.txt";
     writeFileBytes(output, "an earlier result\r\n");
 
