@@ -536,8 +536,21 @@ PeakSearch findPeakAcceleration(double vStart, double vTarget, double amount, bo
 
     std::int64_t lo = 1;
     std::int64_t stride = 64;
+    // A first stretch up to just short of where the smooth curve T = dv / A + A / J meets
+    // the time (the smaller root): only a guess, the bound still decides what is skipped.
+    std::int64_t firstStride = stride;
+    if (!byDistance) {
+        const double disc = amount * amount * jerk * jerk - 4 * deltaV * jerk;
+        if (disc >= 0) {
+            const double guess = ((amount * jerk - std::sqrt(disc)) / 2 - std::fabs(start)) / searchIncrement;
+            if (guess > 48 && guess < static_cast<double>(searchIterations)) {
+                firstStride = static_cast<std::int64_t>(guess * 0.95) - 16;
+                stride = 16;
+            }
+        }
+    }
     while (lo < lastCandidate) {
-        const std::int64_t hi = std::min(lo + stride, lastCandidate);
+        const std::int64_t hi = std::min(lo + (lo == 1 ? firstStride : stride), lastCandidate);
         showGauge(lo);
         if (mayHit(lo, hi)) {
             if (const std::int64_t k = firstHit(firstHit, lo, hi)) {
