@@ -29,6 +29,7 @@
 #ifdef TRAJIX_WITH_CONVERT
 #include "convert/kelo_import.hpp"
 #include "convert/nmea_correction.hpp"
+#include "convert/sample_writer.hpp"
 #include "convert/text_conversion.hpp"
 #endif
 
@@ -181,6 +182,7 @@ void TForm1::loadKELbuttonClick()
     appendPoints(Series11, result.trackPoints);
     appendPoints(Series12, result.speedPoints);
 
+    output.outputInterval = trajix::convert::sampleIntervalFromRateText(result.sampleRateText);
     output.outputFileName = result.outputFileName;
     handOverWrittenFile(chosen, false);
 }
@@ -214,6 +216,7 @@ void TForm1::ConvertTxtButtonClick()
     end.movePosition(QTextCursor::End);
     end.insertText(memoText(result.previewText));
 
+    output.outputInterval = trajix::convert::sampleIntervalFromRateText(parameters.sampleRateText);
     output.outputFileName = result.outputFileName;
     handOverWrittenFile(chosen, false);
 }
