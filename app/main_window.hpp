@@ -30,6 +30,10 @@ class QPushButton;
 class QTabWidget;
 class QTimer;
 
+namespace trajix {
+class GeneratorProcess;
+}
+
 namespace trajix::gui {
 
 class ClickLabel;
@@ -208,6 +212,13 @@ public:
     QPushButton* Button1 = nullptr;
     QProgressBar* progressbar2 = nullptr;
     QLabel* Label17 = nullptr;
+    /// The recording the last scenario step makes: the NMEA file's name ending in "bin".
+    QString scenarioOutputName;
+    /// Converts a .dsf recording into output on this tab (gauges, Label17); errors go
+    /// to prompt(). True when the recording was converted.
+    bool convertRecording(const QString& input, const QString& output);
+    /// True while the generator that the scenario step started still runs.
+    bool scenarioGeneratorRunning();
 
     // ---- "Serial Output"
     QLineEdit* ComPortEdit = nullptr;
@@ -247,6 +258,9 @@ public:
     QProgressBar* progressGauge2 = nullptr;
     QCheckBox* VTGBox = nullptr;
     QCheckBox* HDTcheckbox = nullptr;
+    /// Fetches the daily almanac of the fixed date into the almanac folder (the
+    /// "Ouput (Hz)" label's click).
+    void fetchDailyAlmanac();
 
     // ---- working methods of the tabs
     /// Describes a file on the Serial Output tab: rate, length, type, step count.
@@ -322,6 +336,7 @@ private:
     trajix::UserPrompt* prompt_ = nullptr;
     std::unique_ptr<FileDialogs> ownDialogs_;
     FileDialogs* dialogs_ = nullptr;
+    trajix::GeneratorProcess* scenarioGenerator_ = nullptr;  ///< while the scenario step waits
 };
 
 /// A line chart with two value axes, titled, for the tabs' charts.

@@ -9,10 +9,68 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
 #include "app/controls.hpp"
 #include "app/main_window.hpp"
+#include "common/error.hpp"
+#include "common/numbers.hpp"
+
+#ifdef TRAJIX_WITH_SCENARIO
+#include "scenario/almanac.hpp"
+#include "scenario/recording.hpp"
+#endif
+#ifdef TRAJIX_WITH_QTNET
+#include "qtio/download_file.hpp"
+#endif
 
 namespace trajix::gui {
+
+namespace {
+
+// Block progress on one of the tab's gauges; the gauge keeps the last block's number.
+class GaugeProgress final : public trajix::ProgressSink {
+public:
+    explicit GaugeProgress(QProgressBar* gauge) : gauge_(gauge) {}
+    void start(std::string_view, long long maximum) override
+    {
+        gauge_->setRange(0, static_cast<int>(std::clamp(maximum, 0LL, static_cast<long long>(INT_MAX))));
+        gauge_->setValue(0);
+        keepAlive(true);
+    }
+    void position(long long position) override
+    {
+        gauge_->setValue(static_cast<int>(std::clamp(position, 0LL, static_cast<long long>(gauge_->maximum()))));
+        keepAlive(false);
+    }
+    void finish() override { keepAlive(true); }
+
+private:
+    void keepAlive(bool force)
+    {
+        if (!force && sinceRepaint_.isValid() && sinceRepaint_.elapsed() < 50) return;
+        QApplication::processEvents();
+        sinceRepaint_.start();
+    }
+    QProgressBar* gauge_;
+    QElapsedTimer sinceRepaint_;
+};
+
+long long integerOf(const QLineEdit* edit, const char* caption)
+{
+    long long value = 0;
+    const std::string text = edit->text().toStdString();
+    if (!trajix::tryParseInteger(text, value))
+        throw trajix::Error("'" + text + "' is not a valid integer (" + caption + ")");
+    return value;
+}
+
+}  // namespace
 
 QWidget* TForm1::buildSettingsTab()
 {
@@ -109,12 +167,44 @@ void TForm1::SampleRateEditExit()
 
 void TForm1::AlmanacBrowseButtonClick()
 {
-    // Lets the user pick the almanac file, starting from the current name.
+    const QString chosen = dialogs().openFile(this, QString(), AlmanacEdit->text());
+    if (!chosen.isEmpty()) AlmanacEdit->setText(chosen);
+}
+
+void TForm1::fetchDailyAlmanac()
+{
+#if defined(TRAJIX_WITH_SCENARIO) && defined(TRAJIX_WITH_QTNET)
+    // TRAJIX_ALMANAC_URL replaces the archive address (a mirror, or a test server).
+    trajix::AlmanacDownloadRequest request;
+    if (const char* url = std::getenv("TRAJIX_ALMANAC_URL"); url && *url) request.archiveUrl = url;
+    try {
+        trajix::downloadDailyAlmanac(
+            request,
+            [](const std::string& url, const std::filesystem::path& file) { return trajix::DownloadFile(url, file); },
+            prompt());
+    } catch (const trajix::Error& error) {
+        prompt().information(error.what());
+    }
+#endif
 }
 
 void TForm1::DropoutButtonClick()
 {
-    // Asks for a .bin recording and writes a copy with the Start/Duration seconds blanked.
+    const QString input = dialogs().openFile(this, "Select .bin file", "*.bin");
+    if (input.isEmpty()) return;
+#ifdef TRAJIX_WITH_SCENARIO
+    try {
+        // Both numbers are read before anything is written.
+        trajix::DropoutRequest request;
+        request.input = input.toStdString();
+        request.start = integerOf(Start1, "Start");
+        request.duration = integerOf(Duration1, "Duration");
+        GaugeProgress progress(progressGauge2);
+        trajix::createDropouts(request, progress);
+    } catch (const trajix::Error& error) {
+        prompt().information(error.what());
+    }
+#endif
 }
 
 }  // namespace trajix::gui

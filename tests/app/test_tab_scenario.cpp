@@ -1,0 +1,392 @@
+// Recordings in the window: DSF to BIN on its tab, dropouts and the almanac tools on
+// the Settings tab, the almanac download and the scenario step after a written file.
+#ifdef TRAJIX_WITH_SCENARIO
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <cstdlib>
+#include <deque>
+#include <optional>
+
+#include "app/secondary_windows.hpp"
+#include "app_fixture.hpp"
+#include "common/platform.hpp"
+#include "scenario/plenarch.hpp"
+#include "scenario/recording.hpp"
+
+namespace trajix::test {
+namespace {
+
+using gui::TForm1;
+
+constexpr std::size_t block = 2046000;
+
+// Answers the open dialogs from a queue (an empty answer is Cancel) and records what
+// they were asked.
+class ScriptedDialogs final : public gui::FileDialogs {
+public:
+    QString openFile(QWidget*, const QString& title, const QString& pattern) override
+    {
+        titles.push_back(title);
+        patterns.push_back(pattern);
+        if (answers.empty()) return {};
+        const QString answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    QString saveFile(QWidget* parent, const QString& title, const QString& pattern) override
+    {
+        return openFile(parent, title, pattern);
+    }
+    std::deque<QString> answers;
+    std::vector<QString> titles;
+    std::vector<QString> patterns;
+};
+
+std::string patternBytes(std::size_t size, unsigned seed)
+{
+    std::string bytes(size, '\0');
+    unsigned state = seed;
+    for (char& c : bytes) {
+        state = state * 1103515245u + 12345u;
+        c = static_cast<char>(state >> 16);
+    }
+    return bytes;
+}
+
+QString qpath(const std::filesystem::path& path)
+{
+    return QString::fromStdString(path.string());
+}
+
+// Sets an environment variable for the lifetime of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name)
+    {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value)
+            ::setenv(name, value->c_str(), 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedEnv()
+    {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+class RecordingTabTest : public AppTest {
+protected:
+    std::unique_ptr<TForm1> start(bool simulatorFeatures = true)
+    {
+        gui::StartOptions options;
+        options.simulatorFeatures = simulatorFeatures;
+        auto form = startWindow(options);
+        form->setDialogs(&dialogs);
+        return form;
+    }
+
+    TempDir home;
+    ScopedEnv homeEnv{"HOME", home.path().string()};
+    ScriptedDialogs dialogs;
+};
+
+TEST_F(RecordingTabTest, DsfToBinWritesTheBytesOfTheCommandAndDropsTheTrailingPart)
+{
+    auto form = start();
+    const auto input = dir / "track.dsf";
+    writeFileBytes(input, patternBytes(2 * block + 100, 7));
+    dialogs.answers = {qpath(input)};
+
+    form->Button1Click();
+
+    EXPECT_EQ(dialogs.titles.at(0), qs("Pick .dsf file for conversion"));
+    EXPECT_EQ(dialogs.patterns.at(0), qs("*.dsf"));
+    const auto viaCli = dir / "cli.bin";
+    const auto result = runTrajix({"dsf2bin", input.string(), "-o", viaCli.string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::string written = readFileBytes(dir / "track.bin");
+    EXPECT_EQ(written.size(), 2 * block);
+    EXPECT_TRUE(written == readFileBytes(viaCli));
+    EXPECT_EQ(form->Label17->text(), qs("Conversion complete"));
+    EXPECT_EQ(form->progressbar2->maximum(), 2);
+    EXPECT_EQ(form->progressbar2->value(), 2);
+    EXPECT_EQ(form->PageControl1->currentIndex(), 3);
+    EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(RecordingTabTest, DsfToBinRefusesWhatTheCommandRefusesAndWritesNothing)
+{
+    auto form = start();
+    // A recording whose name ends in "bin" would be converted onto itself.
+    const auto self = dir / "track.bin";
+    const std::string original = patternBytes(block, 3);
+    writeFileBytes(self, original);
+    const auto missing = dir / "absent.dsf";
+    dialogs.answers = {qpath(self), qpath(missing), QString()};
+
+    form->Button1Click();
+    form->Button1Click();
+    form->Button1Click();  // cancelled
+
+    ASSERT_EQ(prompt.messages.size(), 2u);
+    const auto cliSelf = runTrajix({"dsf2bin", self.string()});
+    EXPECT_EQ(cliSelf.exitCode, 1);
+    EXPECT_NE(cliSelf.err.find(prompt.messages[0]), std::string::npos) << prompt.messages[0];
+    EXPECT_EQ(readFileBytes(self), original);
+    EXPECT_NE(prompt.messages[1].find("absent.dsf"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir / "absent.bin"));
+    EXPECT_NE(form->Label17->text(), qs("Conversion complete"));
+}
+
+TEST_F(RecordingTabTest, DropoutsMatchTheCommandAndRefuseBadRangesBeforeWriting)
+{
+    auto form = start();
+    const std::string recording = patternBytes(16 * block + 10, 11);
+    const auto input = dir / "track.bin";
+    writeFileBytes(input, recording);
+    TempDir cliDir;
+    writeFileBytes(cliDir / "track.bin", recording);
+
+    form->Start1->setText("10");
+    form->Duration1->setText("5");
+    dialogs.answers = {qpath(input)};
+    form->DropoutButtonClick();
+
+    EXPECT_EQ(dialogs.titles.at(0), qs("Select .bin file"));
+    EXPECT_EQ(dialogs.patterns.at(0), qs("*.bin"));
+    const auto result =
+        runTrajix({"dropout", (cliDir / "track.bin").string(), "--start", "10", "--duration", "5"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::string written = readFileBytes(dir / "track_mod.bin");
+    EXPECT_TRUE(written == readFileBytes(cliDir / "track_mod.bin"));
+    ASSERT_EQ(written.size(), 16 * block);
+    EXPECT_EQ(written.substr(10 * block, 6 * block), std::string(6 * block, '\0'));
+    EXPECT_EQ(written.substr(0, 10 * block), recording.substr(0, 10 * block));
+    EXPECT_EQ(form->progressGauge2->maximum(), 16);
+    EXPECT_EQ(form->progressGauge2->value(), 16);
+    EXPECT_TRUE(prompt.messages.empty());
+
+    // Past the last block, and a Start that is no number: a message, and no output.
+    std::filesystem::remove(dir / "track_mod.bin");
+    form->Start1->setText("15");
+    form->Duration1->setText("1");
+    dialogs.answers = {qpath(input)};
+    form->DropoutButtonClick();
+    form->Start1->setText("1x");
+    dialogs.answers = {qpath(input)};
+    form->DropoutButtonClick();
+    ASSERT_EQ(prompt.messages.size(), 2u);
+    EXPECT_NE(prompt.messages[1].find("'1x'"), std::string::npos) << prompt.messages[1];
+    EXPECT_NE(prompt.messages[1].find("Start"), std::string::npos) << prompt.messages[1];
+    EXPECT_FALSE(std::filesystem::exists(dir / "track_mod.bin"));
+}
+
+TEST_F(RecordingTabTest, AlmanacBrowseStartsFromTheEditAndKeepsItOnCancel)
+{
+    auto form = start();
+    form->AlmanacEdit->setText("/data/old.alm");
+    dialogs.answers = {QString(), qs("/data/new.alm")};
+    form->AlmanacBrowseButtonClick();
+    EXPECT_EQ(form->AlmanacEdit->text(), qs("/data/old.alm"));
+    form->AlmanacBrowseButtonClick();
+    EXPECT_EQ(form->AlmanacEdit->text(), qs("/data/new.alm"));
+    EXPECT_EQ(dialogs.patterns.at(0), qs("/data/old.alm"));
+}
+
+// One-request HTTP server on loopback that answers every GET with body, and records
+// the paths asked for.
+class TinyHttpServer {
+public:
+    explicit TinyHttpServer(QByteArray body) : body_(std::move(body))
+    {
+        server_.listen(QHostAddress::LocalHost);
+        QObject::connect(&server_, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, [this, socket] {
+                    const QByteArray request = socket->readAll();
+                    paths.push_back(request.split(' ').value(1));
+                    socket->write("HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(body_.size()) +
+                                  "\r\n\r\n" + body_);
+                    socket->disconnectFromHost();
+                });
+            }
+        });
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(server_.serverPort()) + "/yuma/"; }
+    std::vector<QByteArray> paths;
+
+private:
+    QByteArray body_;
+    QTcpServer server_;
+};
+
+TEST_F(RecordingTabTest, OutputLabelDownloadsTheAlmanacOnceIntoTheHomeFolder)
+{
+    TinyHttpServer server("week:                        610\n");
+    ScopedEnv url("TRAJIX_ALMANAC_URL", server.url());
+    auto form = start();
+
+    form->Label21Click();
+    const auto local = home.path() / "trajixV2" / "almanacs" / "019-2012.alm";
+    ASSERT_EQ(prompt.messages, std::vector<std::string>{"Download complete"});
+    EXPECT_EQ(readFileBytes(local), "week:                        610\n");
+    ASSERT_EQ(server.paths.size(), 1u);
+    EXPECT_TRUE(server.paths[0].endsWith("019.alm")) << server.paths[0].toStdString();
+
+    form->Label21Click();  // the file is there: nothing asked, nothing shown
+    EXPECT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(server.paths.size(), 1u);
+}
+
+TEST_F(RecordingTabTest, FailedAlmanacDownloadLeavesNoFile)
+{
+    QTcpServer closed;
+    closed.listen(QHostAddress::LocalHost);
+    const auto port = closed.serverPort();
+    closed.close();
+    ScopedEnv url("TRAJIX_ALMANAC_URL", "http://127.0.0.1:" + std::to_string(port) + "/");
+    auto form = start();
+    form->Label21Click();
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"Download failed"});
+    EXPECT_FALSE(std::filesystem::exists(home.path() / "trajixV2" / "almanacs" / "019-2012.alm"));
+}
+
+// The scenario step with the stand-in generator built beside the trajix command.
+class ScenarioStepTest : public RecordingTabTest {
+protected:
+    void SetUp() override
+    {
+        RecordingTabTest::SetUp();
+        generators = executableDirectory().parent_path().parent_path() / "cli";
+        if (!std::filesystem::exists(generators / "TrajixBinary")) GTEST_SKIP() << "no TrajixBinary in " << generators;
+        std::filesystem::create_directory(tools);
+        std::filesystem::copy_file(dataFile("scenario/trip.nme"), nmea);
+    }
+
+    // Presses a button of the wait window once it is shown and the generator is done.
+    void answerWaitWindow(TForm1& form, bool pressContinue)
+    {
+        auto* timer = new QTimer(&form);
+        QObject::connect(timer, &QTimer::timeout, [&form, timer, pressContinue] {
+            if (!form.continueForm->isVisible()) return;
+            if (pressContinue && form.scenarioGeneratorRunning()) return;
+            timer->stop();
+            (pressContinue ? form.continueForm->Button1 : form.continueForm->Button2)->click();
+        });
+        timer->start(20);
+    }
+
+    std::unique_ptr<TForm1> startScenarioWindow(bool simulatorFeatures = true)
+    {
+        auto form = start(simulatorFeatures);
+        form->AlmanacEdit->setText(qpath(dataFile("scenario/week610.alm")));
+        return form;
+    }
+
+    ScopedEnv display{"DISPLAY", std::nullopt};
+    ScopedEnv wayland{"WAYLAND_DISPLAY", std::nullopt};
+    std::filesystem::path generators;
+    ScopedEnv generatorEnv{"TRAJIX_GENERATOR_DIR", std::nullopt};
+    std::filesystem::path tools = home.path() / "GPStools";
+    std::filesystem::path nmea = dir / "trip.nme";
+};
+
+TEST_F(ScenarioStepTest, HandOverMakesTheRecordingBesideTheNmeaFile)
+{
+    ScopedEnv folder("TRAJIX_GENERATOR_DIR", generators.string());
+    auto form = startScenarioWindow();
+    answerWaitWindow(*form, true);
+
+    form->handOverWrittenFile(qpath(nmea), true);
+
+    ASSERT_EQ(prompt.questions.size(), 2u);
+    EXPECT_EQ(prompt.questions[0], std::string(scenarioQuestion));
+    EXPECT_EQ(prompt.questions[1], weekQuestion("462", 610));
+    const std::string bin = (dir / "trip.bin").string();
+    EXPECT_EQ(prompt.messages,
+              (std::vector<std::string>{"20/10/2002 day of year  = 293", "Output file " + bin + " created"}));
+    EXPECT_EQ(form->WeekEdit->text(), qs("610"));
+    EXPECT_EQ(form->StartDayEdit->text(), qs("1"));
+    EXPECT_EQ(form->StartMonthEdit->text(), qs("5"));
+    EXPECT_EQ(form->StartYearEdit->text(), qs("2011"));
+    EXPECT_EQ(form->scenarioOutputName, QString::fromStdString(bin));
+    EXPECT_EQ(form->statusPanel(1), qpath(tools / "profile.txt"));
+    EXPECT_EQ(form->Label17->text(), qs("Conversion complete"));
+
+    // The recording is the generator's output.dsf in the .bin form, five seconds long.
+    const auto reference = dir / "reference.bin";
+    const auto result = runTrajix({"dsf2bin", (tools / "output.dsf").string(), "-o", reference.string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::string recording = readFileBytes(bin);
+    EXPECT_EQ(recording.size(), 5 * block);
+    EXPECT_TRUE(recording == readFileBytes(reference));
+    EXPECT_EQ(readFileBytes(tools / "nmeaInput.txt"), readFileBytes(nmea));
+}
+
+TEST_F(ScenarioStepTest, CancelKeepsTheToolFilesAndConvertsNothing)
+{
+    ScopedEnv folder("TRAJIX_GENERATOR_DIR", generators.string());
+    auto form = startScenarioWindow();
+    form->WeekEdit->setText("612");  // within 3 weeks of the almanac: no week question
+    answerWaitWindow(*form, false);
+
+    form->handOverWrittenFile(qpath(nmea), true);
+
+    EXPECT_EQ(prompt.questions.size(), 1u);
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"20/10/2002 day of year  = 293"});
+    for (const char* name : {"profile.txt", "nmeaInput.txt", "go.sh"})
+        EXPECT_TRUE(std::filesystem::exists(tools / name)) << name;
+    EXPECT_FALSE(std::filesystem::exists(dir / "trip.bin"));
+    EXPECT_FALSE(form->continueForm->continueConfirmed);
+    EXPECT_FALSE(form->scenarioGeneratorRunning());
+}
+
+TEST_F(ScenarioStepTest, RunsOnlyWithSimulatorFeaturesAndStopsOnNoOrAMissingAlmanac)
+{
+    {
+        auto form = startScenarioWindow(false);
+        form->handOverWrittenFile(qpath(nmea), true);
+        EXPECT_TRUE(prompt.questions.empty());
+        EXPECT_FALSE(std::filesystem::exists(tools / "profile.txt"));
+    }
+    {
+        auto form = startScenarioWindow();
+        prompt.answers = {false};
+        form->handOverWrittenFile(qpath(nmea), true);
+        EXPECT_EQ(prompt.questions.size(), 1u);
+        EXPECT_TRUE(prompt.messages.empty());
+        EXPECT_FALSE(std::filesystem::exists(tools / "profile.txt"));
+    }
+    {
+        // A missing almanac: its message, the date edits as they were, nothing written.
+        auto form = startScenarioWindow();
+        form->AlmanacEdit->setText(qpath(dir / "none.alm"));
+        prompt.questions.clear();
+        form->handOverWrittenFile(qpath(nmea), true);
+        ASSERT_EQ(prompt.messages.size(), 1u);
+        EXPECT_NE(prompt.messages[0].find("none.alm"), std::string::npos) << prompt.messages[0];
+        EXPECT_EQ(form->StartYearEdit->text(), qs("2008"));
+        EXPECT_FALSE(std::filesystem::exists(tools / "profile.txt"));
+    }
+}
+
+}  // namespace
+}  // namespace trajix::test
+
+#endif
