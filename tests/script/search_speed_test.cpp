@@ -2,6 +2,7 @@
 // every result must be the same double, the same iteration count and the same failure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -9,6 +10,7 @@
 
 #include <fmt/format.h>
 
+#include "common/error.hpp"
 #include "script_fixture.hpp"
 
 namespace trajix::test {
@@ -109,6 +111,25 @@ TEST(FastPeakSearch, GentleChangesAndDistanceCapsAsThePlainSearch)
     expectSameSearch({0, 30, 0.2, 9.81, true});
     expectSameSearch({30, 0, 8, 50 * 9.81, true});
     expectSameSearch({30, 0, 0.5, 9.81, true});
+}
+
+TEST(FastPeakSearch, UnachievableChangeRunsTheWholeGridQuicklyAndCanBeCancelled)
+{
+    // 0 to 100 km/h in 1 s at 0.1 g/s: the plain search takes seconds here.
+    RecordingProgress gauge;
+    const PeakSearch search = findPeakAcceleration(0, 100 / 3.6, 1, false, 0.1 * 9.81, gauge);
+    EXPECT_FALSE(search.found);
+    EXPECT_EQ(search.iterations, 100000);
+    double peak = 100 / 3.6;
+    for (int k = 0; k < 100000; ++k) peak = peak + 0.0001;
+    EXPECT_EQ(search.peak, peak);
+    ASSERT_FALSE(gauge.innerPercents.empty());
+    EXPECT_EQ(gauge.innerPercents.back(), 100);
+    EXPECT_TRUE(std::is_sorted(gauge.innerPercents.begin(), gauge.innerPercents.end()));
+
+    RecordingProgress cancelling;
+    cancelling.cancelAfter = 0;
+    EXPECT_THROW(findPeakAcceleration(0, 100 / 3.6, 1, false, 0.1 * 9.81, cancelling), Error);
 }
 
 TEST(FastPeakSearch, ScriptsWriteTheSameBytesEitherWay)
