@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -89,7 +90,26 @@ private:
     QtProgress* current_ = nullptr;
 };
 
-// Gathers the thinned chart points of a run and hands each series its points in one go.
+// The lowest and highest value seen, for an axis that fits its data.
+struct Extent {
+    double low = std::numeric_limits<double>::infinity();
+    double high = -std::numeric_limits<double>::infinity();
+    void add(double value)
+    {
+        low = std::min(low, value);
+        high = std::max(high, value);
+    }
+    // A flat line sits in the middle of a one-unit range rather than on a collapsed axis.
+    trajix::AxisRange range() const
+    {
+        if (!(low <= high)) return {0, 1};
+        if (high - low < 1e-9) return {low - 0.5, high + 0.5};
+        return {low, high};
+    }
+};
+
+// Gathers the thinned chart points of a run and hands them to the series in blocks,
+// so that a long run shows its progress and short ones are drawn once.
 class ScriptChartSeries final : public trajix::ScriptCharts {
 public:
     ScriptChartSeries(QChartView* trackChart, QLineSeries* track, QChartView* speedChart, QLineSeries* speed,
@@ -111,6 +131,8 @@ public:
         track_->clear();
         speed_->clear();
         height_->clear();
+        east_ = north_ = time_ = speedKmh_ = heightM_ = Extent{};
+        time_.add(0);  // time runs from the start of the run
         cleared_ = true;
     }
 
@@ -119,40 +141,38 @@ public:
         trackPoints_.append(QPointF(p.east, p.north));
         speedPoints_.append(QPointF(p.time, p.speedKmh));
         heightPoints_.append(QPointF(p.time, p.height));
+        east_.add(p.east);
+        north_.add(p.north);
+        time_.add(p.time);
+        speedKmh_.add(p.speedKmh);
+        heightM_.add(p.height);
+        if (trackPoints_.size() >= pointsPerBlock) show();
     }
 
-    /// Puts the gathered points on the charts (nothing when the run never began).
+    /// Puts the points gathered since the last call on the charts and fits the axes
+    /// (nothing when the run never began).
     void show()
     {
         if (!cleared_) return;
-        track_->replace(trackPoints_);
-        speed_->replace(speedPoints_);
-        height_->replace(heightPoints_);
-        fitProfileAxes(speedChart_, speedPoints_);
-        fitProfileAxes(heightChart_, heightPoints_);
+        // replace() redraws once; append() of a list adds the points one at a time.
+        track_->replace(track_->points() + trackPoints_);
+        speed_->replace(speed_->points() + speedPoints_);
+        height_->replace(height_->points() + heightPoints_);
+        trackPoints_.clear();
+        speedPoints_.clear();
+        heightPoints_.clear();
+        fitProfileAxes(speedChart_, time_, speedKmh_);
+        fitProfileAxes(heightChart_, time_, heightM_);
         fitTrackAxes();
     }
 
 private:
+    static constexpr qsizetype pointsPerBlock = 4000;  // 100 s of script time
+
     static QValueAxis* axis(QChartView* view, Qt::Orientation orientation)
     {
         const auto axes = view->chart()->axes(orientation);
         return axes.isEmpty() ? nullptr : qobject_cast<QValueAxis*>(axes.first());
-    }
-
-    static trajix::AxisRange dataRange(const QList<QPointF>& points, bool vertical)
-    {
-        if (points.isEmpty()) return {0, 1};
-        double low = vertical ? points.front().y() : points.front().x();
-        double high = low;
-        for (const QPointF& p : points) {
-            const double v = vertical ? p.y() : p.x();
-            low = std::min(low, v);
-            high = std::max(high, v);
-        }
-        // A flat line sits in the middle of a one-unit range rather than on a collapsed axis.
-        if (high - low < 1e-9) return {low - 0.5, high + 0.5};
-        return {low, high};
     }
 
     static void setRange(QValueAxis* axis, const trajix::AxisRange& range, bool nice)
@@ -180,13 +200,10 @@ private:
         axis->setTickInterval(step);
     }
 
-    // Time runs from the start of the run; the values get round limits.
-    static void fitProfileAxes(QChartView* view, const QList<QPointF>& points)
+    static void fitProfileAxes(QChartView* view, const Extent& time, const Extent& value)
     {
-        trajix::AxisRange time = dataRange(points, false);
-        time.minimum = std::min(time.minimum, 0.0);
-        setRange(axis(view, Qt::Horizontal), time, true);
-        setRange(axis(view, Qt::Vertical), dataRange(points, true), true);
+        setRange(axis(view, Qt::Horizontal), time.range(), true);
+        setRange(axis(view, Qt::Vertical), value.range(), true);
     }
 
     // The track's axes span equal ranges so that turns keep their shape.
@@ -195,8 +212,8 @@ private:
         QValueAxis* horizontalAxis = axis(trackChart_, Qt::Horizontal);
         QValueAxis* verticalAxis = axis(trackChart_, Qt::Vertical);
         if (!horizontalAxis || !verticalAxis) return;
-        setRange(horizontalAxis, dataRange(trackPoints_, false), true);
-        setRange(verticalAxis, dataRange(trackPoints_, true), true);
+        setRange(horizontalAxis, east_.range(), true);
+        setRange(verticalAxis, north_.range(), true);
         trajix::AxisRange horizontal{horizontalAxis->min(), horizontalAxis->max()};
         trajix::AxisRange vertical{verticalAxis->min(), verticalAxis->max()};
         trajix::squareTrackAxes(horizontal, vertical);
@@ -212,7 +229,8 @@ private:
     QLineSeries* speed_;
     QChartView* heightChart_;
     QLineSeries* height_;
-    QList<QPointF> trackPoints_, speedPoints_, heightPoints_;
+    QList<QPointF> trackPoints_, speedPoints_, heightPoints_;  // not yet on the charts
+    Extent east_, north_, time_, speedKmh_, heightM_;
     bool cleared_ = false;
 };
 
@@ -358,8 +376,9 @@ bool TForm1::runCommandScript(const QString& target)
         options.routeJerk = editNumber(jerkEdit, "Max jerk (Google Earth import)");
         options.hdtAndGll = HDTcheckbox->isChecked();
         const std::string path = target.isEmpty() ? std::string("preview") : target.toStdString();
-        written = trajix::ConvertCmdFile(scriptState, memoLines(Memo1), path, options, progress, prompt(), charts)
-                      .outcome == trajix::ScriptOutcome::Written;
+        written =
+            trajix::ConvertCmdFile(scriptState, memoLines(Memo1), path, options, progress, prompt(), charts).outcome ==
+            trajix::ScriptOutcome::Written;
     } catch (const std::exception& error) {
         progress.closeAll();
         charts.show();

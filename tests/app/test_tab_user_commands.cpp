@@ -1,7 +1,7 @@
 // "User commands": loading and saving scripts, preview and generation on the window.
-#include <QCheckBox>
 #include <QChart>
 #include <QChartView>
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
@@ -179,6 +179,27 @@ TEST_F(UserCommandsTab, PreviewFillsTheChartsAndWritesNothing)
     EXPECT_FALSE(form->ProgressForm->isVisible());
 }
 
+TEST_F(UserCommandsTab, LongRunReachesTheChartsWholeAndInBulk)
+{
+    // Long runs reach the charts in blocks while they go; no point is lost or doubled.
+    // Points added one at a time redraw the chart each time and take seconds.
+    int singlePoints = 0;
+    for (QLineSeries* series : {form->Series4, form->Series9, form->Series13})
+        QObject::connect(series, &QLineSeries::pointAdded, [&singlePoints] { ++singlePoints; });
+    form->Memo1->setPlainText("height=-3\nwait 250s\nheight=7\nwait 1s\n.end");
+    form->previewButtonClick();
+    EXPECT_EQ(singlePoints, 0);
+    ASSERT_EQ(form->Series4->count(), 10040);
+    for (qsizetype i = 1; i < form->Series4->count(); ++i)
+        ASSERT_GT(form->Series4->at(i).x(), form->Series4->at(i - 1).x()) << i;
+    auto* time = qobject_cast<QValueAxis*>(form->Chart7->chart()->axes(Qt::Horizontal).first());
+    auto* height = qobject_cast<QValueAxis*>(form->Chart7->chart()->axes(Qt::Vertical).first());
+    EXPECT_LE(time->min(), 0);
+    EXPECT_GE(time->max(), 251);
+    EXPECT_LE(height->min(), -3);
+    EXPECT_GE(height->max(), 7);
+}
+
 TEST_F(UserCommandsTab, GenerateWritesTheSameBytesAsTheCommandLine)
 {
     writeFileBytes(dir / "script.txt", std::string(turnsAndClimbs) + "\n");
@@ -199,8 +220,11 @@ TEST_F(UserCommandsTab, GenerateWritesTheSameBytesAsTheCommandLine)
         EXPECT_EQ(form->replay.replayFileName, path(written));
         EXPECT_EQ(form->replayFilenameEdit->text(), "Replay file : " + path(written));
 
-        std::vector<std::string> args = {"script", (dir / "script.txt").string(), "-o", (dir / "cli.txt").string(),
-                                         "--rate", "10", "--max-jerk", "0.5", "--route-jerk", "1.5"};
+        std::vector<std::string> args = {"script",       (dir / "script.txt").string(),
+                                         "-o",           (dir / "cli.txt").string(),
+                                         "--rate",       "10",
+                                         "--max-jerk",   "0.5",
+                                         "--route-jerk", "1.5"};
         if (hdt) args.push_back("--hdt-gll");
         const CommandResult cli = runTrajix(args);
         ASSERT_EQ(cli.exitCode, 0) << cli.err;
