@@ -1,7 +1,9 @@
 // "Google Earth import": a path drawn in Google Earth (KML) becomes a driven route.
 #include <QApplication>
+#include <QChart>
 #include <QChartView>
 #include <QCheckBox>
+#include <QEvent>
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -14,6 +16,7 @@
 #include <QValueAxis>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <new>
 #include <utility>
@@ -102,6 +105,80 @@ QValueAxis* valueAxis(QChartView* view, Qt::Orientation orientation)
     return axes.isEmpty() ? nullptr : qobject_cast<QValueAxis*>(axes.first());
 }
 
+/// 1, 2 or 5 times a power of ten, at least the given step.
+double roundStep(double least)
+{
+    if (!(least > 0)) return 1;
+    const double decade = std::pow(10.0, std::floor(std::log10(least)));
+    for (double factor : {1.0, 2.0, 5.0})
+        if (factor * decade >= least) return factor * decade;
+    return 10 * decade;
+}
+
+/// Keeps one metre as long on screen east as north: the chart's square ranges are the
+/// least it shows, and the axis along the longer side of the plot area gets the room
+/// that side has to spare, centred. Follows every change of the plot area.
+class EqualScale final : public QObject {
+public:
+    static constexpr const char* name = "trajixEqualScale";
+    explicit EqualScale(QChartView* view) : QObject(view), view_(view)
+    {
+        setObjectName(name);
+        // Queued: new ranges may move the plot area again (wider labels), and the chart
+        // lays itself out later; a few rounds settle it.
+        connect(
+            view->chart(), &QChart::plotAreaChanged, this,
+            [this] {
+                if (rounds_++ < 4) apply();
+            },
+            Qt::QueuedConnection);
+        view->installEventFilter(this);
+    }
+    void setRanges(double minX, double maxX, double minY, double maxY)
+    {
+        minX_ = minX, maxX_ = maxX, minY_ = minY, maxY_ = maxY;
+        rounds_ = 0;
+        apply();
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize) rounds_ = 0;
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void apply()
+    {
+        QValueAxis* x = valueAxis(view_, Qt::Horizontal);
+        QValueAxis* y = valueAxis(view_, Qt::Vertical);
+        if (!x || !y) return;
+        double minX = minX_, maxX = maxX_, minY = minY_, maxY = maxY_;
+        const QRectF plot = view_->chart()->plotArea();
+        if (plot.width() > 1 && plot.height() > 1) {
+            // A little room around the route keeps its outermost points off the frame.
+            const double perPixel = 1.04 * std::max((maxX - minX) / plot.width(), (maxY - minY) / plot.height());
+            const double centreX = (minX + maxX) / 2, centreY = (minY + maxY) / 2;
+            minX = centreX - perPixel * plot.width() / 2, maxX = centreX + perPixel * plot.width() / 2;
+            minY = centreY - perPixel * plot.height() / 2, maxY = centreY + perPixel * plot.height() / 2;
+        }
+        x->setRange(minX, maxX);
+        y->setRange(minY, maxY);
+        // Grid lines on round metres, the same step both ways, so the grid is square.
+        const double step = roundStep(std::max(maxX - minX, maxY - minY) / 6);
+        for (QValueAxis* axis : {x, y}) {
+            axis->setTickType(QValueAxis::TicksDynamic);
+            axis->setTickAnchor(0);
+            axis->setTickInterval(step);
+        }
+    }
+
+    QChartView* view_;
+    double minX_ = 0, maxX_ = 1, minY_ = 0, maxY_ = 1;
+    int rounds_ = 0;  // re-fits since the ranges were set or the view resized
+};
+
 /// East and north share one scale: the smaller range is widened to the larger one.
 void squarePositionChart(QChartView* view, const QList<QPointF>& points)
 {
@@ -117,8 +194,10 @@ void squarePositionChart(QChartView* view, const QList<QPointF>& points)
     if (maxX - minX < 1 && maxY - minY < 1) {  // all points on one spot: show a metre around it
         minX -= 1, maxX += 1, minY -= 1, maxY += 1;
     }
-    if (QValueAxis* x = valueAxis(view, Qt::Horizontal)) x->setRange(minX, maxX);
-    if (QValueAxis* y = valueAxis(view, Qt::Vertical)) y->setRange(minY, maxY);
+    // EqualScale has no meta-object of its own, so it is found by its name.
+    auto* scale = static_cast<EqualScale*>(view->findChild<QObject*>(EqualScale::name, Qt::FindDirectChildrenOnly));
+    if (!scale) scale = new EqualScale(view);
+    scale->setRanges(minX, maxX, minY, maxY);
 }
 
 /// Time from 0 to the last sample, speed from 0 to the highest, on round numbers.
@@ -220,6 +299,9 @@ QWidget* TForm1::buildGoogleEarthTab()
     Chart1->setToolTip(QString("Graph showing output position in metres.") + chartHintTail);
     Series1->setName("Series1");
     Series1->setColor(Qt::red);
+    Series1->setPointsVisible(true);  // the KML points themselves, under the smoothed path
+    for (QAbstractAxis* axis : Chart1->chart()->axes())
+        if (auto* valueAxis = qobject_cast<QValueAxis*>(axis)) valueAxis->setLabelFormat("%.0f");  // whole metres
     Series2->setName("Series2");
     Series6->setName("Series6");
     Series8->setName("Series8");

@@ -1,6 +1,7 @@
 // The "Google Earth import" tab: its three buttons, charts, captions and written file.
 #ifdef TRAJIX_WITH_ROUTE
 
+#include <QApplication>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
@@ -119,6 +120,8 @@ TEST_F(GoogleEarthTabTest, LoadFillsChartsAndCaptionsAsTheCoreSendsThem)
 {
     const auto kml = dataFile("route/corner.kml");
     dialogs.openAnswers.push_back(qpath(kml));
+    form->resize(1200, 700);
+    form->show();
     form->BitBtn2Click();
 
     EXPECT_EQ(dialogs.asked, QStringList{"Pick Google Earth .kml file for conversion | *.kml"});
@@ -140,17 +143,34 @@ TEST_F(GoogleEarthTabTest, LoadFillsChartsAndCaptionsAsTheCoreSendsThem)
     EXPECT_TRUE(form->DistanceLabel->text().startsWith("Scenario distance = "));
     EXPECT_TRUE(form->TotalTimeLabel->text().startsWith("Total time = "));
 
-    // One scale for east and north: the ranges differ by less than the metre the
-    // widening truncates, and every KML point lies inside them.
+    // One scale for east and north: a metre is as long on screen either way, and the
+    // view holds the square around the KML points.
+    QApplication::processEvents();  // the chart lays itself out
     QValueAxis* x = axis(form->Chart1, Qt::Horizontal);
     QValueAxis* y = axis(form->Chart1, Qt::Vertical);
-    EXPECT_NEAR(x->max() - x->min(), y->max() - y->min(), 1.0);
+    const QRectF plot = form->Chart1->chart()->plotArea();
+    ASSERT_GT(plot.width(), 10);
+    ASSERT_GT(plot.height(), 10);
+    const double xPerPixel = (x->max() - x->min()) / plot.width();
+    EXPECT_NEAR(xPerPixel, (y->max() - y->min()) / plot.height(), xPerPixel * 1e-9);
+    QRectF bounds;
     for (const QPointF& point : core.raw) {
+        bounds |= QRectF(point, QSizeF(0, 0));
         EXPECT_GE(point.x(), x->min());
         EXPECT_LE(point.x(), x->max());
         EXPECT_GE(point.y(), y->min());
         EXPECT_LE(point.y(), y->max());
     }
+    const double side = std::max(bounds.width(), bounds.height());
+    EXPECT_GE(x->max() - x->min(), side - 1);
+    EXPECT_GE(y->max() - y->min(), side - 1);
+    // A tall window keeps the scale equal too.
+    form->resize(700, 1000);
+    QApplication::processEvents();
+    QApplication::processEvents();
+    const QRectF tall = form->Chart1->chart()->plotArea();
+    const double tallPerPixel = (x->max() - x->min()) / tall.width();
+    EXPECT_NEAR(tallPerPixel, (y->max() - y->min()) / tall.height(), tallPerPixel * 1e-9);
     // The whole speed profile is in view.
     QValueAxis* time = axis(form->Chart3, Qt::Horizontal);
     QValueAxis* speed = axis(form->Chart3, Qt::Vertical);
