@@ -371,7 +371,8 @@ bool TForm1::runCommandScript(const QString& target)
     bool written = false;
     try {
         trajix::ScriptOptions options;
-        options.outputRate = editNumber(outputUpdateEdit2, "Ouput rate (Hz)");
+        // Only a written run uses the output rate.
+        if (!target.isEmpty()) options.outputRate = editNumber(outputUpdateEdit2, "Ouput rate (Hz)");
         options.userMaxJerk = editNumber(userMaxJerkEdit, "Max jerk (User commands)");
         options.routeJerk = editNumber(jerkEdit, "Max jerk (Google Earth import)");
         options.hdtAndGll = HDTcheckbox->isChecked();

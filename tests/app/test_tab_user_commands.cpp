@@ -140,6 +140,7 @@ TEST_F(UserCommandsTab, CancelledDialogsAndUnreadableFilesChangeNothing)
 TEST_F(UserCommandsTab, PreviewFillsTheChartsAndWritesNothing)
 {
     form->Memo1->setPlainText(turnsAndClimbs);
+    form->outputUpdateEdit2->setText("");  // a preview has no use for the output rate
     form->previewButtonClick();
     EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
     for (const std::string& name : fileNames(dir.path())) EXPECT_EQ(name, "trajix-gui.ini");
