@@ -3,6 +3,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
 #include <QGridLayout>
@@ -387,7 +388,17 @@ void TForm1::LoadKML(bool askForFile, bool writeOutput)
         callbacks.smoothedPoint = [&points](double east, double north) {
             points.smoothed.append(QPointF(east, north));
         };
-        callbacks.speedPoint = [&points](double time, double kmh) { points.speed.append(QPointF(time, kmh)); };
+        // One long straight stretch is driven without a progress step: the samples it
+        // takes keep the window alive instead.
+        QElapsedTimer sinceEvents;
+        sinceEvents.start();
+        callbacks.speedPoint = [&points, &sinceEvents](double time, double kmh) {
+            points.speed.append(QPointF(time, kmh));
+            if ((points.speed.size() & 1023) == 0 && sinceEvents.elapsed() > 100) {
+                QApplication::processEvents();
+                sinceEvents.restart();
+            }
+        };
 
         progress.start("Loading KML file", static_cast<long long>(coordinates.size()));
         route::loadRawPoints(state, coordinates, callbacks);
