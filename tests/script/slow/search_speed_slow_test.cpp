@@ -2,6 +2,7 @@
 // takes long: longer profiles, and changes just out of reach that run the whole grid.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -40,6 +41,27 @@ TEST(FastPeakSearchSlow, ChangesAroundTheQuickestPossible)
         const double time = quickest * (0.98 + 0.04 * unit(random));
         const bool byDistance = n % 4 >= 2;
         expectSameSearch(vStart, vTarget, byDistance ? time * (vStart + vTarget) / 2 : time, jerk, byDistance);
+        if (HasFatalFailure()) return;
+    }
+}
+
+TEST(FastPeakSearchSlow, FastChangesOverDistances)
+{
+    // High speeds: a pass moves the distance most, so phase boundaries jitter it most.
+    std::mt19937_64 random(1208);
+    std::uniform_real_distribution<double> unit(0, 1);
+    for (int n = 0; n < 150; ++n) {
+        const double jerk = (0.5 + 9.5 * unit(random)) * 9.81;
+        const double dv = 0.5 + 8 * unit(random);
+        const double vStart = 20 + 40 * unit(random);
+        const bool fall = n % 2 == 1;
+        const double vTarget = fall ? vStart - dv : vStart + dv;
+        const double quickest = 2 * std::sqrt(dv / jerk);
+        const double lowest = dv / (quickest * 1.5);
+        // A peak a few hundred grid points above the first, on the smooth curve.
+        const double peak = std::min(lowest + 0.0001 * 1000 * unit(random), std::sqrt(dv * jerk));
+        const double time = dv / peak + peak / jerk;
+        expectSameSearch(vStart, vTarget, time * (vStart + vTarget) / 2 * (0.998 + 0.004 * unit(random)), jerk, true);
         if (HasFatalFailure()) return;
     }
 }
