@@ -178,6 +178,12 @@ TEST_F(GoogleEarthTabTest, LoadFillsChartsAndCaptionsAsTheCoreSendsThem)
     for (const QPointF& point : core.speed) EXPECT_LE(point.y(), speed->max());
 
     for (QPushButton* button : {form->BitBtn2, form->BitBtn5, form->BitBtn7}) EXPECT_TRUE(button->isEnabled());
+
+    const QString zoomHint =
+        " \r\nZoom in by drawing a window from left to right with the left mouse button. \r\nZoom out by drawing "
+        "any box from right to left. \r\nPan by using right mouse button.";
+    EXPECT_EQ(form->Chart1->toolTip(), "Graph showing output position in metres." + zoomHint);
+    EXPECT_EQ(form->Chart3->toolTip(), "Graph showing output speed in km/h." + zoomHint);
 }
 
 TEST_F(GoogleEarthTabTest, CancellingTheOpenDialogLeavesChartsEmptyAndKeepsTheFile)
