@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 
 #include <algorithm>
 #include <climits>
@@ -59,6 +60,25 @@ private:
     }
     QProgressBar* gauge_;
     QElapsedTimer sinceRepaint_;
+};
+
+// A unit caption that greys out with its edit.
+class UnitLabel final : public QLabel {
+public:
+    UnitLabel(const QString& text, QWidget* edit, QWidget* parent) : QLabel(text, parent), edit_(edit)
+    {
+        edit->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == edit_ && event->type() == QEvent::EnabledChange) setEnabled(edit_->isEnabled());
+        return false;
+    }
+
+private:
+    QWidget* edit_;
 };
 
 long long integerOf(const QLineEdit* edit, const char* caption)
@@ -131,11 +151,11 @@ QWidget* TForm1::buildSettingsTab()
     dropout->addSpacing(12);
     dropout->addWidget(Label30);
     dropout->addWidget(Start1);
-    dropout->addWidget(new QLabel("s", OrvenaSettingsGroupBox));
+    dropout->addWidget(new UnitLabel("s", Start1, OrvenaSettingsGroupBox));
     dropout->addSpacing(12);
     dropout->addWidget(Label31);
     dropout->addWidget(Duration1);
-    dropout->addWidget(new QLabel("s", OrvenaSettingsGroupBox));
+    dropout->addWidget(new UnitLabel("s", Duration1, OrvenaSettingsGroupBox));
     dropout->addSpacing(12);
     dropout->addWidget(progressGauge2);
     dropout->addStretch();

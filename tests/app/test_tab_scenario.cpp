@@ -170,8 +170,7 @@ TEST_F(RecordingTabTest, DropoutsMatchTheCommandAndRefuseBadRangesBeforeWriting)
 
     EXPECT_EQ(dialogs.titles.at(0), qs("Select .bin file"));
     EXPECT_EQ(dialogs.patterns.at(0), qs("*.bin"));
-    const auto result =
-        runTrajix({"dropout", (cliDir / "track.bin").string(), "--start", "10", "--duration", "5"});
+    const auto result = runTrajix({"dropout", (cliDir / "track.bin").string(), "--start", "10", "--duration", "5"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::string written = readFileBytes(dir / "track_mod.bin");
     EXPECT_TRUE(written == readFileBytes(cliDir / "track_mod.bin"));
