@@ -1,5 +1,6 @@
 #include "scenario/recording.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -177,12 +178,21 @@ std::int64_t convertDSF(const std::filesystem::path& input, const std::filesyste
     AtomicFile out(output);
     progress.start("Converting file", blockCount);
     const auto table = bitReversalTable();
-    std::vector<std::uint8_t> block(static_cast<std::size_t>(recordingBlockSize));
+    // Reversed a piece at a time into a buffer that stays in the cache while the write
+    // copies it on: a whole 2 MB block would go out to memory and be read back.
+    constexpr std::size_t piece = 128 * 1024;
+    static_assert(piece % 2 == 0, "pieces must hold whole words");
+    const auto blockSize = static_cast<std::size_t>(recordingBlockSize);
+    std::vector<std::uint8_t> buffer(piece);
     for (std::int64_t n = 1; n <= blockCount; ++n) {
         checkCancelled(progress, "conversion");
         progress.position(n);
-        reverseWordBits(reader.block(n - 1), block.data(), block.size(), table);
-        out.write(block.data(), block.size());
+        const std::uint8_t* block = reader.block(n - 1);
+        for (std::size_t p = 0; p < blockSize; p += piece) {
+            const std::size_t size = std::min(piece, blockSize - p);
+            reverseWordBits(block + p, buffer.data(), size, table);
+            out.write(buffer.data(), size);
+        }
     }
     out.commit();
     progress.finish();
