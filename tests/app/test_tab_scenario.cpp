@@ -383,6 +383,18 @@ TEST_F(ScenarioStepTest, RunsOnlyWithSimulatorFeaturesAndStopsOnNoOrAMissingAlma
         EXPECT_EQ(form->StartYearEdit->text(), qs("2008"));
         EXPECT_FALSE(std::filesystem::exists(tools / "profile.txt"));
     }
+    {
+        // A week that is no number stops the step after the date edits were set.
+        auto form = startScenarioWindow();
+        form->WeekEdit->setText("46x");
+        prompt.messages.clear();
+        form->handOverWrittenFile(qpath(nmea), true);
+        ASSERT_EQ(prompt.messages.size(), 2u);
+        EXPECT_NE(prompt.messages[1].find("'46x'"), std::string::npos) << prompt.messages[1];
+        EXPECT_EQ(form->StartYearEdit->text(), qs("2011"));
+        EXPECT_EQ(form->WeekEdit->text(), qs("46x"));
+        EXPECT_FALSE(std::filesystem::exists(tools / "profile.txt"));
+    }
 }
 
 }  // namespace
