@@ -247,8 +247,7 @@ ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& 
 
     charts.clear();
     // A written run keeps only the steps the writer reads; a preview keeps them all.
-    resetTrajectory(state, options, expectedSteps,
-                    state.previewOnly ? 1 : sampleStrideForRate(options.outputRate));
+    resetTrajectory(state, options, expectedSteps, state.previewOnly ? 1 : sampleStrideForRate(options.outputRate));
     if (!state.previewOnly) state.output.outputFileName = target;
 
     ScriptEnvironment env{options, progress, prompt, charts};

@@ -321,7 +321,7 @@ ProfileRun simulateProfile(double vStart, double vTarget, double peak, double je
 }
 
 PeakSearch findPeakAccelerationStepwise(double vStart, double vTarget, double amount, bool byDistance, double jerk,
-                                ProgressSink& gauge)
+                                        ProgressSink& gauge)
 {
     const bool rise = vTarget > vStart;
     const double increment = rise ? searchIncrement : -searchIncrement;
@@ -487,7 +487,8 @@ PeakSearch findPeakAcceleration(double vStart, double vTarget, double amount, bo
     // The duration of n passes: 0.001 added n times, as the simulation counts it.
     std::vector<double> durations{0.0};
     auto durationOf = [&](std::int64_t n) {
-        while (static_cast<std::int64_t>(durations.size()) <= n) durations.push_back(durations.back() + integrationStep);
+        while (static_cast<std::int64_t>(durations.size()) <= n)
+            durations.push_back(durations.back() + integrationStep);
         return durations[static_cast<std::size_t>(n)];
     };
     // Whether a grid point in [lo, hi] may meet the tolerance. A larger peak never
@@ -512,8 +513,7 @@ PeakSearch findPeakAcceleration(double vStart, double vTarget, double amount, bo
         const double width = aHigh - aLow;
         const double vMax = std::max(std::fabs(vStart), std::fabs(vTarget)) + aHigh * aHigh / jerk;
         const double bend = std::max(vMax * 2 * deltaV / (aLow * aLow * aLow), 6 * aHigh / (jerk * jerk));
-        const auto moved =
-            static_cast<double>((high.rampSteps - low.rampSteps) + (lastHigh - lastLow) + 4);
+        const auto moved = static_cast<double>((high.rampSteps - low.rampSteps) + (lastHigh - lastLow) + 4);
         const double allowance =
             moved * integrationStep * vMax + 2 * bend * width * width / 8 + 1e-9 * std::fabs(amount);
         const double lower = std::min(errorAt(lo), errorAt(hi));

@@ -28,10 +28,10 @@ inline constexpr int scriptMaxLines = 10000;                  ///< lines read fr
 
 /// The values of a run that the front end supplies (the tabs' edits, the CLI's flags).
 struct ScriptOptions {
-    double outputRate = 20;  ///< Hz, the output update rate
-    double userMaxJerk = 1;  ///< g/s, jerk of every speed change (must be > 0)
-    double routeJerk = 2;    ///< g/s, jerk of climbs until the first speed change; floored at 0.1 g/s
-    bool hdtAndGll = false;  ///< write GLL + HDT instead of GGA (no run-out)
+    double outputRate = 20;       ///< Hz, the output update rate
+    double userMaxJerk = 1;       ///< g/s, jerk of every speed change (must be > 0)
+    double routeJerk = 2;         ///< g/s, jerk of climbs until the first speed change; floored at 0.1 g/s
+    bool hdtAndGll = false;       ///< write GLL + HDT instead of GGA (no run-out)
     bool stepwiseSearch = false;  ///< find speed changes' peaks the plain way (same result, slower)
 };
 
@@ -201,9 +201,9 @@ void wait(ScriptState& state, ScriptEnvironment& env, double time);
 
 /// A jerk-limited speed-change profile simulated at 1 ms steps.
 struct ProfileRun {
-    std::int64_t steps = 0;  ///< loop passes over all three phases
-    double duration = 0;     ///< 0.001 added once per pass, in double
-    double distance = 0;     ///< m
+    std::int64_t steps = 0;      ///< loop passes over all three phases
+    double duration = 0;         ///< 0.001 added once per pass, in double
+    double distance = 0;         ///< m
     std::int64_t rampSteps = 0;  ///< passes of the first phase (the acceleration ramps up)
     std::int64_t holdSteps = 0;  ///< passes of the second (the acceleration held)
 };

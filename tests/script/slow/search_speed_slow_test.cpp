@@ -18,8 +18,8 @@ void expectSameSearch(double vStart, double vTarget, double amount, double jerk,
     NullProgress quiet;
     const PeakSearch fast = findPeakAcceleration(vStart, vTarget, amount, byDistance, jerk, quiet);
     const PeakSearch plain = findPeakAccelerationStepwise(vStart, vTarget, amount, byDistance, jerk, quiet);
-    const auto where = ::testing::Message() << std::hexfloat << vStart << " " << vTarget << " " << amount << " "
-                                            << jerk << " " << byDistance;
+    const auto where = ::testing::Message() << std::hexfloat << vStart << " " << vTarget << " " << amount << " " << jerk
+                                            << " " << byDistance;
     ASSERT_EQ(fast.found, plain.found) << where;
     ASSERT_EQ(std::bit_cast<std::uint64_t>(fast.peak), std::bit_cast<std::uint64_t>(plain.peak)) << where;
     ASSERT_EQ(fast.iterations, plain.iterations) << where;
