@@ -378,11 +378,11 @@ PeakSearch findPeakAcceleration(double vStart, double vTarget, double amount, bo
                                 ProgressSink& gauge)
 {
     // The same answer as the step-by-step search without simulating every grid point.
-    // The error is a smooth function of the peak (falling, then rising past the fastest
-    // possible change) plus a jitter of a few 1 ms steps. A stretch of the grid whose
-    // ends lie well above the tolerance, by more than that jitter and the bend of the
-    // curve between them allow, holds no hit and is skipped; the rest is split until
-    // short stretches are simulated point by point.
+    // The error falls with the peak, then rises again past the quickest possible change,
+    // with a jitter of a few 1 ms steps. A stretch of the grid whose lower bound on the
+    // error (worked out from the profiles at its two ends, see mayHit) stays above the
+    // tolerance holds no hit and is skipped; the rest is split until short stretches are
+    // simulated point by point, so the first hit found is the first on the grid.
     const bool rise = vTarget > vStart;
     const double increment = rise ? searchIncrement : -searchIncrement;
     auto errorOf = [&](double peak) {
