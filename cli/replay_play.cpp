@@ -55,6 +55,33 @@ extern "C" void onStopSignal(int)
     [[maybe_unused]] auto ignored = ::write(signalPipe[1], &byte, 1);
 }
 
+// Catches Ctrl-C and SIGTERM from the start of the run, so that a signal that comes
+// before the event loop runs still ends the replay cleanly.
+class StopSignals {
+public:
+    StopSignals()
+    {
+        struct sigaction action {};
+        action.sa_handler = onStopSignal;
+        ::sigaction(SIGINT, &action, &previousInt_);
+        ::sigaction(SIGTERM, &action, &previousTerm_);
+    }
+    ~StopSignals()
+    {
+        ::sigaction(SIGINT, &previousInt_, nullptr);
+        ::sigaction(SIGTERM, &previousTerm_, nullptr);
+        ::close(signalPipe[0]);
+        ::close(signalPipe[1]);
+        signalPipe[0] = signalPipe[1] = -1;
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+private:
+    struct sigaction previousInt_ {};
+    struct sigaction previousTerm_ {};
+};
+
 class CommandView final : public trajix::ReplayView {
 public:
     void gaugeMaximum(long long maximum) override { progress.start("Replay", maximum); }
@@ -79,6 +106,7 @@ public:
 
 int play(const PlayOptions& options)
 {
+    StopSignals stopSignals;
     const auto scan = trajix::scanfile(options.file, options.hdtGll);
     if (!scan) throw trajix::Error(fmt::format("no such file: {}", options.file));
     if (!scan->measured) throw trajix::Error(scan->message);
@@ -122,7 +150,6 @@ int play(const PlayOptions& options)
         return trajix::cli::exitFailed;
     }
 
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) throw trajix::Error("cannot set up the signal pipe");
     bool interrupted = false;
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &application, [&] {
@@ -130,10 +157,6 @@ int play(const PlayOptions& options)
         engine.stop();
         QCoreApplication::exit(0);
     });
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
 
     engine.start(rate, trajix::replaySpeedFactor(speedIndex(options.speed)));
     if (engine.playback() == ReplayEngine::Playback::Playing) QCoreApplication::exec();
@@ -146,17 +169,14 @@ int play(const PlayOptions& options)
         // the port goes away.
         QElapsedTimer waited;
         waited.start();
-        while (waited.elapsed() < 2000 && (port->bytesQueued() > 0 || (pty && pty->bytesUnread() > 0))) {
+        while (!interrupted && waited.elapsed() < 2000 &&
+               (port->bytesQueued() > 0 || (pty && pty->bytesUnread() > 0))) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             ::usleep(2000);
         }
     }
     engine.endPlayback();
     engine.disconnect();
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    ::close(signalPipe[0]);
-    ::close(signalPipe[1]);
     return failed ? trajix::cli::exitFailed : trajix::cli::exitOk;
 }
 
