@@ -1,6 +1,8 @@
 // trajix replay FILE (--port N|PATH | --pty): plays an NMEA file to a serial port in
 // real time, with the engine and timer of the "Serial Output" tab.
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <optional>
 
@@ -61,6 +63,8 @@ class StopSignals {
 public:
     StopSignals()
     {
+        if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            throw trajix::Error(fmt::format("cannot create the signal pipe: {}", std::strerror(errno)));
         struct sigaction action {};
         action.sa_handler = onStopSignal;
         ::sigaction(SIGINT, &action, &previousInt_);
@@ -153,6 +157,9 @@ int play(const PlayOptions& options)
     bool interrupted = false;
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &application, [&] {
+        char drained[16];
+        while (::read(signalPipe[0], drained, sizeof drained) > 0) {
+        }
         interrupted = true;
         engine.stop();
         QCoreApplication::exit(0);
