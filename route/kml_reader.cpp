@@ -30,11 +30,58 @@ std::string_view tagName(std::string_view text, std::size_t lt)
     return name;
 }
 
+// One tuple of numbers (longitude, latitude, optional altitude) as point n (1-based).
+// Returns false for the cut-off last point that is dropped.
+bool parseTuple(const std::string& tuple, std::size_t n, bool last, std::string_view source, KmlCoordinate& point)
+{
+    std::string_view numbers[3];
+    std::size_t count = 0, start = 0;
+    for (;;) {
+        const auto comma = tuple.find(',', start);
+        if (count < 3)
+            numbers[count] =
+                std::string_view(tuple).substr(start, comma == std::string::npos ? comma : comma - start);
+        ++count;
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    if (count == 1 && last) return false;  // a cut-off last point
+    if (count != 2 && count != 3)
+        throw Error(
+            fmt::format("coordinate '{}' (point {}) of {} does not hold a longitude and a latitude", tuple, n, source));
+    double values[2];
+    for (int k = 0; k < 2; ++k) {
+        try {
+            values[k] = parseDouble(numbers[k]);
+        } catch (const Error& e) {
+            throw Error(fmt::format("{} (point {} of {})", e.what(), n, source));
+        }
+    }
+    if (count == 3 && !numbers[2].empty()) {
+        double ignoredAltitude;
+        if (!tryParseDouble(numbers[2], ignoredAltitude))
+            throw Error(
+                fmt::format("'{}' is not a valid floating point value (point {} of {})", numbers[2], n, source));
+    }
+    if (std::fabs(values[1]) > 90 || std::fabs(values[0]) > 360)
+        throw Error(fmt::format("coordinate '{}' (point {}) of {} is not a longitude and latitude in degrees", tuple,
+                                n, source));
+    point = {values[0], values[1]};
+    return true;
+}
+
 std::vector<KmlCoordinate> parseTuples(std::string_view list, std::string_view source)
 {
-    // Blanks next to a comma belong to the tuple; other blank runs separate tuples.
-    std::vector<std::string> tuples;
-    std::string current;
+    // Blanks next to a comma belong to the tuple; other blank runs separate tuples. Each
+    // tuple is read as soon as the next one begins (only the last may be cut off), so a
+    // list of millions of points never holds them all as texts.
+    std::vector<KmlCoordinate> points;
+    std::string current, pending;
+    std::size_t taken = 0;
+    const auto take = [&](bool last) {
+        KmlCoordinate point;
+        if (parseTuple(pending, ++taken, last, source, point)) points.push_back(point);
+    };
     for (std::size_t i = 0; i < list.size(); ++i) {
         const char c = list[i];
         if (!isBlank(c)) {
@@ -46,49 +93,17 @@ std::vector<KmlCoordinate> parseTuples(std::string_view list, std::string_view s
         const bool afterComma = !current.empty() && current.back() == ',';
         const bool beforeComma = next < list.size() && list[next] == ',';
         if (!afterComma && !beforeComma && !current.empty()) {
-            tuples.push_back(std::move(current));
+            if (!pending.empty()) take(false);
+            pending.swap(current);
             current.clear();
         }
         i = next - 1;
     }
-    if (!current.empty()) tuples.push_back(std::move(current));
-
-    std::vector<KmlCoordinate> points;
-    points.reserve(tuples.size());
-    for (std::size_t n = 0; n < tuples.size(); ++n) {
-        const std::string& tuple = tuples[n];
-        std::vector<std::string_view> numbers;
-        std::size_t start = 0;
-        for (;;) {
-            const auto comma = tuple.find(',', start);
-            numbers.push_back(
-                std::string_view(tuple).substr(start, comma == std::string::npos ? comma : comma - start));
-            if (comma == std::string::npos) break;
-            start = comma + 1;
-        }
-        if (numbers.size() == 1 && n + 1 == tuples.size()) break;  // a cut-off last point
-        if (numbers.size() != 2 && numbers.size() != 3)
-            throw Error(fmt::format("coordinate '{}' (point {}) of {} does not hold a longitude and a latitude", tuple,
-                                    n + 1, source));
-        double values[2];
-        for (int k = 0; k < 2; ++k) {
-            try {
-                values[k] = parseDouble(numbers[static_cast<std::size_t>(k)]);
-            } catch (const Error& e) {
-                throw Error(fmt::format("{} (point {} of {})", e.what(), n + 1, source));
-            }
-        }
-        if (numbers.size() == 3 && !numbers[2].empty()) {
-            double ignoredAltitude;
-            if (!tryParseDouble(numbers[2], ignoredAltitude))
-                throw Error(fmt::format("'{}' is not a valid floating point value (point {} of {})", numbers[2], n + 1,
-                                        source));
-        }
-        if (std::fabs(values[1]) > 90 || std::fabs(values[0]) > 360)
-            throw Error(fmt::format("coordinate '{}' (point {}) of {} is not a longitude and latitude in degrees",
-                                    tuple, n + 1, source));
-        points.push_back({values[0], values[1]});
+    if (!current.empty()) {
+        if (!pending.empty()) take(false);
+        pending.swap(current);
     }
+    if (!pending.empty()) take(true);
     if (points.empty()) throw Error(fmt::format("the path in {} holds no complete point", source));
     return points;
 }
