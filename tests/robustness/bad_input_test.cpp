@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include "common/error.hpp"
 #include "readers.hpp"
+#include "scenario/almanac.hpp"
 #include "test_support.hpp"
 
 namespace trajix::test {
@@ -78,6 +80,7 @@ TEST(BadInput, BinaryGarbageIsRefusedByEveryReaderWithoutLeftovers)
     for (char& c : garbage) c = static_cast<char>(random());
     ASSERT_EQ(garbage.find("GGA"), std::string::npos);
     for (const auto& reader : readerCommands()) {
+        if (reader.rawRecording) continue;
         TempDir dir;
         const auto input = dir / "garbage.bin";
         writeFileBytes(input, garbage);
@@ -99,6 +102,23 @@ TEST(BadInput, BinaryGarbageIsRefusedByEveryReaderWithoutLeftovers)
             expectRefusalNaming(result, reader.name, input.string());
         }
         EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"garbage.bin"}) << reader.name;
+    }
+}
+
+TEST(BadInput, AlmanacThatIsADirectoryMissingOrGarbageIsRefusedNamingIt)
+{
+    // The almanac is read by the scenario step, which has no command of its own.
+    TempDir dir;
+    std::filesystem::create_directory(dir / "folder.alm");
+    writeFileBytes(dir / "garbage.alm", std::string("\x89PNG\r\n\x1a\n\0\0week\0\xff", 16));
+    for (const char* name : {"folder.alm", "gone.alm", "garbage.alm"}) {
+        const auto file = dir / name;
+        try {
+            readAlmanacWeek(file);
+            ADD_FAILURE() << name << " gave a week";
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find(file.string()), std::string::npos) << e.what();
+        }
     }
 }
 

@@ -11,6 +11,8 @@ struct ReaderCommand {
     /// Arguments for reading input; output names the file written (empty: the reader
     /// writes none or picks the name itself).
     std::vector<std::string> (*arguments)(const std::string& input, const std::string& output);
+    /// Signal recordings: any bytes are samples, so garbage is no fault for them.
+    bool rawRecording = false;
 };
 
 inline std::vector<ReaderCommand> readerCommands()
@@ -37,6 +39,12 @@ inline std::vector<ReaderCommand> readerCommands()
         {"scan-hdt-gll", [](const std::string& in, const std::string&) {
              return std::vector<std::string>{"scan", "--hdt-gll", in};
          }},
+        {"dsf2bin", [](const std::string& in, const std::string& out) {
+             return std::vector<std::string>{"dsf2bin", in, "-o", out};
+         }, true},
+        {"dropout", [](const std::string& in, const std::string&) {
+             return std::vector<std::string>{"dropout", in};
+         }, true},
     };
 }
 

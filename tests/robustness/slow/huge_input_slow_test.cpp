@@ -40,7 +40,7 @@ TEST(HugeInput, GigabyteOfGarbageIsRefusedByEveryReader)
         ASSERT_EQ(::truncate(input.c_str(), gigabyte), 0);
     }
     for (const auto& reader : readerCommands()) {
-        if (reader.name == "correct") continue;  // no GGA line: an empty file, which is correct
+        if (reader.name == "correct" || reader.rawRecording) continue;  // an empty file, which is correct
         const auto result = runTrajix(reader.arguments(input.string(), (dir / "out.nmea").string()));
         EXPECT_EQ(result.exitCode, 1) << reader.name << ": " << result.err;
         EXPECT_FALSE(result.err.empty()) << reader.name;
