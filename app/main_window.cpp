@@ -303,11 +303,8 @@ void TForm1::copyRateText(const QLineEdit* source)
 
 void TForm1::PageControl1Change(int /*index*/)
 {
-    if (!replay.replayFileOpen) return;
-    // The replay's file reader and timer arrive with the replay engine; they are
-    // closed and stopped here.
-    replay.replayPosition = 0;
-    replay.replayFileOpen = false;
+    // Changing the page ends playback.
+    endReplay();
 }
 
 void TForm1::WebImage1Click()
@@ -317,11 +314,12 @@ void TForm1::WebImage1Click()
 
 void TForm1::handOverWrittenFile(const QString& path, bool makeReplayFile)
 {
-    if (makeReplayFile) {
-        replay.replayFileName = path;
-        replayFilenameEdit->setText("Replay file : " + path);
-    }
-    scanfile(path);
+    // The Serial Output tab describes every written file; the route and command
+    // writers also make it the replay file.
+    if (makeReplayFile)
+        adoptReplayFile(path);
+    else
+        scanfile(path);
     if (!simulatorFeaturesOff) runPlenarch(path);
 }
 

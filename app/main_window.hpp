@@ -32,6 +32,7 @@ class QTimer;
 
 namespace trajix {
 class GeneratorProcess;
+class PeriodicTimer;
 }
 
 namespace trajix::gui {
@@ -42,6 +43,11 @@ class TProgressForm;
 class TProgressForm2;
 class Thelpform;
 class TcontinueForm;
+struct SerialReplay;
+/// Ends the Serial Output tab's port, timer and replay engine (defined with the tab).
+struct SerialReplayDeleter {
+    void operator()(SerialReplay* replay) const;
+};
 
 /// What the Serial Output tab knows about the file it replays and the port it uses.
 struct ReplayState {
@@ -238,6 +244,17 @@ public:
     QLabel* BufferLabel = nullptr;
     QPlainTextEdit* OutputpreviewMemo = nullptr;
     QTimer* ComWaitTimer = nullptr;
+    /// The port, paced timer and replay engine behind the tab (nothing in a build
+    /// without the replay).
+    std::unique_ptr<SerialReplay, SerialReplayDeleter> serialReplay;
+    /// Scans fileName and makes it the replay file when the scan measures a rate;
+    /// otherwise says why and keeps the previous replay file.
+    void adoptReplayFile(const QString& fileName);
+    /// Ends playback: closes the replay file and stops the paced timer.
+    void endReplay();
+    /// Puts a manually driven timer in place of the high-precision one (tests call
+    /// replayHPTimerHighPrecisionTimer for its ticks); nullptr restores it.
+    void setReplayTimer(trajix::PeriodicTimer* timer);
 
     // ---- "Settings"
     QLineEdit* SampleRateEdit = nullptr;
@@ -304,6 +321,7 @@ public slots:
     void PauseReplayButtonClick();
     void StopReplayButtonClick();
     void ComWaitTimerTimer();
+    void replayHPTimerHighPrecisionTimer();
 
     // "Settings"
     void SampleRateEditExit();
