@@ -1,0 +1,478 @@
+// The "Serial Output" tab: picking and scanning the replay file, and playing it into
+// the slave side of a pseudo-terminal pair while the test reads the master side.
+#ifdef TRAJIX_WITH_QTSERIAL
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <deque>
+
+#include "../replay/replay_fixtures.hpp"
+#include "app_fixture.hpp"
+
+namespace trajix::test {
+namespace {
+
+using gui::TForm1;
+
+QString qpath(const std::filesystem::path& path)
+{
+    return QString::fromStdString(path.string());
+}
+
+void processEventsFor(int ms)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+/// The far end of the port: the master side of a pseudo-terminal.
+class FarEnd {
+public:
+    FarEnd()
+    {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
+        char name[128];
+        if (::ptsname_r(master_, name, sizeof name) == 0) slavePath_ = name;
+        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    }
+    ~FarEnd() { closeNow(); }
+    QString slavePath() const { return QString::fromStdString(slavePath_); }
+    void closeNow()
+    {
+        if (master_ >= 0) ::close(master_);
+        master_ = -1;
+    }
+    /// What arrives while the window's events run, until nothing more comes for quietMs.
+    std::string receive(int quietMs = 60)
+    {
+        std::string text;
+        QElapsedTimer quiet;
+        quiet.start();
+        while (quiet.elapsed() < quietMs) {
+            QApplication::processEvents(QEventLoop::AllEvents, 2);
+            char buffer[4096];
+            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n > 0) {
+                text.append(buffer, static_cast<std::size_t>(n));
+                quiet.restart();
+            } else {
+                ::usleep(1000);
+            }
+        }
+        return text;
+    }
+
+private:
+    int master_ = -1;
+    std::string slavePath_;
+};
+
+/// Answers the open dialog from a queue (an empty answer is a cancel).
+class PickDialogs final : public gui::FileDialogs {
+public:
+    QString openFile(QWidget*, const QString& title, const QString& pattern) override
+    {
+        asked.push_back(title + " | " + pattern);
+        if (answers.empty()) return {};
+        QString answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    QString saveFile(QWidget*, const QString&, const QString&) override { return {}; }
+    std::deque<QString> answers;
+    QStringList asked;
+};
+
+class SerialTab : public AppTest {
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        form = startWindow();
+        form->setDialogs(&dialogs);
+        form->setReplayTimer(&timer);
+        form->PageControl1->setCurrentIndex(4);
+    }
+    void TearDown() override
+    {
+        form.reset();
+        AppTest::TearDown();
+    }
+
+    std::filesystem::path writeLines(const char* name, const std::vector<std::string>& lines)
+    {
+        writeFileBytes(dir / name, crlfLines(lines));
+        return dir / name;
+    }
+    void pick(const std::filesystem::path& file)
+    {
+        dialogs.answers = {qpath(file)};
+        form->LoadReplayFileButtonClick();
+    }
+    void connectPort()
+    {
+        ASSERT_FALSE(far.slavePath().isEmpty());
+        form->ComPortEdit->setText(far.slavePath());
+        form->ComConnectButtonClick();
+        ASSERT_TRUE(form->replay.comPortOpen) << (prompt.messages.empty() ? "" : prompt.messages.back());
+    }
+    /// steps ticks of the paced timer, then what the far end received.
+    std::string play(int steps)
+    {
+        for (int i = 0; i < steps; ++i) {
+            form->replayHPTimerHighPrecisionTimer();
+            QApplication::processEvents();
+        }
+        return far.receive();
+    }
+
+    std::unique_ptr<TForm1> form;
+    PickDialogs dialogs;
+    FakeTimer timer;
+    FarEnd far;
+};
+
+TEST_F(SerialTab, ScanLabelsOfPickedFilesMatchTheCommandAndCancelKeepsThem)
+{
+    const auto ggaOnly = writeLines("gga.txt", fixLines(43200, 201, 20, false));
+    pick(ggaOnly);
+    EXPECT_EQ(dialogs.asked, QStringList{"Pick file for replay | *.txt"});
+    EXPECT_EQ(form->replay.replayFileName, qpath(ggaOnly));
+    EXPECT_EQ(form->replayFilenameEdit->text(), "Replay file : " + qpath(ggaOnly));
+    EXPECT_EQ(form->ReplayOutputRateEdit->text(), qs("20"));
+    EXPECT_EQ(form->ReplayFileLengthLabel->text(), qs("File length : 10s"));
+    EXPECT_EQ(form->ReplayFileTypeLabel->text(), qs("File type : GGA only"));
+    EXPECT_EQ(form->replay.replaySentenceCount, 200);
+    EXPECT_FALSE(form->replay.replayHasExtraSentences);
+
+    const auto withVtg = writeLines("vtg.txt", fixLines(43200, 102, 10, true));
+    pick(withVtg);
+    EXPECT_EQ(form->ReplayOutputRateEdit->text(), qs("10"));
+    EXPECT_EQ(form->ReplayFileLengthLabel->text(), qs("File length : 10s"));
+    EXPECT_EQ(form->ReplayFileTypeLabel->text(), qs("File type : GGA and VTG"));
+    EXPECT_EQ(form->replay.replaySentenceCount, 100);
+    EXPECT_TRUE(form->replay.replayHasExtraSentences);
+
+    // The window shows what the command prints for the same file.
+    const CommandResult cli = runTrajix({"scan", withVtg.string()});
+    ASSERT_EQ(cli.exitCode, 0) << cli.err;
+    EXPECT_EQ(cli.out, "Output rate (Hz) : " + form->ReplayOutputRateEdit->text().toStdString() + "\n" +
+                           form->ReplayFileLengthLabel->text().toStdString() + "\n" +
+                           form->ReplayFileTypeLabel->text().toStdString() + "\nSteps : 100\n");
+
+    // Cancelling the dialog, and a file with no measurable rate, change nothing.
+    form->LoadReplayFileButtonClick();
+    pick(writeLines("one.txt", {"header", gga(43200)}));
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("no output rate can be measured"), std::string::npos) << prompt.messages[0];
+    EXPECT_EQ(form->replay.replayFileName, qpath(withVtg));
+    EXPECT_EQ(form->replayFilenameEdit->text(), "Replay file : " + qpath(withVtg));
+    EXPECT_EQ(form->ReplayFileTypeLabel->text(), qs("File type : GGA and VTG"));
+    EXPECT_EQ(form->replay.replaySentenceCount, 100);
+
+    // "HDT and GLL only" with a GGA file: the warning, and the labels stay.
+    form->HDTcheckbox->setChecked(true);
+    pick(ggaOnly);
+    ASSERT_EQ(prompt.messages.size(), 2u);
+    EXPECT_EQ(prompt.messages[1], noGllMessage);
+    EXPECT_EQ(form->replay.replayFileName, qpath(withVtg));
+}
+
+TEST_F(SerialTab, ConnectLocksThePortAndDisconnectFreesIt)
+{
+    form->ComPortEdit->setText("fast");
+    form->ComConnectButtonClick();
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("'fast'"), std::string::npos) << prompt.messages[0];
+    form->ComPortEdit->setText("/dev/trajix-no-such-port");
+    form->ComConnectButtonClick();
+    ASSERT_EQ(prompt.messages.size(), 2u);
+    EXPECT_EQ(prompt.messages[1], "cannot open COM port");
+    EXPECT_EQ(form->ComConnectButton->text(), qs("Connect"));
+    EXPECT_FALSE(form->replay.comPortOpen);
+    EXPECT_FALSE(form->StartReplayButton->isEnabled());
+
+    connectPort();
+    EXPECT_EQ(form->ComConnectButton->text(), qs("Disconnect"));
+    EXPECT_FALSE(form->ComConnectButton->isEnabled()) << "Connect comes back only after ComWaitTimer";
+    EXPECT_TRUE(form->ComWaitTimer->isActive());
+    form->ComWaitTimerTimer();
+    EXPECT_TRUE(form->ComConnectButton->isEnabled());
+    EXPECT_FALSE(form->ComWaitTimer->isActive());
+    EXPECT_FALSE(form->ComPortEdit->isEnabled());
+    EXPECT_FALSE(form->BaudRateComboBox->isEnabled());
+    for (QPushButton* button : {form->StartReplayButton, form->PauseReplayButton, form->StopReplayButton})
+        EXPECT_TRUE(button->isEnabled());
+
+    // Disconnect while playing: the next step says so once and playback stops.
+    pick(writeLines("gga.txt", fixLines(43200, 10, 20, false)));
+    form->StartReplayButtonClick();
+    EXPECT_FALSE(play(1).empty());
+    form->ComConnectButtonClick();
+    EXPECT_EQ(form->ComConnectButton->text(), qs("Connect"));
+    EXPECT_TRUE(form->ComPortEdit->isEnabled());
+    EXPECT_TRUE(form->BaudRateComboBox->isEnabled());
+    EXPECT_FALSE(form->StartReplayButton->isEnabled());
+    EXPECT_FALSE(form->replay.comPortOpen);
+    EXPECT_TRUE(timer.on) << "Disconnect leaves the replay to its next step";
+    play(1);
+    EXPECT_EQ(prompt.messages.back(), "COM port not open");
+    EXPECT_EQ(prompt.messages.size(), 3u);
+    EXPECT_FALSE(timer.on);
+}
+
+TEST_F(SerialTab, StartPlaysLinesInOrderWithTheVtgRulesAndTheSpeeds)
+{
+    const auto lines = fixLines(43200, 6, 20, true);
+    pick(writeLines("vtg.txt", lines));
+    connectPort();
+
+    form->VTGBox->setChecked(true);
+    form->StartReplayButtonClick();
+    EXPECT_TRUE(timer.on);
+    EXPECT_DOUBLE_EQ(timer.period, 0.05);
+    EXPECT_TRUE(form->replay.replayFileOpen);
+    EXPECT_EQ(play(1), crlfLines({lines[0], lines[1]}));
+    EXPECT_EQ(form->OutputpreviewMemo->toPlainText().toStdString(), lines[1] + "\n" + lines[0]);
+    EXPECT_EQ(play(2), crlfLines({lines[2], lines[3], lines[4], lines[5]}));
+    EXPECT_EQ(form->ReplayProgress->value(), 3);
+    EXPECT_EQ(form->replay.replayPosition, 3);
+
+    // Without VTG each step sends a GGA line and skips the VTG before it.
+    form->StopReplayButtonClick();
+    EXPECT_EQ(form->ReplayProgress->value(), 0);
+    form->VTGBox->setChecked(false);
+    form->StartReplayButtonClick();
+    EXPECT_EQ(play(2), crlfLines({lines[0], lines[2]}));
+    EXPECT_EQ(form->OutputpreviewMemo->toPlainText().toStdString(), lines[2]);
+
+    // The period follows the file's rate and the chosen speed.
+    form->PauseReplayButtonClick();
+    EXPECT_FALSE(timer.on);
+    form->ReplaySpeedComboBox->setCurrentIndex(7);
+    form->StartReplayButtonClick();
+    EXPECT_DOUBLE_EQ(timer.period, 0.005);
+    form->ReplaySpeedComboBox->setCurrentIndex(0);
+    form->StartReplayButtonClick();
+    EXPECT_DOUBLE_EQ(timer.period, 0.5);
+    EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(SerialTab, PauseContinuesStopRestartsAndRepeatRewinds)
+{
+    const auto lines = fixLines(43200, 4, 20, false);
+    pick(writeLines("gga.txt", lines));
+    connectPort();
+    form->RepeatReplayCheckBox->setChecked(true);
+    form->StartReplayButtonClick();
+    EXPECT_EQ(play(2), crlfLines({lines[0], lines[1]}));
+    form->PauseReplayButtonClick();
+    EXPECT_FALSE(timer.on);
+    form->StartReplayButtonClick();
+    EXPECT_EQ(play(1), lines[2] + "\r\n");
+
+    form->StopReplayButtonClick();
+    EXPECT_EQ(form->replay.replayPosition, 0);
+    EXPECT_TRUE(form->replay.replayFileOpen);
+    form->StartReplayButtonClick();
+    EXPECT_EQ(play(4), crlfLines(lines));
+    // The end of the file: one step sends nothing and the gauge drops to 0.
+    EXPECT_EQ(play(1), "");
+    EXPECT_EQ(form->ReplayProgress->value(), 0);
+    EXPECT_TRUE(timer.on);
+    EXPECT_EQ(play(1), lines[0] + "\r\n");
+
+    // Without Repeat the end of the file closes it and stops the timer.
+    form->RepeatReplayCheckBox->setChecked(false);
+    EXPECT_EQ(play(4), crlfLines({lines[1], lines[2], lines[3]}));
+    EXPECT_FALSE(timer.on);
+    EXPECT_FALSE(form->replay.replayFileOpen);
+    EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(SerialTab, StartRefusals)
+{
+    form->ComPortEdit->setText(far.slavePath());
+    form->StartReplayButtonClick();
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"No filename for replay file"});
+
+    const auto file = writeLines("gga.txt", fixLines(43200, 4, 20, false));
+    pick(file);
+    form->ReplayOutputRateEdit->setText("");
+    form->StartReplayButtonClick();
+    ASSERT_EQ(prompt.messages.size(), 2u);
+    EXPECT_FALSE(timer.on);
+    form->ReplayOutputRateEdit->setText("0");
+    form->StartReplayButtonClick();
+    ASSERT_EQ(prompt.messages.size(), 3u);
+    EXPECT_FALSE(timer.on);
+
+    form->ReplayOutputRateEdit->setText("20");
+    std::filesystem::remove(file);
+    form->StartReplayButtonClick();
+    EXPECT_EQ(prompt.messages.back(), "Unable to open replay file");
+    EXPECT_FALSE(timer.on);
+    EXPECT_FALSE(form->replay.replayFileOpen);
+}
+
+TEST_F(SerialTab, FarEndClosedMidPlayGivesTheWriteErrorAndStops)
+{
+    pick(writeLines("gga.txt", fixLines(43200, 400, 20, false)));
+    connectPort();
+    form->StartReplayButtonClick();
+    EXPECT_FALSE(play(2).empty());
+    far.closeNow();
+    for (int i = 0; i < 100 && prompt.messages.empty(); ++i) {
+        form->replayHPTimerHighPrecisionTimer();
+        processEventsFor(5);
+    }
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"Cannot write to Com port"});
+    EXPECT_FALSE(timer.on);
+    EXPECT_TRUE(form->replay.replayFileOpen) << "a write error leaves playback as if paused";
+}
+
+TEST_F(SerialTab, BufferLabelWarnsWhileThePortIsBehind)
+{
+    pick(writeLines("gga.txt", fixLines(43200, 4000, 20, false)));
+    connectPort();
+    form->StartReplayButtonClick();
+    // Nobody reads the far end: the port's queue grows until steps are skipped.
+    int steps = 0;
+    for (; steps < 3000 && form->BufferLabel->text().isEmpty(); ++steps) {
+        form->replayHPTimerHighPrecisionTimer();
+        QApplication::processEvents();
+    }
+    ASSERT_EQ(form->BufferLabel->text(), qs("Output buffer full - playback rate too fast"));
+    const long long position = form->replay.replayPosition;
+    form->replayHPTimerHighPrecisionTimer();
+    EXPECT_EQ(form->replay.replayPosition, position) << "a skipped step sends nothing";
+
+    // Once the far end has read, the next step sends and clears the warning.
+    const std::string received = far.receive(200);
+    EXPECT_EQ(received.substr(0, gga(43200).size() + 2), gga(43200) + "\r\n");
+    form->replayHPTimerHighPrecisionTimer();
+    EXPECT_TRUE(form->BufferLabel->text().isEmpty());
+    EXPECT_EQ(form->replay.replayPosition, position + 1);
+}
+
+TEST_F(SerialTab, TabChangeAndClosingEndPlayback)
+{
+    const auto lines = fixLines(43200, 4, 20, false);
+    pick(writeLines("gga.txt", lines));
+    connectPort();
+    form->StartReplayButtonClick();
+    EXPECT_EQ(play(2), crlfLines({lines[0], lines[1]}));
+    form->PageControl1->setCurrentIndex(5);
+    EXPECT_FALSE(timer.on);
+    EXPECT_FALSE(form->replay.replayFileOpen);
+    EXPECT_EQ(form->replay.replayPosition, 0);
+    form->PageControl1->setCurrentIndex(4);
+    form->StartReplayButtonClick();
+    EXPECT_EQ(play(1), lines[0] + "\r\n") << "the file was closed: Start opens it again";
+
+    form->FormClose();
+    EXPECT_FALSE(timer.on);
+    EXPECT_FALSE(form->replay.comPortOpen);
+    EXPECT_FALSE(form->replay.replayFileOpen);
+    processEventsFor(50);
+    EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(SerialTab, DescribedFileLeavesTheReplayFilesPairing)
+{
+    const auto pairs = fixLines(43200, 4, 20, true);
+    pick(writeLines("vtg.txt", pairs));
+    // A writer's file that is only described (not made the replay file).
+    form->handOverWrittenFile(qpath(writeLines("kelo.txt", fixLines(43200, 11, 10, false))), false);
+    EXPECT_EQ(form->ReplayFileTypeLabel->text(), qs("File type : GGA only"));
+    EXPECT_TRUE(form->replay.replayHasExtraSentences);
+    form->ReplayOutputRateEdit->setText("20");
+    connectPort();
+    form->VTGBox->setChecked(true);
+    form->StartReplayButtonClick();
+    EXPECT_EQ(play(1), crlfLines({pairs[0], pairs[1]}));
+
+    // A writer's file made the replay file takes over, and a file being played ends.
+    const auto route = writeLines("route.txt", fixLines(43200, 3, 20, false));
+    form->handOverWrittenFile(qpath(route), true);
+    EXPECT_EQ(form->replay.replayFileName, qpath(route));
+    EXPECT_FALSE(form->replay.replayHasExtraSentences);
+    EXPECT_FALSE(form->replay.replayFileOpen);
+    EXPECT_FALSE(timer.on);
+}
+
+// The real high-precision timer, its ticks posted to the window's thread.
+class SerialTabTimer : public SerialTab {
+protected:
+    void SetUp() override
+    {
+        SerialTab::SetUp();
+        form->setReplayTimer(nullptr);
+    }
+};
+
+TEST_F(SerialTabTimer, PlaysAWholeFileAtTenTimesSpeed)
+{
+    const auto lines = fixLines(43200, 30, 20, true);
+    pick(writeLines("vtg.txt", lines));
+    connectPort();
+    form->VTGBox->setChecked(true);
+    form->ReplaySpeedComboBox->setCurrentIndex(7);
+    form->StartReplayButtonClick();
+    std::string received;
+    QElapsedTimer waited;
+    waited.start();
+    while (form->replay.replayFileOpen && waited.elapsed() < 10000) received += far.receive(5);
+    received += far.receive();
+    EXPECT_EQ(received, crlfLines(lines));
+    EXPECT_TRUE(prompt.messages.empty());
+}
+
+/// Keeps the window's events running while a message is up, as a modal box does.
+class ModalPrompt final : public UserPrompt {
+public:
+    void information(std::string_view text) override
+    {
+        messages.emplace_back(text);
+        processEventsFor(150);
+    }
+    bool askYesNo(std::string_view) override { return true; }
+    std::vector<std::string> messages;
+};
+
+TEST_F(SerialTabTimer, ClosedPortMessageShownOnceWhileItsBoxIsOpen)
+{
+    ModalPrompt modal;
+    form->setPrompt(&modal);
+    pick(writeLines("gga.txt", fixLines(43200, 2000, 20, false)));
+    connectPort();
+    form->ReplaySpeedComboBox->setCurrentIndex(7);
+    form->StartReplayButtonClick();
+    processEventsFor(50);
+    ASSERT_TRUE(form->replay.replayFileOpen);
+    form->ComConnectButtonClick();  // Disconnect while playing
+    processEventsFor(100);
+    EXPECT_EQ(modal.messages, std::vector<std::string>{"COM port not open"});
+    form->setPrompt(&prompt);
+}
+
+}  // namespace
+}  // namespace trajix::test
+
+#endif
