@@ -34,6 +34,12 @@ namespace trajix::gui {
 
 namespace {
 constexpr int comWaitMs = 1000;  // Connect comes back a second after the port opened
+}  // namespace
+
+#ifdef TRAJIX_WITH_QTSERIAL
+
+namespace {
+
 const QString disconnectCaption = "Disconnect";
 
 QString fromStd(std::string_view text)
@@ -45,11 +51,6 @@ void processMessages()
 {
     QApplication::processEvents();
 }
-}  // namespace
-
-#ifdef TRAJIX_WITH_QTSERIAL
-
-namespace {
 
 /// The tab's controls as the replay engine shows its state.
 class TabView final : public trajix::ReplayView {
