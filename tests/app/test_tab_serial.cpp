@@ -417,6 +417,28 @@ TEST_F(SerialTab, DescribedFileLeavesTheReplayFilesPairing)
     EXPECT_FALSE(timer.on);
 }
 
+TEST_F(SerialTab, WindowSendsWhatTheReplayCommandSends)
+{
+    const auto file = writeLines("vtg.txt", fixLines(43200, 12, 20, true));
+    for (const bool vtg : {true, false}) {
+        FarEnd commandEnd;
+        std::vector<std::string> arguments{"replay",  file.string(), "--port", commandEnd.slavePath().toStdString(),
+                                           "--speed", "10x"};
+        if (vtg) arguments.emplace_back("--vtg");
+        const CommandResult cli = runTrajix(arguments);
+        ASSERT_EQ(cli.exitCode, 0) << cli.err;
+        const std::string commandBytes = commandEnd.receive();
+
+        pick(file);
+        if (!form->replay.comPortOpen) connectPort();
+        form->VTGBox->setChecked(vtg);
+        form->StopReplayButtonClick();
+        form->StartReplayButtonClick();
+        EXPECT_EQ(play(13), commandBytes) << (vtg ? "with VTG" : "without VTG");
+        EXPECT_FALSE(commandBytes.empty());
+    }
+}
+
 // The real high-precision timer, its ticks posted to the window's thread.
 class SerialTabTimer : public SerialTab {
 protected:
