@@ -102,7 +102,7 @@ TEST_F(KeloTabTest, TenHertzLogSetsEveryRateEditAndWritesWhatTheCommandWrites)
     ASSERT_TRUE(std::filesystem::exists(guiOutput));
     EXPECT_FALSE(std::filesystem::exists(dir / "gui_output.txt"));
     EXPECT_EQ(form->output.outputFileName, guiOutput.string());
-    EXPECT_DOUBLE_EQ(form->output.outputInterval, 0.1);
+    EXPECT_DOUBLE_EQ(static_cast<double>(form->output.outputInterval), 0.1);
     EXPECT_EQ(form->replay.replayFileName, replayBefore) << "the import does not change the replay file";
 
     const auto cliOutput = dir / "cli_output";

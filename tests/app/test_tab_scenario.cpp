@@ -18,6 +18,7 @@
 #include "app/secondary_windows.hpp"
 #include "app_fixture.hpp"
 #include "common/platform.hpp"
+#include "nmea/sentences.hpp"
 #include "scenario/plenarch.hpp"
 #include "scenario/recording.hpp"
 
@@ -275,7 +276,12 @@ protected:
         generators = executableDirectory().parent_path().parent_path() / "cli";
         if (!std::filesystem::exists(generators / "TrajixBinary")) GTEST_SKIP() << "no TrajixBinary in " << generators;
         std::filesystem::create_directory(tools);
-        std::filesystem::copy_file(dataFile("scenario/trip.nme"), nmea);
+        // A written file of three fixes at 20 Hz: the hand-over scans it for the Serial
+        // Output tab before the scenario step, and the scan skips the first line.
+        std::string fixes;
+        for (int i = 0; i < 3; ++i)
+            fixes += trajix::ggaSentence(32400 + 0.05L * i, 51.9988L, -0.9978L, trajix::fixedAltitude);
+        writeFileBytes(nmea, fixes);
     }
 
     // Presses a button of the wait window once it is shown and the generator is done.
