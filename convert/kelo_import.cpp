@@ -213,8 +213,6 @@ KeloResult loadKelFile(const KeloParameters& parameters, UserPrompt& prompt, Pro
 
     double elapsed = 0;
     int chartCounter = 0;
-    bool haveFix = false;
-    SamplePosition lastFix;
     double heading = 0;
     long long rowsRead = 0;
     while (row.next()) {
@@ -240,23 +238,17 @@ KeloResult loadKelFile(const KeloParameters& parameters, UserPrompt& prompt, Pro
         }
         // A row without a fix writes nothing and leaves the clock where it is.
         if (latitude == 0) continue;
-        lastFix = {latitude, longitude};
-        if (!haveFix) {
-            haveFix = true;
-            writer.writeStationary(stationarySampleCount(startPeriod, interval), lastFix, heading,
-                                   PreviewMode::Counted);
-            continue;
-        }
-        writer.write(lastFix, heading, speed, PreviewMode::Counted);
+        writer.writeFix({latitude, longitude}, heading, speed, stationarySampleCount(startPeriod, interval));
     }
-    if (!haveFix) {
+    if (!writer.hasFix()) {
         file.discard();
         throw noFix();
     }
     // The end period and the run-out keep the last fix's position with the heading of
     // the last row read.
-    writer.writeStationary(stationarySampleCount(endPeriod, interval), lastFix, heading, PreviewMode::Counted);
-    writer.writeRunOut(lastFix, heading);
+    writer.writeStationary(stationarySampleCount(endPeriod, interval), writer.lastFix(), heading,
+                           PreviewMode::Counted);
+    writer.writeRunOut(writer.lastFix(), heading);
     file.commit();
 
     result.previewText = std::move(preview.text);

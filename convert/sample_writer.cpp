@@ -50,6 +50,18 @@ void SampleWriter::write(const SamplePosition& position, double heading, double 
     output_.outputClock += output_.outputInterval;
 }
 
+void SampleWriter::writeFix(const SamplePosition& position, double heading, double speedKmh,
+                            std::int64_t startSamples)
+{
+    lastFix_ = position;
+    if (!hasFix_) {
+        hasFix_ = true;
+        writeStationary(startSamples, position, heading, PreviewMode::Counted);
+        return;
+    }
+    write(position, heading, speedKmh, PreviewMode::Counted);
+}
+
 void SampleWriter::writeStationary(std::int64_t count, const SamplePosition& position, double heading, PreviewMode mode)
 {
     for (std::int64_t i = 0; i < count; ++i) write(position, heading, 0, mode);

@@ -52,6 +52,13 @@ public:
     /// Writes count samples at rest (speed 0).
     void writeStationary(std::int64_t count, const SamplePosition& position, double heading, PreviewMode mode);
 
+    /// Writes the sample of one row or pair with a fix. The first fix of a run stands
+    /// for the whole stationary start instead (startSamples samples at rest); later
+    /// fixes are written as moving samples. Counted in the preview.
+    void writeFix(const SamplePosition& position, double heading, double speedKmh, std::int64_t startSamples);
+    /// True once writeFix has met a fix; lastFix() is then the latest one.
+    bool hasFix() const { return hasFix_; }
+    const SamplePosition& lastFix() const { return lastFix_; }
     /// Pads the file at rest up to the next whole second; at least one sample, none previewed.
     void writeRunOut(const SamplePosition& position, double heading);
 
@@ -65,6 +72,8 @@ private:
     bool withVtg_;
     Preview& preview_;
     std::int64_t samplesWritten_ = 0;
+    bool hasFix_ = false;
+    SamplePosition lastFix_;
 };
 
 }  // namespace trajix::convert

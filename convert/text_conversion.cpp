@@ -64,8 +64,6 @@ TextConversionResult convertTextFile(const TextConversionParameters& parameters,
     Preview preview;
     SampleWriter writer(file, output, false, preview);
 
-    bool haveFix = false;
-    SamplePosition lastFix;
     long long pairs = 0;
     Token latitudeToken;
     Token longitudeToken;
@@ -88,21 +86,15 @@ TextConversionResult convertTextFile(const TextConversionParameters& parameters,
         }
         // A pair without a fix writes nothing and leaves the clock where it is.
         if (latitude == 0) continue;
-        lastFix = {latitude, longitude};
-        if (!haveFix) {
-            haveFix = true;
-            writer.writeStationary(stationarySampleCount(startPeriod, interval), lastFix, 0, PreviewMode::Counted);
-            continue;
-        }
-        writer.write(lastFix, 0, 0, PreviewMode::Counted);
+        writer.writeFix({latitude, longitude}, 0, 0, stationarySampleCount(startPeriod, interval));
     }
-    if (!haveFix) {
+    if (!writer.hasFix()) {
         file.discard();
         throw Error(fmt::format("'{}' holds no position with a fix (latitude not 0); nothing was written", fileName));
     }
     // End-period samples still fill the preview but are not counted against its limit.
-    writer.writeStationary(stationarySampleCount(endPeriod, interval), lastFix, 0, PreviewMode::AppendOnly);
-    writer.writeRunOut(lastFix, 0);
+    writer.writeStationary(stationarySampleCount(endPeriod, interval), writer.lastFix(), 0, PreviewMode::AppendOnly);
+    writer.writeRunOut(writer.lastFix(), 0);
     file.commit();
 
     result.previewText = std::move(preview.text);

@@ -320,22 +320,70 @@ ProfileRun simulateProfile(double vStart, double vTarget, double peak, double je
     return runProfile(vStart, vTarget, peak, jerk, [](double) {});
 }
 
+namespace {
+
+// One speed change as both searches see it: its grid, its error and its caps.
+struct SearchCase {
+    SearchCase(double vStart, double vTarget, double amount, bool byDistance, double jerk)
+        : vStart(vStart), vTarget(vTarget), amount(amount), byDistance(byDistance), jerk(jerk),
+          rise(vTarget > vStart), increment(rise ? searchIncrement : -searchIncrement),
+          start(byDistance ? (vTarget * vTarget - vStart * vStart) / (2 * amount) : (vTarget - vStart) / amount)
+    {
+    }
+    // Signed error of a peak: simulated time or distance less the one asked for.
+    double errorOf(double peak) const
+    {
+        const ProfileRun run = simulateProfile(vStart, vTarget, peak, jerk);
+        return byDistance ? run.distance - amount : run.duration - amount;
+    }
+    // Past the 10 g rise or 5 g fall cap of changes over a distance.
+    bool beyondLimit(double peak) const
+    {
+        return byDistance && (rise ? peak > distanceRiseLimit : peak < distanceFallLimit);
+    }
+    // A gentle change overshoots at the first grid step: bisect that step instead.
+    PeakSearch refineFirstStep(double firstPeak) const
+    {
+        double slow = start;
+        double fast = firstPeak;
+        double peak = firstPeak;
+        for (int k = 0; k < bisectionHalvings; ++k) {
+            const double mid = (slow + fast) / 2;
+            peak = mid;
+            const double error = errorOf(mid);
+            if (std::fabs(error) <= searchTolerance) break;
+            if (error > 0)
+                slow = mid;
+            else
+                fast = mid;
+        }
+        PeakSearch search;
+        search.iterations = 1;
+        search.found = true;
+        search.peak = peak;
+        return search;
+    }
+
+    double vStart, vTarget, amount;
+    bool byDistance;
+    double jerk;
+    bool rise;
+    double increment;
+    double start;
+};
+
+}  // namespace
+
 PeakSearch findPeakAccelerationStepwise(double vStart, double vTarget, double amount, bool byDistance, double jerk,
                                         ProgressSink& gauge)
 {
-    const bool rise = vTarget > vStart;
-    const double increment = rise ? searchIncrement : -searchIncrement;
-    auto errorOf = [&](double peak) {
-        const ProfileRun run = simulateProfile(vStart, vTarget, peak, jerk);
-        return byDistance ? run.distance - amount : run.duration - amount;
-    };
-    auto beyondLimit = [&](double peak) {
-        return byDistance && (rise ? peak > distanceRiseLimit : peak < distanceFallLimit);
-    };
+    const SearchCase change(vStart, vTarget, amount, byDistance, jerk);
+    const double increment = change.increment;
+    const double start = change.start;
+    auto errorOf = [&change](double peak) { return change.errorOf(peak); };
+    auto beyondLimit = [&change](double peak) { return change.beyondLimit(peak); };
 
     PeakSearch search;
-    const double start =
-        byDistance ? (vTarget * vTarget - vStart * vStart) / (2 * amount) : (vTarget - vStart) / amount;
     double peak = start;
     double error = 0;
     int shown = -1;
@@ -350,24 +398,8 @@ PeakSearch findPeakAccelerationStepwise(double vStart, double vTarget, double am
         error = errorOf(peak);
         ++search.iterations;
         if (beyondLimit(peak)) return search;
-        if (search.iterations == 1 && error < -searchTolerance) {
-            // The grid is too coarse for a gentle change: bisect the first grid step.
-            double slow = start;
-            double fast = peak;
-            for (int k = 0; k < bisectionHalvings; ++k) {
-                const double mid = (slow + fast) / 2;
-                peak = mid;
-                error = errorOf(mid);
-                if (std::fabs(error) <= searchTolerance) break;
-                if (error > 0)
-                    slow = mid;
-                else
-                    fast = mid;
-            }
-            search.found = true;
-            search.peak = peak;
-            return search;
-        }
+        // The grid is too coarse for a gentle change: bisect the first grid step.
+        if (search.iterations == 1 && error < -searchTolerance) return change.refineFirstStep(peak);
     } while (error > searchTolerance && search.iterations < searchIterations);
     search.found = !(error > searchTolerance);
     search.peak = peak;
@@ -383,19 +415,14 @@ PeakSearch findPeakAcceleration(double vStart, double vTarget, double amount, bo
     // error (worked out from the profiles at its two ends, see mayHit) stays above the
     // tolerance holds no hit and is skipped; the rest is split until short stretches are
     // simulated point by point, so the first hit found is the first on the grid.
-    const bool rise = vTarget > vStart;
-    const double increment = rise ? searchIncrement : -searchIncrement;
-    auto errorOf = [&](double peak) {
-        const ProfileRun run = simulateProfile(vStart, vTarget, peak, jerk);
-        return byDistance ? run.distance - amount : run.duration - amount;
-    };
-    auto beyondLimit = [&](double peak) {
-        return byDistance && (rise ? peak > distanceRiseLimit : peak < distanceFallLimit);
-    };
+    const SearchCase change(vStart, vTarget, amount, byDistance, jerk);
+    const bool rise = change.rise;
+    const double increment = change.increment;
+    const double start = change.start;
+    auto errorOf = [&change](double peak) { return change.errorOf(peak); };
+    auto beyondLimit = [&change](double peak) { return change.beyondLimit(peak); };
 
     PeakSearch search;
-    const double start =
-        byDistance ? (vTarget * vTarget - vStart * vStart) / (2 * amount) : (vTarget - vStart) / amount;
 
     // The grid, built by the same repeated additions as the step-by-step search.
     std::vector<double> grid{start};
@@ -418,23 +445,7 @@ PeakSearch findPeakAcceleration(double vStart, double vTarget, double amount, bo
     const double firstError = errorOf(peak);
     search.iterations = 1;
     if (beyondLimit(peak)) return search;
-    if (firstError < -searchTolerance) {
-        double slow = start;
-        double fast = peak;
-        for (int k = 0; k < bisectionHalvings; ++k) {
-            const double mid = (slow + fast) / 2;
-            peak = mid;
-            const double error = errorOf(mid);
-            if (std::fabs(error) <= searchTolerance) break;
-            if (error > 0)
-                slow = mid;
-            else
-                fast = mid;
-        }
-        search.found = true;
-        search.peak = peak;
-        return search;
-    }
+    if (firstError < -searchTolerance) return change.refineFirstStep(peak);
     if (!(firstError > searchTolerance)) {
         search.found = true;
         search.peak = peak;
