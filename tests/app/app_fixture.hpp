@@ -4,13 +4,44 @@
 #include <gtest/gtest.h>
 
 #include <QString>
+#include <QStringList>
 
+#include <deque>
 #include <memory>
 
 #include "app/main_window.hpp"
 #include "test_support.hpp"
 
 namespace trajix::test {
+
+/// Answers the open and save dialogs from queues (an empty answer is a cancel) and
+/// records what was asked.
+class ScriptedDialogs final : public gui::FileDialogs {
+public:
+    QString openFile(QWidget*, const QString& title, const QString& pattern) override
+    {
+        asked.push_back("open: " + title + " | " + pattern);
+        return next(openAnswers);
+    }
+    QString saveFile(QWidget*, const QString& title, const QString& pattern) override
+    {
+        asked.push_back("save: " + title + " | " + pattern);
+        return next(saveAnswers);
+    }
+
+    std::deque<QString> openAnswers, saveAnswers;
+    QStringList asked;
+
+private:
+    static QString next(std::deque<QString>& answers)
+    {
+        if (answers.empty()) return {};
+        QString answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+};
+
 
 class AppTest : public ::testing::Test {
 protected:

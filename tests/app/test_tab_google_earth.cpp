@@ -22,34 +22,6 @@ namespace {
 
 using gui::TForm1;
 
-/// Answers the open and save dialogs from queues (an empty answer is a cancel) and
-/// records what was asked.
-class ScriptedDialogs final : public gui::FileDialogs {
-public:
-    QString openFile(QWidget*, const QString& title, const QString& pattern) override
-    {
-        asked.push_back(title + " | " + pattern);
-        return next(openAnswers);
-    }
-    QString saveFile(QWidget*, const QString& title, const QString& pattern) override
-    {
-        asked.push_back(title + " | " + pattern);
-        return next(saveAnswers);
-    }
-
-    std::deque<QString> openAnswers, saveAnswers;
-    QStringList asked;
-
-private:
-    static QString next(std::deque<QString>& answers)
-    {
-        if (answers.empty()) return {};
-        QString answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-};
-
 QString qpath(const std::filesystem::path& path)
 {
     return QString::fromStdString(path.string());
@@ -124,7 +96,7 @@ TEST_F(GoogleEarthTabTest, LoadFillsChartsAndCaptionsAsTheCoreSendsThem)
     form->show();
     form->BitBtn2Click();
 
-    EXPECT_EQ(dialogs.asked, QStringList{"Pick Google Earth .kml file for conversion | *.kml"});
+    EXPECT_EQ(dialogs.asked, QStringList{"open: Pick Google Earth .kml file for conversion | *.kml"});
     EXPECT_EQ(form->kmlFileName, qpath(kml));
     EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
     EXPECT_TRUE(writtenFiles().empty());
@@ -260,7 +232,7 @@ TEST_F(GoogleEarthTabTest, GenerateWritesTheSameBytesAsTheCommandLine)
 
     const auto written = dir / "drive.txt";
     ASSERT_TRUE(std::filesystem::exists(written)) << (prompt.messages.empty() ? "" : prompt.messages.front());
-    EXPECT_EQ(dialogs.asked.last(), qs("Enter name for NMEA output file | *.txt"));
+    EXPECT_EQ(dialogs.asked.last(), qs("save: Enter name for NMEA output file | *.txt"));
     EXPECT_EQ(form->replay.replayFileName, qpath(written));
     EXPECT_EQ(form->replayFilenameEdit->text(), "Replay file : " + qpath(written));
     EXPECT_EQ(prompt.messages, std::vector<std::string>{written.string() + " created."});

@@ -18,34 +18,6 @@ namespace {
 
 using gui::TForm1;
 
-/// Answers the open and save dialogs from queues (an empty answer is a cancel) and
-/// records what was asked.
-class KeloDialogs final : public gui::FileDialogs {
-public:
-    QString openFile(QWidget*, const QString& title, const QString& pattern) override
-    {
-        asked.push_back("open: " + title + " | " + pattern);
-        return next(openAnswers);
-    }
-    QString saveFile(QWidget*, const QString& title, const QString& pattern) override
-    {
-        asked.push_back("save: " + title + " | " + pattern);
-        return next(saveAnswers);
-    }
-
-    std::deque<QString> openAnswers, saveAnswers;
-    QStringList asked;
-
-private:
-    static QString next(std::deque<QString>& answers)
-    {
-        if (answers.empty()) return {};
-        QString answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-};
-
 QString qpath(const std::filesystem::path& path)
 {
     return QString::fromStdString(path.string());
@@ -74,7 +46,7 @@ protected:
         return form;
     }
 
-    KeloDialogs dialogs;
+    ScriptedDialogs dialogs;
 };
 
 TEST_F(KeloTabTest, TenHertzLogSetsEveryRateEditAndWritesWhatTheCommandWrites)
