@@ -7,6 +7,7 @@ seconds="${1:-30}"
 build="${TRAJIX_FUZZ_DIR:-$root/build-fuzz}"
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
+command -v ccache >/dev/null && generator+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 if [[ ! -f "$build/CMakeCache.txt" ]]; then
   CC=clang CXX=clang++ cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTRAJIX_FUZZ=ON -DTRAJIX_BUILD_GUI=OFF -DTRAJIX_BUILD_BENCH=OFF -DBUILD_TESTING=OFF \

@@ -6,6 +6,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${TRAJIX_ASAN_DIR:-$root/build-asan}"
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
+command -v ccache >/dev/null && generator+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 if [[ ! -f "$build/CMakeCache.txt" ]]; then
   cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
     -DTRAJIX_SANITIZE=ON -DTRAJIX_BUILD_GUI=OFF -DTRAJIX_BUILD_BENCH=OFF >/dev/null

@@ -12,7 +12,10 @@ packages=(
   clang libclang-rt-14-dev llvm
   xvfb xauth x11-utils imagemagick fonts-dejavu-core
   socat python3
-  gpsbabel
+  gpsbabel gpsd gpsd-clients
+  gnss-sdr
+  libzip-dev zip unzip
+  ccache
 )
 
 missing=()
