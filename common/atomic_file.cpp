@@ -35,11 +35,16 @@ AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)
         std::filesystem::remove(temporary_, ec);
         throw Error(fmt::format("cannot write '{}': {}", target_.string(), std::strerror(errno)));
     }
-    static thread_local char buffer[1 << 16];
-    std::setvbuf(file_, buffer, _IOFBF, sizeof buffer);
+    // Each file has its own buffer: two files open at once, on one thread or several,
+    // must never share the bytes waiting to be written.
+    buffer_ = std::make_unique_for_overwrite<char[]>(bufferSize);
+    std::setvbuf(file_, buffer_.get(), _IOFBF, bufferSize);
 }
 
-AtomicFile::~AtomicFile() { discard(); }
+AtomicFile::~AtomicFile()
+{
+    discard();
+}
 
 void AtomicFile::fail(std::string_view what)
 {
@@ -56,7 +61,10 @@ void AtomicFile::write(const void* data, std::size_t size)
     written_ += size;
 }
 
-void AtomicFile::write(std::string_view bytes) { write(bytes.data(), bytes.size()); }
+void AtomicFile::write(std::string_view bytes)
+{
+    write(bytes.data(), bytes.size());
+}
 
 void AtomicFile::commit()
 {

@@ -4,6 +4,7 @@
 // file of that name.
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,8 @@ private:
 
     std::filesystem::path target_;
     std::filesystem::path temporary_;
+    static constexpr std::size_t bufferSize = 1 << 16;
+    std::unique_ptr<char[]> buffer_;  // stdio's buffer for file_; outlives it
     std::FILE* file_ = nullptr;
     std::uint64_t written_ = 0;
 };
