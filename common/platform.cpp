@@ -95,4 +95,16 @@ std::filesystem::path executableDirectory()
     return exe.parent_path();
 }
 
+std::filesystem::path installedDataDirectory(const std::filesystem::path& executableFolder)
+{
+    return executableFolder.parent_path() / "share" / "trajix";
+}
+
+std::filesystem::path examplesDirectory()
+{
+    std::error_code ec;
+    auto folder = installedDataDirectory(executableDirectory()) / "examples";
+    return std::filesystem::is_directory(folder, ec) ? folder : std::filesystem::path{};
+}
+
 }  // namespace trajix

@@ -31,4 +31,12 @@ std::string comPortDevice(std::string_view text);
 /// The folder holding the running executable.
 std::filesystem::path executableDirectory();
 
+/// The shared data folder of an installed copy whose programs are in executableFolder:
+/// executableFolder/../share/trajix (whether or not it exists).
+std::filesystem::path installedDataDirectory(const std::filesystem::path& executableFolder);
+
+/// The folder of the example routes: the installed one beside this program
+/// (bin/../share/trajix/examples) when it exists, else empty.
+std::filesystem::path examplesDirectory();
+
 }  // namespace trajix

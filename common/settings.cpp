@@ -12,6 +12,7 @@
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #include "common/numbers.hpp"
+#include "common/platform.hpp"
 
 namespace trajix {
 
@@ -195,7 +196,11 @@ std::vector<std::string> saveSettings(const std::filesystem::path& path, const S
 std::filesystem::path settingsFilePath(const std::filesystem::path& executableFolder)
 {
     if (const char* explicitPath = std::getenv("TRAJIX_CONFIG"); explicitPath && *explicitPath) return explicitPath;
-    if (::access(executableFolder.c_str(), W_OK) == 0) return executableFolder / "trajix-gui.ini";
+    // An installed program (bin/ beside share/trajix) never writes into its folder,
+    // even when it is writable, as /usr/bin is for root.
+    std::error_code ec;
+    const bool installed = std::filesystem::is_directory(installedDataDirectory(executableFolder), ec);
+    if (!installed && ::access(executableFolder.c_str(), W_OK) == 0) return executableFolder / "trajix-gui.ini";
     std::filesystem::path base;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
         base = xdg;

@@ -54,8 +54,9 @@ Settings loadSettings(const std::filesystem::path& path, std::string* warning = 
 std::vector<std::string> saveSettings(const std::filesystem::path& path, const Settings& settings);
 
 /// Where the GUI keeps its settings: $TRAJIX_CONFIG when set; else trajix-gui.ini
-/// beside the executable when that folder is writable; else
-/// $XDG_CONFIG_HOME/trajix/trajix-gui.ini (~/.config when XDG_CONFIG_HOME is unset).
+/// beside the executable when that folder is writable and is not an installed bin/
+/// folder (one beside ../share/trajix); else $XDG_CONFIG_HOME/trajix/trajix-gui.ini
+/// (~/.config when XDG_CONFIG_HOME is unset).
 std::filesystem::path settingsFilePath(const std::filesystem::path& executableFolder);
 
 }  // namespace trajix

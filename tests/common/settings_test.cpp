@@ -118,5 +118,10 @@ TEST(Settings, FilePathFollowsTheEnvironment)
         EXPECT_EQ(settingsFilePath("/proc"), dir / "cfg" / "trajix" / "trajix-gui.ini");
     }
     EXPECT_EQ(settingsFilePath("/nonexistent-folder"), dir / "cfg" / "trajix" / "trajix-gui.ini");
+    // An installed copy keeps its settings per user even where its bin/ is writable
+    // (as /usr/bin is for root): never beside the program in a system folder.
+    std::filesystem::create_directories(dir / "prefix" / "bin");
+    std::filesystem::create_directories(dir / "prefix" / "share" / "trajix");
+    EXPECT_EQ(settingsFilePath(dir / "prefix" / "bin"), dir / "cfg" / "trajix" / "trajix-gui.ini");
     ::unsetenv("XDG_CONFIG_HOME");
 }
