@@ -1,4 +1,5 @@
-// trajix route INPUT.kml -o OUTPUT: drives a Google Earth path and writes it as NMEA.
+// trajix route INPUT -o OUTPUT: drives a path of a KML, KMZ or GPX file and writes it as
+// NMEA; trajix route --list-paths INPUT lists the file's paths.
 #include <memory>
 #include <string>
 
@@ -6,6 +7,7 @@
 
 #include "cli/command.hpp"
 #include "common/terminal_progress.hpp"
+#include "route/path_file.hpp"
 #include "route/route.hpp"
 
 namespace {
@@ -13,11 +15,17 @@ namespace {
 struct RouteOptions {
     std::string input;
     std::string output;
+    bool listPaths = false;
     trajix::route::RouteParameters parameters;
 };
 
 int runRoute(const RouteOptions& options)
 {
+    if (options.listPaths) {
+        fmt::print("{}", trajix::route::pathListing(trajix::route::readRoutePathFile(options.input)));
+        return trajix::cli::exitOk;
+    }
+    if (options.output.empty()) throw CLI::RequiredError("--output");
     trajix::TerminalProgress progress;
     trajix::cli::TerminalPrompt prompt;
     const auto state = trajix::route::LoadKML(options.input, options.parameters, options.output, progress, prompt);
@@ -27,11 +35,21 @@ int runRoute(const RouteOptions& options)
 
 void addRoute(CLI::App& app, trajix::cli::Context& context)
 {
-    auto* sub = app.add_subcommand("route", "Drive a path drawn in Google Earth (KML) and write it as an NMEA file");
+    auto* sub = app.add_subcommand("route", "Drive a path of a KML, KMZ or GPX file and write it as an NMEA file");
     auto options = std::make_shared<RouteOptions>();
     auto& p = options->parameters;
-    sub->add_option("INPUT", options->input, "KML file holding the path")->required();
-    sub->add_option("-o,--output", options->output, "NMEA file to write")->required();
+    sub->add_option("INPUT", options->input, "KML, KMZ or GPX file holding the path")->required();
+    auto* output = sub->add_option("-o,--output", options->output, "NMEA file to write (required unless --list-paths)");
+    auto* list = sub->add_flag("--list-paths", options->listPaths,
+                               "Print the file's paths, one a line: index, name, point count and length in "
+                               "metres, separated by tabs; write nothing");
+    list->excludes(output);
+    sub->add_option("--path", p.path, "The path to drive: its 1-based index or its name (default: the first)")
+        ->excludes(list);
+    sub->add_flag("--heights", p.heights,
+                  "Write each sample's height from the file's altitudes (KML third numbers, GPX ele) instead of the "
+                  "fixed altitude")
+        ->excludes(list);
     sub->add_option("--rate", p.outputRate, "Output update rate, Hz")->capture_default_str();
     sub->add_flag("--vtg", p.writeVtg, "Write a VTG sentence after every GGA");
     sub->add_option("--speed", p.maxSpeedKmh, "Max speed, km/h")->capture_default_str();

@@ -69,8 +69,10 @@ std::size_t densifiedPointCount(const RouteState& state)
 {
     std::uint64_t total = 0;
     for (std::size_t n = 1; n + 1 <= state.rawCount; ++n) total += segmentSteps(state, n);
-    const std::uint64_t bytes = (total + 2) * bytesPerPathPoint;
-    if (total > memoryLimit / bytesPerPathPoint)
+    // The heights, when the route writes them, take one more double per point.
+    const std::uint64_t perPoint = bytesPerPathPoint + (state.rawHeight.empty() ? 0 : sizeof(double));
+    const std::uint64_t bytes = (total + 2) * perPoint;
+    if (total > memoryLimit / perPoint)
         throw Error(fmt::format("the route would need {} path points ({:.1f} GiB), more than the 4 GiB allowed", total,
                                 double(bytes) / double(std::uint64_t{1} << 30)));
     return static_cast<std::size_t>(total);
@@ -83,6 +85,8 @@ void densifyPath(RouteState& state, ProgressSink& progress)
     state.pathEast.assign(count + 2, 0.0);
     state.pathNorth.assign(count + 2, 0.0);
     state.pathUp.assign(count + 2, 0.0);
+    const bool heights = !state.rawHeight.empty();
+    state.pathHeight.assign(heights ? count + 2 : 0, 0.0);
     StepProgress gauge(progress, "Interpolating data points", static_cast<long long>(state.rawCount) - 1);
     std::size_t k = 1;
     for (std::size_t n = 1; n + 1 <= state.rawCount; ++n) {
@@ -100,6 +104,11 @@ void densifyPath(RouteState& state, ProgressSink& progress)
             state.pathNorth[k + j] = state.pathNorth[k + j - 1] + dy / md;
             state.pathUp[k + j] = state.pathUp[k + j - 1] + dz / md;
         }
+        if (heights) {
+            const double dh = double(state.rawHeight[n + 1]) - double(state.rawHeight[n]);
+            state.pathHeight[k] = state.rawHeight[n];
+            for (std::uint64_t j = 1; j < m; ++j) state.pathHeight[k + j] = state.pathHeight[k + j - 1] + dh / md;
+        }
         k += m;
     }
     state.pathCount = k - 1;
@@ -111,6 +120,7 @@ void densifyPath(RouteState& state, ProgressSink& progress)
     state.pathEast.resize(state.pathCount + 1);
     state.pathNorth.resize(state.pathCount + 1);
     state.pathUp.resize(state.pathCount + 1);
+    if (heights) state.pathHeight.resize(state.pathCount + 1);
 }
 
 namespace {

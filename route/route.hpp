@@ -30,6 +30,8 @@ struct RouteParameters {
     double stationaryStart = 80;  ///< s at rest before the motion (whole seconds when writing)
     double stationaryEnd = 5;     ///< s at rest after the motion (whole seconds when writing)
     double startTime = 32400;     ///< s of day of the first sentence (whole seconds when writing)
+    std::string path;             ///< the path to drive: empty for the first, a 1-based index or a name
+    bool heights = false;         ///< write the heights of the file's points instead of the fixed altitude
 };
 
 /// Chart points and result texts, for the tab's charts and captions. Any may be empty.
@@ -73,14 +75,17 @@ struct RouteState {
 
     GeoState geo;
     std::vector<float> rawEast, rawNorth, rawUp;  ///< 1..rawCount
+    std::vector<float> rawHeight;                 ///< 1..rawCount, file altitudes (m); empty without heights
     std::size_t rawCount = 0;
     std::vector<double> pathEast, pathNorth, pathUp, pathStep, pathDistance, pathTurn;
+    std::vector<double> pathHeight;  ///< densified rawHeight; empty without heights
     std::size_t pathCount = 0;
 
     std::vector<Corner> corners;
     SegmentProfile profile;
 
     std::vector<double> sampleSpeed, sampleDistance, sampleEast, sampleNorth;
+    std::vector<double> sampleHeight;  ///< altitude written for each sample; empty without heights
     std::int64_t sampleCount = 0;
     double routeDistance = 0;
     double profileTime = 0;
@@ -89,17 +94,20 @@ struct RouteState {
     std::string distanceText, timeText;
 };
 
-/// Longitude and latitude of one KML coordinate tuple, degrees.
+/// Longitude and latitude of one path point, degrees, and its altitude in metres when
+/// the file gives one.
 struct KmlCoordinate {
     double longitude = 0, latitude = 0;
+    double altitude = 0;
+    bool hasAltitude = false;
 };
 
-/// Reads the coordinate list of the first path (LineString or LinearRing) in KML text;
+/// Reads the points of the first path (LineString, LinearRing or gx:Track) in KML text;
 /// coordinate lists of Points before it are skipped. Tuples are separated by blanks,
 /// tabs or line breaks, the numbers of a tuple by commas (longitude, latitude, optional
-/// altitude, which is ignored). A last tuple of one number is dropped. Throws Error
-/// naming source for a file without such a path, without a complete point, or with a
-/// malformed tuple or number.
+/// altitude); a gx:coord holds them separated by blanks. A last tuple of one number is
+/// dropped. Throws Error naming source for a file without a path, or a path without a
+/// complete point, or with a malformed tuple or number (see readKmlPaths).
 std::vector<KmlCoordinate> readKmlCoordinates(std::string_view text, std::string_view source);
 
 /// Puts the KML points into the local frame: east, north, up of each point at 100 m
@@ -110,7 +118,8 @@ void loadRawPoints(RouteState& state, const std::vector<KmlCoordinate>& points, 
 /// Number of path points densifying would make; Error when the arrays would exceed 4 GiB.
 std::size_t densifiedPointCount(const RouteState& state);
 
-/// Densifies the raw points to interpSpacing. Throws Error when fewer than 3 points result.
+/// Densifies the raw points (and rawHeight when there is one) to interpSpacing.
+/// Throws Error when fewer than 3 points result.
 void densifyPath(RouteState& state, ProgressSink& progress);
 
 /// Forward then backward first-order low-pass of east and north with weight
@@ -149,7 +158,8 @@ void plotSpeedProfile(RouteState& state, double segmentLength, double endSpeed, 
 void runProfilePass(RouteState& state, const RouteParameters& parameters, ProgressSink& progress,
                     const RouteCallbacks& callbacks, UserPrompt& prompt);
 
-/// Maps every sample's distance to a position on the path (one forward walk).
+/// Maps every sample's distance to a position on the path (one forward walk), and to a
+/// height when the path has heights.
 void calculatePositions(RouteState& state);
 
 /// Writes the NMEA file: stationary start, moving samples, stationary end and the
@@ -161,7 +171,8 @@ void saveNMEA(RouteState& state, const RouteParameters& parameters, const std::f
 /// forWriting also requires whole-second stationary periods and start time.
 void applyParameters(RouteState& state, const RouteParameters& parameters, bool forWriting);
 
-/// The whole pipeline on a KML file; writes outputFileName unless it is empty.
+/// The whole pipeline on a path file (KML, KMZ or GPX; the path parameters.path names,
+/// the first by default); writes outputFileName unless it is empty.
 RouteState LoadKML(const std::filesystem::path& kmlFileName, const RouteParameters& parameters,
                    const std::filesystem::path& outputFileName, ProgressSink& progress, UserPrompt& prompt,
                    const RouteCallbacks& callbacks = {});

@@ -8,6 +8,7 @@
 #include "common/error.hpp"
 #include "common/output.hpp"
 #include "nmea/sentences.hpp"
+#include "route/path_file.hpp"
 #include "route/progress_steps.hpp"
 #include "route/route.hpp"
 
@@ -75,7 +76,15 @@ namespace {
 struct Fix {
     long double latitude = 0, longitude = 0;
     double course = 0, speedKmh = 0;
+    std::string_view altitude = fixedAltitude;  ///< the GGA altitude text
 };
+
+// A sample's height as the GGA altitude: metres with two decimals, like the fixed one.
+void formatHeight(double height, std::string& text)
+{
+    text = fmt::format("{:.2f}", height);
+    if (text == "-0.00") text = "0.00";
+}
 
 class SentenceWriter {
 public:
@@ -92,7 +101,7 @@ public:
     }
     void writeAt(long double time, const Fix& fix, double speedKmh)
     {
-        buffer_ += ggaSentence(time, fix.latitude, fix.longitude, fixedAltitude);
+        buffer_ += ggaSentence(time, fix.latitude, fix.longitude, fix.altitude);
         if (vtg_) buffer_ += vtgSentence(fix.course, speedKmh, VtgStyle::Route);
         if (buffer_.size() >= flushSize) flush();
     }
@@ -132,6 +141,8 @@ void saveNMEA(RouteState& state, const RouteParameters& parameters, const std::f
                           static_cast<long double>(parameters.startTime));
     StepProgress gauge(progress, "Writing points to file", count);
     Fix fix;
+    const bool heights = !state.sampleHeight.empty();
+    std::string heightText;
     bool firstSample = true;
     for (std::int64_t j = 1; j < count; ++j) {
         gauge.at(j);
@@ -145,6 +156,10 @@ void saveNMEA(RouteState& state, const RouteParameters& parameters, const std::f
         const double step = std::sqrt(dx * dx + dy * dy);
         fix.speedKmh = step * 3.6 / interval;
         fix.course = (dx == 0 && dy == 0) ? 0.0 : static_cast<double>(normaliseHeading(std::atan2(dx, dy) * 180 / pi));
+        if (heights) {
+            formatHeight(state.sampleHeight[ju], heightText);
+            fix.altitude = heightText;
+        }
         if (firstSample) {
             // The first sample is written only as the stationary start, at rest.
             for (std::int64_t r = 0; r < startRepeats; ++r) writer.group(fix, 0.0);
@@ -167,10 +182,12 @@ RouteState LoadKML(const std::filesystem::path& kmlFileName, const RouteParamete
 {
     RouteState state;
     applyParameters(state, parameters, !outputFileName.empty());
-    const std::string text = readFile(kmlFileName);
-    const auto coordinates = readKmlCoordinates(text, kmlFileName.string());
+    const std::string source = kmlFileName.string();
+    const auto paths = readRoutePathFile(kmlFileName);
+    const auto& coordinates = choosePath(paths, parameters.path, source).points;
     progress.start("Loading KML file", static_cast<long long>(coordinates.size()));
     loadRawPoints(state, coordinates, callbacks);
+    if (parameters.heights) loadRawHeights(state, coordinates, source);
     densifyPath(state, progress);
     smoothPath(state, progress, callbacks);
     calculateDistances(state, progress);

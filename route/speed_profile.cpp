@@ -389,6 +389,8 @@ void calculatePositions(RouteState& state)
     const auto count = static_cast<std::size_t>(state.sampleCount);
     state.sampleEast.assign(count, 0.0);
     state.sampleNorth.assign(count, 0.0);
+    const bool heights = !state.pathHeight.empty();
+    state.sampleHeight.assign(heights ? count : 0, 0.0);
     const auto& distance = state.pathDistance;
     std::size_t m = 0;
     for (std::size_t j = 1; j < count; ++j) {
@@ -402,6 +404,7 @@ void calculatePositions(RouteState& state)
         const double f = span != 0 ? (d - distance[lo]) / span : 0.0;
         state.sampleEast[j] = state.pathEast[lo] + f * (state.pathEast[hi] - state.pathEast[lo]);
         state.sampleNorth[j] = state.pathNorth[lo] + f * (state.pathNorth[hi] - state.pathNorth[lo]);
+        if (heights) state.sampleHeight[j] = state.pathHeight[lo] + f * (state.pathHeight[hi] - state.pathHeight[lo]);
     }
 }
 

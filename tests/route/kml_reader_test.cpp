@@ -58,8 +58,9 @@ TEST(KmlReader, TakesTheFirstPathOnlyAndSkipsPointsBeforeIt)
 {
     const std::string text =
         "<Placemark><Point><coordinates>9,9,0</coordinates></Point></Placemark>"
-        "<Placemark><gx:Track><gx:coord>1 1 1</gx:coord></gx:Track></Placemark>"
+        "<!-- <LineString><coordinates>5,5 6,6</coordinates></LineString> -->"
         "<Placemark><LineString><coordinates>1,2,0 3,4,0</coordinates></LineString></Placemark>"
+        "<Placemark><gx:Track><gx:coord>1 1 1</gx:coord></gx:Track></Placemark>"
         "<Placemark><LineString><coordinates>7,8,0 9,10,0 11,12,0</coordinates></LineString></Placemark>";
     auto points = readKmlCoordinates(text, "x");
     ASSERT_EQ(points.size(), 2u);
@@ -74,7 +75,10 @@ TEST(KmlReader, TakesTheFirstPathOnlyAndSkipsPointsBeforeIt)
 TEST(KmlReader, BadFilesEndWithAMessageNamingTheProblem)
 {
     EXPECT_NE(errorOf("<Point><coordinates>1,2,0</coordinates></Point>").find("1 Point"), std::string::npos);
-    EXPECT_NE(errorOf("<gx:Track><gx:coord>1 2 3</gx:coord></gx:Track>").find("gx:Track"), std::string::npos);
+    EXPECT_NE(errorOf("<gx:Track><when>x</when></gx:Track>").find("no complete point"), std::string::npos);
+    EXPECT_NE(errorOf("<gx:Track><gx:coord>1 2 3 4</gx:coord></gx:Track>").find("'1 2 3 4'"), std::string::npos);
+    EXPECT_NE(errorOf("<gx:Track><gx:coord>1,2,3</gx:coord></gx:Track>").find("'1,2,3'"), std::string::npos);
+    EXPECT_NE(errorOf("<gx:Track><gx:coord>1 2 3").find("gx:coord"), std::string::npos);
     EXPECT_NE(errorOf("<kml></kml>").find("no <coordinates>"), std::string::npos);
     EXPECT_NE(errorOf("<LineString><coordinates>1,2,0 3,4,0").find("</coordinates>"), std::string::npos);
     EXPECT_NE(errorOf(path("")).find("no complete point"), std::string::npos);
