@@ -1,4 +1,4 @@
-// trajix scenario NMEA --almanac FILE [--week W] [--start-time S] [--today YYYY-MM-DD] [--yes]:
+// trajix scenario NMEA --almanac FILE [--week W] [--start-time S] [--duration S] [--today YYYY-MM-DD] [--yes]:
 // the scenario step on a written NMEA file: profile, generator run, .bin recording.
 #include <iostream>
 #include <memory>
@@ -16,6 +16,7 @@ struct Options {
     std::string almanac;
     std::string week = "462";
     std::string startTime = "32400";
+    std::string duration = "5";
     std::string today;
     bool yes = false;
 };
@@ -50,6 +51,7 @@ void addScenario(CLI::App& app, trajix::cli::Context& context)
     sub->add_option("--almanac", options->almanac, "The YUMA almanac file")->required();
     sub->add_option("--week", options->week, "GPS week (10-bit) for the profile (default 462)");
     sub->add_option("--start-time", options->startTime, "GPS start time, seconds into the week (default 32400)");
+    sub->add_option("--duration", options->duration, "Seconds of signal to generate (default 5)");
     sub->add_option("--today", options->today, "Today's date, YYYY-MM-DD, which dates the almanac week");
     sub->add_flag("--yes", options->yes, "Answer Yes to every question and wait for the generator to end");
     sub->callback([&context, options] {
@@ -58,6 +60,7 @@ void addScenario(CLI::App& app, trajix::cli::Context& context)
         trajix::ScenarioState state;
         state.edits.week = options->week;
         state.edits.startTime = options->startTime;
+        state.edits.duration = options->duration;
         // The generator runs in the tool directory: a relative almanac name must not
         // depend on it. Windows texts ("\gpstools\179.alm") are kept as they stand.
         std::filesystem::path almanac = options->almanac;

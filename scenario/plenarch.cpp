@@ -118,7 +118,7 @@ std::string scenarioProfileText(const ScenarioEdits& edits, const std::string& s
         "Altitude_in_m=-160",
         "GPS_Week=" + edits.week,
         "GPS_Start_Time_in_sec=" + edits.startTime,
-        "Duration_in_sec = 5",
+        "Duration_in_sec = " + edits.duration,
         "",
         "Source_NMEA_file=" + tools + "/nmeaInput.txt",
         "Simulation_Day=" + edits.startDay,

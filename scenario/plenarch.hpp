@@ -21,6 +21,7 @@ namespace trajix {
 struct ScenarioEdits {
     std::string week = "462";                     ///< WeekEdit, a 10-bit GPS week
     std::string startTime = "32400";              ///< StartTimeEdit, seconds into the week
+    std::string duration = "5";                   ///< DurationEdit, seconds of signal to generate
     std::string startDay = "30";                  ///< StartDayEdit, set from the almanac week
     std::string startMonth = "6";                 ///< StartMonthEdit
     std::string startYear = "2008";               ///< StartYearEdit

@@ -63,20 +63,50 @@ std::string standInProfile(const std::filesystem::path& folder, const std::strin
 
 }  // namespace
 
-TEST(StandInGenerator, WritesWholeSecondsOfADeterministicSignal)
+TEST(Generator, NoiseOnlyWritesWholeSecondsOfADeterministicSignal)
 {
     TempDir dir;
     const auto tools = dir / "GPStools";
     std::filesystem::create_directories(tools);
     writeFileBytes(tools / "nmeaInput.txt", "$GPGGA\r\n");
     writeFileBytes(tools / "profile.txt", standInProfile(tools, "2"));
-    auto result = runProgram(standIn, {(tools / "profile.txt").string()});
+    auto result = runProgram(standIn, {"--noise-only", (tools / "profile.txt").string()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::string first = readFileBytes(tools / "output.dsf");
     ASSERT_EQ(first.size(), 2 * block);
     EXPECT_NE(first.substr(0, block), first.substr(block));
+    // The profile key of our own does the same.
+    writeFileBytes(tools / "profile.txt", standInProfile(tools, "2") + "Noise_Only = 1\r\n");
     ASSERT_EQ(runProgram(standIn, {(tools / "profile.txt").string()}).exitCode, 0);
     EXPECT_EQ(readFileBytes(tools / "output.dsf"), first);
+}
+
+TEST(Generator, SignalIsReproducibleAndTheSeedChangesTheNoise)
+{
+    TempDir dir;
+    const auto tools = dir / "GPStools";
+    std::filesystem::create_directories(tools);
+    std::filesystem::copy_file(dataFile("scenario/trip.nme"), tools / "nmeaInput.txt");
+    std::filesystem::copy_file(dataFile("scenario/week314.alm"), dir / "a.alm");
+    std::string profile = standInProfile(tools, "1");
+    profile.replace(profile.find("\\gpstools\\179.alm"), 17, (dir / "a.alm").string());
+    profile.replace(profile.find("GPS_Week=462"), 12, "GPS_Week=314");
+    profile.replace(profile.find("Simulation_Year=2008"), 20, "Simulation_Year=2025");
+    writeFileBytes(tools / "profile.txt", profile);
+    auto result = runProgram(standIn, {(tools / "profile.txt").string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find("satellites above the mask:"), std::string::npos) << result.out;
+    const std::string first = readFileBytes(tools / "output.dsf");
+    ASSERT_EQ(first.size(), block);
+    ASSERT_EQ(runProgram(standIn, {(tools / "profile.txt").string()}).exitCode, 0);
+    EXPECT_EQ(readFileBytes(tools / "output.dsf"), first);
+    ASSERT_EQ(runProgram(standIn, {"--seed", "7", (tools / "profile.txt").string()}).exitCode, 0);
+    const std::string seeded = readFileBytes(tools / "output.dsf");
+    EXPECT_NE(seeded, first);
+    // One-bit samples of a signal well under the noise: about half the bits are set.
+    std::size_t ones = 0;
+    for (const char c : seeded) ones += static_cast<std::size_t>(__builtin_popcount(static_cast<unsigned char>(c)));
+    EXPECT_NEAR(static_cast<double>(ones) / (8.0 * static_cast<double>(block)), 0.5, 0.01);
 }
 
 TEST(StandInGenerator, BadProfilesFailWithAMessageAndWriteNothing)
@@ -84,8 +114,10 @@ TEST(StandInGenerator, BadProfilesFailWithAMessageAndWriteNothing)
     TempDir dir;
     const auto tools = dir / "GPStools";
     std::filesystem::create_directories(tools);
-    writeFileBytes(tools / "nmeaInput.txt", "$GPGGA\r\n");
-    const std::string good = standInProfile(tools, "1");
+    std::filesystem::copy_file(dataFile("scenario/trip.nme"), tools / "nmeaInput.txt");
+    std::filesystem::copy_file(dataFile("scenario/week314.alm"), dir / "a.alm");
+    std::string good = standInProfile(tools, "1");
+    good.replace(good.find("\\gpstools\\179.alm"), 17, (dir / "a.alm").string());
     const std::vector<std::pair<std::string, std::string>> faults{
         {"Duration_in_sec = 1", "Duration_in_sec = 0"},
         {"Duration_in_sec = 1", "Duration_in_sec = x"},
@@ -95,6 +127,11 @@ TEST(StandInGenerator, BadProfilesFailWithAMessageAndWriteNothing)
         {"IF_IQ_File=", "Output="},
         {"nmeaInput.txt", "missing.txt"},
         {"[Simulation Output]", "Simulation Output"},
+        {"IQ_format=I", "IQ_format=IQ"},
+        {"IFFreq_in_Hz = 4092000", "IFFreq_in_Hz = 9000000"},
+        {"bitPerSample = 1", "bitPerSample = 2"},
+        {"Mask_in_deg=5", "Mask_in_deg=five"},
+        {"a.alm", "no-such.alm"},
     };
     for (const auto& [from, to] : faults) {
         std::string profile = good;
