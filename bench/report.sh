@@ -101,6 +101,14 @@ for size in (256, 1024):
     if dsf and cp:
         row(f"DSF to BIN {size} MiB", f"{ms(dsf):.0f} ms", f"cp {ms(cp):.0f} ms", f"{ms(dsf) / ms(cp):.2f}x cp")
 
+# The L1 C/A signal generator against real time, and its memory against the duration.
+for name, b in sorted(runs.items()):
+    if name.startswith("BM_SignalGenerator/"):
+        t = cpu(b) / 1000
+        label = f"L1 C/A signal, {b['satellites']:.0f} satellites, {b['signal_s']:.0f} s"
+        row(label + " time", f"{t:.2f} s", f"real time {b['signal_s']:.0f} s", f"{b['signal_s'] / t:.1f}x real time")
+        row(label + " peak memory", f"{b['peak_rss_MiB']:.0f} MiB", "-", "-")
+
 # The replay timer: lateness and drift against the tick period.
 for rate in (200, 20):
     b = next((b for n, b in runs.items() if n.startswith(f"BM_ReplayTimer/{rate}/")), None)
@@ -113,7 +121,7 @@ for rate in (200, 20):
         f"period {period:.0f} us", f"{b.get('drift_trend_us', b['drift_last_us']) / period:.3f} period")
 
 # Everything else, plain.
-listed = {"BM_Script", "BM_Route", "BM_ConvertDsf", "BM_CopyWithCp", "BM_ReplayTimer"}
+listed = {"BM_Script", "BM_Route", "BM_ConvertDsf", "BM_CopyWithCp", "BM_ReplayTimer", "BM_SignalGenerator"}
 for name, b in sorted(runs.items()):
     if not any(name.startswith(p) for p in listed):
         row(name, f"{cpu(b):.4f} ms", "-", "-")

@@ -1,0 +1,306 @@
+// Recordings checked by an independent software receiver: GNSS-SDR acquires, tracks
+// and decodes our L1 C/A signal from the unpacked .bin recording, with the configuration
+// kept in tools/, and navigates along the scenario's path at the scenario's time.
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <numbers>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "geo/geodesy.hpp"
+#include "scenario/plenarch.hpp"
+#include "scenario/receiver_path.hpp"
+#include "test_support.hpp"
+
+using namespace trajix;
+using trajix::test::dataFile;
+using trajix::test::readFileBytes;
+using trajix::test::runProgram;
+using trajix::test::runTrajix;
+using trajix::test::TempDir;
+using trajix::test::writeFileBytes;
+
+namespace {
+
+const std::filesystem::path toolFolder = std::filesystem::path(TRAJIX_BINARY_DIR) / "cli";
+const std::filesystem::path receiverConfiguration =
+    std::filesystem::path(TRAJIX_SOURCE_DIR) / "tools" / "gnss-sdr-gps-l1.conf";
+const std::filesystem::path gnssSdr = "/usr/bin/gnss-sdr";
+
+// The scenario: week 314 of the almanac is GPS week 2362 (April 2025). The start is 20 s
+// before a frame begins, so a receiver that needs a few seconds to lock still reads
+// subframes 1-3 of the first whole frame and fixes about 38 s in.
+constexpr int fullWeek = 2362;
+constexpr double startSeconds = 32380;
+constexpr int durationSeconds = 60;
+constexpr double lastSeconds = 20;  // the span whose fixes are compared with the path
+
+// One record of GNSS-SDR's binary PVT dump (PVT.dump=true) as version 0.0.17 writes it,
+// packed: TOW [ms], week, RX time [s], clock offset [s], ECEF position and velocity,
+// covariance (6), latitude, longitude, height, 3 status bytes, 2 floats, 4 DOPs.
+struct PvtRecord {
+    std::uint32_t towMs = 0;
+    std::uint32_t week = 0;
+    double rxTime = 0;
+    double clockOffset = 0;
+    double x = 0, y = 0, z = 0;
+    double latitude = 0, longitude = 0, height = 0;
+};
+constexpr std::size_t pvtRecordSize = 4 + 4 + 8 + 8 + 6 * 8 + 6 * 8 + 3 * 8 + 3 + 2 * 4 + 4 * 8;
+
+template <typename T>
+T take(const std::string& bytes, std::size_t offset)
+{
+    T value;
+    std::memcpy(&value, bytes.data() + offset, sizeof(T));
+    return value;
+}
+
+// Reads the dump and checks that its layout is the one expected: every record's
+// latitude and longitude must agree with its ECEF position, so a changed layout fails
+// here instead of giving nonsense positions.
+std::vector<PvtRecord> readPvtDump(const std::filesystem::path& file)
+{
+    const std::string bytes = readFileBytes(file);
+    EXPECT_EQ(bytes.size() % pvtRecordSize, 0u) << "unexpected PVT dump layout in " << file;
+    std::vector<PvtRecord> records;
+    for (std::size_t at = 0; at + pvtRecordSize <= bytes.size(); at += pvtRecordSize) {
+        PvtRecord r;
+        r.towMs = take<std::uint32_t>(bytes, at);
+        r.week = take<std::uint32_t>(bytes, at + 4);
+        r.rxTime = take<double>(bytes, at + 8);
+        r.clockOffset = take<double>(bytes, at + 16);
+        r.x = take<double>(bytes, at + 24);
+        r.y = take<double>(bytes, at + 32);
+        r.z = take<double>(bytes, at + 40);
+        r.latitude = take<double>(bytes, at + 120);
+        r.longitude = take<double>(bytes, at + 128);
+        r.height = take<double>(bytes, at + 136);
+        const Ecef check = geodeticToEcef(r.latitude, r.longitude, r.height);
+        EXPECT_LT(std::hypot(check.x - r.x, check.y - r.y, check.z - r.z), 1.0)
+            << "PVT dump record " << records.size() << " is not laid out as expected";
+        records.push_back(r);
+    }
+    return records;
+}
+
+struct ReceiverRun {
+    std::set<int> acquired;                  // tracking started after an acquisition
+    std::map<int, std::set<int>> subframes;  // decoded subframe IDs per PRN
+    std::set<int> trackedAtEnd;              // satellites in the last RINEX epoch
+    std::vector<PvtRecord> fixes;
+    std::string console;
+};
+
+std::set<int> prnsOfLastRinexEpoch(const std::filesystem::path& folder)
+{
+    std::set<int> prns;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() < 3 || name.back() != 'O' || name.rfind("GSDR", 0) != 0) continue;
+        std::istringstream in(readFileBytes(entry.path()));
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line.rfind(">", 0) == 0)
+                prns.clear();
+            else if (line.size() > 3 && line[0] == 'G' && std::isdigit(static_cast<unsigned char>(line[1])))
+                prns.insert(std::stoi(line.substr(1, 2)));
+        }
+    }
+    return prns;
+}
+
+ReceiverRun runReceiver(const std::filesystem::path& binRecording, const std::filesystem::path& folder)
+{
+    const auto samples = folder / "recording.samples";
+    auto unpacked = runProgram((toolFolder / "trajix-bin-unpack").string(), {binRecording.string(), samples.string()});
+    EXPECT_EQ(unpacked.exitCode, 0) << unpacked.err;
+    EXPECT_EQ(std::filesystem::file_size(samples), 8 * std::filesystem::file_size(binRecording));
+    // GNSS-SDR writes its solutions into the current directory.
+    const auto result =
+        runProgram("/bin/sh", {"-c", fmt::format("cd '{}' && exec '{}' -config_file='{}' "
+                                                 "-signal_source='{}' -log_dir='{}'",
+                                                 folder.string(), gnssSdr.string(), receiverConfiguration.string(),
+                                                 samples.string(), folder.string())});
+    std::filesystem::remove(samples);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    ReceiverRun run;
+    run.console = result.out;
+    const std::regex tracking(R"(Tracking of GPS L1 C/A signal started on channel \d+ for satellite GPS PRN (\d+))");
+    const std::regex message(
+        R"(New GPS NAV message received in channel \d+: subframe (\d) from satellite GPS PRN (\d+))");
+    std::istringstream lines(result.out);
+    std::string line;
+    std::smatch match;
+    while (std::getline(lines, line)) {
+        if (std::regex_search(line, match, tracking)) run.acquired.insert(std::stoi(match[1]));
+        if (std::regex_search(line, match, message)) run.subframes[std::stoi(match[2])].insert(std::stoi(match[1]));
+    }
+    run.trackedAtEnd = prnsOfLastRinexEpoch(folder);
+    if (std::filesystem::exists(folder / "pvt.dat")) run.fixes = readPvtDump(folder / "pvt.dat");
+    return run;
+}
+
+std::set<int> generatedSatellites(const std::string& generatorOutput)
+{
+    std::set<int> prns;
+    const auto at = generatorOutput.find("satellites above the mask:");
+    EXPECT_NE(at, std::string::npos) << generatorOutput;
+    if (at == std::string::npos) return prns;
+    std::istringstream list(generatorOutput.substr(at + 26, generatorOutput.find('\n', at) - at - 26));
+    int prn = 0;
+    while (list >> prn) prns.insert(prn);
+    return prns;
+}
+
+// The receiver's verdict on a recording whose true position at t seconds after the
+// start is truth(t).
+void checkNavigation(const ReceiverRun& run, const std::set<int>& satellites, const std::function<Ecef(double)>& truth)
+{
+    EXPECT_GE(satellites.size(), 5u);
+    EXPECT_EQ(run.acquired, satellites) << run.console;
+    EXPECT_EQ(run.trackedAtEnd, satellites);
+    int withEphemeris = 0;
+    for (const int prn : satellites) {
+        const auto found = run.subframes.find(prn);
+        EXPECT_NE(found, run.subframes.end()) << "no navigation message decoded from PRN " << prn;
+        if (found != run.subframes.end() && found->second.count(1) && found->second.count(2) && found->second.count(3))
+            ++withEphemeris;
+    }
+    EXPECT_GE(withEphemeris, 4);
+
+    ASSERT_FALSE(run.fixes.empty()) << run.console;
+    double sumOfSquares = 0, alongSum = 0, upSum = 0;
+    int compared = 0;
+    for (const PvtRecord& fix : run.fixes) {
+        const double elapsed = fix.rxTime - startSeconds;
+        if (elapsed < durationSeconds - lastSeconds) continue;
+        EXPECT_EQ(fix.week, static_cast<std::uint32_t>(fullWeek));
+        EXPECT_LE(elapsed, durationSeconds);
+        // The receiver's clock is the recording's sample clock: its time scale, taken from
+        // our TOW and code phases, agrees with its own solution to well within 1 ms.
+        EXPECT_LT(std::abs(fix.clockOffset), 1e-3) << fix.rxTime;
+        const Ecef expected = truth(elapsed - fix.clockOffset);
+        const double dx = fix.x - expected.x, dy = fix.y - expected.y, dz = fix.z - expected.z;
+        sumOfSquares += dx * dx + dy * dy + dz * dz;
+        const Ecef ahead = truth(elapsed - fix.clockOffset + 1);
+        const double ax = ahead.x - expected.x, ay = ahead.y - expected.y, az = ahead.z - expected.z;
+        const double norm = std::hypot(ax, ay, az);
+        if (norm > 0) alongSum += (dx * ax + dy * ay + dz * az) / norm;
+        const double up = std::hypot(expected.x, expected.y, expected.z);
+        upSum += (dx * expected.x + dy * expected.y + dz * expected.z) / up;
+        ++compared;
+    }
+    ASSERT_GT(compared, 0);
+    // Fixes come every 20 ms or so; the span must be covered, not just touched.
+    const double covered =
+        run.fixes.back().rxTime - std::max(run.fixes.front().rxTime, startSeconds + durationSeconds - lastSeconds);
+    EXPECT_GT(covered, lastSeconds - 2);
+    const double rms = std::sqrt(sumOfSquares / compared);
+    EXPECT_LT(rms, 10.0) << compared << " fixes";
+    std::printf("%d fixes over the last %.0f s: %.2f m RMS from the path, mean %.2f m along it, %.2f m up\n", compared,
+                lastSeconds, rms, alongSum / compared, upSum / compared);
+}
+
+// Sets HOME for the trajix commands run by this test.
+class ScopedHome {
+public:
+    explicit ScopedHome(const std::filesystem::path& home)
+    {
+        if (const char* old = std::getenv("HOME")) old_ = old;
+        ::setenv("HOME", home.c_str(), 1);
+    }
+    ~ScopedHome() { ::setenv("HOME", old_.c_str(), 1); }
+
+private:
+    std::string old_;
+};
+
+std::string gga(double clockSeconds, double latitude, double longitude, double height)
+{
+    const int hours = static_cast<int>(clockSeconds / 3600), minutes = static_cast<int>(clockSeconds / 60) % 60;
+    const double seconds = clockSeconds - hours * 3600 - minutes * 60;
+    const double latAbs = std::abs(latitude), lonAbs = std::abs(longitude);
+    const std::string body = fmt::format(
+        "GPGGA,{:02}{:02}{:05.2f},{:02}{:011.8f},{},{:03}{:011.8f},{},1,08,1.0,{:.3f},M,0.0,M,,", hours, minutes,
+        seconds, static_cast<int>(latAbs), (latAbs - std::floor(latAbs)) * 60, latitude < 0 ? 'S' : 'N',
+        static_cast<int>(lonAbs), (lonAbs - std::floor(lonAbs)) * 60, longitude < 0 ? 'W' : 'E', height);
+    unsigned sum = 0;
+    for (const char c : body) sum ^= static_cast<unsigned char>(c);
+    return fmt::format("${}*{:02X}\r\n", body, sum);
+}
+
+}  // namespace
+
+TEST(GnssSdrNavigation, StaticReceiverFromTheScenarioCommand)
+{
+    if (!std::filesystem::exists(gnssSdr)) GTEST_SKIP() << "GNSS-SDR is not installed";
+    TempDir dir;
+    std::filesystem::create_directories(dir / "GPStools");
+    std::filesystem::copy_file(dataFile("scenario/week314.alm"), dir / "almanac.alm");
+    const double latitude = 51.99888, longitude = -0.997777, height = 160;
+    writeFileBytes(dir / "still.nme", gga(32400, latitude, longitude, height));
+    ScopedHome home(dir.path());
+    const auto result =
+        runTrajix({"scenario", (dir / "still.nme").string(), "--almanac", (dir / "almanac.alm").string(), "--week",
+                   "314", "--start-time", fmt::format("{}", startSeconds), "--duration",
+                   fmt::format("{}", durationSeconds), "--today", "2026-12-09", "--yes"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(readFileBytes(dir / "GPStools" / "profile.txt").find("\r\nDuration_in_sec = 60\r\n"), std::string::npos);
+    ASSERT_EQ(std::filesystem::file_size(dir / "still.bin"), 60u * 2046000u);
+    const std::set<int> satellites = generatedSatellites(result.out + result.err);
+    std::filesystem::create_directories(dir / "receiver");
+    const ReceiverRun run = runReceiver(dir / "still.bin", dir / "receiver");
+    const Ecef position = geodeticToEcef(latitude, longitude, height);
+    checkNavigation(run, satellites, [&](double) { return position; });
+}
+
+TEST(GnssSdrNavigation, ReceiverDrivingAt50KmhFromTheGenerator)
+{
+    if (!std::filesystem::exists(gnssSdr)) GTEST_SKIP() << "GNSS-SDR is not installed";
+    TempDir dir;
+    const auto tools = dir / "GPStools";
+    std::filesystem::create_directories(tools);
+    std::filesystem::copy_file(dataFile("scenario/week314.alm"), dir / "almanac.alm");
+
+    // A straight drive at 50 km/h, heading 060, on the tangent plane of its start: the
+    // truth at any time is on that line, independent of how the generator interpolates.
+    const double speed = 50 / 3.6, heading = 60 * std::numbers::pi / 180;
+    GeoState geo;
+    setLocalOrigin(geo, 51.9, -1.1, 120);
+    const auto along = [&](double t) {
+        ENUtoECEF(geo, speed * t * std::sin(heading), speed * t * std::cos(heading), 0);
+        return Ecef{static_cast<double>(geo.ecefX), static_cast<double>(geo.ecefY), static_cast<double>(geo.ecefZ)};
+    };
+    std::string nmea;
+    for (int k = 0; k <= 10 * (durationSeconds + 1); ++k) {
+        const Ecef p = along(k * 0.1);
+        ECEFToLatLong(geo, p.x, p.y, p.z);
+        nmea += gga(36000 + k * 0.1, static_cast<double>(geo.geoLatitude), static_cast<double>(geo.geoLongitude),
+                    static_cast<double>(geo.geoHeight));
+    }
+    writeFileBytes(tools / "nmeaInput.txt", nmea);
+    ScenarioEdits edits;
+    edits.week = "314";
+    edits.startTime = fmt::format("{}", startSeconds);
+    edits.duration = fmt::format("{}", durationSeconds);
+    edits.startDay = "13";
+    edits.startMonth = "4";
+    edits.startYear = "2025";
+    edits.almanac = (dir / "almanac.alm").string();
+    writeFileBytes(tools / "profile.txt", scenarioProfileText(edits, dir.path().string()));
+    const auto generated = runProgram((toolFolder / "TrajixBinary").string(), {(tools / "profile.txt").string()});
+    ASSERT_EQ(generated.exitCode, 0) << generated.err;
+    const auto converted = runTrajix({"dsf2bin", (tools / "output.dsf").string()});
+    ASSERT_EQ(converted.exitCode, 0) << converted.err;
+    std::filesystem::remove(tools / "output.dsf");
+    std::filesystem::create_directories(dir / "receiver");
+    const ReceiverRun run = runReceiver(tools / "output.bin", dir / "receiver");
+    checkNavigation(run, generatedSatellites(generated.out), along);
+}
