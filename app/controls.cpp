@@ -1,10 +1,19 @@
 #include "app/controls.hpp"
 
+#include <QChart>
+#include <QChartView>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QValueAxis>
+
+#include <fmt/format.h>
+
+#include "common/error.hpp"
+#include "common/numbers.hpp"
 
 namespace trajix::gui {
 
@@ -40,6 +49,53 @@ QProgressBar* makeGauge(QWidget* parent, const char* name)
     gauge->setStyleSheet("QProgressBar::chunk { background-color: navy; }");
     gauge->setAlignment(Qt::AlignCenter);
     return gauge;
+}
+
+double editNumber(const QLineEdit* edit, const QString& caption)
+{
+    const std::string text = edit->text().toStdString();
+    double value = 0;
+    if (!trajix::tryParseDouble(text, value))
+        throw trajix::Error(fmt::format("'{}' is not a valid number ({})", text, caption.toStdString()));
+    return value;
+}
+
+long long editInteger(const QLineEdit* edit, const QString& caption)
+{
+    const std::string text = edit->text().toStdString();
+    long long value = 0;
+    if (!trajix::tryParseInteger(text, value))
+        throw trajix::Error(fmt::format("'{}' is not a valid whole number ({})", text, caption.toStdString()));
+    return value;
+}
+
+QChartView* makeLineChart(const QString& title, const QString& xTitle, const QString& yTitle,
+                          std::initializer_list<QLineSeries**> series, QWidget* parent)
+{
+    auto* chart = new QChart;
+    chart->setTitle(title);
+    chart->legend()->hide();
+    chart->setMargins(QMargins(4, 4, 4, 4));
+    auto* xAxis = new QValueAxis;
+    auto* yAxis = new QValueAxis;
+    xAxis->setTitleText(xTitle);
+    yAxis->setTitleText(yTitle);
+    xAxis->setLabelFormat("%g");
+    yAxis->setLabelFormat("%g");
+    chart->addAxis(xAxis, Qt::AlignBottom);
+    chart->addAxis(yAxis, Qt::AlignLeft);
+    for (QLineSeries** slot : series) {
+        auto* line = new QLineSeries;
+        chart->addSeries(line);
+        line->attachAxis(xAxis);
+        line->attachAxis(yAxis);
+        *slot = line;
+    }
+    auto* view = new QChartView(chart, parent);
+    view->setRenderHint(QPainter::Antialiasing);
+    view->setMinimumSize(280, 220);
+    view->setRubberBand(QChartView::RectangleRubberBand);
+    return view;
 }
 
 void addEditRow(QGridLayout* grid, QLabel* label, QLineEdit* edit, const QString& unit)

@@ -28,6 +28,12 @@
 #include "app/command_help.hpp"
 #include "app/qt_progress.hpp"
 #include "app/secondary_windows.hpp"
+#include "app/tab_dsf.hpp"
+#include "app/tab_google_earth.hpp"
+#include "app/tab_kelo.hpp"
+#include "app/tab_serial.hpp"
+#include "app/tab_settings.hpp"
+#include "app/tab_user_commands.hpp"
 #include "app/widgets.hpp"
 #include "common/error.hpp"
 #include "common/platform.hpp"
@@ -77,35 +83,6 @@ StartOptions parseStartOptions(const QStringList& arguments)
     return options;
 }
 
-QChartView* makeLineChart(const QString& title, const QString& xTitle, const QString& yTitle,
-                          std::initializer_list<QLineSeries**> series, QWidget* parent)
-{
-    auto* chart = new QChart;
-    chart->setTitle(title);
-    chart->legend()->hide();
-    chart->setMargins(QMargins(4, 4, 4, 4));
-    auto* xAxis = new QValueAxis;
-    auto* yAxis = new QValueAxis;
-    xAxis->setTitleText(xTitle);
-    yAxis->setTitleText(yTitle);
-    xAxis->setLabelFormat("%g");
-    yAxis->setLabelFormat("%g");
-    chart->addAxis(xAxis, Qt::AlignBottom);
-    chart->addAxis(yAxis, Qt::AlignLeft);
-    for (QLineSeries** slot : series) {
-        auto* line = new QLineSeries;
-        chart->addSeries(line);
-        line->attachAxis(xAxis);
-        line->attachAxis(yAxis);
-        *slot = line;
-    }
-    auto* view = new QChartView(chart, parent);
-    view->setRenderHint(QPainter::Antialiasing);
-    view->setMinimumSize(280, 220);
-    view->setRubberBand(QChartView::RectangleRubberBand);
-    return view;
-}
-
 TForm1::TForm1(const StartOptions& options, QWidget* parent) : QMainWindow(parent), options_(options)
 {
     setObjectName("Form1");
@@ -124,13 +101,23 @@ TForm1::TForm1(const StartOptions& options, QWidget* parent) : QMainWindow(paren
 
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName("PageControl1");
-    PageControl1->addTab(buildGoogleEarthTab(), "Google Earth import");
-    PageControl1->addTab(buildUserCommandsTab(), "User commands");
-    PageControl1->addTab(buildKeloTab(), "KELO import");
-    PageControl1->addTab(buildDsfTab(), "Convert .dsf to .bin");
-    PageControl1->addTab(buildSerialTab(), "Serial Output");
-    PageControl1->addTab(buildSettingsTab(), "Settings");
+    googleEarth_ = new GoogleEarthTab(*this);
+    userCommands_ = new UserCommandsTab(*this);
+    kelo_ = new KeloTab(*this);
+    dsf_ = new DsfTab(*this);
+    serial_ = new SerialTab(*this);
+    settings_ = new SettingsTab(*this);
+    PageControl1->addTab(googleEarth_, "Google Earth import");
+    PageControl1->addTab(userCommands_, "User commands");
+    PageControl1->addTab(kelo_, "KELO import");
+    PageControl1->addTab(dsf_, "Convert .dsf to .bin");
+    PageControl1->addTab(serial_, "Serial Output");
+    PageControl1->addTab(settings_, "Settings");
     connect(PageControl1, &QTabWidget::currentChanged, this, &TForm1::PageControl1Change);
+    // The few requests that cross from one tab to another pass through the window.
+    connect(googleEarth_, &GoogleEarthTab::almanacFetchRequested, settings_, &SettingsTab::fetchDailyAlmanac);
+    connect(settings_, &SettingsTab::textConversionRequested, kelo_, &KeloTab::ConvertTxtButtonClick);
+    connect(userCommands_, &UserCommandsTab::helpRequested, this, &TForm1::showCommandHelp);
 
     WebImage1 = new WebImage(this);
     connect(WebImage1, &WebImage::clicked, this, &TForm1::WebImage1Click);
@@ -174,7 +161,10 @@ QString withTxtExtension(const QString& fileName)
     return fileName + ".txt";
 }
 
-void TForm1::setDialogs(FileDialogs* dialogs) { dialogs_ = dialogs ? dialogs : ownDialogs_.get(); }
+void TForm1::setDialogs(FileDialogs* dialogs)
+{
+    dialogs_ = dialogs ? dialogs : ownDialogs_.get();
+}
 
 void TForm1::setPrompt(trajix::UserPrompt* prompt)
 {
@@ -212,27 +202,23 @@ void TForm1::showEvent(QShowEvent* event)
 
 void TForm1::FormActivate()
 {
-    if (activated) return;
-    activated = true;
-
-    replay.replayPosition = 0;
-    replay.replayFileOpen = false;
-    replay.comPortOpen = false;
+    if (activated_) return;
+    activated_ = true;
 
     WebImage1->setToolTip("Click to navigate to Orvena website");
     WebImage1->load(WebImage::advertUrl());
 
-    simulatorFeaturesOff = !options_.simulatorFeatures;
+    simulatorFeaturesOff_ = !options_.simulatorFeatures;
     applySimulatorFeaturesOff();
 
     PageControl1->setCurrentIndex(0);
 
-    BitBtn1->setIcon(ImageList1[0]);
-    BitBtn2->setIcon(ImageList1[1]);
-    BitBtn3->setIcon(ImageList1[2]);
-    BitBtn4->setIcon(ImageList1[3]);
-    GenerateNMEAfilebutton->setIcon(ImageList1[4]);
-    BitBtn6->setIcon(ImageList1[5]);
+    userCommands_->BitBtn1->setIcon(ImageList1[0]);
+    googleEarth_->BitBtn2->setIcon(ImageList1[1]);
+    kelo_->BitBtn3->setIcon(ImageList1[2]);
+    userCommands_->BitBtn4->setIcon(ImageList1[3]);
+    userCommands_->GenerateNMEAfilebutton->setIcon(ImageList1[4]);
+    userCommands_->BitBtn6->setIcon(ImageList1[5]);
     helpform->CloseButton->setIcon(ImageList1[6]);
 
     helpform->Memo1->setPlainText(
@@ -252,59 +238,117 @@ void TForm1::FormActivate()
 
 void TForm1::applySimulatorFeaturesOff()
 {
-    if (!simulatorFeaturesOff) return;
-    OrvenaGroupBox->setToolTip(orvenaHint);
-    for (QWidget* control : std::initializer_list<QWidget*>{
-             orvLabel1,         orvLabel2,        orvLabel3,      orvLabel4,     orvLabel5,     WeekEdit,
-             StartTimeEdit,     StartDayEdit,     StartMonthEdit, StartYearEdit, AlmanacEdit,   AlmanacBrowseButton,
-             correctNmeaButton, ConvertTxtButton, Start1,         Duration1,     DropoutButton, Label27,
-             Label28,           Label29,          Label30,        Label31,       progressGauge2})
+    if (!simulatorFeaturesOff_) return;
+    GoogleEarthTab& route = *googleEarth_;
+    SettingsTab& settings = *settings_;
+    route.OrvenaGroupBox->setToolTip(orvenaHint);
+    for (QWidget* control : std::initializer_list<QWidget*>{route.orvLabel1,
+                                                            route.orvLabel2,
+                                                            route.orvLabel3,
+                                                            route.orvLabel4,
+                                                            route.orvLabel5,
+                                                            route.WeekEdit,
+                                                            route.StartTimeEdit,
+                                                            route.StartDayEdit,
+                                                            route.StartMonthEdit,
+                                                            route.StartYearEdit,
+                                                            settings.AlmanacEdit,
+                                                            settings.AlmanacBrowseButton,
+                                                            settings.correctNmeaButton,
+                                                            settings.ConvertTxtButton,
+                                                            settings.Start1,
+                                                            settings.Duration1,
+                                                            settings.DropoutButton,
+                                                            settings.Label27,
+                                                            settings.Label28,
+                                                            settings.Label29,
+                                                            settings.Label30,
+                                                            settings.Label31,
+                                                            settings.progressGauge2})
         control->setEnabled(false);
 }
 
 void TForm1::applySettings(const trajix::Settings& settings)
 {
-    almanacFileName = fromStd(settings.almanacFileName);
-    profileRate = fromStd(settings.profileRate);
-    ComPortEdit->setText(fromStd(settings.comPort));
-    VTGBox->setChecked(settings.includeVtg);
-    HDTcheckbox->setChecked(settings.hdtOnly);
+    almanacFileName_ = fromStd(settings.almanacFileName);
+    profileRate_ = fromStd(settings.profileRate);
+    serial_->ComPortEdit->setText(fromStd(settings.comPort));
+    settings_->VTGBox->setChecked(settings.includeVtg);
+    settings_->HDTcheckbox->setChecked(settings.hdtOnly);
     const int index = settings.baudRateIndex;
-    BaudRateComboBox->setCurrentIndex(index >= 0 && index < BaudRateComboBox->count() ? index : 7);
+    QComboBox* baudRates = serial_->BaudRateComboBox;
+    baudRates->setCurrentIndex(index >= 0 && index < baudRates->count() ? index : 7);
 }
 
 trajix::Settings TForm1::currentSettings() const
 {
     trajix::Settings settings;
-    settings.almanacFileName = AlmanacEdit->text().toStdString();
-    settings.profileRate = SampleRateEdit->text().toStdString();
-    settings.comPort = ComPortEdit->text().toStdString();
-    settings.includeVtg = VTGBox->isChecked();
-    settings.hdtOnly = HDTcheckbox->isChecked();
-    settings.baudRateIndex = BaudRateComboBox->currentIndex();
+    settings.almanacFileName = settings_->AlmanacEdit->text().toStdString();
+    settings.profileRate = settings_->SampleRateEdit->text().toStdString();
+    settings.comPort = serial_->ComPortEdit->text().toStdString();
+    settings.includeVtg = settings_->VTGBox->isChecked();
+    settings.hdtOnly = settings_->HDTcheckbox->isChecked();
+    settings.baudRateIndex = serial_->BaudRateComboBox->currentIndex();
     return settings;
 }
 
 void TForm1::Timer1Timer()
 {
     Timer1->stop();
-    SampleRateEdit->setText(profileRate);
-    OutputUpdateEdit1->setText(profileRate);
-    outputUpdateEdit2->setText(profileRate);
-    AlmanacEdit->setText(almanacFileName);
+    shareRate(profileRate_);
+    settings_->AlmanacEdit->setText(almanacFileName_);
 }
 
-void TForm1::copyRateText(const QLineEdit* source)
+QString TForm1::rateText() const
 {
-    const QString text = source->text();
-    for (QLineEdit* edit : {SampleRateEdit, OutputUpdateEdit1, outputUpdateEdit2})
+    return settings_->SampleRateEdit->text();
+}
+
+void TForm1::shareRate(const QString& text, const QLineEdit* source)
+{
+    for (QLineEdit* edit :
+         {settings_->SampleRateEdit, googleEarth_->OutputUpdateEdit1, userCommands_->outputUpdateEdit2})
         if (edit != source) edit->setText(text);
 }
+
+const QLineEdit* TForm1::routeJerkEdit() const
+{
+    return googleEarth_->jerkEdit;
+}
+
+SentenceChoices TForm1::sentences() const
+{
+    return {settings_->VTGBox->isChecked(), settings_->HDTcheckbox->isChecked()};
+}
+
+void TForm1::showTab(QWidget* tab)
+{
+    PageControl1->setCurrentWidget(tab);
+}
+
+void TForm1::showCommandHelp()
+{
+    helpform->show();
+    helpform->raise();
+    helpform->activateWindow();
+}
+
+void TForm1::setReplayTimer(trajix::PeriodicTimer* timer)
+{
+    serial_->setReplayTimer(timer);
+}
+
+#ifdef TRAJIX_WITH_QTSERIAL
+trajix::ReplayState& TForm1::replayState()
+{
+    return serial_->replayState();
+}
+#endif
 
 void TForm1::PageControl1Change(int /*index*/)
 {
     // Changing the page ends playback.
-    endReplay();
+    serial_->endReplay();
 }
 
 void TForm1::WebImage1Click()
@@ -317,10 +361,10 @@ void TForm1::handOverWrittenFile(const QString& path, bool makeReplayFile)
     // The Serial Output tab describes every written file; the route and command
     // writers also make it the replay file.
     if (makeReplayFile)
-        adoptReplayFile(path);
+        serial_->adoptReplayFile(path);
     else
-        scanfile(path);
-    if (!simulatorFeaturesOff) runPlenarch(path);
+        serial_->scanfile(path);
+    if (!simulatorFeaturesOff_) runPlenarch(path);
 }
 
 void TForm1::closeEvent(QCloseEvent* event)
@@ -332,8 +376,8 @@ void TForm1::closeEvent(QCloseEvent* event)
 void TForm1::FormClose()
 {
     QApplication::processEvents();
-    releaseSerialPort();
-    if (!activated) return;  // the settings were never read, so the edits hold nothing to keep
+    serial_->releaseSerialPort();
+    if (!activated_) return;  // the settings were never read, so the edits hold nothing to keep
     // Closed before Timer1 fired: the edits do not show the saved values yet, and
     // writing them would replace the saved rate and almanac with the defaults.
     if (Timer1->isActive()) Timer1Timer();
@@ -343,6 +387,118 @@ void TForm1::FormClose()
     } catch (const trajix::Error& error) {
         prompt().information(error.what());
     }
+}
+
+// ---- the tabs' handlers under their old names
+
+void TForm1::BitBtn2Click()
+{
+    googleEarth_->BitBtn2Click();
+}
+void TForm1::BitBtn5Click()
+{
+    googleEarth_->BitBtn5Click();
+}
+void TForm1::BitBtn7Click()
+{
+    googleEarth_->BitBtn7Click();
+}
+void TForm1::Label21Click()
+{
+    googleEarth_->Label21Click();
+}
+void TForm1::orvLabel1Click()
+{
+    googleEarth_->orvLabel1Click();
+}
+void TForm1::OutputUpdateEdit1Exit()
+{
+    googleEarth_->OutputUpdateEdit1Exit();
+}
+
+void TForm1::BitBtn1Click()
+{
+    userCommands_->BitBtn1Click();
+}
+void TForm1::BitBtn4Click()
+{
+    userCommands_->BitBtn4Click();
+}
+void TForm1::BitBtn6Click()
+{
+    userCommands_->BitBtn6Click();
+}
+void TForm1::previewButtonClick()
+{
+    userCommands_->previewButtonClick();
+}
+void TForm1::GenerateNMEAfilebuttonClick()
+{
+    userCommands_->GenerateNMEAfilebuttonClick();
+}
+void TForm1::outputUpdateEdit2Exit()
+{
+    userCommands_->outputUpdateEdit2Exit();
+}
+
+void TForm1::loadKELbuttonClick()
+{
+    kelo_->loadKELbuttonClick();
+}
+
+void TForm1::Button1Click()
+{
+    dsf_->Button1Click();
+}
+
+void TForm1::ComConnectButtonClick()
+{
+    serial_->ComConnectButtonClick();
+}
+void TForm1::LoadReplayFileButtonClick()
+{
+    serial_->LoadReplayFileButtonClick();
+}
+void TForm1::StartReplayButtonClick()
+{
+    serial_->StartReplayButtonClick();
+}
+void TForm1::PauseReplayButtonClick()
+{
+    serial_->PauseReplayButtonClick();
+}
+void TForm1::StopReplayButtonClick()
+{
+    serial_->StopReplayButtonClick();
+}
+void TForm1::ComWaitTimerTimer()
+{
+    serial_->ComWaitTimerTimer();
+}
+void TForm1::replayHPTimerHighPrecisionTimer()
+{
+    serial_->replayHPTimerHighPrecisionTimer();
+}
+
+void TForm1::SampleRateEditExit()
+{
+    settings_->SampleRateEditExit();
+}
+void TForm1::AlmanacBrowseButtonClick()
+{
+    settings_->AlmanacBrowseButtonClick();
+}
+void TForm1::correctNmeaButtonClick()
+{
+    settings_->correctNmeaButtonClick();
+}
+void TForm1::ConvertTxtButtonClick()
+{
+    kelo_->ConvertTxtButtonClick();
+}
+void TForm1::DropoutButtonClick()
+{
+    settings_->DropoutButtonClick();
 }
 
 }  // namespace trajix::gui

@@ -26,8 +26,9 @@
 #include <fmt/format.h>
 
 #include "app/controls.hpp"
-#include "app/main_window.hpp"
 #include "app/qt_progress.hpp"
+#include "app/tab_google_earth.hpp"
+#include "app/tab_host.hpp"
 #include "app/widgets.hpp"
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
@@ -73,22 +74,13 @@ std::filesystem::path localPath(const QString& name)
     return std::filesystem::path(QFile::encodeName(name).toStdString());
 }
 
-double editNumber(const QLineEdit* edit, const char* caption)
-{
-    const std::string text = edit->text().toStdString();
-    double value = 0;
-    if (!tryParseDouble(text, value))
-        throw Error(fmt::format("{}: '{}' is not a valid floating point value", caption, text));
-    return value;
-}
-
 /// The run's values as the tab shows them. The one rate of the run is the tab's output
 /// rate: the speed profile is sampled and the file written at it.
-route::RouteParameters routeParameters(const TForm1& form)
+route::RouteParameters routeParameters(const GoogleEarthTab& form, const TabHost& host)
 {
     route::RouteParameters parameters;
     parameters.outputRate = editNumber(form.OutputUpdateEdit1, "Output rate (Hz)");
-    parameters.writeVtg = form.VTGBox->isChecked();
+    parameters.writeVtg = host.sentences().includeVtg;
     parameters.maxSpeedKmh = editNumber(form.SpeedEdit, "Max speed (km/h)");
     parameters.maxLatAccG = editNumber(form.lataccEdit, "Max latacc (g)");
     parameters.maxLongAccG = editNumber(form.longaccEdit, "Max longacc (g)");
@@ -219,20 +211,20 @@ void fitSpeedChart(QChartView* view, const QList<QPointF>& points)
 #endif
 }  // namespace
 
-QWidget* TForm1::buildGoogleEarthTab()
+GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(host)
 {
-    auto* page = new QWidget;
-    page->setObjectName("GoogleEarthTab");
+    setObjectName("GoogleEarthTab");
+    auto* page = this;
 
     BitBtn2 = makeButton(page, "BitBtn2", "Load KML file");
-    connect(BitBtn2, &QPushButton::clicked, this, &TForm1::BitBtn2Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &GoogleEarthTab::BitBtn2Click);
 
     auto* rateRow = new QHBoxLayout;
     Label21 = new ClickLabel("Ouput (Hz)", page);
     Label21->setObjectName("Label21");
-    connect(Label21, &ClickLabel::clicked, this, &TForm1::Label21Click);
+    connect(Label21, &ClickLabel::clicked, this, &GoogleEarthTab::Label21Click);
     OutputUpdateEdit1 = makeEdit(page, "OutputUpdateEdit1", "20", 60);
-    connect(OutputUpdateEdit1, &QLineEdit::editingFinished, this, &TForm1::OutputUpdateEdit1Exit);
+    connect(OutputUpdateEdit1, &QLineEdit::editingFinished, this, &GoogleEarthTab::OutputUpdateEdit1Exit);
     rateRow->addWidget(Label21);
     rateRow->addWidget(OutputUpdateEdit1);
     rateRow->addStretch();
@@ -242,7 +234,7 @@ QWidget* TForm1::buildGoogleEarthTab()
     auto* orvena = new QGridLayout(OrvenaGroupBox);
     orvLabel1 = new ClickLabel("GPS Week", OrvenaGroupBox);
     orvLabel1->setObjectName("orvLabel1");
-    connect(orvLabel1, &ClickLabel::clicked, this, &TForm1::orvLabel1Click);
+    connect(orvLabel1, &ClickLabel::clicked, this, &GoogleEarthTab::orvLabel1Click);
     WeekEdit = makeEdit(OrvenaGroupBox, "WeekEdit", "462");
     orvLabel2 = makeLabel(OrvenaGroupBox, "orvLabel2", "GPS Start Time");
     StartTimeEdit = makeEdit(OrvenaGroupBox, "StartTimeEdit", "32400");
@@ -281,9 +273,9 @@ QWidget* TForm1::buildGoogleEarthTab()
     dynamic->setColumnStretch(3, 1);
 
     BitBtn5 = makeButton(page, "BitBtn5", "Preview");
-    connect(BitBtn5, &QPushButton::clicked, this, &TForm1::BitBtn5Click);
+    connect(BitBtn5, &QPushButton::clicked, this, &GoogleEarthTab::BitBtn5Click);
     BitBtn7 = makeButton(page, "BitBtn7", "Generate NMEA file");
-    connect(BitBtn7, &QPushButton::clicked, this, &TForm1::BitBtn7Click);
+    connect(BitBtn7, &QPushButton::clicked, this, &GoogleEarthTab::BitBtn7Click);
 
     auto* controls = new QVBoxLayout;
     controls->addWidget(BitBtn2);
@@ -331,55 +323,53 @@ QWidget* TForm1::buildGoogleEarthTab()
     auto* layout = new QHBoxLayout(page);
     layout->addLayout(controls);
     layout->addLayout(right, 1);
-    return page;
 }
 
-void TForm1::BitBtn2Click()
+void GoogleEarthTab::BitBtn2Click()
 {
     LoadKML(true, false);
 }
 
-void TForm1::BitBtn5Click()
+void GoogleEarthTab::BitBtn5Click()
 {
-    if (!kmlFileName.isEmpty()) LoadKML(false, false);
+    if (!kmlFileName_.isEmpty()) LoadKML(false, false);
 }
 
-void TForm1::BitBtn7Click()
+void GoogleEarthTab::BitBtn7Click()
 {
-    if (!kmlFileName.isEmpty()) LoadKML(false, true);
+    if (!kmlFileName_.isEmpty()) LoadKML(false, true);
 }
 
 #ifdef TRAJIX_WITH_ROUTE
-void TForm1::LoadKML(bool askForFile, bool writeOutput)
+void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
 {
     // The progress window is not modal: the buttons stay off until the run is over so
     // that a second click cannot start a run inside this one.
     const ButtonsOff buttonsOff({BitBtn2, BitBtn5, BitBtn7});
 
-    for (QLineSeries* series : {Series1, Series2, Series6, Series8, Series3, Series4})
-        if (series) series->clear();
+    for (QLineSeries* series : {Series1, Series2, Series6, Series8, Series3}) series->clear();
     DistanceLabel->clear();
     TotalTimeLabel->clear();
 
     route::RouteParameters parameters;
     try {
-        parameters = routeParameters(*this);
+        parameters = routeParameters(*this, host_);
     } catch (const Error& error) {
-        prompt().information(error.what());
+        host_.prompt().information(error.what());
         return;
     }
 
     if (askForFile) {
-        const QString chosen = dialogs().openFile(this, "Pick Google Earth .kml file for conversion", "*.kml");
+        const QString chosen = host_.dialogs().openFile(this, "Pick Google Earth .kml file for conversion", "*.kml");
         if (chosen.isEmpty()) return;
-        kmlFileName = chosen;
+        kmlFileName_ = chosen;
     }
 
-    QtProgress progress(ProgressForm);
+    QtProgress progress(host_.progressWindow());
     try {
         route::RouteState state;
         route::applyParameters(state, parameters, writeOutput);
-        const std::filesystem::path kmlPath = localPath(kmlFileName);
+        const std::filesystem::path kmlPath = localPath(kmlFileName_);
         const auto coordinates = route::readKmlCoordinates(readFile(kmlPath), kmlPath.string());
 
         ChartPoints points;
@@ -415,7 +405,7 @@ void TForm1::LoadKML(bool askForFile, bool writeOutput)
         route::calculateDeflections(state, progress);
         route::findCorners(state, progress);
         route::makeCornersFeasible(state);
-        route::runProfilePass(state, parameters, progress, callbacks, prompt());
+        route::runProfilePass(state, parameters, progress, callbacks, host_.prompt());
         Series3->replace(points.speed);
         fitSpeedChart(Chart3, points.speed);
         DistanceLabel->setText(QString::fromStdString(state.distanceText));
@@ -426,7 +416,7 @@ void TForm1::LoadKML(bool askForFile, bool writeOutput)
             progress.finish();
             return;
         }
-        const QString chosen = dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
+        const QString chosen = host_.dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
         if (chosen.isEmpty()) {
             progress.finish();
             return;
@@ -434,39 +424,39 @@ void TForm1::LoadKML(bool askForFile, bool writeOutput)
         const QString outputName = withTxtExtension(chosen);
         route::saveNMEA(state, parameters, localPath(outputName), progress);
         progress.finish();
-        output.outputFileName = outputName.toStdString();
-        output.outputInterval = outputIntervalForRate(parameters.outputRate);
-        handOverWrittenFile(outputName, true);
-        if (simulatorFeaturesOff) prompt().information((outputName + " created.").toStdString());
+        host_.output().outputFileName = outputName.toStdString();
+        host_.output().outputInterval = outputIntervalForRate(parameters.outputRate);
+        host_.handOverWrittenFile(outputName, true);
+        if (host_.simulatorFeaturesOff()) host_.prompt().information((outputName + " created.").toStdString());
     } catch (const Error& error) {
         progress.finish();
-        prompt().information(error.what());
+        host_.prompt().information(error.what());
     } catch (const std::bad_alloc&) {
         progress.finish();
-        prompt().information("Not enough memory for this route: " + kmlFileName.toStdString());
+        host_.prompt().information("Not enough memory for this route: " + kmlFileName_.toStdString());
     }
 }
 #else
-void TForm1::LoadKML(bool /*askForFile*/, bool /*writeOutput*/)
+void GoogleEarthTab::LoadKML(bool /*askForFile*/, bool /*writeOutput*/)
 {
-    prompt().information("This build of Trajix has no Google Earth routes.");
+    host_.prompt().information("This build of Trajix has no Google Earth routes.");
 }
 #endif
 
-void TForm1::Label21Click()
+void GoogleEarthTab::Label21Click()
 {
     // Fetches the daily almanac of the fixed date into the almanac folder.
-    fetchDailyAlmanac();
+    emit almanacFetchRequested();
 }
 
-void TForm1::orvLabel1Click()
+void GoogleEarthTab::orvLabel1Click()
 {
     // Clicking "GPS Week" has no visible effect.
 }
 
-void TForm1::OutputUpdateEdit1Exit()
+void GoogleEarthTab::OutputUpdateEdit1Exit()
 {
-    copyRateText(OutputUpdateEdit1);
+    host_.shareRate(OutputUpdateEdit1->text(), OutputUpdateEdit1);
 }
 
 }  // namespace trajix::gui

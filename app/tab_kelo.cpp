@@ -1,6 +1,6 @@
 // "KELO import": a file recorded by a KELO GPS data logger becomes an NMEA file. The
-// Settings tab's text-list conversion and NMEA correction live here too: they share this
-// tab's stationary periods and preview.
+// Settings tab's text-list conversion lives here too: it shares this tab's stationary
+// periods and preview.
 #include <QChartView>
 #include <QCheckBox>
 #include <QFile>
@@ -23,26 +23,26 @@
 #include <vector>
 
 #include "app/controls.hpp"
-#include "app/main_window.hpp"
 #include "app/qt_progress.hpp"
+#include "app/tab_host.hpp"
+#include "app/tab_kelo.hpp"
 #include "common/error.hpp"
 #ifdef TRAJIX_WITH_CONVERT
 #include "convert/kelo_import.hpp"
-#include "convert/nmea_correction.hpp"
 #include "convert/sample_writer.hpp"
 #include "convert/text_conversion.hpp"
 #endif
 
 namespace trajix::gui {
 
-QWidget* TForm1::buildKeloTab()
+KeloTab::KeloTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(host)
 {
-    auto* page = new QWidget;
-    page->setObjectName("KeloTab");
+    setObjectName("KeloTab");
+    auto* page = this;
 
     BitBtn3 = makeButton(page, "BitBtn3", "Load .kel file");
     BitBtn3->setToolTip("Load Corvalith GPS datalogger KELO '.kel' file for conversion to NMEA file");
-    connect(BitBtn3, &QPushButton::clicked, this, &TForm1::loadKELbuttonClick);
+    connect(BitBtn3, &QPushButton::clicked, this, &KeloTab::loadKELbuttonClick);
 
     auto* edits = new QGridLayout;
     kelStationaryPeriodedit = makeEdit(page, "kelStationaryPeriodedit", "80", 60);
@@ -89,7 +89,6 @@ QWidget* TForm1::buildKeloTab()
     layout->addLayout(top);
     layout->addLayout(charts, 3);
     layout->addWidget(Memo2, 2);
-    return page;
 }
 
 #ifdef TRAJIX_WITH_CONVERT
@@ -147,66 +146,65 @@ void appendPoints(QLineSeries* series, const std::vector<trajix::convert::ChartP
 
 }  // namespace
 
-void TForm1::loadKELbuttonClick()
+void KeloTab::loadKELbuttonClick()
 {
-    const QString input = dialogs().openFile(this, "Pick KELO .kel file for conversion", "*.kel");
+    const QString input = host_.dialogs().openFile(this, "Pick KELO .kel file for conversion", "*.kel");
     if (input.isEmpty()) return;
     // The name is used exactly as entered: this writer adds no extension.
-    const QString chosen = dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
+    const QString chosen = host_.dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
     if (chosen.isEmpty()) return;
 
     trajix::convert::KeloParameters parameters;
     parameters.inputFileName = localPath(input);
     parameters.outputFileName = localPath(chosen);
-    parameters.sampleRateText = SampleRateEdit->text().toStdString();
-    parameters.vtg = VTGBox->isChecked();
+    parameters.sampleRateText = host_.rateText().toStdString();
+    parameters.vtg = host_.sentences().includeVtg;
     parameters.stationaryPeriodText = kelStationaryPeriodedit->text().toStdString();
     parameters.stationaryPeriodEndText = kelstationaryPeriodEndEdit->text().toStdString();
 
     trajix::convert::KeloResult result;
     try {
-        QtProgress progress(ProgressForm);
-        result = trajix::convert::loadKelFile(parameters, prompt(), progress);
+        QtProgress progress(host_.progressWindow());
+        result = trajix::convert::loadKelFile(parameters, host_.prompt(), progress);
     } catch (const trajix::Error& error) {
-        prompt().information(error.what());
+        host_.prompt().information(error.what());
         return;
     }
     if (result.cancelled) return;
 
     if (result.rateDetected) {
         // The log's own rate becomes the output rate of every writer.
-        SampleRateEdit->setText(QString::fromStdString(result.sampleRateText));
-        copyRateText(SampleRateEdit);
+        host_.shareRate(QString::fromStdString(result.sampleRateText));
     }
     Memo2->setPlainText(memoText(result.previewText));
     appendPoints(Series11, result.trackPoints);
     appendPoints(Series12, result.speedPoints);
 
-    output.outputInterval = trajix::convert::sampleIntervalFromRateText(result.sampleRateText);
-    output.outputFileName = result.outputFileName;
-    handOverWrittenFile(chosen, false);
+    host_.output().outputInterval = trajix::convert::sampleIntervalFromRateText(result.sampleRateText);
+    host_.output().outputFileName = result.outputFileName;
+    host_.handOverWrittenFile(chosen, false);
 }
 
-void TForm1::ConvertTxtButtonClick()
+void KeloTab::ConvertTxtButtonClick()
 {
-    const QString input = dialogs().openFile(this, "Pick .txt file for conversion", "*.txt");
+    const QString input = host_.dialogs().openFile(this, "Pick .txt file for conversion", "*.txt");
     if (input.isEmpty()) return;
-    const QString chosen = dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
+    const QString chosen = host_.dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
     if (chosen.isEmpty()) return;
 
     trajix::convert::TextConversionParameters parameters;
     parameters.inputFileName = localPath(input);
     parameters.outputFileName = localPath(chosen);
-    parameters.sampleRateText = SampleRateEdit->text().toStdString();
+    parameters.sampleRateText = host_.rateText().toStdString();
     parameters.stationaryPeriodText = kelStationaryPeriodedit->text().toStdString();
     parameters.stationaryPeriodEndText = kelstationaryPeriodEndEdit->text().toStdString();
 
     trajix::convert::TextConversionResult result;
     try {
-        QtProgress progress(ProgressForm);
-        result = trajix::convert::convertTextFile(parameters, prompt(), progress);
+        QtProgress progress(host_.progressWindow());
+        result = trajix::convert::convertTextFile(parameters, host_.prompt(), progress);
     } catch (const trajix::Error& error) {
-        prompt().information(error.what());
+        host_.prompt().information(error.what());
         return;
     }
     if (result.cancelled) return;
@@ -216,35 +214,15 @@ void TForm1::ConvertTxtButtonClick()
     end.movePosition(QTextCursor::End);
     end.insertText(memoText(result.previewText));
 
-    output.outputInterval = trajix::convert::sampleIntervalFromRateText(parameters.sampleRateText);
-    output.outputFileName = result.outputFileName;
-    handOverWrittenFile(chosen, false);
-}
-
-void TForm1::correctNmeaButtonClick()
-{
-    const QString input = dialogs().openFile(this, "Pick nmea file for conversion", "*.txt");
-    if (input.isEmpty()) return;
-
-    const QString before = FinishedLabel->text();
-    FinishedLabel->setText(QString::fromUtf8(trajix::convert::correctionScanningText.data(),
-                                             static_cast<qsizetype>(trajix::convert::correctionScanningText.size())));
-    try {
-        QtProgress progress(ProgressForm);
-        const auto result = trajix::convert::correctNmeaFile(localPath(input), progress);
-        FinishedLabel->setText(QString::fromStdString(result.finishedText));
-    } catch (const trajix::Error& error) {
-        // Nothing was written, so the label goes back to what it said before.
-        FinishedLabel->setText(before);
-        prompt().information(error.what());
-    }
+    host_.output().outputInterval = trajix::convert::sampleIntervalFromRateText(parameters.sampleRateText);
+    host_.output().outputFileName = result.outputFileName;
+    host_.handOverWrittenFile(chosen, false);
 }
 
 #else  // a build without the recorded-data pipeline: the buttons do nothing
 
-void TForm1::loadKELbuttonClick() {}
-void TForm1::ConvertTxtButtonClick() {}
-void TForm1::correctNmeaButtonClick() {}
+void KeloTab::loadKELbuttonClick() {}
+void KeloTab::ConvertTxtButtonClick() {}
 
 #endif
 

@@ -19,7 +19,8 @@
 #include <optional>
 
 #include "app/controls.hpp"
-#include "app/main_window.hpp"
+#include "app/tab_host.hpp"
+#include "app/tab_serial.hpp"
 #include "common/error.hpp"
 
 #ifdef TRAJIX_WITH_QTSERIAL
@@ -55,7 +56,7 @@ void processMessages()
 /// The tab's controls as the replay engine shows its state.
 class TabView final : public trajix::ReplayView {
 public:
-    explicit TabView(TForm1& form) : form_(form) {}
+    explicit TabView(SerialTab& tab) : form_(tab) {}
 
     void gaugeMaximum(long long maximum) override
     {
@@ -64,7 +65,6 @@ public:
     }
     void gaugePosition(long long position) override
     {
-        form_.replay.replayPosition = position;
         // The scan's step count can fall one short of the steps a file really takes
         // (its first line is not counted); the gauge then stays full.
         form_.ReplayProgress->setValue(
@@ -76,21 +76,21 @@ public:
         if (form_.BufferLabel->text() != shown) form_.BufferLabel->setText(shown);
     }
     void previewText(std::string_view text) override { form_.OutputpreviewMemo->setPlainText(fromStd(text)); }
-    void portChanged(bool open) override { form_.replay.comPortOpen = open; }
+    void portChanged(bool /*open*/) override {}
 
 private:
-    TForm1& form_;
+    SerialTab& form_;
 };
 
 /// The engine's messages go to whatever prompt the window uses at the time.
 class TabPrompt final : public trajix::UserPrompt {
 public:
-    explicit TabPrompt(TForm1& form) : form_(form) {}
-    void information(std::string_view text) override { form_.prompt().information(text); }
-    bool askYesNo(std::string_view question) override { return form_.prompt().askYesNo(question); }
+    explicit TabPrompt(TabHost& host) : host_(host) {}
+    void information(std::string_view text) override { host_.prompt().information(text); }
+    bool askYesNo(std::string_view question) override { return host_.prompt().askYesNo(question); }
 
 private:
-    TForm1& form_;
+    TabHost& host_;
 };
 
 /// The timer the engine drives: the high-precision one, or a test's in its place.
@@ -115,15 +115,15 @@ private:
 }  // namespace
 
 struct SerialReplay {
-    explicit SerialReplay(TForm1& form)
-        : view(form),
-          prompt(form),
-          dispatcher(&form),
+    SerialReplay(SerialTab& tab, TabHost& host)
+        : view(tab),
+          prompt(host),
+          dispatcher(&tab),
           hpTimer(dispatcher),
           timer(hpTimer),
           engine(port, timer, prompt, view)
     {
-        hpTimer.setHandler([&form](const trajix::TimerTick&) { form.replayHPTimerHighPrecisionTimer(); });
+        hpTimer.setHandler([&tab](const trajix::TimerTick&) { tab.replayHPTimerHighPrecisionTimer(); });
     }
 
     TabView view;
@@ -145,29 +145,20 @@ void SerialReplayDeleter::operator()(SerialReplay* replay) const
 
 namespace {
 
-/// Copies the engine's playback state into the window's replay state.
-void showPlaybackState(TForm1& form)
-{
-    const trajix::ReplayState& state = form.serialReplay->engine.state();
-    form.replay.replayPosition = state.replayPosition;
-    form.replay.replayFileOpen = state.replayFileOpen;
-    form.replay.comPortOpen = state.comPortOpen;
-}
-
 /// Scans fileName and shows what it found, or says why it could not. Returns the
 /// scan (measured or not), or nothing when there is no such file or it failed.
-std::optional<trajix::ScanResult> scanAndShow(TForm1& form, const QString& fileName)
+std::optional<trajix::ScanResult> scanAndShow(SerialTab& form, TabHost& host, const QString& fileName)
 {
     std::optional<trajix::ScanResult> scan;
     try {
-        scan = trajix::scanfile(fileName.toStdString(), form.HDTcheckbox->isChecked());
+        scan = trajix::scanfile(fileName.toStdString(), host.sentences().hdtAndGll);
     } catch (const trajix::Error& error) {
-        form.prompt().information(error.what());
+        host.prompt().information(error.what());
         return std::nullopt;
     }
     if (!scan) return std::nullopt;
     if (!scan->measured) {
-        form.prompt().information(scan->message);
+        host.prompt().information(scan->message);
         return scan;
     }
     form.ReplayOutputRateEdit->setText(fromStd(scan->rateText));
@@ -176,71 +167,61 @@ std::optional<trajix::ScanResult> scanAndShow(TForm1& form, const QString& fileN
     return scan;
 }
 
-/// Gives the engine the window's replay file before it plays.
-void handReplayFileToEngine(TForm1& form)
-{
-    trajix::ReplayEngine& engine = form.serialReplay->engine;
-    trajix::ReplayState& state = engine.state();
-    const std::string name = form.replay.replayFileName.toStdString();
-    if (state.replayFileName != name && state.replayFileOpen) engine.endPlayback();
-    state.replayFileName = name;
-    state.replaySentenceCount = form.replay.replaySentenceCount;
-    state.replayHasExtraSentences = form.replay.replayHasExtraSentences;
-}
-
 }  // namespace
 
-void TForm1::scanfile(const QString& fileName)
+trajix::ReplayState& SerialTab::replayState()
 {
-    const auto scan = scanAndShow(*this, fileName);
+    return serialReplay_->engine.state();
+}
+
+void SerialTab::scanfile(const QString& fileName)
+{
+    const auto scan = scanAndShow(*this, host_, fileName);
     // The step count and the sentence pairing belong to the replay file: a file
     // scanned only to be described leaves them as they are.
-    if (scan && scan->measured && fileName == replay.replayFileName) {
-        replay.replaySentenceCount = scan->count;
-        replay.replayHasExtraSentences = scan->replayHasExtraSentences;
+    trajix::ReplayState& state = replayState();
+    if (scan && scan->measured && fileName.toStdString() == state.replayFileName) {
+        state.replaySentenceCount = scan->count;
+        state.replayHasExtraSentences = scan->replayHasExtraSentences;
     }
 }
 
-void TForm1::adoptReplayFile(const QString& fileName)
+void SerialTab::adoptReplayFile(const QString& fileName)
 {
-    const auto scan = scanAndShow(*this, fileName);
+    const auto scan = scanAndShow(*this, host_, fileName);
     if (scan && !scan->measured) return;  // the previous replay file stays
-    if (fileName != replay.replayFileName) endReplay();
-    replay.replayFileName = fileName;
+    trajix::ReplayState& state = replayState();
+    if (fileName.toStdString() != state.replayFileName) endReplay();
+    state.replayFileName = fileName.toStdString();
     replayFilenameEdit->setText("Replay file : " + fileName);
     // No such file leaves nothing to count; Start says so when it cannot open it.
-    replay.replaySentenceCount = scan ? scan->count : 0;
-    replay.replayHasExtraSentences = scan && scan->replayHasExtraSentences;
+    state.replaySentenceCount = scan ? scan->count : 0;
+    state.replayHasExtraSentences = scan && scan->replayHasExtraSentences;
 }
 
-void TForm1::endReplay()
+void SerialTab::endReplay()
 {
-    serialReplay->engine.endPlayback();
-    showPlaybackState(*this);
-    // The window's own record may say a file is open that the engine never opened.
-    replay.replayPosition = 0;
-    replay.replayFileOpen = false;
+    serialReplay_->engine.endPlayback();
 }
 
-void TForm1::setReplayTimer(trajix::PeriodicTimer* timer)
+void SerialTab::setReplayTimer(trajix::PeriodicTimer* timer)
 {
-    serialReplay->timer.use(timer);
+    serialReplay_->timer.use(timer);
 }
 
-void TForm1::releaseSerialPort()
+void SerialTab::releaseSerialPort()
 {
     // Playback ends with the port: a tick after this would only report the closed port.
-    serialReplay->engine.endPlayback();
+    serialReplay_->engine.endPlayback();
     processMessages();
-    serialReplay->engine.disconnect();
+    serialReplay_->engine.disconnect();
     processMessages();
-    showPlaybackState(*this);
 }
 
-void TForm1::ComConnectButtonClick()
+void SerialTab::ComConnectButtonClick()
 {
     processMessages();
-    trajix::ReplayEngine& engine = serialReplay->engine;
+    trajix::ReplayEngine& engine = serialReplay_->engine;
     if (ComConnectButton->text() != disconnectCaption) {
         const std::optional<int> baudRate = trajix::replayBaudRate(BaudRateComboBox->currentIndex());
         processMessages();
@@ -248,11 +229,10 @@ void TForm1::ComConnectButtonClick()
         try {
             opened = engine.connect(ComPortEdit->text().toStdString(), baudRate);
         } catch (const trajix::Error& error) {
-            prompt().information(error.what());
+            host_.prompt().information(error.what());
             return;
         }
         processMessages();
-        showPlaybackState(*this);
         if (!opened) return;
         ComConnectButton->setEnabled(false);
         ComWaitTimer->start();
@@ -268,112 +248,98 @@ void TForm1::ComConnectButtonClick()
     processMessages();
     ComPortEdit->setEnabled(true);
     BaudRateComboBox->setEnabled(true);
-    showPlaybackState(*this);
     for (QPushButton* button : {StartReplayButton, PauseReplayButton, StopReplayButton}) button->setEnabled(false);
 }
 
-void TForm1::LoadReplayFileButtonClick()
+void SerialTab::LoadReplayFileButtonClick()
 {
-    const QString chosen = dialogs().openFile(this, "Pick file for replay", "*.txt");
+    const QString chosen = host_.dialogs().openFile(this, "Pick file for replay", "*.txt");
     if (chosen.isEmpty()) return;
     adoptReplayFile(chosen);
 }
 
-void TForm1::StartReplayButtonClick()
+void SerialTab::StartReplayButtonClick()
 {
-    if (replay.replayFileName.isEmpty()) {
-        prompt().information("No filename for replay file");
+    if (replayState().replayFileName.empty()) {
+        host_.prompt().information("No filename for replay file");
         return;
     }
     try {
         const long long rate = trajix::parseInteger(ReplayOutputRateEdit->text().toStdString());
         const double speed = trajix::replaySpeedFactor(ReplaySpeedComboBox->currentIndex());
-        handReplayFileToEngine(*this);
-        trajix::ReplayEngine& engine = serialReplay->engine;
+        trajix::ReplayEngine& engine = serialReplay_->engine;
         engine.options().repeat = RepeatReplayCheckBox->isChecked();
-        engine.options().sendVtg = VTGBox->isChecked();
+        engine.options().sendVtg = host_.sentences().includeVtg;
         engine.start(rate, speed);
     } catch (const trajix::Error& error) {
-        prompt().information(error.what());
+        host_.prompt().information(error.what());
     }
-    showPlaybackState(*this);
 }
 
-void TForm1::PauseReplayButtonClick()
+void SerialTab::PauseReplayButtonClick()
 {
-    serialReplay->engine.pause();
-    showPlaybackState(*this);
+    serialReplay_->engine.pause();
 }
 
-void TForm1::StopReplayButtonClick()
+void SerialTab::StopReplayButtonClick()
 {
-    serialReplay->engine.stop();
-    showPlaybackState(*this);
+    serialReplay_->engine.stop();
 }
 
-void TForm1::replayHPTimerHighPrecisionTimer()
+void SerialTab::replayHPTimerHighPrecisionTimer()
 {
-    SerialReplay& replayer = *serialReplay;
+    SerialReplay& replayer = *serialReplay_;
     if (replayer.stepping) return;
     replayer.stepping = true;
     trajix::ReplayEngine& engine = replayer.engine;
     // Repeat and VTG are read as each step goes, as the check boxes stand now.
     engine.options().repeat = RepeatReplayCheckBox->isChecked();
-    engine.options().sendVtg = VTGBox->isChecked();
+    engine.options().sendVtg = host_.sentences().includeVtg;
     try {
         engine.step();
     } catch (const trajix::Error& error) {
         // The replay file could not be read: playback stops where it is.
         engine.pause();
-        prompt().information(error.what());
+        host_.prompt().information(error.what());
     }
     replayer.stepping = false;
-    showPlaybackState(*this);
 }
 
 #else  // a build without the replay: the tab shows its controls and does nothing
 
 void SerialReplayDeleter::operator()(SerialReplay*) const {}
 
-void TForm1::scanfile(const QString&) {}
+void SerialTab::scanfile(const QString&) {}
 
-void TForm1::adoptReplayFile(const QString& fileName)
+void SerialTab::adoptReplayFile(const QString& fileName)
 {
-    replay.replayFileName = fileName;
     replayFilenameEdit->setText("Replay file : " + fileName);
 }
 
-void TForm1::endReplay()
-{
-    replay.replayPosition = 0;
-    replay.replayFileOpen = false;
-}
+void SerialTab::endReplay() {}
 
-void TForm1::setReplayTimer(trajix::PeriodicTimer*) {}
+void SerialTab::setReplayTimer(trajix::PeriodicTimer*) {}
 
-void TForm1::releaseSerialPort()
-{
-    replay.comPortOpen = false;
-}
+void SerialTab::releaseSerialPort() {}
 
-void TForm1::ComConnectButtonClick() {}
+void SerialTab::ComConnectButtonClick() {}
 
-void TForm1::LoadReplayFileButtonClick() {}
+void SerialTab::LoadReplayFileButtonClick() {}
 
-void TForm1::StartReplayButtonClick() {}
+void SerialTab::StartReplayButtonClick() {}
 
-void TForm1::PauseReplayButtonClick() {}
+void SerialTab::PauseReplayButtonClick() {}
 
-void TForm1::StopReplayButtonClick() {}
+void SerialTab::StopReplayButtonClick() {}
 
-void TForm1::replayHPTimerHighPrecisionTimer() {}
+void SerialTab::replayHPTimerHighPrecisionTimer() {}
 
 #endif
 
-QWidget* TForm1::buildSerialTab()
+SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(host)
 {
-    auto* page = new QWidget;
-    page->setObjectName("SerialTab");
+    setObjectName("SerialTab");
+    auto* page = this;
 
     auto* portBox = new QGroupBox("Port", page);
     portBox->setObjectName("PortGroupBox");
@@ -384,7 +350,7 @@ QWidget* TForm1::buildSerialTab()
     BaudRateComboBox->addItems({"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"});
     BaudRateComboBox->setCurrentIndex(7);
     ComConnectButton = makeButton(portBox, "ComConnectButton", "Connect");
-    connect(ComConnectButton, &QPushButton::clicked, this, &TForm1::ComConnectButtonClick);
+    connect(ComConnectButton, &QPushButton::clicked, this, &SerialTab::ComConnectButtonClick);
     port->addWidget(makeLabel(portBox, "ComPortLabel", "COM Port number"), 0, 0);
     port->addWidget(ComPortEdit, 0, 1);
     port->addWidget(makeLabel(portBox, "BaudRateLabel", "Baud rate"), 1, 0);
@@ -396,7 +362,7 @@ QWidget* TForm1::buildSerialTab()
     fileBox->setObjectName("ReplayFileGroupBox");
     auto* file = new QGridLayout(fileBox);
     LoadReplayFileButton = makeButton(fileBox, "LoadReplayFileButton", "Pick file for replay");
-    connect(LoadReplayFileButton, &QPushButton::clicked, this, &TForm1::LoadReplayFileButtonClick);
+    connect(LoadReplayFileButton, &QPushButton::clicked, this, &SerialTab::LoadReplayFileButtonClick);
     replayFilenameEdit = makeLabel(fileBox, "replayFilenameEdit", "No Filename selected");
     replayFilenameEdit->setTextInteractionFlags(Qt::TextSelectableByMouse);
     ReplayOutputRateEdit = makeEdit(fileBox, "ReplayOutputRateEdit", "20", 60);
@@ -424,9 +390,9 @@ QWidget* TForm1::buildSerialTab()
     PauseReplayButton = makeButton(playBox, "PauseReplayButton", "Pause");
     StopReplayButton = makeButton(playBox, "StopReplayButton", "Stop");
     for (QPushButton* button : {StartReplayButton, PauseReplayButton, StopReplayButton}) button->setEnabled(false);
-    connect(StartReplayButton, &QPushButton::clicked, this, &TForm1::StartReplayButtonClick);
-    connect(PauseReplayButton, &QPushButton::clicked, this, &TForm1::PauseReplayButtonClick);
-    connect(StopReplayButton, &QPushButton::clicked, this, &TForm1::StopReplayButtonClick);
+    connect(StartReplayButton, &QPushButton::clicked, this, &SerialTab::StartReplayButtonClick);
+    connect(PauseReplayButton, &QPushButton::clicked, this, &SerialTab::PauseReplayButtonClick);
+    connect(StopReplayButton, &QPushButton::clicked, this, &SerialTab::StopReplayButtonClick);
     ReplayProgress = makeGauge(playBox, "ReplayProgress");
     BufferLabel = makeLabel(playBox, "BufferLabel", QString());
     BufferLabel->setStyleSheet("color: darkred;");
@@ -457,7 +423,7 @@ QWidget* TForm1::buildSerialTab()
     ComWaitTimer = new QTimer(this);
     ComWaitTimer->setObjectName("ComWaitTimer");
     ComWaitTimer->setInterval(comWaitMs);
-    connect(ComWaitTimer, &QTimer::timeout, this, &TForm1::ComWaitTimerTimer);
+    connect(ComWaitTimer, &QTimer::timeout, this, &SerialTab::ComWaitTimerTimer);
     ComWaitTimer->start();
 
     auto* top = new QHBoxLayout;
@@ -468,12 +434,13 @@ QWidget* TForm1::buildSerialTab()
     layout->addWidget(playBox, 1);
 
 #ifdef TRAJIX_WITH_QTSERIAL
-    serialReplay.reset(new SerialReplay(*this));
+    serialReplay_.reset(new SerialReplay(*this, host_));
 #endif
-    return page;
 }
 
-void TForm1::ComWaitTimerTimer()
+SerialTab::~SerialTab() = default;
+
+void SerialTab::ComWaitTimerTimer()
 {
     ComConnectButton->setEnabled(true);
     ComWaitTimer->stop();

@@ -12,16 +12,22 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QFile>
 
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
 
 #include "app/controls.hpp"
-#include "app/main_window.hpp"
+#include "app/qt_progress.hpp"
+#include "app/tab_host.hpp"
+#include "app/tab_settings.hpp"
 #include "common/error.hpp"
 #include "common/numbers.hpp"
 
+#ifdef TRAJIX_WITH_CONVERT
+#include "convert/nmea_correction.hpp"
+#endif
 #ifdef TRAJIX_WITH_SCENARIO
 #include "scenario/almanac.hpp"
 #include "scenario/recording.hpp"
@@ -81,25 +87,16 @@ private:
     QWidget* edit_;
 };
 
-long long integerOf(const QLineEdit* edit, const char* caption)
-{
-    long long value = 0;
-    const std::string text = edit->text().toStdString();
-    if (!trajix::tryParseInteger(text, value))
-        throw trajix::Error("'" + text + "' is not a valid integer (" + caption + ")");
-    return value;
-}
-
 }  // namespace
 
-QWidget* TForm1::buildSettingsTab()
+SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(host)
 {
-    auto* page = new QWidget;
-    page->setObjectName("SettingsTab");
+    setObjectName("SettingsTab");
+    auto* page = this;
 
     auto* rate = new QGridLayout;
     SampleRateEdit = makeEdit(page, "SampleRateEdit", "20", 60);
-    connect(SampleRateEdit, &QLineEdit::editingFinished, this, &TForm1::SampleRateEditExit);
+    connect(SampleRateEdit, &QLineEdit::editingFinished, this, &SettingsTab::SampleRateEditExit);
     addEditRow(rate, makeLabel(page, "SampleRateLabel", "Ouput update rate (Hz)"), SampleRateEdit);
     rate->setColumnStretch(3, 1);
 
@@ -115,7 +112,7 @@ QWidget* TForm1::buildSettingsTab()
     Label27 = makeLabel(OrvenaSettingsGroupBox, "Label27", "Alamanac file");
     AlmanacEdit = makeEdit(OrvenaSettingsGroupBox, "AlmanacEdit", QString(), 420);
     AlmanacBrowseButton = makeButton(OrvenaSettingsGroupBox, "AlmanacBrowseButton", "Browse");
-    connect(AlmanacBrowseButton, &QPushButton::clicked, this, &TForm1::AlmanacBrowseButtonClick);
+    connect(AlmanacBrowseButton, &QPushButton::clicked, this, &SettingsTab::AlmanacBrowseButtonClick);
     auto* almanac = new QHBoxLayout;
     almanac->addWidget(Label27);
     almanac->addWidget(AlmanacEdit);
@@ -126,7 +123,7 @@ QWidget* TForm1::buildSettingsTab()
                         "This routine will strip out any extra  non-GGA messages from an NMEA file so it can be used "
                         "in TrajixBinary:");
     correctNmeaButton = makeButton(OrvenaSettingsGroupBox, "correctNmeaButton", "Correct NMEA file");
-    connect(correctNmeaButton, &QPushButton::clicked, this, &TForm1::correctNmeaButtonClick);
+    connect(correctNmeaButton, &QPushButton::clicked, this, &SettingsTab::correctNmeaButtonClick);
     FinishedLabel = makeLabel(OrvenaSettingsGroupBox, "FinishedLabel", QString());
     auto* correct = new QHBoxLayout;
     correct->addWidget(correctNmeaButton);
@@ -136,14 +133,14 @@ QWidget* TForm1::buildSettingsTab()
                         "This routine takes a textfile with the format \"UTC time Latitude Longitude Speed "
                         "Heading\" and creates a scenario");
     ConvertTxtButton = makeButton(OrvenaSettingsGroupBox, "ConvertTxtButton", "Convert .txt file");
-    connect(ConvertTxtButton, &QPushButton::clicked, this, &TForm1::ConvertTxtButtonClick);
+    connect(ConvertTxtButton, &QPushButton::clicked, this, &SettingsTab::ConvertTxtButtonClick);
 
     Label30 = makeLabel(OrvenaSettingsGroupBox, "Label30", "Start");
     Start1 = makeEdit(OrvenaSettingsGroupBox, "Start1", "0", 70);
     Label31 = makeLabel(OrvenaSettingsGroupBox, "Label31", "Duration");
     Duration1 = makeEdit(OrvenaSettingsGroupBox, "Duration1", "0", 70);
     DropoutButton = makeButton(OrvenaSettingsGroupBox, "DropoutButton", "Create dropouts");
-    connect(DropoutButton, &QPushButton::clicked, this, &TForm1::DropoutButtonClick);
+    connect(DropoutButton, &QPushButton::clicked, this, &SettingsTab::DropoutButtonClick);
     progressGauge2 = makeGauge(OrvenaSettingsGroupBox, "progressGauge2");
     progressGauge2->setMinimumWidth(300);
     auto* dropout = new QHBoxLayout;
@@ -177,21 +174,46 @@ QWidget* TForm1::buildSettingsTab()
     layout->addSpacing(10);
     layout->addWidget(OrvenaSettingsGroupBox);
     layout->addStretch();
-    return page;
 }
 
-void TForm1::SampleRateEditExit()
+void SettingsTab::SampleRateEditExit()
 {
-    copyRateText(SampleRateEdit);
+    host_.shareRate(SampleRateEdit->text(), SampleRateEdit);
 }
 
-void TForm1::AlmanacBrowseButtonClick()
+void SettingsTab::AlmanacBrowseButtonClick()
 {
-    const QString chosen = dialogs().openFile(this, QString(), AlmanacEdit->text());
+    const QString chosen = host_.dialogs().openFile(this, QString(), AlmanacEdit->text());
     if (!chosen.isEmpty()) AlmanacEdit->setText(chosen);
 }
 
-void TForm1::fetchDailyAlmanac()
+void SettingsTab::ConvertTxtButtonClick()
+{
+    emit textConversionRequested();
+}
+
+void SettingsTab::correctNmeaButtonClick()
+{
+#ifdef TRAJIX_WITH_CONVERT
+    const QString input = host_.dialogs().openFile(this, "Pick nmea file for conversion", "*.txt");
+    if (input.isEmpty()) return;
+
+    const QString before = FinishedLabel->text();
+    FinishedLabel->setText(QString::fromUtf8(trajix::convert::correctionScanningText.data(),
+                                             static_cast<qsizetype>(trajix::convert::correctionScanningText.size())));
+    try {
+        QtProgress progress(host_.progressWindow());
+        const auto result = trajix::convert::correctNmeaFile(QFile::encodeName(input).toStdString(), progress);
+        FinishedLabel->setText(QString::fromStdString(result.finishedText));
+    } catch (const trajix::Error& error) {
+        // Nothing was written, so the label goes back to what it said before.
+        FinishedLabel->setText(before);
+        host_.prompt().information(error.what());
+    }
+#endif
+}
+
+void SettingsTab::fetchDailyAlmanac()
 {
 #if defined(TRAJIX_WITH_SCENARIO) && defined(TRAJIX_WITH_QTNET)
     // TRAJIX_ALMANAC_URL replaces the archive address (a mirror, or a test server).
@@ -201,28 +223,28 @@ void TForm1::fetchDailyAlmanac()
         trajix::downloadDailyAlmanac(
             request,
             [](const std::string& url, const std::filesystem::path& file) { return trajix::DownloadFile(url, file); },
-            prompt());
+            host_.prompt());
     } catch (const trajix::Error& error) {
-        prompt().information(error.what());
+        host_.prompt().information(error.what());
     }
 #endif
 }
 
-void TForm1::DropoutButtonClick()
+void SettingsTab::DropoutButtonClick()
 {
-    const QString input = dialogs().openFile(this, "Select .bin file", "*.bin");
+    const QString input = host_.dialogs().openFile(this, "Select .bin file", "*.bin");
     if (input.isEmpty()) return;
 #ifdef TRAJIX_WITH_SCENARIO
     try {
         // Both numbers are read before anything is written.
         trajix::DropoutRequest request;
         request.input = input.toStdString();
-        request.start = integerOf(Start1, "Start");
-        request.duration = integerOf(Duration1, "Duration");
+        request.start = editInteger(Start1, "Start");
+        request.duration = editInteger(Duration1, "Duration");
         GaugeProgress progress(progressGauge2);
         trajix::createDropouts(request, progress);
     } catch (const trajix::Error& error) {
-        prompt().information(error.what());
+        host_.prompt().information(error.what());
     }
 #endif
 }

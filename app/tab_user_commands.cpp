@@ -21,9 +21,10 @@
 #include <vector>
 
 #include "app/controls.hpp"
-#include "app/main_window.hpp"
 #include "app/qt_progress.hpp"
 #include "app/secondary_windows.hpp"
+#include "app/tab_host.hpp"
+#include "app/tab_user_commands.hpp"
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #include "common/numbers.hpp"
@@ -44,16 +45,6 @@ std::vector<std::string> memoLines(const QPlainTextEdit* memo)
     lines.reserve(static_cast<std::size_t>(parts.size()));
     for (const QString& part : parts) lines.push_back(part.toStdString());
     return lines;
-}
-
-// The number in an edit; the error names the text and the edit's caption.
-double editNumber(const QLineEdit* edit, const char* caption)
-{
-    const std::string text = edit->text().toStdString();
-    double value = 0;
-    if (!trajix::tryParseDouble(text, value))
-        throw trajix::Error(fmt::format("'{}' is not a valid number ({})", text, caption));
-    return value;
 }
 
 // Generating shows in ProgressForm2 (with the search in its inner gauge), saving in
@@ -236,10 +227,10 @@ private:
 
 }  // namespace
 
-QWidget* TForm1::buildUserCommandsTab()
+UserCommandsTab::UserCommandsTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(host)
 {
-    auto* page = new QWidget;
-    page->setObjectName("UserCommandsTab");
+    setObjectName("UserCommandsTab");
+    auto* page = this;
 
     Memo1 = new QPlainTextEdit(".end", page);
     Memo1->setObjectName("Memo1");
@@ -250,7 +241,7 @@ QWidget* TForm1::buildUserCommandsTab()
     auto* edits = new QGridLayout;
     userMaxJerkEdit = makeEdit(page, "userMaxJerkEdit", "1", 60);
     outputUpdateEdit2 = makeEdit(page, "outputUpdateEdit2", "20", 60);
-    connect(outputUpdateEdit2, &QLineEdit::editingFinished, this, &TForm1::outputUpdateEdit2Exit);
+    connect(outputUpdateEdit2, &QLineEdit::editingFinished, this, &UserCommandsTab::outputUpdateEdit2Exit);
     addEditRow(edits, makeLabel(page, "userMaxJerkLabel", "Max jerk"), userMaxJerkEdit, "g/s");
     addEditRow(edits, makeLabel(page, "outputUpdateLabel2", "Ouput rate (Hz)"), outputUpdateEdit2);
     edits->setColumnStretch(3, 1);
@@ -260,11 +251,11 @@ QWidget* TForm1::buildUserCommandsTab()
     BitBtn6 = makeButton(page, "BitBtn6", "Help");
     previewButton = makeButton(page, "previewButton", "Preview");
     GenerateNMEAfilebutton = makeButton(page, "GenerateNMEAfilebutton", "Generate NMEA file");
-    connect(BitBtn1, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
-    connect(BitBtn4, &QPushButton::clicked, this, &TForm1::BitBtn4Click);
-    connect(BitBtn6, &QPushButton::clicked, this, &TForm1::BitBtn6Click);
-    connect(previewButton, &QPushButton::clicked, this, &TForm1::previewButtonClick);
-    connect(GenerateNMEAfilebutton, &QPushButton::clicked, this, &TForm1::GenerateNMEAfilebuttonClick);
+    connect(BitBtn1, &QPushButton::clicked, this, &UserCommandsTab::BitBtn1Click);
+    connect(BitBtn4, &QPushButton::clicked, this, &UserCommandsTab::BitBtn4Click);
+    connect(BitBtn6, &QPushButton::clicked, this, &UserCommandsTab::BitBtn6Click);
+    connect(previewButton, &QPushButton::clicked, this, &UserCommandsTab::previewButtonClick);
+    connect(GenerateNMEAfilebutton, &QPushButton::clicked, this, &UserCommandsTab::GenerateNMEAfilebuttonClick);
 
     auto* fileButtons = new QHBoxLayout;
     fileButtons->addWidget(BitBtn1);
@@ -300,12 +291,11 @@ QWidget* TForm1::buildUserCommandsTab()
     layout->addLayout(left, 2);
     layout->addWidget(Chart5, 3);
     layout->addLayout(profiles, 3);
-    return page;
 }
 
-void TForm1::BitBtn1Click()
+void UserCommandsTab::BitBtn1Click()
 {
-    QString name = dialogs().openFile(this, "Pick user command file to load", "*.txt");
+    QString name = host_.dialogs().openFile(this, "Pick user command file to load", "*.txt");
     if (name.isEmpty()) return;
     name = withTxtExtension(name);
     try {
@@ -313,15 +303,15 @@ void TForm1::BitBtn1Click()
         QStringList lines;
         for (const std::string& line : trajix::splitScriptLines(text)) lines.append(QString::fromStdString(line));
         Memo1->setPlainText(lines.join('\n'));
-        commandFileName = name;
+        commandFileName_ = name;
     } catch (const std::exception& error) {
-        prompt().information(error.what());
+        host_.prompt().information(error.what());
     }
 }
 
-void TForm1::BitBtn4Click()
+void UserCommandsTab::BitBtn4Click()
 {
-    QString name = dialogs().saveFile(this, "Enter name for user command file", "*.txt");
+    QString name = host_.dialogs().saveFile(this, "Enter name for user command file", "*.txt");
     if (name.isEmpty()) return;
     name = withTxtExtension(name);
     std::string text;
@@ -332,41 +322,39 @@ void TForm1::BitBtn4Click()
     }
     try {
         trajix::writeFileAtomically(name.toStdString(), text);
-        commandFileName = name;
+        commandFileName_ = name;
     } catch (const std::exception& error) {
-        prompt().information(error.what());
+        host_.prompt().information(error.what());
     }
 }
 
-void TForm1::BitBtn6Click()
+void UserCommandsTab::BitBtn6Click()
 {
-    helpform->show();
-    helpform->raise();
-    helpform->activateWindow();
+    emit helpRequested();
 }
 
-void TForm1::previewButtonClick()
+void UserCommandsTab::previewButtonClick()
 {
     runCommandScript(QString());
 }
 
-void TForm1::GenerateNMEAfilebuttonClick()
+void UserCommandsTab::GenerateNMEAfilebuttonClick()
 {
-    const QString name = dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
+    const QString name = host_.dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
     if (name.isEmpty()) return;
     const QString target = withTxtExtension(name);
     // A run that writes nothing (refused, unachievable, no motion) leaves the replay
     // file as it was: there is no new file to hand over.
-    if (runCommandScript(target)) handOverWrittenFile(target, true);
+    if (runCommandScript(target)) host_.handOverWrittenFile(target, true);
 }
 
-bool TForm1::runCommandScript(const QString& target)
+bool UserCommandsTab::runCommandScript(const QString& target)
 {
     // The progress windows let window messages through; a second run started from
     // them would reuse the working data of this one.
-    if (scriptRunning) return false;
-    scriptRunning = true;
-    ScriptProgress progress(ProgressForm2, ProgressForm);
+    if (scriptRunning_) return false;
+    scriptRunning_ = true;
+    ScriptProgress progress(host_.searchProgressWindow(), host_.progressWindow());
     ScriptChartSeries charts(Chart5, Series9, Chart2, Series4, Chart7, Series13);
     bool written = false;
     try {
@@ -374,28 +362,28 @@ bool TForm1::runCommandScript(const QString& target)
         // Only a written run uses the output rate.
         if (!target.isEmpty()) options.outputRate = editNumber(outputUpdateEdit2, "Ouput rate (Hz)");
         options.userMaxJerk = editNumber(userMaxJerkEdit, "Max jerk (User commands)");
-        options.routeJerk = editNumber(jerkEdit, "Max jerk (Google Earth import)");
-        options.hdtAndGll = HDTcheckbox->isChecked();
+        options.routeJerk = editNumber(host_.routeJerkEdit(), "Max jerk (Google Earth import)");
+        options.hdtAndGll = host_.sentences().hdtAndGll;
         const std::string path = target.isEmpty() ? std::string("preview") : target.toStdString();
         written =
-            trajix::ConvertCmdFile(scriptState, memoLines(Memo1), path, options, progress, prompt(), charts).outcome ==
-            trajix::ScriptOutcome::Written;
+            trajix::ConvertCmdFile(scriptState_, memoLines(Memo1), path, options, progress, host_.prompt(), charts)
+                .outcome == trajix::ScriptOutcome::Written;
     } catch (const std::exception& error) {
         progress.closeAll();
         charts.show();
-        scriptRunning = false;
-        prompt().information(error.what());
+        scriptRunning_ = false;
+        host_.prompt().information(error.what());
         return false;
     }
     progress.closeAll();
     charts.show();
-    scriptRunning = false;
+    scriptRunning_ = false;
     return written;
 }
 
-void TForm1::outputUpdateEdit2Exit()
+void UserCommandsTab::outputUpdateEdit2Exit()
 {
-    copyRateText(outputUpdateEdit2);
+    host_.shareRate(outputUpdateEdit2->text(), outputUpdateEdit2);
 }
 
 }  // namespace trajix::gui

@@ -3,45 +3,63 @@
 // message boxes replaced by a scripted prompt.
 #include <gtest/gtest.h>
 
+#include <QChartView>
+#include <QLineSeries>
 #include <QString>
 #include <QStringList>
+#include <QTabWidget>
 
 #include <deque>
 #include <memory>
+#include <vector>
 
 #include "app/main_window.hpp"
+#include "app/tab_google_earth.hpp"
+#include "app/tab_user_commands.hpp"
+#include "app/widgets.hpp"
+#ifdef TRAJIX_WITH_QTSERIAL
+#include "replay/engine.hpp"
+#endif
 #include "test_support.hpp"
 
 namespace trajix::test {
 
-/// Answers the open and save dialogs from queues (an empty answer is a cancel) and
-/// records what was asked.
+/// The one file-dialog fake of the GUI tests. Answers the open and save dialogs from
+/// queues (an empty answer is a cancel): openAnswers and saveAnswers answer their own
+/// kind of dialog first, answers answers any dialog in the order asked. Records what
+/// was asked.
 class ScriptedDialogs final : public gui::FileDialogs {
 public:
     QString openFile(QWidget*, const QString& title, const QString& pattern) override
     {
-        asked.push_back("open: " + title + " | " + pattern);
-        return next(openAnswers);
+        record("open: ", title, pattern);
+        return next(openAnswers.empty() ? answers : openAnswers);
     }
     QString saveFile(QWidget*, const QString& title, const QString& pattern) override
     {
-        asked.push_back("save: " + title + " | " + pattern);
-        return next(saveAnswers);
+        record("save: ", title, pattern);
+        return next(saveAnswers.empty() ? answers : saveAnswers);
     }
 
-    std::deque<QString> openAnswers, saveAnswers;
-    QStringList asked;
+    std::deque<QString> openAnswers, saveAnswers, answers;
+    QStringList asked;  ///< "open: title | pattern" or "save: ..."
+    std::vector<QString> titles, patterns;
 
 private:
-    static QString next(std::deque<QString>& answers)
+    void record(const char* kind, const QString& title, const QString& pattern)
     {
-        if (answers.empty()) return {};
-        QString answer = answers.front();
-        answers.pop_front();
+        asked.push_back(kind + title + " | " + pattern);
+        titles.push_back(title);
+        patterns.push_back(pattern);
+    }
+    static QString next(std::deque<QString>& queue)
+    {
+        if (queue.empty()) return {};
+        QString answer = queue.front();
+        queue.pop_front();
         return answer;
     }
 };
-
 
 class AppTest : public ::testing::Test {
 protected:
@@ -57,6 +75,43 @@ protected:
     std::filesystem::path configPath;
     ScriptedPrompt prompt;
 };
+
+/// The control of the window's tabs with this object name (the secondary windows have
+/// controls of the same names, so only the tabs are searched).
+template <class Control>
+Control* control(const gui::TForm1& form, const char* name)
+{
+    auto* found = form.PageControl1->findChild<Control*>(QString::fromLatin1(name));
+    if (!found) ADD_FAILURE() << "no control named " << name;
+    return found;
+}
+
+/// The tab of the given class.
+template <class Tab>
+Tab* tab(const gui::TForm1& form)
+{
+    auto* found = form.PageControl1->findChild<Tab*>();
+    if (!found) ADD_FAILURE() << "no such tab";
+    return found;
+}
+
+/// The chart series of this name on one of the tabs.
+inline QLineSeries* series(const gui::TForm1& form, const char* name)
+{
+    for (QChartView* view : form.PageControl1->findChildren<QChartView*>())
+        for (QAbstractSeries* candidate : view->chart()->series())
+            if (candidate->name() == QLatin1String(name)) return qobject_cast<QLineSeries*>(candidate);
+    ADD_FAILURE() << "no series named " << name;
+    return nullptr;
+}
+
+#ifdef TRAJIX_WITH_QTSERIAL
+/// The replay file as the replay engine holds it.
+inline QString replayFileName(gui::TForm1& form)
+{
+    return QString::fromStdString(form.replayState().replayFileName);
+}
+#endif
 
 inline QString qs(const char* text)
 {

@@ -78,10 +78,11 @@ protected:
 
     void expectChartsEmpty() const
     {
-        for (QLineSeries* series : {form->Series1, form->Series2, form->Series6, form->Series8, form->Series3})
+        for (QLineSeries* series : {series(*form, "Series1"), series(*form, "Series2"), series(*form, "Series6"),
+                                    series(*form, "Series8"), series(*form, "Series3")})
             EXPECT_EQ(series->count(), 0) << series->name().toStdString();
-        EXPECT_EQ(form->DistanceLabel->text(), QString());
-        EXPECT_EQ(form->TotalTimeLabel->text(), QString());
+        EXPECT_EQ(control<QLabel>(*form, "DistanceLabel")->text(), QString());
+        EXPECT_EQ(control<QLabel>(*form, "TotalTimeLabel")->text(), QString());
     }
 
     ScriptedDialogs dialogs;
@@ -97,30 +98,30 @@ TEST_F(GoogleEarthTabTest, LoadFillsChartsAndCaptionsAsTheCoreSendsThem)
     form->BitBtn2Click();
 
     EXPECT_EQ(dialogs.asked, QStringList{"open: Pick Google Earth .kml file for conversion | *.kml"});
-    EXPECT_EQ(form->kmlFileName, qpath(kml));
+    EXPECT_EQ(tab<gui::GoogleEarthTab>(*form)->kmlFileName(), qpath(kml));
     EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
     EXPECT_TRUE(writtenFiles().empty());
 
     const CorePoints core = runCore(kml, route::RouteParameters{});
-    EXPECT_EQ(form->Series1->points(), core.raw);
-    EXPECT_EQ(form->Series8->points(), core.smoothed);
-    EXPECT_EQ(form->Series3->points(), core.speed);
-    EXPECT_EQ(form->Series1->points().size(), 4);
-    EXPECT_GT(form->Series3->count(), 100);
-    EXPECT_EQ(form->Series2->count(), 0);
-    EXPECT_EQ(form->Series6->count(), 0);
-    EXPECT_EQ(form->Series1->color(), QColor(Qt::red));
-    EXPECT_EQ(form->DistanceLabel->text().toStdString(), core.distanceText);
-    EXPECT_EQ(form->TotalTimeLabel->text().toStdString(), core.timeText);
-    EXPECT_TRUE(form->DistanceLabel->text().startsWith("Scenario distance = "));
-    EXPECT_TRUE(form->TotalTimeLabel->text().startsWith("Total time = "));
+    EXPECT_EQ(series(*form, "Series1")->points(), core.raw);
+    EXPECT_EQ(series(*form, "Series8")->points(), core.smoothed);
+    EXPECT_EQ(series(*form, "Series3")->points(), core.speed);
+    EXPECT_EQ(series(*form, "Series1")->points().size(), 4);
+    EXPECT_GT(series(*form, "Series3")->count(), 100);
+    EXPECT_EQ(series(*form, "Series2")->count(), 0);
+    EXPECT_EQ(series(*form, "Series6")->count(), 0);
+    EXPECT_EQ(series(*form, "Series1")->color(), QColor(Qt::red));
+    EXPECT_EQ(control<QLabel>(*form, "DistanceLabel")->text().toStdString(), core.distanceText);
+    EXPECT_EQ(control<QLabel>(*form, "TotalTimeLabel")->text().toStdString(), core.timeText);
+    EXPECT_TRUE(control<QLabel>(*form, "DistanceLabel")->text().startsWith("Scenario distance = "));
+    EXPECT_TRUE(control<QLabel>(*form, "TotalTimeLabel")->text().startsWith("Total time = "));
 
     // One scale for east and north: a metre is as long on screen either way, and the
     // view holds the square around the KML points.
     QApplication::processEvents();  // the chart lays itself out
-    QValueAxis* x = axis(form->Chart1, Qt::Horizontal);
-    QValueAxis* y = axis(form->Chart1, Qt::Vertical);
-    const QRectF plot = form->Chart1->chart()->plotArea();
+    QValueAxis* x = axis(control<QChartView>(*form, "Chart1"), Qt::Horizontal);
+    QValueAxis* y = axis(control<QChartView>(*form, "Chart1"), Qt::Vertical);
+    const QRectF plot = control<QChartView>(*form, "Chart1")->chart()->plotArea();
     ASSERT_GT(plot.width(), 10);
     ASSERT_GT(plot.height(), 10);
     const double xPerPixel = (x->max() - x->min()) / plot.width();
@@ -140,22 +141,24 @@ TEST_F(GoogleEarthTabTest, LoadFillsChartsAndCaptionsAsTheCoreSendsThem)
     form->resize(700, 1000);
     QApplication::processEvents();
     QApplication::processEvents();
-    const QRectF tall = form->Chart1->chart()->plotArea();
+    const QRectF tall = control<QChartView>(*form, "Chart1")->chart()->plotArea();
     const double tallPerPixel = (x->max() - x->min()) / tall.width();
     EXPECT_NEAR(tallPerPixel, (y->max() - y->min()) / tall.height(), tallPerPixel * 1e-9);
     // The whole speed profile is in view.
-    QValueAxis* time = axis(form->Chart3, Qt::Horizontal);
-    QValueAxis* speed = axis(form->Chart3, Qt::Vertical);
+    QValueAxis* time = axis(control<QChartView>(*form, "Chart3"), Qt::Horizontal);
+    QValueAxis* speed = axis(control<QChartView>(*form, "Chart3"), Qt::Vertical);
     EXPECT_GE(time->max(), core.speed.last().x());
     for (const QPointF& point : core.speed) EXPECT_LE(point.y(), speed->max());
 
-    for (QPushButton* button : {form->BitBtn2, form->BitBtn5, form->BitBtn7}) EXPECT_TRUE(button->isEnabled());
+    for (QPushButton* button : {control<QPushButton>(*form, "BitBtn2"), control<QPushButton>(*form, "BitBtn5"),
+                                control<QPushButton>(*form, "BitBtn7")})
+        EXPECT_TRUE(button->isEnabled());
 
     const QString zoomHint =
         " \r\nZoom in by drawing a window from left to right with the left mouse button. \r\nZoom out by drawing "
         "any box from right to left. \r\nPan by using right mouse button.";
-    EXPECT_EQ(form->Chart1->toolTip(), "Graph showing output position in metres." + zoomHint);
-    EXPECT_EQ(form->Chart3->toolTip(), "Graph showing output speed in km/h." + zoomHint);
+    EXPECT_EQ(control<QChartView>(*form, "Chart1")->toolTip(), "Graph showing output position in metres." + zoomHint);
+    EXPECT_EQ(control<QChartView>(*form, "Chart3")->toolTip(), "Graph showing output speed in km/h." + zoomHint);
 }
 
 TEST_F(GoogleEarthTabTest, CancellingTheOpenDialogLeavesChartsEmptyAndKeepsTheFile)
@@ -163,15 +166,15 @@ TEST_F(GoogleEarthTabTest, CancellingTheOpenDialogLeavesChartsEmptyAndKeepsTheFi
     const auto kml = dataFile("route/corner.kml");
     dialogs.openAnswers = {qpath(kml), QString()};
     form->BitBtn2Click();
-    ASSERT_GT(form->Series3->count(), 0);
+    ASSERT_GT(series(*form, "Series3")->count(), 0);
 
     form->BitBtn2Click();
     expectChartsEmpty();
-    EXPECT_EQ(form->kmlFileName, qpath(kml));  // Preview still reruns the last file
+    EXPECT_EQ(tab<gui::GoogleEarthTab>(*form)->kmlFileName(), qpath(kml));  // Preview still reruns the last file
     EXPECT_TRUE(prompt.messages.empty());
 
     form->BitBtn5Click();
-    EXPECT_GT(form->Series3->count(), 0);
+    EXPECT_GT(series(*form, "Series3")->count(), 0);
 }
 
 TEST_F(GoogleEarthTabTest, PreviewAndGenerateBeforeAnyFileDoNothing)
@@ -190,22 +193,22 @@ TEST_F(GoogleEarthTabTest, PreviewRerunsWithChangedLimitsAndWritesNothing)
     dialogs.openAnswers.push_back(qpath(kml));
     form->BitBtn2Click();
     double fastest = 0;
-    for (const QPointF& point : form->Series3->points()) fastest = std::max(fastest, point.y());
+    for (const QPointF& point : series(*form, "Series3")->points()) fastest = std::max(fastest, point.y());
     ASSERT_GT(fastest, 40);
 
-    form->SpeedEdit->setText("30");
-    form->posSmoothEdit->setText("1");
+    control<QLineEdit>(*form, "SpeedEdit")->setText("30");
+    control<QLineEdit>(*form, "posSmoothEdit")->setText("1");
     form->BitBtn5Click();
     EXPECT_EQ(dialogs.asked.size(), 1);  // no save dialog, no second open dialog
     double slowed = 0;
-    for (const QPointF& point : form->Series3->points()) slowed = std::max(slowed, point.y());
+    for (const QPointF& point : series(*form, "Series3")->points()) slowed = std::max(slowed, point.y());
     EXPECT_LE(slowed, 30.01);  // the 0.1 ms integrator may pass the peak by a step
     EXPECT_GT(slowed, 29);
 
     route::RouteParameters parameters;
     parameters.maxSpeedKmh = 30;
     parameters.smoothFactor = 1;
-    EXPECT_EQ(form->Series8->points(), runCore(kml, parameters).smoothed);
+    EXPECT_EQ(series(*form, "Series8")->points(), runCore(kml, parameters).smoothed);
     EXPECT_TRUE(writtenFiles().empty());
     EXPECT_TRUE(prompt.messages.empty());
 }
@@ -217,24 +220,26 @@ TEST_F(GoogleEarthTabTest, GenerateWritesTheSameBytesAsTheCommandLine)
     form->BitBtn2Click();
 
     // Values away from the defaults, so that every edit has to reach the file.
-    form->OutputUpdateEdit1->setText("10");
-    form->VTGBox->setChecked(true);
-    form->SpeedEdit->setText("70");
-    form->lataccEdit->setText("0.5");
-    form->longaccEdit->setText("0.3");
-    form->jerkEdit->setText("0.5");
-    form->posSmoothEdit->setText("20");
-    form->StationaryPeriodEdit->setText("3");
-    form->stationaryperiodendedit->setText("2");
-    form->StartTimeEdit->setText("86390");
+    control<QLineEdit>(*form, "OutputUpdateEdit1")->setText("10");
+    control<QCheckBox>(*form, "VTGBox")->setChecked(true);
+    control<QLineEdit>(*form, "SpeedEdit")->setText("70");
+    control<QLineEdit>(*form, "lataccEdit")->setText("0.5");
+    control<QLineEdit>(*form, "longaccEdit")->setText("0.3");
+    control<QLineEdit>(*form, "jerkEdit")->setText("0.5");
+    control<QLineEdit>(*form, "posSmoothEdit")->setText("20");
+    control<QLineEdit>(*form, "StationaryPeriodEdit")->setText("3");
+    control<QLineEdit>(*form, "stationaryperiodendedit")->setText("2");
+    control<QLineEdit>(*form, "StartTimeEdit")->setText("86390");
     dialogs.saveAnswers.push_back(qpath(dir / "drive"));  // no extension: ".txt" is added
     form->BitBtn7Click();
 
     const auto written = dir / "drive.txt";
     ASSERT_TRUE(std::filesystem::exists(written)) << (prompt.messages.empty() ? "" : prompt.messages.front());
     EXPECT_EQ(dialogs.asked.last(), qs("save: Enter name for NMEA output file | *.txt"));
-    EXPECT_EQ(form->replay.replayFileName, qpath(written));
-    EXPECT_EQ(form->replayFilenameEdit->text(), "Replay file : " + qpath(written));
+#ifdef TRAJIX_WITH_QTSERIAL
+    EXPECT_EQ(replayFileName(*form), qpath(written));
+#endif
+    EXPECT_EQ(control<QLabel>(*form, "replayFilenameEdit")->text(), "Replay file : " + qpath(written));
     EXPECT_EQ(prompt.messages, std::vector<std::string>{written.string() + " created."});
 
     const auto cliFile = dir / "cli.nmea";
@@ -255,8 +260,10 @@ TEST_F(GoogleEarthTabTest, CancellingTheSaveDialogWritesNothingButKeepsTheCharts
     form->BitBtn2Click();
     form->BitBtn7Click();  // the save dialog answers with a cancel
     EXPECT_TRUE(writtenFiles().empty());
-    EXPECT_GT(form->Series3->count(), 0);
-    EXPECT_EQ(form->replay.replayFileName, QString());
+    EXPECT_GT(series(*form, "Series3")->count(), 0);
+#ifdef TRAJIX_WITH_QTSERIAL
+    EXPECT_EQ(replayFileName(*form), QString());
+#endif
     EXPECT_TRUE(prompt.messages.empty());
 }
 
@@ -266,13 +273,13 @@ TEST_F(GoogleEarthTabTest, BadInputIsReportedAndNothingIsWritten)
     writeFileBytes(kept, "keep me");
 
     // An edit that holds no number is named before any dialog opens.
-    form->SpeedEdit->setText("fast");
+    control<QLineEdit>(*form, "SpeedEdit")->setText("fast");
     form->BitBtn2Click();
     EXPECT_TRUE(dialogs.asked.isEmpty());
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("Max speed"), std::string::npos) << prompt.messages[0];
     EXPECT_NE(prompt.messages[0].find("fast"), std::string::npos) << prompt.messages[0];
-    form->SpeedEdit->setText("100");
+    control<QLineEdit>(*form, "SpeedEdit")->setText("100");
 
     // A file without a path.
     const auto noPath = dir / "empty.kml";
@@ -288,14 +295,16 @@ TEST_F(GoogleEarthTabTest, BadInputIsReportedAndNothingIsWritten)
     dialogs.saveAnswers.push_back(qpath(kept));
     dialogs.openAnswers.push_back(qpath(dataFile("route/corner.kml")));
     form->BitBtn2Click();
-    form->StationaryPeriodEdit->setText("2.5");
+    control<QLineEdit>(*form, "StationaryPeriodEdit")->setText("2.5");
     const auto asked = dialogs.asked.size();
     form->BitBtn7Click();
     EXPECT_EQ(dialogs.asked.size(), asked);
     ASSERT_EQ(prompt.messages.size(), 3u);
     EXPECT_EQ(readFileBytes(kept), "keep me");
 
-    for (QPushButton* button : {form->BitBtn2, form->BitBtn5, form->BitBtn7}) EXPECT_TRUE(button->isEnabled());
+    for (QPushButton* button : {control<QPushButton>(*form, "BitBtn2"), control<QPushButton>(*form, "BitBtn5"),
+                                control<QPushButton>(*form, "BitBtn7")})
+        EXPECT_TRUE(button->isEnabled());
 }
 
 }  // namespace

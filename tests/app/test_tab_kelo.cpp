@@ -52,13 +52,15 @@ protected:
 TEST_F(KeloTabTest, TenHertzLogSetsEveryRateEditAndWritesWhatTheCommandWrites)
 {
     auto form = start();
-    form->SampleRateEdit->setText("20");
-    form->OutputUpdateEdit1->setText("20");
-    form->outputUpdateEdit2->setText("20");
-    form->VTGBox->setChecked(true);
-    form->kelStationaryPeriodedit->setText("3");
-    form->kelstationaryPeriodEndEdit->setText("2");
-    const QString replayBefore = form->replay.replayFileName;
+    control<QLineEdit>(*form, "SampleRateEdit")->setText("20");
+    control<QLineEdit>(*form, "OutputUpdateEdit1")->setText("20");
+    control<QLineEdit>(*form, "outputUpdateEdit2")->setText("20");
+    control<QCheckBox>(*form, "VTGBox")->setChecked(true);
+    control<QLineEdit>(*form, "kelStationaryPeriodedit")->setText("3");
+    control<QLineEdit>(*form, "kelstationaryPeriodEndEdit")->setText("2");
+#ifdef TRAJIX_WITH_QTSERIAL
+    const QString replayBefore = replayFileName(*form);
+#endif
 
     // A name without a dot is used as entered: this writer adds no ".txt".
     const auto guiOutput = dir / "gui_output";
@@ -69,13 +71,16 @@ TEST_F(KeloTabTest, TenHertzLogSetsEveryRateEditAndWritesWhatTheCommandWrites)
     EXPECT_EQ(dialogs.asked, (QStringList{"open: Pick KELO .kel file for conversion | *.kel",
                                           "save: Enter name for NMEA output file | *.txt"}));
     EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
-    for (QLineEdit* edit : {form->SampleRateEdit, form->OutputUpdateEdit1, form->outputUpdateEdit2})
+    for (QLineEdit* edit : {control<QLineEdit>(*form, "SampleRateEdit"), control<QLineEdit>(*form, "OutputUpdateEdit1"),
+                            control<QLineEdit>(*form, "outputUpdateEdit2")})
         EXPECT_EQ(edit->text(), qs("10")) << edit->objectName().toStdString();
     ASSERT_TRUE(std::filesystem::exists(guiOutput));
     EXPECT_FALSE(std::filesystem::exists(dir / "gui_output.txt"));
-    EXPECT_EQ(form->output.outputFileName, guiOutput.string());
-    EXPECT_DOUBLE_EQ(static_cast<double>(form->output.outputInterval), 0.1);
-    EXPECT_EQ(form->replay.replayFileName, replayBefore) << "the import does not change the replay file";
+    EXPECT_EQ(form->output().outputFileName, guiOutput.string());
+    EXPECT_DOUBLE_EQ(static_cast<double>(form->output().outputInterval), 0.1);
+#ifdef TRAJIX_WITH_QTSERIAL
+    EXPECT_EQ(replayFileName(*form), replayBefore) << "the import does not change the replay file";
+#endif
 
     const auto cliOutput = dir / "cli_output";
     const auto cli = runTrajix({"kelo", dataFile("convert/log10hz.kel").string(), "-o", cliOutput.string(), "--vtg",
@@ -85,7 +90,7 @@ TEST_F(KeloTabTest, TenHertzLogSetsEveryRateEditAndWritesWhatTheCommandWrites)
 
     // The command prints the rate on its first line, then the same preview the memo shows.
     ASSERT_EQ(cli.out.substr(0, 3), "10\n");
-    const std::string memo = form->Memo2->toPlainText().toStdString();
+    const std::string memo = control<QPlainTextEdit>(*form, "Memo2")->toPlainText().toStdString();
     EXPECT_EQ(memo, withoutCarriageReturns(cli.out.substr(3)));
     EXPECT_EQ(memo.substr(0, 26), "First 50 lines of output:\n");
     EXPECT_EQ(countOf(memo, "$GPGGA"), 50);
@@ -93,16 +98,17 @@ TEST_F(KeloTabTest, TenHertzLogSetsEveryRateEditAndWritesWhatTheCommandWrites)
     EXPECT_EQ(memo.find('\r'), std::string::npos);
 
     // Every tenth row is charted, and a second import adds to the charts.
-    const auto trackPoints = form->Series11->count();
-    const auto speedPoints = form->Series12->count();
+    const auto trackPoints = series(*form, "Series11")->count();
+    const auto speedPoints = series(*form, "Series12")->count();
     EXPECT_GT(trackPoints, 0);
     EXPECT_GE(speedPoints, trackPoints);
     dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
     dialogs.saveAnswers = {qpath(guiOutput)};
     form->loadKELbuttonClick();
-    EXPECT_EQ(form->Series11->count(), 2 * trackPoints);
-    EXPECT_EQ(form->Series12->count(), 2 * speedPoints);
-    EXPECT_EQ(form->Memo2->toPlainText().toStdString(), memo) << "the preview is replaced, not added to";
+    EXPECT_EQ(series(*form, "Series11")->count(), 2 * trackPoints);
+    EXPECT_EQ(series(*form, "Series12")->count(), 2 * speedPoints);
+    EXPECT_EQ(control<QPlainTextEdit>(*form, "Memo2")->toPlainText().toStdString(), memo)
+        << "the preview is replaced, not added to";
 }
 
 TEST_F(KeloTabTest, LongPeriodsStillPreviewFiftySamples)
@@ -114,7 +120,7 @@ TEST_F(KeloTabTest, LongPeriodsStillPreviewFiftySamples)
     dialogs.saveAnswers = {qpath(output)};
     form->loadKELbuttonClick();
     ASSERT_TRUE(prompt.messages.empty()) << prompt.messages.front();
-    const std::string memo = form->Memo2->toPlainText().toStdString();
+    const std::string memo = control<QPlainTextEdit>(*form, "Memo2")->toPlainText().toStdString();
     EXPECT_EQ(countOf(memo, "$GPGGA"), 50);
     EXPECT_EQ(countOf(memo, "$GPVTG"), 0) << "VTGBox is not ticked";
     EXPECT_GT(countOf(readFileBytes(output), "$GPGGA"), 800);
@@ -123,8 +129,8 @@ TEST_F(KeloTabTest, LongPeriodsStillPreviewFiftySamples)
 TEST_F(KeloTabTest, BadLogShowsItsMessageAndWritesNothing)
 {
     auto form = start();
-    form->SampleRateEdit->setText("20");
-    form->Memo2->setPlainText("earlier preview\n");
+    control<QLineEdit>(*form, "SampleRateEdit")->setText("20");
+    control<QPlainTextEdit>(*form, "Memo2")->setPlainText("earlier preview\n");
     const auto input = dir / "broken.kel";
     writeFileBytes(input,
                    "KELO data logger\r\n[header]\r\nindex\r\ntime\r\nlat\r\nlon\r\nspeed\r\nheading\r\n"
@@ -139,13 +145,13 @@ TEST_F(KeloTabTest, BadLogShowsItsMessageAndWritesNothing)
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("[data]"), std::string::npos) << prompt.messages[0];
     EXPECT_EQ(readFileBytes(output), "an earlier result\r\n");
-    EXPECT_EQ(form->SampleRateEdit->text(), qs("20"));
-    EXPECT_EQ(form->Memo2->toPlainText(), qs("earlier preview\n"));
-    EXPECT_EQ(form->Series11->count(), 0);
+    EXPECT_EQ(control<QLineEdit>(*form, "SampleRateEdit")->text(), qs("20"));
+    EXPECT_EQ(control<QPlainTextEdit>(*form, "Memo2")->toPlainText(), qs("earlier preview\n"));
+    EXPECT_EQ(series(*form, "Series11")->count(), 0);
 
     // A period that is not a whole number is refused the same way.
     prompt.messages.clear();
-    form->kelStationaryPeriodedit->setText("8.5");
+    control<QLineEdit>(*form, "kelStationaryPeriodedit")->setText("8.5");
     dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
     dialogs.saveAnswers = {qpath(dir / "never.txt")};
     form->loadKELbuttonClick();
@@ -157,7 +163,7 @@ TEST_F(KeloTabTest, BadLogShowsItsMessageAndWritesNothing)
 TEST_F(KeloTabTest, CancelledDialogsWriteNothing)
 {
     auto form = start();
-    form->SampleRateEdit->setText("20");
+    control<QLineEdit>(*form, "SampleRateEdit")->setText("20");
     dialogs.openAnswers = {QString()};
     form->loadKELbuttonClick();
     EXPECT_EQ(dialogs.asked.size(), 1) << "no save dialog after a cancelled open";
@@ -166,26 +172,26 @@ TEST_F(KeloTabTest, CancelledDialogsWriteNothing)
     dialogs.saveAnswers = {QString()};
     form->loadKELbuttonClick();
     EXPECT_TRUE(prompt.messages.empty());
-    EXPECT_EQ(form->SampleRateEdit->text(), qs("20"));
-    EXPECT_TRUE(form->Memo2->toPlainText().isEmpty());
+    EXPECT_EQ(control<QLineEdit>(*form, "SampleRateEdit")->text(), qs("20"));
+    EXPECT_TRUE(control<QPlainTextEdit>(*form, "Memo2")->toPlainText().isEmpty());
 
     for (auto click : {&TForm1::ConvertTxtButtonClick, &TForm1::correctNmeaButtonClick}) {
         dialogs.asked.clear();
         (form.get()->*click)();
         EXPECT_EQ(dialogs.asked.size(), 1);
     }
-    EXPECT_TRUE(form->FinishedLabel->text().isEmpty());
+    EXPECT_TRUE(control<QLabel>(*form, "FinishedLabel")->text().isEmpty());
     EXPECT_TRUE(prompt.messages.empty());
 }
 
 TEST_F(KeloTabTest, TextConversionUsesRateAndPeriodsAndAppendsToThePreview)
 {
     auto form = start();
-    form->SampleRateEdit->setText("5");
-    form->kelStationaryPeriodedit->setText("1");
-    form->kelstationaryPeriodEndEdit->setText("1");
-    form->VTGBox->setChecked(true);  // the text conversion writes no VTG whatever the box says
-    form->Memo2->setPlainText("kept line\n");
+    control<QLineEdit>(*form, "SampleRateEdit")->setText("5");
+    control<QLineEdit>(*form, "kelStationaryPeriodedit")->setText("1");
+    control<QLineEdit>(*form, "kelstationaryPeriodEndEdit")->setText("1");
+    control<QCheckBox>(*form, "VTGBox")->setChecked(true);  // the text conversion writes no VTG whatever the box says
+    control<QPlainTextEdit>(*form, "Memo2")->setPlainText("kept line\n");
 
     // Five numbers a line pair across the lines; a zero latitude writes nothing.
     const auto input = dir / "list.txt";
@@ -206,10 +212,10 @@ TEST_F(KeloTabTest, TextConversionUsesRateAndPeriodsAndAppendsToThePreview)
     EXPECT_EQ(written, readFileBytes(cliOutput));
     EXPECT_EQ(written.find("VTG"), std::string::npos);
     EXPECT_EQ(written.substr(0, 17), "$GPGGA,000000.00,");
-    EXPECT_EQ(form->SampleRateEdit->text(), qs("5")) << "a text list has no rate of its own";
-    EXPECT_EQ(form->output.outputFileName, guiOutput.string());
+    EXPECT_EQ(control<QLineEdit>(*form, "SampleRateEdit")->text(), qs("5")) << "a text list has no rate of its own";
+    EXPECT_EQ(form->output().outputFileName, guiOutput.string());
 
-    const std::string memo = form->Memo2->toPlainText().toStdString();
+    const std::string memo = control<QPlainTextEdit>(*form, "Memo2")->toPlainText().toStdString();
     EXPECT_EQ(memo.substr(0, 10), "kept line\n");
     EXPECT_EQ(memo.find('\r'), std::string::npos);
     // The run-out is never previewed, so the memo holds less than the file here.
@@ -250,7 +256,7 @@ TEST_F(KeloTabTest, CorrectionKeepsGgaLinesLikeTheCommandAndReportsTheName)
     form->correctNmeaButtonClick();
     EXPECT_EQ(dialogs.asked, (QStringList{"open: Pick nmea file for conversion | *.txt"}));
     const auto guiOutput = dir / "run_mod.txt";
-    EXPECT_EQ(form->FinishedLabel->text(), qs("Finished - output file:") + qpath(guiOutput));
+    EXPECT_EQ(control<QLabel>(*form, "FinishedLabel")->text(), qs("Finished - output file:") + qpath(guiOutput));
 
     const auto cli = runTrajix({"correct", cliInput.string()});
     ASSERT_EQ(cli.exitCode, 0) << cli.err;
@@ -258,12 +264,14 @@ TEST_F(KeloTabTest, CorrectionKeepsGgaLinesLikeTheCommandAndReportsTheName)
     EXPECT_EQ(readFileBytes(guiOutput),
               "$GPGGA,100000.00,5130.00000000,N,00015.00000000,W,1,05,2.87,160.00,M,-21.3213,M,,*5C\r\n"
               "; a comment that mentions GGA\r\n");
-    EXPECT_EQ(form->replay.replayFileName, QString()) << "the correction hands nothing to the replay";
+#ifdef TRAJIX_WITH_QTSERIAL
+    EXPECT_EQ(replayFileName(*form), QString()) << "the correction hands nothing to the replay";
+#endif
 
     // An input that cannot be read leaves the label as it was and says why.
     dialogs.openAnswers = {qpath(dir / "missing.txt")};
     form->correctNmeaButtonClick();
-    EXPECT_EQ(form->FinishedLabel->text(), qs("Finished - output file:") + qpath(guiOutput));
+    EXPECT_EQ(control<QLabel>(*form, "FinishedLabel")->text(), qs("Finished - output file:") + qpath(guiOutput));
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("missing.txt"), std::string::npos) << prompt.messages[0];
 }

@@ -29,28 +29,6 @@ using gui::TForm1;
 
 constexpr std::size_t block = 2046000;
 
-// Answers the open dialogs from a queue (an empty answer is Cancel) and records what
-// they were asked.
-class ScriptedDialogs final : public gui::FileDialogs {
-public:
-    QString openFile(QWidget*, const QString& title, const QString& pattern) override
-    {
-        titles.push_back(title);
-        patterns.push_back(pattern);
-        if (answers.empty()) return {};
-        const QString answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    QString saveFile(QWidget* parent, const QString& title, const QString& pattern) override
-    {
-        return openFile(parent, title, pattern);
-    }
-    std::deque<QString> answers;
-    std::vector<QString> titles;
-    std::vector<QString> patterns;
-};
-
 std::string patternBytes(std::size_t size, unsigned seed)
 {
     std::string bytes(size, '\0');
@@ -124,9 +102,9 @@ TEST_F(RecordingTabTest, DsfToBinWritesTheBytesOfTheCommandAndDropsTheTrailingPa
     const std::string written = readFileBytes(dir / "track.bin");
     EXPECT_EQ(written.size(), 2 * block);
     EXPECT_TRUE(written == readFileBytes(viaCli));
-    EXPECT_EQ(form->Label17->text(), qs("Conversion complete"));
-    EXPECT_EQ(form->progressbar2->maximum(), 2);
-    EXPECT_EQ(form->progressbar2->value(), 2);
+    EXPECT_EQ(control<QLabel>(*form, "Label17")->text(), qs("Conversion complete"));
+    EXPECT_EQ(control<QProgressBar>(*form, "progressbar2")->maximum(), 2);
+    EXPECT_EQ(control<QProgressBar>(*form, "progressbar2")->value(), 2);
     EXPECT_EQ(form->PageControl1->currentIndex(), 3);
     EXPECT_TRUE(prompt.messages.empty());
 }
@@ -152,7 +130,7 @@ TEST_F(RecordingTabTest, DsfToBinRefusesWhatTheCommandRefusesAndWritesNothing)
     EXPECT_EQ(readFileBytes(self), original);
     EXPECT_NE(prompt.messages[1].find("absent.dsf"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir / "absent.bin"));
-    EXPECT_NE(form->Label17->text(), qs("Conversion complete"));
+    EXPECT_NE(control<QLabel>(*form, "Label17")->text(), qs("Conversion complete"));
 }
 
 TEST_F(RecordingTabTest, DropoutsMatchTheCommandAndRefuseBadRangesBeforeWriting)
@@ -164,8 +142,8 @@ TEST_F(RecordingTabTest, DropoutsMatchTheCommandAndRefuseBadRangesBeforeWriting)
     TempDir cliDir;
     writeFileBytes(cliDir / "track.bin", recording);
 
-    form->Start1->setText("10");
-    form->Duration1->setText("5");
+    control<QLineEdit>(*form, "Start1")->setText("10");
+    control<QLineEdit>(*form, "Duration1")->setText("5");
     dialogs.answers = {qpath(input)};
     form->DropoutButtonClick();
 
@@ -178,17 +156,17 @@ TEST_F(RecordingTabTest, DropoutsMatchTheCommandAndRefuseBadRangesBeforeWriting)
     ASSERT_EQ(written.size(), 16 * block);
     EXPECT_EQ(written.substr(10 * block, 6 * block), std::string(6 * block, '\0'));
     EXPECT_EQ(written.substr(0, 10 * block), recording.substr(0, 10 * block));
-    EXPECT_EQ(form->progressGauge2->maximum(), 16);
-    EXPECT_EQ(form->progressGauge2->value(), 16);
+    EXPECT_EQ(control<QProgressBar>(*form, "progressGauge2")->maximum(), 16);
+    EXPECT_EQ(control<QProgressBar>(*form, "progressGauge2")->value(), 16);
     EXPECT_TRUE(prompt.messages.empty());
 
     // Past the last block, and a Start that is no number: a message, and no output.
     std::filesystem::remove(dir / "track_mod.bin");
-    form->Start1->setText("15");
-    form->Duration1->setText("1");
+    control<QLineEdit>(*form, "Start1")->setText("15");
+    control<QLineEdit>(*form, "Duration1")->setText("1");
     dialogs.answers = {qpath(input)};
     form->DropoutButtonClick();
-    form->Start1->setText("1x");
+    control<QLineEdit>(*form, "Start1")->setText("1x");
     dialogs.answers = {qpath(input)};
     form->DropoutButtonClick();
     ASSERT_EQ(prompt.messages.size(), 2u);
@@ -200,12 +178,12 @@ TEST_F(RecordingTabTest, DropoutsMatchTheCommandAndRefuseBadRangesBeforeWriting)
 TEST_F(RecordingTabTest, AlmanacBrowseStartsFromTheEditAndKeepsItOnCancel)
 {
     auto form = start();
-    form->AlmanacEdit->setText("/data/old.alm");
+    control<QLineEdit>(*form, "AlmanacEdit")->setText("/data/old.alm");
     dialogs.answers = {QString(), qs("/data/new.alm")};
     form->AlmanacBrowseButtonClick();
-    EXPECT_EQ(form->AlmanacEdit->text(), qs("/data/old.alm"));
+    EXPECT_EQ(control<QLineEdit>(*form, "AlmanacEdit")->text(), qs("/data/old.alm"));
     form->AlmanacBrowseButtonClick();
-    EXPECT_EQ(form->AlmanacEdit->text(), qs("/data/new.alm"));
+    EXPECT_EQ(control<QLineEdit>(*form, "AlmanacEdit")->text(), qs("/data/new.alm"));
     EXPECT_EQ(dialogs.patterns.at(0), qs("/data/old.alm"));
 }
 
@@ -300,7 +278,7 @@ protected:
     std::unique_ptr<TForm1> startScenarioWindow(bool simulatorFeatures = true)
     {
         auto form = start(simulatorFeatures);
-        form->AlmanacEdit->setText(qpath(dataFile("scenario/week610.alm")));
+        control<QLineEdit>(*form, "AlmanacEdit")->setText(qpath(dataFile("scenario/week610.alm")));
         return form;
     }
 
@@ -326,13 +304,13 @@ TEST_F(ScenarioStepTest, HandOverMakesTheRecordingBesideTheNmeaFile)
     const std::string bin = (dir / "trip.bin").string();
     EXPECT_EQ(prompt.messages,
               (std::vector<std::string>{"20/10/2002 day of year  = 293", "Output file " + bin + " created"}));
-    EXPECT_EQ(form->WeekEdit->text(), qs("610"));
-    EXPECT_EQ(form->StartDayEdit->text(), qs("1"));
-    EXPECT_EQ(form->StartMonthEdit->text(), qs("5"));
-    EXPECT_EQ(form->StartYearEdit->text(), qs("2011"));
+    EXPECT_EQ(control<QLineEdit>(*form, "WeekEdit")->text(), qs("610"));
+    EXPECT_EQ(control<QLineEdit>(*form, "StartDayEdit")->text(), qs("1"));
+    EXPECT_EQ(control<QLineEdit>(*form, "StartMonthEdit")->text(), qs("5"));
+    EXPECT_EQ(control<QLineEdit>(*form, "StartYearEdit")->text(), qs("2011"));
     EXPECT_EQ(form->scenarioOutputName, QString::fromStdString(bin));
     EXPECT_EQ(form->statusPanel(1), qpath(tools / "profile.txt"));
-    EXPECT_EQ(form->Label17->text(), qs("Conversion complete"));
+    EXPECT_EQ(control<QLabel>(*form, "Label17")->text(), qs("Conversion complete"));
 
     // The recording is the generator's output.dsf in the .bin form, five seconds long.
     const auto reference = dir / "reference.bin";
@@ -348,7 +326,7 @@ TEST_F(ScenarioStepTest, CancelKeepsTheToolFilesAndConvertsNothing)
 {
     ScopedEnv folder("TRAJIX_GENERATOR_DIR", generators.string());
     auto form = startScenarioWindow();
-    form->WeekEdit->setText("612");  // within 3 weeks of the almanac: no week question
+    control<QLineEdit>(*form, "WeekEdit")->setText("612");  // within 3 weeks of the almanac: no week question
     answerWaitWindow(*form, false);
 
     form->handOverWrittenFile(qpath(nmea), true);
@@ -381,24 +359,24 @@ TEST_F(ScenarioStepTest, RunsOnlyWithSimulatorFeaturesAndStopsOnNoOrAMissingAlma
     {
         // A missing almanac: its message, the date edits as they were, nothing written.
         auto form = startScenarioWindow();
-        form->AlmanacEdit->setText(qpath(dir / "none.alm"));
+        control<QLineEdit>(*form, "AlmanacEdit")->setText(qpath(dir / "none.alm"));
         prompt.questions.clear();
         form->handOverWrittenFile(qpath(nmea), true);
         ASSERT_EQ(prompt.messages.size(), 1u);
         EXPECT_NE(prompt.messages[0].find("none.alm"), std::string::npos) << prompt.messages[0];
-        EXPECT_EQ(form->StartYearEdit->text(), qs("2008"));
+        EXPECT_EQ(control<QLineEdit>(*form, "StartYearEdit")->text(), qs("2008"));
         EXPECT_FALSE(std::filesystem::exists(tools / "profile.txt"));
     }
     {
         // A week that is no number stops the step after the date edits were set.
         auto form = startScenarioWindow();
-        form->WeekEdit->setText("46x");
+        control<QLineEdit>(*form, "WeekEdit")->setText("46x");
         prompt.messages.clear();
         form->handOverWrittenFile(qpath(nmea), true);
         ASSERT_EQ(prompt.messages.size(), 2u);
         EXPECT_NE(prompt.messages[1].find("'46x'"), std::string::npos) << prompt.messages[1];
-        EXPECT_EQ(form->StartYearEdit->text(), qs("2011"));
-        EXPECT_EQ(form->WeekEdit->text(), qs("46x"));
+        EXPECT_EQ(control<QLineEdit>(*form, "StartYearEdit")->text(), qs("2011"));
+        EXPECT_EQ(control<QLineEdit>(*form, "WeekEdit")->text(), qs("46x"));
         EXPECT_FALSE(std::filesystem::exists(tools / "profile.txt"));
     }
 }

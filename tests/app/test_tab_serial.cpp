@@ -83,22 +83,6 @@ private:
     std::string slavePath_;
 };
 
-/// Answers the open dialog from a queue (an empty answer is a cancel).
-class PickDialogs final : public gui::FileDialogs {
-public:
-    QString openFile(QWidget*, const QString& title, const QString& pattern) override
-    {
-        asked.push_back(title + " | " + pattern);
-        if (answers.empty()) return {};
-        QString answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    QString saveFile(QWidget*, const QString&, const QString&) override { return {}; }
-    std::deque<QString> answers;
-    QStringList asked;
-};
-
 class SerialTab : public AppTest {
 protected:
     void SetUp() override
@@ -128,9 +112,9 @@ protected:
     void connectPort()
     {
         ASSERT_FALSE(far.slavePath().isEmpty());
-        form->ComPortEdit->setText(far.slavePath());
+        control<QLineEdit>(*form, "ComPortEdit")->setText(far.slavePath());
         form->ComConnectButtonClick();
-        ASSERT_TRUE(form->replay.comPortOpen) << (prompt.messages.empty() ? "" : prompt.messages.back());
+        ASSERT_TRUE(form->replayState().comPortOpen) << (prompt.messages.empty() ? "" : prompt.messages.back());
     }
     /// steps ticks of the paced timer, then what the far end received.
     std::string play(int steps)
@@ -143,7 +127,7 @@ protected:
     }
 
     std::unique_ptr<TForm1> form;
-    PickDialogs dialogs;
+    ScriptedDialogs dialogs;
     FakeTimer timer;
     FarEnd far;
 };
@@ -152,72 +136,75 @@ TEST_F(SerialTab, ScanLabelsOfPickedFilesMatchTheCommandAndCancelKeepsThem)
 {
     const auto ggaOnly = writeLines("gga.txt", fixLines(43200, 201, 20, false));
     pick(ggaOnly);
-    EXPECT_EQ(dialogs.asked, QStringList{"Pick file for replay | *.txt"});
-    EXPECT_EQ(form->replay.replayFileName, qpath(ggaOnly));
-    EXPECT_EQ(form->replayFilenameEdit->text(), "Replay file : " + qpath(ggaOnly));
-    EXPECT_EQ(form->ReplayOutputRateEdit->text(), qs("20"));
-    EXPECT_EQ(form->ReplayFileLengthLabel->text(), qs("File length : 10s"));
-    EXPECT_EQ(form->ReplayFileTypeLabel->text(), qs("File type : GGA only"));
-    EXPECT_EQ(form->replay.replaySentenceCount, 200);
-    EXPECT_FALSE(form->replay.replayHasExtraSentences);
+    EXPECT_EQ(dialogs.asked, QStringList{"open: Pick file for replay | *.txt"});
+    EXPECT_EQ(replayFileName(*form), qpath(ggaOnly));
+    EXPECT_EQ(control<QLabel>(*form, "replayFilenameEdit")->text(), "Replay file : " + qpath(ggaOnly));
+    EXPECT_EQ(control<QLineEdit>(*form, "ReplayOutputRateEdit")->text(), qs("20"));
+    EXPECT_EQ(control<QLabel>(*form, "ReplayFileLengthLabel")->text(), qs("File length : 10s"));
+    EXPECT_EQ(control<QLabel>(*form, "ReplayFileTypeLabel")->text(), qs("File type : GGA only"));
+    EXPECT_EQ(form->replayState().replaySentenceCount, 200);
+    EXPECT_FALSE(form->replayState().replayHasExtraSentences);
 
     const auto withVtg = writeLines("vtg.txt", fixLines(43200, 102, 10, true));
     pick(withVtg);
-    EXPECT_EQ(form->ReplayOutputRateEdit->text(), qs("10"));
-    EXPECT_EQ(form->ReplayFileLengthLabel->text(), qs("File length : 10s"));
-    EXPECT_EQ(form->ReplayFileTypeLabel->text(), qs("File type : GGA and VTG"));
-    EXPECT_EQ(form->replay.replaySentenceCount, 100);
-    EXPECT_TRUE(form->replay.replayHasExtraSentences);
+    EXPECT_EQ(control<QLineEdit>(*form, "ReplayOutputRateEdit")->text(), qs("10"));
+    EXPECT_EQ(control<QLabel>(*form, "ReplayFileLengthLabel")->text(), qs("File length : 10s"));
+    EXPECT_EQ(control<QLabel>(*form, "ReplayFileTypeLabel")->text(), qs("File type : GGA and VTG"));
+    EXPECT_EQ(form->replayState().replaySentenceCount, 100);
+    EXPECT_TRUE(form->replayState().replayHasExtraSentences);
 
     // The window shows what the command prints for the same file.
     const CommandResult cli = runTrajix({"scan", withVtg.string()});
     ASSERT_EQ(cli.exitCode, 0) << cli.err;
-    EXPECT_EQ(cli.out, "Output rate (Hz) : " + form->ReplayOutputRateEdit->text().toStdString() + "\n" +
-                           form->ReplayFileLengthLabel->text().toStdString() + "\n" +
-                           form->ReplayFileTypeLabel->text().toStdString() + "\nSteps : 100\n");
+    EXPECT_EQ(cli.out, "Output rate (Hz) : " + control<QLineEdit>(*form, "ReplayOutputRateEdit")->text().toStdString() +
+                           "\n" + control<QLabel>(*form, "ReplayFileLengthLabel")->text().toStdString() + "\n" +
+                           control<QLabel>(*form, "ReplayFileTypeLabel")->text().toStdString() + "\nSteps : 100\n");
 
     // Cancelling the dialog, and a file with no measurable rate, change nothing.
     form->LoadReplayFileButtonClick();
     pick(writeLines("one.txt", {"header", gga(43200)}));
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("no output rate can be measured"), std::string::npos) << prompt.messages[0];
-    EXPECT_EQ(form->replay.replayFileName, qpath(withVtg));
-    EXPECT_EQ(form->replayFilenameEdit->text(), "Replay file : " + qpath(withVtg));
-    EXPECT_EQ(form->ReplayFileTypeLabel->text(), qs("File type : GGA and VTG"));
-    EXPECT_EQ(form->replay.replaySentenceCount, 100);
+    EXPECT_EQ(replayFileName(*form), qpath(withVtg));
+    EXPECT_EQ(control<QLabel>(*form, "replayFilenameEdit")->text(), "Replay file : " + qpath(withVtg));
+    EXPECT_EQ(control<QLabel>(*form, "ReplayFileTypeLabel")->text(), qs("File type : GGA and VTG"));
+    EXPECT_EQ(form->replayState().replaySentenceCount, 100);
 
     // "HDT and GLL only" with a GGA file: the warning, and the labels stay.
-    form->HDTcheckbox->setChecked(true);
+    control<QCheckBox>(*form, "HDTcheckbox")->setChecked(true);
     pick(ggaOnly);
     ASSERT_EQ(prompt.messages.size(), 2u);
     EXPECT_EQ(prompt.messages[1], noGllMessage);
-    EXPECT_EQ(form->replay.replayFileName, qpath(withVtg));
+    EXPECT_EQ(replayFileName(*form), qpath(withVtg));
 }
 
 TEST_F(SerialTab, ConnectLocksThePortAndDisconnectFreesIt)
 {
-    form->ComPortEdit->setText("fast");
+    control<QLineEdit>(*form, "ComPortEdit")->setText("fast");
     form->ComConnectButtonClick();
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("'fast'"), std::string::npos) << prompt.messages[0];
-    form->ComPortEdit->setText("/dev/trajix-no-such-port");
+    control<QLineEdit>(*form, "ComPortEdit")->setText("/dev/trajix-no-such-port");
     form->ComConnectButtonClick();
     ASSERT_EQ(prompt.messages.size(), 2u);
     EXPECT_EQ(prompt.messages[1], "cannot open COM port");
-    EXPECT_EQ(form->ComConnectButton->text(), qs("Connect"));
-    EXPECT_FALSE(form->replay.comPortOpen);
-    EXPECT_FALSE(form->StartReplayButton->isEnabled());
+    EXPECT_EQ(control<QPushButton>(*form, "ComConnectButton")->text(), qs("Connect"));
+    EXPECT_FALSE(form->replayState().comPortOpen);
+    EXPECT_FALSE(control<QPushButton>(*form, "StartReplayButton")->isEnabled());
 
     connectPort();
-    EXPECT_EQ(form->ComConnectButton->text(), qs("Disconnect"));
-    EXPECT_FALSE(form->ComConnectButton->isEnabled()) << "Connect comes back only after ComWaitTimer";
-    EXPECT_TRUE(form->ComWaitTimer->isActive());
+    EXPECT_EQ(control<QPushButton>(*form, "ComConnectButton")->text(), qs("Disconnect"));
+    EXPECT_FALSE(control<QPushButton>(*form, "ComConnectButton")->isEnabled())
+        << "Connect comes back only after ComWaitTimer";
+    EXPECT_TRUE(control<QTimer>(*form, "ComWaitTimer")->isActive());
     form->ComWaitTimerTimer();
-    EXPECT_TRUE(form->ComConnectButton->isEnabled());
-    EXPECT_FALSE(form->ComWaitTimer->isActive());
-    EXPECT_FALSE(form->ComPortEdit->isEnabled());
-    EXPECT_FALSE(form->BaudRateComboBox->isEnabled());
-    for (QPushButton* button : {form->StartReplayButton, form->PauseReplayButton, form->StopReplayButton})
+    EXPECT_TRUE(control<QPushButton>(*form, "ComConnectButton")->isEnabled());
+    EXPECT_FALSE(control<QTimer>(*form, "ComWaitTimer")->isActive());
+    EXPECT_FALSE(control<QLineEdit>(*form, "ComPortEdit")->isEnabled());
+    EXPECT_FALSE(control<QComboBox>(*form, "BaudRateComboBox")->isEnabled());
+    for (QPushButton* button :
+         {control<QPushButton>(*form, "StartReplayButton"), control<QPushButton>(*form, "PauseReplayButton"),
+          control<QPushButton>(*form, "StopReplayButton")})
         EXPECT_TRUE(button->isEnabled());
 
     // Disconnect while playing: the next step says so once and playback stops.
@@ -225,11 +212,11 @@ TEST_F(SerialTab, ConnectLocksThePortAndDisconnectFreesIt)
     form->StartReplayButtonClick();
     EXPECT_FALSE(play(1).empty());
     form->ComConnectButtonClick();
-    EXPECT_EQ(form->ComConnectButton->text(), qs("Connect"));
-    EXPECT_TRUE(form->ComPortEdit->isEnabled());
-    EXPECT_TRUE(form->BaudRateComboBox->isEnabled());
-    EXPECT_FALSE(form->StartReplayButton->isEnabled());
-    EXPECT_FALSE(form->replay.comPortOpen);
+    EXPECT_EQ(control<QPushButton>(*form, "ComConnectButton")->text(), qs("Connect"));
+    EXPECT_TRUE(control<QLineEdit>(*form, "ComPortEdit")->isEnabled());
+    EXPECT_TRUE(control<QComboBox>(*form, "BaudRateComboBox")->isEnabled());
+    EXPECT_FALSE(control<QPushButton>(*form, "StartReplayButton")->isEnabled());
+    EXPECT_FALSE(form->replayState().comPortOpen);
     EXPECT_TRUE(timer.on) << "Disconnect leaves the replay to its next step";
     play(1);
     EXPECT_EQ(prompt.messages.back(), "COM port not open");
@@ -243,32 +230,33 @@ TEST_F(SerialTab, StartPlaysLinesInOrderWithTheVtgRulesAndTheSpeeds)
     pick(writeLines("vtg.txt", lines));
     connectPort();
 
-    form->VTGBox->setChecked(true);
+    control<QCheckBox>(*form, "VTGBox")->setChecked(true);
     form->StartReplayButtonClick();
     EXPECT_TRUE(timer.on);
     EXPECT_DOUBLE_EQ(timer.period, 0.05);
-    EXPECT_TRUE(form->replay.replayFileOpen);
+    EXPECT_TRUE(form->replayState().replayFileOpen);
     EXPECT_EQ(play(1), crlfLines({lines[0], lines[1]}));
-    EXPECT_EQ(form->OutputpreviewMemo->toPlainText().toStdString(), lines[1] + "\n" + lines[0]);
+    EXPECT_EQ(control<QPlainTextEdit>(*form, "OutputpreviewMemo")->toPlainText().toStdString(),
+              lines[1] + "\n" + lines[0]);
     EXPECT_EQ(play(2), crlfLines({lines[2], lines[3], lines[4], lines[5]}));
-    EXPECT_EQ(form->ReplayProgress->value(), 3);
-    EXPECT_EQ(form->replay.replayPosition, 3);
+    EXPECT_EQ(control<QProgressBar>(*form, "ReplayProgress")->value(), 3);
+    EXPECT_EQ(form->replayState().replayPosition, 3);
 
     // Without VTG each step sends a GGA line and skips the VTG before it.
     form->StopReplayButtonClick();
-    EXPECT_EQ(form->ReplayProgress->value(), 0);
-    form->VTGBox->setChecked(false);
+    EXPECT_EQ(control<QProgressBar>(*form, "ReplayProgress")->value(), 0);
+    control<QCheckBox>(*form, "VTGBox")->setChecked(false);
     form->StartReplayButtonClick();
     EXPECT_EQ(play(2), crlfLines({lines[0], lines[2]}));
-    EXPECT_EQ(form->OutputpreviewMemo->toPlainText().toStdString(), lines[2]);
+    EXPECT_EQ(control<QPlainTextEdit>(*form, "OutputpreviewMemo")->toPlainText().toStdString(), lines[2]);
 
     // The period follows the file's rate and the chosen speed.
     form->PauseReplayButtonClick();
     EXPECT_FALSE(timer.on);
-    form->ReplaySpeedComboBox->setCurrentIndex(7);
+    control<QComboBox>(*form, "ReplaySpeedComboBox")->setCurrentIndex(7);
     form->StartReplayButtonClick();
     EXPECT_DOUBLE_EQ(timer.period, 0.005);
-    form->ReplaySpeedComboBox->setCurrentIndex(0);
+    control<QComboBox>(*form, "ReplaySpeedComboBox")->setCurrentIndex(0);
     form->StartReplayButtonClick();
     EXPECT_DOUBLE_EQ(timer.period, 0.5);
     EXPECT_TRUE(prompt.messages.empty());
@@ -279,7 +267,7 @@ TEST_F(SerialTab, PauseContinuesStopRestartsAndRepeatRewinds)
     const auto lines = fixLines(43200, 4, 20, false);
     pick(writeLines("gga.txt", lines));
     connectPort();
-    form->RepeatReplayCheckBox->setChecked(true);
+    control<QCheckBox>(*form, "RepeatReplayCheckBox")->setChecked(true);
     form->StartReplayButtonClick();
     EXPECT_EQ(play(2), crlfLines({lines[0], lines[1]}));
     form->PauseReplayButtonClick();
@@ -288,47 +276,47 @@ TEST_F(SerialTab, PauseContinuesStopRestartsAndRepeatRewinds)
     EXPECT_EQ(play(1), lines[2] + "\r\n");
 
     form->StopReplayButtonClick();
-    EXPECT_EQ(form->replay.replayPosition, 0);
-    EXPECT_TRUE(form->replay.replayFileOpen);
+    EXPECT_EQ(form->replayState().replayPosition, 0);
+    EXPECT_TRUE(form->replayState().replayFileOpen);
     form->StartReplayButtonClick();
     EXPECT_EQ(play(4), crlfLines(lines));
     // The end of the file: one step sends nothing and the gauge drops to 0.
     EXPECT_EQ(play(1), "");
-    EXPECT_EQ(form->ReplayProgress->value(), 0);
+    EXPECT_EQ(control<QProgressBar>(*form, "ReplayProgress")->value(), 0);
     EXPECT_TRUE(timer.on);
     EXPECT_EQ(play(1), lines[0] + "\r\n");
 
     // Without Repeat the end of the file closes it and stops the timer.
-    form->RepeatReplayCheckBox->setChecked(false);
+    control<QCheckBox>(*form, "RepeatReplayCheckBox")->setChecked(false);
     EXPECT_EQ(play(4), crlfLines({lines[1], lines[2], lines[3]}));
     EXPECT_FALSE(timer.on);
-    EXPECT_FALSE(form->replay.replayFileOpen);
+    EXPECT_FALSE(form->replayState().replayFileOpen);
     EXPECT_TRUE(prompt.messages.empty());
 }
 
 TEST_F(SerialTab, StartRefusals)
 {
-    form->ComPortEdit->setText(far.slavePath());
+    control<QLineEdit>(*form, "ComPortEdit")->setText(far.slavePath());
     form->StartReplayButtonClick();
     EXPECT_EQ(prompt.messages, std::vector<std::string>{"No filename for replay file"});
 
     const auto file = writeLines("gga.txt", fixLines(43200, 4, 20, false));
     pick(file);
-    form->ReplayOutputRateEdit->setText("");
+    control<QLineEdit>(*form, "ReplayOutputRateEdit")->setText("");
     form->StartReplayButtonClick();
     ASSERT_EQ(prompt.messages.size(), 2u);
     EXPECT_FALSE(timer.on);
-    form->ReplayOutputRateEdit->setText("0");
+    control<QLineEdit>(*form, "ReplayOutputRateEdit")->setText("0");
     form->StartReplayButtonClick();
     ASSERT_EQ(prompt.messages.size(), 3u);
     EXPECT_FALSE(timer.on);
 
-    form->ReplayOutputRateEdit->setText("20");
+    control<QLineEdit>(*form, "ReplayOutputRateEdit")->setText("20");
     std::filesystem::remove(file);
     form->StartReplayButtonClick();
     EXPECT_EQ(prompt.messages.back(), "Unable to open replay file");
     EXPECT_FALSE(timer.on);
-    EXPECT_FALSE(form->replay.replayFileOpen);
+    EXPECT_FALSE(form->replayState().replayFileOpen);
 }
 
 TEST_F(SerialTab, FarEndClosedMidPlayGivesTheWriteErrorAndStops)
@@ -344,7 +332,7 @@ TEST_F(SerialTab, FarEndClosedMidPlayGivesTheWriteErrorAndStops)
     }
     EXPECT_EQ(prompt.messages, std::vector<std::string>{"Cannot write to Com port"});
     EXPECT_FALSE(timer.on);
-    EXPECT_TRUE(form->replay.replayFileOpen) << "a write error leaves playback as if paused";
+    EXPECT_TRUE(form->replayState().replayFileOpen) << "a write error leaves playback as if paused";
 }
 
 TEST_F(SerialTab, BufferLabelWarnsWhileThePortIsBehind)
@@ -354,21 +342,21 @@ TEST_F(SerialTab, BufferLabelWarnsWhileThePortIsBehind)
     form->StartReplayButtonClick();
     // Nobody reads the far end: the port's queue grows until steps are skipped.
     int steps = 0;
-    for (; steps < 3000 && form->BufferLabel->text().isEmpty(); ++steps) {
+    for (; steps < 3000 && control<QLabel>(*form, "BufferLabel")->text().isEmpty(); ++steps) {
         form->replayHPTimerHighPrecisionTimer();
         QApplication::processEvents();
     }
-    ASSERT_EQ(form->BufferLabel->text(), qs("Output buffer full - playback rate too fast"));
-    const long long position = form->replay.replayPosition;
+    ASSERT_EQ(control<QLabel>(*form, "BufferLabel")->text(), qs("Output buffer full - playback rate too fast"));
+    const long long position = form->replayState().replayPosition;
     form->replayHPTimerHighPrecisionTimer();
-    EXPECT_EQ(form->replay.replayPosition, position) << "a skipped step sends nothing";
+    EXPECT_EQ(form->replayState().replayPosition, position) << "a skipped step sends nothing";
 
     // Once the far end has read, the next step sends and clears the warning.
     const std::string received = far.receive(200);
     EXPECT_EQ(received.substr(0, gga(43200).size() + 2), gga(43200) + "\r\n");
     form->replayHPTimerHighPrecisionTimer();
-    EXPECT_TRUE(form->BufferLabel->text().isEmpty());
-    EXPECT_EQ(form->replay.replayPosition, position + 1);
+    EXPECT_TRUE(control<QLabel>(*form, "BufferLabel")->text().isEmpty());
+    EXPECT_EQ(form->replayState().replayPosition, position + 1);
 }
 
 TEST_F(SerialTab, TabChangeAndClosingEndPlayback)
@@ -380,16 +368,16 @@ TEST_F(SerialTab, TabChangeAndClosingEndPlayback)
     EXPECT_EQ(play(2), crlfLines({lines[0], lines[1]}));
     form->PageControl1->setCurrentIndex(5);
     EXPECT_FALSE(timer.on);
-    EXPECT_FALSE(form->replay.replayFileOpen);
-    EXPECT_EQ(form->replay.replayPosition, 0);
+    EXPECT_FALSE(form->replayState().replayFileOpen);
+    EXPECT_EQ(form->replayState().replayPosition, 0);
     form->PageControl1->setCurrentIndex(4);
     form->StartReplayButtonClick();
     EXPECT_EQ(play(1), lines[0] + "\r\n") << "the file was closed: Start opens it again";
 
     form->FormClose();
     EXPECT_FALSE(timer.on);
-    EXPECT_FALSE(form->replay.comPortOpen);
-    EXPECT_FALSE(form->replay.replayFileOpen);
+    EXPECT_FALSE(form->replayState().comPortOpen);
+    EXPECT_FALSE(form->replayState().replayFileOpen);
     processEventsFor(50);
     EXPECT_TRUE(prompt.messages.empty());
 }
@@ -400,20 +388,20 @@ TEST_F(SerialTab, DescribedFileLeavesTheReplayFilesPairing)
     pick(writeLines("vtg.txt", pairs));
     // A writer's file that is only described (not made the replay file).
     form->handOverWrittenFile(qpath(writeLines("kelo.txt", fixLines(43200, 11, 10, false))), false);
-    EXPECT_EQ(form->ReplayFileTypeLabel->text(), qs("File type : GGA only"));
-    EXPECT_TRUE(form->replay.replayHasExtraSentences);
-    form->ReplayOutputRateEdit->setText("20");
+    EXPECT_EQ(control<QLabel>(*form, "ReplayFileTypeLabel")->text(), qs("File type : GGA only"));
+    EXPECT_TRUE(form->replayState().replayHasExtraSentences);
+    control<QLineEdit>(*form, "ReplayOutputRateEdit")->setText("20");
     connectPort();
-    form->VTGBox->setChecked(true);
+    control<QCheckBox>(*form, "VTGBox")->setChecked(true);
     form->StartReplayButtonClick();
     EXPECT_EQ(play(1), crlfLines({pairs[0], pairs[1]}));
 
     // A writer's file made the replay file takes over, and a file being played ends.
     const auto route = writeLines("route.txt", fixLines(43200, 3, 20, false));
     form->handOverWrittenFile(qpath(route), true);
-    EXPECT_EQ(form->replay.replayFileName, qpath(route));
-    EXPECT_FALSE(form->replay.replayHasExtraSentences);
-    EXPECT_FALSE(form->replay.replayFileOpen);
+    EXPECT_EQ(replayFileName(*form), qpath(route));
+    EXPECT_FALSE(form->replayState().replayHasExtraSentences);
+    EXPECT_FALSE(form->replayState().replayFileOpen);
     EXPECT_FALSE(timer.on);
 }
 
@@ -430,8 +418,8 @@ TEST_F(SerialTab, WindowSendsWhatTheReplayCommandSends)
         const std::string commandBytes = commandEnd.receive();
 
         pick(file);
-        if (!form->replay.comPortOpen) connectPort();
-        form->VTGBox->setChecked(vtg);
+        if (!form->replayState().comPortOpen) connectPort();
+        control<QCheckBox>(*form, "VTGBox")->setChecked(vtg);
         form->StopReplayButtonClick();
         form->StartReplayButtonClick();
         EXPECT_EQ(play(13), commandBytes) << (vtg ? "with VTG" : "without VTG");
@@ -454,13 +442,13 @@ TEST_F(SerialTabTimer, PlaysAWholeFileAtTenTimesSpeed)
     const auto lines = fixLines(43200, 30, 20, true);
     pick(writeLines("vtg.txt", lines));
     connectPort();
-    form->VTGBox->setChecked(true);
-    form->ReplaySpeedComboBox->setCurrentIndex(7);
+    control<QCheckBox>(*form, "VTGBox")->setChecked(true);
+    control<QComboBox>(*form, "ReplaySpeedComboBox")->setCurrentIndex(7);
     form->StartReplayButtonClick();
     std::string received;
     QElapsedTimer waited;
     waited.start();
-    while (form->replay.replayFileOpen && waited.elapsed() < 10000) received += far.receive(5);
+    while (form->replayState().replayFileOpen && waited.elapsed() < 10000) received += far.receive(5);
     received += far.receive();
     EXPECT_EQ(received, crlfLines(lines));
     EXPECT_TRUE(prompt.messages.empty());
@@ -484,10 +472,10 @@ TEST_F(SerialTabTimer, ClosedPortMessageShownOnceWhileItsBoxIsOpen)
     form->setPrompt(&modal);
     pick(writeLines("gga.txt", fixLines(43200, 2000, 20, false)));
     connectPort();
-    form->ReplaySpeedComboBox->setCurrentIndex(7);
+    control<QComboBox>(*form, "ReplaySpeedComboBox")->setCurrentIndex(7);
     form->StartReplayButtonClick();
     processEventsFor(50);
-    ASSERT_TRUE(form->replay.replayFileOpen);
+    ASSERT_TRUE(form->replayState().replayFileOpen);
     form->ComConnectButtonClick();  // Disconnect while playing
     processEventsFor(100);
     EXPECT_EQ(modal.messages, std::vector<std::string>{"COM port not open"});

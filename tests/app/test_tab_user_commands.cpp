@@ -19,27 +19,6 @@ namespace {
 
 using gui::TForm1;
 
-// Answers the dialogs from a queue of names; an empty queue is a cancelled dialog.
-class QueuedDialogs final : public gui::FileDialogs {
-public:
-    QString openFile(QWidget*, const QString& title, const QString& pattern) override { return answer(title, pattern); }
-    QString saveFile(QWidget*, const QString& title, const QString& pattern) override { return answer(title, pattern); }
-
-    std::deque<QString> names;
-    std::vector<QString> titles;
-
-private:
-    QString answer(const QString& title, const QString& pattern)
-    {
-        titles.push_back(title);
-        EXPECT_EQ(pattern, QString("*.txt"));
-        if (names.empty()) return {};
-        QString name = names.front();
-        names.pop_front();
-        return name;
-    }
-};
-
 QString path(const std::filesystem::path& p)
 {
     return QString::fromStdString(p.string());
@@ -82,90 +61,94 @@ protected:
     }
     void TearDown() override
     {
+        for (const QString& pattern : dialogs.patterns) EXPECT_EQ(pattern, QString("*.txt"));
         form.reset();
         AppTest::TearDown();
     }
 
     std::unique_ptr<TForm1> form;
-    QueuedDialogs dialogs;
+    ScriptedDialogs dialogs;
 };
 
 TEST_F(UserCommandsTab, LoadReplacesTheMemoAndSaveStopsAtEnd)
 {
     // The name without a dot is completed to ".txt", as the user would pick it.
     writeFileBytes(dir / "drive.txt", "Vel=50@100M\r\nwait 2s\n.END\r\n.end\r\nafter the end\r\n");
-    form->Memo1->setPlainText("old script\n.end");
-    dialogs.names = {path(dir / "drive")};
+    control<QPlainTextEdit>(*form, "Memo1")->setPlainText("old script\n.end");
+    dialogs.answers = {path(dir / "drive")};
     form->BitBtn1Click();
     EXPECT_EQ(dialogs.titles.back(), QString("Pick user command file to load"));
-    EXPECT_EQ(form->Memo1->toPlainText(), QString("Vel=50@100M\nwait 2s\n.END\n.end\nafter the end"));
-    EXPECT_EQ(form->commandFileName, path(dir / "drive.txt"));
+    EXPECT_EQ(control<QPlainTextEdit>(*form, "Memo1")->toPlainText(),
+              QString("Vel=50@100M\nwait 2s\n.END\n.end\nafter the end"));
+    EXPECT_EQ(tab<gui::UserCommandsTab>(*form)->commandFileName(), path(dir / "drive.txt"));
 
     // ".END" is not the end line: only the exact ".end" is, and nothing after it is kept.
-    dialogs.names = {path(dir / "copy")};
+    dialogs.answers = {path(dir / "copy")};
     form->BitBtn4Click();
     EXPECT_EQ(dialogs.titles.back(), QString("Enter name for user command file"));
     EXPECT_EQ(readFileBytes(dir / "copy.txt"), "Vel=50@100M\r\nwait 2s\r\n.END\r\n.end\r\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "copy"));
 
     // A name with a dot is used as it is; a memo without ".end" is saved whole.
-    form->Memo1->setPlainText("vel=10\nwait 1s\n");
-    dialogs.names = {path(dir / "route.cmd")};
+    control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=10\nwait 1s\n");
+    dialogs.answers = {path(dir / "route.cmd")};
     form->BitBtn4Click();
     EXPECT_EQ(readFileBytes(dir / "route.cmd"), "vel=10\r\nwait 1s\r\n");
-    EXPECT_EQ(form->commandFileName, path(dir / "route.cmd"));
+    EXPECT_EQ(tab<gui::UserCommandsTab>(*form)->commandFileName(), path(dir / "route.cmd"));
 }
 
 TEST_F(UserCommandsTab, CancelledDialogsAndUnreadableFilesChangeNothing)
 {
-    form->Memo1->setPlainText("vel=10\n.end");
+    control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=10\n.end");
     form->BitBtn1Click();
     form->BitBtn4Click();
     form->GenerateNMEAfilebuttonClick();
     EXPECT_EQ(dialogs.titles.size(), 3u);
-    EXPECT_EQ(form->Memo1->toPlainText(), QString("vel=10\n.end"));
+    EXPECT_EQ(control<QPlainTextEdit>(*form, "Memo1")->toPlainText(), QString("vel=10\n.end"));
     EXPECT_TRUE(fileNames(dir.path()).empty());
 
-    dialogs.names = {path(dir / "missing.txt")};
+    dialogs.answers = {path(dir / "missing.txt")};
     form->BitBtn1Click();
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("missing.txt"), std::string::npos) << prompt.messages[0];
-    EXPECT_EQ(form->Memo1->toPlainText(), QString("vel=10\n.end"));
+    EXPECT_EQ(control<QPlainTextEdit>(*form, "Memo1")->toPlainText(), QString("vel=10\n.end"));
 
-    dialogs.names = {path(dir / "no folder" / "x.txt")};
+    dialogs.answers = {path(dir / "no folder" / "x.txt")};
     form->BitBtn4Click();
     EXPECT_EQ(prompt.messages.size(), 2u);
 }
 
 TEST_F(UserCommandsTab, PreviewFillsTheChartsAndWritesNothing)
 {
-    form->Memo1->setPlainText(turnsAndClimbs);
-    form->outputUpdateEdit2->setText("");  // a preview has no use for the output rate
+    control<QPlainTextEdit>(*form, "Memo1")->setPlainText(turnsAndClimbs);
+    control<QLineEdit>(*form, "outputUpdateEdit2")->setText("");  // a preview has no use for the output rate
     form->previewButtonClick();
     EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
     for (const std::string& name : fileNames(dir.path())) EXPECT_EQ(name, "trajix-gui.ini");
-    EXPECT_TRUE(form->replay.replayFileName.isEmpty());
+#ifdef TRAJIX_WITH_QTSERIAL
+    EXPECT_TRUE(replayFileName(*form).isEmpty());
+#endif
 
     // One point per 25 steps of 1 ms, the same number on each chart.
-    const qsizetype points = form->Series4->count();
-    const double seconds = form->Series4->at(points - 1).x();
+    const qsizetype points = series(*form, "Series4")->count();
+    const double seconds = series(*form, "Series4")->at(points - 1).x();
     EXPECT_GT(seconds, 40);
     EXPECT_NEAR(points, seconds / 0.025, 2);
-    EXPECT_EQ(form->Series9->count(), points);
-    EXPECT_EQ(form->Series13->count(), points);
+    EXPECT_EQ(series(*form, "Series9")->count(), points);
+    EXPECT_EQ(series(*form, "Series13")->count(), points);
     double topSpeed = 0, topHeight = 0;
-    for (const QPointF& p : form->Series4->points()) topSpeed = std::max(topSpeed, p.y());
-    for (const QPointF& p : form->Series13->points()) topHeight = std::max(topHeight, p.y());
+    for (const QPointF& p : series(*form, "Series4")->points()) topSpeed = std::max(topSpeed, p.y());
+    for (const QPointF& p : series(*form, "Series13")->points()) topHeight = std::max(topHeight, p.y());
     EXPECT_NEAR(topSpeed, 36, 1e-3);
     EXPECT_NEAR(topHeight, 40, 1e-3);
-    EXPECT_NEAR(form->Series13->points().back().y(), 25, 1e-3);
+    EXPECT_NEAR(series(*form, "Series13")->points().back().y(), 25, 1e-3);
 
     // The track's axes span equal ranges (the difference is cut to whole metres) and
     // hold the whole track.
-    auto* east = qobject_cast<QValueAxis*>(form->Chart5->chart()->axes(Qt::Horizontal).first());
-    auto* north = qobject_cast<QValueAxis*>(form->Chart5->chart()->axes(Qt::Vertical).first());
+    auto* east = qobject_cast<QValueAxis*>(control<QChartView>(*form, "Chart5")->chart()->axes(Qt::Horizontal).first());
+    auto* north = qobject_cast<QValueAxis*>(control<QChartView>(*form, "Chart5")->chart()->axes(Qt::Vertical).first());
     EXPECT_NEAR(east->max() - east->min(), north->max() - north->min(), 1.0);
-    for (const QPointF& p : form->Series9->points()) {
+    for (const QPointF& p : series(*form, "Series9")->points()) {
         EXPECT_GE(p.x(), east->min());
         EXPECT_LE(p.x(), east->max());
         EXPECT_GE(p.y(), north->min());
@@ -173,9 +156,9 @@ TEST_F(UserCommandsTab, PreviewFillsTheChartsAndWritesNothing)
     }
 
     // A second preview starts its charts afresh.
-    form->Memo1->setPlainText("wait 1s\n.end");
+    control<QPlainTextEdit>(*form, "Memo1")->setPlainText("wait 1s\n.end");
     form->previewButtonClick();
-    EXPECT_EQ(form->Series4->count(), 40);
+    EXPECT_EQ(series(*form, "Series4")->count(), 40);
     EXPECT_FALSE(form->ProgressForm2->isVisible());
     EXPECT_FALSE(form->ProgressForm->isVisible());
 }
@@ -185,16 +168,16 @@ TEST_F(UserCommandsTab, LongRunReachesTheChartsWholeAndInBulk)
     // Long runs reach the charts in blocks while they go; no point is lost or doubled.
     // Points added one at a time redraw the chart each time and take seconds.
     int singlePoints = 0;
-    for (QLineSeries* series : {form->Series4, form->Series9, form->Series13})
+    for (QLineSeries* series : {series(*form, "Series4"), series(*form, "Series9"), series(*form, "Series13")})
         QObject::connect(series, &QLineSeries::pointAdded, [&singlePoints] { ++singlePoints; });
-    form->Memo1->setPlainText("height=-3\nwait 250s\nheight=7\nwait 1s\n.end");
+    control<QPlainTextEdit>(*form, "Memo1")->setPlainText("height=-3\nwait 250s\nheight=7\nwait 1s\n.end");
     form->previewButtonClick();
     EXPECT_EQ(singlePoints, 0);
-    ASSERT_EQ(form->Series4->count(), 10040);
-    for (qsizetype i = 1; i < form->Series4->count(); ++i)
-        ASSERT_GT(form->Series4->at(i).x(), form->Series4->at(i - 1).x()) << i;
-    auto* time = qobject_cast<QValueAxis*>(form->Chart7->chart()->axes(Qt::Horizontal).first());
-    auto* height = qobject_cast<QValueAxis*>(form->Chart7->chart()->axes(Qt::Vertical).first());
+    ASSERT_EQ(series(*form, "Series4")->count(), 10040);
+    for (qsizetype i = 1; i < series(*form, "Series4")->count(); ++i)
+        ASSERT_GT(series(*form, "Series4")->at(i).x(), series(*form, "Series4")->at(i - 1).x()) << i;
+    auto* time = qobject_cast<QValueAxis*>(control<QChartView>(*form, "Chart7")->chart()->axes(Qt::Horizontal).first());
+    auto* height = qobject_cast<QValueAxis*>(control<QChartView>(*form, "Chart7")->chart()->axes(Qt::Vertical).first());
     EXPECT_LE(time->min(), 0);
     EXPECT_GE(time->max(), 251);
     EXPECT_LE(height->min(), -3);
@@ -204,22 +187,24 @@ TEST_F(UserCommandsTab, LongRunReachesTheChartsWholeAndInBulk)
 TEST_F(UserCommandsTab, GenerateWritesTheSameBytesAsTheCommandLine)
 {
     writeFileBytes(dir / "script.txt", std::string(turnsAndClimbs) + "\n");
-    form->Memo1->setPlainText(turnsAndClimbs);
-    form->outputUpdateEdit2->setText("10");
-    form->userMaxJerkEdit->setText("0.5");
-    form->jerkEdit->setText("1.5");
+    control<QPlainTextEdit>(*form, "Memo1")->setPlainText(turnsAndClimbs);
+    control<QLineEdit>(*form, "outputUpdateEdit2")->setText("10");
+    control<QLineEdit>(*form, "userMaxJerkEdit")->setText("0.5");
+    control<QLineEdit>(*form, "jerkEdit")->setText("1.5");
 
     for (bool hdt : {false, true}) {
         SCOPED_TRACE(hdt ? "GLL and HDT" : "GGA");
-        form->HDTcheckbox->setChecked(hdt);
+        control<QCheckBox>(*form, "HDTcheckbox")->setChecked(hdt);
         const std::string name = hdt ? "gui_hdt" : "gui_gga";
-        dialogs.names = {path(dir / name)};
+        dialogs.answers = {path(dir / name)};
         form->GenerateNMEAfilebuttonClick();
         EXPECT_EQ(dialogs.titles.back(), QString("Enter name for NMEA output file"));
         const std::filesystem::path written = dir / (name + ".txt");
         ASSERT_TRUE(std::filesystem::exists(written));
-        EXPECT_EQ(form->replay.replayFileName, path(written));
-        EXPECT_EQ(form->replayFilenameEdit->text(), "Replay file : " + path(written));
+#ifdef TRAJIX_WITH_QTSERIAL
+        EXPECT_EQ(replayFileName(*form), path(written));
+#endif
+        EXPECT_EQ(control<QLabel>(*form, "replayFilenameEdit")->text(), "Replay file : " + path(written));
 
         std::vector<std::string> args = {"script",       (dir / "script.txt").string(),
                                          "-o",           (dir / "cli.txt").string(),
@@ -241,14 +226,14 @@ TEST_F(UserCommandsTab, GenerateWritesTheSameBytesAsTheCommandLine)
 
 TEST_F(UserCommandsTab, SecondRunStartsWhereTheWrittenRunEnded)
 {
-    form->Memo1->setPlainText("lat=10\nlong=20\nhdg=45\nvel=72\nwait 5s\n.end");
-    dialogs.names = {path(dir / "first.txt")};
+    control<QPlainTextEdit>(*form, "Memo1")->setPlainText("lat=10\nlong=20\nhdg=45\nvel=72\nwait 5s\n.end");
+    dialogs.answers = {path(dir / "first.txt")};
     form->GenerateNMEAfilebuttonClick();
     ASSERT_EQ(prompt.messages.size(), 1u);  // waiting while moving is allowed, with a warning
     const std::string first = readFileBytes(dir / "first.txt");
 
-    form->Memo1->setPlainText("vel=72\nwait 1s\n.end");
-    dialogs.names = {path(dir / "second.txt")};
+    control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=72\nwait 1s\n.end");
+    dialogs.answers = {path(dir / "second.txt")};
     form->GenerateNMEAfilebuttonClick();
     const std::string second = readFileBytes(dir / "second.txt");
 
@@ -261,7 +246,7 @@ TEST_F(UserCommandsTab, SecondRunStartsWhereTheWrittenRunEnded)
 
     // A preview does not move the start point.
     form->previewButtonClick();
-    dialogs.names = {path(dir / "third.txt")};
+    dialogs.answers = {path(dir / "third.txt")};
     form->GenerateNMEAfilebuttonClick();
     EXPECT_EQ(ggaFields(readFileBytes(dir / "third.txt"), 2).front(), ggaFields(second, 2).back());
 }
@@ -269,34 +254,38 @@ TEST_F(UserCommandsTab, SecondRunStartsWhereTheWrittenRunEnded)
 TEST_F(UserCommandsTab, FailedRunsLeaveTheOldFileAndTheReplayFile)
 {
     writeFileBytes(dir / "out.txt", "old contents");
-    form->replay.replayFileName = "earlier.txt";
+#ifdef TRAJIX_WITH_QTSERIAL
+    form->replayState().replayFileName = "earlier.txt";
+#endif
 
     // Unachievable: 0 to 100 km/h in 1 s at 0.1 g/s.
-    form->userMaxJerkEdit->setText("0.1");
-    form->Memo1->setPlainText("vel=100@1s\n.end");
-    dialogs.names = {path(dir / "out.txt")};
+    control<QLineEdit>(*form, "userMaxJerkEdit")->setText("0.1");
+    control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=100@1s\n.end");
+    dialogs.answers = {path(dir / "out.txt")};
     form->GenerateNMEAfilebuttonClick();
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("not high enough to achieve an acceleration"), std::string::npos);
 
     // An edit that holds no number, and a refused script, are reported by name.
-    form->userMaxJerkEdit->setText("fast");
-    form->Memo1->setPlainText("vel=10@5s\n.end");
-    dialogs.names = {path(dir / "out.txt")};
+    control<QLineEdit>(*form, "userMaxJerkEdit")->setText("fast");
+    control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=10@5s\n.end");
+    dialogs.answers = {path(dir / "out.txt")};
     form->GenerateNMEAfilebuttonClick();
     ASSERT_EQ(prompt.messages.size(), 2u);
     EXPECT_NE(prompt.messages[1].find("'fast'"), std::string::npos) << prompt.messages[1];
 
-    form->userMaxJerkEdit->setText("1");
-    form->Memo1->setPlainText("vel=10@0s\n.end");
-    dialogs.names = {path(dir / "out.txt")};
+    control<QLineEdit>(*form, "userMaxJerkEdit")->setText("1");
+    control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=10@0s\n.end");
+    dialogs.answers = {path(dir / "out.txt")};
     form->GenerateNMEAfilebuttonClick();
     ASSERT_EQ(prompt.messages.size(), 3u);
 
     EXPECT_EQ(readFileBytes(dir / "out.txt"), "old contents");
-    EXPECT_EQ(form->replay.replayFileName, QString("earlier.txt"));
+#ifdef TRAJIX_WITH_QTSERIAL
+    EXPECT_EQ(replayFileName(*form), QString("earlier.txt"));
+#endif
     EXPECT_FALSE(form->ProgressForm2->isVisible());
-    EXPECT_FALSE(form->scriptRunning);
+    EXPECT_FALSE(tab<gui::UserCommandsTab>(*form)->scriptRunning());
 }
 
 }  // namespace

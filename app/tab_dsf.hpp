@@ -1,0 +1,58 @@
+#pragma once
+// "Convert .dsf to .bin": a simulator recording gets the bit order of the RF simulator.
+#include <QElapsedTimer>
+#include <QString>
+#include <QWidget>
+
+#include "common/progress.hpp"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace trajix::gui {
+
+class TabHost;
+
+class DsfTab : public QWidget {
+    Q_OBJECT
+public:
+    explicit DsfTab(TabHost& host, QWidget* parent = nullptr);
+
+    /// Converts a .dsf recording into output on this tab (gauges, Label17); errors go
+    /// to the prompt. True when the recording was converted.
+    bool convertRecording(const QString& input, const QString& output);
+
+    QPushButton* Button1 = nullptr;
+    QProgressBar* progressbar2 = nullptr;
+    QLabel* Label17 = nullptr;
+
+public slots:
+    void Button1Click();
+
+private:
+    TabHost& host_;
+};
+
+/// Progress of the recording steps. A conversion moves the tab's gauge and the progress
+/// window's gauge together, the window itself stays as the caller left it; other steps
+/// (the scenario step's "Processing dsf file") only prepare and close the progress window.
+class RecordingProgress final : public trajix::ProgressSink {
+public:
+    RecordingProgress(DsfTab& tab, TabHost& host) : tab_(tab), host_(host) {}
+
+    void start(std::string_view caption, long long maximum) override;
+    void position(long long position) override;
+    void finish() override;
+
+private:
+    // Window messages run between blocks, but not more often than every 50 ms.
+    void keepAlive(bool force);
+
+    DsfTab& tab_;
+    TabHost& host_;
+    bool converting_ = false;
+    QElapsedTimer sinceRepaint_;
+};
+
+}  // namespace trajix::gui

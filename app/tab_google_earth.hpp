@@ -1,0 +1,82 @@
+#pragma once
+// "Google Earth import": a path drawn in Google Earth (KML) becomes a driven route.
+#include <QString>
+#include <QWidget>
+
+class QChartView;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QLineSeries;
+class QPushButton;
+
+namespace trajix::gui {
+
+class ClickLabel;
+class TabHost;
+
+class GoogleEarthTab : public QWidget {
+    Q_OBJECT
+public:
+    explicit GoogleEarthTab(TabHost& host, QWidget* parent = nullptr);
+
+    /// Reruns the route pipeline: asks for the KML file first with askForFile, asks for
+    /// the NMEA file and writes it with writeOutput; fills the tab's charts and captions.
+    void LoadKML(bool askForFile, bool writeOutput);
+    /// The KML file last chosen with "Load KML file"; Preview and Generate rerun on it.
+    const QString& kmlFileName() const { return kmlFileName_; }
+
+    // The controls. The window reads the scenario start edits for the scenario step
+    // and greys them out while the simulator features are off.
+    QPushButton* BitBtn2 = nullptr;
+    QPushButton* BitBtn5 = nullptr;
+    QPushButton* BitBtn7 = nullptr;
+    ClickLabel* Label21 = nullptr;
+    QLineEdit* OutputUpdateEdit1 = nullptr;
+    QGroupBox* OrvenaGroupBox = nullptr;
+    ClickLabel* orvLabel1 = nullptr;
+    QLabel* orvLabel2 = nullptr;
+    QLabel* orvLabel3 = nullptr;
+    QLabel* orvLabel4 = nullptr;
+    QLabel* orvLabel5 = nullptr;
+    QLineEdit* WeekEdit = nullptr;
+    QLineEdit* StartTimeEdit = nullptr;
+    QLineEdit* StartDayEdit = nullptr;
+    QLineEdit* StartMonthEdit = nullptr;
+    QLineEdit* StartYearEdit = nullptr;
+    QGroupBox* DynamicGroupBox = nullptr;
+    QLineEdit* longaccEdit = nullptr;
+    QLineEdit* jerkEdit = nullptr;
+    QLineEdit* lataccEdit = nullptr;
+    QLineEdit* SpeedEdit = nullptr;
+    QLineEdit* StationaryPeriodEdit = nullptr;
+    QLineEdit* stationaryperiodendedit = nullptr;
+    QLineEdit* posSmoothEdit = nullptr;
+    QChartView* Chart1 = nullptr;
+    QChartView* Chart3 = nullptr;
+    QLineSeries* Series1 = nullptr;
+    QLineSeries* Series2 = nullptr;
+    QLineSeries* Series6 = nullptr;
+    QLineSeries* Series8 = nullptr;
+    QLineSeries* Series3 = nullptr;
+    QLabel* DistanceLabel = nullptr;
+    QLabel* TotalTimeLabel = nullptr;
+
+signals:
+    /// "Ouput (Hz)" was clicked: the daily almanac of the fixed date is fetched.
+    void almanacFetchRequested();
+
+public slots:
+    void BitBtn2Click();
+    void BitBtn5Click();
+    void BitBtn7Click();
+    void Label21Click();
+    void orvLabel1Click();
+    void OutputUpdateEdit1Exit();
+
+private:
+    TabHost& host_;
+    QString kmlFileName_;
+};
+
+}  // namespace trajix::gui

@@ -1,0 +1,77 @@
+#pragma once
+// What a tab may reach of the window around it. A tab owns its own controls and
+// handlers; everything it shares with the others goes through this interface: the
+// three rate edits, the hand-over of a written file, progress windows and prompts,
+// and the few values of other tabs that a pipeline reads (the route's jerk edit, the
+// sentence choices of the Settings tab).
+#include <QString>
+
+#include "common/output.hpp"
+#include "common/prompt.hpp"
+
+class QLineEdit;
+class QWidget;
+
+namespace trajix::gui {
+
+class TProgressForm;
+class TProgressForm2;
+
+/// The common open and save dialogs. Handlers ask through TabHost::dialogs(), so tests
+/// can answer with file names instead of modal windows.
+class FileDialogs {
+public:
+    virtual ~FileDialogs() = default;
+    /// The chosen file, or an empty string when the user cancels. pattern presets the
+    /// file name (e.g. "*.kml").
+    virtual QString openFile(QWidget* parent, const QString& title, const QString& pattern) = 0;
+    /// The chosen file (the dialog asks before overwriting), or empty when cancelled.
+    virtual QString saveFile(QWidget* parent, const QString& title, const QString& pattern) = 0;
+};
+
+/// A name chosen in a save dialog gets ".txt" when its file name has no ".".
+QString withTxtExtension(const QString& fileName);
+
+/// The Settings tab's sentence choices, as every writer and the replay read them.
+struct SentenceChoices {
+    bool includeVtg = false;  ///< "Output VTG in NMEA file"
+    bool hdtAndGll = false;   ///< "HDT and GLL only"
+};
+
+class TabHost {
+public:
+    virtual ~TabHost() = default;
+
+    /// Messages and questions.
+    virtual trajix::UserPrompt& prompt() = 0;
+    /// The open and save dialogs.
+    virtual FileDialogs& dialogs() = 0;
+    /// The progress window with one gauge, and the one with the inner search gauge.
+    virtual TProgressForm* progressWindow() = 0;
+    virtual TProgressForm2* searchProgressWindow() = 0;
+    /// Sets the text of status-bar panel 0 or 1.
+    virtual void setStatusPanel(int panel, const QString& text) = 0;
+    /// Brings tab to the front.
+    virtual void showTab(QWidget* tab) = 0;
+
+    /// The output rate as the three rate edits show it (Hz, text as typed).
+    virtual QString rateText() const = 0;
+    /// Puts text into the three rate edits, except source (the edit it came from).
+    virtual void shareRate(const QString& text, const QLineEdit* source = nullptr) = 0;
+
+    /// Ends every writer: the written file is described on the Serial Output tab (and,
+    /// with makeReplayFile, becomes the replay file), then the scenario step runs on it
+    /// when the simulator features are on.
+    virtual void handOverWrittenFile(const QString& path, bool makeReplayFile) = 0;
+    /// True while the scenario controls are off (the default): no scenario step runs.
+    virtual bool simulatorFeaturesOff() const = 0;
+    /// The record of the last NMEA file written, which each writer updates.
+    virtual trajix::OutputState& output() = 0;
+
+    /// The route's "Max jerk" edit (g/s), which command scripts read for their route jerk.
+    virtual const QLineEdit* routeJerkEdit() const = 0;
+    /// The sentence choices of the Settings tab as they stand now.
+    virtual SentenceChoices sentences() const = 0;
+};
+
+}  // namespace trajix::gui

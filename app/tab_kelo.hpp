@@ -1,0 +1,41 @@
+#pragma once
+// "KELO import": a file recorded by a KELO GPS data logger becomes an NMEA file. The
+// Settings tab's text-list conversion runs here too: it shares this tab's stationary
+// periods and preview.
+#include <QWidget>
+
+class QChartView;
+class QLineEdit;
+class QLineSeries;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace trajix::gui {
+
+class TabHost;
+
+class KeloTab : public QWidget {
+    Q_OBJECT
+public:
+    explicit KeloTab(TabHost& host, QWidget* parent = nullptr);
+
+    QPushButton* BitBtn3 = nullptr;
+    QLineEdit* kelStationaryPeriodedit = nullptr;
+    QLineEdit* kelstationaryPeriodEndEdit = nullptr;
+    QPlainTextEdit* Memo2 = nullptr;
+    QChartView* Chart6 = nullptr;
+    QChartView* Chart4 = nullptr;
+    QLineSeries* Series11 = nullptr;
+    QLineSeries* Series12 = nullptr;
+
+public slots:
+    void loadKELbuttonClick();
+    /// "Convert .txt file" of the Settings tab: a text list of fixes becomes an NMEA
+    /// file with this tab's stationary periods; its first lines join the preview.
+    void ConvertTxtButtonClick();
+
+private:
+    TabHost& host_;
+};
+
+}  // namespace trajix::gui

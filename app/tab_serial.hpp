@@ -1,0 +1,88 @@
+#pragma once
+// "Serial Output": replays an NMEA file to a serial port in real time.
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace trajix {
+class PeriodicTimer;
+struct ReplayState;
+}  // namespace trajix
+
+namespace trajix::gui {
+
+class TabHost;
+struct SerialReplay;
+/// Ends the tab's port, timer and replay engine.
+struct SerialReplayDeleter {
+    void operator()(SerialReplay* replay) const;
+};
+
+class SerialTab : public QWidget {
+    Q_OBJECT
+public:
+    explicit SerialTab(TabHost& host, QWidget* parent = nullptr);
+    ~SerialTab() override;
+
+    /// Describes a file on the tab: rate, length, type, step count.
+    void scanfile(const QString& fileName);
+    /// Scans fileName and makes it the replay file when the scan measures a rate;
+    /// otherwise says why and keeps the previous replay file.
+    void adoptReplayFile(const QString& fileName);
+    /// Ends playback: closes the replay file and stops the paced timer.
+    void endReplay();
+    /// Purges and closes the serial port if it is open.
+    void releaseSerialPort();
+    /// Puts a manually driven timer in place of the high-precision one (tests call
+    /// replayHPTimerHighPrecisionTimer for its ticks); nullptr restores it.
+    void setReplayTimer(trajix::PeriodicTimer* timer);
+#ifdef TRAJIX_WITH_QTSERIAL
+    /// The replay engine's state: file, step count, position, open file and port.
+    trajix::ReplayState& replayState();
+#endif
+
+    QLineEdit* ComPortEdit = nullptr;
+    QComboBox* BaudRateComboBox = nullptr;
+    QPushButton* ComConnectButton = nullptr;
+    QPushButton* LoadReplayFileButton = nullptr;
+    QLabel* replayFilenameEdit = nullptr;
+    QLineEdit* ReplayOutputRateEdit = nullptr;
+    QLabel* ReplayFileLengthLabel = nullptr;
+    QLabel* ReplayFileTypeLabel = nullptr;
+    QComboBox* ReplaySpeedComboBox = nullptr;
+    QCheckBox* RepeatReplayCheckBox = nullptr;
+    QPushButton* StartReplayButton = nullptr;
+    QPushButton* PauseReplayButton = nullptr;
+    QPushButton* StopReplayButton = nullptr;
+    QProgressBar* ReplayProgress = nullptr;
+    QLabel* BufferLabel = nullptr;
+    QPlainTextEdit* OutputpreviewMemo = nullptr;
+    QTimer* ComWaitTimer = nullptr;
+
+public slots:
+    void ComConnectButtonClick();
+    void LoadReplayFileButtonClick();
+    void StartReplayButtonClick();
+    void PauseReplayButtonClick();
+    void StopReplayButtonClick();
+    void ComWaitTimerTimer();
+    void replayHPTimerHighPrecisionTimer();
+
+private:
+    TabHost& host_;
+    /// The port, paced timer and replay engine behind the tab (nothing in a build
+    /// without the replay).
+    std::unique_ptr<SerialReplay, SerialReplayDeleter> serialReplay_;
+};
+
+}  // namespace trajix::gui

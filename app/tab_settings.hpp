@@ -1,0 +1,58 @@
+#pragma once
+// "Settings": the output rate, the sentence choices and the simulator tools.
+#include <QWidget>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace trajix::gui {
+
+class TabHost;
+
+class SettingsTab : public QWidget {
+    Q_OBJECT
+public:
+    explicit SettingsTab(TabHost& host, QWidget* parent = nullptr);
+
+    /// Fetches the daily almanac of the fixed date into the almanac folder.
+    void fetchDailyAlmanac();
+
+    QLineEdit* SampleRateEdit = nullptr;
+    QCheckBox* VTGBox = nullptr;
+    QCheckBox* HDTcheckbox = nullptr;
+    QGroupBox* OrvenaSettingsGroupBox = nullptr;
+    QLabel* Label27 = nullptr;
+    QLabel* Label28 = nullptr;
+    QLabel* Label29 = nullptr;
+    QLabel* Label30 = nullptr;
+    QLabel* Label31 = nullptr;
+    QLineEdit* AlmanacEdit = nullptr;
+    QPushButton* AlmanacBrowseButton = nullptr;
+    QPushButton* correctNmeaButton = nullptr;
+    QLabel* FinishedLabel = nullptr;
+    QPushButton* ConvertTxtButton = nullptr;
+    QPushButton* DropoutButton = nullptr;
+    QLineEdit* Start1 = nullptr;
+    QLineEdit* Duration1 = nullptr;
+    QProgressBar* progressGauge2 = nullptr;
+
+signals:
+    /// "Convert .txt file" was clicked; the KELO import tab runs the conversion.
+    void textConversionRequested();
+
+public slots:
+    void SampleRateEditExit();
+    void AlmanacBrowseButtonClick();
+    void correctNmeaButtonClick();
+    void ConvertTxtButtonClick();
+    void DropoutButtonClick();
+
+private:
+    TabHost& host_;
+};
+
+}  // namespace trajix::gui

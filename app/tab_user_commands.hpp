@@ -1,0 +1,65 @@
+#pragma once
+// "User commands": a script of motion commands becomes a trajectory.
+#include <QString>
+#include <QWidget>
+
+#include "script/script.hpp"
+
+class QChartView;
+class QLineEdit;
+class QLineSeries;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace trajix::gui {
+
+class TabHost;
+
+class UserCommandsTab : public QWidget {
+    Q_OBJECT
+public:
+    explicit UserCommandsTab(TabHost& host, QWidget* parent = nullptr);
+
+    /// Runs Memo1's script into the NMEA file target, or for the charts only when target
+    /// is empty. Messages and errors go to the prompt. True when the file was written.
+    bool runCommandScript(const QString& target);
+    /// The script file last loaded or saved.
+    const QString& commandFileName() const { return commandFileName_; }
+    /// A run is under way (its progress window lets events through).
+    bool scriptRunning() const { return scriptRunning_; }
+
+    QPlainTextEdit* Memo1 = nullptr;
+    QLineEdit* userMaxJerkEdit = nullptr;
+    QLineEdit* outputUpdateEdit2 = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    QPushButton* BitBtn4 = nullptr;
+    QPushButton* BitBtn6 = nullptr;
+    QPushButton* previewButton = nullptr;
+    QPushButton* GenerateNMEAfilebutton = nullptr;
+    QChartView* Chart2 = nullptr;
+    QChartView* Chart5 = nullptr;
+    QChartView* Chart7 = nullptr;
+    QLineSeries* Series4 = nullptr;
+    QLineSeries* Series9 = nullptr;
+    QLineSeries* Series13 = nullptr;
+
+signals:
+    /// "Help" was clicked: the window shows the command help.
+    void helpRequested();
+
+public slots:
+    void BitBtn1Click();
+    void BitBtn4Click();
+    void BitBtn6Click();
+    void previewButtonClick();
+    void GenerateNMEAfilebuttonClick();
+    void outputUpdateEdit2Exit();
+
+private:
+    TabHost& host_;
+    QString commandFileName_;
+    trajix::ScriptState scriptState_;  ///< start point and height carry over between runs
+    bool scriptRunning_ = false;
+};
+
+}  // namespace trajix::gui
