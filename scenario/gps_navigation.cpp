@@ -246,6 +246,9 @@ std::array<std::uint32_t, 8> NavigationMessage::dataWords(int subframeId, int pa
 {
     std::array<std::uint32_t, 8> w{};  // words 3..10; word 10 leaves its last two bits to the parity
     const BroadcastEphemeris& e = ephemerisAt(static_cast<double>(startSeconds));
+    const std::int64_t weeksFromBase =
+        (startSeconds >= 0 ? startSeconds : startSeconds - secondsPerWeek + 1) / secondsPerWeek;
+    const auto transmissionWeek = static_cast<std::uint32_t>(baseWeek_ + weeksFromBase);
     const auto almanacPage = [&](int prn) {
         const auto found =
             std::find_if(almanac_.begin(), almanac_.end(), [prn](const AlmanacRecord& r) { return r.prn == prn; });
@@ -274,8 +277,10 @@ std::array<std::uint32_t, 8> NavigationMessage::dataWords(int subframeId, int pa
     };
     switch (subframeId) {
         case 1:
-            w[0] = bitsOf(e.week % 1024, 10) << 14 | 1u << 12 | bitsOf(e.ura, 4) << 8 | bitsOf(e.health, 6) << 2 |
-                   bitsOf(e.iode >> 8, 2);
+            // The week of transmission, which differs from the toe's when a set broadcast
+            // before the week's end has its toe in the next week.
+            w[0] = bitsOf(transmissionWeek % 1024, 10) << 14 | 1u << 12 | bitsOf(e.ura, 4) << 8 |
+                   bitsOf(e.health, 6) << 2 | bitsOf(e.iode >> 8, 2);
             w[4] = bitsOf(e.tgd, 8);
             w[5] = bitsOf(e.iode, 8) << 16 | bitsOf(e.toc / 16, 16);
             w[6] = bitsOf(e.af2, 8) << 16 | bitsOf(e.af1, 16);

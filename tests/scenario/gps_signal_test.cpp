@@ -197,6 +197,12 @@ TEST(NavigationMessage, SubframesCarryTheEphemerisTimeAndParity)
             EXPECT_EQ(field(words, 241, 248), 18u);  // GPS - UTC
         }
     }
+    // Across the end of the week: the last subframe announces TOW 0, and subframe 1
+    // carries the week it is sent in.
+    EXPECT_EQ(field(message.subframe(100799), 31, 47), 0u);
+    EXPECT_EQ(field(message.subframe(100795), 61, 70), 2362u % 1024);
+    EXPECT_EQ(field(message.subframe(100800), 61, 70), 2363u % 1024);
+    EXPECT_EQ(field(message.subframe(100800), 50, 52), 1u);
     // The bit stream is the subframes' words, most significant bit first.
     const auto words = message.subframe(first);
     for (int k = 0; k < 300; ++k)
