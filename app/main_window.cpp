@@ -249,6 +249,8 @@ void TForm1::applySimulatorFeaturesOff()
                                                             route.orvLabel5,
                                                             route.WeekEdit,
                                                             route.StartTimeEdit,
+                                                            route.durationLabel,
+                                                            route.DurationEdit,
                                                             route.StartDayEdit,
                                                             route.StartMonthEdit,
                                                             route.StartYearEdit,

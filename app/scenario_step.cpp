@@ -69,6 +69,7 @@ void TForm1::runPlenarch(const QString& nmeaFileName)
     trajix::ScenarioState state;
     state.edits.week = googleEarth_->WeekEdit->text().toStdString();
     state.edits.startTime = googleEarth_->StartTimeEdit->text().toStdString();
+    state.edits.duration = googleEarth_->DurationEdit->text().toStdString();
     state.edits.startDay = googleEarth_->StartDayEdit->text().toStdString();
     state.edits.startMonth = googleEarth_->StartMonthEdit->text().toStdString();
     state.edits.startYear = googleEarth_->StartYearEdit->text().toStdString();

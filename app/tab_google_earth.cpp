@@ -238,6 +238,8 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     WeekEdit = makeEdit(OrvenaGroupBox, "WeekEdit", "462");
     orvLabel2 = makeLabel(OrvenaGroupBox, "orvLabel2", "GPS Start Time");
     StartTimeEdit = makeEdit(OrvenaGroupBox, "StartTimeEdit", "32400");
+    durationLabel = makeLabel(OrvenaGroupBox, "durationLabel", "Duration");
+    DurationEdit = makeEdit(OrvenaGroupBox, "DurationEdit", "5");
     orvLabel3 = makeLabel(OrvenaGroupBox, "orvLabel3", "Start Day");
     StartDayEdit = makeEdit(OrvenaGroupBox, "StartDayEdit", "30");
     orvLabel4 = makeLabel(OrvenaGroupBox, "orvLabel4", "Start Month");
@@ -246,6 +248,7 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     StartYearEdit = makeEdit(OrvenaGroupBox, "StartYearEdit", "2008");
     addEditRow(orvena, orvLabel1, WeekEdit);
     addEditRow(orvena, orvLabel2, StartTimeEdit, "s");
+    addEditRow(orvena, durationLabel, DurationEdit, "s");  // seconds of signal the generator makes
     addEditRow(orvena, orvLabel3, StartDayEdit);
     addEditRow(orvena, orvLabel4, StartMonthEdit);
     addEditRow(orvena, orvLabel5, StartYearEdit);

@@ -41,6 +41,8 @@ public:
     QLabel* orvLabel5 = nullptr;
     QLineEdit* WeekEdit = nullptr;
     QLineEdit* StartTimeEdit = nullptr;
+    QLabel* durationLabel = nullptr;
+    QLineEdit* DurationEdit = nullptr;
     QLineEdit* StartDayEdit = nullptr;
     QLineEdit* StartMonthEdit = nullptr;
     QLineEdit* StartYearEdit = nullptr;

@@ -27,6 +27,8 @@ std::vector<QWidget*> scenarioControls(const TForm1& form)
 {
     return {control<QLineEdit>(form, "WeekEdit"),
             control<QLineEdit>(form, "StartTimeEdit"),
+            control<QLineEdit>(form, "DurationEdit"),
+            control<QLabel>(form, "durationLabel"),
             control<QLineEdit>(form, "StartDayEdit"),
             control<QLineEdit>(form, "StartMonthEdit"),
             control<QLineEdit>(form, "StartYearEdit"),

@@ -322,6 +322,30 @@ TEST_F(ScenarioStepTest, HandOverMakesTheRecordingBesideTheNmeaFile)
     EXPECT_EQ(readFileBytes(tools / "nmeaInput.txt"), readFileBytes(nmea));
 }
 
+TEST_F(ScenarioStepTest, DurationEditSetsTheRecordingsLengthAsTheCommandDoes)
+{
+    ScopedEnv folder("TRAJIX_GENERATOR_DIR", generators.string());
+    auto form = startScenarioWindow();
+    EXPECT_EQ(control<QLineEdit>(*form, "DurationEdit")->text(), qs("5"));
+    control<QLineEdit>(*form, "DurationEdit")->setText("2");
+    answerWaitWindow(*form, true);
+
+    form->handOverWrittenFile(qpath(nmea), true);
+
+    EXPECT_NE(readFileBytes(tools / "profile.txt").find("\r\nDuration_in_sec = 2\r\n"), std::string::npos);
+    const std::string recording = readFileBytes(dir / "trip.bin");
+    EXPECT_EQ(recording.size(), 2 * block);
+    // The command line's scenario step, in a home of its own, makes the same recording.
+    TempDir other;
+    std::filesystem::create_directory(other / "GPStools");
+    std::filesystem::copy_file(nmea, other / "trip.nme");
+    ScopedEnv otherHome{"HOME", other.path().string()};
+    const auto result = runTrajix({"scenario", (other / "trip.nme").string(), "--almanac",
+                                   dataFile("scenario/week610.alm").string(), "--duration", "2", "--yes"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(readFileBytes(other / "trip.bin") == recording);
+}
+
 TEST_F(ScenarioStepTest, CancelKeepsTheToolFilesAndConvertsNothing)
 {
     ScopedEnv folder("TRAJIX_GENERATOR_DIR", generators.string());
