@@ -1,9 +1,10 @@
 // trajix replay FILE (--port N|PATH | --pty): plays an NMEA file to a serial port in
-// real time, with the engine and timer of the "Serial Output" tab.
+// real time, with the engine and timer of the "Serial Output" tab. A receiver log
+// plays on its own clock.
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include <fcntl.h>
@@ -36,6 +37,7 @@ struct PlayOptions {
     bool repeat = false;
     bool vtg = false;
     bool hdtGll = false;
+    double maxGap = 0.0;
 };
 
 const std::vector<std::string> speedNames{"0.1x", "0.25x", "0.5x", "1x", "1.5x", "2x", "5x", "10x"};
@@ -114,8 +116,9 @@ int play(const PlayOptions& options)
     const auto scan = trajix::scanfile(options.file, options.hdtGll);
     if (!scan) throw trajix::Error(fmt::format("no such file: {}", options.file));
     if (!scan->measured) throw trajix::Error(scan->message);
+    for (const auto& note : scan->notes) trajix::cli::printMessage(note);
     long long rate = 0;
-    if (!trajix::tryParseInteger(scan->rateText, rate) || rate <= 0)
+    if (!scan->receiverLog && (!trajix::tryParseInteger(scan->rateText, rate) || rate <= 0))
         throw trajix::Error(
             fmt::format("{} has an output rate of '{}' Hz, which cannot be replayed", options.file, scan->rateText));
 
@@ -146,6 +149,7 @@ int play(const PlayOptions& options)
     ReplayEngine engine(*port, timer, prompt, view);
     engine.options().repeat = options.repeat;
     engine.options().sendVtg = options.vtg;
+    engine.options().maxGap = options.maxGap;
     engine.useReplayFile(options.file, *scan);
     timer.setHandler([&engine](const trajix::TimerTick&) { engine.step(); });
 
@@ -204,6 +208,10 @@ void addReplay(CLI::App& app, trajix::cli::Context& context)
     sub->add_flag("--repeat", options->repeat, "Start again at the end of the file");
     sub->add_flag("--vtg", options->vtg, "Send the VTG sentences too");
     sub->add_flag("--hdt-gll", options->hdtGll, "The file holds GLL and HDT sentences ('HDT and GLL only')");
+    sub->add_option("--max-gap", options->maxGap,
+                    "Play gaps between the fixes of a receiver log longer than S seconds as S")
+        ->check(CLI::PositiveNumber)
+        ->type_name("S");
     sub->callback([&context, options] {
         if (options->port.empty() && !options->pty) throw CLI::RequiredError("--port or --pty");
         context.exitCode = play(*options);

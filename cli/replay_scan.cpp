@@ -1,4 +1,5 @@
-// trajix scan FILE [--hdt-gll]: what the "Serial Output" tab shows about a file.
+// trajix scan FILE [--hdt-gll]: what the "Serial Output" tab shows about a file; remarks
+// on a receiver log (times that go back, long gaps) go to stderr.
 #include <fmt/format.h>
 #include <fmt/std.h>
 
@@ -29,6 +30,7 @@ void addScan(CLI::App& app, trajix::cli::Context& context)
         }
         fmt::print("Output rate (Hz) : {}\n{}\n{}\nSteps : {}\n", scan->rateText, scan->lengthText, scan->typeText,
                    scan->count);
+        for (const auto& note : scan->notes) trajix::cli::printMessage(note);
         context.exitCode = trajix::cli::exitOk;
     });
 }

@@ -1,7 +1,9 @@
 #include "replay/engine.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <memory>
 
 #include <fmt/format.h>
 
@@ -41,6 +43,7 @@ bool ReplayEngine::useReplayFile(const std::string& fileName, const ScanResult& 
     state_.replayFileName = fileName;
     state_.replaySentenceCount = scan.count;
     state_.replayHasExtraSentences = scan.replayHasExtraSentences;
+    state_.replayLog = scan.receiverLog ? scan.log : nullptr;
     return true;
 }
 
@@ -52,6 +55,21 @@ bool ReplayEngine::connect(std::string_view portText, std::optional<int> baudRat
     if (!port_.open(device, baudRate_)) {
         state_.comPortOpen = false;
         prompt_.information("cannot open COM port");
+        return false;
+    }
+    state_.comPortOpen = true;
+    view_.portChanged(true);
+    return true;
+}
+
+bool ReplayEngine::connectTo(const std::string& target, std::optional<int> baudRate)
+{
+    const std::string& device = target;
+    if (baudRate) baudRate_ = *baudRate;
+    if (state_.comPortOpen) disconnect();
+    if (!port_.open(device, baudRate_)) {
+        state_.comPortOpen = false;
+        prompt_.information(port_.errorText());
         return false;
     }
     state_.comPortOpen = true;
@@ -73,9 +91,14 @@ void ReplayEngine::start(long long rateHz, double speed)
         prompt_.information("No filename for replay file");
         return;
     }
-    if (rateHz <= 0) throw Error(fmt::format("output rate {} Hz: the replay needs a rate above 0", rateHz));
+    const bool epochs = state_.replayLog != nullptr;
+    if (!epochs && rateHz <= 0) throw Error(fmt::format("output rate {} Hz: the replay needs a rate above 0", rateHz));
     if (!(speed > 0.0) || !std::isfinite(speed))
         throw Error(fmt::format("output speed {}: the replay needs a speed above 0", speed));
+    if (epochs && playback_ == Playback::Playing) {  // playing already: only the speed changes
+        setSpeed(speed);
+        return;
+    }
     if (!state_.replayFileOpen) {
         if (!file_.open(state_.replayFileName)) {
             prompt_.information("Unable to open replay file");
@@ -83,11 +106,50 @@ void ReplayEngine::start(long long rateHz, double speed)
             return;
         }
         state_.replayFileOpen = true;
+        nextEpoch_ = 0;
         view_.gaugeMaximum(state_.replaySentenceCount);
     }
-    timer_.setPeriod((1.0 / static_cast<double>(rateHz)) / speed);
+    rateHz_ = rateHz;
+    speed_ = speed;
+    if (epochs) {
+        epochTimes_ = playbackTimes(*state_.replayLog, options_.maxGap);
+        timer_.setRate(speed);
+        scheduleEpochs();
+    } else {
+        timer_.setSchedule({});
+        timer_.setRate(1.0);
+        timer_.setPeriod((1.0 / static_cast<double>(rateHz)) / speed);
+    }
     timer_.enable();
     setPlayback(Playback::Playing);
+}
+
+void ReplayEngine::setSpeed(double speed)
+{
+    if (!(speed > 0.0) || !std::isfinite(speed)) return;
+    speed_ = speed;
+    if (playback_ != Playback::Playing) return;  // Start takes it
+    if (state_.replayLog)
+        timer_.setRate(speed);
+    else if (rateHz_ > 0)
+        timer_.setPeriod((1.0 / static_cast<double>(rateHz_)) / speed);
+}
+
+// Tick n sends the epoch n - 1 after the one playback resumes with; a tick one
+// interval after the last epoch ends the file.
+void ReplayEngine::scheduleEpochs()
+{
+    firstScheduled_ = nextEpoch_;
+    ticks_ = 0;
+    const auto times = std::make_shared<const std::vector<double>>(epochTimes_);
+    const double interval = state_.replayLog->interval;
+    const std::size_t first = firstScheduled_;
+    timer_.setSchedule([times, interval, first](long long tick) {
+        const std::size_t index = first + static_cast<std::size_t>(tick - 1);
+        const double origin = (*times)[std::min(first, times->size() - 1)];
+        if (index < times->size()) return (*times)[index] - origin;
+        return times->back() - origin + interval * static_cast<double>(index - times->size() + 1);
+    });
 }
 
 void ReplayEngine::pause()
@@ -98,6 +160,7 @@ void ReplayEngine::pause()
 void ReplayEngine::stop()
 {
     setPosition(0);
+    nextEpoch_ = 0;
     if (state_.replayFileOpen) file_.rewind();
     stopTimer(state_.replayFileOpen ? Playback::Stopped : Playback::Idle);
 }
@@ -107,6 +170,7 @@ void ReplayEngine::endPlayback()
     if (state_.replayFileOpen) {
         file_.close();
         state_.replayFileOpen = false;
+        nextEpoch_ = 0;
         setPosition(0);
     }
     stopTimer(Playback::Idle);
@@ -114,6 +178,7 @@ void ReplayEngine::endPlayback()
 
 void ReplayEngine::step()
 {
+    if (state_.replayLog) ++ticks_;
     if (!state_.comPortOpen) {
         prompt_.information("COM port not open");
         stopTimer(state_.replayFileOpen ? Playback::Paused : Playback::Idle);
@@ -130,6 +195,10 @@ void ReplayEngine::step()
         return;
     }
     view_.bufferText("");
+    if (state_.replayLog) {
+        stepEpochs();
+        return;
+    }
 
     if (file_.atEnd()) {
         endOfFile();
@@ -168,10 +237,51 @@ void ReplayEngine::step()
     setPosition(state_.replayPosition + 1);
 }
 
+void ReplayEngine::stepEpochs()
+{
+    const ReceiverLog& log = *state_.replayLog;
+    const std::size_t count = log.epochs.size();
+    if (nextEpoch_ >= count) {
+        endOfFile();
+        if (options_.repeat) scheduleEpochs();  // the first epoch follows at once, one interval after the last
+        return;
+    }
+    // A tick skipped for a full queue is made up here: every epoch due is sent.
+    const std::size_t due = std::min(count - 1, firstScheduled_ + static_cast<std::size_t>(ticks_ - 1));
+    const std::size_t first = nextEpoch_;
+    out_.clear();
+    std::size_t lastStart = 0;
+    for (std::size_t index = first; index <= due && index < count; ++index) {
+        lastStart = out_.size();
+        file_.readBytes(log.epochs[index].offset, log.epochSize(index), out_);
+    }
+    if (due + 1 == count && log.lastLineOpen && !out_.empty() && out_.back() != '\n' && out_.back() != '\r')
+        out_.append(lineEnd);
+    if (!port_.write(out_)) {
+        prompt_.information("Cannot write to Com port");
+        stopTimer(Playback::Paused);
+        return;
+    }
+    nextEpoch_ = std::max(due + 1, first + 1);
+    // The preview shows the last epoch sent, one line per sentence.
+    std::string preview;
+    for (std::size_t i = lastStart; i < out_.size(); ++i) {
+        const char c = out_[i];
+        if (c != '\r' && c != '\n')
+            preview.push_back(c);
+        else if (!preview.empty() && preview.back() != '\n')
+            preview.push_back('\n');
+    }
+    if (!preview.empty() && preview.back() == '\n') preview.pop_back();
+    view_.previewText(preview);
+    setPosition(static_cast<long long>(nextEpoch_));
+}
+
 void ReplayEngine::endOfFile()
 {
     if (options_.repeat) {
         file_.rewind();
+        nextEpoch_ = 0;
     } else {
         file_.close();
         state_.replayFileOpen = false;

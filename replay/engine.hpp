@@ -1,6 +1,8 @@
 #pragma once
 // The serial replay: plays a scanned NMEA file to a serial port, one fix per timer
-// tick, and keeps the port and playback states of the "Serial Output" tab.
+// tick, and keeps the port and playback states of the "Serial Output" tab. A file of
+// our own writers' kind plays one step per period; a receiver log plays each fix
+// epoch when the playback clock reaches its time.
 //
 // Port states: Closed and Open (connect / disconnect). Playback states: Idle (file
 // closed, timer off), Playing (timer on), Paused (file open at its line, timer off)
@@ -10,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/prompt.hpp"
 #include "replay/line_reader.hpp"
@@ -70,11 +73,16 @@ struct ReplayState {
     long long replayPosition = 0;
     bool replayFileOpen = false;
     bool comPortOpen = false;
+    /// The epochs of a receiver log; empty for a file of our own kind.
+    std::shared_ptr<const ReceiverLog> replayLog;
 };
 
 struct ReplayOptions {
     bool repeat = false;   ///< "Repeat": start again at the end of the file
-    bool sendVtg = false;  ///< VTGBox: send VTG sentences
+    bool sendVtg = false;  ///< VTGBox: send VTG sentences (files of our own kind only)
+    /// Gaps between the epochs of a receiver log longer than this many seconds play
+    /// this long; no limit when not above 0. Taken at Start.
+    double maxGap = 0.0;
 };
 
 class ReplayEngine {
@@ -99,13 +107,20 @@ public:
     /// "cannot open COM port" and returns false when it cannot. Throws Error for a
     /// port text that is neither.
     bool connect(std::string_view portText, std::optional<int> baudRate);
+    /// Connect to an output named as the port expects it (a network address, a set of
+    /// outputs): shows the port's own error text and returns false when it cannot.
+    bool connectTo(const std::string& target, std::optional<int> baudRate);
     /// Disconnect: purges and closes the port. Playback goes on until its next step.
     void disconnect();
 
     /// Start: plays from the current line at rateHz x speed fixes per second,
     /// opening the replay file first when it is not open. Throws Error for a rate
     /// or speed not greater than 0.
+    /// A receiver log plays its epochs at their own times x speed; rateHz is not used.
     void start(long long rateHz, double speed);
+    /// A new speed, taken at once by a running playback without a jump: what has
+    /// played stays played and the rest follows at the new pace.
+    void setSpeed(double speed);
     void pause();
     /// Rewinds the file (it stays open) and stops the timer.
     void stop();
@@ -121,6 +136,9 @@ private:
     void setPosition(long long position);
     void endOfFile();
     bool readLine(std::string& line);
+    bool open(Playback failedState);
+    void stepEpochs();
+    void scheduleEpochs();
 
     SerialPort& port_;
     PeriodicTimer& timer_;
@@ -133,6 +151,14 @@ private:
     Playback playback_ = Playback::Idle;
     std::string line_;
     std::string out_;
+    long long rateHz_ = 0;
+    double speed_ = 1.0;
+    // Receiver logs: epoch playback times, the next epoch to send, the epoch the
+    // schedule counts from and the ticks since.
+    std::vector<double> epochTimes_;
+    std::size_t nextEpoch_ = 0;
+    std::size_t firstScheduled_ = 0;
+    long long ticks_ = 0;
 };
 
 }  // namespace trajix

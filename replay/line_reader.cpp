@@ -63,4 +63,17 @@ void LineReader::seek(std::int64_t offset)
     in_.seekg(offset);
 }
 
+void LineReader::readBytes(std::int64_t offset, std::int64_t size, std::string& out)
+{
+    if (size <= 0) return;
+    const std::size_t before = out.size();
+    out.resize(before + static_cast<std::size_t>(size));
+    in_.clear();
+    in_.seekg(offset);
+    in_.read(out.data() + before, static_cast<std::streamsize>(size));
+    if (in_.bad()) throw Error(fmt::format("cannot read {}", path_));
+    out.resize(before + static_cast<std::size_t>(in_.gcount()));
+    in_.clear();
+}
+
 }  // namespace trajix

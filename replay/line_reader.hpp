@@ -24,6 +24,9 @@ public:
     /// Where the next line starts, for seek().
     std::int64_t offset();
     void seek(std::int64_t offset);
+    /// Appends size bytes from offset on to out, fewer at the end of the file. Throws
+    /// Error when the file cannot be read.
+    void readBytes(std::int64_t offset, std::int64_t size, std::string& out);
     /// Lines read since opening or the last rewind.
     long long lineNumber() const { return lineNumber_; }
 

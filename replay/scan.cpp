@@ -44,6 +44,43 @@ struct TimeSearch {
     }
 };
 
+// The rate of a receiver log: whole numbers as such, slower rates with up to three
+// decimals ("0.5", "0.333").
+std::string rateText(double interval)
+{
+    std::string text = fmt::format("{:.3f}", 1.0 / interval);
+    while (text.back() == '0') text.pop_back();
+    if (text.back() == '.') text.pop_back();
+    return text;
+}
+
+ScanResult scanReceiverLog(const std::filesystem::path& fileName, std::shared_ptr<const ReceiverLog> log)
+{
+    ScanResult result;
+    result.receiverLog = true;
+    result.count = static_cast<long long>(log->epochs.size());
+    result.interval = log->interval;
+    result.notes = log->notes;
+    if (log->epochs.empty()) {
+        result.message = fmt::format(
+            "{} holds no fix time (a GGA, RMC, GLL, GNS or ZDA sentence with a time): there is nothing to play",
+            fileName);
+        return result;
+    }
+    if (!(log->interval > 0.0)) {
+        result.message = fmt::format("{} holds only one fix time: no output rate can be measured", fileName);
+        return result;
+    }
+    result.measured = true;
+    result.rateText = rateText(log->interval);
+    result.lengthText = "File length : " + formatPicture(log->length, "#####.#") + "s";
+    std::string names;
+    for (const auto& name : log->sentenceNames) names += (names.empty() ? "" : ", ") + name;
+    result.typeText = "File type : Receiver log (" + names + ")";
+    result.log = std::move(log);
+    return result;
+}
+
 }  // namespace
 
 double timeDifference(double first, double second)
@@ -62,6 +99,9 @@ std::optional<ScanResult> scanfile(const std::filesystem::path& fileName, bool h
 {
     std::error_code ec;
     if (fileName.empty() || !std::filesystem::exists(fileName, ec)) return std::nullopt;
+
+    auto log = std::make_shared<ReceiverLog>(readReceiverLog(fileName));
+    if (!log->ownKind) return scanReceiverLog(fileName, std::move(log));
 
     LineReader reader;
     if (!reader.open(fileName)) throw Error(fmt::format("cannot open {}", fileName));

@@ -2,8 +2,12 @@
 // Scanning an NMEA file before replay: which kind of file it is, the time step
 // between its fixes and how many replay steps it holds.
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "replay/receiver_log.hpp"
 
 namespace trajix {
 
@@ -27,13 +31,21 @@ struct ScanResult {
     long long count = 0;
     /// A line without "GGA" lay between the first line and the second GGA line.
     bool replayHasExtraSentences = false;
+    /// The file is a receiver log, not of our own writers' kind: the rate is the median
+    /// fix rate, the length the real one, the type "File type : Receiver log (GGA,
+    /// RMC, ...)" and the count the number of fix epochs, which log holds.
+    bool receiverLog = false;
+    std::shared_ptr<const ReceiverLog> log;
+    /// Remarks on a receiver log for the user (times that go back, long gaps).
+    std::vector<std::string> notes;
 };
 
 inline constexpr const char* noGllMessage =
     "This file does not contain GPGLL messages - try switching off 'HDT and GLL only' in the settings tab";
 
-/// Scans an NMEA file. hdtGllOnly selects the GLL and HDT kind ("HDT and GLL only"),
-/// otherwise GGA files (optionally with one extra sentence per fix) are expected.
+/// Scans an NMEA file. A file of our own writers' kind is scanned as such: hdtGllOnly
+/// selects the GLL and HDT kind ("HDT and GLL only"), otherwise GGA files (optionally
+/// with one extra sentence per fix) are expected. Any other file is a receiver log.
 /// Returns nothing when the name is empty or no such file exists. Throws Error when
 /// the file cannot be read or the time of a found sentence is not a number.
 std::optional<ScanResult> scanfile(const std::filesystem::path& fileName, bool hdtGllOnly);

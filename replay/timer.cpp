@@ -1,5 +1,6 @@
 #include "replay/timer.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <thread>
 
@@ -15,8 +16,28 @@ struct HighPrecisionTimer::Shared {
     bool pending = false;               // a tick was posted and not yet delivered
     unsigned long long generation = 0;  // bumped by every enable, disable and restart
     double periodSeconds = 1.0;
-    TimerClock::time_point start{};
-    long long issued = 0;  // ticks handed over since start
+    std::function<double(long long)> schedule;  // playback seconds of tick n, or the period
+    double rate = 1.0;                          // playback seconds per real second
+    TimerClock::time_point start{};             // real time at which playback stood at startPlayback
+    double startPlayback = 0.0;
+    long long issued = 0;  // ticks handed over since the count began
+
+    double dueSeconds(long long tick) const
+    {
+        return schedule ? schedule(tick) : periodSeconds * static_cast<double>(tick);
+    }
+    double playbackAt(TimerClock::time_point now) const
+    {
+        return startPlayback + std::chrono::duration<double>(now - start).count() * rate;
+    }
+    void restartCount(TimerClock::time_point now)
+    {
+        start = now;
+        startPlayback = 0.0;
+        issued = 0;
+        pending = false;
+        ++generation;
+    }
     TickHandler handler;
     std::thread thread;
 };
@@ -49,14 +70,45 @@ void HighPrecisionTimer::setPeriod(double seconds)
     if (!(seconds > 0.0) || !std::isfinite(seconds)) return;
     {
         std::lock_guard lock(shared_->mutex);
-        if (seconds == shared_->periodSeconds) return;
-        shared_->periodSeconds = seconds;
-        if (shared_->enabled) {
-            shared_->start = clock_.now();
-            shared_->issued = 0;
-            shared_->pending = false;
-            ++shared_->generation;
+        Shared& s = *shared_;
+        if (seconds == s.periodSeconds) return;
+        if (s.enabled && !s.schedule) {
+            // Tick n stays due at n periods: the playback reached is moved to the same
+            // share of the current period under the new one.
+            const auto now = clock_.now();
+            const double previous = s.periodSeconds * static_cast<double>(s.issued);
+            const double share = std::clamp((s.playbackAt(now) - previous) / s.periodSeconds, 0.0, 1.0);
+            s.start = now;
+            s.startPlayback = (static_cast<double>(s.issued) + share) * seconds;
         }
+        s.periodSeconds = seconds;
+    }
+    shared_->condition.notify_all();
+}
+
+void HighPrecisionTimer::setSchedule(std::function<double(long long)> dueSeconds)
+{
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->schedule = std::move(dueSeconds);
+        if (shared_->enabled) shared_->restartCount(clock_.now());
+    }
+    shared_->condition.notify_all();
+}
+
+void HighPrecisionTimer::setRate(double rate)
+{
+    if (!(rate > 0.0) || !std::isfinite(rate)) return;
+    {
+        std::lock_guard lock(shared_->mutex);
+        Shared& s = *shared_;
+        if (rate == s.rate) return;
+        if (s.enabled) {
+            const auto now = clock_.now();
+            s.startPlayback = s.playbackAt(now);
+            s.start = now;
+        }
+        s.rate = rate;
     }
     shared_->condition.notify_all();
 }
@@ -73,10 +125,7 @@ void HighPrecisionTimer::enable()
         std::lock_guard lock(shared_->mutex);
         if (shared_->enabled) return;
         shared_->enabled = true;
-        shared_->start = clock_.now();
-        shared_->issued = 0;
-        shared_->pending = false;
-        ++shared_->generation;
+        shared_->restartCount(clock_.now());
     }
     shared_->condition.notify_all();
 }
@@ -111,8 +160,9 @@ void HighPrecisionTimer::run()
             continue;
         }
         // Each deadline is computed from the start, never from the previous tick.
-        const auto offset = std::chrono::round<TimerClock::time_point::duration>(
-            std::chrono::duration<double>(s.periodSeconds * static_cast<double>(s.issued + 1)));
+        const double ahead = (s.dueSeconds(s.issued + 1) - s.startPlayback) / s.rate;
+        const auto offset =
+            std::chrono::round<TimerClock::time_point::duration>(std::chrono::duration<double>(std::max(ahead, 0.0)));
         const auto due = s.start + offset;
         if (clock_.now() < due) {
             clock_.waitUntil(s.condition, lock, due);

@@ -1,7 +1,8 @@
 #pragma once
 // The replay's pacing: a periodic timer whose own thread measures time on a
 // monotonic clock and sleeps to absolute deadlines. Tick n is due n periods after
-// the timer was enabled, so a late tick does not shift the ones after it. Ticks are
+// the timer was enabled (or at the times of a schedule, on a playback clock that may
+// run faster or slower than real time), so a late tick does not shift the ones after it. Ticks are
 // handed to the owner's thread through a TickDispatcher and delivered there one at
 // a time and in order; a tick that was overdue is delivered at once, so after a
 // stall the ticks catch up and none is lost.
@@ -19,6 +20,15 @@ public:
     virtual ~PeriodicTimer() = default;
     /// Period in seconds; a value not greater than 0 (or not finite) is ignored.
     virtual void setPeriod(double seconds) = 0;
+    /// Ticks at given times instead of every period: tick n (1, 2, ...) falls due when
+    /// dueSeconds(n) seconds of playback have passed since enable() or this call. The
+    /// times must not decrease; the function is called on the timer's own thread. An
+    /// empty function goes back to the period.
+    virtual void setSchedule(std::function<double(long long)> dueSeconds) = 0;
+    /// Seconds of playback per real second for the schedule (the speed); a value not
+    /// greater than 0 (or not finite) is ignored. A new rate on a running timer holds
+    /// the playback reached so far, so ticks keep their order and none jumps.
+    virtual void setRate(double rate) = 0;
     virtual void enable() = 0;
     virtual void disable() = 0;
     virtual bool enabled() const = 0;
@@ -75,9 +85,12 @@ public:
     /// The handler runs on the owner's thread for every tick.
     void setHandler(TickHandler handler);
 
-    /// Changing the period of an enabled timer starts counting again from now.
+    /// A new period on an enabled timer keeps the share of the current period that has
+    /// passed: the next tick comes that share of the new period early.
     void setPeriod(double seconds) override;
     double period() const;
+    void setSchedule(std::function<double(long long)> dueSeconds) override;
+    void setRate(double rate) override;
     void enable() override;
     void disable() override;
     bool enabled() const override;

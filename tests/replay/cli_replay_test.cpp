@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "receiver_logs.hpp"
 #include "replay_fixtures.hpp"
 #include "test_support.hpp"
 
@@ -46,6 +47,28 @@ TEST(ScanCommand, RefusesFilesWithoutARate)
     result = runTrajix({"scan", (dir / "bad.txt").string()});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("'noon'"), std::string::npos) << result.err;
+}
+
+TEST(ScanCommand, ReceiverLogsGiveTheSameFourLinesAndRemarksOnStderr)
+{
+    TempDir dir;
+    writeFileBytes(dir / "rtk.nmea", joinEpochs(rtkLog(10 * 3600, 1200, 599, 600.0)));
+    const auto result = runTrajix({"scan", (dir / "rtk.nmea").string()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out,
+              "Output rate (Hz) : 10\nFile length : 719.9s\nFile type : Receiver log (GGA, RMC, GSA, GSV, ZDA)\n"
+              "Steps : 1200\n");
+    EXPECT_NE(result.err.find("gap of 600.0 s"), std::string::npos) << result.err;
+
+    writeFileBytes(dir / "none.nmea", joinEpochs({{sentence("GPGSA,A,1,,,,,,,,,,,,,,,"), sentence("PGRMZ,93,f,3")}}));
+    const auto none = runTrajix({"scan", (dir / "none.nmea").string()});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_EQ(none.out, "");
+    EXPECT_NE(none.err.find("no fix time"), std::string::npos) << none.err;
+    const auto play = runTrajix({"replay", (dir / "none.nmea").string(), "--pty"});
+    EXPECT_EQ(play.exitCode, 1);
+    EXPECT_NE(play.err.find("nothing to play"), std::string::npos) << play.err;
+    EXPECT_EQ(runTrajix({"replay", (dir / "rtk.nmea").string(), "--pty", "--max-gap", "0"}).exitCode, 2);
 }
 
 TEST(ReplayCommand, UsageAndPortErrors)
@@ -111,6 +134,21 @@ public:
         reader_ = ::open(path.c_str(), O_RDONLY | O_NOCTTY);
         return reader_ >= 0;
     }
+    /// Reads until the stream ends, noting when each chunk came and how many bytes had
+    /// come with it.
+    std::vector<std::pair<std::chrono::steady_clock::time_point, std::size_t>> readTimed(std::string& text)
+    {
+        std::vector<std::pair<std::chrono::steady_clock::time_point, std::size_t>> arrivals;
+        pollfd p{reader_, POLLIN, 0};
+        while (::poll(&p, 1, 10000) > 0) {
+            char buffer[4096];
+            const ssize_t n = ::read(reader_, buffer, sizeof buffer);
+            if (n <= 0) break;
+            text.append(buffer, static_cast<std::size_t>(n));
+            arrivals.emplace_back(std::chrono::steady_clock::now(), text.size());
+        }
+        return arrivals;
+    }
     /// Reads until the stream ends (the pty goes away) or bytes have arrived.
     std::string read(std::size_t atLeast = SIZE_MAX, int timeoutMs = 10000)
     {
@@ -174,6 +212,38 @@ TEST(ReplayCommand, PlaysAFileIntoAPseudoTerminalAtItsPace)
             {"-t", "-i", "nmea,date=20260101", "-f", (dir / "received.txt").string(), "-o", "unicsv", "-F", "-"});
         EXPECT_EQ(babel.exitCode, 0) << babel.err;
         EXPECT_EQ(std::count(babel.out.begin(), babel.out.end(), '\n'), 41) << babel.out;
+    }
+}
+
+// A 10 Hz log with a 2 s gap, played at 2x with gaps of at most 0.5 s: every byte in
+// order, each epoch on its own time. Real clock: early is a fault, late only beyond
+// what a loaded machine explains.
+TEST(ReplayCommand, PlaysAReceiverLogOnItsOwnClockWithGapsShortened)
+{
+    TempDir dir;
+    const auto epochs = rtkLog(3600, 30, 9, 2.0);
+    std::string text = "1,N,01324.7654321,E,4,12,0.6*3A\n" + joinEpochs(epochs, "\n");  // a cut first line
+    writeFileBytes(dir / "log.nmea", text);
+    PtyReplay replay({(dir / "log.nmea").string(), "--speed", "2x", "--max-gap", "0.5"});
+    const std::string path = replay.firstLine();
+    ASSERT_TRUE(replay.openReader(path));
+    std::string received;
+    const auto arrivals = replay.readTimed(received);
+    EXPECT_EQ(replay.wait(), 0);
+    EXPECT_EQ(received, text);
+    ASSERT_FALSE(arrivals.empty());
+    // Where each epoch ends in the stream, and when it is due after the first.
+    std::size_t end = 31;
+    const auto start = arrivals.front().first;
+    for (std::size_t i = 0; i < epochs.size(); ++i) {
+        end += joinEpochs({epochs[i]}, "\n").size();
+        const double due = (i < 10 ? 0.1 * i : 0.9 + 0.5 + 0.1 * (i - 10)) / 2.0;
+        const auto came =
+            std::find_if(arrivals.begin(), arrivals.end(), [end](const auto& a) { return a.second >= end; });
+        ASSERT_NE(came, arrivals.end());
+        const double at = std::chrono::duration<double>(came->first - start).count();
+        EXPECT_GE(at, due - 0.01) << "epoch " << i;
+        EXPECT_LE(at, due + 0.75) << "epoch " << i;
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 // Fakes and file builders shared by the replay tests.
+#include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <string>
@@ -97,11 +99,30 @@ public:
     {
         if (seconds > 0.0) period = seconds;
     }
+    void setSchedule(std::function<double(long long)> dueSeconds) override { schedule = std::move(dueSeconds); }
+    void setRate(double value) override
+    {
+        if (value > 0.0) rate = value;
+    }
     void enable() override { on = true; }
     void disable() override { on = false; }
     bool enabled() const override { return on; }
     double period = 1.0;
+    double rate = 1.0;
+    std::function<double(long long)> schedule;
     bool on = false;
+};
+
+// Time stands still until the test moves it; the timer's thread polls it.
+class FakeClock final : public TimerClock {
+public:
+    time_point now() override { return time_point(std::chrono::nanoseconds(nanos.load())); }
+    void waitUntil(std::condition_variable& condition, std::unique_lock<std::mutex>& lock, time_point) override
+    {
+        condition.wait_for(lock, std::chrono::microseconds(200));
+    }
+    void set(std::chrono::nanoseconds t) { nanos = t.count(); }
+    std::atomic<long long> nanos{1'000'000'000};
 };
 
 class RecordingView final : public ReplayView {

@@ -10,18 +10,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Time stands still until the test moves it; the timer's thread polls it.
-class FakeClock final : public TimerClock {
-public:
-    time_point now() override { return time_point(std::chrono::nanoseconds(nanos.load())); }
-    void waitUntil(std::condition_variable& condition, std::unique_lock<std::mutex>& lock, time_point) override
-    {
-        condition.wait_for(lock, 200us);
-    }
-    void set(std::chrono::nanoseconds t) { nanos = t.count(); }
-    std::atomic<long long> nanos{1'000'000'000};
-};
-
 struct TimerRig {
     FakeClock clock;
     QueueDispatcher dispatcher;
@@ -141,16 +129,58 @@ TEST(HighPrecisionTimer, PeriodRules)
     rig.pump();
     EXPECT_EQ(rig.ticks.size(), 2u);
 
-    // A new period on a running timer starts the count again from now.
+    // A new period on a running timer keeps the share of the period that has passed:
+    // 0.4 of 0.5 s passed, so the next tick is 0.6 of 0.1 s away, with no gap or jump.
     rig.ticks.clear();
-    rig.timer.enable();
+    rig.timer.setHandler([&rig](const TimerTick& tick) { rig.ticks.push_back(tick); });
+    rig.timer.setPeriod(0.5);
     rig.clock.set(3s);
+    rig.timer.enable();
+    rig.clock.set(3s + 550ms);
+    rig.pump();
+    ASSERT_EQ(rig.ticks.size(), 1u);
+    rig.clock.set(3s + 700ms);
     rig.timer.setPeriod(0.1);
-    rig.clock.set(3s + 250ms);
+    rig.clock.set(3s + 759ms);
+    rig.pump();
+    EXPECT_EQ(rig.ticks.size(), 1u);
+    rig.clock.set(3s + 860ms);
     rig.pump();
     rig.timer.disable();
-    ASSERT_FALSE(rig.ticks.empty());
-    EXPECT_EQ(rig.since(rig.ticks.back(), 3s), 200ms);
+    ASSERT_EQ(rig.ticks.size(), 3u);
+    EXPECT_EQ(rig.since(rig.ticks[1], 3s), 760ms);
+    EXPECT_EQ(rig.since(rig.ticks[2], 3s), 860ms);
+}
+
+TEST(HighPrecisionTimer, ScheduleAndRateChangesHoldThePlaybackReached)
+{
+    TimerRig rig;
+    // Ticks at 0, 1, 1.5 and 11.5 s of playback (a gap), played at 2x.
+    const std::vector<double> due{0.0, 1.0, 1.5, 11.5};
+    rig.timer.setSchedule([due](long long n) { return n <= 4 ? due[static_cast<std::size_t>(n - 1)] : 1e6; });
+    rig.timer.setRate(2.0);
+    rig.timer.setRate(0.0);
+    rig.timer.setRate(std::numeric_limits<double>::infinity());
+    rig.timer.enable();
+    rig.pump();
+    ASSERT_EQ(rig.ticks.size(), 1u);  // due at once
+    rig.clock.set(1s + 750ms);
+    rig.pump();
+    ASSERT_EQ(rig.ticks.size(), 3u);
+    EXPECT_EQ(rig.since(rig.ticks[1], 1s), 500ms);
+    EXPECT_EQ(rig.since(rig.ticks[2], 1s), 750ms);
+    // At 2 s real (2 s of playback) the speed drops to 0.5x: the last tick, 9.5 s of
+    // playback away, comes 19 s later, not counted again from the start.
+    rig.clock.set(2s);
+    rig.timer.setRate(0.5);
+    rig.clock.set(20s + 999ms);
+    rig.pump();
+    EXPECT_EQ(rig.ticks.size(), 3u);
+    rig.clock.set(21s);
+    rig.pump();
+    ASSERT_EQ(rig.ticks.size(), 4u);
+    EXPECT_EQ(rig.since(rig.ticks[3], 1s), 20s);
+    EXPECT_EQ(rig.ticks[3].number, 4);
 }
 
 TEST(HighPrecisionTimer, TickPostedBeforeDestructionDoesNothing)
