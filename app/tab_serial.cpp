@@ -103,6 +103,11 @@ public:
         current_ = timer ? timer : &standard_;
     }
     void setPeriod(double seconds) override { current_->setPeriod(seconds); }
+    void setSchedule(std::function<double(long long)> dueSeconds) override
+    {
+        current_->setSchedule(std::move(dueSeconds));
+    }
+    void setRate(double rate) override { current_->setRate(rate); }
     void enable() override { current_->enable(); }
     void disable() override { current_->disable(); }
     bool enabled() const override { return current_->enabled(); }

@@ -6,6 +6,10 @@
 #   bench/report.sh [build-dir]      (default: <source>/build-bench-report)
 #
 # TRAJIX_BENCH_TIMER_SECONDS shortens the replay timer runs (default here 20 s each).
+# TRAJIX_BENCH_REPLAY_EPOCHS sets the 20 Hz receiver log played by trajix replay and
+# gpsfake side by side (default 1200 fixes, 60 s at 1x; 0.1x plays
+# TRAJIX_BENCH_REPLAY_SLOW_EPOCHS fixes, default 120, as 1200 would take 600 s there);
+# TRAJIX_BENCH_REPLAY=0 leaves that comparison out.
 set -euo pipefail
 
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -17,7 +21,7 @@ cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRA
     -DTRAJIX_BUILD_BENCH=ON "-DTRAJIX_MODULES=replay;route;script;convert;scenario" >/dev/null
 programs=()
 for source in "$source_dir"/bench/bench_*.cpp; do programs+=("$(basename "$source" .cpp)"); done
-cmake --build "$build_dir" -j "$jobs" --target "${programs[@]}" >/dev/null
+cmake --build "$build_dir" -j "$jobs" --target "${programs[@]}" trajix >/dev/null
 
 results=$(mktemp -d)
 trap 'rm -rf "$results"' EXIT
@@ -31,6 +35,13 @@ for program in "${programs[@]}"; do
             echo "warning: $program $name failed" >&2
     done
 done
+
+# Receiver-log replay through a pty and TCP, and gpsfake on the same file.
+if [[ ${TRAJIX_BENCH_REPLAY:-1} != 0 ]] && command -v gpsfake >/dev/null; then
+    python3 "$source_dir/bench/replay_epochs.py" "$build_dir/cli/trajix" "${TRAJIX_BENCH_REPLAY_EPOCHS:-1200}" \
+        "${TRAJIX_BENCH_REPLAY_SLOW_EPOCHS:-120}" >"$results/replay_epochs.jsonl" ||
+        echo "warning: replay_epochs failed" >&2
+fi
 
 python3 - "$results" <<'EOF'
 import glob, json, os, sys
@@ -119,6 +130,21 @@ for rate in (200, 20):
         f"{b['late_p99_us'] / period:.3f} period")
     row(f"replay {rate} Hz drift trend", f"{b.get('drift_trend_us', b['drift_last_us']):.0f} us",
         f"period {period:.0f} us", f"{b.get('drift_trend_us', b['drift_last_us']) / period:.3f} period")
+
+# Receiver-log replay: trajix beside gpsfake, the same file and speed.
+epoch_runs = []
+if os.path.exists(os.path.join(sys.argv[1], "replay_epochs.jsonl")):
+    with open(os.path.join(sys.argv[1], "replay_epochs.jsonl")) as f:
+        epoch_runs = [json.loads(l) for l in f if l.strip()]
+for speed in (1.0, 10.0, 0.1):
+    fake = next((r for r in epoch_runs if r["who"] == "gpsfake" and r["speed"] == speed), None)
+    for r in (r for r in epoch_runs if r["who"] != "gpsfake" and r["speed"] == speed):
+        label = f"20 Hz log {r['epochs']} fixes at {speed:g}x, {r['who']}"
+        ref = lambda key: f"gpsfake {fake[key]:+.1f} ms" if fake else "gpsfake -"
+        row(label + " total error", f"{r['total_error_ms']:+.2f} ms", ref("total_error_ms"),
+            f"{abs(r['total_error_ms']) / r['period_ms']:.3f} period")
+        row(label + " p99 late", f"{r['p99_late_ms']:.2f} ms", ref("p99_late_ms"),
+            f"{r['p99_late_ms'] / r['period_ms']:.3f} period")
 
 # Everything else, plain.
 listed = {"BM_Script", "BM_Route", "BM_ConvertDsf", "BM_CopyWithCp", "BM_ReplayTimer", "BM_SignalGenerator"}

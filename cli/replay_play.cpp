@@ -1,6 +1,7 @@
-// trajix replay FILE (--port N|PATH | --pty): plays an NMEA file to a serial port in
-// real time, with the engine and timer of the "Serial Output" tab. A receiver log
-// plays on its own clock.
+// trajix replay FILE (--port N|PATH | --pty) [--tcp [HOST:]PORT] [--udp HOST:PORT]:
+// plays an NMEA file to a serial port, TCP clients and a UDP address in real time,
+// with the engine and timer of the "Serial Output" tab. A receiver log plays on its
+// own clock.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -18,7 +19,9 @@
 #include "cli/command.hpp"
 #include "common/error.hpp"
 #include "common/numbers.hpp"
+#include "common/platform.hpp"
 #include "common/terminal_progress.hpp"
+#include "qtio/serial_network.hpp"
 #include "qtio/serial_port.hpp"
 #include "replay/engine.hpp"
 #include "replay/scan.hpp"
@@ -32,6 +35,8 @@ struct PlayOptions {
     std::string file;
     std::string port;
     bool pty = false;
+    std::string tcp;
+    std::string udp;
     int baud = 115200;
     std::string speed = "1x";
     bool repeat = false;
@@ -127,19 +132,38 @@ int play(const PlayOptions& options)
     static char* argv[] = {name, nullptr};
     QCoreApplication application(argc, argv);
 
-    std::unique_ptr<trajix::SerialPort> port;
+    // The serial port or pseudo-terminal, then the network outputs; with more than one
+    // output they play as one set.
+    std::unique_ptr<trajix::SerialPort> serial;
     std::string portText = options.port;
     trajix::PtyPort* pty = nullptr;
     if (options.pty) {
         auto created = std::make_unique<trajix::PtyPort>();
         pty = created.get();
         portText = created->slavePath();
-        port = std::move(created);
+        serial = std::move(created);
         fmt::print("{}\n", portText);
         std::fflush(stdout);
-    } else {
-        port = std::make_unique<trajix::QtSerialPortAdapter>();
+    } else if (!options.port.empty()) {
+        serial = std::make_unique<trajix::QtSerialPortAdapter>();
     }
+    const auto notice = [](const std::string& text) { trajix::cli::printMessage(text); };
+    std::unique_ptr<trajix::TcpServerOutput> tcp;
+    std::unique_ptr<trajix::UdpOutput> udp;
+    trajix::OutputSet outputs;
+    if (serial) outputs.add(*serial, trajix::comPortDevice(portText));
+    if (!options.tcp.empty()) {
+        tcp = std::make_unique<trajix::TcpServerOutput>();
+        tcp->notice = notice;
+        outputs.add(*tcp, options.tcp);
+    }
+    if (!options.udp.empty()) {
+        udp = std::make_unique<trajix::UdpOutput>();
+        udp->notice = notice;
+        outputs.add(*udp, options.udp);
+    }
+    const bool network = tcp || udp;
+    trajix::SerialPort* port = network ? static_cast<trajix::SerialPort*>(&outputs) : serial.get();
 
     trajix::QtTickDispatcher dispatcher(&application);
     trajix::HighPrecisionTimer timer(dispatcher);
@@ -153,7 +177,14 @@ int play(const PlayOptions& options)
     engine.useReplayFile(options.file, *scan);
     timer.setHandler([&engine](const trajix::TimerTick&) { engine.step(); });
 
-    if (!engine.connect(portText, options.baud)) {
+    if (network) {
+        if (!engine.connectTo(portText, options.baud)) return trajix::cli::exitFailed;
+        if (tcp) {
+            // The address clients (and gpsd, as a tcp:// source) connect to.
+            fmt::print("tcp://{}\n", tcp->listeningAddress());
+            std::fflush(stdout);
+        }
+    } else if (!engine.connect(portText, options.baud)) {
         trajix::cli::printMessage(port->errorText());
         return trajix::cli::exitFailed;
     }
@@ -181,7 +212,7 @@ int play(const PlayOptions& options)
         QElapsedTimer waited;
         waited.start();
         while (!interrupted && waited.elapsed() < 2000 &&
-               (port->bytesQueued() > 0 || (pty && pty->bytesUnread() > 0))) {
+               (port->bytesQueued() > 0 || (pty && pty->bytesUnread() > 0) || (tcp && tcp->bytesUnsent() > 0))) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             ::usleep(2000);
         }
@@ -193,13 +224,19 @@ int play(const PlayOptions& options)
 
 void addReplay(CLI::App& app, trajix::cli::Context& context)
 {
-    auto* sub = app.add_subcommand("replay", "Play an NMEA file to a serial port in real time");
+    auto* sub = app.add_subcommand("replay", "Play an NMEA file to a serial port or network clients in real time");
     auto options = std::make_shared<PlayOptions>();
     sub->add_option("FILE", options->file, "NMEA file")->required();
     auto* port = sub->add_option("--port", options->port, "COM port number (3 is /dev/ttyS2) or device path");
     auto* pty =
         sub->add_flag("--pty", options->pty, "Play into a new pseudo-terminal; its path is printed on the first line");
     port->excludes(pty);
+    sub->add_option("--tcp", options->tcp,
+                    "Serve the stream to TCP clients on [HOST:]PORT (every address of the machine without HOST; "
+                    "port 0 takes a free one); the address is printed")
+        ->type_name("[HOST:]PORT");
+    sub->add_option("--udp", options->udp, "Send each fix as one UDP datagram to HOST:PORT (broadcast allowed)")
+        ->type_name("HOST:PORT");
     sub->add_option("--baud", options->baud, "Baud rate")
         ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200}));
     sub->add_option("--speed", options->speed, "Playback speed: 0.1x 0.25x 0.5x 1x 1.5x 2x 5x 10x")
@@ -213,7 +250,8 @@ void addReplay(CLI::App& app, trajix::cli::Context& context)
         ->check(CLI::PositiveNumber)
         ->type_name("S");
     sub->callback([&context, options] {
-        if (options->port.empty() && !options->pty) throw CLI::RequiredError("--port or --pty");
+        if (options->port.empty() && !options->pty && options->tcp.empty() && options->udp.empty())
+            throw CLI::RequiredError("--port, --pty, --tcp or --udp");
         context.exitCode = play(*options);
     });
 }

@@ -49,7 +49,7 @@ inline EpochLines carLog(double start, int count)
         char position[64];
         std::snprintf(position, sizeof position, "%.4f,N,01131.000,E", lat);
         epochs.push_back({
-            sentence("GPRMC," + t + ",A," + position + ",022.4,084.4,230394,003.1,W,A"),
+            sentence("GPRMC," + t + ",A," + position + ",022.4,084.4,120125,003.1,W,A"),
             sentence("GPVTG,084.4,T,087.5,M,022.4,N,041.5,K,A"),
             sentence("GPGGA," + t + "," + position + ",1,08,0.9,545.4,M,46.9,M,,"),
             sentence("GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1"),
@@ -70,7 +70,7 @@ inline EpochLines handheldLog(double start, int count)
     for (int i = 0; i < count; ++i) {
         const std::string t = clock(start + 2.0 * i, 0);
         epochs.push_back({
-            sentence("GPRMC," + t + ",A,4916.45,N,12311.12,W,000.5,054.7,191194,020.3,E"),
+            sentence("GPRMC," + t + ",A,4916.45,N,12311.12,W,000.5,054.7,120125,020.3,E"),
             sentence("GPGGA," + t + ",4916.45,N,12311.12,W,1,05,1.5,280.2,M,-34.0,M,,"),
             sentence("GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1"),
             sentence("PGRME,15.0,M,45.0,M,25.0,M"),

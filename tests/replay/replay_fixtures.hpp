@@ -7,11 +7,23 @@
 #include <string>
 #include <vector>
 
+#include <QCoreApplication>
+
 #include "nmea/sentences.hpp"
 #include "replay/engine.hpp"
 #include "replay/timer.hpp"
 
 namespace trajix::test {
+
+/// The one Qt application of the test program, for the tests that run Qt's event loop.
+inline QCoreApplication& qtApplication()
+{
+    static int argc = 1;
+    static char name[] = "test_replay";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication application(argc, argv);
+    return application;
+}
 
 /// A GGA sentence without CR LF at a clock in seconds of day.
 inline std::string gga(long double seconds)

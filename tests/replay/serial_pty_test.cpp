@@ -17,15 +17,6 @@
 namespace trajix::test {
 namespace {
 
-QCoreApplication& qtApplication()
-{
-    static int argc = 1;
-    static char name[] = "test_replay";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication application(argc, argv);
-    return application;
-}
-
 // The far end of a pseudo-terminal: the test reads what the port sends from here.
 class FarEnd {
 public:
