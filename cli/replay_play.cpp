@@ -211,14 +211,20 @@ int play(const PlayOptions& options)
         // the port goes away.
         QElapsedTimer waited;
         waited.start();
-        while (!interrupted && waited.elapsed() < 2000 &&
+        while (!interrupted && waited.elapsed() < 5000 &&
                (port->bytesQueued() > 0 || (pty && pty->bytesUnread() > 0) || (tcp && tcp->bytesUnsent() > 0))) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             ::usleep(2000);
         }
     }
     engine.endPlayback();
-    engine.disconnect();
+    // At a normal end the port closes without the purge of Disconnect: a purge would
+    // throw away the last sentences while they still pass through the system to the
+    // far end (on a loaded machine that lost the last fix now and then).
+    if (failed || interrupted)
+        engine.disconnect();
+    else
+        port->close();
     return failed ? trajix::cli::exitFailed : trajix::cli::exitOk;
 }
 

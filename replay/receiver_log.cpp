@@ -207,7 +207,9 @@ ReceiverLog readReceiverLog(const std::filesystem::path& fileName)
             const auto name = sentenceName(address);
             if (std::find(log.sentenceNames.begin(), log.sentenceNames.end(), name) == log.sentenceNames.end())
                 log.sentenceNames.emplace_back(name);
-            if (lineNumber > 1 && std::find(ownSentences.begin(), ownSentences.end(), address) == ownSentences.end())
+            // Only a sound sentence tells the kind: noise that looks like one does not.
+            if (lineNumber > 1 && !overlong && checkedBody(line) &&
+                std::find(ownSentences.begin(), ownSentences.end(), address) == ownSentences.end())
                 log.ownKind = false;
         }
         if (overlong) return;
@@ -234,7 +236,8 @@ ReceiverLog readReceiverLog(const std::filesystem::path& fileName)
     splitter.finish(onLine);
     log.fileSize = offset;
     log.lastLineOpen = splitter.lastLineOpen();
-    if (splitter.sawLoneCr()) log.ownKind = false;
+    // Lines that end in CR alone are a receiver's, when the file holds fixes at all.
+    if (splitter.sawLoneCr() && !log.epochs.empty()) log.ownKind = false;
 
     // Steps between fixes in microseconds; one that goes back by more than half a day
     // crossed midnight, one that goes back by less starts a new segment.

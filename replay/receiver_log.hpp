@@ -37,8 +37,9 @@ struct ReceiverLog {
     std::vector<std::string> sentenceNames;
     /// Remarks for the user: times that go back, long gaps.
     std::vector<std::string> notes;
-    /// Every sentence is one our own writers produce ($GPGGA, $GPVTG, $GPGLL, $GPHDT,
-    /// the first line not counted) and every line ends in LF or CR LF.
+    /// Every sound sentence (checksum right) is one our own writers produce ($GPGGA,
+    /// $GPVTG, $GPGLL, $GPHDT; the first line not counted), and no line of a file with
+    /// fix times ends in CR alone.
     bool ownKind = true;
 
     /// Byte count of epoch index.

@@ -318,7 +318,7 @@ TEST(ReceiverLogReplay, PacingAndSpeedChangeOnTheTimerClock)
     ASSERT_TRUE(engine.useReplayFile((dir / "log.nmea").string(), *scan));
     ASSERT_TRUE(engine.connect("1", std::nullopt));
     const auto pump = [&] {
-        while (dispatcher.runOne(30ms)) {
+        while (dispatcher.runOne(150ms)) {
         }
     };
     engine.start(0, 1.0);  // at 1 s

@@ -19,10 +19,11 @@ struct TimerRig {
     {
         timer.setHandler([this](const TimerTick& tick) { ticks.push_back(tick); });
     }
-    // Runs posted ticks until none comes for a while.
+    // Runs posted ticks until none comes for a while (long enough for the timer's
+    // thread to be scheduled on a loaded machine).
     void pump()
     {
-        while (dispatcher.runOne(30ms)) {
+        while (dispatcher.runOne(150ms)) {
         }
     }
     std::chrono::nanoseconds since(const TimerTick& tick, std::chrono::nanoseconds start) const
