@@ -10,9 +10,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace trajix::test {
 
@@ -102,6 +105,22 @@ private:
     int status_ = -1;
     std::string pending_;
 };
+
+/// Checks a playback on the real clock from when each epoch arrived and when it was
+/// due, both in seconds since the program was launched: none arrives before it is due
+/// (playback cannot start before the program), and each one's lateness lies within
+/// spread seconds of the least late one's (a loaded machine delays all alike; faulty
+/// pacing drifts).
+inline void expectOnTime(const std::vector<double>& arrived, const std::vector<double>& due, double spread)
+{
+    double least = 1e300;
+    for (std::size_t i = 0; i < arrived.size(); ++i) {
+        EXPECT_GE(arrived[i], due[i]) << "epoch " << i << " came early";
+        least = std::min(least, arrived[i] - due[i]);
+    }
+    for (std::size_t i = 0; i < arrived.size(); ++i)
+        EXPECT_LE(arrived[i] - due[i] - least, spread) << "epoch " << i << " came late";
+}
 
 /// A port on 127.0.0.1 free at the moment of asking (tcp or udp), for a program that
 /// takes a port number and cannot be told to pick one itself.
