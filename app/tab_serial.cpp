@@ -1,4 +1,5 @@
-// "Serial Output": replays an NMEA file to a serial port in real time.
+// "Serial Output": replays an NMEA file, ours or a receiver log, in real time to a
+// serial port, TCP clients or a UDP address.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <initializer_list>
 #include <optional>
 
 #include "app/controls.hpp"
@@ -24,7 +26,10 @@
 #include "common/error.hpp"
 
 #ifdef TRAJIX_WITH_QTSERIAL
+#include <fmt/format.h>
+
 #include "common/numbers.hpp"
+#include "qtio/serial_network.hpp"
 #include "qtio/serial_port.hpp"
 #include "replay/engine.hpp"
 #include "replay/scan.hpp"
@@ -35,6 +40,10 @@ namespace trajix::gui {
 
 namespace {
 constexpr int comWaitMs = 1000;  // Connect comes back a second after the port opened
+enum Output { serialOutput, tcpOutput, udpOutput };
+// What the address edit holds when its output is chosen: gpsd's own port.
+const QString defaultTcpAddress = "2947";
+const QString defaultUdpAddress = "127.0.0.1:2947";
 }  // namespace
 
 #ifdef TRAJIX_WITH_QTSERIAL
@@ -117,23 +126,46 @@ private:
     trajix::PeriodicTimer* current_;
 };
 
+/// The output the engine plays to: the serial port, the TCP server or UDP.
+class SwitchablePort final : public trajix::SerialPort {
+public:
+    explicit SwitchablePort(trajix::SerialPort& first) : current_(&first) {}
+    void use(trajix::SerialPort& port) { current_ = &port; }
+    bool open(const std::string& device, int baudRate) override { return current_->open(device, baudRate); }
+    void close() override { current_->close(); }
+    void purge() override { current_->purge(); }
+    bool write(std::string_view bytes) override { return current_->write(bytes); }
+    long long bytesQueued() override { return current_->bytesQueued(); }
+    std::string errorText() const override { return current_->errorText(); }
+
+private:
+    trajix::SerialPort* current_;
+};
+
 }  // namespace
 
 struct SerialReplay {
     SerialReplay(SerialTab& tab, TabHost& host)
         : view(tab),
           prompt(host),
+          output(port),
           dispatcher(&tab),
           hpTimer(dispatcher),
           timer(hpTimer),
-          engine(port, timer, prompt, view)
+          engine(output, timer, prompt, view)
     {
         hpTimer.setHandler([&tab](const trajix::TimerTick&) { tab.replayHPTimerHighPrecisionTimer(); });
+        const auto notice = [&tab](const std::string& text) { tab.NetworkLabel->setText(fromStd(text)); };
+        tcp.notice = notice;
+        udp.notice = notice;
     }
 
     TabView view;
     TabPrompt prompt;
     trajix::QtSerialPortAdapter port;
+    trajix::TcpServerOutput tcp;
+    trajix::UdpOutput udp;
+    SwitchablePort output;
     trajix::QtTickDispatcher dispatcher;
     trajix::HighPrecisionTimer hpTimer;
     SwitchableTimer timer;
@@ -188,6 +220,7 @@ void SerialTab::scanfile(const QString& fileName)
     if (scan && scan->measured && fileName.toStdString() == state.replayFileName) {
         state.replaySentenceCount = scan->count;
         state.replayHasExtraSentences = scan->replayHasExtraSentences;
+        state.replayLog = scan->receiverLog ? scan->log : nullptr;
     }
 }
 
@@ -202,6 +235,7 @@ void SerialTab::adoptReplayFile(const QString& fileName)
     // No such file leaves nothing to count; Start says so when it cannot open it.
     state.replaySentenceCount = scan ? scan->count : 0;
     state.replayHasExtraSentences = scan && scan->replayHasExtraSentences;
+    state.replayLog = scan && scan->receiverLog ? scan->log : nullptr;
 }
 
 void SerialTab::endReplay()
@@ -226,13 +260,26 @@ void SerialTab::releaseSerialPort()
 void SerialTab::ComConnectButtonClick()
 {
     processMessages();
-    trajix::ReplayEngine& engine = serialReplay_->engine;
+    SerialReplay& replayer = *serialReplay_;
+    trajix::ReplayEngine& engine = replayer.engine;
+    const int output = ReplayOutputComboBox->currentIndex();
     if (ComConnectButton->text() != disconnectCaption) {
         const std::optional<int> baudRate = trajix::replayBaudRate(BaudRateComboBox->currentIndex());
         processMessages();
         bool opened = false;
         try {
-            opened = engine.connect(ComPortEdit->text().toStdString(), baudRate);
+            if (output == tcpOutput) {
+                replayer.output.use(replayer.tcp);
+                opened = engine.connectTo(ReplayAddressEdit->text().trimmed().toStdString(), baudRate);
+                if (opened) NetworkLabel->setText(fromStd("Serving on tcp://" + replayer.tcp.listeningAddress()));
+            } else if (output == udpOutput) {
+                replayer.output.use(replayer.udp);
+                opened = engine.connectTo(ReplayAddressEdit->text().trimmed().toStdString(), baudRate);
+                if (opened) NetworkLabel->setText("Sending to udp://" + ReplayAddressEdit->text().trimmed());
+            } else {
+                replayer.output.use(replayer.port);
+                opened = engine.connect(ComPortEdit->text().toStdString(), baudRate);
+            }
         } catch (const trajix::Error& error) {
             host_.prompt().information(error.what());
             return;
@@ -242,8 +289,9 @@ void SerialTab::ComConnectButtonClick()
         ComConnectButton->setEnabled(false);
         ComWaitTimer->start();
         ComConnectButton->setText(disconnectCaption);
-        ComPortEdit->setEnabled(false);
-        BaudRateComboBox->setEnabled(false);
+        for (QWidget* control :
+             std::initializer_list<QWidget*>{ComPortEdit, BaudRateComboBox, ReplayOutputComboBox, ReplayAddressEdit})
+            control->setEnabled(false);
         for (QPushButton* button : {StartReplayButton, PauseReplayButton, StopReplayButton}) button->setEnabled(true);
         return;
     }
@@ -251,9 +299,38 @@ void SerialTab::ComConnectButtonClick()
     ComConnectButton->setText("Connect");
     engine.disconnect();
     processMessages();
-    ComPortEdit->setEnabled(true);
-    BaudRateComboBox->setEnabled(true);
+    NetworkLabel->clear();
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{ComPortEdit, BaudRateComboBox, ReplayOutputComboBox, ReplayAddressEdit})
+        control->setEnabled(true);
+    ReplayOutputComboBoxChange();
     for (QPushButton* button : {StartReplayButton, PauseReplayButton, StopReplayButton}) button->setEnabled(false);
+}
+
+void SerialTab::ReplayOutputComboBoxChange()
+{
+    const int output = ReplayOutputComboBox->currentIndex();
+    const bool serial = output == serialOutput;
+    ComPortLabel->setVisible(serial);
+    ComPortEdit->setVisible(serial);
+    BaudRateComboBox->setEnabled(serial && ComConnectButton->text() != disconnectCaption);
+    ReplayAddressLabel->setVisible(!serial);
+    ReplayAddressEdit->setVisible(!serial);
+    if (output == tcpOutput) {
+        ReplayAddressLabel->setText("TCP port ([host:]port)");
+        if (ReplayAddressEdit->text().isEmpty() || ReplayAddressEdit->text() == defaultUdpAddress)
+            ReplayAddressEdit->setText(defaultTcpAddress);
+    } else if (output == udpOutput) {
+        ReplayAddressLabel->setText("UDP address (host:port)");
+        if (ReplayAddressEdit->text().isEmpty() || ReplayAddressEdit->text() == defaultTcpAddress)
+            ReplayAddressEdit->setText(defaultUdpAddress);
+    }
+}
+
+void SerialTab::ReplaySpeedComboBoxChange()
+{
+    // A running playback takes the new speed at once, without a jump.
+    serialReplay_->engine.setSpeed(trajix::replaySpeedFactor(ReplaySpeedComboBox->currentIndex()));
 }
 
 void SerialTab::LoadReplayFileButtonClick()
@@ -270,9 +347,16 @@ void SerialTab::StartReplayButtonClick()
         return;
     }
     try {
-        const long long rate = trajix::parseInteger(ReplayOutputRateEdit->text().toStdString());
-        const double speed = trajix::replaySpeedFactor(ReplaySpeedComboBox->currentIndex());
         trajix::ReplayEngine& engine = serialReplay_->engine;
+        // A receiver log plays on its own clock: its rate (which may be "0.5") is shown only.
+        const long long rate =
+            engine.state().replayLog ? 0 : trajix::parseInteger(ReplayOutputRateEdit->text().toStdString());
+        const double speed = trajix::replaySpeedFactor(ReplaySpeedComboBox->currentIndex());
+        double maxGap = 0.0;
+        const std::string gapText = ReplayMaxGapEdit->text().trimmed().toStdString();
+        if (!gapText.empty()) maxGap = trajix::parseDouble(gapText);
+        if (maxGap < 0.0) throw trajix::Error(fmt::format("'{}' is not a gap in seconds (0 or more)", gapText));
+        engine.options().maxGap = maxGap;
         engine.options().repeat = RepeatReplayCheckBox->isChecked();
         engine.options().sendVtg = host_.sentences().includeVtg;
         engine.start(rate, speed);
@@ -329,6 +413,10 @@ void SerialTab::releaseSerialPort() {}
 
 void SerialTab::ComConnectButtonClick() {}
 
+void SerialTab::ReplayOutputComboBoxChange() {}
+
+void SerialTab::ReplaySpeedComboBoxChange() {}
+
 void SerialTab::LoadReplayFileButtonClick() {}
 
 void SerialTab::StartReplayButtonClick() {}
@@ -349,19 +437,33 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     auto* portBox = new QGroupBox("Port", page);
     portBox->setObjectName("PortGroupBox");
     auto* port = new QGridLayout(portBox);
+    ReplayOutputComboBox = new QComboBox(portBox);
+    ReplayOutputComboBox->setObjectName("ReplayOutputComboBox");
+    ReplayOutputComboBox->addItems({"Serial port", "TCP server", "UDP"});
     ComPortEdit = makeEdit(portBox, "ComPortEdit", "1", 120);
+    ComPortLabel = makeLabel(portBox, "ComPortLabel", "COM Port number");
+    ReplayAddressLabel = makeLabel(portBox, "ReplayAddressLabel", "TCP port ([host:]port)");
+    ReplayAddressEdit = makeEdit(portBox, "ReplayAddressEdit", QString(), 120);
+    NetworkLabel = makeLabel(portBox, "NetworkLabel", QString());
+    NetworkLabel->setWordWrap(true);
     BaudRateComboBox = new QComboBox(portBox);
     BaudRateComboBox->setObjectName("BaudRateComboBox");
     BaudRateComboBox->addItems({"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"});
     BaudRateComboBox->setCurrentIndex(7);
     ComConnectButton = makeButton(portBox, "ComConnectButton", "Connect");
     connect(ComConnectButton, &QPushButton::clicked, this, &SerialTab::ComConnectButtonClick);
-    port->addWidget(makeLabel(portBox, "ComPortLabel", "COM Port number"), 0, 0);
-    port->addWidget(ComPortEdit, 0, 1);
-    port->addWidget(makeLabel(portBox, "BaudRateLabel", "Baud rate"), 1, 0);
-    port->addWidget(BaudRateComboBox, 1, 1);
-    port->addWidget(ComConnectButton, 2, 1);
+    port->addWidget(makeLabel(portBox, "ReplayOutputLabel", "Output"), 0, 0);
+    port->addWidget(ReplayOutputComboBox, 0, 1);
+    port->addWidget(ComPortLabel, 1, 0);
+    port->addWidget(ComPortEdit, 1, 1);
+    port->addWidget(ReplayAddressLabel, 2, 0);
+    port->addWidget(ReplayAddressEdit, 2, 1);
+    port->addWidget(makeLabel(portBox, "BaudRateLabel", "Baud rate"), 3, 0);
+    port->addWidget(BaudRateComboBox, 3, 1);
+    port->addWidget(ComConnectButton, 4, 1);
+    port->addWidget(NetworkLabel, 5, 0, 1, 3);
     port->setColumnStretch(2, 1);
+    connect(ReplayOutputComboBox, &QComboBox::currentIndexChanged, this, &SerialTab::ReplayOutputComboBoxChange);
 
     auto* fileBox = new QGroupBox("Replay file", page);
     fileBox->setObjectName("ReplayFileGroupBox");
@@ -389,6 +491,9 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     ReplaySpeedComboBox->setObjectName("ReplaySpeedComboBox");
     ReplaySpeedComboBox->addItems({"0.1x", "0.25x", "0.5x", "1x", "1.5x", "2x", "5x", "10x"});
     ReplaySpeedComboBox->setCurrentIndex(3);
+    connect(ReplaySpeedComboBox, &QComboBox::currentIndexChanged, this, &SerialTab::ReplaySpeedComboBoxChange);
+    ReplayMaxGapEdit = makeEdit(playBox, "ReplayMaxGapEdit", QString(), 60);
+    ReplayMaxGapEdit->setToolTip("Gaps between the fixes of a receiver log longer than this play this long");
     RepeatReplayCheckBox = new QCheckBox("Repeat", playBox);
     RepeatReplayCheckBox->setObjectName("RepeatReplayCheckBox");
     StartReplayButton = makeButton(playBox, "StartReplayButton", "Start");
@@ -416,7 +521,13 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     buttons->addWidget(RepeatReplayCheckBox);
     buttons->addStretch();
     play->addWidget(makeLabel(playBox, "ReplaySpeedLabel", "Output speed"), 0, 0);
-    play->addWidget(ReplaySpeedComboBox, 0, 1, Qt::AlignLeft);
+    auto* speedRow = new QHBoxLayout;
+    speedRow->addWidget(ReplaySpeedComboBox);
+    speedRow->addSpacing(20);
+    speedRow->addWidget(makeLabel(playBox, "ReplayMaxGapLabel", "Longest gap (s, receiver logs)"));
+    speedRow->addWidget(ReplayMaxGapEdit);
+    speedRow->addStretch();
+    play->addLayout(speedRow, 0, 1);
     play->addLayout(buttons, 1, 1);
     play->addWidget(makeLabel(playBox, "ReplayProgressLabel", "Replay progress"), 2, 0);
     play->addWidget(ReplayProgress, 2, 1);
@@ -438,6 +549,7 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     layout->addLayout(top);
     layout->addWidget(playBox, 1);
 
+    ReplayOutputComboBoxChange();
 #ifdef TRAJIX_WITH_QTSERIAL
     serialReplay_.reset(new SerialReplay(*this, host_));
 #endif

@@ -1,5 +1,6 @@
 #pragma once
-// "Serial Output": replays an NMEA file to a serial port in real time.
+// "Serial Output": replays an NMEA file, ours or a receiver log, in real time to a
+// serial port, TCP clients or a UDP address.
 #include <QString>
 #include <QWidget>
 
@@ -51,7 +52,17 @@ public:
     trajix::ReplayState& replayState();
 #endif
 
+    /// "Serial port", "TCP server" or "UDP".
+    QComboBox* ReplayOutputComboBox = nullptr;
+    QLabel* ComPortLabel = nullptr;
     QLineEdit* ComPortEdit = nullptr;
+    /// The TCP server's "[HOST:]PORT" or the UDP "HOST:PORT", in place of the COM port.
+    QLabel* ReplayAddressLabel = nullptr;
+    QLineEdit* ReplayAddressEdit = nullptr;
+    /// Where the network output goes, and its clients coming, going and dropped.
+    QLabel* NetworkLabel = nullptr;
+    /// Gaps of a receiver log longer than this many seconds play this long; empty for none.
+    QLineEdit* ReplayMaxGapEdit = nullptr;
     QComboBox* BaudRateComboBox = nullptr;
     QPushButton* ComConnectButton = nullptr;
     QPushButton* LoadReplayFileButton = nullptr;
@@ -71,6 +82,8 @@ public:
 
 public slots:
     void ComConnectButtonClick();
+    void ReplayOutputComboBoxChange();
+    void ReplaySpeedComboBoxChange();
     void LoadReplayFileButtonClick();
     void StartReplayButtonClick();
     void PauseReplayButtonClick();

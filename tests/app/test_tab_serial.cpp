@@ -3,7 +3,9 @@
 #ifdef TRAJIX_WITH_QTSERIAL
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -20,6 +22,8 @@
 
 #include <deque>
 
+#include "../replay/background.hpp"
+#include "../replay/receiver_logs.hpp"
 #include "../replay/replay_fixtures.hpp"
 #include "app_fixture.hpp"
 
@@ -425,6 +429,94 @@ TEST_F(SerialTab, WindowSendsWhatTheReplayCommandSends)
         EXPECT_EQ(play(13), commandBytes) << (vtg ? "with VTG" : "without VTG");
         EXPECT_FALSE(commandBytes.empty());
     }
+}
+
+// A receiver log: the labels the scan command prints, whole epochs per step whatever
+// the VTG box, its gaps shortened by the tab's setting, a new speed taken at once.
+TEST_F(SerialTab, ReceiverLogPlaysWholeEpochsOnItsOwnClock)
+{
+    const auto epochs = handheldLog(3600, 5);  // 0.5 Hz, proprietary sentences
+    writeFileBytes(dir / "handheld.nmea", joinEpochs(epochs));
+    pick(dir / "handheld.nmea");
+    const CommandResult cli = runTrajix({"scan", (dir / "handheld.nmea").string()});
+    ASSERT_EQ(cli.exitCode, 0) << cli.err;
+    EXPECT_EQ(cli.out, "Output rate (Hz) : " + control<QLineEdit>(*form, "ReplayOutputRateEdit")->text().toStdString() +
+                           "\n" + control<QLabel>(*form, "ReplayFileLengthLabel")->text().toStdString() + "\n" +
+                           control<QLabel>(*form, "ReplayFileTypeLabel")->text().toStdString() + "\nSteps : 5\n");
+    EXPECT_EQ(control<QLineEdit>(*form, "ReplayOutputRateEdit")->text(), qs("0.5"));
+    EXPECT_EQ(control<QLabel>(*form, "ReplayFileTypeLabel")->text(),
+              qs("File type : Receiver log (RMC, GGA, GSA, PGRME, PGRMZ, PGRMM, BOD)"));
+
+    connectPort();
+    control<QLineEdit>(*form, "ReplayMaxGapEdit")->setText("1.5");
+    form->StartReplayButtonClick();
+    ASSERT_TRUE(prompt.messages.empty()) << prompt.messages.front();
+    ASSERT_TRUE(timer.schedule);
+    EXPECT_DOUBLE_EQ(timer.schedule(2), 1.5);  // the 2 s between fixes played as 1.5 s
+    EXPECT_EQ(play(2), joinEpochs({epochs[0], epochs[1]}));
+    control<QComboBox>(*form, "ReplaySpeedComboBox")->setCurrentIndex(7);
+    EXPECT_DOUBLE_EQ(timer.rate, 10.0);
+
+    control<QLineEdit>(*form, "ReplayMaxGapEdit")->setText("soon");
+    form->PauseReplayButtonClick();
+    form->StartReplayButtonClick();
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("'soon'"), std::string::npos) << prompt.messages[0];
+}
+
+// The output choice: a TCP server its clients connect to, then UDP datagrams.
+TEST_F(SerialTab, TcpServerAndUdpOutputs)
+{
+    const auto lines = fixLines(43200, 4, 20, false);
+    pick(writeLines("gga.txt", lines));
+    auto* output = control<QComboBox>(*form, "ReplayOutputComboBox");
+    auto* address = control<QLineEdit>(*form, "ReplayAddressEdit");
+    output->setCurrentIndex(1);
+    EXPECT_TRUE(address->isVisibleTo(form.get()));
+    EXPECT_FALSE(control<QLineEdit>(*form, "ComPortEdit")->isVisibleTo(form.get()));
+    EXPECT_EQ(address->text(), qs("2947"));
+    address->setText("127.0.0.1:0");
+    form->ComConnectButtonClick();
+    ASSERT_TRUE(form->replayState().comPortOpen) << (prompt.messages.empty() ? "" : prompt.messages.back());
+    const QString serving = control<QLabel>(*form, "NetworkLabel")->text();
+    ASSERT_TRUE(serving.startsWith("Serving on tcp://127.0.0.1:")) << serving.toStdString();
+    const int client = connectLoopback(serving.section(':', -1).toInt());
+    ASSERT_GE(client, 0);
+    processEventsFor(100);
+    form->StartReplayButtonClick();
+    for (int i = 0; i < 3; ++i) form->replayHPTimerHighPrecisionTimer();
+    processEventsFor(100);
+    EXPECT_EQ(readUntilQuiet(client, 100), crlfLines({lines[0], lines[1], lines[2]}));
+    ::close(client);
+
+    form->ComConnectButtonClick();  // Disconnect
+    output->setCurrentIndex(2);
+    EXPECT_EQ(control<QLabel>(*form, "ReplayAddressLabel")->text(), qs("UDP address (host:port)"));
+    const int receiver = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in bound{};
+    bound.sin_family = AF_INET;
+    bound.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof bound;
+    ASSERT_EQ(::bind(receiver, reinterpret_cast<sockaddr*>(&bound), sizeof bound), 0);
+    ASSERT_EQ(::getsockname(receiver, reinterpret_cast<sockaddr*>(&bound), &size), 0);
+    address->setText(QString("127.0.0.1:%1").arg(ntohs(bound.sin_port)));
+    form->ComWaitTimerTimer();
+    form->ComConnectButtonClick();
+    ASSERT_TRUE(form->replayState().comPortOpen) << (prompt.messages.empty() ? "" : prompt.messages.back());
+    form->StopReplayButtonClick();
+    form->StartReplayButtonClick();
+    form->replayHPTimerHighPrecisionTimer();
+    form->replayHPTimerHighPrecisionTimer();
+    char buffer[4096];
+    std::vector<std::string> datagrams;
+    for (int i = 0; i < 2; ++i) {
+        pollfd p{receiver, POLLIN, 0};
+        if (::poll(&p, 1, 1000) <= 0) break;
+        const ssize_t n = ::recv(receiver, buffer, sizeof buffer, 0);
+        if (n > 0) datagrams.emplace_back(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(receiver);
+    EXPECT_EQ(datagrams, (std::vector<std::string>{lines[0] + "\r\n", lines[1] + "\r\n"}));
 }
 
 // The real high-precision timer, its ticks posted to the window's thread.
