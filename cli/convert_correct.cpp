@@ -1,5 +1,5 @@
-// trajix correct INPUT: keeps only the GGA lines of an NMEA file, in INPUT minus its
-// last four characters + "_mod.txt".
+// trajix correct INPUT: keeps only the GGA lines of an NMEA file, in INPUT without its
+// extension + "_mod.txt".
 #include <memory>
 
 #include <fmt/format.h>

@@ -7,8 +7,13 @@ namespace trajix::convert {
 
 std::string correctedFileName(std::string_view inputFileName)
 {
-    const std::size_t keep = inputFileName.size() > 4 ? inputFileName.size() - 4 : 0;
-    return std::string(inputFileName.substr(0, keep)) + "_mod.txt";
+    // Only the last path component has an extension; a dot that begins it (a hidden
+    // file) is part of the name.
+    const std::size_t slash = inputFileName.rfind('/');
+    const std::size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
+    const std::size_t dot = inputFileName.rfind('.');
+    const bool hasExtension = dot != std::string_view::npos && dot > nameStart;
+    return std::string(inputFileName.substr(0, hasExtension ? dot : inputFileName.size())) + "_mod.txt";
 }
 
 CorrectionResult correctNmeaFile(const std::string& inputFileName, ProgressSink& progress)

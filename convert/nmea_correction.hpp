@@ -14,8 +14,11 @@ inline constexpr std::string_view correctionScanningText = "Scanning file";
 /// FinishedLabel afterwards, immediately followed by the output's name.
 inline constexpr std::string_view correctionFinishedText = "Finished - output file:";
 
-/// The output name: the input name without its last four characters, then "_mod.txt"
-/// (run.txt gives run_mod.txt, track.nmea gives track._mod.txt).
+/// The output name, in the input's folder: the input's file name without its extension
+/// (the text from its last "."), then "_mod.txt". run.txt gives run_mod.txt, track.nmea
+/// gives track_mod.txt, a name without extension gets the suffix added (log gives
+/// log_mod.txt); dots in folder names and a hidden file's leading dot are no extension
+/// (dir.v2/log gives dir.v2/log_mod.txt, .log gives .log_mod.txt).
 std::string correctedFileName(std::string_view inputFileName);
 
 struct CorrectionResult {

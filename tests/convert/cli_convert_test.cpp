@@ -83,6 +83,13 @@ TEST(ConvertCli, CorrectPrintsFinishedWithTheDerivedName)
     EXPECT_EQ(result.out, "Finished - output file:" + (dir / "run_mod.txt").string() + "\n");
     EXPECT_EQ(readFileBytes(dir / "run_mod.txt"), "$GPGGA,y*00\r\n");
 
+    // The whole extension goes, however long.
+    writeFileBytes(dir / "log.nmea", "$GPGGA,z*00\n");
+    result = runTrajix({"correct", (dir / "log.nmea").string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "Finished - output file:" + (dir / "log_mod.txt").string() + "\n");
+    EXPECT_EQ(readFileBytes(dir / "log_mod.txt"), "$GPGGA,z*00\r\n");
+
     result = runTrajix({"correct", (dir / "absent.txt").string()});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("absent.txt"), std::string::npos);

@@ -11,11 +11,35 @@ namespace {
 using convert::correctedFileName;
 using convert::correctNmeaFile;
 
-TEST(NmeaCorrection, OutputNameCutsFourCharacters)
+TEST(NmeaCorrection, OutputNameReplacesTheWholeExtension)
 {
     EXPECT_EQ(correctedFileName("/data/run.txt"), "/data/run_mod.txt");
-    EXPECT_EQ(correctedFileName("track.nmea"), "track._mod.txt");
-    EXPECT_EQ(correctedFileName("a.b"), "_mod.txt");
+    EXPECT_EQ(correctedFileName("track.nmea"), "track_mod.txt");  // was track._mod.txt
+    EXPECT_EQ(correctedFileName("a.b"), "a_mod.txt");             // was _mod.txt
+    EXPECT_EQ(correctedFileName("archive.tar.gz"), "archive.tar_mod.txt");
+    EXPECT_EQ(correctedFileName("log."), "log_mod.txt");
+    // No extension: nothing of the name is cut (four characters were).
+    EXPECT_EQ(correctedFileName("mylog"), "mylog_mod.txt");
+    EXPECT_EQ(correctedFileName("/data/dir.v2/log"), "/data/dir.v2/log_mod.txt");
+    // A hidden file's leading dot is part of its name.
+    EXPECT_EQ(correctedFileName(".log"), ".log_mod.txt");
+    EXPECT_EQ(correctedFileName("/home/ann/.gps.nmea"), "/home/ann/.gps_mod.txt");
+}
+
+TEST(NmeaCorrection, WritesBesideTheInputWhateverItsName)
+{
+    TempDir dir;
+    std::filesystem::create_directory(dir / "dir.v2");
+    NullProgress progress;
+    for (const char* name : {"dir.v2/log", ".log", "log.nmea"}) {
+        writeFileBytes(dir / name, "$GPGGA,1*00\n");
+        const auto result = correctNmeaFile((dir / name).string(), progress);
+        EXPECT_EQ(result.outputFileName, correctedFileName((dir / name).string()));
+        EXPECT_EQ(readFileBytes(result.outputFileName), "$GPGGA,1*00\r\n") << name;
+    }
+    EXPECT_TRUE(std::filesystem::exists(dir / "dir.v2" / "log_mod.txt"));
+    EXPECT_TRUE(std::filesystem::exists(dir / ".log_mod.txt"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "log_mod.txt"));
 }
 
 TEST(NmeaCorrection, KeepsGgaLinesByteForByte)
