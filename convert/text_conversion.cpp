@@ -30,6 +30,17 @@ double readNumber(const Token& token, const std::string& fileName)
     return value;
 }
 
+// A list in another layout (the time first, as a logger writes it) pairs numbers that
+// are no coordinates; writing them would give fixes far off the earth.
+void checkCoordinate(const Token& token, double value, double limit, std::string_view what, const std::string& fileName)
+{
+    if (value >= -limit && value <= limit) return;
+    throw Error(
+        fmt::format("'{}' on line {} of '{}' is not a {} (-{} to {} degrees): the list must hold latitude "
+                    "and longitude pairs only; nothing was written",
+                    token.text, token.line, fileName, what, limit, limit));
+}
+
 struct FinishOnExit {
     ProgressSink& progress;
     ~FinishOnExit() { progress.finish(); }
@@ -75,6 +86,8 @@ TextConversionResult convertTextFile(const TextConversionParameters& parameters,
             break;
         }
         const double longitude = readNumber(longitudeToken, fileName);
+        checkCoordinate(latitudeToken, latitude, 90, "latitude", fileName);
+        checkCoordinate(longitudeToken, longitude, 180, "longitude", fileName);
 
         if (++pairs % progressEveryPairs == 0) {
             progress.position(static_cast<long long>(dataOffset + tokens.offset()));

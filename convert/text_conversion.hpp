@@ -27,7 +27,8 @@ struct TextConversionResult {
 /// Converts the text file. Its first line is skipped; the rest is read as a stream of
 /// numbers taken in pairs (latitude, longitude in decimal degrees) regardless of the
 /// line breaks. The clock starts at midnight. No VTG is written. The output is written
-/// atomically. Throws Error for an unreadable file, a non-number (naming its line), a
+/// atomically. Throws Error for an unreadable file, a non-number or a latitude beyond
+/// +-90 or longitude beyond +-180 degrees (naming its line; nothing is written), a
 /// list without a fix (latitude not 0) and bad rate or period texts; prompt receives
 /// a notice when a last, unpaired number is ignored.
 TextConversionResult convertTextFile(const TextConversionParameters& parameters, UserPrompt& prompt,

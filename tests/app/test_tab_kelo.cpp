@@ -195,7 +195,7 @@ TEST_F(KeloTabTest, TextConversionUsesRateAndPeriodsAndAppendsToThePreview)
 
     // Five numbers a line pair across the lines; a zero latitude writes nothing.
     const auto input = dir / "list.txt";
-    writeFileBytes(input, "lat lon speed heading time\r\n51.5 -0.25 3 4 5\r\n-33.5 151.25 0 7 8\r\n");
+    writeFileBytes(input, "lat lon speed heading time\r\n51.5 -0.25 3 4 5\r\n-33.5 51.25 0 7 8\r\n");
     const auto guiOutput = dir / "gui_list";
     dialogs.openAnswers = {qpath(input)};
     dialogs.saveAnswers = {qpath(guiOutput)};

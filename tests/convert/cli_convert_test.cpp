@@ -71,6 +71,16 @@ TEST(ConvertCli, Txt2NmeaUsesRateAndPeriods)
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_NE(bad.err.find("'-O.25' on line 3"), std::string::npos) << bad.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "bad.nmea"));
+
+    // The time-first layout pairs a time with the latitude: refused, not written.
+    writeFileBytes(dir / "timed.txt", "UTC time Latitude Longitude Speed Heading\n085412.00 51.5 -0.25 50 90\n");
+    const auto timed = runTrajix({"txt2nmea", (dir / "timed.txt").string(), "-o", (dir / "timed.nmea").string()});
+    EXPECT_EQ(timed.exitCode, 1);
+    EXPECT_NE(timed.err.find("trajix: error: '085412.00' on line 2 of '" + (dir / "timed.txt").string() +
+                             "' is not a latitude"),
+              std::string::npos)
+        << timed.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "timed.nmea"));
 }
 
 TEST(ConvertCli, CorrectPrintsFinishedWithTheDerivedName)

@@ -50,9 +50,9 @@ TEST(TextConversion, DefaultPeriodsAtTwentyHertz)
 
 TEST(TextConversion, PairsRunAcrossLinesAndZeroLatitudeWritesNothing)
 {
-    // Read as (51,-1) (10,90) (0,52) (-2,20) (91,1): the pairing ignores the lines. With
+    // Read as (51,-1) (10,90) (0,52) (-2,20) (89,1): the pairing ignores the lines. With
     // no start period the first pair writes nothing at all.
-    TextRun run("title\n51 -1 10 90 0\n52 -2 20 91 1\n");
+    TextRun run("title\n51 -1 10 90 0\n52 -2 20 89 1\n");
     run.parameters.stationaryPeriodText = "0";
     run.parameters.stationaryPeriodEndText = "0";
     run.run();
@@ -62,7 +62,7 @@ TEST(TextConversion, PairsRunAcrossLinesAndZeroLatitudeWritesNothing)
     EXPECT_EQ(position(gga[0]), "1000.00000000N09000.00000000E");
     EXPECT_EQ(position(gga[1]), "0200.00000000S02000.00000000E");
     EXPECT_EQ(gga[1].fields[0], "000000.05");  // the pair with latitude 0 did not move the clock
-    EXPECT_EQ(position(gga[2]), "9100.00000000N00100.00000000E");
+    EXPECT_EQ(position(gga[2]), "8900.00000000N00100.00000000E");
     EXPECT_EQ(gga.back().fields[0], "000001.00");
 }
 
@@ -111,6 +111,45 @@ TEST(TextConversionBadInput, NonNumberNamesItsLine)
         EXPECT_NE(std::string(e.what()).find("'x' on line 3 of"), std::string::npos) << e.what();
     }
     EXPECT_FALSE(std::filesystem::exists(run.dir / "out.nmea"));
+}
+
+TEST(TextConversionBadInput, CoordinatesOffTheEarthAreRefusedNamingLineAndFile)
+{
+    // The layout of the Settings tab's caption (time, latitude, longitude, speed, heading)
+    // pairs the time with the latitude: 85412 degrees of latitude.
+    const struct {
+        const char* text;
+        const char* expected;
+    } cases[] = {
+        {"UTC time Latitude Longitude Speed Heading\n085412.00 51.5 -0.25 50 90\n", "'085412.00' on line 2 of '"},
+        {"t\n51.5 -0.25\n51.5 -0.25\n-90.0001 0\n", "'-90.0001' on line 4 of '"},
+        {"t\n51.5 -0.25\n\n51.5\n180.5\n", "'180.5' on line 5 of '"},
+        {"t\n0 -181\n51.5 -0.25\n", "'-181' on line 2 of '"},  // a pair without a fix too
+    };
+    for (const auto& c : cases) {
+        TextRun run(c.text);
+        writeFileBytes(run.dir / "out.nmea", "keep me");
+        try {
+            run.run();
+            ADD_FAILURE() << c.text;
+        } catch (const Error& e) {
+            const std::string message = e.what();
+            EXPECT_NE(message.find(std::string(c.expected) + run.parameters.inputFileName + "'"), std::string::npos)
+                << message;
+            EXPECT_NE(message.find("nothing was written"), std::string::npos) << message;
+        }
+        EXPECT_EQ(run.output(), "keep me") << c.text;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(run.dir.path()), {}), 2) << c.text;
+    }
+
+    TextRun edges("t\n90 180\n-90 -180\n");  // the poles and the date line are on the earth
+    edges.parameters.stationaryPeriodText = "0";
+    edges.parameters.stationaryPeriodEndText = "0";
+    edges.run();
+    const auto gga = onlyType(parseNmeaFile(edges.output()), "GGA");
+    ASSERT_FALSE(gga.empty());
+    EXPECT_EQ(gga[0].fields[1] + gga[0].fields[2] + gga[0].fields[3] + gga[0].fields[4],
+              "9000.00000000S18000.00000000W");
 }
 
 TEST(TextConversionBadInput, NoFixWritesNothing)
