@@ -49,6 +49,8 @@ int run(const ScriptCommandOptions& options)
         target = "./preview";
     const ScriptResult result =
         ConvertCmdFile(state, lines, target, options.script, progress, prompt, options.preview ? printed : silent);
+    // Lines that are no command were always allowed; a typo among them is worth a word.
+    if (!result.unmatchedLines.empty()) cli::printMessage(unmatchedLinesMessage(result.unmatchedLines));
     switch (result.outcome) {
         case ScriptOutcome::Written:
         case ScriptOutcome::Preview:

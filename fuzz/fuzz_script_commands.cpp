@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     trajix::ScriptOptions options;
     std::int64_t steps = 0;
     try {
-        steps = trajix::checkScript(trajix::parseScript(lines), options);
+        steps = trajix::checkScript(trajix::parseScript(lines).commands, options);
     } catch (const trajix::Error&) {
         return 0;
     }

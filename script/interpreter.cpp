@@ -36,6 +36,14 @@ bool isSetName(std::string_view name)
     return name == "lat" || name == "long" || name == "height" || name == "vel" || name == "hdg" || name == "time";
 }
 
+// The command a set line's name selects, or "" for none. "heading" sets the heading as
+// "hdg" does: the command help documents it as the initial heading.
+std::string setCommandName(std::string_view name)
+{
+    if (name == "heading") return "hdg";
+    return isSetName(name) ? std::string(name) : std::string();
+}
+
 bool isChangeName(std::string_view name)
 {
     return name == "vel" || name == "hdg" || name == "height";
@@ -60,7 +68,8 @@ void parseLine(std::string_view original, int line, std::vector<ScriptCommand>& 
         command.line = line;
         command.name = text.substr(0, equals);
         if (at == std::string::npos) {
-            if (isSetName(command.name)) {
+            command.name = setCommandName(command.name);
+            if (!command.name.empty()) {
                 command.kind = ScriptCommand::Kind::Set;
                 command.value = parseValue(std::string_view(text).substr(equals + 1), line, original);
                 commands.push_back(std::move(command));
@@ -144,17 +153,47 @@ std::vector<std::string> splitScriptLines(std::string_view text)
     return lines;
 }
 
-std::vector<ScriptCommand> parseScript(const std::vector<std::string>& lines)
+ParsedScript parseScript(const std::vector<std::string>& lines)
 {
-    std::vector<ScriptCommand> commands;
+    ParsedScript script;
     // Lines missing from a script without ".end" read as empty; the run stops after
     // ".end" (compared lower-cased) or at the 10000th line.
     const std::size_t count = std::min<std::size_t>(lines.size(), scriptMaxLines);
     for (std::size_t i = 0; i < count; ++i) {
         if (lowerCase(lines[i]) == ".end") break;
-        parseLine(lines[i], static_cast<int>(i + 1), commands);
+        const int line = static_cast<int>(i + 1);
+        const std::size_t before = script.commands.size();
+        parseLine(lines[i], line, script.commands);
+        const bool blank = lines[i].find_first_not_of(" \t") == std::string::npos;
+        if (script.commands.size() == before && !blank) script.unmatchedLines.push_back({line, lines[i]});
     }
-    return commands;
+    return script;
+}
+
+std::string unmatchedLinesMessage(const std::vector<UnmatchedLine>& lines)
+{
+    if (lines.empty()) return {};
+    constexpr std::size_t shownLines = 20;
+    constexpr std::size_t shownBytes = 60;
+    std::string message = lines.size() == 1 ? "1 line matches no command and had no effect:"
+                                            : fmt::format("{} lines match no command and had no effect:", lines.size());
+    for (std::size_t i = 0; i < std::min(lines.size(), shownLines); ++i) {
+        const std::string& text = lines[i].text;
+        std::size_t cut = std::min(text.size(), shownBytes);
+        // Never cut inside a UTF-8 character.
+        while (cut < text.size() && cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+        message += fmt::format("\nline {}: ", lines[i].line);
+        for (const char c : std::string_view(text).substr(0, cut)) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte < 0x20 || byte == 0x7F)
+                message += fmt::format("\\x{:02X}", byte);
+            else
+                message += c;
+        }
+        if (cut < text.size()) message += "...";
+    }
+    if (lines.size() > shownLines) message += fmt::format("\nand {} more", lines.size() - shownLines);
+    return message;
 }
 
 std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const ScriptOptions& options)
@@ -236,7 +275,8 @@ ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& 
                             ScriptCharts& charts)
 {
     state.previewOnly = target == "preview";
-    const std::vector<ScriptCommand> commands = parseScript(lines);
+    ParsedScript script = parseScript(lines);
+    const std::vector<ScriptCommand>& commands = script.commands;
     const std::int64_t expectedSteps = checkScript(commands, options);
     if (!state.previewOnly) {
         sampleStrideForRate(options.outputRate);
@@ -304,6 +344,7 @@ ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& 
 
     ScriptResult result;
     result.sampleCount = state.sampleCount;
+    result.unmatchedLines = std::move(script.unmatchedLines);
     if (state.previewOnly) {
         result.outcome = ScriptOutcome::Preview;
     } else if (!state.runOk) {

@@ -4,11 +4,11 @@
 // steps into an NMEA file.
 //
 // A script is one command per line, ended by ".end". Each line is lower-cased first:
-//   name=value          set a start value (lat, long, height, vel, hdg, time)
+//   name=value          set a start value (lat, long, height, vel, hdg or heading, time)
 //   name=target@amount  change vel, hdg or height over metres ("m" anywhere in the
 //                       line) or seconds (otherwise)
 //   wait xxs            stand (or keep moving) for xx seconds
-// Anything else has no effect.
+// Anything else has no effect; the run lists such lines (blank lines aside).
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -111,10 +111,17 @@ enum class ScriptOutcome {
     NoMotion,      ///< the script records no step: nothing written
 };
 
+/// A script line that matches no command (a typo, free text): it has no effect.
+struct UnmatchedLine {
+    int line = 0;      ///< 1-based
+    std::string text;  ///< the line as written
+};
+
 struct ScriptResult {
     ScriptOutcome outcome = ScriptOutcome::Preview;
-    std::int64_t sampleCount = 0;  ///< recorded steps + the seed
-    std::int64_t sentences = 0;    ///< sentences written (GLL + HDT count as two)
+    std::int64_t sampleCount = 0;               ///< recorded steps + the seed
+    std::int64_t sentences = 0;                 ///< sentences written (GLL + HDT count as two)
+    std::vector<UnmatchedLine> unmatchedLines;  ///< in line order; blank lines are not listed
 };
 
 /// Callbacks and options of one run.
@@ -142,15 +149,26 @@ struct ScriptCommand {
     enum class Kind { Set, Change, Wait };
     Kind kind = Kind::Set;
     int line = 0;         ///< 1-based
-    std::string name;     ///< lat, long, height, vel, hdg, time ("" for wait)
+    std::string name;     ///< lat, long, height, vel, hdg, time ("" for wait); a set "heading" reads as hdg
     double value = 0;     ///< set value, change target, or wait seconds
     double amount = 0;    ///< change amount
     bool metres = false;  ///< change amount is metres (else seconds)
 };
 
+/// The commands of a script and its lines that match none.
+struct ParsedScript {
+    std::vector<ScriptCommand> commands;
+    std::vector<UnmatchedLine> unmatchedLines;  ///< lines other than blank ones that give no command
+};
+
 /// Reads the commands of the lines up to ".end" (at most 10000 lines). Throws Error
 /// naming the line for a value that is not a number.
-std::vector<ScriptCommand> parseScript(const std::vector<std::string>& lines);
+ParsedScript parseScript(const std::vector<std::string>& lines);
+
+/// The message that lists lines matching no command, one a line with its number (the
+/// first 20, then how many more; long lines cut, control bytes shown as \xNN). Empty
+/// when there are none.
+std::string unmatchedLinesMessage(const std::vector<UnmatchedLine>& lines);
 
 /// Checks a parsed script before it runs: refuses (Error naming the line) a max jerk
 /// <= 0, a time, distance or radius <= 0, a negative speed, a latitude beyond 90
@@ -164,7 +182,8 @@ std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const Scrip
 /// The file is written beside the target and renamed on success, so a refused or
 /// failed run leaves an existing file of that name untouched. A speed change that
 /// cannot be achieved shows its message and the run goes on without writing; a script
-/// that records no step writes nothing and says so (both through prompt). Throws Error
+/// that records no step writes nothing and says so (both through prompt). The result
+/// lists the lines that matched no command, for the front end to show. Throws Error
 /// for a refused script, a value that is not a number, or a cancelled run.
 ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& lines, const std::string& target,
                             const ScriptOptions& options, ProgressSink& progress, UserPrompt& prompt,

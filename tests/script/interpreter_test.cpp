@@ -41,7 +41,7 @@ TEST(ScriptLanguage, AmountWithoutUnitRunsToTheFirstS)
 TEST(ScriptLanguage, NamesAreComparedExactlyButValuesMayHaveBlanks)
 {
     ScriptRun r;
-    r.run("lat = 5\nheading=90\nfoo=bar\nvel= 36\n.end\n");
+    r.run("lat = 5\nheading =90\nfoo=bar\nvel= 36\n.end\n");
     EXPECT_EQ(r.state.geoLatitude, 0);
     EXPECT_EQ(r.state.currentHeading, 0);
     EXPECT_EQ(r.state.currentSpeed, 10.0);
@@ -50,6 +50,66 @@ TEST(ScriptLanguage, NamesAreComparedExactlyButValuesMayHaveBlanks)
     EXPECT_EQ(r.state.geoLongitude, -1.25L);
     EXPECT_EQ(r.state.geoLatitude, 51.5L);
     EXPECT_EQ(r.state.currentHeading, -30.0);
+}
+
+TEST(ScriptLanguage, HeadingSetsTheInitialHeadingAsHdgDoes)
+{
+    ScriptRun byHdg, byHeading;
+    byHdg.run("hdg=250\nvel=36\nwait 2s\n.end\n");
+    const ScriptResult result = byHeading.run("Heading=250\nvel=36\nwait 2s\n.end\n");
+    EXPECT_EQ(byHeading.state.currentHeading, 250.0);
+    EXPECT_EQ(byHeading.state.sampleHeading, byHdg.state.sampleHeading);
+    EXPECT_EQ(byHeading.state.sampleNorth, byHdg.state.sampleNorth);
+    EXPECT_TRUE(result.unmatchedLines.empty());
+
+    // Only the set form: turning stays "hdg".
+    ScriptRun turn;
+    const ScriptResult turned = turn.run("HEADING=30\nheading=90@10s\n.end\n");
+    EXPECT_EQ(turn.state.currentHeading, 30.0);
+    EXPECT_EQ(turn.steps(), 0);
+    ASSERT_EQ(turned.unmatchedLines.size(), 1u);
+    EXPECT_EQ(turned.unmatchedLines[0].line, 2);
+}
+
+TEST(ScriptLanguage, LinesMatchingNoCommandAreListedWithTheirNumbers)
+{
+    ScriptRun r;
+    const ScriptResult result =
+        r.run("lat=51\n\n \t\nVell=50@20s\nvel=36\n# to the gate\nlat = 5\nwait 1s\n.end \nwait 1s\n.END\nbeyond\n");
+    EXPECT_EQ(r.steps(), 2000) << "free text still runs";
+    std::vector<std::pair<int, std::string>> listed;
+    for (const auto& u : result.unmatchedLines) listed.emplace_back(u.line, u.text);
+    const std::vector<std::pair<int, std::string>> expected{
+        {4, "Vell=50@20s"}, {6, "# to the gate"}, {7, "lat = 5"}, {9, ".end "}};
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(unmatchedLinesMessage(result.unmatchedLines),
+              "4 lines match no command and had no effect:\nline 4: Vell=50@20s\nline 6: # to the gate\n"
+              "line 7: lat = 5\nline 9: .end ");
+
+    // Listed too when the script records no motion and nothing is written.
+    TempDir dir;
+    ScriptRun still;
+    const ScriptResult none = still.run("lat=1\nVell=36@1s\n.end\n", (dir / "out.nmea").string());
+    EXPECT_EQ(none.outcome, ScriptOutcome::NoMotion);
+    ASSERT_EQ(none.unmatchedLines.size(), 1u);
+    EXPECT_EQ(none.unmatchedLines[0].line, 2);
+}
+
+TEST(ScriptLanguage, ListOfUnmatchedLinesStaysShortAndPrintable)
+{
+    std::vector<UnmatchedLine> lines{{1, "1 line"}};
+    EXPECT_EQ(unmatchedLinesMessage(lines), "1 line matches no command and had no effect:\nline 1: 1 line");
+    EXPECT_EQ(unmatchedLinesMessage({}), "");
+    lines.clear();
+    for (int i = 1; i <= 25; ++i) lines.push_back({i, std::string("\x1b[2J\x7f") + std::string(100, 'x')});
+    lines[1].text = std::string(59, 'a') + "\xc3\xa9tape";  // cut before the two-byte character
+    const std::string message = unmatchedLinesMessage(lines);
+    EXPECT_EQ(message.find('\x1b'), std::string::npos);
+    EXPECT_NE(message.find("\nline 1: \\x1B[2J\\x7F" + std::string(55, 'x') + "...\n"), std::string::npos) << message;
+    EXPECT_NE(message.find("\nline 2: " + std::string(59, 'a') + "...\n"), std::string::npos) << message;
+    EXPECT_NE(message.find("\nline 20: "), std::string::npos);
+    EXPECT_EQ(message.find("\nline 21: "), std::string::npos);
+    EXPECT_EQ(message.substr(message.size() - 11), "\nand 5 more");
 }
 
 TEST(ScriptLanguage, BadNumberNamesTheTextAndLine)
@@ -79,8 +139,9 @@ TEST(ScriptLanguage, GarbageLinesHaveNoEffect)
 {
     ScriptRun r;
     std::string garbage("\x01\x02\xff=@\0zz\t@@==", 14);
-    r.run(garbage + "\n@@@\n=\n===\nhello\n.end\n");
+    const ScriptResult result = r.run(garbage + "\n@@@\n=\n===\nhello\n.end\n");
     EXPECT_EQ(r.steps(), 0);
+    EXPECT_EQ(result.unmatchedLines.size(), 5u);
 }
 
 TEST(ScriptRefusals, EndlessOrMeaninglessCommandsAreRefusedNamingTheLine)

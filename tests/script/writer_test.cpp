@@ -199,6 +199,20 @@ TEST(ScriptCommandLine, ExitStatusesAndMessages)
     auto zeroJerk = runTrajix({"script", (dir / "still.txt").string(), "-o", "x", "--max-jerk", "0"});
     EXPECT_EQ(zeroJerk.exitCode, 1);
 
+    // "Heading=" sets the heading (the HDT sentences show it); a misspelt command runs
+    // as free text did, and is listed on stderr after the run with its line number.
+    writeFileBytes(dir / "typo.txt", "Heading=120\nVell=50@20s\nwait 1s\n.end\n");
+    auto typo = runTrajix({"script", (dir / "typo.txt").string(), "-o", (dir / "typo.nmea").string(), "--hdt-gll"});
+    EXPECT_EQ(typo.exitCode, 0);
+    EXPECT_EQ(typo.err, "trajix: 1 line matches no command and had no effect:\nline 2: Vell=50@20s\n");
+    EXPECT_EQ(typo.out, "");
+    const auto written = lines(readFileBytes(dir / "typo.nmea"));
+    ASSERT_EQ(written.size(), 40u);
+    EXPECT_EQ(written[1].substr(0, 17), "$GPHDT,120.000,T*") << written[1];
+    EXPECT_EQ(written.back().substr(0, 17), "$GPHDT,120.000,T*") << written.back();
+    std::filesystem::remove(dir / "typo.txt");
+    std::filesystem::remove(dir / "typo.nmea");
+
     writeFileBytes(dir / "walk.txt", "vel=3.6\nwait 0.1s\n.end\n");
     auto preview = runTrajix({"script", (dir / "walk.txt").string(), "--preview"});
     EXPECT_EQ(preview.exitCode, 0);
