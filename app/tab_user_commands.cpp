@@ -356,7 +356,7 @@ bool UserCommandsTab::runCommandScript(const QString& target)
     scriptRunning_ = true;
     ScriptProgress progress(host_.searchProgressWindow(), host_.progressWindow());
     ScriptChartSeries charts(Chart5, Series9, Chart2, Series4, Chart7, Series13);
-    bool written = false;
+    trajix::ScriptResult result;
     try {
         trajix::ScriptOptions options;
         // Only a written run uses the output rate.
@@ -365,9 +365,8 @@ bool UserCommandsTab::runCommandScript(const QString& target)
         options.routeJerk = editNumber(host_.routeJerkEdit(), "Max jerk (Google Earth import)");
         options.hdtAndGll = host_.sentences().hdtAndGll;
         const std::string path = target.isEmpty() ? std::string("preview") : target.toStdString();
-        written =
-            trajix::ConvertCmdFile(scriptState_, memoLines(Memo1), path, options, progress, host_.prompt(), charts)
-                .outcome == trajix::ScriptOutcome::Written;
+        result =
+            trajix::ConvertCmdFile(scriptState_, memoLines(Memo1), path, options, progress, host_.prompt(), charts);
     } catch (const std::exception& error) {
         progress.closeAll();
         charts.show();
@@ -378,7 +377,10 @@ bool UserCommandsTab::runCommandScript(const QString& target)
     progress.closeAll();
     charts.show();
     scriptRunning_ = false;
-    return written;
+    // Free text was always allowed; a misspelt command among it gets one message.
+    if (!result.unmatchedLines.empty())
+        host_.prompt().information(trajix::unmatchedLinesMessage(result.unmatchedLines));
+    return result.outcome == trajix::ScriptOutcome::Written;
 }
 
 void UserCommandsTab::outputUpdateEdit2Exit()

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QValueAxis>
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 
@@ -249,6 +250,26 @@ TEST_F(UserCommandsTab, SecondRunStartsWhereTheWrittenRunEnded)
     dialogs.answers = {path(dir / "third.txt")};
     form->GenerateNMEAfilebuttonClick();
     EXPECT_EQ(ggaFields(readFileBytes(dir / "third.txt"), 2).front(), ggaFields(second, 2).back());
+}
+
+TEST_F(UserCommandsTab, HeadingLineSetsTheStartAndMisspeltLinesAreListedInOneMessage)
+{
+    // "Heading=" as the command help documents it; misspelt commands run as free text.
+    control<QPlainTextEdit>(*form, "Memo1")->setPlainText("Heading=90\nVell=50@20s\nvel=36@5s\nwiat 1s\n.end");
+    form->previewButtonClick();
+    const std::string listing = "2 lines match no command and had no effect:\nline 2: Vell=50@20s\nline 4: wiat 1s";
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0], listing);
+    const QPointF end = series(*form, "Series9")->points().back();
+    EXPECT_GT(end.x(), 10);  // driven east
+    EXPECT_NEAR(end.y(), 0, 1e-3);
+
+    // Generating lists them too, and still writes the file.
+    dialogs.answers = {path(dir / "typo")};
+    form->GenerateNMEAfilebuttonClick();
+    EXPECT_TRUE(std::filesystem::exists(dir / "typo.txt"));
+    EXPECT_EQ(std::count(prompt.messages.begin() + 1, prompt.messages.end(), listing), 1);
+    EXPECT_FALSE(form->ProgressForm2->isVisible());
 }
 
 TEST_F(UserCommandsTab, FailedRunsLeaveTheOldFileAndTheReplayFile)
