@@ -364,3 +364,26 @@ TEST(PathChoice, EveryPathIsListedAndChosenByIndexOrName)
               "1\tNorth leg\t2\t1111.8\n2\tLap\t2\t756.3\n3\tLap\t3\t1512.6\n"
               "4\tArea\t4\t32123.3\n5\t\t2\t1111.8\n");
 }
+
+TEST(PathHeights, PointsWithoutAHeightTakeItFromTheirNeighboursByDistance)
+{
+    // Along a meridian: 0.001 degree steps, the third leg twice as long as the others.
+    std::vector<KmlCoordinate> points;
+    for (const double latitude : {47.0, 47.001, 47.002, 47.004, 47.005, 47.006})
+        points.push_back({8.0, latitude, 0.0, false});
+    points[1] = {8.0, 47.001, 100.0, true};
+    points[4] = {8.0, 47.005, 200.0, true};
+    trajix::route::RouteState state;
+    trajix::route::loadRawPoints(state, points, {});
+    trajix::route::loadRawHeights(state, points, "p.gpx");
+    ASSERT_EQ(state.rawHeight.size(), 7u);
+    EXPECT_EQ(state.rawHeight[1], 100.0f);  // the start takes the first height
+    EXPECT_EQ(state.rawHeight[2], 100.0f);
+    EXPECT_NEAR(state.rawHeight[3], 125.0, 0.01);  // a quarter of the way
+    EXPECT_NEAR(state.rawHeight[4], 175.0, 0.01);  // three quarters
+    EXPECT_EQ(state.rawHeight[6], 200.0f);         // the end takes the last
+    for (auto& p : points) p.hasAltitude = false;
+    EXPECT_THROW(trajix::route::loadRawHeights(state, points, "p.gpx"), Error);
+    points[2] = {8.0, 47.002, 1e7, true};
+    EXPECT_THROW(trajix::route::loadRawHeights(state, points, "p.gpx"), Error);
+}
