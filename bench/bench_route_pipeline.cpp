@@ -13,7 +13,10 @@
 #include "common/atomic_file.hpp"
 #include "common/progress.hpp"
 #include "common/prompt.hpp"
+#include "route/path_file.hpp"
 #include "route/route.hpp"
+
+#include <zip.h>
 
 namespace {
 
@@ -87,7 +90,60 @@ void BM_Route600km(benchmark::State& st)
     runRoute(st, kml);
 }
 
+// One recorded track of `count` points with heights, as a KML LineString, a GPX track
+// (with the time and extension of a bike computer per point) and a KMZ of the KML.
+std::filesystem::path writeTrackFile(const std::string& kind, int count)
+{
+    std::string kml =
+        "<?xml version=\"1.0\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document><Placemark>"
+        "<name>track</name><LineString><coordinates>\n";
+    std::string gpx =
+        "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" xmlns=\"http://www.topografix.com/GPX/1/1\">\n"
+        "<trk><name>track</name><trkseg>\n";
+    double lat = 48.0, lon = 11.0;
+    for (int i = 0; i < count; ++i) {
+        lat += 0.00001 * std::cos(i / 1000.0);
+        lon += 0.00001 * std::sin(i / 1000.0);
+        const double height = 500 + i % 100;
+        kml += fmt::format("{:.7f},{:.7f},{:.1f}\n", lon, lat, height);
+        gpx += fmt::format(
+            "<trkpt lat=\"{:.7f}\" lon=\"{:.7f}\"><ele>{:.1f}</ele><time>2024-05-01T10:00:00Z</time>"
+            "<extensions><hr>120</hr></extensions></trkpt>\n",
+            lat, lon, height);
+    }
+    kml += "</coordinates></LineString></Placemark></Document></kml>\n";
+    gpx += "</trkseg></trk></gpx>\n";
+    const auto path = std::filesystem::temp_directory_path() / ("trajix-bench-track." + kind);
+    if (kind == "kmz") {
+        std::filesystem::remove(path);
+        int error = 0;
+        zip_t* zip = zip_open(path.string().c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+        zip_file_add(zip, "doc.kml", zip_source_buffer(zip, kml.data(), kml.size(), 0), 0);
+        zip_close(zip);
+    } else {
+        trajix::writeFileAtomically(path, kind == "gpx" ? gpx : kml);
+    }
+    return path;
+}
+
+// Reading the paths of a 200,000-point track, as KML (the reference), GPX and KMZ.
+void BM_ReadTrackFile(benchmark::State& st)
+{
+    static const char* kinds[] = {"kml", "gpx", "kmz"};
+    const auto file = writeTrackFile(kinds[st.range(0)], 200000);
+    std::size_t points = 0;
+    for (auto _ : st) {
+        const auto paths = trajix::route::readRoutePathFile(file);
+        points = paths.front().points.size();
+        benchmark::DoNotOptimize(paths.front().points.data());
+    }
+    st.counters["points"] = static_cast<double>(points);
+    st.counters["file_MiB"] = static_cast<double>(std::filesystem::file_size(file)) / (1024.0 * 1024.0);
+    std::filesystem::remove(file);
+}
+
 }  // namespace
 
+BENCHMARK(BM_ReadTrackFile)->Unit(benchmark::kMillisecond)->DenseRange(0, 2)->Iterations(3);
 BENCHMARK(BM_Route50km)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Route600km)->Unit(benchmark::kMillisecond)->Iterations(1);

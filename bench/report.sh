@@ -96,6 +96,14 @@ for name, label in [("BM_Route50km/iterations:3", "route 50 km (0.1 m path)"),
     row(label + " peak memory", f"{b['peak_rss_MiB']:.0f} MiB", f"NMEA {b['nmea_MiB']:.0f} MiB",
         f"{b['peak_rss_MiB'] / b['nmea_MiB']:.2f}x output")
 
+# Reading a 200,000-point track: GPX and KMZ against the same points as KML.
+kml = next((b for n, b in runs.items() if n.startswith("BM_ReadTrackFile/0")), None)
+for arg, kind in (("1", "GPX"), ("2", "KMZ")):
+    b = next((b for n, b in runs.items() if n.startswith(f"BM_ReadTrackFile/{arg}")), None)
+    if kml and b:
+        row(f"read 200k-point track as {kind} ({b['file_MiB']:.0f} MiB)", f"{cpu(b):.0f} ms",
+            f"KML {cpu(kml):.0f} ms ({kml['file_MiB']:.0f} MiB)", f"{cpu(b) / cpu(kml):.2f}x KML")
+
 # The one-hour script.
 for name, b in runs.items():
     if name.startswith("BM_ScriptOneHourAt20Hz"):
@@ -147,7 +155,8 @@ for speed in (1.0, 10.0, 0.1):
             f"{r['p99_late_ms'] / r['period_ms']:.3f} period")
 
 # Everything else, plain.
-listed = {"BM_Script", "BM_Route", "BM_ConvertDsf", "BM_CopyWithCp", "BM_ReplayTimer", "BM_SignalGenerator"}
+listed = {"BM_Script", "BM_Route", "BM_ReadTrackFile", "BM_ConvertDsf", "BM_CopyWithCp", "BM_ReplayTimer",
+          "BM_SignalGenerator"}
 for name, b in sorted(runs.items()):
     if not any(name.startswith(p) for p in listed):
         row(name, f"{cpu(b):.4f} ms", "-", "-")
