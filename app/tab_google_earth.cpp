@@ -1,8 +1,10 @@
-// "Google Earth import": a path drawn in Google Earth (KML) becomes a driven route.
+// "Google Earth import": a path drawn in Google Earth (KML or KMZ) or recorded as GPX
+// becomes a driven route.
 #include <QApplication>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
@@ -34,6 +36,7 @@
 #include "common/error.hpp"
 #include "common/numbers.hpp"
 #ifdef TRAJIX_WITH_ROUTE
+#include "route/path_file.hpp"
 #include "route/route.hpp"
 #endif
 
@@ -90,6 +93,20 @@ route::RouteParameters routeParameters(const GoogleEarthTab& form, const TabHost
     parameters.stationaryEnd = editNumber(form.stationaryperiodendedit, "Stationary period end (s)");
     parameters.startTime = editNumber(form.StartTimeEdit, "GPS Start Time (s)");
     return parameters;
+}
+
+/// One item per path of the file; the first is picked. The box opens only when there
+/// is a choice.
+void listPaths(QComboBox* box, const std::vector<route::RoutePath>& paths)
+{
+    box->clear();
+    for (std::size_t k = 0; k < paths.size(); ++k) {
+        const auto& path = paths[k];
+        box->addItem(QString::fromStdString(fmt::format("{}: {}{}({} points, {:.1f} m)", k + 1, path.name,
+                                                        path.name.empty() ? "" : " ", path.points.size(),
+                                                        route::pathLength(path))));
+    }
+    box->setEnabled(paths.size() > 1);
 }
 
 QValueAxis* valueAxis(QChartView* view, Qt::Orientation orientation)
@@ -229,6 +246,20 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     rateRow->addWidget(OutputUpdateEdit1);
     rateRow->addStretch();
 
+    auto* pathRow = new QHBoxLayout;
+    pathBox = new QComboBox(page);
+    pathBox->setObjectName("pathBox");
+    pathBox->setEnabled(false);
+    pathBox->setToolTip("The path of the file to drive, when it holds several");
+    connect(pathBox, &QComboBox::activated, this, &GoogleEarthTab::pathBoxActivated);
+    pathRow->addWidget(makeLabel(page, "pathLabel", "Path"));
+    pathRow->addWidget(pathBox, 1);
+    heightsBox = new QCheckBox("Heights from file", page);
+    heightsBox->setObjectName("heightsBox");
+    heightsBox->setToolTip(
+        "Write the file's altitudes (KML third numbers, GPX ele) along the path instead of the "
+        "fixed height");
+
     OrvenaGroupBox = new QGroupBox("Orvena Scenario start time/date", page);
     OrvenaGroupBox->setObjectName("OrvenaGroupBox");
     auto* orvena = new QGridLayout(OrvenaGroupBox);
@@ -282,6 +313,8 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
 
     auto* controls = new QVBoxLayout;
     controls->addWidget(BitBtn2);
+    controls->addLayout(pathRow);
+    controls->addWidget(heightsBox);
     controls->addLayout(rateRow);
     controls->addWidget(OrvenaGroupBox);
     controls->addWidget(DynamicGroupBox);
@@ -343,6 +376,11 @@ void GoogleEarthTab::BitBtn7Click()
     if (!kmlFileName_.isEmpty()) LoadKML(false, true);
 }
 
+void GoogleEarthTab::pathBoxActivated(int /*index*/)
+{
+    if (!kmlFileName_.isEmpty()) LoadKML(false, false);
+}
+
 #ifdef TRAJIX_WITH_ROUTE
 void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
 {
@@ -363,9 +401,12 @@ void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
     }
 
     if (askForFile) {
-        const QString chosen = host_.dialogs().openFile(this, "Pick Google Earth .kml file for conversion", "*.kml");
+        const QString chosen =
+            host_.dialogs().openFile(this, "Pick Google Earth .kml file for conversion", "*.kml *.kmz *.gpx");
         if (chosen.isEmpty()) return;
         kmlFileName_ = chosen;
+        pathBox->clear();
+        pathBox->setEnabled(false);
     }
 
     QtProgress progress(host_.progressWindow());
@@ -373,7 +414,13 @@ void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
         route::RouteState state;
         route::applyParameters(state, parameters, writeOutput);
         const std::filesystem::path kmlPath = localPath(kmlFileName_);
-        const auto coordinates = route::readKmlCoordinates(readFile(kmlPath), kmlPath.string());
+        const std::string source = kmlPath.string();
+        const auto paths = route::readRoutePathFile(kmlPath);
+        // A new file, or one that changed since it was listed, is listed afresh.
+        if (pathBox->count() != static_cast<int>(paths.size())) listPaths(pathBox, paths);
+        if (pathBox->currentIndex() > 0) parameters.path = std::to_string(pathBox->currentIndex() + 1);
+        parameters.heights = heightsBox->isChecked();
+        const auto& coordinates = route::choosePath(paths, parameters.path, source).points;
 
         ChartPoints points;
         route::RouteCallbacks callbacks;
@@ -395,6 +442,7 @@ void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
 
         progress.start("Loading KML file", static_cast<long long>(coordinates.size()));
         route::loadRawPoints(state, coordinates, callbacks);
+        if (parameters.heights) route::loadRawHeights(state, coordinates, source);
         Series1->replace(points.raw);
         squarePositionChart(Chart1, points.raw);
         QApplication::processEvents();

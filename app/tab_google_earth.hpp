@@ -1,9 +1,12 @@
 #pragma once
-// "Google Earth import": a path drawn in Google Earth (KML) becomes a driven route.
+// "Google Earth import": a path drawn in Google Earth (KML or KMZ) or recorded as GPX
+// becomes a driven route.
 #include <QString>
 #include <QWidget>
 
 class QChartView;
+class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -20,15 +23,21 @@ class GoogleEarthTab : public QWidget {
 public:
     explicit GoogleEarthTab(TabHost& host, QWidget* parent = nullptr);
 
-    /// Reruns the route pipeline: asks for the KML file first with askForFile, asks for
-    /// the NMEA file and writes it with writeOutput; fills the tab's charts and captions.
+    /// Reruns the route pipeline: asks for the path file (KML, KMZ or GPX) first with
+    /// askForFile, asks for the NMEA file and writes it with writeOutput; fills the tab's
+    /// charts and captions. The path driven is the one picked in pathBox.
     void LoadKML(bool askForFile, bool writeOutput);
-    /// The KML file last chosen with "Load KML file"; Preview and Generate rerun on it.
+    /// The file last chosen with "Load KML file"; Preview and Generate rerun on it.
     const QString& kmlFileName() const { return kmlFileName_; }
 
     // The controls. The window reads the scenario start edits for the scenario step
     // and greys them out while the simulator features are off.
     QPushButton* BitBtn2 = nullptr;
+    /// The paths of the file, one item each ("2: Lap (812 points, 2512.4 m)"); it can be
+    /// opened only when the file holds several. Picking one previews it.
+    QComboBox* pathBox = nullptr;
+    /// "Heights from file": the file's altitudes become the written heights.
+    QCheckBox* heightsBox = nullptr;
     QPushButton* BitBtn5 = nullptr;
     QPushButton* BitBtn7 = nullptr;
     ClickLabel* Label21 = nullptr;
@@ -72,6 +81,7 @@ public slots:
     void BitBtn2Click();
     void BitBtn5Click();
     void BitBtn7Click();
+    void pathBoxActivated(int index);
     void Label21Click();
     void orvLabel1Click();
     void OutputUpdateEdit1Exit();

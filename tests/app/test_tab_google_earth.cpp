@@ -5,6 +5,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
@@ -97,7 +98,7 @@ TEST_F(GoogleEarthTabTest, LoadFillsChartsAndCaptionsAsTheCoreSendsThem)
     form->show();
     form->BitBtn2Click();
 
-    EXPECT_EQ(dialogs.asked, QStringList{"open: Pick Google Earth .kml file for conversion | *.kml"});
+    EXPECT_EQ(dialogs.asked, QStringList{"open: Pick Google Earth .kml file for conversion | *.kml *.kmz *.gpx"});
     EXPECT_EQ(tab<gui::GoogleEarthTab>(*form)->kmlFileName(), qpath(kml));
     EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
     EXPECT_TRUE(writtenFiles().empty());
@@ -252,6 +253,63 @@ TEST_F(GoogleEarthTabTest, GenerateWritesTheSameBytesAsTheCommandLine)
     EXPECT_EQ(bytes, readFileBytes(cliFile));
     EXPECT_NE(bytes.find("$GPVTG,"), std::string::npos);
     EXPECT_NE(bytes.find("$GPGGA,240000.00,"), std::string::npos);  // past midnight: hour 24
+}
+
+TEST_F(GoogleEarthTabTest, PathsOfAFileAreListedToPickFromAndHeightsReachTheFile)
+{
+    // A GPX of a bike computer: two tracks, the second with heights on its points.
+    const auto gpx = dir / "rides.gpx";
+    writeFileBytes(gpx, R"(<?xml version="1.0"?>
+<gpx version="1.1" xmlns="http://www.topografix.com/GPX/1/1"><trk><name>Warm-up</name><trkseg>
+<trkpt lat="47.3" lon="8.5"/><trkpt lat="47.3" lon="8.5015"/><trkpt lat="47.3012" lon="8.5015"/></trkseg></trk>
+<trk><name>Climb</name><trkseg><trkpt lat="47.3" lon="8.5"><ele>400</ele></trkpt>
+<trkpt lat="47.3" lon="8.5015"><ele>420</ele></trkpt><trkpt lat="47.3012" lon="8.5015"><ele>450</ele></trkpt>
+<trkpt lat="47.302" lon="8.503"><ele>455.5</ele></trkpt></trkseg></trk></gpx>
+)");
+    dialogs.openAnswers.push_back(qpath(gpx));
+    form->BitBtn2Click();
+    ASSERT_TRUE(prompt.messages.empty()) << prompt.messages.front();
+    auto* box = control<QComboBox>(*form, "pathBox");
+    ASSERT_EQ(box->count(), 2);
+    EXPECT_TRUE(box->isEnabled());
+    EXPECT_EQ(box->currentIndex(), 0);
+    // Lengths as GeodSolve gives them: 113.444 + 133.412 m, and 144.150 m more.
+    EXPECT_EQ(box->itemText(0), "1: Warm-up (3 points, 246.9 m)");
+    EXPECT_EQ(box->itemText(1), "2: Climb (4 points, 391.0 m)");
+    EXPECT_EQ(series(*form, "Series1")->count(), 3);
+
+    // Picking the second previews it, as the core drives it.
+    box->setCurrentIndex(1);
+    tab<gui::GoogleEarthTab>(*form)->pathBoxActivated(1);
+    route::RouteParameters second;
+    second.path = "2";
+    EXPECT_EQ(series(*form, "Series1")->points(), runCore(gpx, second).raw);
+    EXPECT_EQ(series(*form, "Series1")->count(), 4);
+
+    // Generate with heights writes what the command line writes with --path 2 --heights.
+    control<QCheckBox>(*form, "heightsBox")->setChecked(true);
+    control<QLineEdit>(*form, "StationaryPeriodEdit")->setText("3");
+    dialogs.saveAnswers.push_back(qpath(dir / "climb.txt"));
+    form->BitBtn7Click();
+    ASSERT_TRUE(std::filesystem::exists(dir / "climb.txt")) << (prompt.messages.empty() ? "" : prompt.messages.front());
+    const auto cli = runTrajix({"route", gpx.string(), "-o", (dir / "cli.txt").string(), "--path", "2", "--heights",
+                                "--stationary-start", "3"});
+    ASSERT_EQ(cli.exitCode, 0) << cli.err;
+    const std::string bytes = readFileBytes(dir / "climb.txt");
+    EXPECT_EQ(bytes, readFileBytes(dir / "cli.txt"));
+    EXPECT_NE(bytes.find(",400.00,M,"), std::string::npos);
+    EXPECT_EQ(bytes.find(",160.00,M,"), std::string::npos);
+
+    // A file of one path lists it, with nothing to pick.
+    dialogs.openAnswers.push_back(qpath(dataFile("route/corner.kml")));
+    form->BitBtn2Click();
+    EXPECT_EQ(box->count(), 1);
+    EXPECT_FALSE(box->isEnabled());
+    // Heights from a file that has none are refused with a message naming it.
+    form->BitBtn5Click();
+    ASSERT_FALSE(prompt.messages.empty());
+    EXPECT_NE(prompt.messages.back().find("corner.kml: the path carries no heights"), std::string::npos)
+        << prompt.messages.back();
 }
 
 TEST_F(GoogleEarthTabTest, CancellingTheSaveDialogWritesNothingButKeepsTheCharts)
