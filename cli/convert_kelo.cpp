@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "cli/command.hpp"
+#include "cli/date_options.hpp"
 #include "common/terminal_progress.hpp"
 #include "convert/kelo_import.hpp"
 
@@ -12,6 +13,7 @@ namespace {
 
 struct KeloOptions {
     trajix::convert::KeloParameters parameters;
+    trajix::cli::DateOptions dates;
     bool preview = false;
 };
 
@@ -25,6 +27,7 @@ void addKelo(CLI::App& app, trajix::cli::Context& context)
     sub->add_option("--rate", p.sampleRateText, "Output rate in Hz when the log's rate is not detected")
         ->capture_default_str();
     sub->add_flag("--vtg", p.vtg, "Add a VTG sentence to every sample");
+    trajix::cli::addDateOptions(sub, options->dates);
     sub->add_option("--stationary-start", p.stationaryPeriodText, "Stationary period at the start, whole seconds")
         ->capture_default_str();
     sub->add_option("--stationary-end", p.stationaryPeriodEndText, "Stationary period at the end, whole seconds")
@@ -33,6 +36,7 @@ void addKelo(CLI::App& app, trajix::cli::Context& context)
     sub->callback([&context, options] {
         trajix::cli::TerminalPrompt prompt;
         trajix::TerminalProgress progress;
+        options->parameters.dates = trajix::cli::dateSentences(options->dates);
         const auto result = trajix::convert::loadKelFile(options->parameters, prompt, progress);
         fmt::print("{}\n", result.sampleRateText);
         if (options->preview) fmt::print("{}", result.previewText);

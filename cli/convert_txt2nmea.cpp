@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "cli/command.hpp"
+#include "cli/date_options.hpp"
 #include "common/terminal_progress.hpp"
 #include "convert/text_conversion.hpp"
 
@@ -11,6 +12,7 @@ void addTxt2Nmea(CLI::App& app, trajix::cli::Context& context)
 {
     auto* sub = app.add_subcommand("txt2nmea", "Convert a text file of latitude/longitude pairs to an NMEA file");
     auto parameters = std::make_shared<trajix::convert::TextConversionParameters>();
+    auto dates = std::make_shared<trajix::cli::DateOptions>();
     auto& p = *parameters;
     sub->add_option("INPUT", p.inputFileName, "Text file: a title line, then latitude and longitude in degrees")
         ->required();
@@ -20,9 +22,11 @@ void addTxt2Nmea(CLI::App& app, trajix::cli::Context& context)
         ->capture_default_str();
     sub->add_option("--stationary-end", p.stationaryPeriodEndText, "Stationary period at the end, whole seconds")
         ->capture_default_str();
-    sub->callback([&context, parameters] {
+    trajix::cli::addDateOptions(sub, *dates);
+    sub->callback([&context, parameters, dates] {
         trajix::cli::TerminalPrompt prompt;
         trajix::TerminalProgress progress;
+        parameters->dates = trajix::cli::dateSentences(*dates);
         trajix::convert::convertTextFile(*parameters, prompt, progress);
         context.exitCode = trajix::cli::exitOk;
     });

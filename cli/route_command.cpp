@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "cli/command.hpp"
+#include "cli/date_options.hpp"
 #include "common/terminal_progress.hpp"
 #include "route/path_file.hpp"
 #include "route/route.hpp"
@@ -17,6 +18,7 @@ struct RouteOptions {
     std::string output;
     bool listPaths = false;
     trajix::route::RouteParameters parameters;
+    trajix::cli::DateOptions dates;
 };
 
 int runRoute(const RouteOptions& options)
@@ -28,7 +30,9 @@ int runRoute(const RouteOptions& options)
     if (options.output.empty()) throw CLI::RequiredError("--output");
     trajix::TerminalProgress progress;
     trajix::cli::TerminalPrompt prompt;
-    const auto state = trajix::route::LoadKML(options.input, options.parameters, options.output, progress, prompt);
+    auto parameters = options.parameters;
+    parameters.dates = trajix::cli::dateSentences(options.dates);
+    const auto state = trajix::route::LoadKML(options.input, parameters, options.output, progress, prompt);
     fmt::print("{}\n{}\n", state.distanceText, state.timeText);
     return trajix::cli::exitOk;
 }
@@ -52,6 +56,7 @@ void addRoute(CLI::App& app, trajix::cli::Context& context)
         ->excludes(list);
     sub->add_option("--rate", p.outputRate, "Output update rate, Hz")->capture_default_str();
     sub->add_flag("--vtg", p.writeVtg, "Write a VTG sentence after every GGA");
+    trajix::cli::addDateOptions(sub, options->dates);
     sub->add_option("--speed", p.maxSpeedKmh, "Max speed, km/h")->capture_default_str();
     sub->add_option("--latacc", p.maxLatAccG, "Max lateral acceleration, g")->capture_default_str();
     sub->add_option("--longacc", p.maxLongAccG, "Max longitudinal acceleration, g")->capture_default_str();

@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include "cli/command.hpp"
+#include "cli/date_options.hpp"
 #include "common/atomic_file.hpp"
 #include "common/terminal_progress.hpp"
 #include "script/script.hpp"
@@ -14,6 +15,7 @@ struct ScriptCommandOptions {
     std::string input;
     std::string output;
     trajix::ScriptOptions script;
+    trajix::cli::DateOptions dates;
     bool preview = false;
 };
 
@@ -34,6 +36,8 @@ int run(const ScriptCommandOptions& options)
         cli::printMessage("error: an output file (-o) is needed unless --preview is given");
         return cli::exitUsage;
     }
+    ScriptOptions scriptOptions = options.script;
+    scriptOptions.dates = cli::dateSentences(options.dates);
     const auto lines = splitScriptLines(readFile(options.input));
     ScriptState state;
     TerminalProgress progress;
@@ -48,7 +52,7 @@ int run(const ScriptCommandOptions& options)
     else if (target == "preview")
         target = "./preview";
     const ScriptResult result =
-        ConvertCmdFile(state, lines, target, options.script, progress, prompt, options.preview ? printed : silent);
+        ConvertCmdFile(state, lines, target, scriptOptions, progress, prompt, options.preview ? printed : silent);
     // Lines that are no command were always allowed; a typo among them is worth a word.
     if (!result.unmatchedLines.empty()) cli::printMessage(unmatchedLinesMessage(result.unmatchedLines));
     switch (result.outcome) {
@@ -75,6 +79,7 @@ void addScript(CLI::App& app, trajix::cli::Context& context)
     sub->add_option("--route-jerk", options->script.routeJerk,
                     "Jerk in g/s that climbs use until the first speed change, at least 0.1 (default 2)");
     sub->add_flag("--hdt-gll", options->script.hdtAndGll, "Write GLL and HDT sentences instead of GGA");
+    trajix::cli::addDateOptions(sub, options->dates);
     sub->add_flag("--preview", options->preview, "Write no file; print the preview chart points on stdout");
     sub->callback([&context, options] { context.exitCode = run(*options); });
 }

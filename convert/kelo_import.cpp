@@ -159,6 +159,7 @@ KeloResult loadKelFile(const KeloParameters& parameters, UserPrompt& prompt, Pro
     double interval = sampleIntervalFromRateText(parameters.sampleRateText);
     const long long startPeriod = parsePeriod(parameters.stationaryPeriodText, "stationary period");
     const long long endPeriod = parsePeriod(parameters.stationaryPeriodEndText, "stationary period end");
+    checkDateSentences(parameters.dates);
 
     const std::string& fileName = parameters.inputFileName;
     const std::string text = readFile(fileName);
@@ -209,7 +210,7 @@ KeloResult loadKelFile(const KeloParameters& parameters, UserPrompt& prompt, Pro
     AtomicFile file(parameters.outputFileName);
     Preview preview;
     preview.text = keloPreviewHeading;
-    SampleWriter writer(file, output, parameters.vtg, preview);
+    SampleWriter writer(file, output, parameters.vtg, parameters.dates, preview);
 
     double elapsed = 0;
     int chartCounter = 0;
@@ -246,8 +247,7 @@ KeloResult loadKelFile(const KeloParameters& parameters, UserPrompt& prompt, Pro
     }
     // The end period and the run-out keep the last fix's position with the heading of
     // the last row read.
-    writer.writeStationary(stationarySampleCount(endPeriod, interval), writer.lastFix(), heading,
-                           PreviewMode::Counted);
+    writer.writeStationary(stationarySampleCount(endPeriod, interval), writer.lastFix(), heading, PreviewMode::Counted);
     writer.writeRunOut(writer.lastFix(), heading);
     file.commit();
 

@@ -8,6 +8,7 @@
 
 #include "common/progress.hpp"
 #include "common/prompt.hpp"
+#include "nmea/dates.hpp"
 
 namespace trajix::convert {
 
@@ -19,6 +20,7 @@ struct KeloParameters {
     bool vtg = false;                           ///< VTGBox: add a VTG sentence to every sample
     std::string stationaryPeriodText = "80";    ///< kelStationaryPeriodedit: whole seconds at rest first
     std::string stationaryPeriodEndText = "5";  ///< kelstationaryPeriodEndEdit: whole seconds at rest last
+    DateSentences dates;                        ///< RMC and ZDA sentences, and the date of the first sample
 };
 
 /// One chart point.

@@ -25,16 +25,24 @@ double sampleIntervalFromRateText(std::string_view rateText)
     return 1.0 / rate;
 }
 
-SampleWriter::SampleWriter(AtomicFile& file, OutputState& output, bool withVtg, Preview& preview)
-    : file_(file), output_(output), withVtg_(withVtg), preview_(preview)
+SampleWriter::SampleWriter(AtomicFile& file, OutputState& output, bool withVtg, const DateSentences& dates,
+                           Preview& preview)
+    : file_(file),
+      output_(output),
+      withVtg_(withVtg),
+      dateSentences_(dates, output.outputClock, VtgStyle::Logger),
+      preview_(preview)
 {
 }
 
-std::string SampleWriter::sampleText(const SamplePosition& position, double heading, double speedKmh) const
+std::string SampleWriter::sampleText(const SamplePosition& position, double heading, double speedKmh)
 {
-    // GGA and VTG form one output line: GGA, CR LF, VTG, CR LF.
-    std::string text = ggaSentence(output_.outputClock, position.latitude, position.longitude, fixedAltitude);
+    // The sentences of a sample form one output line: GGA, CR LF, VTG, CR LF.
+    const NmeaStamp stamp = dateSentences_.stamp(output_.outputClock);
+    std::string text = ggaSentence(stamp.time, position.latitude, position.longitude, fixedAltitude);
+    text += dateSentences_.rmc(stamp, position.latitude, position.longitude, speedKmh, heading);
     if (withVtg_) text += vtgSentence(heading, speedKmh, VtgStyle::Logger);
+    text += dateSentences_.zda(stamp);
     return text;
 }
 
@@ -50,8 +58,7 @@ void SampleWriter::write(const SamplePosition& position, double heading, double 
     output_.outputClock += output_.outputInterval;
 }
 
-void SampleWriter::writeFix(const SamplePosition& position, double heading, double speedKmh,
-                            std::int64_t startSamples)
+void SampleWriter::writeFix(const SamplePosition& position, double heading, double speedKmh, std::int64_t startSamples)
 {
     lastFix_ = position;
     if (!hasFix_) {

@@ -8,6 +8,7 @@
 
 #include "common/atomic_file.hpp"
 #include "common/output.hpp"
+#include "nmea/dates.hpp"
 
 namespace trajix::convert {
 
@@ -42,8 +43,10 @@ struct SamplePosition {
 
 class SampleWriter {
 public:
-    /// Writes to file at the clock and interval of output. withVtg adds the VTG sentence.
-    SampleWriter(AtomicFile& file, OutputState& output, bool withVtg, Preview& preview);
+    /// Writes to file at the clock and interval of output. withVtg adds the VTG sentence;
+    /// dates adds RMC and ZDA and prints the time fields (output's clock at construction
+    /// is the first sample's time).
+    SampleWriter(AtomicFile& file, OutputState& output, bool withVtg, const DateSentences& dates, Preview& preview);
 
     /// Writes one sample at output.outputClock and advances the clock by one interval.
     /// heading in degrees (printed as given, "##0.00"), speed in km/h.
@@ -65,11 +68,12 @@ public:
     std::int64_t samplesWritten() const { return samplesWritten_; }
 
 private:
-    std::string sampleText(const SamplePosition& position, double heading, double speedKmh) const;
+    std::string sampleText(const SamplePosition& position, double heading, double speedKmh);
 
     AtomicFile& file_;
     OutputState& output_;
     bool withVtg_;
+    SampleSentences dateSentences_;
     Preview& preview_;
     std::int64_t samplesWritten_ = 0;
     bool hasFix_ = false;

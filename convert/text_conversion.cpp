@@ -56,6 +56,7 @@ TextConversionResult convertTextFile(const TextConversionParameters& parameters,
     const double interval = sampleIntervalFromRateText(parameters.sampleRateText);
     const long long startPeriod = parsePeriod(parameters.stationaryPeriodText, "stationary period");
     const long long endPeriod = parsePeriod(parameters.stationaryPeriodEndText, "stationary period end");
+    checkDateSentences(parameters.dates);
     output.outputInterval = interval;
     output.outputClock = 0;
     output.outputFileName = parameters.outputFileName;
@@ -73,7 +74,7 @@ TextConversionResult convertTextFile(const TextConversionParameters& parameters,
 
     AtomicFile file(parameters.outputFileName);
     Preview preview;
-    SampleWriter writer(file, output, false, preview);
+    SampleWriter writer(file, output, false, parameters.dates, preview);
 
     long long pairs = 0;
     Token latitudeToken;

@@ -6,6 +6,7 @@
 
 #include "common/progress.hpp"
 #include "common/prompt.hpp"
+#include "nmea/dates.hpp"
 
 namespace trajix::convert {
 
@@ -15,6 +16,7 @@ struct TextConversionParameters {
     std::string sampleRateText = "20";          ///< SampleRateEdit: output rate in Hz
     std::string stationaryPeriodText = "80";    ///< kelStationaryPeriodedit: whole seconds at rest first
     std::string stationaryPeriodEndText = "5";  ///< kelstationaryPeriodEndEdit: whole seconds at rest last
+    DateSentences dates;                        ///< RMC and ZDA sentences, and the date of the first sample
 };
 
 struct TextConversionResult {

@@ -19,7 +19,8 @@ std::string nmeaChecksum(std::string_view text)
 std::string finishSentence(std::string_view textWithStar)
 {
     std::string line(textWithStar);
-    const std::string_view inner = textWithStar.size() >= 2 ? textWithStar.substr(1, textWithStar.size() - 2) : std::string_view{};
+    const std::string_view inner =
+        textWithStar.size() >= 2 ? textWithStar.substr(1, textWithStar.size() - 2) : std::string_view{};
     line += nmeaChecksum(inner);
     line += "\r\n";
     return line;
@@ -87,16 +88,22 @@ long double normaliseHeading(long double degrees)
 std::string formatDirection(long double degrees, std::string_view picture)
 {
     std::string text = formatPicture(degrees, picture);
-    if (text.rfind("360", 0) == 0 && text.find_first_not_of("0.", 3) == std::string::npos) text = formatPicture(0, picture);
+    if (text.rfind("360", 0) == 0 && text.find_first_not_of("0.", 3) == std::string::npos)
+        text = formatPicture(0, picture);
     return text;
 }
 
 std::string ggaSentence(long double time, long double latitude, long double longitude, std::string_view altitude)
 {
+    return ggaSentence(std::string_view(formatNmeaTime(time)), latitude, longitude, altitude);
+}
+
+std::string ggaSentence(std::string_view time, long double latitude, long double longitude, std::string_view altitude)
+{
     const auto lat = formatNmeaLatitude(latitude);
     const auto lon = formatNmeaLongitude(longitude);
-    return finishSentence(fmt::format("$GPGGA,{},{},{},{},{},1,05,2.87,{},M,-21.3213,M,,*", formatNmeaTime(time), lat.text,
-                                      lat.letter, lon.text, lon.letter, altitude));
+    return finishSentence(fmt::format("$GPGGA,{},{},{},{},{},1,05,2.87,{},M,-21.3213,M,,*", time, lat.text, lat.letter,
+                                      lon.text, lon.letter, altitude));
 }
 
 std::string vtgSentence(long double course, long double speedKmh, VtgStyle style)
@@ -105,15 +112,20 @@ std::string vtgSentence(long double course, long double speedKmh, VtgStyle style
     const std::string_view coursePicture = route ? "000.00" : "##0.00";
     const std::string_view speedPicture = route ? "000.000" : "##0.000";
     return finishSentence(fmt::format("$GPVTG,{},T,,M,{},N,{},K,A*", formatDirection(course, coursePicture),
-                                      formatPicture(speedKmh / 1.852L, speedPicture), formatPicture(speedKmh, speedPicture)));
+                                      formatPicture(speedKmh / 1.852L, speedPicture),
+                                      formatPicture(speedKmh, speedPicture)));
 }
 
 std::string gllSentence(long double time, long double latitude, long double longitude)
 {
+    return gllSentence(std::string_view(formatNmeaTime(time)), latitude, longitude);
+}
+
+std::string gllSentence(std::string_view time, long double latitude, long double longitude)
+{
     const auto lat = formatNmeaLatitude(latitude);
     const auto lon = formatNmeaLongitude(longitude);
-    return finishSentence(
-        fmt::format("$GPGLL,{},{},{},{},{}*", formatNmeaTime(time), lat.text, lat.letter, lon.text, lon.letter));
+    return finishSentence(fmt::format("$GPGLL,{},{},{},{},{}*", time, lat.text, lat.letter, lon.text, lon.letter));
 }
 
 std::string hdtSentence(long double heading)

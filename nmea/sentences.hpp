@@ -41,8 +41,11 @@ inline constexpr std::string_view fixedAltitude = "160.00";
 
 /// "$GPGGA,TIME,LAT,NS,LON,EW,1,05,2.87,ALT,M,-21.3213,M,,*CS" CR LF.
 std::string ggaSentence(long double time, long double latitude, long double longitude, std::string_view altitude);
+/// The same with the time field already printed (hhmmss.ss).
+std::string ggaSentence(std::string_view time, long double latitude, long double longitude, std::string_view altitude);
 
-/// The two VTG number styles: the route writer's forced digits, the logger's optional ones.
+/// The two VTG number styles: the route writer's forced digits, the logger's optional
+/// ones. RMC prints its speed and course in the style of the writer's VTG.
 enum class VtgStyle { Route, Logger };
 
 /// "$GPVTG,COURSE,T,,M,KNOTS,N,KMH,K,A*CS" CR LF; knots = km/h / 1.852. Route style
@@ -51,6 +54,8 @@ std::string vtgSentence(long double course, long double speedKmh, VtgStyle style
 
 /// "$GPGLL,TIME,LAT,NS,LON,EW*CS" CR LF.
 std::string gllSentence(long double time, long double latitude, long double longitude);
+/// The same with the time field already printed (hhmmss.ss).
+std::string gllSentence(std::string_view time, long double latitude, long double longitude);
 
 /// "$GPHDT,HEADING,T*CS" CR LF; heading normalised to [0, 360), printed "000.000".
 std::string hdtSentence(long double heading);

@@ -15,6 +15,7 @@
 #include "common/progress.hpp"
 #include "common/prompt.hpp"
 #include "geo/geodesy.hpp"
+#include "nmea/dates.hpp"
 
 namespace trajix::route {
 
@@ -32,6 +33,7 @@ struct RouteParameters {
     double startTime = 32400;     ///< s of day of the first sentence (whole seconds when writing)
     std::string path;             ///< the path to drive: empty for the first, a 1-based index or a name
     bool heights = false;         ///< write the heights of the file's points instead of the fixed altitude
+    DateSentences dates;          ///< RMC and ZDA sentences, and the date of the first sample
 };
 
 /// Chart points and result texts, for the tab's charts and captions. Any may be empty.

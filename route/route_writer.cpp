@@ -1,6 +1,7 @@
 // Parameters, the NMEA writer and the whole pipeline.
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -55,6 +56,8 @@ void applyParameters(RouteState& state, const RouteParameters& parameters, bool 
         requireWholeSeconds(parameters.stationaryStart, "stationary start period");
         requireWholeSeconds(parameters.stationaryEnd, "stationary end period");
         requireWholeSeconds(parameters.startTime, "start time");
+        // A bad date, or RMC or ZDA without one, is refused before the route is driven.
+        checkDateSentences(parameters.dates);
     }
     state.maxSpeed = parameters.maxSpeedKmh / 3.6;
     state.maxLatAcc = parameters.maxLatAccG * g;
@@ -88,8 +91,13 @@ void formatHeight(double height, std::string& text)
 
 class SentenceWriter {
 public:
-    SentenceWriter(AtomicFile& file, bool vtg, long double interval, long double startClock)
-        : file_(file), vtg_(vtg), interval_(interval), clock_(startClock), lastTime_(startClock - interval)
+    SentenceWriter(AtomicFile& file, bool vtg, SampleSentences sentences, long double interval, long double startClock)
+        : file_(file),
+          vtg_(vtg),
+          sentences_(std::move(sentences)),
+          interval_(interval),
+          clock_(startClock),
+          lastTime_(startClock - interval)
     {
         buffer_.reserve(flushSize + 256);
     }
@@ -101,8 +109,11 @@ public:
     }
     void writeAt(long double time, const Fix& fix, double speedKmh)
     {
-        buffer_ += ggaSentence(time, fix.latitude, fix.longitude, fix.altitude);
+        const NmeaStamp stamp = sentences_.stamp(time);
+        buffer_ += ggaSentence(stamp.time, fix.latitude, fix.longitude, fix.altitude);
+        buffer_ += sentences_.rmc(stamp, fix.latitude, fix.longitude, speedKmh, fix.course);
         if (vtg_) buffer_ += vtgSentence(fix.course, speedKmh, VtgStyle::Route);
+        buffer_ += sentences_.zda(stamp);
         if (buffer_.size() >= flushSize) flush();
     }
     void flush()
@@ -116,6 +127,7 @@ public:
 private:
     AtomicFile& file_;
     bool vtg_;
+    SampleSentences sentences_;
     long double interval_;
     long double clock_;
     long double lastTime_;
@@ -136,8 +148,10 @@ void saveNMEA(RouteState& state, const RouteParameters& parameters, const std::f
     const auto endRepeats = static_cast<std::int64_t>(
         std::trunc(static_cast<long double>(parameters.stationaryEnd) / static_cast<long double>(interval)));
 
+    // The date is checked before the file is created.
+    SampleSentences dateSentences(parameters.dates, static_cast<long double>(parameters.startTime), VtgStyle::Route);
     AtomicFile file(outputFileName);
-    SentenceWriter writer(file, parameters.writeVtg, static_cast<long double>(interval),
+    SentenceWriter writer(file, parameters.writeVtg, std::move(dateSentences), static_cast<long double>(interval),
                           static_cast<long double>(parameters.startTime));
     StepProgress gauge(progress, "Writing points to file", count);
     Fix fix;

@@ -3,13 +3,9 @@
 // whose day 0 is 30 December 1899 (Julian Date 2415018.5 at 00:00).
 #include <string>
 
-namespace trajix {
+#include "common/calendar.hpp"
 
-struct CalendarDate {
-    int year = 0;
-    int month = 0;  ///< 1..12
-    int day = 0;    ///< 1..31
-};
+namespace trajix {
 
 /// Day count of a date on the application's day scale (1 January 1900 is day 2).
 long long dateToDayCount(const CalendarDate& date);
@@ -19,15 +15,6 @@ CalendarDate dayCountToDate(long double dayCount);
 
 /// Day of the year, 1 January = 1.
 int dayOfYear(const CalendarDate& date);
-
-/// Parses "YYYY-MM-DD"; throws Error naming the text when it is not a real date.
-CalendarDate parseIsoDate(const std::string& text);
-
-/// "YYYY-MM-DD".
-std::string formatIsoDate(const CalendarDate& date);
-
-/// The date of the system clock (UTC).
-CalendarDate todayUtc();
 
 struct GpsWeekDate {
     CalendarDate date;                   ///< calendar date of the instant, fraction of the day dropped

@@ -280,6 +280,7 @@ ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& 
     const std::int64_t expectedSteps = checkScript(commands, options);
     if (!state.previewOnly) {
         sampleStrideForRate(options.outputRate);
+        checkDateSentences(options.dates);
         // Fails early, before a long run, when the target cannot be created.
         AtomicFile probe(target);
         probe.discard();

@@ -18,6 +18,7 @@
 #include "common/progress.hpp"
 #include "common/prompt.hpp"
 #include "geo/geodesy.hpp"
+#include "nmea/dates.hpp"
 
 namespace trajix {
 
@@ -33,6 +34,7 @@ struct ScriptOptions {
     double routeJerk = 2;         ///< g/s, jerk of climbs until the first speed change; floored at 0.1 g/s
     bool hdtAndGll = false;       ///< write GLL + HDT instead of GGA (no run-out)
     bool stepwiseSearch = false;  ///< find speed changes' peaks the plain way (same result, slower)
+    DateSentences dates;          ///< RMC and ZDA sentences, and the date of the first sample
 };
 
 /// One point of the preview charts, taken on the first step and every 25th after it.

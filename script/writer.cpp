@@ -34,13 +34,21 @@ std::int64_t saveNMEA(ScriptState& state, const ScriptOptions& options, Progress
     state.output.outputInterval = outputIntervalForRate(options.outputRate);
     const long double interval = state.output.outputInterval;
 
+    // The date is checked before the file is created.
+    SampleSentences dateSentences(options.dates, state.output.outputClock, VtgStyle::Route);
     setLocalOrigin(state.geo, state.geoLatitude, state.geoLongitude, 0);
     AtomicFile file(state.output.outputFileName);
     std::int64_t sentences = 0;
     std::int64_t written = 0;
     std::string text;
+    const auto addSentence = [&](std::string sentence) {
+        if (sentence.empty()) return;
+        text += sentence;
+        ++sentences;
+    };
     long double lastTime = state.output.outputClock;
     long double lastLatitude = 0, lastLongitude = 0;
+    double lastHeading = 0;
     std::string lastAltitude;
     for (std::int64_t i = 1; i < state.sampleCount; i += stride) {
         // Kept steps only: step i is element (i - 1) / stride.
@@ -51,23 +59,32 @@ std::int64_t saveNMEA(ScriptState& state, const ScriptOptions& options, Progress
         lastLatitude = state.geo.geoLatitude;
         lastLongitude = state.geo.geoLongitude;
         lastTime = state.output.outputClock;
+        lastHeading = state.sampleHeading[k];
+        const NmeaStamp stamp = dateSentences.stamp(lastTime);
+        text.clear();
         if (options.hdtAndGll) {
-            text = gllSentence(lastTime, lastLatitude, lastLongitude);
-            text += hdtSentence(state.sampleHeading[k]);
-            sentences += 2;
+            addSentence(gllSentence(stamp.time, lastLatitude, lastLongitude));
+            addSentence(hdtSentence(lastHeading));
         } else {
             lastAltitude = formatPicture(state.sampleHeight[k], "####.00");
-            text = ggaSentence(lastTime, lastLatitude, lastLongitude, lastAltitude);
-            ++sentences;
+            addSentence(ggaSentence(stamp.time, lastLatitude, lastLongitude, lastAltitude));
         }
+        addSentence(dateSentences.rmc(stamp, lastLatitude, lastLongitude, state.sampleSpeed[k] * 3.6L,
+                                      normaliseHeading(lastHeading)));
+        addSentence(dateSentences.zda(stamp));
         file.write(text);
         state.output.outputClock += interval;
         if (++written % 4096 == 0 && progress.cancelled()) throw Error("the run was cancelled");
     }
     if (!options.hdtAndGll) {
         // Stationary copies of the last fix up to the next whole second.
-        sentences += writeRunOut(lastTime, state.output.outputClock, interval, [&](long double time) {
-            file.write(ggaSentence(time, lastLatitude, lastLongitude, lastAltitude));
+        writeRunOut(lastTime, state.output.outputClock, interval, [&](long double time) {
+            const NmeaStamp stamp = dateSentences.stamp(time);
+            text.clear();
+            addSentence(ggaSentence(stamp.time, lastLatitude, lastLongitude, lastAltitude));
+            addSentence(dateSentences.rmc(stamp, lastLatitude, lastLongitude, 0, normaliseHeading(lastHeading)));
+            addSentence(dateSentences.zda(stamp));
+            file.write(text);
         });
     }
     file.commit();

@@ -1,0 +1,149 @@
+#include "nmea/dates.hpp"
+
+#include <chrono>
+#include <cmath>
+
+#include <fmt/format.h>
+
+#include "common/error.hpp"
+#include "common/numbers.hpp"
+#include "common/picture.hpp"
+
+namespace trajix {
+
+namespace {
+
+constexpr long double secondsPerDay = 86400;
+
+std::chrono::year_month_day toChrono(const CalendarDate& date)
+{
+    return std::chrono::year_month_day{std::chrono::year{date.year},
+                                       std::chrono::month{static_cast<unsigned>(date.month)},
+                                       std::chrono::day{static_cast<unsigned>(date.day)}};
+}
+
+CalendarDate fromChrono(const std::chrono::year_month_day& date)
+{
+    return {static_cast<int>(date.year()), static_cast<int>(static_cast<unsigned>(date.month())),
+            static_cast<int>(static_cast<unsigned>(date.day()))};
+}
+
+bool isCalendarDate(const CalendarDate& date)
+{
+    return date.month >= 1 && date.month <= 12 && date.day >= 1 && date.day <= 31 && date.year > -32767 &&
+           date.year < 32767 && toChrono(date).ok();
+}
+
+long long dayNumber(const CalendarDate& date)
+{
+    return std::chrono::sys_days(toChrono(date)).time_since_epoch().count();
+}
+
+// The printed time and the day count of a clock, split at midnight.
+std::pair<std::string, long long> splitAtMidnight(long double clock)
+{
+    if (!std::isfinite(clock) || std::fabs(clock) > 1e15L) throw Error("cannot date a clock that is not finite");
+    long double day = std::floor(clock / secondsPerDay);
+    std::string time = formatNmeaTime(clock - day * secondsPerDay);
+    // Only a carry from 23:59:59.995 and later prints hour 24.
+    if (time.compare(0, 2, "24") == 0) {
+        time.replace(0, 2, "00");
+        day += 1;
+    }
+    return {time, static_cast<long long>(day)};
+}
+
+}  // namespace
+
+void checkFileDate(const CalendarDate& date)
+{
+    if (!isCalendarDate(date)) throw Error(fmt::format("date {} is not a calendar date", formatIsoDate(date)));
+    if (dayNumber(date) < dayNumber(firstFileDate))
+        throw Error(fmt::format("date {} lies before {}, the start of GPS time", formatIsoDate(date),
+                                formatIsoDate(firstFileDate)));
+    if (dayNumber(date) > dayNumber(lastFileDate))
+        throw Error(fmt::format("date {} lies after 2099", formatIsoDate(date)));
+}
+
+CalendarDate parseFileDate(std::string_view text)
+{
+    const std::string value(trimBlanks(text));
+    CalendarDate date;
+    try {
+        date = parseIsoDate(value);
+    } catch (const Error&) {
+        throw Error(fmt::format("date '{}' is not a calendar date of the form YYYY-MM-DD", value));
+    }
+    checkFileDate(date);
+    return date;
+}
+
+CalendarDate addDays(const CalendarDate& date, long long days)
+{
+    return fromChrono(std::chrono::year_month_day{std::chrono::sys_days(toChrono(date)) + std::chrono::days{days}});
+}
+
+std::string rmcSentence(std::string_view time, long double latitude, long double longitude, long double speedKmh,
+                        long double course, const CalendarDate& date, VtgStyle style)
+{
+    const bool route = style == VtgStyle::Route;
+    const auto lat = formatNmeaLatitude(latitude);
+    const auto lon = formatNmeaLongitude(longitude);
+    return finishSentence(
+        fmt::format("$GPRMC,{},A,{},{},{},{},{},{},{:02}{:02}{:02},,,A*", time, lat.text, lat.letter, lon.text,
+                    lon.letter, formatPicture(speedKmh / 1.852L, route ? "000.000" : "##0.000"),
+                    formatDirection(course, route ? "000.00" : "##0.00"), date.day, date.month, date.year % 100));
+}
+
+std::string zdaSentence(std::string_view time, const CalendarDate& date)
+{
+    return finishSentence(fmt::format("$GPZDA,{},{:02},{:02},{:04},00,00*", time, date.day, date.month, date.year));
+}
+
+NmeaClock::NmeaClock(const CalendarDate& date, long double firstClock)
+    : dated_(true), firstDate_(date), firstDay_(splitAtMidnight(firstClock).second)
+{
+    checkFileDate(date);
+}
+
+NmeaStamp NmeaClock::stamp(long double clock) const
+{
+    if (!dated_) return {formatNmeaTime(clock), firstDate_};
+    auto [time, day] = splitAtMidnight(clock);
+    return {std::move(time), addDays(firstDate_, day - firstDay_)};
+}
+
+void checkDateSentences(const DateSentences& options)
+{
+    if (options.date)
+        checkFileDate(*options.date);
+    else if (options.rmc || options.zda)
+        throw Error("RMC and ZDA sentences need the date of the first sample");
+}
+
+SampleSentences::SampleSentences(const DateSentences& options, long double firstClock, VtgStyle style)
+    : options_(options), style_(style)
+{
+    checkDateSentences(options);
+    if (options.date) clock_ = NmeaClock(*options.date, firstClock);
+}
+
+std::string SampleSentences::rmc(const NmeaStamp& stamp, long double latitude, long double longitude,
+                                 long double speedKmh, long double course) const
+{
+    if (!options_.rmc) return {};
+    return rmcSentence(stamp.time, latitude, longitude, speedKmh, course, stamp.date, style_);
+}
+
+std::string SampleSentences::zda(const NmeaStamp& stamp)
+{
+    if (!options_.zda) return {};
+    // Day and hhmmss: a new second starts when they change.
+    std::string second = formatIsoDate(stamp.date);
+    second.append(stamp.time, 0, stamp.time.size() - 3);
+    if (second == lastSecond_) return {};
+    lastSecond_ = std::move(second);
+    return zdaSentence(stamp.time, stamp.date);
+}
+
+}  // namespace trajix

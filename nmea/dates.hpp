@@ -1,0 +1,106 @@
+#pragma once
+// Dates for the sentences that carry one (RMC, ZDA), and the clock that prints a
+// file's time fields: undated it prints the seconds of day as they are (hours past 24
+// included); dated it wraps at midnight and counts the days from the first sample.
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/calendar.hpp"
+#include "nmea/sentences.hpp"
+
+namespace trajix {
+
+/// The first and the last date a file may start on: the start of GPS time and the
+/// last day of 2099 (RMC carries a two-digit year).
+inline constexpr CalendarDate firstFileDate{1980, 1, 6};
+inline constexpr CalendarDate lastFileDate{2099, 12, 31};
+
+/// Reads "YYYY-MM-DD" (blanks around it allowed) and checks it as checkFileDate does.
+/// Throws Error quoting the text when it is not a calendar date in that form.
+CalendarDate parseFileDate(std::string_view text);
+
+/// Throws Error naming the date when it is not a calendar date, lies before 1980-01-06
+/// or after 2099.
+void checkFileDate(const CalendarDate& date);
+
+/// The date n days after date (n may be negative).
+CalendarDate addDays(const CalendarDate& date, long long days);
+
+/// "$GPRMC,TIME,A,LAT,NS,LON,EW,KNOTS,COURSE,DDMMYY,,,A*CS" CR LF: status A, the
+/// latitude and longitude texts of GGA, knots = km/h / 1.852 and the course printed as
+/// VTG prints them in style, no magnetic variation, mode A.
+std::string rmcSentence(std::string_view time, long double latitude, long double longitude, long double speedKmh,
+                        long double course, const CalendarDate& date, VtgStyle style);
+
+/// "$GPZDA,TIME,DD,MM,YYYY,00,00*CS" CR LF (local zone 00:00).
+std::string zdaSentence(std::string_view time, const CalendarDate& date);
+
+/// The date and time sentences a writer adds to its own.
+struct DateSentences {
+    bool rmc = false;  ///< an RMC sentence after each GGA (after each GLL and HDT pair)
+    bool zda = false;  ///< a ZDA sentence on the first sample of every second
+    /// The date of the first sample. With a date, the time fields of every sentence of
+    /// the file wrap at midnight and the date advances; RMC and ZDA need one.
+    std::optional<CalendarDate> date;
+};
+
+/// Throws Error for a bad date, and for RMC or ZDA without a date.
+void checkDateSentences(const DateSentences& options);
+
+/// The time of one sample as its sentences print it.
+struct NmeaStamp {
+    std::string time;   ///< hhmmss.ss
+    CalendarDate date;  ///< the sample's date (only on a dated clock)
+};
+
+/// Prints sample times. Undated, the time field is formatNmeaTime's, hours past 24
+/// included. Dated, the clock is split into whole days and a time of day before
+/// printing; a time that prints as 24:00:00.00 becomes 00:00:00.00 of the next day, so
+/// the time text and the date always agree. The day of firstClock is date.
+class NmeaClock {
+public:
+    NmeaClock() = default;
+    /// Throws Error naming the date when checkFileDate refuses it.
+    NmeaClock(const CalendarDate& date, long double firstClock);
+
+    bool dated() const { return dated_; }
+    NmeaStamp stamp(long double clock) const;
+
+private:
+    bool dated_ = false;
+    CalendarDate firstDate_;
+    long long firstDay_ = 0;
+};
+
+/// The sentences a writer adds for its options, and the time fields of all of them.
+/// Writers print every sample's time through stamp() and add rmc() and zda() in the
+/// fixed order: GGA (or GLL and HDT), RMC, VTG, then ZDA.
+class SampleSentences {
+public:
+    /// firstClock is the time of the file's first sample; style picks the number
+    /// pictures of the writer's VTG for RMC's speed and course. Throws Error (before
+    /// anything is written) for a bad date, and for RMC or ZDA without a date.
+    SampleSentences(const DateSentences& options, long double firstClock, VtgStyle style);
+
+    /// The stamp of the sample at clock.
+    NmeaStamp stamp(long double clock) const { return clock_.stamp(clock); }
+
+    /// The RMC sentence of a sample, or "" without the option. Speed in km/h and course
+    /// in degrees are those the writer's VTG would print.
+    std::string rmc(const NmeaStamp& stamp, long double latitude, long double longitude, long double speedKmh,
+                    long double course) const;
+
+    /// The ZDA sentence when the option is on and stamp is the file's first sample or
+    /// the first of a new second (its printed hhmmss differs from the last one's);
+    /// otherwise "". Samples must be passed in the order they are written.
+    std::string zda(const NmeaStamp& stamp);
+
+private:
+    DateSentences options_;
+    VtgStyle style_;
+    NmeaClock clock_;
+    std::string lastSecond_;
+};
+
+}  // namespace trajix
