@@ -1,7 +1,9 @@
 // gpsbabel, an independent NMEA reader, decodes the written files to the positions,
 // speeds, courses and times that went in.
+#include <algorithm>
 #include <cmath>
 #include <sstream>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -126,6 +128,59 @@ TEST(IndependentNmeaCheck, TextOutputDecodesToThePairs)
         EXPECT_NEAR(fixes[i].longitude, first ? -0.25 : 130.987654, 1e-6) << i;
         EXPECT_NEAR(fixes[i].seconds, 0.05 * static_cast<double>(i), 1e-3) << i;
     }
+}
+
+// With RMC and ZDA the file carries its own date: gpsbabel reads it without being told.
+TEST(IndependentNmeaCheck, LoggerAndTextOutputsCarryTheGivenDate)
+{
+    if (!std::filesystem::exists(gpsbabel)) GTEST_SKIP() << "gpsbabel is not installed (scripts/setup.sh)";
+    TempDir dir;
+    convert::KeloParameters logger;
+    logger.inputFileName = dataFile("convert/log10hz.kel").string();
+    logger.outputFileName = (dir / "log.nmea").string();
+    logger.vtg = true;
+    logger.stationaryPeriodText = "1";
+    logger.stationaryPeriodEndText = "1";
+    logger.dates = {true, true, CalendarDate{2025, 6, 30}};
+    ScriptedPrompt prompt;
+    NullProgress progress;
+    convert::loadKelFile(logger, prompt, progress);
+
+    writeFileBytes(dir / "list.txt", "title\n51.5 -0.25\n-12.345678 130.987654\n");
+    convert::TextConversionParameters text;
+    text.inputFileName = (dir / "list.txt").string();
+    text.outputFileName = (dir / "list.nmea").string();
+    text.stationaryPeriodText = "1";
+    text.stationaryPeriodEndText = "0";
+    text.dates = {true, false, CalendarDate{2099, 12, 31}};
+    convert::convertTextFile(text, prompt, progress);
+
+    for (const auto& [file, date, count] :
+         {std::tuple{"log.nmea", "2025/06/30", 31}, {"list.nmea", "2099/12/31", 41}}) {
+        const auto result =
+            runProgram(gpsbabel, {"-t", "-i", "nmea", "-f", (dir / file).string(), "-o", "unicsv,utc=0", "-F", "-"});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        std::istringstream lines(result.out);
+        std::string line;
+        std::getline(lines, line);
+        const auto names = splitCsv(line);
+        const auto dateColumn = static_cast<std::size_t>(std::find(names.begin(), names.end(), "Date") - names.begin());
+        ASSERT_LT(dateColumn, names.size()) << file << ": " << line;
+        int rows = 0;
+        while (std::getline(lines, line)) {
+            EXPECT_EQ(splitCsv(line).at(dateColumn), date) << file << ": " << line;
+            ++rows;
+        }
+        EXPECT_EQ(rows, count) << file;
+    }
+    // The logger's RMC carries VTG's speed and course; the text list's carries rest.
+    const std::string log = readFileBytes(dir / "log.nmea");
+    EXPECT_NE(log.find("$GPRMC,100000.00,A,5000.01000000,N,00100.01000000,W,6.749,10.00,300625,,,A*"),
+              std::string::npos);
+    EXPECT_NE(log.find("$GPVTG,10.00,T,,M,6.749,N,12.500,K,A*"), std::string::npos);
+    EXPECT_NE(readFileBytes(dir / "list.nmea")
+                  .find("$GPRMC,000000.00,A,5130.00000000,N,00015.00000000,W,0.000,0.00,311299,,,A*"),
+              std::string::npos);
 }
 
 }  // namespace

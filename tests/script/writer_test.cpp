@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 
 #include <fmt/format.h>
@@ -165,9 +167,74 @@ TEST(ScriptGolden, TurnsAt3HzAcrossMidnight)
 {
     expectGolden("turns.txt", "turns_3hz.nmea", {"--rate", "3"});
 }
+TEST(ScriptGolden, TurnsAt3HzWithRmcAndZdaAcrossMidnight)
+{
+    expectGolden("turns.txt", "turns_3hz_dated.nmea", {"--rate", "3", "--rmc", "--zda", "--date", "2026-12-31"});
+}
 TEST(ScriptGolden, TurnsAsGllAndHdtAt5Hz)
 {
     expectGolden("turns.txt", "turns_hdt_5hz.nmea", {"--rate", "5", "--hdt-gll"});
+}
+
+// Read back by gpsbabel's NMEA reader: the samples' times on the given date, the date
+// advancing at midnight, and the script's speed; GLL mode gets RMC after GLL and HDT.
+TEST(ScriptDates, GpsbabelReadsTheDatesOfA3HzFileAndGllModeKeepsItsOrder)
+{
+    TempDir dir;
+    const auto out = (dir / "out.nmea").string();
+    auto result = runTrajix({"script", dataFile("script/turns.txt").string(), "-o", out, "--rate", "3", "--rmc",
+                             "--zda", "--date", "2024-02-28"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::string gpsbabel = "/usr/bin/gpsbabel";
+    if (std::filesystem::exists(gpsbabel)) {
+        result = runProgram(gpsbabel, {"-t", "-i", "nmea", "-f", out, "-o", "unicsv,utc=0", "-F", "-"});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const auto rows = lines(result.out);
+        std::vector<std::vector<std::string>> rmcs;
+        for (const auto& sentence : lines(readFileBytes(out)))
+            if (sentence.rfind("$GPRMC", 0) == 0) rmcs.push_back(fields(sentence));
+        ASSERT_EQ(rows.size(), 1 + rmcs.size());
+        ASSERT_EQ(rmcs.size(), 61u);
+        const auto names = fields(rows[0]);
+        const auto column = [&](const std::string& name) {
+            return static_cast<std::size_t>(std::find(names.begin(), names.end(), name) - names.begin());
+        };
+        // The clock starts at 23:59:59 (time=86399) and the samples are 1/3 s apart.
+        for (std::size_t k = 0; k < rmcs.size(); ++k) {
+            const auto cells = fields(rows[k + 1]);
+            const long long centiseconds = 8639900 + std::llround(static_cast<double>(k) * 100 / 3);
+            EXPECT_EQ(cells.at(column("Date")), centiseconds < 8640000 ? "2024/02/28" : "2024/02/29") << k;
+            const std::string time = cells.at(column("Time"));
+            const double seconds =
+                std::stoi(time.substr(0, 2)) * 3600.0 + std::stoi(time.substr(3, 2)) * 60.0 + std::stod(time.substr(6));
+            EXPECT_NEAR(seconds, static_cast<double>(centiseconds % 8640000) / 100, 1e-6) << k << " " << time;
+            EXPECT_NEAR(std::stod(cells.at(column("Speed"))), std::stod(rmcs[k][7]) * 1852 / 3600, 0.0051) << k;
+        }
+        EXPECT_EQ(rmcs.front()[7], "019.438");  // 36 km/h
+        EXPECT_EQ(rmcs.back()[7], "000.000");   // the run-out is at rest
+    }
+
+    result = runTrajix({"script", dataFile("script/turns.txt").string(), "-o", out, "--rate", "5", "--hdt-gll", "--rmc",
+                        "--zda", "--date", "2026-12-31"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto sentences = lines(readFileBytes(out));
+    std::size_t i = 0, samples = 0;
+    while (i < sentences.size()) {
+        ASSERT_EQ(sentences[i].substr(0, 6), "$GPGLL") << i;
+        ASSERT_EQ(sentences[i + 1].substr(0, 6), "$GPHDT") << i;
+        ASSERT_EQ(sentences[i + 2].substr(0, 6), "$GPRMC") << i;
+        const auto gll = fields(sentences[i]), hdt = fields(sentences[i + 1]), rmc = fields(sentences[i + 2]);
+        EXPECT_EQ(rmc[1], gll[1]);
+        EXPECT_EQ(rmc[3] + rmc[4] + rmc[5] + rmc[6], gll[2] + gll[3] + gll[4] + gll[5]);
+        EXPECT_NEAR(std::stod(rmc[8]), std::stod(hdt[1]), 0.0051) << sentences[i + 2];
+        i += 3;
+        if (gll[1].substr(7) == "00") {
+            ASSERT_EQ(sentences.at(i).substr(0, 16), "$GPZDA," + gll[1]);
+            ++i;
+        }
+        ++samples;
+    }
+    EXPECT_EQ(samples, 96u);  // as many as without the options: no run-out in this mode
 }
 
 TEST(ScriptCommandLine, ExitStatusesAndMessages)
