@@ -11,6 +11,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <fmt/format.h>
@@ -276,4 +277,18 @@ TEST(DatedRoute, CommandLineDatesAndRefusals)
     EXPECT_NE(r.err.find("--rmc or --zda"), std::string::npos) << r.err;
     EXPECT_EQ(readFileBytes(out), "keep me");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);  // no stray temporaries
+}
+
+// The replay takes a file with RMC and ZDA as a receiver log and plays it by epoch: one
+// step per sample, whatever number of sentences the sample holds.
+TEST(DatedRoute, TheReplayPlaysADatedFileByEpoch)
+{
+    for (const auto& [file, rate, steps] :
+         {std::tuple{"route/corner_dated_20hz.nmea", "20", "541"}, {"script/turns_3hz_dated.nmea", "3.03", "61"}}) {
+        const auto r = runTrajix({"scan", dataFile(file).string()});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.out.find(std::string("Output rate (Hz) : ") + rate + "\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("RMC"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(std::string("Steps : ") + steps + "\n"), std::string::npos) << r.out;
+    }
 }
