@@ -4,6 +4,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
+#include <QDateEdit>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCommandLineParser>
@@ -277,6 +278,10 @@ void TForm1::applySettings(const trajix::Settings& settings)
     serial_->ComPortEdit->setText(fromStd(settings.comPort));
     settings_->VTGBox->setChecked(settings.includeVtg);
     settings_->HDTcheckbox->setChecked(settings.hdtOnly);
+    settings_->RMCBox->setChecked(settings.includeRmc);
+    settings_->ZDABox->setChecked(settings.includeZda);
+    if (const QDate date = QDate::fromString(fromStd(settings.nmeaDate), "yyyy-MM-dd"); date.isValid())
+        settings_->NmeaDateEdit->setDate(date);
     const int index = settings.baudRateIndex;
     QComboBox* baudRates = serial_->BaudRateComboBox;
     baudRates->setCurrentIndex(index >= 0 && index < baudRates->count() ? index : 7);
@@ -290,6 +295,9 @@ trajix::Settings TForm1::currentSettings() const
     settings.comPort = serial_->ComPortEdit->text().toStdString();
     settings.includeVtg = settings_->VTGBox->isChecked();
     settings.hdtOnly = settings_->HDTcheckbox->isChecked();
+    settings.includeRmc = settings_->RMCBox->isChecked();
+    settings.includeZda = settings_->ZDABox->isChecked();
+    settings.nmeaDate = settings_->NmeaDateEdit->date().toString("yyyy-MM-dd").toStdString();
     settings.baudRateIndex = serial_->BaudRateComboBox->currentIndex();
     return settings;
 }
@@ -320,7 +328,9 @@ const QLineEdit* TForm1::routeJerkEdit() const
 
 SentenceChoices TForm1::sentences() const
 {
-    return {settings_->VTGBox->isChecked(), settings_->HDTcheckbox->isChecked()};
+    const QDate date = settings_->NmeaDateEdit->date();
+    return {settings_->VTGBox->isChecked(), settings_->HDTcheckbox->isChecked(), settings_->RMCBox->isChecked(),
+            settings_->ZDABox->isChecked(), trajix::CalendarDate{date.year(), date.month(), date.day()}};
 }
 
 void TForm1::showTab(QWidget* tab)

@@ -84,6 +84,7 @@ route::RouteParameters routeParameters(const GoogleEarthTab& form, const TabHost
     route::RouteParameters parameters;
     parameters.outputRate = editNumber(form.OutputUpdateEdit1, "Output rate (Hz)");
     parameters.writeVtg = host.sentences().includeVtg;
+    parameters.dates = host.sentences().dates();
     parameters.maxSpeedKmh = editNumber(form.SpeedEdit, "Max speed (km/h)");
     parameters.maxLatAccG = editNumber(form.lataccEdit, "Max latacc (g)");
     parameters.maxLongAccG = editNumber(form.longaccEdit, "Max longacc (g)");

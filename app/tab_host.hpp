@@ -8,6 +8,7 @@
 
 #include "common/output.hpp"
 #include "common/prompt.hpp"
+#include "nmea/dates.hpp"
 
 class QLineEdit;
 class QWidget;
@@ -34,8 +35,18 @@ QString withTxtExtension(const QString& fileName);
 
 /// The Settings tab's sentence choices, as every writer and the replay read them.
 struct SentenceChoices {
-    bool includeVtg = false;  ///< "Output VTG in NMEA file"
-    bool hdtAndGll = false;   ///< "HDT and GLL only"
+    bool includeVtg = false;    ///< "Output VTG in NMEA file"
+    bool hdtAndGll = false;     ///< "HDT and GLL only"
+    bool includeRmc = false;    ///< "Write RMC"
+    bool includeZda = false;    ///< "Write ZDA"
+    trajix::CalendarDate date;  ///< the date edit: the date of the first sample
+    /// What the writers add: RMC and ZDA, and the date only when one of them is on.
+    trajix::DateSentences dates() const
+    {
+        trajix::DateSentences sentences{includeRmc, includeZda, std::nullopt};
+        if (includeRmc || includeZda) sentences.date = date;
+        return sentences;
+    }
 };
 
 class TabHost {

@@ -159,6 +159,7 @@ void KeloTab::loadKELbuttonClick()
     parameters.outputFileName = localPath(chosen);
     parameters.sampleRateText = host_.rateText().toStdString();
     parameters.vtg = host_.sentences().includeVtg;
+    parameters.dates = host_.sentences().dates();
     parameters.stationaryPeriodText = kelStationaryPeriodedit->text().toStdString();
     parameters.stationaryPeriodEndText = kelstationaryPeriodEndEdit->text().toStdString();
 
@@ -193,6 +194,7 @@ void KeloTab::ConvertTxtButtonClick()
     if (chosen.isEmpty()) return;
 
     trajix::convert::TextConversionParameters parameters;
+    parameters.dates = host_.sentences().dates();
     parameters.inputFileName = localPath(input);
     parameters.outputFileName = localPath(chosen);
     parameters.sampleRateText = host_.rateText().toStdString();

@@ -1,5 +1,7 @@
 // "Settings": the output rate, the sentence choices and the simulator tools.
 #include <QCheckBox>
+#include <QDateEdit>
+#include <QDateTime>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -104,6 +106,25 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     VTGBox->setObjectName("VTGBox");
     HDTcheckbox = new QCheckBox("HDT and GLL only", page);
     HDTcheckbox->setObjectName("HDTcheckbox");
+    RMCBox = new QCheckBox("Write RMC", page);
+    RMCBox->setObjectName("RMCBox");
+    ZDABox = new QCheckBox("Write ZDA", page);
+    ZDABox->setObjectName("ZDABox");
+    NmeaDateEdit = new QDateEdit(QDateTime::currentDateTimeUtc().date(), page);
+    NmeaDateEdit->setObjectName("NmeaDateEdit");
+    NmeaDateEdit->setDisplayFormat("yyyy-MM-dd");
+    NmeaDateEdit->setCalendarPopup(true);
+    NmeaDateEdit->setDateRange(QDate(1980, 1, 6), QDate(2099, 12, 31));
+    NmeaDateEdit->setToolTip("Date of the first sample; with RMC or ZDA the times wrap at midnight");
+    NmeaDateEdit->setEnabled(false);
+    const auto dateNeeded = [this] { NmeaDateEdit->setEnabled(RMCBox->isChecked() || ZDABox->isChecked()); };
+    connect(RMCBox, &QCheckBox::toggled, this, dateNeeded);
+    connect(ZDABox, &QCheckBox::toggled, this, dateNeeded);
+    auto* dates = new QHBoxLayout;
+    dates->addWidget(RMCBox);
+    dates->addWidget(ZDABox);
+    dates->addWidget(NmeaDateEdit);
+    dates->addStretch();
 
     OrvenaSettingsGroupBox = new QGroupBox("Orvena settings", page);
     OrvenaSettingsGroupBox->setObjectName("OrvenaSettingsGroupBox");
@@ -171,6 +192,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     layout->addLayout(rate);
     layout->addWidget(VTGBox);
     layout->addWidget(HDTcheckbox);
+    layout->addLayout(dates);
     layout->addSpacing(10);
     layout->addWidget(OrvenaSettingsGroupBox);
     layout->addStretch();

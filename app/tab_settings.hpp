@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QCheckBox;
+class QDateEdit;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -24,6 +25,9 @@ public:
     QLineEdit* SampleRateEdit = nullptr;
     QCheckBox* VTGBox = nullptr;
     QCheckBox* HDTcheckbox = nullptr;
+    QCheckBox* RMCBox = nullptr;
+    QCheckBox* ZDABox = nullptr;
+    QDateEdit* NmeaDateEdit = nullptr;  ///< the date of the first sample; enabled with RMC or ZDA
     QGroupBox* OrvenaSettingsGroupBox = nullptr;
     QLabel* Label27 = nullptr;
     QLabel* Label28 = nullptr;

@@ -364,6 +364,7 @@ bool UserCommandsTab::runCommandScript(const QString& target)
         options.userMaxJerk = editNumber(userMaxJerkEdit, "Max jerk (User commands)");
         options.routeJerk = editNumber(host_.routeJerkEdit(), "Max jerk (Google Earth import)");
         options.hdtAndGll = host_.sentences().hdtAndGll;
+        options.dates = host_.sentences().dates();
         const std::string path = target.isEmpty() ? std::string("preview") : target.toStdString();
         result =
             trajix::ConvertCmdFile(scriptState_, memoLines(Memo1), path, options, progress, host_.prompt(), charts);

@@ -141,6 +141,9 @@ Settings readSettings(const IniFile& ini)
     s.includeVtg = integer("Include VTG", "VTG", 0) != 0;
     s.hdtOnly = integer("HDT only", "HDT", 0) != 0;
     const long long baud = integer("Baud rate", "Baud", 7);
+    s.includeRmc = integer("Include RMC", "RMC", 0) != 0;
+    s.includeZda = integer("Include ZDA", "ZDA", 0) != 0;
+    if (auto v = ini.get("NMEA date", "Date")) s.nmeaDate = *v;
     s.baudRateIndex = baud >= 0 && baud < static_cast<long long>(std::size(baudRates)) ? static_cast<int>(baud) : 7;
     return s;
 }
@@ -157,10 +160,17 @@ std::vector<std::string> writeSettings(IniFile& ini, const Settings& s)
     else if (tryParseInteger(port, number))
         ini.set("Com port", "port", std::to_string(number));
     else
-        warnings.push_back(fmt::format("'{}' is not a valid integer value; the COM port setting was not saved", s.comPort));
+        warnings.push_back(
+            fmt::format("'{}' is not a valid integer value; the COM port setting was not saved", s.comPort));
     ini.set("Include VTG", "VTG", s.includeVtg ? "1" : "0");
     ini.set("HDT only", "HDT", s.hdtOnly ? "1" : "0");
     ini.set("Baud rate", "Baud", std::to_string(s.baudRateIndex));
+    // The date keys join a file only once they are used, so older files keep their six keys.
+    if (s.includeRmc || s.includeZda || ini.get("Include RMC", "RMC") || ini.get("Include ZDA", "ZDA")) {
+        ini.set("Include RMC", "RMC", s.includeRmc ? "1" : "0");
+        ini.set("Include ZDA", "ZDA", s.includeZda ? "1" : "0");
+        ini.set("NMEA date", "Date", s.nmeaDate);
+    }
     return warnings;
 }
 

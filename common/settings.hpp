@@ -32,6 +32,9 @@ struct Settings {
     bool includeVtg = false;                              ///< [Include VTG] VTG
     bool hdtOnly = false;                                 ///< [HDT only] HDT
     int baudRateIndex = 7;                                ///< [Baud rate] Baud: index into the rate list, 7 is 115200
+    bool includeRmc = false;                              ///< [Include RMC] RMC
+    bool includeZda = false;                              ///< [Include ZDA] ZDA
+    std::string nmeaDate;                                 ///< [NMEA date] Date: YYYY-MM-DD, empty for today
 };
 
 /// The baud rates of the rate list, in order.

@@ -1,6 +1,7 @@
 // The main window: start-up, settings file, rate edits, the scenario switch, tab change.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
@@ -301,4 +302,40 @@ TEST_F(AppTest, HelpWindowHoldsTheCommandHelpAndFocusesClose)
 }
 
 }  // namespace
+}  // namespace trajix::test
+
+namespace trajix::test {
+TEST_F(AppTest, RmcZdaAndTheDateAreSavedAndReachTheWriters)
+{
+    writeSettingsFile("[Other]\r\nkept=yes\r\n");
+    {
+        auto form = startWindow();
+        auto* date = control<QDateEdit>(*form, "NmeaDateEdit");
+        EXPECT_FALSE(date->isEnabled());  // no date is needed without RMC or ZDA
+        EXPECT_FALSE(form->sentences().dates().date.has_value());
+        control<QCheckBox>(*form, "ZDABox")->setChecked(true);
+        EXPECT_TRUE(date->isEnabled());
+        date->setDate(QDate(2024, 2, 29));
+        date->setDate(QDate(1970, 1, 1));  // below the range: kept at its first day
+        EXPECT_EQ(date->date(), QDate(1980, 1, 6));
+        date->setDate(QDate(2024, 2, 29));
+        const DateSentences dates = form->sentences().dates();
+        EXPECT_FALSE(dates.rmc);
+        EXPECT_TRUE(dates.zda);
+        ASSERT_TRUE(dates.date.has_value());
+        EXPECT_EQ(*dates.date, (CalendarDate{2024, 2, 29}));
+        form->FormClose();
+    }
+    const std::string text = settingsText();
+    EXPECT_NE(text.find("[Include RMC]\r\nRMC=0\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[Include ZDA]\r\nZDA=1\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[NMEA date]\r\nDate=2024-02-29\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("kept=yes\r\n"), std::string::npos) << text;
+
+    auto form = startWindow();
+    EXPECT_TRUE(control<QCheckBox>(*form, "ZDABox")->isChecked());
+    EXPECT_FALSE(control<QCheckBox>(*form, "RMCBox")->isChecked());
+    EXPECT_EQ(control<QDateEdit>(*form, "NmeaDateEdit")->date(), QDate(2024, 2, 29));
+    EXPECT_TRUE(control<QDateEdit>(*form, "NmeaDateEdit")->isEnabled());
+}
 }  // namespace trajix::test
