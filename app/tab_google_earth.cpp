@@ -350,9 +350,15 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     captions->addWidget(TotalTimeLabel);
     captions->addStretch();
 
+    // Under the speed chart: the highest lateral and longitudinal acceleration reached.
+    AccelerationLabel = makeLabel(page, "AccelerationLabel", QString());
+    auto* speedColumn = new QVBoxLayout;
+    speedColumn->addWidget(Chart3, 1);
+    speedColumn->addWidget(AccelerationLabel);
+
     auto* charts = new QHBoxLayout;
     charts->addWidget(Chart1, 1);
-    charts->addWidget(Chart3, 1);
+    charts->addLayout(speedColumn, 1);
     auto* right = new QVBoxLayout;
     right->addLayout(charts, 1);
     right->addLayout(captions);
@@ -392,6 +398,7 @@ void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
     for (QLineSeries* series : {Series1, Series2, Series6, Series8, Series3}) series->clear();
     DistanceLabel->clear();
     TotalTimeLabel->clear();
+    AccelerationLabel->clear();
 
     route::RouteParameters parameters;
     try {
@@ -457,12 +464,15 @@ void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
         route::calculateDeflections(state, progress);
         route::findCorners(state, progress);
         route::makeCornersFeasible(state);
+        route::holdLateralLimit(state, progress);
         route::runProfilePass(state, parameters, progress, callbacks, host_.prompt());
         Series3->replace(points.speed);
         fitSpeedChart(Chart3, points.speed);
         DistanceLabel->setText(QString::fromStdString(state.distanceText));
         TotalTimeLabel->setText(QString::fromStdString(state.timeText));
         route::calculatePositions(state);
+        route::measureAccelerations(state);
+        AccelerationLabel->setText(QString::fromStdString(state.accelerationText));
 
         if (!writeOutput) {
             progress.finish();

@@ -72,6 +72,7 @@ public:
     QLineSeries* Series3 = nullptr;
     QLabel* DistanceLabel = nullptr;
     QLabel* TotalTimeLabel = nullptr;
+    QLabel* AccelerationLabel = nullptr;  ///< highest lateral and longitudinal acceleration of the run
 
 signals:
     /// "Ouput (Hz)" was clicked: the daily almanac of the fixed date is fetched.

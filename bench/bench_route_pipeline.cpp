@@ -1,6 +1,8 @@
 // A Google Earth route from KML to NMEA: a 50 km route with corners at 0.1 m spacing
 // (about 500,000 path points) and a 600 km route at 1.0 m spacing. Reports the path
-// points, samples and the process's peak resident memory.
+// points, samples and the process's peak resident memory. The 50 km route also runs
+// without the lateral limit check, the same steps as LoadKML but that one, so that
+// the check's cost is measured beside the pipeline without it.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -52,7 +54,31 @@ std::filesystem::path writeRouteKml(const std::string& name, double totalLength,
     return path;
 }
 
-void runRoute(benchmark::State& st, const std::filesystem::path& kml)
+// LoadKML's steps without holdLateralLimit, the one difference between the two.
+trajix::route::RouteState loadWithoutLimitCheck(const std::filesystem::path& kml,
+                                                const trajix::route::RouteParameters& parameters,
+                                                const std::filesystem::path& out, trajix::ProgressSink& progress,
+                                                trajix::UserPrompt& prompt)
+{
+    using namespace trajix::route;
+    RouteState state;
+    applyParameters(state, parameters, true);
+    const auto paths = readRoutePathFile(kml);
+    loadRawPoints(state, choosePath(paths, parameters.path, kml.string()).points, {});
+    densifyPath(state, progress);
+    smoothPath(state, progress, {});
+    calculateDistances(state, progress);
+    calculateDeflections(state, progress);
+    findCorners(state, progress);
+    makeCornersFeasible(state);
+    runProfilePass(state, parameters, progress, {}, prompt);
+    calculatePositions(state);
+    measureAccelerations(state);
+    saveNMEA(state, parameters, out, progress);
+    return state;
+}
+
+void runRoute(benchmark::State& st, const std::filesystem::path& kml, bool limitCheck = true)
 {
     const auto out = std::filesystem::temp_directory_path() / (kml.stem().string() + "-out.txt");
     trajix::NullProgress progress;
@@ -61,26 +87,40 @@ void runRoute(benchmark::State& st, const std::filesystem::path& kml)
     parameters.writeVtg = true;
     std::size_t pathPoints = 0;
     std::int64_t samples = 0;
+    std::size_t corners = 0;
     for (auto _ : st) {
-        auto state = trajix::route::LoadKML(kml, parameters, out, progress, prompt);
+        auto state = limitCheck ? trajix::route::LoadKML(kml, parameters, out, progress, prompt)
+                                : loadWithoutLimitCheck(kml, parameters, out, progress, prompt);
         pathPoints = state.pathCount;
         samples = state.sampleCount;
+        corners = state.corners.size();
         benchmark::DoNotOptimize(state.routeDistance);
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     st.counters["path_points"] = static_cast<double>(pathPoints);
     st.counters["samples"] = static_cast<double>(samples);
+    st.counters["corners"] = static_cast<double>(corners);
     st.counters["peak_rss_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
     st.counters["nmea_MiB"] = static_cast<double>(std::filesystem::file_size(out)) / (1024.0 * 1024.0);
     std::filesystem::remove(out);
 }
 
+// 1 km legs with corners of 20 to 90 degrees.
+std::filesystem::path route50km()
+{
+    static const auto kml = writeRouteKml("trajix-bench-50km.kml", 50000, 1000, {60, -90, 20, -45, 75, -20});
+    return kml;
+}
+
 void BM_Route50km(benchmark::State& st)
 {
-    // 1 km legs with corners of 20 to 90 degrees.
-    static const auto kml = writeRouteKml("trajix-bench-50km.kml", 50000, 1000, {60, -90, 20, -45, 75, -20});
-    runRoute(st, kml);
+    runRoute(st, route50km());
+}
+
+void BM_Route50kmWithoutLimitCheck(benchmark::State& st)
+{
+    runRoute(st, route50km(), false);
 }
 
 void BM_Route600km(benchmark::State& st)
@@ -146,4 +186,5 @@ void BM_ReadTrackFile(benchmark::State& st)
 
 BENCHMARK(BM_ReadTrackFile)->Unit(benchmark::kMillisecond)->DenseRange(0, 2)->Iterations(3);
 BENCHMARK(BM_Route50km)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Route50kmWithoutLimitCheck)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Route600km)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -104,6 +104,13 @@ for arg, kind in (("1", "GPX"), ("2", "KMZ")):
         row(f"read 200k-point track as {kind} ({b['file_MiB']:.0f} MiB)", f"{cpu(b):.0f} ms",
             f"KML {cpu(kml):.0f} ms ({kml['file_MiB']:.0f} MiB)", f"{cpu(b) / cpu(kml):.2f}x KML")
 
+# The lateral limit check: the same 50 km route with and without it.
+checked, unchecked = runs.get("BM_Route50km/iterations:3"), runs.get("BM_Route50kmWithoutLimitCheck/iterations:3")
+if checked and unchecked:
+    c, u = cpu(checked), cpu(unchecked)
+    row("route 50 km with the lateral limit check", f"{c / 1000:.3f} s, {checked['corners']:.0f} corners",
+        f"without {u / 1000:.3f} s, {unchecked['corners']:.0f} corners", f"{(c / u - 1) * 100:+.1f} %")
+
 # The one-hour script.
 for name, b in runs.items():
     if name.startswith("BM_ScriptOneHourAt20Hz"):

@@ -1,5 +1,6 @@
 // trajix route INPUT -o OUTPUT: drives a path of a KML, KMZ or GPX file and writes it as
 // NMEA; trajix route --list-paths INPUT lists the file's paths.
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -34,6 +35,10 @@ int runRoute(const RouteOptions& options)
     parameters.dates = trajix::cli::dateSentences(options.dates);
     const auto state = trajix::route::LoadKML(options.input, parameters, options.output, progress, prompt);
     fmt::print("{}\n{}\n", state.distanceText, state.timeText);
+    // stdout keeps exactly the two summary lines that scripts read; the accelerations
+    // reached go to stderr with the other messages.
+    std::fflush(stdout);
+    fmt::print(stderr, "{}\n", state.accelerationText);
     return trajix::cli::exitOk;
 }
 

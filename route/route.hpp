@@ -84,6 +84,7 @@ struct RouteState {
     std::size_t pathCount = 0;
 
     std::vector<Corner> corners;
+    std::size_t limitCorners = 0;  ///< corners the lateral limit check added; 0 when the plan held the limit
     SegmentProfile profile;
 
     std::vector<double> sampleSpeed, sampleDistance, sampleEast, sampleNorth;
@@ -94,6 +95,8 @@ struct RouteState {
     std::int64_t stepCount = 0;  ///< 0.0001 s steps driven so far over the whole route
 
     std::string distanceText, timeText;
+    double maxLateralAcc = 0, maxLongitudinalAcc = 0;  ///< m/s^2: the highest reached (measureAccelerations)
+    std::string accelerationText;                      ///< both, in g, for the summary and the speed chart
 };
 
 /// Longitude and latitude of one path point, degrees, and its altitude in metres when
@@ -140,6 +143,14 @@ void findCorners(RouteState& state, ProgressSink& progress);
 /// Lowers corner speeds until every stretch can be driven within its length.
 void makeCornersFeasible(RouteState& state);
 
+/// Holds the lateral limit at every path point: wherever the planned speed exceeds
+/// sqrt(radius x maxLatAcc) (radius from the corner rule's circle length, without its
+/// 500 m cap), the worst point of each run over the limit becomes a corner with that
+/// speed, and corner speeds are lowered until every stretch fits within its length,
+/// until no point exceeds the limit. A plan that already holds the limit is left as it
+/// is. Returns the number of corners added.
+std::size_t holdLateralLimit(RouteState& state, ProgressSink& progress);
+
 /// Plans one stretch (length L, speeds in m/s) into profile, lowering peakSpeed when
 /// the stretch is too short; the distance the plan needs is left in neededDistance.
 /// Expects maxJerk, maxLongAcc set and peakSpeed = maxSpeed on entry.
@@ -163,6 +174,17 @@ void runProfilePass(RouteState& state, const RouteParameters& parameters, Progre
 /// Maps every sample's distance to a position on the path (one forward walk), and to a
 /// height when the path has heights.
 void calculatePositions(RouteState& state);
+
+/// Radius of the circle at inner path point i by the corner rule (circle length
+/// 360 / pathTurn x pathStep over 2 pi) without its 500 m cap, m; infinite where the
+/// path runs straight.
+double pathRadius(const RouteState& state, std::size_t i);
+
+/// The highest lateral and longitudinal acceleration of the driven samples: lateral
+/// v^2 / pathRadius at every path point passed, the speed taken between the samples
+/// on either side; longitudinal from the speed change between consecutive samples.
+/// Sets maxLateralAcc, maxLongitudinalAcc and accelerationText.
+void measureAccelerations(RouteState& state);
 
 /// Writes the NMEA file: stationary start, moving samples, stationary end and the
 /// run-out to a whole second, through an atomic file.

@@ -208,8 +208,10 @@ RouteState LoadKML(const std::filesystem::path& kmlFileName, const RouteParamete
     calculateDeflections(state, progress);
     findCorners(state, progress);
     makeCornersFeasible(state);
+    holdLateralLimit(state, progress);
     runProfilePass(state, parameters, progress, callbacks, prompt);
     calculatePositions(state);
+    measureAccelerations(state);
     if (!outputFileName.empty())
         saveNMEA(state, parameters, outputFileName, progress);
     else

@@ -52,6 +52,28 @@ void peakAtFasterEnd(SegmentProfile& p, double endSpeed, double startSpeed)
     }
 }
 
+// Both ends at rest on a stretch too short for the S-curves up to the maximum speed and
+// down again: lowering the peak to an end speed would leave nothing to drive (a 219 m
+// route at 0.1 g/s was refused). The peak becomes the highest one whose rise and fall fit.
+void fastestPeakThatFits(SegmentProfile& p, double maxSpeed, double endSpeed, double startSpeed)
+{
+    const auto needed = [&](double peak) {
+        p.peakSpeed = peak;
+        recalcS1S2S3(p, endSpeed, startSpeed);
+        recalcS4S5S6(p, endSpeed, startSpeed);
+        return p.riseDistance + p.fallDistance;
+    };
+    double lo = std::max(startSpeed, endSpeed), hi = maxSpeed;
+    for (int h = 0; h < feasibilityHalvings; ++h) {
+        const double mid = (lo + hi) / 2;
+        if (needed(mid) > p.segmentLength)
+            hi = mid;
+        else
+            lo = mid;
+    }
+    needed(lo);
+}
+
 }  // namespace
 
 void recalcS1S2S3(SegmentProfile& p, double /*endSpeed*/, double startSpeed)
@@ -99,6 +121,7 @@ void recalcS4S5S6(SegmentProfile& p, double endSpeed, double /*startSpeed*/)
 void calcDistance(SegmentProfile& p, double segmentLength, double endSpeed, double startSpeed)
 {
     const double J = p.maxJerk, A = p.maxLongAcc, vs = startSpeed, ve = endSpeed, L = segmentLength;
+    const double maxSpeed = p.peakSpeed;
     p.segmentLength = L;
     p.startSpeed = vs;
     p.endSpeed = ve;
@@ -168,6 +191,8 @@ void calcDistance(SegmentProfile& p, double segmentLength, double endSpeed, doub
             }
         }
     }
+    if (p.peakSpeed <= stillSpeed && startSpeed <= stillSpeed && endSpeed <= stillSpeed && L > 0)
+        fastestPeakThatFits(p, maxSpeed, endSpeed, startSpeed);
     p.neededDistance = p.riseDistance + p.fallDistance;
 }
 
@@ -367,7 +392,13 @@ void runProfilePass(RouteState& state, const RouteParameters& parameters, Progre
     state.stepCount = 0;
     for (std::size_t k = 0; k + 1 < corners.size(); ++k) {
         gauge.at(static_cast<long long>(k));
-        const double length = corners[k + 1].cornerDistance - corners[k].cornerDistance;
+        // Each stretch's integration ends within millimetres of its corner. Over the few
+        // corners of the first plan that is left as it is; over the hundreds of short
+        // stretches the lateral limit check may add, it would add up to metres and move
+        // the slow points off the tight spots, so then each stretch runs from where the
+        // last one ended to its corner.
+        const double from = state.limitCorners > 0 ? state.routeDistance : corners[k].cornerDistance;
+        const double length = corners[k + 1].cornerDistance - from;
         state.profile = freshProfile(state);
         calcDistance(state.profile, length, corners[k + 1].cornerSpeed, corners[k].cornerSpeed);
         plotSpeedProfile(state, length, corners[k + 1].cornerSpeed, corners[k].cornerSpeed, callbacks, prompt);

@@ -31,7 +31,7 @@ QString qpath(const std::filesystem::path& path)
 /// What the core itself sends for the chart when run on the same file and values.
 struct CorePoints {
     QList<QPointF> raw, smoothed, speed;
-    std::string distanceText, timeText;
+    std::string distanceText, timeText, accelerationText;
 };
 
 CorePoints runCore(const std::filesystem::path& kml, const route::RouteParameters& parameters)
@@ -46,6 +46,7 @@ CorePoints runCore(const std::filesystem::path& kml, const route::RouteParameter
     const auto state = route::LoadKML(kml, parameters, {}, progress, prompt, callbacks);
     points.distanceText = state.distanceText;
     points.timeText = state.timeText;
+    points.accelerationText = state.accelerationText;
     return points;
 }
 
@@ -116,6 +117,9 @@ TEST_F(GoogleEarthTabTest, LoadFillsChartsAndCaptionsAsTheCoreSendsThem)
     EXPECT_EQ(control<QLabel>(*form, "TotalTimeLabel")->text().toStdString(), core.timeText);
     EXPECT_TRUE(control<QLabel>(*form, "DistanceLabel")->text().startsWith("Scenario distance = "));
     EXPECT_TRUE(control<QLabel>(*form, "TotalTimeLabel")->text().startsWith("Total time = "));
+    // Under the speed chart: the highest accelerations reached, as the core measured them.
+    EXPECT_EQ(control<QLabel>(*form, "AccelerationLabel")->text().toStdString(), core.accelerationText);
+    EXPECT_TRUE(control<QLabel>(*form, "AccelerationLabel")->text().startsWith("Max lateral acceleration = "));
 
     // One scale for east and north: a metre is as long on screen either way, and the
     // view holds the square around the KML points.

@@ -59,6 +59,10 @@ TEST(RouteCommand, ExampleRoutePrintsTheTotalsAndWritesAFileAnIndependentReaderA
     auto r = runTrajix({"route", dataFile("../../examples/loop.kml").string(), "-o", out.string(), "--vtg"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "Scenario distance = 2.80 km\nTotal time = 194.25s\n");
+    // The accelerations reached go to stderr, so that stdout keeps its two lines.
+    EXPECT_NE(r.err.find("Max lateral acceleration = 1.00 g, max longitudinal acceleration = 1.00 g\n"),
+              std::string::npos)
+        << r.err;
     writeFileBytes(dir / "check.py", independentChecker);
     const std::string python = "/usr/bin/python3";
     if (!std::filesystem::exists(python)) GTEST_SKIP() << "python3 is not installed";
@@ -124,9 +128,10 @@ TEST(RouteCommand, JerkBelowTheFloorIsAcceptedNotRefused)
     auto r = runTrajix({"route", dataFile("../../examples/loop.kml").string(), "-o", (dir / "o.txt").string(), "--jerk",
                         "0", "--stationary-start", "1"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    // At the floor jerk no S-curve to speed and back fits in 219 m, and two standstills
-    // leave no peak to drive at: the route is refused with a message, not written empty.
+    // At the floor jerk no S-curve to the maximum speed and back fits in 219 m; the route
+    // is driven at the fastest peak that does (it was once refused for want of a moving
+    // sample).
     r = runTrajix({"route", dataFile("route/straight.kml").string(), "-o", (dir / "o.txt").string(), "--jerk", "0"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("no moving sample"), std::string::npos) << r.err;
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_GT(readFileBytes(dir / "o.txt").size(), 0u);
 }
