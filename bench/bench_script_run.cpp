@@ -1,5 +1,6 @@
 // Command scripts: a one-hour drive (40 speed changes, turns and climbs) run and
 // written at 20 Hz, and the full search of a speed change that cannot be achieved.
+#include <ctime>
 #include <filesystem>
 #include <string>
 
@@ -118,5 +119,57 @@ void BM_ScriptPeakSearchBrake100In60m(benchmark::State& state)
     state.counters["found"] = search.found;
 }
 BENCHMARK(BM_ScriptPeakSearchBrake100In60m)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Every speed change the language accepts ends its search in bounded time: a sweep over
+// speeds from 0 to the fastest allowed (100000 km/h), times up to a minute, distances
+// up to a minute's travel and jerks from 0.1 to 10 g/s. The figure is the slowest single
+// search, in processor time.
+double threadSeconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+void BM_ScriptPeakSearchSweep(benchmark::State& state)
+{
+    const double speeds[] = {0, 1, 30, 100, 1000, 10000, 50000, 99000, 100000};  // km/h
+    const double seconds[] = {0.001, 0.1, 1, 10, 30, 60};
+    const double jerks[] = {0.1, 1, 10};  // g/s
+    trajix::NullProgress progress;
+    double worst = 0;
+    std::string worstCase;
+    long long searches = 0;
+    for (auto _ : state) {
+        for (const double from : speeds) {
+            for (const double to : speeds) {
+                if (from == to) continue;
+                for (const double jerk : jerks) {
+                    for (const double t : seconds) {
+                        for (const bool byDistance : {false, true}) {
+                            const double vStart = from / 3.6, vTarget = to / 3.6;
+                            const double amount = byDistance ? t * (vStart + vTarget) / 2 : t;
+                            const double begin = threadSeconds();
+                            const auto search = trajix::findPeakAcceleration(vStart, vTarget, amount, byDistance,
+                                                                             jerk * trajix::scriptGravity, progress);
+                            benchmark::DoNotOptimize(search);
+                            const double spent = threadSeconds() - begin;
+                            ++searches;
+                            if (spent > worst) {
+                                worst = spent;
+                                worstCase = fmt::format("{}-{} km/h in {:g} {} at {} g/s", from, to, amount,
+                                                        byDistance ? "m" : "s", jerk);
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+    state.counters["worst_ms"] = worst * 1000;
+    state.counters["searches"] = static_cast<double>(searches);
+    state.SetLabel(worstCase);
+}
+BENCHMARK(BM_ScriptPeakSearchSweep)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace

@@ -84,6 +84,12 @@ for name, label in [("BM_ScriptUnachievableSpeedChange", "search: 0-100 km/h in 
                     ("BM_ScriptPeakSearchBrake100In60m", "search: 100-0 km/h in 60 m, 0.5 g/s")]:
     pair(label, name + "/0", name + "/1")
 
+# The slowest single search of a sweep over speeds up to the fastest a script accepts.
+b = runs.get("BM_ScriptPeakSearchSweep/iterations:1")
+if b:
+    row(f"search: slowest of {b['searches']:.0f} changes up to 100000 km/h", f"{b['worst_ms']:.1f} ms",
+        "bound 50 ms", f"{b['worst_ms'] / 50:.2f} of bound ({b.get('label', '')})")
+
 # Routes: time against the driven time, peak memory against the NMEA written.
 for name, label in [("BM_Route50km/iterations:3", "route 50 km (0.1 m path)"),
                     ("BM_Route600km/iterations:1", "route 600 km (1.0 m path)")]:

@@ -102,6 +102,16 @@ void parseLine(std::string_view original, int line, std::vector<ScriptCommand>& 
     throw Error(fmt::format("line {}: {}", command.line, why));
 }
 
+// Speeds from 0 to scriptMaxSpeed km/h: far beyond any vehicle, and small enough that
+// every speed change's search ends quickly.
+void checkSpeed(const ScriptCommand& command)
+{
+    if (command.value < 0) refuse(command, fmt::format("a speed of {} km/h: speeds must be 0 or more", command.value));
+    if (command.value > scriptMaxSpeed)
+        refuse(command,
+               fmt::format("a speed of {} km/h: speeds must be at most {} km/h", command.value, scriptMaxSpeed));
+}
+
 // Steps a climb of dh metres at vertical speed rate takes, ramping at accel.
 double climbSteps(double dh, double rate, double accel)
 {
@@ -220,7 +230,7 @@ std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const Scrip
         }
         if (c.kind == ScriptCommand::Kind::Set) {
             if (c.name == "vel") {
-                if (c.value < 0) refuse(c, fmt::format("a speed of {} km/h: speeds must be 0 or more", c.value));
+                checkSpeed(c);
                 speed = c.value / 3.6;
             } else if (c.name == "lat" && std::fabs(c.value) > 90) {
                 refuse(c, fmt::format("a latitude of {} degrees lies beyond the poles", c.value));
@@ -236,7 +246,7 @@ std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const Scrip
         if (!(c.amount > 0))
             refuse(c, fmt::format("a {} of {} {}: it must be above 0", what, c.amount, c.metres ? "m" : "s"));
         if (c.name == "vel") {
-            if (c.value < 0) refuse(c, fmt::format("a speed of {} km/h: speeds must be 0 or more", c.value));
+            checkSpeed(c);
             const double target = c.value / 3.6;
             accel = options.userMaxJerk * scriptGravity;
             if (!c.metres)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <unordered_map>
 #include <vector>
 
 #include <fmt/format.h>
@@ -325,21 +326,36 @@ namespace {
 // One speed change as both searches see it: its grid, its error and its caps.
 struct SearchCase {
     SearchCase(double vStart, double vTarget, double amount, bool byDistance, double jerk)
-        : vStart(vStart), vTarget(vTarget), amount(amount), byDistance(byDistance), jerk(jerk),
-          rise(vTarget > vStart), increment(rise ? searchIncrement : -searchIncrement),
+        : vStart(vStart),
+          vTarget(vTarget),
+          amount(amount),
+          byDistance(byDistance),
+          jerk(jerk),
+          rise(vTarget > vStart),
+          increment(rise ? searchIncrement : -searchIncrement),
           start(byDistance ? (vTarget * vTarget - vStart * vStart) / (2 * amount) : (vTarget - vStart) / amount)
     {
     }
     // Signed error of a peak: simulated time or distance less the one asked for.
-    double errorOf(double peak) const
-    {
-        const ProfileRun run = simulateProfile(vStart, vTarget, peak, jerk);
-        return byDistance ? run.distance - amount : run.duration - amount;
-    }
+    double errorOf(double peak) const { return errorOf(simulateProfile(vStart, vTarget, peak, jerk)); }
+    double errorOf(const ProfileRun& run) const { return byDistance ? run.distance - amount : run.duration - amount; }
     // Past the 10 g rise or 5 g fall cap of changes over a distance.
     bool beyondLimit(double peak) const
     {
         return byDistance && (rise ? peak > distanceRiseLimit : peak < distanceFallLimit);
+    }
+    // Whether the two ramps of a change over a time with this peak already outlast the
+    // time by more than the tolerance: then this peak misses, and so does every larger
+    // one, since the ramps' passes only grow with the peak. Each ramp takes at least
+    // |peak| / (jerk * step) passes; the factor covers what rounding can take off the
+    // repeated additions, for counts up to 2^40 (a longer ramp is counted as 2^40).
+    bool rampsOutlast(double peak) const
+    {
+        if (byDistance) return false;
+        constexpr double rounding = 1 - 0x1p-10;
+        const double passes = std::min(std::fabs(peak) / (jerk * integrationStep), 0x1p40);
+        const double fewest = 2 * std::floor(passes * rounding);
+        return fewest * integrationStep * rounding - amount > searchTolerance;
     }
     // A gentle change overshoots at the first grid step: bisect that step instead.
     PeakSearch refineFirstStep(double firstPeak) const
@@ -419,7 +435,6 @@ PeakSearch findPeakAcceleration(double vStart, double vTarget, double amount, bo
     const bool rise = change.rise;
     const double increment = change.increment;
     const double start = change.start;
-    auto errorOf = [&change](double peak) { return change.errorOf(peak); };
     auto beyondLimit = [&change](double peak) { return change.beyondLimit(peak); };
 
     PeakSearch search;
@@ -439,12 +454,41 @@ PeakSearch findPeakAcceleration(double vStart, double vTarget, double amount, bo
         if (gauge.cancelled()) throw Error("the run was cancelled");
     };
 
+    // Point k of the grid without keeping the points up to it (the last, 100000 additions away).
+    auto gridPoint = [&](std::int64_t k) {
+        double value = grid.back();
+        for (auto n = static_cast<std::int64_t>(grid.size()) - 1; n < k; ++n) value = value + increment;
+        return k < static_cast<std::int64_t>(grid.size()) ? grid[static_cast<std::size_t>(k)] : value;
+    };
+    // Over a time, the grid points whose ramps alone outlast it hold no hit: the search
+    // ends at the first of them (end), and a change none can meet costs no simulation
+    // of a needlessly long profile. (Checked beyond the grid's last point first, by a
+    // point's width, so that most changes walk no grid here.)
+    std::int64_t end = searchIterations + 1;
+    if (change.rampsOutlast(start + increment * static_cast<double>(searchIterations + 1))) {
+        double value = start;
+        for (std::int64_t k = 1; k <= searchIterations && end > searchIterations; ++k) {
+            value = value + increment;
+            if (change.rampsOutlast(value)) end = k;
+        }
+    }
+    auto notFound = [&] {
+        showGauge(searchIterations);
+        search.iterations = searchIterations;
+        search.found = false;
+        search.peak = gridPoint(searchIterations);
+        return search;
+    };
+
     // The first iteration, and the refinement of gentle changes, exactly as stepwise.
     showGauge(1);
     double peak = gridAt(1);
-    const double firstError = errorOf(peak);
     search.iterations = 1;
+    // Past the caps the search fails whatever the error; such a peak may take ages to simulate.
     if (beyondLimit(peak)) return search;
+    if (end == 1) return notFound();
+    const ProfileRun firstRun = simulateProfile(vStart, vTarget, peak, jerk);
+    const double firstError = change.errorOf(firstRun);
     if (firstError < -searchTolerance) return change.refineFirstStep(peak);
     if (!(firstError > searchTolerance)) {
         search.found = true;
@@ -471,30 +515,19 @@ PeakSearch findPeakAcceleration(double vStart, double vTarget, double amount, bo
             capped = true;
         }
     }
-    // Hits are looked for up to last, or before it when the cap ends the search there.
-    const std::int64_t lastCandidate = capped ? last - 1 : last;
+    // Hits are looked for up to last, or before it when the cap ends the search there,
+    // and never from where the ramps outlast the time.
+    const std::int64_t lastCandidate = std::min(capped ? last - 1 : last, end - 1);
 
-    // The simulated profiles, kept by grid index.
-    std::vector<ProfileRun> runs(2);
-    std::vector<char> simulated(2, 0);
-    runs[1] = simulateProfile(vStart, vTarget, peak, jerk);
-    simulated[1] = 1;
+    // The simulated profiles, kept by grid index: a few hundred of the grid's points at
+    // most, so kept in a map rather than an array as long as the grid.
+    std::unordered_map<std::int64_t, ProfileRun> runs{{1, firstRun}};
     auto runAt = [&](std::int64_t k) -> const ProfileRun& {
-        const auto index = static_cast<std::size_t>(k);
-        if (runs.size() <= index) {
-            runs.resize(index + 1);
-            simulated.resize(index + 1, 0);
-        }
-        if (!simulated[index]) {
-            runs[index] = simulateProfile(vStart, vTarget, gridAt(k), jerk);
-            simulated[index] = 1;
-        }
-        return runs[index];
+        auto found = runs.find(k);
+        if (found == runs.end()) found = runs.emplace(k, simulateProfile(vStart, vTarget, gridAt(k), jerk)).first;
+        return found->second;
     };
-    auto errorAt = [&](std::int64_t k) {
-        const ProfileRun run = runAt(k);
-        return byDistance ? run.distance - amount : run.duration - amount;
-    };
+    auto errorAt = [&](std::int64_t k) { return change.errorOf(runAt(k)); };
     // The duration of n passes: 0.001 added n times, as the simulation counts it.
     std::vector<double> durations{0.0};
     auto durationOf = [&](std::int64_t n) {
@@ -576,10 +609,9 @@ PeakSearch findPeakAcceleration(double vStart, double vTarget, double amount, bo
         }
         lo = hi;
     }
+    if (!capped) return notFound();
     showGauge(last);
     search.iterations = last;
-    if (capped) return search;
-    search.peak = gridAt(last);
     return search;
 }
 

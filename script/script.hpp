@@ -26,6 +26,7 @@ inline constexpr double scriptGravity = 9.81;                 ///< m/s^2 per g
 inline constexpr double integrationStep = 0.001;              ///< s, one step of script time
 inline constexpr std::int64_t scriptMemoryLimit = 1LL << 32;  ///< bytes the step arrays may take
 inline constexpr int scriptMaxLines = 10000;                  ///< lines read from a script
+inline constexpr double scriptMaxSpeed = 100000;              ///< km/h, the fastest speed a script may ask for
 
 /// The values of a run that the front end supplies (the tabs' edits, the CLI's flags).
 struct ScriptOptions {
@@ -173,11 +174,11 @@ ParsedScript parseScript(const std::vector<std::string>& lines);
 std::string unmatchedLinesMessage(const std::vector<UnmatchedLine>& lines);
 
 /// Checks a parsed script before it runs: refuses (Error naming the line) a max jerk
-/// <= 0, a time, distance or radius <= 0, a negative speed, a latitude beyond 90
-/// degrees, a negative time, a value beyond 1e15, a climb over distance while standing,
-/// and a script whose steps would need more memory than scriptMemoryLimit. Returns the
-/// estimated number of steps. (The output rate is checked by ConvertCmdFile when it
-/// writes a file.)
+/// <= 0, a time, distance or radius <= 0, a speed below 0 or above scriptMaxSpeed, a
+/// latitude beyond 90 degrees, a negative time, a value beyond 1e15, a climb over
+/// distance while standing, and a script whose steps would need more memory than
+/// scriptMemoryLimit. Returns the estimated number of steps. (The output rate is checked
+/// by ConvertCmdFile when it writes a file.)
 std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const ScriptOptions& options);
 
 /// Runs a script. target is the NMEA file to write, or "preview" for charts only.

@@ -156,6 +156,9 @@ TEST(ScriptRefusals, EndlessOrMeaninglessCommandsAreRefusedNamingTheLine)
         {"height=10@0s\n", "line 1: a time of 0 s"},
         {"vel=-10\n", "line 1: a speed of -10 km/h"},
         {"vel=-10@5s\n", "line 1: a speed of -10 km/h"},
+        // The fuzzer's input: the search of the change from there ran for many seconds.
+        {"Vel=5043200\nVel=30@100m\n", "line 1: a speed of 5043200 km/h: speeds must be at most 100000 km/h"},
+        {"vel=30\nvel=100000.5@10s\n", "line 2: a speed of 100000.5 km/h"},
         {"height=0@100m\n", "line 1: a height change over a distance needs a speed above 0"},
         {"vel=36\nvel=0@1s\nheight=5@10m\n", "line 3: a height change over a distance"},
         {"lat=91\n", "line 1: a latitude of 91"},

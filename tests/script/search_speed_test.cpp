@@ -132,6 +132,42 @@ TEST(FastPeakSearch, UnachievableChangeRunsTheWholeGridQuicklyAndCanBeCancelled)
     EXPECT_THROW(findPeakAcceleration(0, 100 / 3.6, 1, false, 0.1 * 9.81, cancelling), Error);
 }
 
+TEST(FastPeakSearch, EndsAtTheFastestSpeedsAndBeyond)
+{
+    // Profiles of these peaks would take up to hours of 1 ms passes each; a search that
+    // simulated them would not end within the test's time limit.
+    const double fastest = scriptMaxSpeed / 3.6;
+    const struct {
+        Change change;
+        bool found;
+    } cases[] = {
+        {{1.4e6, 30 / 3.6, 100, 9.81, true}, false},  // the fuzzer's change, past the script limit
+        {{fastest, 0, 0.001, 9.81, true}, false},
+        {{0, fastest, 0.001, 9.81, true}, false},
+        {{0, fastest, 0.001, 9.81, false}, false},
+        {{fastest, 0, 1, 9.81, false}, false},
+        {{0, fastest, 100, 9.81, false}, false},  // the quickest takes 106 s
+        {{fastest, 0, 60, 0.001 * 9.81, false}, false},
+        {{0, fastest, 110, 9.81, false}, false},  // in reach, but past the grid's 10 m/s^2
+        {{0, fastest, 600, 9.81, false}, true},
+        {{fastest, fastest - 0.01, 1, 9.81, false}, true},
+    };
+    for (const auto& c : cases) {
+        NullProgress quiet;
+        const PeakSearch search = findPeakAcceleration(c.change.vStart, c.change.vTarget, c.change.amount,
+                                                       c.change.byDistance, c.change.jerk, quiet);
+        EXPECT_EQ(search.found, c.found) << describe(c.change);
+        if (!search.found && !c.change.byDistance) {
+            // Not found over a time: the whole grid, as the plain search ends it.
+            EXPECT_EQ(search.iterations, 100000) << describe(c.change);
+            double peak = (c.change.vTarget - c.change.vStart) / c.change.amount;
+            const double increment = c.change.vTarget > c.change.vStart ? 0.0001 : -0.0001;
+            for (int k = 0; k < 100000; ++k) peak = peak + increment;
+            EXPECT_EQ(search.peak, peak) << describe(c.change);
+        }
+    }
+}
+
 TEST(FastPeakSearch, ScriptsWriteTheSameBytesEitherWay)
 {
     const std::vector<std::string> scripts = {
