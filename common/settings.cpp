@@ -160,8 +160,8 @@ std::vector<std::string> writeSettings(IniFile& ini, const Settings& s)
     else if (tryParseInteger(port, number))
         ini.set("Com port", "port", std::to_string(number));
     else
-        warnings.push_back(
-            fmt::format("'{}' is not a valid integer value; the COM port setting was not saved", s.comPort));
+        warnings.push_back(fmt::format("'{}' is not a valid integer value; the COM port setting was not saved",
+                                       visibleText(s.comPort)));
     ini.set("Include VTG", "VTG", s.includeVtg ? "1" : "0");
     ini.set("HDT only", "HDT", s.hdtOnly ? "1" : "0");
     ini.set("Baud rate", "Baud", std::to_string(s.baudRateIndex));

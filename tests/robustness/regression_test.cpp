@@ -30,7 +30,7 @@ TEST(FuzzRegression, NulByteInAlmanacWeekCutOffTheFileNameFromTheMessage)
     const auto file = dataFile("robustness/almanac_week_with_nul.alm");
     const std::string message = refusal([&] { readAlmanacWeek(file); });
     EXPECT_NE(message.find("line 4 of '" + file.string() + "'"), std::string::npos) << message;
-    EXPECT_NE(message.find("anac f\x01\\0\\0\x08RN-01"), std::string::npos) << message;
+    EXPECT_NE(message.find("anac f\\x01\\0\\0\\x08RN-01"), std::string::npos) << message;
 }
 
 TEST(FuzzRegression, NulByteInKmlCoordinateCutOffTheFileNameFromTheMessage)
