@@ -206,7 +206,8 @@ std::string unmatchedLinesMessage(const std::vector<UnmatchedLine>& lines)
     return message;
 }
 
-std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const ScriptOptions& options)
+std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const ScriptOptions& options,
+                         std::int64_t keepStride)
 {
     if (!std::isfinite(options.userMaxJerk) || options.userMaxJerk <= 0)
         throw Error(fmt::format("max jerk {} g/s: the jerk must be above 0", options.userMaxJerk));
@@ -269,9 +270,11 @@ std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const Scrip
             heightKnown = true;
         }
     }
+    // The arrays hold every keepStride-th step (and the start point).
+    const double kept = steps / static_cast<double>(std::max<std::int64_t>(keepStride, 1)) + 1;
     const double limit = static_cast<double>(scriptMemoryLimit / scriptBytesPerStep);
-    if (steps + 1 > limit) {
-        const double bytes = (steps + 1) * static_cast<double>(scriptBytesPerStep);
+    if (kept > limit) {
+        const double bytes = kept * static_cast<double>(scriptBytesPerStep);
         throw Error(
             fmt::format("the script needs about {:.0f} steps of 1 ms ({:.0f} s of script time), {:.1f} GiB of "
                         "memory; at most {} GiB can be used",
@@ -287,7 +290,16 @@ ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& 
     state.previewOnly = target == "preview";
     ParsedScript script = parseScript(lines);
     const std::vector<ScriptCommand>& commands = script.commands;
-    const std::int64_t expectedSteps = checkScript(commands, options);
+    // A written run keeps only the steps the writer reads, a preview every step; a bad
+    // rate is reported after the script's own faults, as the writer checks it.
+    std::int64_t keepStride = 1;
+    if (!state.previewOnly) {
+        try {
+            keepStride = sampleStrideForRate(options.outputRate);
+        } catch (const Error&) {
+        }
+    }
+    const std::int64_t expectedSteps = checkScript(commands, options, keepStride);
     if (!state.previewOnly) {
         sampleStrideForRate(options.outputRate);
         checkDateSentences(options.dates);
@@ -297,8 +309,7 @@ ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& 
     }
 
     charts.clear();
-    // A written run keeps only the steps the writer reads; a preview keeps them all.
-    resetTrajectory(state, options, expectedSteps, state.previewOnly ? 1 : sampleStrideForRate(options.outputRate));
+    resetTrajectory(state, options, expectedSteps, keepStride);
     if (!state.previewOnly) state.output.outputFileName = target;
 
     ScriptEnvironment env{options, progress, prompt, charts};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <limits>
 #include <unordered_map>
 #include <vector>
 
@@ -238,8 +239,12 @@ void resetTrajectory(ScriptState& state, const ScriptOptions& options, std::int6
     state.currentHeading = 0;
     state.output.outputClock = 32400;
     state.chartCountdown = 0;
-    state.stepLimit = scriptMemoryLimit / scriptBytesPerStep;
     state.keepStride = std::max<std::int64_t>(keepStride, 1);
+    // The arrays hold every keepStride-th step: the limit counts those.
+    constexpr std::int64_t keptLimit = scriptMemoryLimit / scriptBytesPerStep;
+    state.stepLimit = state.keepStride > std::numeric_limits<std::int64_t>::max() / keptLimit
+                          ? std::numeric_limits<std::int64_t>::max()
+                          : keptLimit * state.keepStride;
     state.keepPhase = 0;
     state.trigValid = false;
     const std::int64_t expectedKept = expectedSteps / state.keepStride;

@@ -100,7 +100,7 @@ struct ScriptState {
     double eastStep = 0, northStep = 0;
     bool trigValid = false;
     int chartCountdown = 0;
-    std::int64_t stepLimit = 0;  ///< most steps the memory limit allows
+    std::int64_t stepLimit = 0;  ///< most 1 ms steps the memory limit allows, every keepStride-th kept
 };
 
 /// Bytes of the per-step arrays for one step.
@@ -176,10 +176,12 @@ std::string unmatchedLinesMessage(const std::vector<UnmatchedLine>& lines);
 /// Checks a parsed script before it runs: refuses (Error naming the line) a max jerk
 /// <= 0, a time, distance or radius <= 0, a speed below 0 or above scriptMaxSpeed, a
 /// latitude beyond 90 degrees, a negative time, a value beyond 1e15, a climb over
-/// distance while standing, and a script whose steps would need more memory than
-/// scriptMemoryLimit. Returns the estimated number of steps. (The output rate is checked
-/// by ConvertCmdFile when it writes a file.)
-std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const ScriptOptions& options);
+/// distance while standing, and a script whose kept steps (every keepStride-th, as a
+/// written run keeps them) would need more memory than scriptMemoryLimit. Returns the
+/// estimated number of 1 ms steps. (The output rate is checked by ConvertCmdFile when it
+/// writes a file.)
+std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const ScriptOptions& options,
+                         std::int64_t keepStride = 1);
 
 /// Runs a script. target is the NMEA file to write, or "preview" for charts only.
 /// The file is written beside the target and renamed on success, so a refused or

@@ -183,6 +183,21 @@ TEST(ScriptRefusals, EndlessOrMeaninglessCommandsAreRefusedNamingTheLine)
     }
 }
 
+TEST(ScriptRefusals, TheMemoryCheckCountsTheStepsAWrittenRunKeeps)
+{
+    // 100 hours standing: 3.6e8 steps of 1 ms, more than the arrays could hold one by one,
+    // while a run written at 20 Hz keeps every 50th (7.2e6 steps).
+    const auto commands = parseScript({"vel=0", "wait 360000s"}).commands;
+    const ScriptOptions options;
+    EXPECT_THROW(checkScript(commands, options, 1), Error);
+    EXPECT_EQ(checkScript(commands, options, 50), 360000000);
+    // 50 times longer again is too much even so.
+    EXPECT_THROW(checkScript(parseScript({"wait 18000000s"}).commands, options, 50), Error);
+    // A preview keeps every step: refused before it runs.
+    ScriptRun r;
+    EXPECT_NE(errorOf(r, "wait 360000s\n").find("GiB"), std::string::npos);
+}
+
 TEST(ScriptRefusals, MaxJerkAndOutputRateAreCheckedBeforeTheRun)
 {
     ScriptRun r;
