@@ -1,5 +1,6 @@
 #include "common/atomic_file.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -57,8 +58,65 @@ void AtomicFile::write(const void* data, std::size_t size)
 {
     if (!file_) throw Error(fmt::format("cannot write '{}': the file is closed", target_.string()));
     errno = 0;
-    if (size && std::fwrite(data, 1, size, file_) != size) fail("write failed");
+    if (size >= bufferSize) {
+        // A piece as large as the buffer goes straight to the file: the buffer would
+        // only copy it once more.
+        if (std::fflush(file_) != 0) fail("flush failed");
+        writeDirectly(static_cast<const char*>(data), size);
+    } else if (size && std::fwrite(data, 1, size, file_) != size) {
+        fail("write failed");
+    }
     written_ += size;
+}
+
+void AtomicFile::writeDirectly(const char* data, std::size_t size)
+{
+    const int fd = ::fileno(file_);
+    while (size > 0) {
+        const ssize_t done = ::write(fd, data, size);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) fail("write failed");
+        data += done;
+        size -= static_cast<std::size_t>(done);
+    }
+}
+
+std::uint64_t AtomicFile::copyFrom(int source, std::uint64_t offset, std::uint64_t length)
+{
+    if (!file_) throw Error(fmt::format("cannot write '{}': the file is closed", target_.string()));
+    errno = 0;
+    if (std::fflush(file_) != 0) fail("flush failed");
+    const int fd = ::fileno(file_);
+    std::uint64_t copied = 0;
+    // The kernel copies from file to file; where it cannot (another file system on an
+    // older kernel, a special file), the bytes go through a buffer instead.
+    bool inKernel = true;
+    std::unique_ptr<char[]> buffer;
+    while (copied < length) {
+        const std::uint64_t wanted = std::min<std::uint64_t>(length - copied, 1 << 30);
+        ssize_t done = -1;
+        if (inKernel) {
+            auto from = static_cast<off_t>(offset + copied);
+            done = ::copy_file_range(source, &from, fd, nullptr, static_cast<std::size_t>(wanted), 0);
+            if (done < 0 && errno == EINTR) continue;
+            if (done < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
+                inKernel = false;
+                continue;
+            }
+            if (done < 0) fail("copy failed");
+        } else {
+            if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(bufferSize);
+            done = ::pread(source, buffer.get(), static_cast<std::size_t>(std::min<std::uint64_t>(wanted, bufferSize)),
+                           static_cast<off_t>(offset + copied));
+            if (done < 0 && errno == EINTR) continue;
+            if (done < 0) fail("read failed");
+            writeDirectly(buffer.get(), static_cast<std::size_t>(done));
+        }
+        if (done == 0) break;  // the source ended
+        copied += static_cast<std::uint64_t>(done);
+    }
+    written_ += copied;
+    return copied;
 }
 
 void AtomicFile::write(std::string_view bytes)

@@ -2,6 +2,7 @@
 // A file written beside its target and renamed onto it on success, so that a failed
 // run never leaves a truncated file under the final name and never destroys a good
 // file of that name.
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -22,6 +23,10 @@ public:
     /// Appends bytes. Throws Error when the write fails (disk full, I/O error).
     void write(std::string_view bytes);
     void write(const void* data, std::size_t size);
+    /// Appends length bytes of the open file source from offset, copied by the kernel
+    /// where it can. Returns the bytes copied: fewer only when the source ended first.
+    /// Throws Error when the copy fails.
+    std::uint64_t copyFrom(int source, std::uint64_t offset, std::uint64_t length);
     /// Flushes, closes and renames the temporary file onto the target. Throws Error
     /// on failure, leaving the target as it was.
     void commit();
@@ -33,6 +38,7 @@ public:
 
 private:
     void fail(std::string_view what);
+    void writeDirectly(const char* data, std::size_t size);
 
     std::filesystem::path target_;
     std::filesystem::path temporary_;

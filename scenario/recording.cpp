@@ -1,12 +1,12 @@
 #include "scenario/recording.hpp"
 
-#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,17 +14,18 @@
 
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
+#include "scenario/word_bits.hpp"
 
 namespace trajix {
 
 namespace {
 
-// An input recording read whole block by whole block. Blocks are mapped from the page
-// cache rather than copied out of it, which saves a pass over every byte; where the
-// file cannot be mapped they are read into a buffer instead.
-class BlockReader {
+// An input recording read front to back in large pieces. The file is read into the
+// caller's buffer with read(2): one copy out of the page cache, into a buffer small
+// enough to stay in the processor's cache while it is changed and written on.
+class RecordingInput {
 public:
-    explicit BlockReader(const std::filesystem::path& path) : path_(path)
+    explicit RecordingInput(const std::filesystem::path& path) : path_(path)
     {
         std::error_code ec;
         if (std::filesystem::is_directory(path, ec))
@@ -33,67 +34,63 @@ public:
         if (fd_ < 0) throw Error(fmt::format("cannot open '{}': {}", path.string(), std::strerror(errno)));
         ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    BlockReader(const BlockReader&) = delete;
-    BlockReader& operator=(const BlockReader&) = delete;
-    ~BlockReader()
-    {
-        unmap();
-        ::close(fd_);
-    }
+    RecordingInput(const RecordingInput&) = delete;
+    RecordingInput& operator=(const RecordingInput&) = delete;
+    ~RecordingInput() { ::close(fd_); }
 
-    // The bytes of block index (counted from 0), valid until the next call. A file that
-    // has become shorter than the block is an error, never a crash on the mapping.
-    const std::uint8_t* block(std::int64_t index)
-    {
-        unmap();
-        const auto size = static_cast<std::size_t>(recordingBlockSize);
-        const off_t offset = static_cast<off_t>(index) * recordingBlockSize;
-        struct stat status {};
-        if (::fstat(fd_, &status) != 0 || status.st_size < offset + recordingBlockSize)
-            throw Error(fmt::format("'{}' ended inside block {}: the file is shorter than when it was measured",
-                                    path_.string(), index + 1));
-        const off_t aligned = offset & ~static_cast<off_t>(::sysconf(_SC_PAGESIZE) - 1);
-        const std::size_t length = size + static_cast<std::size_t>(offset - aligned);
-        void* mapping = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, fd_, aligned);
-        if (mapping != MAP_FAILED) {
-            mapping_ = mapping;
-            mappedLength_ = length;
-            return static_cast<const std::uint8_t*>(mapping) + (offset - aligned);
-        }
-        buffer_.resize(size);
-        readAt(buffer_.data(), size, offset, index + 1);
-        return buffer_.data();
-    }
+    int descriptor() const { return fd_; }
 
-private:
-    void unmap()
-    {
-        if (mapping_) ::munmap(mapping_, mappedLength_);
-        mapping_ = nullptr;
-    }
-
-    void readAt(std::uint8_t* data, std::size_t size, off_t offset, std::int64_t blockNumber)
+    // Reads size bytes at offset, which lie in block blockNumber (counted from 1). A file
+    // that has become shorter than it was measured is an error naming the block.
+    void read(std::uint8_t* data, std::size_t size, std::uint64_t offset, std::int64_t blockNumber) const
     {
         std::size_t done = 0;
         while (done < size) {
-            const ssize_t got = ::pread(fd_, data + done, size - done, offset + static_cast<off_t>(done));
+            const ssize_t got = ::pread(fd_, data + done, size - done, static_cast<off_t>(offset + done));
             if (got < 0 && errno == EINTR) continue;
             if (got < 0)
                 throw Error(
                     fmt::format("cannot read block {} of '{}': {}", blockNumber, path_.string(), std::strerror(errno)));
-            if (got == 0)
-                throw Error(fmt::format("'{}' ended inside block {}: the file is shorter than when it was measured",
-                                        path_.string(), blockNumber));
+            if (got == 0) throw shrunk(blockNumber);
             done += static_cast<std::size_t>(got);
         }
     }
 
+    Error shrunk(std::int64_t blockNumber) const
+    {
+        return Error(fmt::format("'{}' ended inside block {}: the file is shorter than when it was measured",
+                                 path_.string(), blockNumber));
+    }
+
+private:
     std::filesystem::path path_;
     int fd_ = -1;
-    void* mapping_ = nullptr;
-    std::size_t mappedLength_ = 0;
-    std::vector<std::uint8_t> buffer_;
 };
+
+// A buffer aligned to the page, so that the copies in and out of the page cache run
+// on whole pages and the vector instructions on aligned words.
+class PageBuffer {
+public:
+    explicit PageBuffer(std::size_t size)
+        : data_(static_cast<std::uint8_t*>(std::aligned_alloc(4096, (size + 4095) / 4096 * 4096)))
+    {
+        if (!data_) throw std::bad_alloc();
+    }
+    PageBuffer(const PageBuffer&) = delete;
+    PageBuffer& operator=(const PageBuffer&) = delete;
+    ~PageBuffer() { std::free(data_); }
+    std::uint8_t* data() { return data_; }
+
+private:
+    std::uint8_t* data_;
+};
+
+// A block is handled in eight pieces of 255750 bytes (whole words): small enough for the
+// processor's cache, large enough that system calls cost little.
+constexpr std::size_t piecesPerBlock = 8;
+constexpr std::size_t pieceSize = static_cast<std::size_t>(recordingBlockSize) / piecesPerBlock;
+static_assert(pieceSize * piecesPerBlock == static_cast<std::size_t>(recordingBlockSize) && pieceSize % 2 == 0,
+              "a block splits into pieces of whole words");
 
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b)
 {
@@ -136,26 +133,9 @@ std::array<std::uint8_t, 256> bitReversalTable()
 void reverseWordBits(const std::uint8_t* source, std::uint8_t* target, std::size_t size,
                      const std::array<std::uint8_t, 256>& table)
 {
-    // Eight bytes at a time: reversing the bits of each byte and swapping the two bytes
-    // of each word gives the same bytes as the table, several times faster (the
-    // compiler vectorises it), which keeps the conversion close to a plain copy.
-    std::size_t p = 0;
-    for (; p + 8 <= size; p += 8) {
-        std::uint64_t x;
-        std::memcpy(&x, source + p, 8);
-        x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
-        x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
-        x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
-        x = ((x >> 8) & 0x00FF00FF00FF00FFull) | ((x & 0x00FF00FF00FF00FFull) << 8);
-        std::memcpy(target + p, &x, 8);
-    }
-    // Swapping the two bytes and reversing each reverses all 16 bits of the word.
-    for (; p + 1 < size; p += 2) {
-        const std::uint8_t low = source[p];
-        const std::uint8_t high = source[p + 1];
-        target[p] = table[high];
-        target[p + 1] = table[low];
-    }
+    // The table stays the definition; the processor's fastest way gives the same bytes.
+    (void)table;
+    reverseWordBitsWith(fastestWordReversal(), source, target, size);
 }
 
 void reverseWordBits(std::uint8_t* data, std::size_t size, const std::array<std::uint8_t, 256>& table)
@@ -174,24 +154,21 @@ std::int64_t convertDSF(const std::filesystem::path& input, const std::filesyste
     if (sameFile(input, output))
         throw Error(fmt::format("the output '{}' is the input recording; choose another name", output.string()));
     const std::int64_t blockCount = recordingBlockCount(BigFileSize(input));
-    BlockReader reader(input);
+    const RecordingInput reader(input);
     AtomicFile out(output);
     progress.start("Converting file", blockCount);
-    const auto table = bitReversalTable();
-    // Reversed a piece at a time into a buffer that stays in the cache while the write
-    // copies it on: a whole 2 MB block would go out to memory and be read back.
-    constexpr std::size_t piece = 128 * 1024;
-    static_assert(piece % 2 == 0, "pieces must hold whole words");
-    const auto blockSize = static_cast<std::size_t>(recordingBlockSize);
-    std::vector<std::uint8_t> buffer(piece);
+    // Each piece is read into the buffer, reversed there and written on: the bytes are
+    // copied once in and once out, as a plain copy through a program copies them.
+    const WordReversal way = fastestWordReversal();
+    PageBuffer buffer(pieceSize);
     for (std::int64_t n = 1; n <= blockCount; ++n) {
         checkCancelled(progress, "conversion");
         progress.position(n);
-        const std::uint8_t* block = reader.block(n - 1);
-        for (std::size_t p = 0; p < blockSize; p += piece) {
-            const std::size_t size = std::min(piece, blockSize - p);
-            reverseWordBits(block + p, buffer.data(), size, table);
-            out.write(buffer.data(), size);
+        for (std::size_t k = 0; k < piecesPerBlock; ++k) {
+            const auto offset = static_cast<std::uint64_t>(n - 1) * recordingBlockSize + k * pieceSize;
+            reader.read(buffer.data(), pieceSize, offset, n);
+            reverseWordBitsWith(way, buffer.data(), buffer.data(), pieceSize);
+            out.write(buffer.data(), pieceSize);
         }
     }
     out.commit();
@@ -208,6 +185,8 @@ std::filesystem::path createDropouts(const DropoutRequest& request, ProgressSink
 {
     const std::filesystem::path output = dropoutOutputName(request.input.string());
     std::error_code ec;
+    if (std::filesystem::is_directory(request.input, ec))
+        throw Error(fmt::format("cannot read '{}': it is a directory", request.input.string()));
     if (!std::filesystem::exists(request.input, ec))
         throw Error(fmt::format("cannot open '{}': no such file", request.input.string()));
     const std::int64_t blockCount = recordingBlockCount(BigFileSize(request.input));
@@ -229,15 +208,20 @@ std::filesystem::path createDropouts(const DropoutRequest& request, ProgressSink
     const long long firstBlank = start;
     const long long lastBlank = start == 0 ? -1 : start + duration;
 
-    BlockReader reader(request.input);
+    const RecordingInput reader(request.input);
     AtomicFile out(output);
     progress.start("Creating dropouts", blockCount);
-    const std::vector<std::uint8_t> zeroBlock(static_cast<std::size_t>(recordingBlockSize), 0);
+    // The blocks kept are copied by the kernel from file to file, without passing through
+    // this program; a blank one is written from a buffer of zeros.
+    const std::vector<std::uint8_t> zeroPiece(pieceSize, 0);
     for (std::int64_t s = 0; s < blockCount; ++s) {
         checkCancelled(progress, "dropout");
-        const std::uint8_t* block = reader.block(s);
-        const bool blank = start != 0 && s >= firstBlank && s <= lastBlank;
-        out.write(blank ? zeroBlock.data() : block, zeroBlock.size());
+        const auto offset = static_cast<std::uint64_t>(s) * recordingBlockSize;
+        if (start != 0 && s >= firstBlank && s <= lastBlank) {
+            for (std::size_t k = 0; k < piecesPerBlock; ++k) out.write(zeroPiece.data(), pieceSize);
+        } else if (out.copyFrom(reader.descriptor(), offset, recordingBlockSize) != recordingBlockSize) {
+            throw reader.shrunk(s + 1);
+        }
         progress.position(s + 1);
     }
     out.commit();

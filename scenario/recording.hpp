@@ -23,7 +23,8 @@ std::int64_t recordingBlockCount(std::uint64_t fileSize);
 std::array<std::uint8_t, 256> bitReversalTable();
 
 /// Reverses the 16 bits of every word (two bytes at an even offset, first byte low)
-/// of a buffer of even size, in place.
+/// of a buffer of even size, in place, as the table defines it (byte k of a word becomes
+/// table[byte 1 - k]), the fastest way this processor runs (see word_bits.hpp).
 void reverseWordBits(std::uint8_t* data, std::size_t size, const std::array<std::uint8_t, 256>& table);
 /// The same from source into target (which may be the same buffer).
 void reverseWordBits(const std::uint8_t* source, std::uint8_t* target, std::size_t size,
@@ -33,8 +34,8 @@ void reverseWordBits(const std::uint8_t* source, std::uint8_t* target, std::size
 /// by "bin" (track.dsf gives track.bin).
 std::string binNameFor(const std::string& dsfName);
 
-/// Converts the whole blocks of a .dsf recording into the .bin form, streaming one block
-/// at a time; a trailing part block is dropped. Refuses an output naming the input, and
+/// Converts the whole blocks of a .dsf recording into the .bin form, streaming a piece
+/// at a time through one small buffer; a trailing part block is dropped. Refuses an output naming the input, and
 /// a missing input writes nothing. The output appears under its name only when complete.
 /// Progress: caption "Converting file", positions 1..block count. Returns the block count.
 std::int64_t convertDSF(const std::filesystem::path& input, const std::filesystem::path& output,
@@ -51,7 +52,8 @@ struct DropoutRequest {
 };
 
 /// Copies the whole blocks of a .bin recording to dropoutOutputName(input) with the
-/// seconds start .. start + duration set to zero bytes. Start 0 copies every block
+/// seconds start .. start + duration set to zero bytes (the kept blocks copied by the
+/// kernel from file to file). A directory as input is refused as such. Start 0 copies every block
 /// unchanged. Otherwise start > 0, duration >= -1 and start + duration + 1 <= block
 /// count are checked before anything is written (duration -1 blanks nothing).
 /// Progress: positions 1..block count. Returns the output name.

@@ -8,6 +8,11 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #include "test_support.hpp"
@@ -118,6 +123,41 @@ TEST(AtomicFile, FilesOpenAtOnceOnTwoThreadsKeepTheirOwnBytes)
         writeInterleaved(dir.path(), 0, perThread, 600000);
         other.join();
         expectEveryByte(dir.path(), 2 * perThread, 600000);
+    }
+}
+
+TEST(AtomicFile, CopiesRangesOfAnotherFileBetweenWrites)
+{
+    TempDir dir;
+    std::string source(300000, '\0');
+    for (std::size_t i = 0; i < source.size(); ++i) source[i] = patternByte(7, i);
+    // On the same file system as the target (copied in the kernel), and on another one
+    // where there is one (/dev/shm: copied through a buffer on kernels that refuse).
+    std::vector<std::filesystem::path> sources{dir / "source.bin"};
+    if (std::filesystem::is_directory("/dev/shm"))
+        sources.push_back(fmt::format("/dev/shm/trajix-copy-{}", ::getpid()));
+    for (const auto& path : sources) {
+        test::writeFileBytes(path, source);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0) << path;
+        {
+            AtomicFile file(dir / "out.bin");
+            file.write("head");
+            EXPECT_EQ(file.copyFrom(fd, 5, 200000), 200000u);
+            file.write(std::string(70000, 'x'));  // straight past the buffer
+            file.write("mid");
+            // Asked past the end: the bytes there are, and how many.
+            EXPECT_EQ(file.copyFrom(fd, 299990, 100), 10u);
+            file.write("tail");
+            EXPECT_EQ(file.bytesWritten(), 4u + 200000u + 70000u + 3u + 10u + 4u);
+            file.commit();
+        }
+        ::close(fd);
+        std::filesystem::remove(path);
+        EXPECT_TRUE(test::readFileBytes(dir / "out.bin") == "head" + source.substr(5, 200000) +
+                                                                std::string(70000, 'x') + "mid" +
+                                                                source.substr(299990) + "tail")
+            << path;
     }
 }
 
