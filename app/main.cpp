@@ -1,15 +1,26 @@
 // trajix-gui: the desktop application.
 #include <QApplication>
+#include <QStringList>
 #include <QTabWidget>
+
+#include <cstdio>
 
 #include "app/main_window.hpp"
 
 int main(int argc, char* argv[])
 {
+    // --help is answered before Qt starts, so it needs no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+    const trajix::gui::StartOptions options = trajix::gui::parseStartOptions(arguments);
+    if (options.help) {
+        std::fputs(options.helpText.toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+
     QApplication application(argc, argv);
     QApplication::setApplicationName("trajix-gui");
     QApplication::setApplicationVersion(QStringLiteral("4.8"));
-    const trajix::gui::StartOptions options = trajix::gui::parseStartOptions(QApplication::arguments());
     trajix::gui::TForm1 form(options);
     form.show();
     if (options.tab >= 0) form.PageControl1->setCurrentIndex(options.tab);

@@ -71,10 +71,15 @@ StartOptions parseStartOptions(const QStringList& arguments)
     const QCommandLineOption simulatorFeatures(
         "simulator-features", "Enable the simulator scenario features (scenario step, almanac, dropouts).");
     const QCommandLineOption tab("tab", "Show tab N (0-5) once started.", "N");
+    parser.setApplicationDescription("Trajix: makes, replays and converts GPS receiver trajectories.");
+    const QCommandLineOption help({"h", "help"}, "Print these options and exit.");
+    parser.addOption(help);
     parser.addOption(simulatorFeatures);
     parser.addOption(tab);
     parser.parse(arguments);  // unknown options are left to Qt
     StartOptions options;
+    options.help = parser.isSet(help);
+    options.helpText = parser.helpText();
     options.simulatorFeatures = parser.isSet(simulatorFeatures);
     if (parser.isSet(tab)) {
         bool ok = false;

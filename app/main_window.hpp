@@ -45,6 +45,8 @@ class WebImage;
 struct StartOptions {
     bool simulatorFeatures = false;  ///< --simulator-features: leave the scenario controls enabled
     int tab = -1;                    ///< --tab N: show tab N (0-5) once started, for screenshots
+    bool help = false;               ///< --help or -h: print helpText and start nothing
+    QString helpText;                ///< the options, as --help prints them
 };
 
 /// Parses the program's arguments (the first is the program name). Unknown options

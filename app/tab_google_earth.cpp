@@ -43,6 +43,7 @@
 namespace trajix::gui {
 
 namespace {
+constexpr const char* noKmlMessage = "No KML file is loaded: pick one with \"Load KML file\" first.";
 constexpr const char* chartHintTail =
     " \r\nZoom in by drawing a window from left to right with the left mouse button. \r\nZoom out by drawing any "
     "box from right to left. \r\nPan by using right mouse button.";
@@ -238,7 +239,7 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     connect(BitBtn2, &QPushButton::clicked, this, &GoogleEarthTab::BitBtn2Click);
 
     auto* rateRow = new QHBoxLayout;
-    Label21 = new ClickLabel("Ouput (Hz)", page);
+    Label21 = new ClickLabel("Output (Hz)", page);
     Label21->setObjectName("Label21");
     connect(Label21, &ClickLabel::clicked, this, &GoogleEarthTab::Label21Click);
     OutputUpdateEdit1 = makeEdit(page, "OutputUpdateEdit1", "20", 60);
@@ -375,12 +376,18 @@ void GoogleEarthTab::BitBtn2Click()
 
 void GoogleEarthTab::BitBtn5Click()
 {
-    if (!kmlFileName_.isEmpty()) LoadKML(false, false);
+    if (kmlFileName_.isEmpty())
+        host_.prompt().information(noKmlMessage);
+    else
+        LoadKML(false, false);
 }
 
 void GoogleEarthTab::BitBtn7Click()
 {
-    if (!kmlFileName_.isEmpty()) LoadKML(false, true);
+    if (kmlFileName_.isEmpty())
+        host_.prompt().information(noKmlMessage);
+    else
+        LoadKML(false, true);
 }
 
 void GoogleEarthTab::pathBoxActivated(int /*index*/)
@@ -395,11 +402,6 @@ void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
     // that a second click cannot start a run inside this one.
     const ButtonsOff buttonsOff({BitBtn2, BitBtn5, BitBtn7});
 
-    for (QLineSeries* series : {Series1, Series2, Series6, Series8, Series3}) series->clear();
-    DistanceLabel->clear();
-    TotalTimeLabel->clear();
-    AccelerationLabel->clear();
-
     route::RouteParameters parameters;
     try {
         parameters = routeParameters(*this, host_);
@@ -407,6 +409,12 @@ void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
         host_.prompt().information(error.what());
         return;
     }
+
+    // A typo in an edit keeps the charts of the last run; a new run starts clean.
+    for (QLineSeries* series : {Series1, Series2, Series6, Series8, Series3}) series->clear();
+    DistanceLabel->clear();
+    TotalTimeLabel->clear();
+    AccelerationLabel->clear();
 
     if (askForFile) {
         const QString chosen =

@@ -75,7 +75,7 @@ public:
     QLabel* AccelerationLabel = nullptr;  ///< highest lateral and longitudinal acceleration of the run
 
 signals:
-    /// "Ouput (Hz)" was clicked: the daily almanac of the fixed date is fetched.
+    /// "Output (Hz)" was clicked: the daily almanac of the fixed date is fetched.
     void almanacFetchRequested();
 
 public slots:

@@ -72,7 +72,7 @@ KeloTab::KeloTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(host)
     Memo2->setFont(courier);
     Memo2->setToolTip("First 50 lines of NMEA output shown here");
 
-    Chart6 = makeLineChart("Lat/Long in minutes", "Latitude", "Longitude", {&Series11}, page);
+    Chart6 = makeLineChart("Latitude/Longitude (degrees)", "Latitude (°)", "Longitude (°)", {&Series11}, page);
     Chart6->setObjectName("Chart6");
     Series11->setName("Series11");
     Series11->setColor(Qt::red);
@@ -107,12 +107,12 @@ QString memoText(const std::string& text)
     return shown;
 }
 
-/// Adds the points to what the series already holds, in one go, and fits both axes
-/// around everything it now shows.
-void appendPoints(QLineSeries* series, const std::vector<trajix::convert::ChartPoint>& points)
+/// Shows the points of one log in place of the previous log's, in one go, and fits
+/// both axes around them.
+void showPoints(QLineSeries* series, const std::vector<trajix::convert::ChartPoint>& points)
 {
-    QList<QPointF> all = series->points();
-    all.reserve(all.size() + static_cast<qsizetype>(points.size()));
+    QList<QPointF> all;
+    all.reserve(static_cast<qsizetype>(points.size()));
     for (const auto& point : points) all.append(QPointF(point.x, point.y));
     series->replace(all);
     if (all.isEmpty()) return;
@@ -178,8 +178,8 @@ void KeloTab::loadKELbuttonClick()
         host_.shareRate(QString::fromStdString(result.sampleRateText));
     }
     Memo2->setPlainText(memoText(result.previewText));
-    appendPoints(Series11, result.trackPoints);
-    appendPoints(Series12, result.speedPoints);
+    showPoints(Series11, result.trackPoints);
+    showPoints(Series12, result.speedPoints);
 
     host_.output().outputInterval = trajix::convert::sampleIntervalFromRateText(result.sampleRateText);
     host_.output().outputFileName = result.outputFileName;

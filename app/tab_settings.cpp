@@ -99,7 +99,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     auto* rate = new QGridLayout;
     SampleRateEdit = makeEdit(page, "SampleRateEdit", "20", 60);
     connect(SampleRateEdit, &QLineEdit::editingFinished, this, &SettingsTab::SampleRateEditExit);
-    addEditRow(rate, makeLabel(page, "SampleRateLabel", "Ouput update rate (Hz)"), SampleRateEdit);
+    addEditRow(rate, makeLabel(page, "SampleRateLabel", "Output update rate (Hz)"), SampleRateEdit);
     rate->setColumnStretch(3, 1);
 
     VTGBox = new QCheckBox("Output VTG in NMEA file (not needed for Trajix Binary file creation)", page);
@@ -130,7 +130,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     OrvenaSettingsGroupBox->setObjectName("OrvenaSettingsGroupBox");
     auto* group = new QVBoxLayout(OrvenaSettingsGroupBox);
 
-    Label27 = makeLabel(OrvenaSettingsGroupBox, "Label27", "Alamanac file");
+    Label27 = makeLabel(OrvenaSettingsGroupBox, "Label27", "Almanac file");
     AlmanacEdit = makeEdit(OrvenaSettingsGroupBox, "AlmanacEdit", QString(), 420);
     AlmanacBrowseButton = makeButton(OrvenaSettingsGroupBox, "AlmanacBrowseButton", "Browse");
     connect(AlmanacBrowseButton, &QPushButton::clicked, this, &SettingsTab::AlmanacBrowseButtonClick);

@@ -243,7 +243,7 @@ UserCommandsTab::UserCommandsTab(TabHost& host, QWidget* parent) : QWidget(paren
     outputUpdateEdit2 = makeEdit(page, "outputUpdateEdit2", "20", 60);
     connect(outputUpdateEdit2, &QLineEdit::editingFinished, this, &UserCommandsTab::outputUpdateEdit2Exit);
     addEditRow(edits, makeLabel(page, "userMaxJerkLabel", "Max jerk"), userMaxJerkEdit, "g/s");
-    addEditRow(edits, makeLabel(page, "outputUpdateLabel2", "Ouput rate (Hz)"), outputUpdateEdit2);
+    addEditRow(edits, makeLabel(page, "outputUpdateLabel2", "Output rate (Hz)"), outputUpdateEdit2);
     edits->setColumnStretch(3, 1);
 
     BitBtn1 = makeButton(page, "BitBtn1", "Load file");
@@ -360,7 +360,7 @@ bool UserCommandsTab::runCommandScript(const QString& target)
     try {
         trajix::ScriptOptions options;
         // Only a written run uses the output rate.
-        if (!target.isEmpty()) options.outputRate = editNumber(outputUpdateEdit2, "Ouput rate (Hz)");
+        if (!target.isEmpty()) options.outputRate = editNumber(outputUpdateEdit2, "Output rate (Hz)");
         options.userMaxJerk = editNumber(userMaxJerkEdit, "Max jerk (User commands)");
         options.routeJerk = editNumber(host_.routeJerkEdit(), "Max jerk (Google Earth import)");
         options.hdtAndGll = host_.sentences().hdtAndGll;

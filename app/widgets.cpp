@@ -33,6 +33,8 @@ WebImage::WebImage(QWidget* parent) : ClickLabel(QString(), parent)
     setAlignment(Qt::AlignCenter);
     setCursor(Qt::PointingHandCursor);
     showPlaceholder();
+    // The area takes no room under the tabs until a picture has arrived.
+    hide();
 }
 
 void WebImage::showPlaceholder()
@@ -77,6 +79,7 @@ void WebImage::finished(QNetworkReply* reply)
     setText(QString());
     setPixmap(picture.scaled(size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
     hasPicture_ = true;
+    show();
 }
 
 }  // namespace trajix::gui

@@ -21,9 +21,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 };
 
-/// The advert picture under the tabs. It shows a neutral placeholder until the picture
-/// has arrived; loading runs in the background, and a failed load (no network, no
-/// server, not a picture) simply leaves the placeholder, without a message.
+/// The advert picture under the tabs. It stays hidden (taking no room) until the
+/// picture has arrived; loading runs in the background, and a failed load (no network,
+/// no server, not a picture) simply leaves it hidden, without a message.
 class WebImage : public ClickLabel {
     Q_OBJECT
 public:

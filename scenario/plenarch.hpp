@@ -132,7 +132,7 @@ std::string weekQuestion(std::string_view weekText, long long almanacWeek);
 /// True when |almanacWeek - week| > 3.
 bool weekNeedsQuestion(long long week, long long almanacWeek);
 
-inline constexpr std::string_view scenarioQuestion = "Process NMEA file and create a Orvena Binary file?";
+inline constexpr std::string_view scenarioQuestion = "Process NMEA file and create an Orvena Binary file?";
 
 /// The scenario step for nmeaFileName. Returns true when the .bin recording was made,
 /// false when the user said No or cancelled the wait. Throws Error when a file cannot

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
@@ -18,6 +19,9 @@
 #include "app/widgets.hpp"
 #include "app_fixture.hpp"
 #include "common/platform.hpp"
+#ifdef TRAJIX_WITH_SCENARIO
+#include "scenario/plenarch.hpp"
+#endif
 
 namespace trajix::test {
 namespace {
@@ -299,6 +303,56 @@ TEST_F(AppTest, HelpWindowHoldsTheCommandHelpAndFocusesClose)
     EXPECT_EQ(QApplication::focusWidget(), form->helpform->CloseButton);
     form->helpform->CloseButton->click();
     EXPECT_FALSE(form->helpform->isVisible());
+}
+
+// ---- what a new user met in the window as a whole
+
+TEST_F(AppTest, HelpPrintsTheOptionsAndStartsNoWindow)
+{
+    QProcess gui;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");  // no window could open even if it tried
+    environment.remove("QT_QPA_PLATFORM");
+    gui.setProcessEnvironment(environment);
+    gui.start(TRAJIX_GUI_PATH, {"--help"});
+    ASSERT_TRUE(gui.waitForFinished(20000)) << "--help must not start the window";
+    EXPECT_EQ(gui.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(gui.exitCode(), 0);
+    const QString printed = QString::fromLocal8Bit(gui.readAllStandardOutput());
+    for (const char* option : {"--help", "--simulator-features", "--tab"})
+        EXPECT_TRUE(printed.contains(option)) << option << " in: " << printed.toStdString();
+}
+
+TEST_F(AppTest, CaptionsAreSpelledRightAndTheSettingsKeysStay)
+{
+    gui::StartOptions options;
+    options.simulatorFeatures = true;
+    auto form = startWindow(options);
+    QStringList texts;
+    for (QLabel* label : form->findChildren<QLabel*>()) texts << label->text() << label->toolTip();
+    for (QAbstractButton* button : form->findChildren<QAbstractButton*>()) texts << button->text();
+    for (QGroupBox* box : form->findChildren<QGroupBox*>()) texts << box->title();
+    for (const QString& text : texts)
+        for (const char* typo : {"Ouput", "Alamanac", "a Orvena"})
+            EXPECT_FALSE(text.contains(typo)) << text.toStdString();
+    EXPECT_TRUE(texts.contains("Output (Hz)"));
+    EXPECT_TRUE(texts.contains("Almanac file"));
+#ifdef TRAJIX_WITH_SCENARIO
+    EXPECT_EQ(std::string(trajix::scenarioQuestion), "Process NMEA file and create an Orvena Binary file?");
+#endif
+
+    // Other programs read the settings file: its keys keep their old spelling.
+    form->FormClose();
+    EXPECT_NE(settingsText().find("[Alamanc]\r\n"), std::string::npos) << settingsText();
+}
+
+TEST_F(AppTest, TheAdvertAreaTakesNoRoomUntilAPictureArrives)
+{
+    auto form = startWindow();
+    form->show();
+    QApplication::processEvents();
+    EXPECT_FALSE(form->WebImage1->isVisible());
+    EXPECT_FALSE(form->WebImage1->hasPicture());
 }
 
 }  // namespace

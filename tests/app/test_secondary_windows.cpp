@@ -108,7 +108,9 @@ TEST_F(AppTest, AdvertPictureLoadsInTheBackgroundOrKeepsThePlaceholder)
     gui::WebImage good;
     good.load(QUrl::fromLocalFile(QString::fromStdString(picture.string())));
     EXPECT_FALSE(good.hasPicture());  // load() returns before anything arrived
+    EXPECT_TRUE(good.isHidden()) << "no empty grey box while nothing has arrived";
     QTRY_VERIFY_WITH_TIMEOUT(good.hasPicture(), 3000);
+    EXPECT_FALSE(good.isHidden());
 
     gui::WebImage broken;
     broken.load(QUrl::fromLocalFile(QString::fromStdString((dir / "broken.png").string())));
@@ -117,7 +119,8 @@ TEST_F(AppTest, AdvertPictureLoadsInTheBackgroundOrKeepsThePlaceholder)
     QTest::qWait(200);
     EXPECT_FALSE(broken.hasPicture());
     EXPECT_FALSE(missing.hasPicture());
-    EXPECT_FALSE(missing.text().isEmpty());
+    EXPECT_TRUE(broken.isHidden());
+    EXPECT_TRUE(missing.isHidden());
 
     qputenv("TRAJIX_ADVERT_URL", "");
     EXPECT_TRUE(gui::WebImage::advertUrl().isEmpty());

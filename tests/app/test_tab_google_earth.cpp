@@ -182,12 +182,14 @@ TEST_F(GoogleEarthTabTest, CancellingTheOpenDialogLeavesChartsEmptyAndKeepsTheFi
     EXPECT_GT(series(*form, "Series3")->count(), 0);
 }
 
-TEST_F(GoogleEarthTabTest, PreviewAndGenerateBeforeAnyFileDoNothing)
+TEST_F(GoogleEarthTabTest, PreviewAndGenerateBeforeAnyFileSayWhy)
 {
     form->BitBtn5Click();
     form->BitBtn7Click();
     EXPECT_TRUE(dialogs.asked.isEmpty());
-    EXPECT_TRUE(prompt.messages.empty());
+    ASSERT_EQ(prompt.messages.size(), 2u);
+    for (const std::string& message : prompt.messages)
+        EXPECT_NE(message.find("Load KML file"), std::string::npos) << message;
     expectChartsEmpty();
     EXPECT_TRUE(writtenFiles().empty());
 }
@@ -327,6 +329,24 @@ TEST_F(GoogleEarthTabTest, CancellingTheSaveDialogWritesNothingButKeepsTheCharts
     EXPECT_EQ(replayFileName(*form), QString());
 #endif
     EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(GoogleEarthTabTest, ATypoInAnEditKeepsTheChartsAndSaysWhy)
+{
+    dialogs.openAnswers.push_back(qpath(dataFile("route/corner.kml")));
+    form->BitBtn2Click();
+    const qsizetype speedPoints = series(*form, "Series3")->count();
+    const qsizetype pathPoints = series(*form, "Series8")->count();
+    const QString distance = control<QLabel>(*form, "DistanceLabel")->text();
+    ASSERT_GT(speedPoints, 0);
+
+    control<QLineEdit>(*form, "lataccEdit")->setText("0,5");
+    form->BitBtn5Click();
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("'0,5'"), std::string::npos) << prompt.messages[0];
+    EXPECT_EQ(series(*form, "Series3")->count(), speedPoints);
+    EXPECT_EQ(series(*form, "Series8")->count(), pathPoints);
+    EXPECT_EQ(control<QLabel>(*form, "DistanceLabel")->text(), distance);
 }
 
 TEST_F(GoogleEarthTabTest, BadInputIsReportedAndNothingIsWritten)

@@ -3,6 +3,8 @@
 // the rate edits, the preview and the charts.
 #ifdef TRAJIX_WITH_CONVERT
 
+#include <QChart>
+#include <QChartView>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -97,7 +99,8 @@ TEST_F(KeloTabTest, TenHertzLogSetsEveryRateEditAndWritesWhatTheCommandWrites)
     EXPECT_EQ(countOf(memo, "$GPVTG"), 50);
     EXPECT_EQ(memo.find('\r'), std::string::npos);
 
-    // Every tenth row is charted, and a second import adds to the charts.
+    // Every tenth row is charted; a second import replaces the first one's points (no
+    // line joins the old log to the new one).
     const auto trackPoints = series(*form, "Series11")->count();
     const auto speedPoints = series(*form, "Series12")->count();
     EXPECT_GT(trackPoints, 0);
@@ -105,8 +108,8 @@ TEST_F(KeloTabTest, TenHertzLogSetsEveryRateEditAndWritesWhatTheCommandWrites)
     dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
     dialogs.saveAnswers = {qpath(guiOutput)};
     form->loadKELbuttonClick();
-    EXPECT_EQ(series(*form, "Series11")->count(), 2 * trackPoints);
-    EXPECT_EQ(series(*form, "Series12")->count(), 2 * speedPoints);
+    EXPECT_EQ(series(*form, "Series11")->count(), trackPoints);
+    EXPECT_EQ(series(*form, "Series12")->count(), speedPoints);
     EXPECT_EQ(control<QPlainTextEdit>(*form, "Memo2")->toPlainText().toStdString(), memo)
         << "the preview is replaced, not added to";
 }
@@ -274,6 +277,16 @@ TEST_F(KeloTabTest, CorrectionKeepsGgaLinesLikeTheCommandAndReportsTheName)
     EXPECT_EQ(control<QLabel>(*form, "FinishedLabel")->text(), qs("Finished - output file:") + qpath(guiOutput));
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("missing.txt"), std::string::npos) << prompt.messages[0];
+}
+
+TEST_F(KeloTabTest, TrackChartTitlesSayDegreesAsItsPointsAre)
+{
+    const auto form = start();
+    auto* chart = control<QChartView>(*form, "Chart6")->chart();
+    QStringList titles(chart->title());
+    for (QAbstractAxis* axis : chart->axes()) titles << axis->titleText();
+    for (const QString& title : titles) EXPECT_FALSE(title.contains("minute")) << title.toStdString();
+    EXPECT_TRUE(chart->title().contains("degrees"));
 }
 
 }  // namespace
