@@ -18,7 +18,7 @@ namespace trajix::gui {
 QLineEdit* makeEdit(QWidget* parent, const char* name, const QString& text, int width = 80);
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text);
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption);
-/// A gauge as the tabs show block progress: 0 to 100, at 0, navy.
+/// A gauge as the tabs show block progress: 0 to 100, at 0, light blue with black text.
 QProgressBar* makeGauge(QWidget* parent, const char* name);
 
 /// The number in an edit (dot as the decimal mark). Throws Error naming the text and

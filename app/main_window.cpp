@@ -43,18 +43,39 @@ namespace trajix::gui {
 
 namespace {
 
-// The desktop's own open and save dialogs.
+// The desktop's own open and save dialogs, starting in the folder last used for the
+// kind of file they ask for.
 class QtFileDialogs final : public FileDialogs {
 public:
+    explicit QtFileDialogs(FolderMemory& folders) : folders_(folders) {}
     QString openFile(QWidget* parent, const QString& title, const QString& pattern) override
     {
-        return QFileDialog::getOpenFileName(parent, title, pattern, pattern + ";;*");
+        const QString chosen =
+            QFileDialog::getOpenFileName(parent, title, folders_.startPath(pattern), filterFor(pattern));
+        folders_.remember(pattern, chosen);
+        return chosen;
     }
     QString saveFile(QWidget* parent, const QString& title, const QString& pattern) override
     {
-        return QFileDialog::getSaveFileName(parent, title, pattern, pattern + ";;*");
+        const QString chosen =
+            QFileDialog::getSaveFileName(parent, title, folders_.startPath(pattern), filterFor(pattern));
+        folders_.remember(pattern, chosen);
+        return chosen;
     }
+
+private:
+    static QString filterFor(const QString& pattern) { return QFileInfo(pattern).fileName() + ";;*"; }
+    FolderMemory& folders_;
 };
+
+// The kind of file a dialog asks for: its pattern's extension when it is one of the kinds kept.
+std::string kindOf(const QString& pattern)
+{
+    const std::string suffix = QFileInfo(pattern).suffix().toLower().toStdString();
+    for (const std::string_view kind : trajix::fileKinds)
+        if (suffix == kind) return suffix;
+    return {};
+}
 constexpr const char* mainCaption = "Trajix Trajectory generation V4.8i";
 constexpr int settingsDelayMs = 1000;  // Timer1: the saved rate appears a second after start
 constexpr const char* orvenaHint = "Only used when creating scenarios for Corvalith Orvena GPS RF simulator";
@@ -64,6 +85,21 @@ QString fromStd(const std::string& text)
     return QString::fromStdString(text);
 }
 }  // namespace
+
+QString FolderMemory::startPath(const QString& pattern) const
+{
+    if (pattern.contains('/') || pattern.contains('\\')) return pattern;
+    const auto folder = folders.find(kindOf(pattern));
+    if (folder == folders.end()) return pattern;
+    return QDir(QString::fromStdString(folder->second)).filePath(pattern);
+}
+
+void FolderMemory::remember(const QString& pattern, const QString& chosen)
+{
+    const std::string kind = kindOf(pattern.isEmpty() ? chosen : pattern);
+    if (chosen.isEmpty() || kind.empty()) return;
+    folders[kind] = QFileInfo(chosen).absolutePath().toStdString();
+}
 
 StartOptions parseStartOptions(const QStringList& arguments)
 {
@@ -95,7 +131,7 @@ TForm1::TForm1(const StartOptions& options, QWidget* parent) : QMainWindow(paren
     setWindowTitle(mainCaption);
     ownPrompt_ = std::make_unique<QtPrompt>(this);
     prompt_ = ownPrompt_.get();
-    ownDialogs_ = std::make_unique<QtFileDialogs>();
+    ownDialogs_ = std::make_unique<QtFileDialogs>(folders_);
     dialogs_ = ownDialogs_.get();
 
     // The image list of the buttons, from the desktop theme.
@@ -124,6 +160,11 @@ TForm1::TForm1(const StartOptions& options, QWidget* parent) : QMainWindow(paren
     connect(googleEarth_, &GoogleEarthTab::almanacFetchRequested, settings_, &SettingsTab::fetchDailyAlmanac);
     connect(settings_, &SettingsTab::textConversionRequested, kelo_, &KeloTab::ConvertTxtButtonClick);
     connect(userCommands_, &UserCommandsTab::helpRequested, this, &TForm1::showCommandHelp);
+    // The three rate edits follow each other as the user types, so that whichever tab
+    // is shown next (a click on its tab leaves the edit without Enter or Tab) has it.
+    for (QLineEdit* edit :
+         {settings_->SampleRateEdit, googleEarth_->OutputUpdateEdit1, userCommands_->outputUpdateEdit2})
+        connect(edit, &QLineEdit::textEdited, this, [this, edit](const QString& text) { shareRate(text, edit); });
 
     WebImage1 = new WebImage(this);
     connect(WebImage1, &WebImage::clicked, this, &TForm1::WebImage1Click);
@@ -290,6 +331,7 @@ void TForm1::applySettings(const trajix::Settings& settings)
     const int index = settings.baudRateIndex;
     QComboBox* baudRates = serial_->BaudRateComboBox;
     baudRates->setCurrentIndex(index >= 0 && index < baudRates->count() ? index : 7);
+    folders_.folders = settings.folders;
 }
 
 trajix::Settings TForm1::currentSettings() const
@@ -304,6 +346,7 @@ trajix::Settings TForm1::currentSettings() const
     settings.includeZda = settings_->ZDABox->isChecked();
     settings.nmeaDate = settings_->NmeaDateEdit->date().toString("yyyy-MM-dd").toStdString();
     settings.baudRateIndex = serial_->BaudRateComboBox->currentIndex();
+    settings.folders = folders_.folders;
     return settings;
 }
 
@@ -381,7 +424,12 @@ void TForm1::handOverWrittenFile(const QString& path, bool makeReplayFile)
         serial_->adoptReplayFile(path);
     else
         serial_->scanfile(path);
-    if (!simulatorFeaturesOff_) runPlenarch(path);
+    // Every writer says what it wrote and where; with the simulator features on, the
+    // scenario step's question follows instead.
+    if (simulatorFeaturesOff_)
+        prompt().information((QDir::toNativeSeparators(path) + " created.").toStdString());
+    else
+        runPlenarch(path);
 }
 
 void TForm1::closeEvent(QCloseEvent* event)

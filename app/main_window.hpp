@@ -8,7 +8,9 @@
 #include <QString>
 
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "app/tab_host.hpp"
@@ -40,6 +42,20 @@ class Thelpform;
 class TcontinueForm;
 class UserCommandsTab;
 class WebImage;
+
+/// The folder last used for each kind of file (trajix::fileKinds, named by extension),
+/// kept in the settings file; the desktop's open and save dialogs start there.
+class FolderMemory {
+public:
+    /// Where a dialog for pattern ("*.kml") starts: the pattern in the folder last used
+    /// for its kind, or the pattern alone (the working folder) before any was used. A
+    /// pattern that names a folder of its own (a file path) is left as it is.
+    QString startPath(const QString& pattern) const;
+    /// Keeps the folder of chosen for the kind of pattern (nothing for an empty choice).
+    void remember(const QString& pattern, const QString& chosen);
+
+    std::map<std::string, std::string> folders;  ///< kind -> folder
+};
 
 /// Start options of the desktop application.
 struct StartOptions {
@@ -85,6 +101,9 @@ public:
     /// Sets the text of status-bar panel 0 or 1.
     void setStatusPanel(int panel, const QString& text) override;
     QString statusPanel(int panel) const;
+
+    /// The folders the desktop's dialogs remember, read from and written to the settings.
+    FolderMemory& folderMemory() { return folders_; }
 
     /// Where the settings file is read from and written to.
     std::filesystem::path settingsPath() const;
@@ -196,6 +215,7 @@ private:
     QString profileRate_ = "20";
     QString almanacFileName_;
     trajix::OutputState output_;
+    FolderMemory folders_;
 
     StartOptions options_;
     std::unique_ptr<trajix::UserPrompt> ownPrompt_;

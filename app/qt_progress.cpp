@@ -1,6 +1,7 @@
 #include "app/qt_progress.hpp"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 
@@ -21,9 +22,21 @@ QString fromUtf8(std::string_view text)
 }
 }  // namespace
 
-QtProgress::QtProgress(TProgressForm* form) : window_(form), gauge_(form->Gauge1) {}
+QtProgress::QtProgress(TProgressForm* form)
+    : window_(form), gauge_(form->Gauge1), stepLabel_(form->StepLabel), cancelRequested_(&form->cancelRequested)
+{
+    form->cancelRequested = false;
+}
 
-QtProgress::QtProgress(TProgressForm2* form) : window_(form), gauge_(form->Gauge1), innerGauge_(form->Gauge2) {}
+QtProgress::QtProgress(TProgressForm2* form)
+    : window_(form),
+      gauge_(form->Gauge1),
+      innerGauge_(form->Gauge2),
+      stepLabel_(form->StepLabel),
+      cancelRequested_(&form->cancelRequested)
+{
+    form->cancelRequested = false;
+}
 
 QtProgress::~QtProgress() = default;
 
@@ -31,6 +44,7 @@ void QtProgress::start(std::string_view caption, long long maximum)
 {
     if (!window_) return;
     window_->setWindowTitle(fromUtf8(caption));
+    stepLabel_->setText(fromUtf8(caption));
     if (maximum < 0) maximum = 0;
     scale_ = maximum / INT_MAX + 1;
     gauge_->setRange(0, static_cast<int>(maximum / scale_));
@@ -62,6 +76,11 @@ void QtProgress::finish()
     if (!window_) return;
     window_->close();
     keepAlive(true);
+}
+
+bool QtProgress::cancelled()
+{
+    return window_ && *cancelRequested_;
 }
 
 void QtProgress::keepAlive(bool force)

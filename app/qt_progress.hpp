@@ -8,6 +8,7 @@
 #include "common/prompt.hpp"
 
 class QDialog;
+class QLabel;
 class QProgressBar;
 class QWidget;
 
@@ -30,6 +31,8 @@ public:
     void position(long long position) override;
     void inner(int percent) override;
     void finish() override;
+    /// True once Cancel of the window was clicked during this run.
+    bool cancelled() override;
 
 private:
     void keepAlive(bool force);
@@ -37,6 +40,8 @@ private:
     QPointer<QDialog> window_;
     QProgressBar* gauge_ = nullptr;
     QProgressBar* innerGauge_ = nullptr;
+    QLabel* stepLabel_ = nullptr;
+    bool* cancelRequested_ = nullptr;
     long long scale_ = 1;  // counts beyond the gauge's int range are shown divided
     QElapsedTimer sinceRepaint_;
 };

@@ -38,15 +38,29 @@ QProgressBar* makeGauge(QWidget* parent, const char* name)
     return gauge;
 }
 
+// Cancel asks the run to stop; the run checks between its steps and closes the window.
+QPushButton* makeCancelButton(QDialog* window, bool& cancelRequested)
+{
+    auto* button = new QPushButton("Cancel", window);
+    button->setObjectName("CancelButton");
+    QObject::connect(button, &QPushButton::clicked, window, [&cancelRequested] { cancelRequested = true; });
+    return button;
+}
+
 }  // namespace
 
 TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent, progressFlags)
 {
     setObjectName("ProgressForm");
     setWindowTitle("Progress");
+    StepLabel = new QLabel(this);
+    StepLabel->setObjectName("StepLabel");
     Gauge1 = makeGauge(this, "Gauge1");
+    CancelButton = makeCancelButton(this, cancelRequested);
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(StepLabel);
     layout->addWidget(Gauge1);
+    layout->addWidget(CancelButton, 0, Qt::AlignRight);
 }
 
 void TProgressForm::showEvent(QShowEvent* event)
@@ -59,11 +73,16 @@ TProgressForm2::TProgressForm2(QWidget* parent) : QDialog(parent, progressFlags)
 {
     setObjectName("ProgressForm2");
     setWindowTitle("Progress");
+    StepLabel = new QLabel(this);
+    StepLabel->setObjectName("StepLabel");
     Gauge1 = makeGauge(this, "Gauge1");
     Gauge2 = makeGauge(this, "Gauge2");
+    CancelButton = makeCancelButton(this, cancelRequested);
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(StepLabel);
     layout->addWidget(Gauge1);
     layout->addWidget(Gauge2);
+    layout->addWidget(CancelButton, 0, Qt::AlignRight);
 }
 
 void TProgressForm2::showEvent(QShowEvent* event)

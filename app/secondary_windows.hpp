@@ -10,24 +10,34 @@ class QPushButton;
 
 namespace trajix::gui {
 
-/// "Progress" with one gauge; no border icons, centred on the desktop.
+/// "Progress" with one gauge, the step's name above it and Cancel below; no border
+/// icons, centred on the desktop.
 class TProgressForm : public QDialog {
     Q_OBJECT
 public:
     explicit TProgressForm(QWidget* parent = nullptr);
+    QLabel* StepLabel = nullptr;
     QProgressBar* Gauge1 = nullptr;
+    QPushButton* CancelButton = nullptr;
+    /// Set by Cancel; the run that shows the window clears it when it starts.
+    bool cancelRequested = false;
 
 protected:
     void showEvent(QShowEvent* event) override;
 };
 
-/// "Progress" with the overall gauge and the inner search gauge (0 to 100); centred.
+/// "Progress" with the overall gauge and the inner search gauge (0 to 100), the step's
+/// name and Cancel; centred.
 class TProgressForm2 : public QDialog {
     Q_OBJECT
 public:
     explicit TProgressForm2(QWidget* parent = nullptr);
+    QLabel* StepLabel = nullptr;
     QProgressBar* Gauge1 = nullptr;
     QProgressBar* Gauge2 = nullptr;
+    QPushButton* CancelButton = nullptr;
+    /// Set by Cancel; the run that shows the window clears it when it starts.
+    bool cancelRequested = false;
 
 protected:
     void showEvent(QShowEvent* event) override;

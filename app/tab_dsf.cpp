@@ -1,6 +1,7 @@
 // "Convert .dsf to .bin": a simulator recording gets the bit order of the RF simulator.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +13,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
+
+#include <fmt/format.h>
 
 #include "app/controls.hpp"
 #include "app/secondary_windows.hpp"
@@ -81,9 +85,21 @@ bool DsfTab::convertRecording(const QString& input, const QString& output)
 #ifdef TRAJIX_WITH_SCENARIO
     host_.showTab(this);
     QApplication::processEvents();
+    // Less than one block is less than a second of signal: there is nothing to convert,
+    // and the command's empty result would only be an empty file.
+    std::error_code error;
+    const auto size = std::filesystem::file_size(QFile::encodeName(input).toStdString(), error);
+    if (!error && size < static_cast<std::uintmax_t>(trajix::recordingBlockSize)) {
+        Label17->clear();
+        host_.prompt().information(
+            fmt::format("{} holds less than one second of signal ({} bytes, one second is {}); nothing was written.",
+                        input.toStdString(), size, trajix::recordingBlockSize));
+        return false;
+    }
     RecordingProgress progress(*this, host_);
     try {
         trajix::convertDSF(input.toStdString(), output.toStdString(), progress);
+        Label17->setText("Conversion complete: " + output);
         return true;
     } catch (const trajix::Error& error) {
         host_.progressWindow()->close();
@@ -105,7 +121,7 @@ void RecordingProgress::start(std::string_view caption, long long maximum)
     if (converting_) {
         host_.showTab(&tab_);
         tab_.Label17->setText(convertingCaption);
-        tab_.progressbar2->setRange(0, gaugeValue(maximum));
+        tab_.progressbar2->setRange(0, std::max(1, gaugeValue(maximum)));  // 0 to 0 would spin for ever
         tab_.progressbar2->setValue(0);
     } else {
         window->setWindowTitle(fromStd(caption));

@@ -27,6 +27,7 @@
 
 #include <fmt/format.h>
 
+#include "app/charts.hpp"
 #include "app/controls.hpp"
 #include "app/qt_progress.hpp"
 #include "app/tab_google_earth.hpp"
@@ -111,86 +112,6 @@ void listPaths(QComboBox* box, const std::vector<route::RoutePath>& paths)
     box->setEnabled(paths.size() > 1);
 }
 
-QValueAxis* valueAxis(QChartView* view, Qt::Orientation orientation)
-{
-    const auto axes = view->chart()->axes(orientation);
-    return axes.isEmpty() ? nullptr : qobject_cast<QValueAxis*>(axes.first());
-}
-
-/// 1, 2 or 5 times a power of ten, at least the given step.
-double roundStep(double least)
-{
-    if (!(least > 0)) return 1;
-    const double decade = std::pow(10.0, std::floor(std::log10(least)));
-    for (double factor : {1.0, 2.0, 5.0})
-        if (factor * decade >= least) return factor * decade;
-    return 10 * decade;
-}
-
-/// Keeps one metre as long on screen east as north: the chart's square ranges are the
-/// least it shows, and the axis along the longer side of the plot area gets the room
-/// that side has to spare, centred. Follows every change of the plot area.
-class EqualScale final : public QObject {
-public:
-    static constexpr const char* name = "trajixEqualScale";
-    explicit EqualScale(QChartView* view) : QObject(view), view_(view)
-    {
-        setObjectName(name);
-        // Queued: new ranges may move the plot area again (wider labels), and the chart
-        // lays itself out later; a few rounds settle it.
-        connect(
-            view->chart(), &QChart::plotAreaChanged, this,
-            [this] {
-                if (rounds_++ < 4) apply();
-            },
-            Qt::QueuedConnection);
-        view->installEventFilter(this);
-    }
-    void setRanges(double minX, double maxX, double minY, double maxY)
-    {
-        minX_ = minX, maxX_ = maxX, minY_ = minY, maxY_ = maxY;
-        rounds_ = 0;
-        apply();
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Resize) rounds_ = 0;
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    void apply()
-    {
-        QValueAxis* x = valueAxis(view_, Qt::Horizontal);
-        QValueAxis* y = valueAxis(view_, Qt::Vertical);
-        if (!x || !y) return;
-        double minX = minX_, maxX = maxX_, minY = minY_, maxY = maxY_;
-        const QRectF plot = view_->chart()->plotArea();
-        if (plot.width() > 1 && plot.height() > 1) {
-            // A little room around the route keeps its outermost points off the frame.
-            const double perPixel = 1.04 * std::max((maxX - minX) / plot.width(), (maxY - minY) / plot.height());
-            const double centreX = (minX + maxX) / 2, centreY = (minY + maxY) / 2;
-            minX = centreX - perPixel * plot.width() / 2, maxX = centreX + perPixel * plot.width() / 2;
-            minY = centreY - perPixel * plot.height() / 2, maxY = centreY + perPixel * plot.height() / 2;
-        }
-        x->setRange(minX, maxX);
-        y->setRange(minY, maxY);
-        // Grid lines on round metres, the same step both ways, so the grid is square.
-        const double step = roundStep(std::max(maxX - minX, maxY - minY) / 6);
-        for (QValueAxis* axis : {x, y}) {
-            axis->setTickType(QValueAxis::TicksDynamic);
-            axis->setTickAnchor(0);
-            axis->setTickInterval(step);
-        }
-    }
-
-    QChartView* view_;
-    double minX_ = 0, maxX_ = 1, minY_ = 0, maxY_ = 1;
-    int rounds_ = 0;  // re-fits since the ranges were set or the view resized
-};
-
 /// East and north share one scale: the smaller range is widened to the larger one.
 void squarePositionChart(QChartView* view, const QList<QPointF>& points)
 {
@@ -206,10 +127,7 @@ void squarePositionChart(QChartView* view, const QList<QPointF>& points)
     if (maxX - minX < 1 && maxY - minY < 1) {  // all points on one spot: show a metre around it
         minX -= 1, maxX += 1, minY -= 1, maxY += 1;
     }
-    // EqualScale has no meta-object of its own, so it is found by its name.
-    auto* scale = static_cast<EqualScale*>(view->findChild<QObject*>(EqualScale::name, Qt::FindDirectChildrenOnly));
-    if (!scale) scale = new EqualScale(view);
-    scale->setRanges(minX, maxX, minY, maxY);
+    showEqualScale(view, minX, maxX, minY, maxY);
 }
 
 /// Time from 0 to the last sample, speed from 0 to the highest, on round numbers.
@@ -307,6 +225,23 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
                stationaryperiodendedit, "s");
     addEditRow(dynamic, makeLabel(DynamicGroupBox, "posSmoothLabel", "Position smoothing factor"), posSmoothEdit);
     dynamic->setColumnStretch(3, 1);
+
+    // Each input says its unit and the values it takes.
+    OutputUpdateEdit1->setToolTip(
+        "Output rate in Hz (fixes per second), greater than 0; also the rate of the other tabs");
+    WeekEdit->setToolTip("GPS week of the scenario start, a whole number, 0 or more");
+    StartTimeEdit->setToolTip("GPS start time in seconds into the week, 0 to 604799");
+    StartDayEdit->setToolTip("Day of the month of the scenario start, 1 to 31");
+    StartMonthEdit->setToolTip("Month of the scenario start, 1 to 12");
+    StartYearEdit->setToolTip("Year of the scenario start, four digits, 1980 or later");
+    DurationEdit->setToolTip("Seconds of signal the simulator records, a whole number greater than 0");
+    longaccEdit->setToolTip("Largest acceleration and braking along the road in g (9.81 m/s²), greater than 0");
+    jerkEdit->setToolTip("Largest jerk in g/s, greater than 0; command scripts use it as their route jerk");
+    lataccEdit->setToolTip("Largest sideways acceleration in corners in g (9.81 m/s²), greater than 0");
+    SpeedEdit->setToolTip("Highest speed in km/h, greater than 0");
+    StationaryPeriodEdit->setToolTip("Seconds at rest before the drive, a whole number, 0 or more");
+    stationaryperiodendedit->setToolTip("Seconds at rest after the drive, a whole number, 0 or more");
+    posSmoothEdit->setToolTip("Position smoothing factor: points averaged, a whole number from 1 to 1000000000");
 
     BitBtn5 = makeButton(page, "BitBtn5", "Preview");
     connect(BitBtn5, &QPushButton::clicked, this, &GoogleEarthTab::BitBtn5Click);
@@ -482,22 +417,20 @@ void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
         route::measureAccelerations(state);
         AccelerationLabel->setText(QString::fromStdString(state.accelerationText));
 
-        if (!writeOutput) {
-            progress.finish();
-            return;
-        }
+        // The progress window closes before the save dialog opens: nothing is left
+        // behind the dialog at 100 %.
+        progress.finish();
+        if (!writeOutput) return;
         const QString chosen = host_.dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
-        if (chosen.isEmpty()) {
-            progress.finish();
-            return;
-        }
+        if (chosen.isEmpty()) return;
         const QString outputName = withTxtExtension(chosen);
         route::saveNMEA(state, parameters, localPath(outputName), progress);
         progress.finish();
         host_.output().outputFileName = outputName.toStdString();
         host_.output().outputInterval = outputIntervalForRate(parameters.outputRate);
         host_.handOverWrittenFile(outputName, true);
-        if (host_.simulatorFeaturesOff()) host_.prompt().information((outputName + " created.").toStdString());
+    } catch (const Cancelled&) {
+        progress.finish();  // the user asked: no message, the charts show how far it came
     } catch (const Error& error) {
         progress.finish();
         host_.prompt().information(error.what());

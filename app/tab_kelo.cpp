@@ -12,6 +12,7 @@
 #include <QLineSeries>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QVBoxLayout>
@@ -26,6 +27,7 @@
 #include "app/qt_progress.hpp"
 #include "app/tab_host.hpp"
 #include "app/tab_kelo.hpp"
+#include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #ifdef TRAJIX_WITH_CONVERT
 #include "convert/kelo_import.hpp"
@@ -46,9 +48,11 @@ KeloTab::KeloTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(host)
 
     auto* edits = new QGridLayout;
     kelStationaryPeriodedit = makeEdit(page, "kelStationaryPeriodedit", "80", 60);
-    kelStationaryPeriodedit->setToolTip("Enter stationary period at start of test to get satellite lock");
+    kelStationaryPeriodedit->setToolTip(
+        "Enter stationary period at start of test to get satellite lock: whole seconds, 0 or more");
     kelstationaryPeriodEndEdit = makeEdit(page, "kelstationaryPeriodEndEdit", "5", 60);
-    kelstationaryPeriodEndEdit->setToolTip("Enter stationary period to avoid spikes at the end of test ");
+    kelstationaryPeriodEndEdit->setToolTip(
+        "Enter stationary period to avoid spikes at the end of test: whole seconds, 0 or more");
     addEditRow(edits, makeLabel(page, "kelStationaryPeriodLabel", "Stationary period"), kelStationaryPeriodedit, "s");
     addEditRow(edits, makeLabel(page, "kelstationaryPeriodEndLabel", "Stationary period end"),
                kelstationaryPeriodEndEdit, "s");
@@ -150,13 +154,18 @@ void KeloTab::loadKELbuttonClick()
 {
     const QString input = host_.dialogs().openFile(this, "Pick KELO .kel file for conversion", "*.kel");
     if (input.isEmpty()) return;
-    // The name is used exactly as entered: this writer adds no extension.
-    const QString chosen = host_.dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
-    if (chosen.isEmpty()) return;
 
+    // The log and the edits are checked before the user is asked for a name: the import
+    // runs into a scratch file first, which becomes the chosen file when it is named.
+    const QTemporaryDir scratch;
+    if (!scratch.isValid()) {
+        host_.prompt().information("Cannot make a scratch folder for the import: " +
+                                   scratch.errorString().toStdString());
+        return;
+    }
     trajix::convert::KeloParameters parameters;
     parameters.inputFileName = localPath(input);
-    parameters.outputFileName = localPath(chosen);
+    parameters.outputFileName = localPath(scratch.filePath("import.txt"));
     parameters.sampleRateText = host_.rateText().toStdString();
     parameters.vtg = host_.sentences().includeVtg;
     parameters.dates = host_.sentences().dates();
@@ -172,6 +181,17 @@ void KeloTab::loadKELbuttonClick()
         return;
     }
     if (result.cancelled) return;
+
+    // The name is used exactly as entered: this writer adds no extension.
+    const QString chosen = host_.dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
+    if (chosen.isEmpty()) return;
+    try {
+        trajix::writeFileAtomically(localPath(chosen), trajix::readFile(parameters.outputFileName));
+    } catch (const trajix::Error& error) {
+        host_.prompt().information(error.what());
+        return;
+    }
+    result.outputFileName = localPath(chosen);
 
     if (result.rateDetected) {
         // The log's own rate becomes the output rate of every writer.

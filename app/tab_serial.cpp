@@ -17,8 +17,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <initializer_list>
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "app/controls.hpp"
 #include "app/tab_host.hpp"
@@ -91,15 +94,28 @@ private:
     SerialTab& form_;
 };
 
-/// The engine's messages go to whatever prompt the window uses at the time.
+/// The engine's messages go to whatever prompt the window uses at the time. While a
+/// port is being opened, a message gets the port's own reason after it, so the user
+/// reads which port failed and why.
 class TabPrompt final : public trajix::UserPrompt {
 public:
     explicit TabPrompt(TabHost& host) : host_(host) {}
-    void information(std::string_view text) override { host_.prompt().information(text); }
+    void information(std::string_view text) override
+    {
+        std::string shown(text);
+        if (reason_) {
+            const std::string reason = reason_();
+            if (!reason.empty()) shown += ": " + reason;
+        }
+        host_.prompt().information(shown);
+    }
     bool askYesNo(std::string_view question) override { return host_.prompt().askYesNo(question); }
+    /// reason gives the port's last error while it is set; an empty function stops it.
+    void setReason(std::function<std::string()> reason) { reason_ = std::move(reason); }
 
 private:
     TabHost& host_;
+    std::function<std::string()> reason_;
 };
 
 /// The timer the engine drives: the high-precision one, or a test's in its place.
@@ -267,6 +283,8 @@ void SerialTab::ComConnectButtonClick()
         const std::optional<int> baudRate = trajix::replayBaudRate(BaudRateComboBox->currentIndex());
         processMessages();
         bool opened = false;
+        SerialReplay& replayer = *serialReplay_;
+        replayer.prompt.setReason([&replayer] { return replayer.port.errorText(); });
         try {
             if (output == tcpOutput) {
                 replayer.output.use(replayer.tcp);
@@ -281,9 +299,11 @@ void SerialTab::ComConnectButtonClick()
                 opened = engine.connect(ComPortEdit->text().toStdString(), baudRate);
             }
         } catch (const trajix::Error& error) {
+            replayer.prompt.setReason({});
             host_.prompt().information(error.what());
             return;
         }
+        replayer.prompt.setReason({});
         processMessages();
         if (!opened) return;
         ComConnectButton->setEnabled(false);
@@ -450,6 +470,8 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     BaudRateComboBox->setObjectName("BaudRateComboBox");
     BaudRateComboBox->addItems({"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"});
     BaudRateComboBox->setCurrentIndex(7);
+    ComPortEdit->setToolTip("COM port number, 1 or more (1 is /dev/ttyS0), or a device path such as /dev/ttyUSB0");
+    BaudRateComboBox->setToolTip("Speed of the port in bits per second, 8 data bits, no parity, 1 stop bit");
     ComConnectButton = makeButton(portBox, "ComConnectButton", "Connect");
     connect(ComConnectButton, &QPushButton::clicked, this, &SerialTab::ComConnectButtonClick);
     port->addWidget(makeLabel(portBox, "ReplayOutputLabel", "Output"), 0, 0);
@@ -474,6 +496,7 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     replayFilenameEdit->setTextInteractionFlags(Qt::TextSelectableByMouse);
     ReplayOutputRateEdit = makeEdit(fileBox, "ReplayOutputRateEdit", "20", 60);
     ReplayOutputRateEdit->setEnabled(false);
+    ReplayOutputRateEdit->setToolTip("Fixes per second of the replay file in Hz, as its scan measured them");
     ReplayFileLengthLabel = makeLabel(fileBox, "ReplayFileLengthLabel", "File length");
     ReplayFileTypeLabel = makeLabel(fileBox, "ReplayFileTypeLabel", "File type");
     file->addWidget(LoadReplayFileButton, 0, 0);
@@ -491,6 +514,7 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     ReplaySpeedComboBox->setObjectName("ReplaySpeedComboBox");
     ReplaySpeedComboBox->addItems({"0.1x", "0.25x", "0.5x", "1x", "1.5x", "2x", "5x", "10x"});
     ReplaySpeedComboBox->setCurrentIndex(3);
+    ReplaySpeedComboBox->setToolTip("Replay speed against real time, 0.1 to 10 times");
     connect(ReplaySpeedComboBox, &QComboBox::currentIndexChanged, this, &SerialTab::ReplaySpeedComboBoxChange);
     ReplayMaxGapEdit = makeEdit(playBox, "ReplayMaxGapEdit", QString(), 60);
     ReplayMaxGapEdit->setToolTip("Gaps between the fixes of a receiver log longer than this play this long");

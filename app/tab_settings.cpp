@@ -101,6 +101,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     connect(SampleRateEdit, &QLineEdit::editingFinished, this, &SettingsTab::SampleRateEditExit);
     addEditRow(rate, makeLabel(page, "SampleRateLabel", "Output update rate (Hz)"), SampleRateEdit);
     rate->setColumnStretch(3, 1);
+    SampleRateEdit->setToolTip("Output rate in Hz (fixes per second), greater than 0; also the rate of the other tabs");
 
     VTGBox = new QCheckBox("Output VTG in NMEA file (not needed for Trajix Binary file creation)", page);
     VTGBox->setObjectName("VTGBox");
@@ -160,6 +161,9 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     Start1 = makeEdit(OrvenaSettingsGroupBox, "Start1", "0", 70);
     Label31 = makeLabel(OrvenaSettingsGroupBox, "Label31", "Duration");
     Duration1 = makeEdit(OrvenaSettingsGroupBox, "Duration1", "0", 70);
+    AlmanacEdit->setToolTip("YUMA almanac file (.alm) of the scenario's week");
+    Start1->setToolTip("Second of the recording where the dropout starts, 1 to the recording's length (0: no dropout)");
+    Duration1->setToolTip("Seconds blanked after the start second, a whole number, -1 or more");
     DropoutButton = makeButton(OrvenaSettingsGroupBox, "DropoutButton", "Create dropouts");
     connect(DropoutButton, &QPushButton::clicked, this, &SettingsTab::DropoutButtonClick);
     progressGauge2 = makeGauge(OrvenaSettingsGroupBox, "progressGauge2");

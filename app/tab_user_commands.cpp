@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "app/charts.hpp"
 #include "app/controls.hpp"
 #include "app/qt_progress.hpp"
 #include "app/secondary_windows.hpp"
@@ -28,6 +29,7 @@
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #include "common/numbers.hpp"
+#include "common/output.hpp"
 #include "script/script.hpp"
 
 namespace trajix::gui {
@@ -173,45 +175,17 @@ private:
         if (nice) axis->applyNiceNumbers();
     }
 
-    // Ticks at whole multiples of 1, 2 or 5 times a power of ten, about five of them.
-    static void setRoundTicks(QValueAxis* axis)
-    {
-        const double span = axis->max() - axis->min();
-        if (!(span > 0)) return;
-        const double rough = span / 5;
-        const double decade = std::pow(10.0, std::floor(std::log10(rough)));
-        double step = 10 * decade;
-        for (double factor : {1.0, 2.0, 5.0})
-            if (factor * decade >= rough) {
-                step = factor * decade;
-                break;
-            }
-        axis->setTickType(QValueAxis::TicksDynamic);
-        axis->setTickAnchor(0);
-        axis->setTickInterval(step);
-    }
-
     static void fitProfileAxes(QChartView* view, const Extent& time, const Extent& value)
     {
         setRange(axis(view, Qt::Horizontal), time.range(), true);
         setRange(axis(view, Qt::Vertical), value.range(), true);
     }
 
-    // The track's axes span equal ranges so that turns keep their shape.
+    // One metre is as long on screen east as north, so that turns keep their shape.
     void fitTrackAxes()
     {
-        QValueAxis* horizontalAxis = axis(trackChart_, Qt::Horizontal);
-        QValueAxis* verticalAxis = axis(trackChart_, Qt::Vertical);
-        if (!horizontalAxis || !verticalAxis) return;
-        setRange(horizontalAxis, east_.range(), true);
-        setRange(verticalAxis, north_.range(), true);
-        trajix::AxisRange horizontal{horizontalAxis->min(), horizontalAxis->max()};
-        trajix::AxisRange vertical{verticalAxis->min(), verticalAxis->max()};
-        trajix::squareTrackAxes(horizontal, vertical);
-        setRange(horizontalAxis, horizontal, false);
-        setRange(verticalAxis, vertical, false);
-        setRoundTicks(horizontalAxis);
-        setRoundTicks(verticalAxis);
+        const trajix::AxisRange east = east_.range(), north = north_.range();
+        showEqualScale(trackChart_, east.minimum, east.maximum, north.minimum, north.maximum);
     }
 
     QChartView* trackChart_;
@@ -245,6 +219,9 @@ UserCommandsTab::UserCommandsTab(TabHost& host, QWidget* parent) : QWidget(paren
     addEditRow(edits, makeLabel(page, "userMaxJerkLabel", "Max jerk"), userMaxJerkEdit, "g/s");
     addEditRow(edits, makeLabel(page, "outputUpdateLabel2", "Output rate (Hz)"), outputUpdateEdit2);
     edits->setColumnStretch(3, 1);
+    userMaxJerkEdit->setToolTip("Jerk of every speed change in g/s, greater than 0");
+    outputUpdateEdit2->setToolTip(
+        "Output rate in Hz (fixes per second), greater than 0; also the rate of the other tabs");
 
     BitBtn1 = makeButton(page, "BitBtn1", "Load file");
     BitBtn4 = makeButton(page, "BitBtn4", "Save file");
@@ -340,6 +317,13 @@ void UserCommandsTab::previewButtonClick()
 
 void UserCommandsTab::GenerateNMEAfilebuttonClick()
 {
+    // The edits are checked before the user is asked for a name.
+    try {
+        scriptOptions(true);
+    } catch (const trajix::Error& error) {
+        host_.prompt().information(error.what());
+        return;
+    }
     const QString name = host_.dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
     if (name.isEmpty()) return;
     const QString target = withTxtExtension(name);
@@ -358,13 +342,7 @@ bool UserCommandsTab::runCommandScript(const QString& target)
     ScriptChartSeries charts(Chart5, Series9, Chart2, Series4, Chart7, Series13);
     trajix::ScriptResult result;
     try {
-        trajix::ScriptOptions options;
-        // Only a written run uses the output rate.
-        if (!target.isEmpty()) options.outputRate = editNumber(outputUpdateEdit2, "Output rate (Hz)");
-        options.userMaxJerk = editNumber(userMaxJerkEdit, "Max jerk (User commands)");
-        options.routeJerk = editNumber(host_.routeJerkEdit(), "Max jerk (Google Earth import)");
-        options.hdtAndGll = host_.sentences().hdtAndGll;
-        options.dates = host_.sentences().dates();
+        const trajix::ScriptOptions options = scriptOptions(!target.isEmpty());
         const std::string path = target.isEmpty() ? std::string("preview") : target.toStdString();
         result =
             trajix::ConvertCmdFile(scriptState_, memoLines(Memo1), path, options, progress, host_.prompt(), charts);
@@ -372,7 +350,8 @@ bool UserCommandsTab::runCommandScript(const QString& target)
         progress.closeAll();
         charts.show();
         scriptRunning_ = false;
-        host_.prompt().information(error.what());
+        // A run the user cancelled ends without a message.
+        if (dynamic_cast<const trajix::Cancelled*>(&error) == nullptr) host_.prompt().information(error.what());
         return false;
     }
     progress.closeAll();
@@ -382,6 +361,21 @@ bool UserCommandsTab::runCommandScript(const QString& target)
     if (!result.unmatchedLines.empty())
         host_.prompt().information(trajix::unmatchedLinesMessage(result.unmatchedLines));
     return result.outcome == trajix::ScriptOutcome::Written;
+}
+
+trajix::ScriptOptions UserCommandsTab::scriptOptions(bool writing) const
+{
+    trajix::ScriptOptions options;
+    // Only a written run uses the output rate.
+    if (writing) {
+        options.outputRate = editNumber(outputUpdateEdit2, "Output rate (Hz)");
+        (void)trajix::outputIntervalForRate(options.outputRate);  // throws for a rate of 0 or less
+    }
+    options.userMaxJerk = editNumber(userMaxJerkEdit, "Max jerk (User commands)");
+    options.routeJerk = editNumber(host_.routeJerkEdit(), "Max jerk (Google Earth import)");
+    options.hdtAndGll = host_.sentences().hdtAndGll;
+    options.dates = host_.sentences().dates();
+    return options;
 }
 
 void UserCommandsTab::outputUpdateEdit2Exit()

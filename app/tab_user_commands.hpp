@@ -56,6 +56,10 @@ public slots:
     void outputUpdateEdit2Exit();
 
 private:
+    /// The run's options from the edits; writing adds the output rate. Throws Error
+    /// naming the edit that holds no usable number.
+    trajix::ScriptOptions scriptOptions(bool writing) const;
+
     TabHost& host_;
     QString commandFileName_;
     trajix::ScriptState scriptState_;  ///< start point and height carry over between runs

@@ -46,4 +46,13 @@ public:
     explicit Error(const char* message) : std::runtime_error(visibleText(message, true)) {}
 };
 
+/// The one way a long run ends when the user asks it to stop: thrown from
+/// throwIfCancelled (common/progress.hpp) and caught at the edge, where the window shows
+/// nothing (the user knows) and the command line reports it like any error. Nothing was
+/// written when it arrives.
+class Cancelled : public Error {
+public:
+    explicit Cancelled(const std::string& message) : Error(message) {}
+};
+
 }  // namespace trajix

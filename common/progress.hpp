@@ -2,7 +2,10 @@
 // How long work reports progress. The GUI shows a progress window (one gauge, or two
 // with the inner search gauge) and keeps the window alive in position(); the CLI draws
 // a bar on stderr; tests record the calls.
+#include <string>
 #include <string_view>
+
+#include "common/error.hpp"
 
 namespace trajix {
 
@@ -20,6 +23,12 @@ public:
     /// True when the user asked to stop; long work checks it where it can stop cleanly.
     virtual bool cancelled() { return false; }
 };
+
+/// Throws Cancelled with message when the user has asked progress to stop.
+inline void throwIfCancelled(ProgressSink& progress, std::string_view message)
+{
+    if (progress.cancelled()) throw Cancelled(std::string(message));
+}
 
 /// Reports nothing and never cancels.
 class NullProgress final : public ProgressSink {};

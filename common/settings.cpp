@@ -145,6 +145,8 @@ Settings readSettings(const IniFile& ini)
     s.includeZda = integer("Include ZDA", "ZDA", 0) != 0;
     if (auto v = ini.get("NMEA date", "Date")) s.nmeaDate = *v;
     s.baudRateIndex = baud >= 0 && baud < static_cast<long long>(std::size(baudRates)) ? static_cast<int>(baud) : 7;
+    for (const std::string_view kind : fileKinds)
+        if (auto v = ini.get("Folders", kind); v && !v->empty()) s.folders[std::string(kind)] = *v;
     return s;
 }
 
@@ -171,6 +173,8 @@ std::vector<std::string> writeSettings(IniFile& ini, const Settings& s)
         ini.set("Include ZDA", "ZDA", s.includeZda ? "1" : "0");
         ini.set("NMEA date", "Date", s.nmeaDate);
     }
+    for (const auto& [kind, folder] : s.folders)
+        if (!folder.empty()) ini.set("Folders", kind, folder);
     return warnings;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // The settings file: an INI file as a Windows INI writer produces it (section lines,
-// key=value lines, CR LF), with six keys. Reading accepts CR LF or LF, keys in any
+// key=value lines, CR LF), with six keys and the folders last used. Reading accepts CR LF or LF, keys in any
 // order and any case, and keeps keys it does not know when the file is written back.
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,7 +36,13 @@ struct Settings {
     bool includeRmc = false;                              ///< [Include RMC] RMC
     bool includeZda = false;                              ///< [Include ZDA] ZDA
     std::string nmeaDate;                                 ///< [NMEA date] Date: YYYY-MM-DD, empty for today
+    /// [Folders] kind=folder: the folder last used for each kind of file (fileKinds);
+    /// only kinds that were used are written.
+    std::map<std::string, std::string> folders;
 };
+
+/// The kinds of file whose folder the settings keep, named by their extension.
+inline constexpr std::string_view fileKinds[] = {"kml", "txt", "kel", "dsf", "bin", "alm"};
 
 /// The baud rates of the rate list, in order.
 inline constexpr int baudRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};

@@ -21,7 +21,7 @@ public:
         if (position < next_) return;
         next_ = position + stride_;
         sink_.position(position);
-        if (sink_.cancelled()) throw Error("cancelled by the user");
+        throwIfCancelled(sink_, "cancelled by the user");
     }
 
 private:

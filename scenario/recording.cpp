@@ -101,7 +101,7 @@ bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b)
 
 void checkCancelled(ProgressSink& progress, std::string_view what)
 {
-    if (progress.cancelled()) throw Error(fmt::format("{} cancelled; nothing was written", what));
+    throwIfCancelled(progress, fmt::format("{} cancelled; nothing was written", what));
 }
 
 }  // namespace

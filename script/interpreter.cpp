@@ -321,7 +321,7 @@ ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& 
         if (c.line != shownLine) {
             progress.position(std::min(c.line - 1, lineCount));
             shownLine = c.line;
-            if (progress.cancelled()) throw Error("the run was cancelled");
+            throwIfCancelled(progress, "the run was cancelled");
         }
         switch (c.kind) {
             case ScriptCommand::Kind::Set:

@@ -413,7 +413,7 @@ PeakSearch findPeakAccelerationStepwise(double vStart, double vTarget, double am
         if (gaugeValue != shown) {
             gauge.inner(gaugeValue);
             shown = gaugeValue;
-            if (gauge.cancelled()) throw Error("the run was cancelled");
+            throwIfCancelled(gauge, "the run was cancelled");
         }
         peak = peak + increment;
         error = errorOf(peak);
@@ -456,7 +456,7 @@ PeakSearch findPeakAcceleration(double vStart, double vTarget, double amount, bo
         if (gaugeValue <= shown) return;
         gauge.inner(gaugeValue);
         shown = gaugeValue;
-        if (gauge.cancelled()) throw Error("the run was cancelled");
+        throwIfCancelled(gauge, "the run was cancelled");
     };
 
     // Point k of the grid without keeping the points up to it (the last, 100000 additions away).

@@ -74,7 +74,7 @@ std::int64_t saveNMEA(ScriptState& state, const ScriptOptions& options, Progress
         addSentence(dateSentences.zda(stamp));
         file.write(text);
         state.output.outputClock += interval;
-        if (++written % 4096 == 0 && progress.cancelled()) throw Error("the run was cancelled");
+        if (++written % 4096 == 0) throwIfCancelled(progress, "the run was cancelled");
     }
     if (!options.hdtAndGll) {
         // Stationary copies of the last fix up to the next whole second.

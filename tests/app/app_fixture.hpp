@@ -10,6 +10,7 @@
 #include <QTabWidget>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -44,10 +45,12 @@ public:
     std::deque<QString> openAnswers, saveAnswers, answers;
     QStringList asked;  ///< "open: title | pattern" or "save: ..."
     std::vector<QString> titles, patterns;
+    std::function<void()> onAsk;  ///< called as each dialog opens, to look at the window then
 
 private:
     void record(const char* kind, const QString& title, const QString& pattern)
     {
+        if (onAsk) onAsk();
         asked.push_back(kind + title + " | " + pattern);
         titles.push_back(title);
         patterns.push_back(pattern);

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -149,6 +150,23 @@ TEST_F(AppTest, RateEditsFollowEachOther)
         emit left->editingFinished();
         for (QLineEdit* edit : edits) EXPECT_EQ(edit->text(), text) << left->objectName().toStdString();
     }
+}
+
+TEST_F(AppTest, RateEditsFollowWhenTheUserClicksAnotherTab)
+{
+    auto form = startWindow();
+    form->show();
+    form->PageControl1->setCurrentIndex(0);
+    QLineEdit* routeRate = control<QLineEdit>(*form, "OutputUpdateEdit1");
+    routeRate->setFocus();
+    routeRate->selectAll();
+    QTest::keyClicks(routeRate, "5");
+    // A click on the Settings tab: no Enter, no Tab, the tab bar takes no focus.
+    QTabBar* bar = form->PageControl1->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(5).center());
+    ASSERT_EQ(form->PageControl1->currentIndex(), 5);
+    EXPECT_EQ(control<QLineEdit>(*form, "SampleRateEdit")->text(), qs("5"));
+    EXPECT_EQ(control<QLineEdit>(*form, "outputUpdateEdit2")->text(), qs("5"));
 }
 
 TEST_F(AppTest, SettingsRoundTripThroughTheFile)
@@ -353,6 +371,37 @@ TEST_F(AppTest, TheAdvertAreaTakesNoRoomUntilAPictureArrives)
     QApplication::processEvents();
     EXPECT_FALSE(form->WebImage1->isVisible());
     EXPECT_FALSE(form->WebImage1->hasPicture());
+}
+
+TEST_F(AppTest, DialogsStartInTheFolderLastUsedForTheirKindKeptInTheSettings)
+{
+    {
+        auto form = startWindow();
+        gui::FolderMemory& folders = form->folderMemory();
+        EXPECT_EQ(folders.startPath("*.kml"), qs("*.kml")) << "the working folder before any was used";
+        folders.remember("*.kml", "/data/routes/corner.kml");
+        folders.remember("*.txt", "/data/out/drive.txt");
+        folders.remember("*.txt", QString());  // a cancelled dialog changes nothing
+        EXPECT_EQ(folders.startPath("*.kml"), qs("/data/routes/*.kml"));
+        EXPECT_EQ(folders.startPath("*.txt"), qs("/data/out/*.txt"));
+        EXPECT_EQ(folders.startPath("*.dsf"), qs("*.dsf"));
+        form->FormClose();
+    }
+    EXPECT_NE(settingsText().find("[Folders]\r\nkml=/data/routes\r\ntxt=/data/out\r\n"), std::string::npos)
+        << settingsText();
+    auto form = startWindow();
+    EXPECT_EQ(form->folderMemory().startPath("*.txt"), qs("/data/out/*.txt"));
+}
+
+TEST_F(AppTest, EveryInputSaysItsUnitAndRange)
+{
+    auto form = startWindow();
+    QList<QWidget*> inputs;
+    for (QLineEdit* edit : form->PageControl1->findChildren<QLineEdit*>())
+        if (!edit->parent()->inherits("QComboBox")) inputs << edit;
+    for (QComboBox* box : form->PageControl1->findChildren<QComboBox*>()) inputs << box;
+    ASSERT_GE(inputs.size(), 20);
+    for (QWidget* input : inputs) EXPECT_FALSE(input->toolTip().isEmpty()) << input->objectName().toStdString();
 }
 
 }  // namespace

@@ -10,10 +10,12 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QTimer>
 #include <QValueAxis>
 
 #include <deque>
 
+#include "app/secondary_windows.hpp"
 #include "app_fixture.hpp"
 #include "common/progress.hpp"
 #include "route/route.hpp"
@@ -347,6 +349,41 @@ TEST_F(GoogleEarthTabTest, ATypoInAnEditKeepsTheChartsAndSaysWhy)
     EXPECT_EQ(series(*form, "Series3")->count(), speedPoints);
     EXPECT_EQ(series(*form, "Series8")->count(), pathPoints);
     EXPECT_EQ(control<QLabel>(*form, "DistanceLabel")->text(), distance);
+}
+
+TEST_F(GoogleEarthTabTest, NoProgressWindowIsLeftBehindTheSaveDialog)
+{
+    dialogs.openAnswers.push_back(qpath(dataFile("route/corner.kml")));
+    form->BitBtn2Click();
+    bool progressShown = true;
+    dialogs.onAsk = [&] { progressShown = form->ProgressForm->isVisible(); };
+    dialogs.saveAnswers.push_back(qpath(dir / "drive.txt"));
+    form->BitBtn7Click();
+    EXPECT_FALSE(progressShown) << "the progress window stayed up behind the save dialog";
+    EXPECT_TRUE(std::filesystem::exists(dir / "drive.txt"));
+    EXPECT_FALSE(form->ProgressForm->isVisible());
+}
+
+TEST_F(GoogleEarthTabTest, TheProgressWindowNamesItsStepAndCancelStopsTheRun)
+{
+    auto* window = form->ProgressForm;
+    auto* step = window->findChild<QLabel*>("StepLabel");
+    auto* cancel = window->findChild<QPushButton*>("CancelButton");
+    ASSERT_TRUE(step && cancel);
+    QStringList steps;
+    // Cancel is pressed as soon as the run first lets the window's events through.
+    QTimer::singleShot(0, cancel, [&] {
+        steps << step->text();
+        cancel->click();
+    });
+    dialogs.openAnswers.push_back(qpath(dataFile("route/corner.kml")));
+    form->BitBtn2Click();
+    ASSERT_EQ(steps.size(), 1);
+    EXPECT_FALSE(steps[0].isEmpty()) << "the window says which step runs";
+    EXPECT_TRUE(prompt.messages.empty()) << "a cancelled run needs no message";
+    EXPECT_EQ(series(*form, "Series3")->count(), 0) << "the run stopped before the speed profile";
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(writtenFiles().empty());
 }
 
 TEST_F(GoogleEarthTabTest, BadInputIsReportedAndNothingIsWritten)

@@ -72,7 +72,8 @@ TEST_F(KeloTabTest, TenHertzLogSetsEveryRateEditAndWritesWhatTheCommandWrites)
 
     EXPECT_EQ(dialogs.asked, (QStringList{"open: Pick KELO .kel file for conversion | *.kel",
                                           "save: Enter name for NMEA output file | *.txt"}));
-    EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
+    // The import says what it wrote and where.
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{guiOutput.string() + " created."});
     for (QLineEdit* edit : {control<QLineEdit>(*form, "SampleRateEdit"), control<QLineEdit>(*form, "OutputUpdateEdit1"),
                             control<QLineEdit>(*form, "outputUpdateEdit2")})
         EXPECT_EQ(edit->text(), qs("10")) << edit->objectName().toStdString();
@@ -122,7 +123,7 @@ TEST_F(KeloTabTest, LongPeriodsStillPreviewFiftySamples)
     dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
     dialogs.saveAnswers = {qpath(output)};
     form->loadKELbuttonClick();
-    ASSERT_TRUE(prompt.messages.empty()) << prompt.messages.front();
+    ASSERT_EQ(prompt.messages, std::vector<std::string>{output.string() + " created."});
     const std::string memo = control<QPlainTextEdit>(*form, "Memo2")->toPlainText().toStdString();
     EXPECT_EQ(countOf(memo, "$GPGGA"), 50);
     EXPECT_EQ(countOf(memo, "$GPVTG"), 0) << "VTGBox is not ticked";
@@ -147,6 +148,7 @@ TEST_F(KeloTabTest, BadLogShowsItsMessageAndWritesNothing)
 
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("[data]"), std::string::npos) << prompt.messages[0];
+    EXPECT_EQ(dialogs.asked.size(), 1) << "a bad log is reported before the user is asked for a name";
     EXPECT_EQ(readFileBytes(output), "an earlier result\r\n");
     EXPECT_EQ(control<QLineEdit>(*form, "SampleRateEdit")->text(), qs("20"));
     EXPECT_EQ(control<QPlainTextEdit>(*form, "Memo2")->toPlainText(), qs("earlier preview\n"));
@@ -160,6 +162,7 @@ TEST_F(KeloTabTest, BadLogShowsItsMessageAndWritesNothing)
     form->loadKELbuttonClick();
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("8.5"), std::string::npos) << prompt.messages[0];
+    EXPECT_EQ(dialogs.asked.size(), 2) << "nor after a bad period";
     EXPECT_FALSE(std::filesystem::exists(dir / "never.txt"));
 }
 

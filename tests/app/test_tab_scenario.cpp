@@ -2,6 +2,7 @@
 // the Settings tab, the almanac download and the scenario step after a written file.
 #ifdef TRAJIX_WITH_SCENARIO
 
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -11,6 +12,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <cmath>
 #include <cstdlib>
 #include <deque>
 #include <optional>
@@ -102,11 +104,45 @@ TEST_F(RecordingTabTest, DsfToBinWritesTheBytesOfTheCommandAndDropsTheTrailingPa
     const std::string written = readFileBytes(dir / "track.bin");
     EXPECT_EQ(written.size(), 2 * block);
     EXPECT_TRUE(written == readFileBytes(viaCli));
-    EXPECT_EQ(control<QLabel>(*form, "Label17")->text(), qs("Conversion complete"));
+    EXPECT_EQ(control<QLabel>(*form, "Label17")->text(), "Conversion complete: " + qpath(dir / "track.bin"));
     EXPECT_EQ(control<QProgressBar>(*form, "progressbar2")->maximum(), 2);
     EXPECT_EQ(control<QProgressBar>(*form, "progressbar2")->value(), 2);
     EXPECT_EQ(form->PageControl1->currentIndex(), 3);
     EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(RecordingTabTest, DsfUnderOneBlockSaysSoAndWritesNothing)
+{
+    auto form = start();
+    const auto input = dir / "short.dsf";
+    writeFileBytes(input, patternBytes(block - 1, 5));
+    dialogs.answers = {qpath(input)};
+    form->Button1Click();
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("short.dsf"), std::string::npos) << prompt.messages[0];
+    EXPECT_NE(prompt.messages[0].find("less than one second"), std::string::npos) << prompt.messages[0];
+    EXPECT_FALSE(std::filesystem::exists(dir / "short.bin"));
+    EXPECT_NE(control<QLabel>(*form, "Label17")->text(), qs("Conversion complete"));
+    auto* bar = control<QProgressBar>(*form, "progressbar2");
+    EXPECT_LT(bar->minimum(), bar->maximum()) << "a bar from 0 to 0 spins for ever";
+}
+
+TEST_F(RecordingTabTest, TheFinishedBarsTextIsReadable)
+{
+    auto form = start();
+    auto* bar = control<QProgressBar>(*form, "progressbar2");
+    bar->resize(300, 24);
+    bar->setValue(bar->maximum());
+    const QImage picture = bar->grab().toImage();
+    // The fill under the text, against the text's colour: WCAG contrast of 4.5 or more.
+    const QColor fill = picture.pixelColor(6, picture.height() / 2);
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double a = luminance(fill), b = luminance(bar->palette().color(QPalette::Text));
+    const double contrast = (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+    EXPECT_GE(contrast, 4.5) << fill.name().toStdString();
 }
 
 TEST_F(RecordingTabTest, DsfToBinRefusesWhatTheCommandRefusesAndWritesNothing)
@@ -371,6 +407,9 @@ TEST_F(ScenarioStepTest, RunsOnlyWithSimulatorFeaturesAndStopsOnNoOrAMissingAlma
         form->handOverWrittenFile(qpath(nmea), true);
         EXPECT_TRUE(prompt.questions.empty());
         EXPECT_FALSE(std::filesystem::exists(tools / "profile.txt"));
+        // Without the scenario step the hand-over says what was written.
+        EXPECT_EQ(prompt.messages, std::vector<std::string>{nmea.string() + " created."});
+        prompt.messages.clear();
     }
     {
         auto form = startScenarioWindow();

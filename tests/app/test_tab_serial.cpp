@@ -191,7 +191,10 @@ TEST_F(SerialTab, ConnectLocksThePortAndDisconnectFreesIt)
     control<QLineEdit>(*form, "ComPortEdit")->setText("/dev/trajix-no-such-port");
     form->ComConnectButtonClick();
     ASSERT_EQ(prompt.messages.size(), 2u);
-    EXPECT_EQ(prompt.messages[1], "cannot open COM port");
+    // The message names the port and the reason the system gave.
+    EXPECT_EQ(prompt.messages[1].rfind("cannot open COM port: /dev/trajix-no-such-port: ", 0), 0u)
+        << prompt.messages[1];
+    EXPECT_GT(prompt.messages[1].size(), std::string("cannot open COM port: /dev/trajix-no-such-port: ").size());
     EXPECT_EQ(control<QPushButton>(*form, "ComConnectButton")->text(), qs("Connect"));
     EXPECT_FALSE(form->replayState().comPortOpen);
     EXPECT_FALSE(control<QPushButton>(*form, "StartReplayButton")->isEnabled());

@@ -1,4 +1,5 @@
 // "User commands": loading and saving scripts, preview and generation on the window.
+#include <QApplication>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
@@ -144,11 +145,10 @@ TEST_F(UserCommandsTab, PreviewFillsTheChartsAndWritesNothing)
     EXPECT_NEAR(topHeight, 40, 1e-3);
     EXPECT_NEAR(series(*form, "Series13")->points().back().y(), 25, 1e-3);
 
-    // The track's axes span equal ranges (the difference is cut to whole metres) and
-    // hold the whole track.
+    // The track's axes hold the whole track (one metre as long east as north on
+    // screen: TheTrackChartShowsOneMetreAsLongEastAsNorth).
     auto* east = qobject_cast<QValueAxis*>(control<QChartView>(*form, "Chart5")->chart()->axes(Qt::Horizontal).first());
     auto* north = qobject_cast<QValueAxis*>(control<QChartView>(*form, "Chart5")->chart()->axes(Qt::Vertical).first());
-    EXPECT_NEAR(east->max() - east->min(), north->max() - north->min(), 1.0);
     for (const QPointF& p : series(*form, "Series9")->points()) {
         EXPECT_GE(p.x(), east->min());
         EXPECT_LE(p.x(), east->max());
@@ -217,7 +217,10 @@ TEST_F(UserCommandsTab, GenerateWritesTheSameBytesAsTheCommandLine)
         ASSERT_EQ(cli.exitCode, 0) << cli.err;
         EXPECT_EQ(readFileBytes(written), readFileBytes(dir / "cli.txt"));
     }
-    EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
+    // Each run says what it wrote and where.
+    ASSERT_EQ(prompt.messages.size(), 2u);
+    for (const std::string& message : prompt.messages) EXPECT_NE(message.find(" created."), std::string::npos);
+    EXPECT_EQ(prompt.messages.back(), (dir / "gui_hdt.txt").string() + " created.");
     // Generating shows in the window with the search gauge, saving in the other one.
     EXPECT_EQ(form->ProgressForm2->windowTitle(), QString("Generating NMEA file"));
     EXPECT_EQ(form->ProgressForm->windowTitle(), QString("Saving NMEA file"));
@@ -230,7 +233,9 @@ TEST_F(UserCommandsTab, SecondRunStartsWhereTheWrittenRunEnded)
     control<QPlainTextEdit>(*form, "Memo1")->setPlainText("lat=10\nlong=20\nhdg=45\nvel=72\nwait 5s\n.end");
     dialogs.answers = {path(dir / "first.txt")};
     form->GenerateNMEAfilebuttonClick();
-    ASSERT_EQ(prompt.messages.size(), 1u);  // waiting while moving is allowed, with a warning
+    // Waiting while moving is allowed, with a warning; then the file is reported.
+    ASSERT_EQ(prompt.messages.size(), 2u);
+    EXPECT_EQ(prompt.messages[1], (dir / "first.txt").string() + " created.");
     const std::string first = readFileBytes(dir / "first.txt");
 
     control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=72\nwait 1s\n.end");
@@ -287,13 +292,15 @@ TEST_F(UserCommandsTab, FailedRunsLeaveTheOldFileAndTheReplayFile)
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("not high enough to achieve an acceleration"), std::string::npos);
 
-    // An edit that holds no number, and a refused script, are reported by name.
+    // An edit that holds no number, and a refused script, are reported by name; the
+    // edits are checked before the user is asked for a name.
     control<QLineEdit>(*form, "userMaxJerkEdit")->setText("fast");
     control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=10@5s\n.end");
-    dialogs.answers = {path(dir / "out.txt")};
+    const qsizetype dialogsBefore = dialogs.asked.size();
     form->GenerateNMEAfilebuttonClick();
     ASSERT_EQ(prompt.messages.size(), 2u);
     EXPECT_NE(prompt.messages[1].find("'fast'"), std::string::npos) << prompt.messages[1];
+    EXPECT_EQ(dialogs.asked.size(), dialogsBefore) << "no save dialog for a run that cannot start";
 
     control<QLineEdit>(*form, "userMaxJerkEdit")->setText("1");
     control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=10@0s\n.end");
@@ -307,6 +314,44 @@ TEST_F(UserCommandsTab, FailedRunsLeaveTheOldFileAndTheReplayFile)
 #endif
     EXPECT_FALSE(form->ProgressForm2->isVisible());
     EXPECT_FALSE(tab<gui::UserCommandsTab>(*form)->scriptRunning());
+}
+
+TEST_F(UserCommandsTab, ABadOutputRateIsReportedBeforeTheNameIsAsked)
+{
+    control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=10@5s\nwait 2s\n.end");
+    for (const char* rate : {"0", "-5", "20 Hz"}) {
+        prompt.messages.clear();
+        control<QLineEdit>(*form, "outputUpdateEdit2")->setText(rate);
+        form->GenerateNMEAfilebuttonClick();
+        EXPECT_TRUE(dialogs.asked.isEmpty()) << rate;
+        ASSERT_EQ(prompt.messages.size(), 1u) << rate;
+    }
+    EXPECT_NE(prompt.messages[0].find("'20 Hz'"), std::string::npos) << prompt.messages[0];
+}
+
+TEST_F(UserCommandsTab, TheTrackChartShowsOneMetreAsLongEastAsNorth)
+{
+    form->resize(1280, 800);
+    form->show();
+    form->PageControl1->setCurrentIndex(1);
+    // A drive north, then east: 1.6 times as far north as east.
+    control<QPlainTextEdit>(*form, "Memo1")->setPlainText("hdg=0\nvel=36\nwait 16s\nhdg=90\nwait 10s\n.end");
+    form->previewButtonClick();
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+    auto* view = control<QChartView>(*form, "Chart5");
+    auto* x = qobject_cast<QValueAxis*>(view->chart()->axes(Qt::Horizontal).first());
+    auto* y = qobject_cast<QValueAxis*>(view->chart()->axes(Qt::Vertical).first());
+    const QRectF plot = view->chart()->plotArea();
+    ASSERT_GT(plot.width(), 10);
+    ASSERT_GT(plot.height(), 10);
+    const double xPerPixel = (x->max() - x->min()) / plot.width();
+    EXPECT_NEAR(xPerPixel, (y->max() - y->min()) / plot.height(), xPerPixel * 1e-6);
+    for (const QPointF& point : series(*form, "Series9")->points()) {
+        EXPECT_GE(point.x(), x->min());
+        EXPECT_LE(point.x(), x->max());
+        EXPECT_GE(point.y(), y->min());
+        EXPECT_LE(point.y(), y->max());
+    }
 }
 
 }  // namespace
