@@ -470,6 +470,8 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     BaudRateComboBox->setObjectName("BaudRateComboBox");
     BaudRateComboBox->addItems({"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"});
     BaudRateComboBox->setCurrentIndex(7);
+    ReplayOutputComboBox->setToolTip("Where the replay goes: a serial port, a TCP server clients connect to, or UDP");
+    ReplayAddressEdit->setToolTip("Network port, 1 to 65535, optionally after a host: [host:]port");
     ComPortEdit->setToolTip("COM port number, 1 or more (1 is /dev/ttyS0), or a device path such as /dev/ttyUSB0");
     BaudRateComboBox->setToolTip("Speed of the port in bits per second, 8 data bits, no parity, 1 stop bit");
     ComConnectButton = makeButton(portBox, "ComConnectButton", "Connect");
