@@ -114,6 +114,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     NmeaDateEdit = new QDateEdit(QDateTime::currentDateTimeUtc().date(), page);
     NmeaDateEdit->setObjectName("NmeaDateEdit");
     NmeaDateEdit->setDisplayFormat("yyyy-MM-dd");
+    NmeaDateEdit->setToolTip("UTC date of the first sample in RMC and ZDA sentences, year-month-day");
     NmeaDateEdit->setCalendarPopup(true);
     NmeaDateEdit->setDateRange(QDate(1980, 1, 6), QDate(2099, 12, 31));
     NmeaDateEdit->setToolTip("Date of the first sample; with RMC or ZDA the times wrap at midnight");
