@@ -20,9 +20,10 @@ int main(int argc, char* argv[])
 
     QApplication application(argc, argv);
     QApplication::setApplicationName("trajix-gui");
-    QApplication::setApplicationVersion(QStringLiteral("4.8"));
+    QApplication::setApplicationVersion(QStringLiteral(TRAJIX_VERSION));
     trajix::gui::TForm1 form(options);
     form.show();
     if (options.tab >= 0) form.PageControl1->setCurrentIndex(options.tab);
+    if (!options.file.isEmpty()) form.openFile(options.file);
     return QApplication::exec();
 }

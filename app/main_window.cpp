@@ -4,10 +4,10 @@
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
-#include <QDateEdit>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCommandLineParser>
+#include <QDateEdit>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -76,7 +76,8 @@ std::string kindOf(const QString& pattern)
         if (suffix == kind) return suffix;
     return {};
 }
-constexpr const char* mainCaption = "Trajix Trajectory generation V4.8i";
+// The version is the project's, as trajix --version and the package give it.
+constexpr const char* mainCaption = "Trajix Trajectory generation V" TRAJIX_VERSION;
 constexpr int settingsDelayMs = 1000;  // Timer1: the saved rate appears a second after start
 constexpr const char* orvenaHint = "Only used when creating scenarios for Corvalith Orvena GPS RF simulator";
 
@@ -112,11 +113,21 @@ StartOptions parseStartOptions(const QStringList& arguments)
     parser.addOption(help);
     parser.addOption(simulatorFeatures);
     parser.addOption(tab);
+    parser.addPositionalArgument("FILE", "A path file (.kml, .kmz, .gpx) to drive, or an NMEA file to replay.",
+                                 "[FILE]");
     parser.parse(arguments);  // unknown options are left to Qt
     StartOptions options;
     options.help = parser.isSet(help);
     options.helpText = parser.helpText();
     options.simulatorFeatures = parser.isSet(simulatorFeatures);
+    // The first existing file among the other arguments: the values of Qt's own options
+    // ("-platform offscreen") are left here too and are not files.
+    for (const QString& argument : parser.positionalArguments()) {
+        if (QFileInfo(argument).isFile()) {
+            options.file = argument;
+            break;
+        }
+    }
     if (parser.isSet(tab)) {
         bool ok = false;
         const int index = parser.value(tab).toInt(&ok);
@@ -216,6 +227,18 @@ void TForm1::setDialogs(FileDialogs* dialogs)
 void TForm1::setPrompt(trajix::UserPrompt* prompt)
 {
     prompt_ = prompt ? prompt : ownPrompt_.get();
+}
+
+void TForm1::openFile(const QString& fileName)
+{
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix == "kml" || suffix == "kmz" || suffix == "gpx") {
+        PageControl1->setCurrentWidget(googleEarth_);
+        googleEarth_->openPathFile(QFileInfo(fileName).absoluteFilePath());
+    } else {
+        PageControl1->setCurrentWidget(serial_);
+        serial_->adoptReplayFile(QFileInfo(fileName).absoluteFilePath());
+    }
 }
 
 void TForm1::setStatusPanel(int panel, const QString& text)

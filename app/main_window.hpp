@@ -63,6 +63,7 @@ struct StartOptions {
     int tab = -1;                    ///< --tab N: show tab N (0-5) once started, for screenshots
     bool help = false;               ///< --help or -h: print helpText and start nothing
     QString helpText;                ///< the options, as --help prints them
+    QString file;                    ///< FILE: a path file (.kml .kmz .gpx) or an NMEA file to open
 };
 
 /// Parses the program's arguments (the first is the program name). Unknown options
@@ -100,6 +101,10 @@ public:
 
     /// Sets the text of status-bar panel 0 or 1.
     void setStatusPanel(int panel, const QString& text) override;
+    /// Opens a file given on the command line (or by the desktop's file association):
+    /// a .kml, .kmz or .gpx file is previewed on the Google Earth tab, any other file
+    /// becomes the Serial Output tab's replay file.
+    void openFile(const QString& fileName);
     QString statusPanel(int panel) const;
 
     /// The folders the desktop's dialogs remember, read from and written to the settings.

@@ -331,6 +331,14 @@ void GoogleEarthTab::pathBoxActivated(int /*index*/)
 }
 
 #ifdef TRAJIX_WITH_ROUTE
+void GoogleEarthTab::openPathFile(const QString& fileName)
+{
+    kmlFileName_ = fileName;
+    pathBox->clear();
+    pathBox->setEnabled(false);
+    LoadKML(false, false);
+}
+
 void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
 {
     // The progress window is not modal: the buttons stay off until the run is over so

@@ -27,6 +27,8 @@ public:
     /// askForFile, asks for the NMEA file and writes it with writeOutput; fills the tab's
     /// charts and captions. The path driven is the one picked in pathBox.
     void LoadKML(bool askForFile, bool writeOutput);
+    /// Takes fileName as the path file, as "Load KML file" does, and previews it.
+    void openPathFile(const QString& fileName);
     /// The file last chosen with "Load KML file"; Preview and Generate rerun on it.
     const QString& kmlFileName() const { return kmlFileName_; }
 

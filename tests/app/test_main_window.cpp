@@ -65,7 +65,7 @@ TEST_F(AppTest, DefaultsWithoutSettingsFile)
     form->setPrompt(&prompt);
     form->FormActivate();
 
-    EXPECT_EQ(form->windowTitle(), qs("Trajix Trajectory generation V4.8i"));
+    EXPECT_EQ(form->windowTitle(), qs("Trajix Trajectory generation V" TRAJIX_VERSION));
     EXPECT_EQ(form->PageControl1->currentIndex(), 0);
     EXPECT_EQ(control<QLineEdit>(*form, "ComPortEdit")->text(), qs("1"));
     EXPECT_EQ(control<QComboBox>(*form, "BaudRateComboBox")->currentText(), qs("115200"));
@@ -262,6 +262,10 @@ TEST_F(AppTest, SimulatorFeaturesOptionKeepsThemEnabled)
         gui::parseStartOptions({"trajix-gui", "-platform", "offscreen", "--simulator-features"}).simulatorFeatures);
     EXPECT_EQ(gui::parseStartOptions({"trajix-gui", "--tab", "4"}).tab, 4);
     EXPECT_EQ(gui::parseStartOptions({"trajix-gui", "--tab", "9"}).tab, -1);
+    // A file from the desktop's file association; Qt's option values are not files.
+    const QString example = QString::fromStdString(trajix::test::dataFile("../../examples/loop.kml").string());
+    EXPECT_EQ(gui::parseStartOptions({"trajix-gui", "-platform", "offscreen", example}).file, example);
+    EXPECT_TRUE(gui::parseStartOptions({"trajix-gui", "-platform", "offscreen"}).file.isEmpty());
 
     auto form = startWindow(gui::parseStartOptions({"trajix-gui", "--simulator-features"}));
     EXPECT_FALSE(form->simulatorFeaturesOff());

@@ -25,7 +25,7 @@ done
 [[ "$("$bin/trajix" --version)" == "trajix $version" ]] || fail "trajix --version says $("$bin/trajix" --version)"
 [[ "$(dpkg-deb -f "$deb" Version)" == "$version" ]] || fail "package version $(dpkg-deb -f "$deb" Version)"
 # The window prints its options and exits without a display.
-#"$bin/trajix-gui" --help | grep -q -- "--tab" || fail "trajix-gui --help shows no options"
+"$bin/trajix-gui" --help | grep -q -- "--tab" || fail "trajix-gui --help shows no options"
 
 # The installed example drives from the installed copy.
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
