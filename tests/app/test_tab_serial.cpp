@@ -62,8 +62,9 @@ public:
         if (master_ >= 0) ::close(master_);
         master_ = -1;
     }
-    /// What arrives while the window's events run, until nothing more comes for quietMs.
-    std::string receive(int quietMs = 60)
+    /// What arrives while the window's events run, until nothing more comes for quietMs
+    /// (long enough that a loaded machine's pause between two writes does not end it).
+    std::string receive(int quietMs = 250)
     {
         std::string text;
         QElapsedTimer quiet;
