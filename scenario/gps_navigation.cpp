@@ -47,7 +47,7 @@ double wrapAngle(double radians)
     return wrapped;
 }
 
-// G2 output taps of PRN 1..32 (the two-tap coder of the interface specification).
+// G2 output taps of PRN 1..32 (the two-tap G2 coder of IS-GPS-200).
 constexpr std::array<std::array<int, 2>, 32> g2Taps{{
     {2, 6}, {3, 7}, {4, 8}, {5, 9}, {1, 9},  {2, 10}, {1, 8}, {2, 9}, {3, 10}, {2, 3}, {3, 4},
     {5, 6}, {6, 7}, {7, 8}, {8, 9}, {9, 10}, {1, 4},  {2, 5}, {3, 6}, {4, 7},  {5, 8}, {6, 9},

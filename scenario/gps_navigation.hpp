@@ -65,7 +65,7 @@ struct SatelliteState {
 
 /// Position (ECEF of the same instant) and clock offset at time t, in seconds since the
 /// start of the ephemeris' week (may be negative or past the week's end), by the
-/// algorithm of the interface specification's user equations.
+/// algorithm of IS-GPS-200's user equations.
 SatelliteState satelliteState(const BroadcastEphemeris& ephemeris, double t);
 
 /// The 6 parity bits of a 24-bit data word, given the last two bits (D29*, D30*) of the
