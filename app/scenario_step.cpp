@@ -103,9 +103,10 @@ void TForm1::runPlenarch(const QString& nmeaFileName)
         return continueForm->continueConfirmed;
     });
     scenarioGenerator_ = &runner.process();
-    RecordingProgress progress(*dsf_, *this);
+    RecordingProgress progress(*dsf_, *this, RecordingProgress::Step::ScenarioStep);
+    RecordingProgress conversion(*dsf_, *this, RecordingProgress::Step::Conversion);
     try {
-        trajix::runPlenarch(state, nmeaFileName.toStdString(), environment, prompt(), runner, progress);
+        trajix::runPlenarch(state, nmeaFileName.toStdString(), environment, prompt(), runner, progress, conversion);
         showEdits();
     } catch (const trajix::Error& error) {
         showEdits();

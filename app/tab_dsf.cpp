@@ -32,8 +32,6 @@ namespace trajix::gui {
 
 namespace {
 
-[[maybe_unused]] constexpr const char* convertingCaption = "Converting file";
-
 [[maybe_unused]] QString fromStd(std::string_view text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -96,7 +94,7 @@ bool DsfTab::convertRecording(const QString& input, const QString& output)
                         input.toStdString(), size, trajix::recordingBlockSize));
         return false;
     }
-    RecordingProgress progress(*this, host_);
+    RecordingProgress progress(*this, host_, RecordingProgress::Step::Conversion);
     try {
         trajix::convertDSF(input.toStdString(), output.toStdString(), progress);
         Label17->setText("Conversion complete: " + output);
@@ -116,11 +114,10 @@ bool DsfTab::convertRecording(const QString& input, const QString& output)
 #ifdef TRAJIX_WITH_SCENARIO
 void RecordingProgress::start(std::string_view caption, long long maximum)
 {
-    converting_ = caption == convertingCaption;
     TProgressForm* window = host_.progressWindow();
-    if (converting_) {
+    if (step_ == Step::Conversion) {
         host_.showTab(&tab_);
-        tab_.Label17->setText(convertingCaption);
+        tab_.Label17->setText(fromStd(caption));
         tab_.progressbar2->setRange(0, std::max(1, gaugeValue(maximum)));  // 0 to 0 would spin for ever
         tab_.progressbar2->setValue(0);
     } else {
@@ -133,14 +130,14 @@ void RecordingProgress::start(std::string_view caption, long long maximum)
 
 void RecordingProgress::position(long long position)
 {
-    if (converting_) tab_.progressbar2->setValue(gaugeValue(position));
+    if (step_ == Step::Conversion) tab_.progressbar2->setValue(gaugeValue(position));
     host_.progressWindow()->Gauge1->setValue(gaugeValue(position));
     keepAlive(false);
 }
 
 void RecordingProgress::finish()
 {
-    if (converting_) tab_.Label17->setText("Conversion complete");
+    if (step_ == Step::Conversion) tab_.Label17->setText("Conversion complete");
     host_.progressWindow()->close();
     keepAlive(true);
 }

@@ -34,12 +34,14 @@ private:
     TabHost& host_;
 };
 
-/// Progress of the recording steps. A conversion moves the tab's gauge and the progress
-/// window's gauge together, the window itself stays as the caller left it; other steps
-/// (the scenario step's "Processing dsf file") only prepare and close the progress window.
+/// Progress of the recording steps, shown where the caller says. A conversion moves
+/// the tab's gauge and the progress window's gauge together, the window itself stays as
+/// the caller left it; the scenario step's own steps ("Processing dsf file") only
+/// prepare and close the progress window.
 class RecordingProgress final : public trajix::ProgressSink {
 public:
-    RecordingProgress(DsfTab& tab, TabHost& host) : tab_(tab), host_(host) {}
+    enum class Step { Conversion, ScenarioStep };
+    RecordingProgress(DsfTab& tab, TabHost& host, Step step) : tab_(tab), host_(host), step_(step) {}
 
     void start(std::string_view caption, long long maximum) override;
     void position(long long position) override;
@@ -51,7 +53,7 @@ private:
 
     DsfTab& tab_;
     TabHost& host_;
-    bool converting_ = false;
+    Step step_;
     QElapsedTimer sinceRepaint_;
 };
 

@@ -49,40 +49,6 @@ std::vector<std::string> memoLines(const QPlainTextEdit* memo)
     return lines;
 }
 
-// Generating shows in ProgressForm2 (with the search in its inner gauge), saving in
-// ProgressForm.
-class ScriptProgress final : public trajix::ProgressSink {
-public:
-    ScriptProgress(TProgressForm2* generating, TProgressForm* saving) : generating_(generating), saving_(saving) {}
-
-    void start(std::string_view caption, long long maximum) override
-    {
-        if (current_) current_->finish();
-        current_ = caption == "Saving NMEA file" ? &saving_ : &generating_;
-        current_->start(caption, maximum);
-    }
-    void position(long long position) override
-    {
-        if (current_) current_->position(position);
-    }
-    void inner(int percent) override
-    {
-        if (current_) current_->inner(percent);
-    }
-    void finish() override
-    {
-        if (current_) current_->finish();
-        current_ = nullptr;
-    }
-    /// Closes whatever window a failed run left open.
-    void closeAll() { finish(); }
-
-private:
-    QtProgress generating_;
-    QtProgress saving_;
-    QtProgress* current_ = nullptr;
-};
-
 // The lowest and highest value seen, for an axis that fits its data.
 struct Extent {
     double low = std::numeric_limits<double>::infinity();
@@ -338,23 +304,29 @@ bool UserCommandsTab::runCommandScript(const QString& target)
     // them would reuse the working data of this one.
     if (scriptRunning_) return false;
     scriptRunning_ = true;
-    ScriptProgress progress(host_.searchProgressWindow(), host_.progressWindow());
+    // Generating shows in the window with the search gauge, saving in the other one.
+    QtProgress generating(host_.searchProgressWindow());
+    QtProgress saving(host_.progressWindow());
+    const auto closeProgress = [&] {
+        generating.finish();
+        saving.finish();
+    };
     ScriptChartSeries charts(Chart5, Series9, Chart2, Series4, Chart7, Series13);
     trajix::ScriptResult result;
     try {
         const trajix::ScriptOptions options = scriptOptions(!target.isEmpty());
         const std::string path = target.isEmpty() ? std::string("preview") : target.toStdString();
-        result =
-            trajix::ConvertCmdFile(scriptState_, memoLines(Memo1), path, options, progress, host_.prompt(), charts);
+        result = trajix::ConvertCmdFile(scriptState_, memoLines(Memo1), path, options, generating, saving,
+                                        host_.prompt(), charts);
     } catch (const std::exception& error) {
-        progress.closeAll();
+        closeProgress();
         charts.show();
         scriptRunning_ = false;
         // A run the user cancelled ends without a message.
         if (dynamic_cast<const trajix::Cancelled*>(&error) == nullptr) host_.prompt().information(error.what());
         return false;
     }
-    progress.closeAll();
+    closeProgress();
     charts.show();
     scriptRunning_ = false;
     // Free text was always allowed; a misspelt command among it gets one message.

@@ -204,7 +204,7 @@ bool weekNeedsQuestion(long long week, long long almanacWeek)
 }
 
 bool runPlenarch(ScenarioState& state, const std::string& nmeaFileName, const ScenarioEnvironment& environment,
-                 UserPrompt& prompt, GeneratorRunner& runner, ProgressSink& progress)
+                 UserPrompt& prompt, GeneratorRunner& runner, ProgressSink& progress, ProgressSink& conversion)
 {
     if (!prompt.askYesNo(scenarioQuestion)) return false;
     const std::filesystem::path tools = scenarioToolDirectory(environment.startDrive);
@@ -263,7 +263,7 @@ bool runPlenarch(ScenarioState& state, const std::string& nmeaFileName, const Sc
     progress.finish();
     runner.closeGenerator();
     if (environment.settleDelay.count() > 0) std::this_thread::sleep_for(environment.settleDelay);
-    convertDSF(tools / "output.dsf", state.scenarioOutputName, progress);
+    convertDSF(tools / "output.dsf", state.scenarioOutputName, conversion);
     prompt.information("Output file " + state.scenarioOutputName + " created");
     return true;
 }

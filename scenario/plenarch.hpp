@@ -136,8 +136,15 @@ inline constexpr std::string_view scenarioQuestion = "Process NMEA file and crea
 
 /// The scenario step for nmeaFileName. Returns true when the .bin recording was made,
 /// false when the user said No or cancelled the wait. Throws Error when a file cannot
-/// be read or written, or an edit is not an integer.
+/// be read or written, or an edit is not an integer. progress shows the step's own
+/// work, conversion the conversion of the recording ("Converting file").
 bool runPlenarch(ScenarioState& state, const std::string& nmeaFileName, const ScenarioEnvironment& environment,
-                 UserPrompt& prompt, GeneratorRunner& runner, ProgressSink& progress);
+                 UserPrompt& prompt, GeneratorRunner& runner, ProgressSink& progress, ProgressSink& conversion);
+/// The same with one progress for every step.
+inline bool runPlenarch(ScenarioState& state, const std::string& nmeaFileName, const ScenarioEnvironment& environment,
+                        UserPrompt& prompt, GeneratorRunner& runner, ProgressSink& progress)
+{
+    return runPlenarch(state, nmeaFileName, environment, prompt, runner, progress, progress);
+}
 
 }  // namespace trajix

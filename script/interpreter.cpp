@@ -284,8 +284,8 @@ std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const Scrip
 }
 
 ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& lines, const std::string& target,
-                            const ScriptOptions& options, ProgressSink& progress, UserPrompt& prompt,
-                            ScriptCharts& charts)
+                            const ScriptOptions& options, ProgressSink& progress, ProgressSink& saving,
+                            UserPrompt& prompt, ScriptCharts& charts)
 {
     state.previewOnly = target == "preview";
     ParsedScript script = parseScript(lines);
@@ -375,7 +375,7 @@ ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& 
         prompt.information("The script records no motion: no NMEA file written");
         result.outcome = ScriptOutcome::NoMotion;
     } else {
-        result.sentences = saveNMEA(state, options, progress);
+        result.sentences = saveNMEA(state, options, saving);
         result.outcome = ScriptOutcome::Written;
     }
     return result;

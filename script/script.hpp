@@ -189,10 +189,19 @@ std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const Scrip
 /// cannot be achieved shows its message and the run goes on without writing; a script
 /// that records no step writes nothing and says so (both through prompt). The result
 /// lists the lines that matched no command, for the front end to show. Throws Error
-/// for a refused script, a value that is not a number, or a cancelled run.
+/// for a refused script, a value that is not a number, or a cancelled run. progress
+/// shows the run through the script ("Generating NMEA file"), saving the write of the
+/// file ("Saving NMEA file").
 ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& lines, const std::string& target,
-                            const ScriptOptions& options, ProgressSink& progress, UserPrompt& prompt,
-                            ScriptCharts& charts);
+                            const ScriptOptions& options, ProgressSink& progress, ProgressSink& saving,
+                            UserPrompt& prompt, ScriptCharts& charts);
+/// The same with one progress for both steps.
+inline ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& lines, const std::string& target,
+                                   const ScriptOptions& options, ProgressSink& progress, UserPrompt& prompt,
+                                   ScriptCharts& charts)
+{
+    return ConvertCmdFile(state, lines, target, options, progress, progress, prompt, charts);
+}
 
 // ---- Motion primitives (1 ms steps) ------------------------------------------------
 
