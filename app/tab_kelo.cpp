@@ -176,11 +176,12 @@ void KeloTab::loadKELbuttonClick()
     try {
         QtProgress progress(host_.progressWindow());
         result = trajix::convert::loadKelFile(parameters, host_.prompt(), progress);
+    } catch (const trajix::Cancelled&) {
+        return;  // the user knows
     } catch (const trajix::Error& error) {
         host_.prompt().information(error.what());
         return;
     }
-    if (result.cancelled) return;
 
     // The name is used exactly as entered: this writer adds no extension.
     const QString chosen = host_.dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
@@ -225,11 +226,12 @@ void KeloTab::ConvertTxtButtonClick()
     try {
         QtProgress progress(host_.progressWindow());
         result = trajix::convert::convertTextFile(parameters, host_.prompt(), progress);
+    } catch (const trajix::Cancelled&) {
+        return;  // the user knows
     } catch (const trajix::Error& error) {
         host_.prompt().information(error.what());
         return;
     }
-    if (result.cancelled) return;
 
     // The preview keeps what it held and gets these samples after it.
     QTextCursor end(Memo2->document());

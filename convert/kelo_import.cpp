@@ -231,11 +231,7 @@ KeloResult loadKelFile(const KeloParameters& parameters, UserPrompt& prompt, Pro
 
         if (++rowsRead % progressEveryRows == 0) {
             progress.position(static_cast<long long>(dataOffset + row.offset()));
-            if (progress.cancelled()) {
-                file.discard();
-                result.cancelled = true;
-                return result;
-            }
+            throwIfCancelled(progress, "the import was cancelled; nothing was written");
         }
         // A row without a fix writes nothing and leaves the clock where it is.
         if (latitude == 0) continue;

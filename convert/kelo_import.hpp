@@ -37,7 +37,6 @@ struct KeloResult {
     std::vector<ChartPoint> speedPoints;  ///< Series12: elapsed seconds, speed in km/h, every tenth row
     std::string outputFileName;           ///< the file written
     std::int64_t samplesWritten = 0;
-    bool cancelled = false;  ///< stopped through the progress sink; nothing was written
 };
 
 /// The preview's first line.
@@ -47,8 +46,9 @@ inline constexpr std::string_view keloPreviewHeading = "First 50 lines of output
 /// failed import leaves no file and an existing file of that name untouched.
 /// Throws Error for an unreadable file, a missing section, fewer than 6 channels, a
 /// non-number in the data (naming the row and line), a log without a whole-second row
-/// or without a fix, and bad rate or period texts. prompt receives notices (an
-/// incomplete last row that was ignored).
+/// or without a fix, and bad rate or period texts; throws Cancelled when progress asks
+/// to stop (nothing is written). prompt receives notices (an incomplete last row that
+/// was ignored).
 KeloResult loadKelFile(const KeloParameters& parameters, UserPrompt& prompt, ProgressSink& progress);
 
 }  // namespace trajix::convert

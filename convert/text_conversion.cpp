@@ -92,11 +92,7 @@ TextConversionResult convertTextFile(const TextConversionParameters& parameters,
 
         if (++pairs % progressEveryPairs == 0) {
             progress.position(static_cast<long long>(dataOffset + tokens.offset()));
-            if (progress.cancelled()) {
-                file.discard();
-                result.cancelled = true;
-                return result;
-            }
+            throwIfCancelled(progress, "the conversion was cancelled; nothing was written");
         }
         // A pair without a fix writes nothing and leaves the clock where it is.
         if (latitude == 0) continue;

@@ -23,7 +23,6 @@ struct TextConversionResult {
     std::string previewText;     ///< sentences to append to the preview memo (it is not cleared)
     std::string outputFileName;  ///< the file written
     std::int64_t samplesWritten = 0;
-    bool cancelled = false;  ///< stopped through the progress sink; nothing was written
 };
 
 /// Converts the text file. Its first line is skipped; the rest is read as a stream of
@@ -31,8 +30,9 @@ struct TextConversionResult {
 /// line breaks. The clock starts at midnight. No VTG is written. The output is written
 /// atomically. Throws Error for an unreadable file, a non-number or a latitude beyond
 /// +-90 or longitude beyond +-180 degrees (naming its line; nothing is written), a
-/// list without a fix (latitude not 0) and bad rate or period texts; prompt receives
-/// a notice when a last, unpaired number is ignored.
+/// list without a fix (latitude not 0) and bad rate or period texts; throws Cancelled
+/// when progress asks to stop (nothing is written). prompt receives a notice when a
+/// last, unpaired number is ignored.
 TextConversionResult convertTextFile(const TextConversionParameters& parameters, UserPrompt& prompt,
                                      ProgressSink& progress);
 

@@ -10,9 +10,13 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
 
 #include <deque>
+#include <string>
 
+#include "app/secondary_windows.hpp"
 #include "app_fixture.hpp"
 
 namespace trajix::test {
@@ -188,6 +192,43 @@ TEST_F(KeloTabTest, CancelledDialogsWriteNothing)
     }
     EXPECT_TRUE(control<QLabel>(*form, "FinishedLabel")->text().isEmpty());
     EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(KeloTabTest, CancelStopsTheImportAndTheTextConversionWithoutAMessage)
+{
+    auto form = start();
+    // Inputs long enough that each run looks at Cancel before it ends.
+    std::string log =
+        "KELO data logger\r\n[header]\r\nindex\r\ntime\r\nlat\r\nlon\r\nspeed\r\nheading\r\n"
+        "[channel units]\r\n-\r\nhhmmss\r\nmin\r\nmin\r\nkm/h\r\ndeg\r\n[data]\r\n";
+    std::string list = "title\n";
+    for (int i = 0; i < 6000; ++i) {
+        log += std::to_string(i) + " " + std::to_string(100000 + i / 10) + "." + std::to_string(i % 10) +
+               "0 3000 60 5 0\r\n";
+        list += "51.5 -0.25\n";
+    }
+    writeFileBytes(dir / "long.kel", log);
+    writeFileBytes(dir / "long.txt", list);
+    writeFileBytes(dir / "out.txt", "kept");
+
+    auto* cancel = form->ProgressForm->findChild<QPushButton*>("CancelButton");
+    ASSERT_TRUE(cancel);
+    for (auto [click, input] : {std::pair{&TForm1::loadKELbuttonClick, dir / "long.kel"},
+                                std::pair{&TForm1::ConvertTxtButtonClick, dir / "long.txt"}}) {
+        // Cancel is pressed as soon as the run first lets the window's events through.
+        QTimer::singleShot(0, cancel, [cancel] { cancel->click(); });
+        dialogs.openAnswers = {qpath(input)};
+        dialogs.saveAnswers = {qpath(dir / "out.txt")};
+        dialogs.asked.clear();
+        (form.get()->*click)();
+        if (click == &TForm1::loadKELbuttonClick) {
+            EXPECT_EQ(dialogs.asked.size(), 1) << "nor asks for a name";
+        }
+        EXPECT_TRUE(prompt.messages.empty()) << "a cancelled run needs no message";
+        EXPECT_EQ(readFileBytes(dir / "out.txt"), "kept");
+        EXPECT_FALSE(form->ProgressForm->isVisible());
+    }
+    EXPECT_EQ(control<QPlainTextEdit>(*form, "Memo2")->toPlainText(), QString());
 }
 
 TEST_F(KeloTabTest, TextConversionUsesRateAndPeriodsAndAppendsToThePreview)

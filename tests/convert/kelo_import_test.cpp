@@ -357,9 +357,14 @@ TEST(KeloImport, CancelLeavesNoFile)
     for (int i = 1; i <= 5000; ++i) rows.push_back(fmt::format("{} {:.2f} 3000 60 5 0 0", i + 2, 123501.0 + i * 0.1));
     KeloRun run(kelText(rows));
     run.progress.cancelAfter = 1;
-    const auto result = run.run();
-    EXPECT_TRUE(result.cancelled);
+    EXPECT_THROW(run.run(), Cancelled);
     EXPECT_FALSE(run.outputExists());
+    // An existing file of the name is kept as it was.
+    writeFileBytes(run.dir / "out.nmea", "kept");
+    run.progress = RecordingProgress{};
+    run.progress.cancelAfter = 1;
+    EXPECT_THROW(run.run(), Cancelled);
+    EXPECT_EQ(readFileBytes(run.dir / "out.nmea"), "kept");
     EXPECT_EQ(run.progress.finished, 1);
     EXPECT_EQ(run.progress.captions, std::vector<std::string>{"Converting KELO file"});
 }

@@ -172,5 +172,18 @@ TEST(TextConversionBadInput, UnpairedLastNumberIgnoredWithNotice)
     for (const auto& s : onlyType(parseNmeaFile(run.output()), "GGA")) EXPECT_EQ(s.fields[1], "1000.00000000");
 }
 
+TEST(TextConversion, CancelKeepsTheExistingFile)
+{
+    std::string text = "title\n";
+    for (int i = 0; i < 20000; ++i) text += "51.5 -0.25\n";
+    TextRun run(text);
+    writeFileBytes(run.dir / "out.nmea", "kept");
+    run.progress.cancelAfter = 1;
+    EXPECT_THROW(run.run(), Cancelled);
+    EXPECT_EQ(run.output(), "kept");
+    EXPECT_EQ(run.progress.finished, 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(run.dir.path()), {}), 2) << "no scratch file left";
+}
+
 }  // namespace
 }  // namespace trajix::test
