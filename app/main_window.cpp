@@ -118,7 +118,8 @@ StartOptions parseStartOptions(const QStringList& arguments)
     parser.parse(arguments);  // unknown options are left to Qt
     StartOptions options;
     options.help = parser.isSet(help);
-    options.helpText = parser.helpText();
+    // Without an application object Qt cannot know the program's name for the usage line.
+    options.helpText = parser.helpText().replace("<executable_name>", "trajix-gui");
     options.simulatorFeatures = parser.isSet(simulatorFeatures);
     // The first existing file among the other arguments: the values of Qt's own options
     // ("-platform offscreen") are left here too and are not files.

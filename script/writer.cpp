@@ -11,6 +11,11 @@
 
 namespace trajix {
 
+namespace {
+// 10^15 steps of 1 ms (31,700 years): every stride below it is exact in double and fits int64.
+constexpr double maxSampleStride = 1e15;
+}  // namespace
+
 std::int64_t sampleStrideForRate(double rate)
 {
     if (!std::isfinite(rate) || rate <= 0)
@@ -20,6 +25,10 @@ std::int64_t sampleStrideForRate(double rate)
     if (stride < 1)
         throw Error(fmt::format("output rate {} Hz: the rate gives a stride of {} steps of 1 ms; it must be at least 1",
                                 rate, stride));
+    // A stride past the int64 range is a rate no run can reach: one sample in billions of years.
+    if (!(stride < maxSampleStride))
+        throw Error(fmt::format("output rate {} Hz: the rate is too low; it must give a sample at least every {} s",
+                                rate, maxSampleStride * integrationStep));
     return static_cast<std::int64_t>(stride);
 }
 

@@ -343,6 +343,7 @@ TEST_F(AppTest, HelpPrintsTheOptionsAndStartsNoWindow)
     const QString printed = QString::fromLocal8Bit(gui.readAllStandardOutput());
     for (const char* option : {"--help", "--simulator-features", "--tab"})
         EXPECT_TRUE(printed.contains(option)) << option << " in: " << printed.toStdString();
+    EXPECT_TRUE(printed.startsWith("Usage: trajix-gui [options] [FILE]")) << printed.toStdString();
 }
 
 TEST_F(AppTest, CaptionsAreSpelledRightAndTheSettingsKeysStay)

@@ -97,6 +97,9 @@ TEST(ScriptWriter, ThreeHertzUsesTheRoundedStrideAndTheExactClock)
     EXPECT_EQ(sampleStrideForRate(20), 50);
     EXPECT_EQ(sampleStrideForRate(1000), 1);
     EXPECT_THROW(sampleStrideForRate(2001), Error);
+    // A rate so low that its stride would overflow is refused, not cast.
+    for (const double rate : {1e-20, 1e-300, 5e-324}) EXPECT_THROW(sampleStrideForRate(rate), Error) << rate;
+    EXPECT_GT(sampleStrideForRate(1e-9), 0);
 }
 
 TEST(ScriptWriter, RunOutEndsOffTheGridAndOnlyInGgaMode)
