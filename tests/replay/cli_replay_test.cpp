@@ -87,49 +87,17 @@ TEST(ReplayCommand, UsageAndPortErrors)
     EXPECT_EQ(runTrajix({"replay", file, "--port", "zero"}).exitCode, 1);
 }
 
-// trajix replay --pty running in the background, its stdout on a pipe.
-class PtyReplay {
+// trajix replay --pty running in the background, its stdout on a pipe, with a reader
+// of the pseudo-terminal it prints.
+class PtyReplay : public Background {
 public:
-    explicit PtyReplay(std::vector<std::string> arguments)
-    {
-        int out[2];
-        if (::pipe(out) != 0) return;
-        std::vector<std::string> all{TRAJIX_BINARY_DIR "/cli/trajix", "replay", "--pty"};
-        all.insert(all.end(), arguments.begin(), arguments.end());
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], 1);
-            ::close(out[0]);
-            ::close(out[1]);
-            const int null = ::open("/dev/null", O_RDWR);
-            ::dup2(null, 0);
-            std::vector<char*> argv;
-            for (auto& a : all) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        out_ = out[0];
-    }
+    explicit PtyReplay(const std::vector<std::string>& arguments) : Background(command(arguments)) {}
     ~PtyReplay()
     {
-        if (pid_ > 0 && status_ < 0) {
-            ::kill(pid_, SIGKILL);
-            wait();
-        }
-        if (out_ >= 0) ::close(out_);
         if (reader_ >= 0) ::close(reader_);
     }
     /// The first stdout line: the slave path.
-    std::string firstLine()
-    {
-        std::string line;
-        char c;
-        pollfd p{out_, POLLIN, 0};
-        while (::poll(&p, 1, 5000) > 0 && ::read(out_, &c, 1) == 1 && c != '\n') line += c;
-        return line;
-    }
+    std::string firstLine() { return readLine(std::chrono::milliseconds(5000)); }
     bool openReader(const std::string& path)
     {
         reader_ = ::open(path.c_str(), O_RDONLY | O_NOCTTY);
@@ -165,26 +133,17 @@ public:
     }
     // The command's exit status; a command still running after 30 s is killed and
     // counts as hung (-2), so a lost signal fails the test instead of stalling the suite.
-    int wait()
-    {
-        int status = 0;
-        for (int i = 0; i < 3000; ++i) {
-            const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-            if (done == pid_) return status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-            if (done < 0) return status_;
-            ::usleep(10000);
-        }
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status, 0);
-        return status_ = -2;
-    }
-    pid_t pid() const { return pid_; }
+    int wait() { return Background::wait(std::chrono::seconds(30)); }
 
 private:
-    pid_t pid_ = -1;
-    int out_ = -1;
+    static std::vector<std::string> command(const std::vector<std::string>& arguments)
+    {
+        std::vector<std::string> all{TRAJIX_BINARY_DIR "/cli/trajix", "replay", "--pty"};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        return all;
+    }
+
     int reader_ = -1;
-    int status_ = -1;
 };
 
 TEST(ReplayCommand, PlaysAFileIntoAPseudoTerminalAtItsPace)

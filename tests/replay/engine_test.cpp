@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "common/error.hpp"
+#include "engine_rig.hpp"
 #include "replay/engine.hpp"
 #include "replay_fixtures.hpp"
 #include "test_support.hpp"
@@ -9,33 +10,6 @@ namespace trajix::test {
 namespace {
 
 using Playback = ReplayView::Playback;
-
-struct EngineRig {
-    FakePort port;
-    FakeTimer timer;
-    ScriptedPrompt prompt;
-    RecordingView view;
-    ReplayEngine engine{port, timer, prompt, view};
-    TempDir dir;
-
-    // Writes lines as the replay file, scans it and connects.
-    void load(const std::vector<std::string>& lines, bool hdtGll = false)
-    {
-        const auto path = dir / "replay.txt";
-        writeFileBytes(path, crlfLines(lines));
-        const auto scan = scanfile(path, hdtGll);
-        ASSERT_TRUE(scan && scan->measured);
-        ASSERT_TRUE(engine.useReplayFile(path.string(), *scan));
-        ASSERT_TRUE(engine.connect("1", std::nullopt));
-    }
-    // One tick; returns what it sent.
-    std::string tick()
-    {
-        port.written.clear();
-        engine.step();
-        return port.written;
-    }
-};
 
 TEST(ReplayEngine, GgaAndVtgFileWithVtgSendsBothSentencesInOneStep)
 {

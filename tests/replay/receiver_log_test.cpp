@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine_rig.hpp"
 #include "receiver_logs.hpp"
 #include "replay/engine.hpp"
 #include "replay/receiver_log.hpp"
@@ -204,30 +205,14 @@ TEST(ReceiverLogScan, BadInput)
     EXPECT_DOUBLE_EQ(back.log->epochs[5].time, 5.0);
 }
 
-struct LogRig {
-    FakePort port;
-    FakeTimer timer;
-    ScriptedPrompt prompt;
-    RecordingView view;
-    ReplayEngine engine{port, timer, prompt, view};
-    TempDir dir;
+// The engine playing a receiver log; text is the file as written.
+struct LogRig : EngineRig {
     std::string text;
 
     void load(const std::string& fileText)
     {
         text = fileText;
-        const auto path = dir / "log.nmea";
-        writeFileBytes(path, text);
-        const auto scan = scanfile(path, false);
-        ASSERT_TRUE(scan && scan->measured && scan->receiverLog);
-        ASSERT_TRUE(engine.useReplayFile(path.string(), *scan));
-        ASSERT_TRUE(engine.connect("1", std::nullopt));
-    }
-    std::string tick()
-    {
-        port.written.clear();
-        engine.step();
-        return port.written;
+        loadBytes("log.nmea", text, true);
     }
 };
 

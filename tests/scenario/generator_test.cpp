@@ -17,6 +17,7 @@ using trajix::test::dataFile;
 using trajix::test::readFileBytes;
 using trajix::test::runProgram;
 using trajix::test::runTrajix;
+using trajix::test::ScopedEnv;
 using trajix::test::ScriptedPrompt;
 using trajix::test::TempDir;
 using trajix::test::writeFileBytes;
@@ -39,20 +40,6 @@ void makeExecutable(const std::filesystem::path& path, const std::string& text)
     writeFileBytes(path, text);
     ::chmod(path.c_str(), 0755);
 }
-
-// Sets HOME for the trajix commands run by this test.
-class ScopedHome {
-public:
-    explicit ScopedHome(const std::filesystem::path& home)
-    {
-        if (const char* old = std::getenv("HOME")) old_ = old;
-        ::setenv("HOME", home.c_str(), 1);
-    }
-    ~ScopedHome() { ::setenv("HOME", old_.c_str(), 1); }
-
-private:
-    std::string old_;
-};
 
 std::string standInProfile(const std::filesystem::path& folder, const std::string& duration)
 {
@@ -218,7 +205,7 @@ TEST(ScenarioCommand, EndToEndInATemporaryHome)
     std::filesystem::create_directories(dir / "GPStools");
     std::filesystem::copy_file(dataFile("scenario/week610.alm"), dir / "GPStools" / "179.alm");
     std::filesystem::copy_file(dataFile("scenario/trip.nme"), dir / "trip.nme");
-    ScopedHome home(dir.path());
+    ScopedEnv home("HOME", dir.path().string());
     auto result = runTrajix({"scenario", (dir / "trip.nme").string(), "--almanac", "\\gpstools\\179.alm", "--week",
                              "600", "--today", "2026-12-08", "--yes"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -238,7 +225,7 @@ TEST(ScenarioCommand, AnswersFromTheTerminal)
     std::filesystem::create_directories(dir / "GPStools");
     std::filesystem::copy_file(dataFile("scenario/week610.alm"), dir / "a.alm");
     std::filesystem::copy_file(dataFile("scenario/trip.nme"), dir / "trip.nme");
-    ScopedHome home(dir.path());
+    ScopedEnv home("HOME", dir.path().string());
     const std::vector<std::string> args{
         "scenario",  (dir / "trip.nme").string(), "--almanac", (dir / "a.alm").string(), "--week", "610", "--today",
         "2026-12-08"};
@@ -294,44 +281,16 @@ TEST(RecordingCommands, GpsWeekDsfToBinAndDropout)
     EXPECT_EQ(runTrajix({"dropout", (dir / "rec.bin").string(), "--start", "two"}).exitCode, 1);
 }
 
-namespace {
-
-// Sets or clears an environment variable for one test.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : name_(name)
-    {
-        if (const char* old = std::getenv(name)) old_ = std::string(old);
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedVariable()
-    {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-}  // namespace
-
 TEST(GeneratorRun, DesktopRunUsesATerminalWindowOnlyWithADisplay)
 {
     TempDir dir;
     std::filesystem::create_directories(dir / "bin");
     makeExecutable(dir / "bin" / "xterm", "#!/bin/sh\necho \"$*\" > \"" + (dir / "xterm-args.txt").string() + "\"\n");
     writeFileBytes(dir / "go.sh", "echo from go.sh\n");
-    ScopedVariable path("PATH", (dir / "bin").c_str());
-    ScopedVariable wayland("WAYLAND_DISPLAY", nullptr);
+    ScopedEnv path("PATH", (dir / "bin").string());
+    ScopedEnv wayland("WAYLAND_DISPLAY", std::nullopt);
     {
-        ScopedVariable display("DISPLAY", ":99");
+        ScopedEnv display("DISPLAY", ":99");
         EXPECT_EQ(findTerminalEmulator(), dir / "bin" / "xterm");
         TerminalGeneratorRunner runner([] { return true; });
         runner.start(dir / "go.sh", dir.path());
@@ -340,7 +299,7 @@ TEST(GeneratorRun, DesktopRunUsesATerminalWindowOnlyWithADisplay)
         EXPECT_EQ(readFileBytes(dir / "xterm-args.txt"),
                   "-T TrajixBinary -e /bin/sh " + (dir / "go.sh").string() + "\n");
     }
-    ScopedVariable display("DISPLAY", nullptr);
+    ScopedEnv display("DISPLAY", std::nullopt);
     EXPECT_FALSE(findTerminalEmulator());
     TerminalGeneratorRunner runner([] { return false; });
     runner.start(dir / "go.sh", dir.path());

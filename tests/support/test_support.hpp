@@ -1,7 +1,9 @@
 #pragma once
 // Helpers shared by the test suites: temporary folders, whole-file reads, running the
 // trajix command, and fakes of the core's callback interfaces.
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -24,6 +26,33 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+/// Sets an environment variable (or unsets it, for nullopt) for the lifetime of the
+/// object, then puts back what was there.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name)
+    {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value)
+            ::setenv(name, value->c_str(), 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedEnv()
+    {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
 };
 
 std::string readFileBytes(const std::filesystem::path& path);

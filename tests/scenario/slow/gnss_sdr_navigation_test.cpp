@@ -24,6 +24,7 @@ using trajix::test::dataFile;
 using trajix::test::readFileBytes;
 using trajix::test::runProgram;
 using trajix::test::runTrajix;
+using trajix::test::ScopedEnv;
 using trajix::test::TempDir;
 using trajix::test::writeFileBytes;
 
@@ -213,20 +214,6 @@ void checkNavigation(const ReceiverRun& run, const std::set<int>& satellites, co
                 lastSeconds, rms, alongSum / compared, upSum / compared);
 }
 
-// Sets HOME for the trajix commands run by this test.
-class ScopedHome {
-public:
-    explicit ScopedHome(const std::filesystem::path& home)
-    {
-        if (const char* old = std::getenv("HOME")) old_ = old;
-        ::setenv("HOME", home.c_str(), 1);
-    }
-    ~ScopedHome() { ::setenv("HOME", old_.c_str(), 1); }
-
-private:
-    std::string old_;
-};
-
 std::string gga(double clockSeconds, double latitude, double longitude, double height)
 {
     const int hours = static_cast<int>(clockSeconds / 3600), minutes = static_cast<int>(clockSeconds / 60) % 60;
@@ -251,7 +238,7 @@ TEST(GnssSdrNavigation, StaticReceiverFromTheScenarioCommand)
     std::filesystem::copy_file(dataFile("scenario/week314.alm"), dir / "almanac.alm");
     const double latitude = 51.99888, longitude = -0.997777, height = 160;
     writeFileBytes(dir / "still.nme", gga(32400, latitude, longitude, height));
-    ScopedHome home(dir.path());
+    ScopedEnv home("HOME", dir.path().string());
     const auto result =
         runTrajix({"scenario", (dir / "still.nme").string(), "--almanac", (dir / "almanac.alm").string(), "--week",
                    "314", "--start-time", fmt::format("{}", startSeconds), "--duration",
