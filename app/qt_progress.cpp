@@ -6,6 +6,7 @@
 #include <QProgressBar>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 
 #include "app/secondary_windows.hpp"
@@ -88,6 +89,13 @@ void QtProgress::keepAlive(bool force)
     if (!force && sinceRepaint_.isValid() && sinceRepaint_.elapsed() < repaintIntervalMs) return;
     QApplication::processEvents();
     sinceRepaint_.start();
+}
+
+void processEventsUntil(const std::future<void>& done)
+{
+    do {
+        QApplication::processEvents();
+    } while (done.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready);
 }
 
 void QtPrompt::information(std::string_view text)

@@ -4,6 +4,10 @@
 #include <QElapsedTimer>
 #include <QPointer>
 
+#include <future>
+#include <thread>
+#include <utility>
+
 #include "common/progress.hpp"
 #include "common/prompt.hpp"
 
@@ -45,6 +49,28 @@ private:
     long long scale_ = 1;  // counts beyond the gauge's int range are shown divided
     QElapsedTimer sinceRepaint_;
 };
+
+/// Lets window messages through once, then every 20 ms until done is ready.
+void processEventsUntil(const std::future<void>& done);
+
+/// Runs work, a piece of core work that reports no progress (a scan, a copy) and
+/// touches no widget, on a worker thread while the window stays alive (resized,
+/// repainted); returns its result or throws what it threw.
+template <class Work>
+auto whileWindowAlive(Work work) -> decltype(work())
+{
+    std::packaged_task<decltype(work())()> task(std::move(work));
+    auto result = task.get_future();
+    std::promise<void> finished;
+    std::future<void> done = finished.get_future();
+    std::thread worker([&] {
+        task();
+        finished.set_value();
+    });
+    processEventsUntil(done);
+    worker.join();
+    return result.get();
+}
 
 /// Message boxes owned by a window: information() shows an information box,
 /// askYesNo() a warning-type question with Yes and No.

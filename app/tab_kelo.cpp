@@ -187,7 +187,9 @@ void KeloTab::loadKELbuttonClick()
     const QString chosen = host_.dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
     if (chosen.isEmpty()) return;
     try {
-        trajix::writeFileAtomically(localPath(chosen), trajix::readFile(parameters.outputFileName));
+        whileWindowAlive([target = localPath(chosen), scratchFile = parameters.outputFileName] {
+            trajix::writeFileAtomically(target, trajix::readFile(scratchFile));
+        });
     } catch (const trajix::Error& error) {
         host_.prompt().information(error.what());
         return;

@@ -24,6 +24,7 @@
 #include <utility>
 
 #include "app/controls.hpp"
+#include "app/qt_progress.hpp"
 #include "app/tab_host.hpp"
 #include "app/tab_serial.hpp"
 #include "common/error.hpp"
@@ -204,7 +205,10 @@ std::optional<trajix::ScanResult> scanAndShow(SerialTab& form, TabHost& host, co
 {
     std::optional<trajix::ScanResult> scan;
     try {
-        scan = trajix::scanfile(fileName.toStdString(), host.sentences().hdtAndGll);
+        // A long file takes a while to scan: the window stays alive meanwhile.
+        const bool hdtAndGll = host.sentences().hdtAndGll;
+        scan =
+            whileWindowAlive([path = fileName.toStdString(), hdtAndGll] { return trajix::scanfile(path, hdtAndGll); });
     } catch (const trajix::Error& error) {
         host.prompt().information(error.what());
         return std::nullopt;

@@ -27,13 +27,15 @@ CorrectionResult correctNmeaFile(const std::string& inputFileName, ProgressSink&
     LineReader lines(text);
     std::string_view line;
     std::string kept;
+    std::int64_t linesRead = 0;
     while (lines.next(line)) {
+        // Every line counts towards the gauge: a file of few GGA lines moves it too.
+        if (++linesRead % 4096 == 0) progress.position(static_cast<long long>(lines.offset()));
         if (line.find("GGA") == std::string_view::npos) continue;
         kept.assign(line);
         kept += "\r\n";
         file.write(kept);
         ++result.linesKept;
-        if (result.linesKept % 4096 == 0) progress.position(static_cast<long long>(lines.offset()));
     }
     file.commit();
     progress.finish();

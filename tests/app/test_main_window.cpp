@@ -14,6 +14,9 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
+
+#include <functional>
 
 #include "app/command_help.hpp"
 #include "app/secondary_windows.hpp"
@@ -303,6 +306,43 @@ TEST_F(AppTest, HandOverMakesTheReplayFileOnlyWhenAsked)
     EXPECT_EQ(replayFileName(*form), qs("/tmp/route.txt"));
 #endif
     EXPECT_EQ(control<QLabel>(*form, "replayFilenameEdit")->text(), qs("Replay file : /tmp/route.txt"));
+}
+
+// Calls onResize as its object handles a resize event.
+class ResizeWatch final : public QObject {
+public:
+    std::function<void()> onResize;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize && onResize) onResize();
+        return false;
+    }
+};
+
+TEST_F(AppTest, AResizeArrivingWhileAWrittenFileIsHandedOverIsHandledMeanwhile)
+{
+    // The hand-over scans the written file, which takes a while for a long one.
+    auto form = startWindow();
+    form->show();
+    QApplication::processEvents();
+    const auto written = dir / "route.txt";
+    std::filesystem::copy_file(dataFile("route/straight.nmea"), written);
+    bool handingOver = false;
+    int resizedDuring = 0, resizedAfter = 0;
+    ResizeWatch watch;
+    watch.onResize = [&] { ++(handingOver ? resizedDuring : resizedAfter); };
+    form->installEventFilter(&watch);
+
+    const QSize larger = form->size() + QSize(40, 30);
+    form->windowHandle()->resize(larger);  // arrives as the window system's resize would
+    handingOver = true;
+    form->handOverWrittenFile(QString::fromStdString(written.string()), true);
+    handingOver = false;
+    QApplication::processEvents();
+    EXPECT_EQ(resizedDuring, 1) << "the window was resized only after the hand-over (" << resizedAfter << ")";
+    EXPECT_EQ(form->size(), larger);
+    EXPECT_EQ(control<QLabel>(*form, "replayFilenameEdit")->text(),
+              "Replay file : " + QString::fromStdString(written.string()));
 }
 
 TEST_F(AppTest, HelpWindowHoldsTheCommandHelpAndFocusesClose)

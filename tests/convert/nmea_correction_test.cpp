@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "common/error.hpp"
 #include "convert_test_helpers.hpp"
 
@@ -75,6 +77,22 @@ TEST(NmeaCorrection, NoGgaGivesEmptyFileAndRunningTwiceOverwrites)
     correctNmeaFile((dir / "x.txt").string(), progress);
     correctNmeaFile((dir / "x.txt").string(), progress);
     EXPECT_EQ(readFileBytes(dir / "x_mod.txt"), "GGA\r\n");
+}
+
+TEST(NmeaCorrection, TheGaugeMovesThroughAFileOfFewGgaLines)
+{
+    // The window is kept alive from the gauge: it must move however few lines are kept.
+    TempDir dir;
+    std::string text;
+    for (int i = 0; i < 20000; ++i)
+        text += i == 10000 ? "$GPGGA,1*00\r\n" : "$GPVTG,0.00,T,,M,0.000,N,0.000,K,A*3D\r\n";
+    writeFileBytes(dir / "few.txt", text);
+    RecordingProgress progress;
+    EXPECT_EQ(correctNmeaFile((dir / "few.txt").string(), progress).linesKept, 1);
+    ASSERT_GE(progress.positions.size(), 4u);
+    EXPECT_TRUE(std::is_sorted(progress.positions.begin(), progress.positions.end()));
+    EXPECT_LT(progress.positions.front(), static_cast<long long>(text.size()) / 4);
+    EXPECT_LE(progress.positions.back(), static_cast<long long>(text.size()));
 }
 
 TEST(NmeaCorrection, UnreadableInputLeavesNoOutput)
