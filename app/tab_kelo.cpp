@@ -111,6 +111,25 @@ QString memoText(const std::string& text)
     return shown;
 }
 
+/// Asks for the name of the NMEA file and copies the import's scratch file there.
+/// The chosen name, or an empty one when the user cancelled or the copy failed (the
+/// failure is reported).
+QString saveScratchFileAs(TabHost& host, QWidget* parent, const std::string& scratchFile)
+{
+    // The name is used exactly as entered: these writers add no extension.
+    const QString chosen = host.dialogs().saveFile(parent, "Enter name for NMEA output file", "*.txt");
+    if (chosen.isEmpty()) return {};
+    try {
+        whileWindowAlive([target = localPath(chosen), scratchFile] {
+            trajix::writeFileAtomically(target, trajix::readFile(scratchFile));
+        });
+    } catch (const trajix::Error& error) {
+        host.prompt().information(error.what());
+        return {};
+    }
+    return chosen;
+}
+
 /// Shows the points of one log in place of the previous log's, in one go, and fits
 /// both axes around them.
 void showPoints(QLineSeries* series, const std::vector<trajix::convert::ChartPoint>& points)
@@ -183,17 +202,8 @@ void KeloTab::loadKELbuttonClick()
         return;
     }
 
-    // The name is used exactly as entered: this writer adds no extension.
-    const QString chosen = host_.dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
+    const QString chosen = saveScratchFileAs(host_, this, parameters.outputFileName);
     if (chosen.isEmpty()) return;
-    try {
-        whileWindowAlive([target = localPath(chosen), scratchFile = parameters.outputFileName] {
-            trajix::writeFileAtomically(target, trajix::readFile(scratchFile));
-        });
-    } catch (const trajix::Error& error) {
-        host_.prompt().information(error.what());
-        return;
-    }
     result.outputFileName = localPath(chosen);
 
     if (result.rateDetected) {
@@ -213,13 +223,19 @@ void KeloTab::ConvertTxtButtonClick()
 {
     const QString input = host_.dialogs().openFile(this, "Pick .txt file for conversion", "*.txt");
     if (input.isEmpty()) return;
-    const QString chosen = host_.dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
-    if (chosen.isEmpty()) return;
 
+    // The list and the edits are checked before the user is asked for a name, as for
+    // the logger import: the conversion runs into a scratch file first.
+    const QTemporaryDir scratch;
+    if (!scratch.isValid()) {
+        host_.prompt().information("Cannot make a scratch folder for the conversion: " +
+                                   scratch.errorString().toStdString());
+        return;
+    }
     trajix::convert::TextConversionParameters parameters;
     parameters.dates = host_.sentences().dates();
     parameters.inputFileName = localPath(input);
-    parameters.outputFileName = localPath(chosen);
+    parameters.outputFileName = localPath(scratch.filePath("conversion.txt"));
     parameters.sampleRateText = host_.rateText().toStdString();
     parameters.stationaryPeriodText = kelStationaryPeriodedit->text().toStdString();
     parameters.stationaryPeriodEndText = kelstationaryPeriodEndEdit->text().toStdString();
@@ -234,6 +250,8 @@ void KeloTab::ConvertTxtButtonClick()
         host_.prompt().information(error.what());
         return;
     }
+    const QString chosen = saveScratchFileAs(host_, this, parameters.outputFileName);
+    if (chosen.isEmpty()) return;
 
     // The preview keeps what it held and gets these samples after it.
     QTextCursor end(Memo2->document());
@@ -241,7 +259,7 @@ void KeloTab::ConvertTxtButtonClick()
     end.insertText(memoText(result.previewText));
 
     host_.output().outputInterval = trajix::convert::sampleIntervalFromRateText(parameters.sampleRateText);
-    host_.output().outputFileName = result.outputFileName;
+    host_.output().outputFileName = localPath(chosen);
     host_.handOverWrittenFile(chosen, false);
 }
 

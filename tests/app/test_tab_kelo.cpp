@@ -221,9 +221,7 @@ TEST_F(KeloTabTest, CancelStopsTheImportAndTheTextConversionWithoutAMessage)
         dialogs.saveAnswers = {qpath(dir / "out.txt")};
         dialogs.asked.clear();
         (form.get()->*click)();
-        if (click == &TForm1::loadKELbuttonClick) {
-            EXPECT_EQ(dialogs.asked.size(), 1) << "nor asks for a name";
-        }
+        EXPECT_EQ(dialogs.asked.size(), 1) << "nor asks for a name";
         EXPECT_TRUE(prompt.messages.empty()) << "a cancelled run needs no message";
         EXPECT_EQ(readFileBytes(dir / "out.txt"), "kept");
         EXPECT_FALSE(form->ProgressForm->isVisible());
@@ -272,17 +270,29 @@ TEST_F(KeloTabTest, TextConversionUsesRateAndPeriodsAndAppendsToThePreview)
     EXPECT_EQ(memo.substr(10), shownFile.substr(0, memo.size() - 10));
 }
 
-TEST_F(KeloTabTest, TextListWithoutAFixIsRefused)
+TEST_F(KeloTabTest, BadTextListsAreReportedBeforeTheUserIsAskedForAName)
 {
     auto form = start();
-    const auto input = dir / "zeros.txt";
-    writeFileBytes(input, "title\n0 1\n0 2\n");
-    dialogs.openAnswers = {qpath(input)};
-    dialogs.saveAnswers = {qpath(dir / "none.txt")};
-    form->ConvertTxtButtonClick();
-    ASSERT_EQ(prompt.messages.size(), 1u);
-    EXPECT_NE(prompt.messages[0].find("nothing was written"), std::string::npos) << prompt.messages[0];
-    EXPECT_FALSE(std::filesystem::exists(dir / "none.txt"));
+    writeFileBytes(dir / "kept.txt", "an earlier result\r\n");
+    // No fix, a latitude off the earth, a word among the numbers, and a good list with a
+    // bad period.
+    const std::vector<std::pair<std::string, std::string>> lists = {{"title\n0 1\n0 2\n", "nothing was written"},
+                                                                    {"title\n51 1\n8541200 2\n", "line 3"},
+                                                                    {"title\n51 1\nnorth 2\n", "north"},
+                                                                    {"title\n51 1\n52 2\n", "8.5"}};
+    for (const auto& [list, named] : lists) {
+        if (named == "8.5") control<QLineEdit>(*form, "kelStationaryPeriodedit")->setText("8.5");
+        writeFileBytes(dir / "list.txt", list);
+        dialogs.asked.clear();
+        prompt.messages.clear();
+        dialogs.openAnswers = {qpath(dir / "list.txt")};
+        dialogs.saveAnswers = {qpath(dir / "kept.txt")};
+        form->ConvertTxtButtonClick();
+        ASSERT_EQ(prompt.messages.size(), 1u) << list;
+        EXPECT_NE(prompt.messages[0].find(named), std::string::npos) << prompt.messages[0];
+        EXPECT_EQ(dialogs.asked, QStringList{"open: Pick .txt file for conversion | *.txt"}) << list;
+        EXPECT_EQ(readFileBytes(dir / "kept.txt"), "an earlier result\r\n");
+    }
 }
 
 TEST_F(KeloTabTest, CorrectionKeepsGgaLinesLikeTheCommandAndReportsTheName)
