@@ -36,6 +36,7 @@
 #include "app/tab_settings.hpp"
 #include "app/tab_user_commands.hpp"
 #include "app/widgets.hpp"
+#include "common/baud_rates.hpp"
 #include "common/error.hpp"
 #include "common/platform.hpp"
 
@@ -354,7 +355,7 @@ void TForm1::applySettings(const trajix::Settings& settings)
         settings_->NmeaDateEdit->setDate(date);
     const int index = settings.baudRateIndex;
     QComboBox* baudRates = serial_->BaudRateComboBox;
-    baudRates->setCurrentIndex(index >= 0 && index < baudRates->count() ? index : 7);
+    baudRates->setCurrentIndex(index >= 0 && index < baudRates->count() ? index : trajix::defaultBaudRateIndex);
     folders_.folders = settings.folders;
 }
 

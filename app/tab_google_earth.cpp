@@ -36,6 +36,7 @@
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #include "common/numbers.hpp"
+#include "common/units.hpp"
 #ifdef TRAJIX_WITH_ROUTE
 #include "route/path_file.hpp"
 #include "route/route.hpp"
@@ -188,7 +189,7 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     connect(orvLabel1, &ClickLabel::clicked, this, &GoogleEarthTab::orvLabel1Click);
     WeekEdit = makeEdit(OrvenaGroupBox, "WeekEdit", "462");
     orvLabel2 = makeLabel(OrvenaGroupBox, "orvLabel2", "GPS Start Time");
-    StartTimeEdit = makeEdit(OrvenaGroupBox, "StartTimeEdit", "32400");
+    StartTimeEdit = makeEdit(OrvenaGroupBox, "StartTimeEdit", QString::number(nineOClockSeconds));
     durationLabel = makeLabel(OrvenaGroupBox, "durationLabel", "Duration");
     DurationEdit = makeEdit(OrvenaGroupBox, "DurationEdit", "5");
     orvLabel3 = makeLabel(OrvenaGroupBox, "orvLabel3", "Start Day");

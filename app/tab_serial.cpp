@@ -27,6 +27,7 @@
 #include "app/qt_progress.hpp"
 #include "app/tab_host.hpp"
 #include "app/tab_serial.hpp"
+#include "common/baud_rates.hpp"
 #include "common/error.hpp"
 
 #ifdef TRAJIX_WITH_QTSERIAL
@@ -472,8 +473,8 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     NetworkLabel->setWordWrap(true);
     BaudRateComboBox = new QComboBox(portBox);
     BaudRateComboBox->setObjectName("BaudRateComboBox");
-    BaudRateComboBox->addItems({"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"});
-    BaudRateComboBox->setCurrentIndex(7);
+    for (const int rate : trajix::baudRates) BaudRateComboBox->addItem(QString::number(rate));
+    BaudRateComboBox->setCurrentIndex(trajix::defaultBaudRateIndex);
     ReplayOutputComboBox->setToolTip("Where the replay goes: a serial port, a TCP server clients connect to, or UDP");
     ReplayAddressEdit->setToolTip("Network port, 1 to 65535, optionally after a host: [host:]port");
     ComPortEdit->setToolTip("COM port number, 1 or more (1 is /dev/ttyS0), or a device path such as /dev/ttyUSB0");

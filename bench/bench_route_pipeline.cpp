@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <numbers>
 #include <string>
 
 #include <fmt/format.h>
@@ -41,9 +42,9 @@ std::filesystem::path writeRouteKml(const std::string& name, double totalLength,
     text += fmt::format("{:.7f},{:.7f},0 ", lon, lat);
     auto turn = turns.begin();
     for (double done = 0; done < totalLength; done += legLength) {
-        const double rad = heading * 3.141592653589793 / 180;
+        const double rad = heading * std::numbers::pi / 180;
         lat += legLength * std::cos(rad) / metresPerDegreeLat;
-        lon += legLength * std::sin(rad) / (metresPerDegreeLat * std::cos(lat * 3.141592653589793 / 180));
+        lon += legLength * std::sin(rad) / (metresPerDegreeLat * std::cos(lat * std::numbers::pi / 180));
         text += fmt::format("{:.7f},{:.7f},0 ", lon, lat);
         heading += *turn;
         if (++turn == turns.end()) turn = turns.begin();

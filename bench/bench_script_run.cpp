@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "common/units.hpp"
 #include "script/script.hpp"
 
 namespace {
@@ -86,7 +87,7 @@ trajix::PeakSearch searchPeak(const benchmark::State& state, double vStart, doub
 void BM_ScriptUnachievableSpeedChange(benchmark::State& state)
 {
     trajix::PeakSearch search;
-    for (auto _ : state) search = searchPeak(state, 0, 100 / 3.6, 1, false, 0.1);
+    for (auto _ : state) search = searchPeak(state, 0, 100 / trajix::kmhPerMetrePerSecond, 1, false, 0.1);
     state.counters["grid_points"] = static_cast<double>(search.iterations);
     state.counters["found"] = search.found;
 }
@@ -96,7 +97,7 @@ BENCHMARK(BM_ScriptUnachievableSpeedChange)->Arg(0)->Arg(1)->Unit(benchmark::kMi
 void BM_ScriptPeakSearch0To100In10s(benchmark::State& state)
 {
     trajix::PeakSearch search;
-    for (auto _ : state) search = searchPeak(state, 0, 100 / 3.6, 10, false, 1);
+    for (auto _ : state) search = searchPeak(state, 0, 100 / trajix::kmhPerMetrePerSecond, 10, false, 1);
     state.counters["grid_points"] = static_cast<double>(search.iterations);
 }
 BENCHMARK(BM_ScriptPeakSearch0To100In10s)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
@@ -105,7 +106,9 @@ BENCHMARK(BM_ScriptPeakSearch0To100In10s)->Arg(0)->Arg(1)->Unit(benchmark::kMill
 void BM_ScriptPeakSearch20To80In7s5(benchmark::State& state)
 {
     trajix::PeakSearch search;
-    for (auto _ : state) search = searchPeak(state, 20 / 3.6, 80 / 3.6, 7.5, false, 0.5);
+    for (auto _ : state)
+        search =
+            searchPeak(state, 20 / trajix::kmhPerMetrePerSecond, 80 / trajix::kmhPerMetrePerSecond, 7.5, false, 0.5);
     state.counters["grid_points"] = static_cast<double>(search.iterations);
 }
 BENCHMARK(BM_ScriptPeakSearch20To80In7s5)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
@@ -114,7 +117,7 @@ BENCHMARK(BM_ScriptPeakSearch20To80In7s5)->Arg(0)->Arg(1)->Unit(benchmark::kMill
 void BM_ScriptPeakSearchBrake100In60m(benchmark::State& state)
 {
     trajix::PeakSearch search;
-    for (auto _ : state) search = searchPeak(state, 100 / 3.6, 0, 60, true, 0.5);
+    for (auto _ : state) search = searchPeak(state, 100 / trajix::kmhPerMetrePerSecond, 0, 60, true, 0.5);
     state.counters["grid_points"] = static_cast<double>(search.iterations);
     state.counters["found"] = search.found;
 }
@@ -147,7 +150,8 @@ void BM_ScriptPeakSearchSweep(benchmark::State& state)
                 for (const double jerk : jerks) {
                     for (const double t : seconds) {
                         for (const bool byDistance : {false, true}) {
-                            const double vStart = from / 3.6, vTarget = to / 3.6;
+                            const double vStart = from / trajix::kmhPerMetrePerSecond,
+                                         vTarget = to / trajix::kmhPerMetrePerSecond;
                             const double amount = byDistance ? t * (vStart + vTarget) / 2 : t;
                             const double begin = threadSeconds();
                             const auto search = trajix::findPeakAcceleration(vStart, vTarget, amount, byDistance,

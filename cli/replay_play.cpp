@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <QSocketNotifier>
 
 #include "cli/command.hpp"
+#include "common/baud_rates.hpp"
 #include "common/error.hpp"
 #include "common/numbers.hpp"
 #include "common/platform.hpp"
@@ -37,7 +39,7 @@ struct PlayOptions {
     bool pty = false;
     std::string tcp;
     std::string udp;
-    int baud = 115200;
+    int baud = trajix::defaultBaudRate;
     std::string speed = "1x";
     bool repeat = false;
     bool vtg = false;
@@ -244,7 +246,7 @@ void addReplay(CLI::App& app, trajix::cli::Context& context)
     sub->add_option("--udp", options->udp, "Send each fix as one UDP datagram to HOST:PORT (broadcast allowed)")
         ->type_name("HOST:PORT");
     sub->add_option("--baud", options->baud, "Baud rate")
-        ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200}));
+        ->check(CLI::IsMember(std::vector<int>(trajix::baudRates.begin(), trajix::baudRates.end())));
     sub->add_option("--speed", options->speed, "Playback speed: 0.1x 0.25x 0.5x 1x 1.5x 2x 5x 10x")
         ->check(CLI::Validator(
             [](std::string& text) { return speedIndex(text) < 0 ? "not one of the playback speeds" : ""; }, "SPEED"));

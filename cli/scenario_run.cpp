@@ -2,11 +2,13 @@
 // the scenario step on a written NMEA file: profile, generator run, .bin recording.
 #include <iostream>
 #include <memory>
+#include <string>
 
 #include <fmt/format.h>
 
 #include "cli/command.hpp"
 #include "common/terminal_progress.hpp"
+#include "common/units.hpp"
 #include "scenario/plenarch.hpp"
 
 namespace {
@@ -15,7 +17,7 @@ struct Options {
     std::string nmea;
     std::string almanac;
     std::string week = "462";
-    std::string startTime = "32400";
+    std::string startTime = std::to_string(trajix::nineOClockSeconds);
     std::string duration = "5";
     std::string today;
     bool yes = false;
@@ -50,7 +52,8 @@ void addScenario(CLI::App& app, trajix::cli::Context& context)
     sub->add_option("NMEA", options->nmea, "The NMEA file")->required();
     sub->add_option("--almanac", options->almanac, "The YUMA almanac file")->required();
     sub->add_option("--week", options->week, "GPS week (10-bit) for the profile (default 462)");
-    sub->add_option("--start-time", options->startTime, "GPS start time, seconds into the week (default 32400)");
+    sub->add_option("--start-time", options->startTime,
+                    fmt::format("GPS start time, seconds into the week (default {})", trajix::nineOClockSeconds));
     sub->add_option("--duration", options->duration, "Seconds of signal to generate (default 5)");
     sub->add_option("--today", options->today, "Today's date, YYYY-MM-DD, which dates the almanac week");
     sub->add_flag("--yes", options->yes, "Answer Yes to every question and wait for the generator to end");

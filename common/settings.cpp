@@ -140,11 +140,12 @@ Settings readSettings(const IniFile& ini)
         s.comPort = std::to_string(integer("Com port", "port", 1));
     s.includeVtg = integer("Include VTG", "VTG", 0) != 0;
     s.hdtOnly = integer("HDT only", "HDT", 0) != 0;
-    const long long baud = integer("Baud rate", "Baud", 7);
+    const long long baud = integer("Baud rate", "Baud", defaultBaudRateIndex);
     s.includeRmc = integer("Include RMC", "RMC", 0) != 0;
     s.includeZda = integer("Include ZDA", "ZDA", 0) != 0;
     if (auto v = ini.get("NMEA date", "Date")) s.nmeaDate = *v;
-    s.baudRateIndex = baud >= 0 && baud < static_cast<long long>(std::size(baudRates)) ? static_cast<int>(baud) : 7;
+    s.baudRateIndex = baud >= 0 && baud < static_cast<long long>(std::size(baudRates)) ? static_cast<int>(baud)
+                                                                                       : defaultBaudRateIndex;
     for (const std::string_view kind : fileKinds)
         if (auto v = ini.get("Folders", kind); v && !v->empty()) s.folders[std::string(kind)] = *v;
     return s;

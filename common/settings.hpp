@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/baud_rates.hpp"
+
 namespace trajix {
 
 /// An INI file's lines, kept in order so that writing it back changes only the keys set.
@@ -32,7 +34,7 @@ struct Settings {
     std::string comPort = "1";                            ///< [Com port] port: a number or a device path
     bool includeVtg = false;                              ///< [Include VTG] VTG
     bool hdtOnly = false;                                 ///< [HDT only] HDT
-    int baudRateIndex = 7;                                ///< [Baud rate] Baud: index into the rate list, 7 is 115200
+    int baudRateIndex = defaultBaudRateIndex;             ///< [Baud rate] Baud: index into baudRates
     bool includeRmc = false;                              ///< [Include RMC] RMC
     bool includeZda = false;                              ///< [Include ZDA] ZDA
     std::string nmeaDate;                                 ///< [NMEA date] Date: YYYY-MM-DD, empty for today
@@ -43,9 +45,6 @@ struct Settings {
 
 /// The kinds of file whose folder the settings keep, named by their extension.
 inline constexpr std::string_view fileKinds[] = {"kml", "txt", "kel", "dsf", "bin", "alm"};
-
-/// The baud rates of the rate list, in order.
-inline constexpr int baudRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
 /// Reads the six keys; a missing key or one that does not convert gives its default.
 Settings readSettings(const IniFile& ini);

@@ -12,6 +12,10 @@ inline constexpr long double f = 1.0L / 298.257223563L;
 inline constexpr long double e2 = 2 * f - f * f;
 inline constexpr long double b = a * (1 - f);
 inline constexpr long double ep2 = f * (2 - f) / ((1 - f) * (1 - f));
+// Pi to 16 digits, rounded to extended precision: 2.4e-16 below
+// std::numbers::pi_v<long double>. Kept because every position written so far was
+// converted with it: the closer value changes the last bit of most ECEF positions
+// rounded to double, and those feed the signal generator's recordings.
 inline constexpr long double pi = 3.141592653589793L;
 }  // namespace wgs84
 

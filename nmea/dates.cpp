@@ -8,6 +8,7 @@
 #include "common/error.hpp"
 #include "common/numbers.hpp"
 #include "common/picture.hpp"
+#include "common/units.hpp"
 
 namespace trajix {
 
@@ -91,7 +92,7 @@ std::string rmcSentence(std::string_view time, long double latitude, long double
     const auto lon = formatNmeaLongitude(longitude);
     return finishSentence(
         fmt::format("$GPRMC,{},A,{},{},{},{},{},{},{:02}{:02}{:02},,,A*", time, lat.text, lat.letter, lon.text,
-                    lon.letter, formatPicture(speedKmh / 1.852L, route ? "000.000" : "##0.000"),
+                    lon.letter, formatPicture(speedKmh / kmhPerKnot, route ? "000.000" : "##0.000"),
                     formatDirection(course, route ? "000.00" : "##0.00"), date.day, date.month, date.year % 100));
 }
 

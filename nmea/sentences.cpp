@@ -6,6 +6,7 @@
 
 #include "common/error.hpp"
 #include "common/picture.hpp"
+#include "common/units.hpp"
 
 namespace trajix {
 
@@ -112,7 +113,7 @@ std::string vtgSentence(long double course, long double speedKmh, VtgStyle style
     const std::string_view coursePicture = route ? "000.00" : "##0.00";
     const std::string_view speedPicture = route ? "000.000" : "##0.000";
     return finishSentence(fmt::format("$GPVTG,{},T,,M,{},N,{},K,A*", formatDirection(course, coursePicture),
-                                      formatPicture(speedKmh / 1.852L, speedPicture),
+                                      formatPicture(speedKmh / kmhPerKnot, speedPicture),
                                       formatPicture(speedKmh, speedPicture)));
 }
 

@@ -14,7 +14,6 @@ namespace trajix {
 
 namespace {
 constexpr std::array<double, 8> speedFactors{0.1, 0.25, 0.5, 1.0, 1.5, 2.0, 5.0, 10.0};
-constexpr std::array<int, 8> baudRates{1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 constexpr std::string_view lineEnd = "\r\n";
 }  // namespace
 

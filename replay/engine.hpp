@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/baud_rates.hpp"
 #include "common/prompt.hpp"
 #include "replay/line_reader.hpp"
 #include "replay/scan.hpp"
@@ -62,7 +63,7 @@ inline constexpr long long outputQueueLimit = 4096;
 /// Replay speed factors of the speed list, by index ("0.1x" ... "10x"); an index
 /// outside the list gives 1.
 double replaySpeedFactor(int index);
-/// Baud rates of the baud list, by index; nothing for an index outside it.
+/// Baud rates of the baud list (baudRates), by index; nothing for an index outside it.
 std::optional<int> replayBaudRate(int index);
 
 /// The state the scan and the replay share.
@@ -103,7 +104,7 @@ public:
     /// writer's output scanned for the labels alone leaves the replay as it is.
     bool useReplayFile(const std::string& fileName, const ScanResult& scan);
     /// Connect: opens the port given as a COM number ("3" is /dev/ttyS2) or a device
-    /// path, at baudRate (nothing keeps the previous rate, 115200 at first). Shows
+    /// path, at baudRate (nothing keeps the previous rate, defaultBaudRate at first). Shows
     /// "cannot open COM port" and returns false when it cannot. Throws Error for a
     /// port text that is neither.
     bool connect(std::string_view portText, std::optional<int> baudRate);
@@ -147,7 +148,7 @@ private:
     ReplayState state_;
     ReplayOptions options_;
     LineReader file_;
-    int baudRate_ = 115200;
+    int baudRate_ = defaultBaudRate;
     Playback playback_ = Playback::Idle;
     std::string line_;
     std::string out_;

@@ -7,6 +7,7 @@
 // is checked again until no point exceeds the limit.
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <vector>
 
 #include "common/picture.hpp"
@@ -17,7 +18,6 @@ namespace trajix::route {
 
 namespace {
 
-constexpr double pi = 3.141592653589793;
 constexpr double gravity = 9.81;     // m/s^2 per g, as the limits are entered
 constexpr double stillSpeed = 0.01;  // m/s: a stretch whose peak is this slow is not driven
 // Relative margin on v^2 / r: the integration ends a stretch within a few millimetres of
@@ -239,7 +239,7 @@ double pathRadius(const RouteState& state, std::size_t i)
 {
     const double turn = state.pathTurn[i];
     if (turn == 0) return HUGE_VAL;
-    const double radius = 360 / turn * state.pathStep[i] / (2 * pi);
+    const double radius = 360 / turn * state.pathStep[i] / (2 * std::numbers::pi);
     return radius < 0 ? 0 : radius;
 }
 

@@ -1,6 +1,7 @@
 // The path: KML points in the local frame, densified, smoothed, measured.
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 
 #include <fmt/format.h>
 
@@ -12,7 +13,6 @@ namespace trajix::route {
 
 namespace {
 
-constexpr double pi = 3.141592653589793;
 constexpr double frameHeight = 100.0;  // every point is taken at 100 m above the ellipsoid
 constexpr double longRouteDistance = 500000.0;
 // Bytes per path point: east, north, up, step, distance and turn as doubles.
@@ -190,7 +190,7 @@ void calculateDeflections(RouteState& state, ProgressSink& progress)
         if (bc * ab != 0) cosB = (ac * ac - bc * bc - ab * ab) / (-2 * bc * ab);
         if (cosB > 1) cosB = 1;
         if (cosB < -1) cosB = -1;
-        double turn = 180 - std::acos(cosB) * 180 / pi;
+        double turn = 180 - std::acos(cosB) * 180 / std::numbers::pi;
         if (turn < 0) turn = 0;
         state.pathTurn[i] = turn;
     }

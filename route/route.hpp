@@ -14,6 +14,7 @@
 
 #include "common/progress.hpp"
 #include "common/prompt.hpp"
+#include "common/units.hpp"
 #include "geo/geodesy.hpp"
 #include "nmea/dates.hpp"
 
@@ -21,19 +22,19 @@ namespace trajix::route {
 
 /// The limits and settings of one run, as entered on the tab or on the command line.
 struct RouteParameters {
-    double outputRate = 20;       ///< Hz: output update rate; the profile samples at the same rate
-    bool writeVtg = false;        ///< write a VTG sentence after every GGA
-    double maxSpeedKmh = 100;     ///< km/h, > 0
-    double maxLatAccG = 1;        ///< g, > 0
-    double maxLongAccG = 1;       ///< g, > 0
-    double maxJerkGs = 2;         ///< g/s; a value below 0.1 g/s is raised to 0.981 m/s^3
-    double smoothFactor = 100;    ///< position smoothing factor, truncated toward zero, >= 1
-    double stationaryStart = 80;  ///< s at rest before the motion (whole seconds when writing)
-    double stationaryEnd = 5;     ///< s at rest after the motion (whole seconds when writing)
-    double startTime = 32400;     ///< s of day of the first sentence (whole seconds when writing)
-    std::string path;             ///< the path to drive: empty for the first, a 1-based index or a name
-    bool heights = false;         ///< write the heights of the file's points instead of the fixed altitude
-    DateSentences dates;          ///< RMC and ZDA sentences, and the date of the first sample
+    double outputRate = 20;                ///< Hz: output update rate; the profile samples at the same rate
+    bool writeVtg = false;                 ///< write a VTG sentence after every GGA
+    double maxSpeedKmh = 100;              ///< km/h, > 0
+    double maxLatAccG = 1;                 ///< g, > 0
+    double maxLongAccG = 1;                ///< g, > 0
+    double maxJerkGs = 2;                  ///< g/s; a value below 0.1 g/s is raised to 0.981 m/s^3
+    double smoothFactor = 100;             ///< position smoothing factor, truncated toward zero, >= 1
+    double stationaryStart = 80;           ///< s at rest before the motion (whole seconds when writing)
+    double stationaryEnd = 5;              ///< s at rest after the motion (whole seconds when writing)
+    double startTime = nineOClockSeconds;  ///< s of day of the first sentence (whole seconds when writing)
+    std::string path;                      ///< the path to drive: empty for the first, a 1-based index or a name
+    bool heights = false;                  ///< write the heights of the file's points instead of the fixed altitude
+    DateSentences dates;                   ///< RMC and ZDA sentences, and the date of the first sample
 };
 
 /// Chart points and result texts, for the tab's charts and captions. Any may be empty.

@@ -1,5 +1,6 @@
 // Parameters, the NMEA writer and the whole pipeline.
 #include <cmath>
+#include <numbers>
 #include <string>
 #include <utility>
 
@@ -8,6 +9,7 @@
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #include "common/output.hpp"
+#include "common/units.hpp"
 #include "nmea/sentences.hpp"
 #include "route/path_file.hpp"
 #include "route/progress_steps.hpp"
@@ -21,7 +23,6 @@ constexpr double g = 9.81;
 constexpr double minimumJerk = 0.981;        // m/s^3: gentler jerks are raised to this
 constexpr double stepsPerSecond = 10000;     // 0.0001 s integration steps
 constexpr long double writeHeight = 100.0L;  // m above the frame's origin
-constexpr double pi = 3.141592653589793;
 constexpr std::size_t flushSize = 1 << 20;
 
 void requirePositive(double value, std::string_view field)
@@ -59,7 +60,7 @@ void applyParameters(RouteState& state, const RouteParameters& parameters, bool 
         // A bad date, or RMC or ZDA without one, is refused before the route is driven.
         checkDateSentences(parameters.dates);
     }
-    state.maxSpeed = parameters.maxSpeedKmh / 3.6;
+    state.maxSpeed = parameters.maxSpeedKmh / kmhPerMetrePerSecond;
     state.maxLatAcc = parameters.maxLatAccG * g;
     state.maxLongAcc = parameters.maxLongAccG * g;
     state.maxJerk = parameters.maxJerkGs * g;
@@ -168,8 +169,10 @@ void saveNMEA(RouteState& state, const RouteParameters& parameters, const std::f
         fix.longitude = state.geo.geoLongitude;
         const double dx = east - state.sampleEast[ju - 1], dy = north - state.sampleNorth[ju - 1];
         const double step = std::sqrt(dx * dx + dy * dy);
-        fix.speedKmh = step * 3.6 / interval;
-        fix.course = (dx == 0 && dy == 0) ? 0.0 : static_cast<double>(normaliseHeading(std::atan2(dx, dy) * 180 / pi));
+        fix.speedKmh = step * kmhPerMetrePerSecond / interval;
+        fix.course = (dx == 0 && dy == 0)
+                         ? 0.0
+                         : static_cast<double>(normaliseHeading(std::atan2(dx, dy) * 180 / std::numbers::pi));
         if (heights) {
             formatHeight(state.sampleHeight[ju], heightText);
             fix.altitude = heightText;

@@ -1,11 +1,13 @@
 // Corners, the jerk-limited plan of each stretch, and driving it through time.
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include <fmt/format.h>
 
 #include "common/error.hpp"
 #include "common/picture.hpp"
+#include "common/units.hpp"
 #include "route/progress_steps.hpp"
 #include "route/route.hpp"
 
@@ -13,7 +15,6 @@ namespace trajix::route {
 
 namespace {
 
-constexpr double pi = 3.141592653589793;
 constexpr double maxCircleLength = 500.0;  // m: no corner radius above 500 / 2 pi
 constexpr int minCornerSpacing = 10;       // path points between two corners, exclusive
 constexpr double stepTime = 0.0001;        // s: integration step
@@ -215,7 +216,7 @@ void findCorners(RouteState& state, ProgressSink& progress)
                                   i - lastCorner > static_cast<std::size_t>(minCornerSpacing);
         if (!localMinimum && i != count - 1) continue;
         lastCorner = i;
-        double radius = here / (2 * pi);
+        double radius = here / (2 * std::numbers::pi);
         if (radius < 0) radius = 0;
         const double speed = std::sqrt(radius * state.maxLatAcc);
         if (speed < state.maxSpeed)
@@ -292,7 +293,7 @@ struct Sampler {
     [[gnu::noinline]] void takeSample(double v)
     {
         flush();
-        if (callbacks.speedPoint) callbacks.speedPoint(state.profileTime, v * 3.6);
+        if (callbacks.speedPoint) callbacks.speedPoint(state.profileTime, v * kmhPerMetrePerSecond);
         state.profileTime += state.outputInterval;
         state.sampleSpeed.push_back(v);
         state.sampleDistance.push_back(state.routeDistance);

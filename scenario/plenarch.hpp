@@ -12,6 +12,7 @@
 
 #include "common/progress.hpp"
 #include "common/prompt.hpp"
+#include "common/units.hpp"
 #include "scenario/generator_process.hpp"
 #include "scenario/gps_week.hpp"
 
@@ -19,13 +20,13 @@ namespace trajix {
 
 /// The texts of the scenario edits, copied into the profile as they stand.
 struct ScenarioEdits {
-    std::string week = "462";                     ///< WeekEdit, a 10-bit GPS week
-    std::string startTime = "32400";              ///< StartTimeEdit, seconds into the week
-    std::string duration = "5";                   ///< DurationEdit, seconds of signal to generate
-    std::string startDay = "30";                  ///< StartDayEdit, set from the almanac week
-    std::string startMonth = "6";                 ///< StartMonthEdit
-    std::string startYear = "2008";               ///< StartYearEdit
-    std::string almanac = "\\gpstools\\179.alm";  ///< AlmanacEdit, a Windows or POSIX path text
+    std::string week = "462";                                   ///< WeekEdit, a 10-bit GPS week
+    std::string startTime = std::to_string(nineOClockSeconds);  ///< StartTimeEdit, seconds into the week
+    std::string duration = "5";                                 ///< DurationEdit, seconds of signal to generate
+    std::string startDay = "30";                                ///< StartDayEdit, set from the almanac week
+    std::string startMonth = "6";                               ///< StartMonthEdit
+    std::string startYear = "2008";                             ///< StartYearEdit
+    std::string almanac = "\\gpstools\\179.alm";                ///< AlmanacEdit, a Windows or POSIX path text
 };
 
 /// The step's state that outlives one run.

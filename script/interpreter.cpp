@@ -2,12 +2,14 @@
 // running it.
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include <fmt/format.h>
 
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #include "common/numbers.hpp"
+#include "common/units.hpp"
 #include "script/script.hpp"
 
 namespace trajix {
@@ -232,7 +234,7 @@ std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const Scrip
         if (c.kind == ScriptCommand::Kind::Set) {
             if (c.name == "vel") {
                 checkSpeed(c);
-                speed = c.value / 3.6;
+                speed = c.value / kmhPerMetrePerSecond;
             } else if (c.name == "lat" && std::fabs(c.value) > 90) {
                 refuse(c, fmt::format("a latitude of {} degrees lies beyond the poles", c.value));
             } else if (c.name == "time" && c.value < 0) {
@@ -248,7 +250,7 @@ std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const Scrip
             refuse(c, fmt::format("a {} of {} {}: it must be above 0", what, c.amount, c.metres ? "m" : "s"));
         if (c.name == "vel") {
             checkSpeed(c);
-            const double target = c.value / 3.6;
+            const double target = c.value / kmhPerMetrePerSecond;
             accel = options.userMaxJerk * scriptGravity;
             if (!c.metres)
                 steps += c.amount / integrationStep + 1;
@@ -259,7 +261,7 @@ std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const Scrip
             if (!c.metres)
                 steps += c.amount / integrationStep;
             else if (speed > 0)
-                steps += std::fabs(c.value) / (speed * 360 / (2 * 3.141592653589793 * c.amount)) / integrationStep;
+                steps += std::fabs(c.value) / (speed * 360 / (2 * std::numbers::pi * c.amount)) / integrationStep;
         } else {
             if (c.metres && speed == 0)
                 refuse(c, "a height change over a distance needs a speed above 0, and the speed is 0 here");
@@ -332,7 +334,7 @@ ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& 
                 else if (c.name == "height")
                     state.currentHeight = c.value;
                 else if (c.name == "vel")
-                    state.currentSpeed = c.value / 3.6;
+                    state.currentSpeed = c.value / kmhPerMetrePerSecond;
                 else if (c.name == "hdg")
                     state.currentHeading = c.value;
                 else if (c.name == "time")
@@ -341,9 +343,9 @@ ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& 
             case ScriptCommand::Kind::Change:
                 if (c.name == "vel") {
                     if (c.metres)
-                        accelDist(state, env, c.value / 3.6, c.amount);
+                        accelDist(state, env, c.value / kmhPerMetrePerSecond, c.amount);
                     else
-                        acceltime(state, env, c.value / 3.6, c.amount);
+                        acceltime(state, env, c.value / kmhPerMetrePerSecond, c.amount);
                 } else if (c.name == "hdg") {
                     if (c.metres)
                         turnRadius(state, env, c.value, c.amount);

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <numbers>
 #include <unordered_map>
 #include <vector>
 
@@ -11,13 +12,13 @@
 
 #include "common/error.hpp"
 #include "common/picture.hpp"
+#include "common/units.hpp"
 #include "script/script.hpp"
 
 namespace trajix {
 
 namespace {
 
-constexpr double pi = 3.141592653589793;
 constexpr double searchIncrement = 0.0001;  // m/s^2 per search iteration
 constexpr double searchTolerance = 0.01;    // s or m
 constexpr std::int64_t searchIterations = 100000;
@@ -223,8 +224,9 @@ std::string unachievableMessage(double jerk, double vStart, double vTarget, doub
     return fmt::format("Max jerk rate of {}{}{}kmh to {}kmh in {}{}", formatPicture(jerk / scriptGravity, "##0.0"),
                        rise ? " g/s is not high enough to achieve an acceleration from "
                             : " g/s is not high enough to achieve a deceleration from ",
-                       formatPicture(vStart * 3.6, "##0.0"), formatPicture(vTarget * 3.6, "##0.0"),
-                       formatPicture(amount, "000.00"), byDistance ? "m" : "s");
+                       formatPicture(vStart * kmhPerMetrePerSecond, "##0.0"),
+                       formatPicture(vTarget * kmhPerMetrePerSecond, "##0.0"), formatPicture(amount, "000.00"),
+                       byDistance ? "m" : "s");
 }
 
 void resetTrajectory(ScriptState& state, const ScriptOptions& options, std::int64_t expectedSteps,
@@ -237,7 +239,7 @@ void resetTrajectory(ScriptState& state, const ScriptOptions& options, std::int6
     state.localEastPos = 0;
     state.localNorthPos = 0;
     state.currentHeading = 0;
-    state.output.outputClock = 32400;
+    state.output.outputClock = nineOClockSeconds;
     state.chartCountdown = 0;
     state.keepStride = std::max<std::int64_t>(keepStride, 1);
     // The arrays hold every keepStride-th step: the limit counts those.
@@ -293,7 +295,7 @@ void updatePos(ScriptState& state, ScriptEnvironment& env)
     // Most steps drive on at the heading and speed of the step before: reuse its increment.
     if (!state.trigValid || !sameBits(state.currentHeading, state.trigHeading) ||
         !sameBits(state.currentSpeed, state.trigSpeed) || !sameBits(interval, state.trigInterval)) {
-        const double heading = state.currentHeading * pi / 180;
+        const double heading = state.currentHeading * std::numbers::pi / 180;
         state.eastStep = std::sin(heading) * state.currentSpeed * interval;
         state.northStep = std::cos(heading) * state.currentSpeed * interval;
         state.trigHeading = state.currentHeading;
@@ -309,7 +311,7 @@ void updatePos(ScriptState& state, ScriptEnvironment& env)
         point.north = state.localNorthPos;
         point.time = static_cast<double>(state.sampleCount) * interval;
         point.height = state.currentHeight;
-        point.speedKmh = state.currentSpeed * 3.6;
+        point.speedKmh = state.currentSpeed * kmhPerMetrePerSecond;
         env.charts.addPoint(point);
         state.chartCountdown = 25;
     }
@@ -633,7 +635,7 @@ void accelDist(ScriptState& state, ScriptEnvironment& env, double vTarget, doubl
 void turnRadius(ScriptState& state, ScriptEnvironment& env, double delta, double radius)
 {
     if (state.currentSpeed == 0) return;
-    const double rate = state.currentSpeed * 360 / (2 * pi * radius);
+    const double rate = state.currentSpeed * 360 / (2 * std::numbers::pi * radius);
     const double target = state.currentHeading + delta;
     turnTowards(state, env, delta, target, delta > 0 ? rate * integrationStep : -(rate * integrationStep));
 }

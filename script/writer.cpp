@@ -6,6 +6,7 @@
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #include "common/picture.hpp"
+#include "common/units.hpp"
 #include "nmea/sentences.hpp"
 #include "script/script.hpp"
 
@@ -78,7 +79,8 @@ std::int64_t saveNMEA(ScriptState& state, const ScriptOptions& options, Progress
             lastAltitude = formatPicture(state.sampleHeight[k], "####.00");
             addSentence(ggaSentence(stamp.time, lastLatitude, lastLongitude, lastAltitude));
         }
-        addSentence(dateSentences.rmc(stamp, lastLatitude, lastLongitude, state.sampleSpeed[k] * 3.6L,
+        addSentence(dateSentences.rmc(stamp, lastLatitude, lastLongitude,
+                                      state.sampleSpeed[k] * kmhPerMetrePerSecond_v<long double>,
                                       normaliseHeading(lastHeading)));
         addSentence(dateSentences.zda(stamp));
         file.write(text);
