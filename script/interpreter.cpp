@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <optional>
+#include <string_view>
 
 #include <fmt/format.h>
 
@@ -33,22 +35,28 @@ double parseValue(std::string_view text, int line, std::string_view lineText)
     }
 }
 
-bool isSetName(std::string_view name)
-{
-    return name == "lat" || name == "long" || name == "height" || name == "vel" || name == "hdg" || name == "time";
-}
+using Name = ScriptCommand::Name;
 
-// The command a set line's name selects, or "" for none. "heading" sets the heading as
-// "hdg" does: the command help documents it as the initial heading.
-std::string setCommandName(std::string_view name)
-{
-    if (name == "heading") return "hdg";
-    return isSetName(name) ? std::string(name) : std::string();
-}
+struct NameSpelling {
+    std::string_view text;  // lower case, as the line is read
+    Name name;
+    bool changes;  // also names a change (name=target@amount), not only a set
+};
 
-bool isChangeName(std::string_view name)
+// "heading" sets the heading as "hdg" does: the command help documents it as the
+// initial heading. It names no change.
+constexpr NameSpelling nameSpellings[] = {
+    {"lat", Name::Lat, false}, {"long", Name::Long, false}, {"height", Name::Height, true}, {"vel", Name::Vel, true},
+    {"hdg", Name::Hdg, true},  {"time", Name::Time, false}, {"heading", Name::Hdg, false},
+};
+
+// The quantity the text before "=" names in a set line (change false) or a change line
+// (change true); nothing when it names none.
+std::optional<Name> commandName(std::string_view text, bool change)
 {
-    return name == "vel" || name == "hdg" || name == "height";
+    for (const NameSpelling& spelling : nameSpellings)
+        if (spelling.text == text && (spelling.changes || !change)) return spelling.name;
+    return std::nullopt;
 }
 
 // The text between positions from (exclusive) and to (exclusive); empty when to does
@@ -66,25 +74,24 @@ void parseLine(std::string_view original, int line, std::vector<ScriptCommand>& 
     const std::size_t equals = text.find('=');
     const std::size_t at = text.find('@');
     if (equals != std::string::npos) {
-        ScriptCommand command;
-        command.line = line;
-        command.name = text.substr(0, equals);
-        if (at == std::string::npos) {
-            command.name = setCommandName(command.name);
-            if (!command.name.empty()) {
+        const bool change = at != std::string::npos;
+        if (const std::optional<Name> name = commandName(std::string_view(text).substr(0, equals), change)) {
+            ScriptCommand command;
+            command.line = line;
+            command.name = *name;
+            if (!change) {
                 command.kind = ScriptCommand::Kind::Set;
                 command.value = parseValue(std::string_view(text).substr(equals + 1), line, original);
-                commands.push_back(std::move(command));
+            } else {
+                // The unit is metres when the line has an "m" anywhere; the amount runs up
+                // to the line's first "m" (or first "s" for seconds).
+                command.kind = ScriptCommand::Kind::Change;
+                command.metres = text.find('m') != std::string::npos;
+                const std::size_t unit = text.find(command.metres ? 'm' : 's');
+                command.value = parseValue(between(text, equals, at), line, original);
+                command.amount = parseValue(between(text, at, unit), line, original);
             }
-        } else if (isChangeName(command.name)) {
-            // The unit is metres when the line has an "m" anywhere; the amount runs up to
-            // the line's first "m" (or first "s" for seconds).
-            command.kind = ScriptCommand::Kind::Change;
-            command.metres = text.find('m') != std::string::npos;
-            const std::size_t unit = text.find(command.metres ? 'm' : 's');
-            command.value = parseValue(between(text, equals, at), line, original);
-            command.amount = parseValue(between(text, at, unit), line, original);
-            commands.push_back(std::move(command));
+            commands.push_back(command);
         }
     }
     if (text.find("wait") != std::string::npos) {
@@ -122,6 +129,64 @@ double climbSteps(double dh, double rate, double accel)
     if (dh == 0 || rate == 0) return 0;
     const double seconds = std::max(dh / rate + rate / accel, std::sqrt(2 * dh / accel));
     return seconds / integrationStep;
+}
+
+// Carries out a set line: the value becomes the current one.
+void applySet(ScriptState& state, const ScriptCommand& c)
+{
+    switch (c.name) {
+        case Name::Lat:
+            state.geoLatitude = c.value;
+            break;
+        case Name::Long:
+            state.geoLongitude = c.value;
+            break;
+        case Name::Height:
+            state.currentHeight = c.value;
+            break;
+        case Name::Vel:
+            state.currentSpeed = c.value / kmhPerMetrePerSecond;
+            break;
+        case Name::Hdg:
+            state.currentHeading = c.value;
+            break;
+        case Name::Time:
+            state.output.outputClock = c.value;
+            break;
+        case Name::None:
+            break;
+    }
+}
+
+// Carries out a change line: the motion primitive that reaches the target over the
+// amount, in metres or seconds.
+void applyChange(ScriptState& state, ScriptEnvironment& env, const ScriptCommand& c)
+{
+    switch (c.name) {
+        case Name::Vel:
+            if (c.metres)
+                accelDist(state, env, c.value / kmhPerMetrePerSecond, c.amount);
+            else
+                acceltime(state, env, c.value / kmhPerMetrePerSecond, c.amount);
+            break;
+        case Name::Hdg:
+            if (c.metres)
+                turnRadius(state, env, c.value, c.amount);
+            else
+                turnTime(state, env, c.value, c.amount);
+            break;
+        case Name::Height:
+            if (c.metres)
+                climbDist(state, env, c.value, c.amount);
+            else
+                climbTime(state, env, c.value, c.amount);
+            break;
+        case Name::Lat:
+        case Name::Long:
+        case Name::Time:
+        case Name::None:
+            break;  // names no change
+    }
 }
 
 int countLines(const std::vector<std::string>& lines)
@@ -232,44 +297,66 @@ std::int64_t checkScript(const std::vector<ScriptCommand>& commands, const Scrip
             continue;
         }
         if (c.kind == ScriptCommand::Kind::Set) {
-            if (c.name == "vel") {
-                checkSpeed(c);
-                speed = c.value / kmhPerMetrePerSecond;
-            } else if (c.name == "lat" && std::fabs(c.value) > 90) {
-                refuse(c, fmt::format("a latitude of {} degrees lies beyond the poles", c.value));
-            } else if (c.name == "time" && c.value < 0) {
-                refuse(c, fmt::format("a time of {} s: the time of day must be 0 or more", c.value));
-            } else if (c.name == "height") {
-                height = c.value;
-                heightKnown = true;
+            switch (c.name) {
+                case Name::Vel:
+                    checkSpeed(c);
+                    speed = c.value / kmhPerMetrePerSecond;
+                    break;
+                case Name::Lat:
+                    if (std::fabs(c.value) > 90)
+                        refuse(c, fmt::format("a latitude of {} degrees lies beyond the poles", c.value));
+                    break;
+                case Name::Time:
+                    if (c.value < 0)
+                        refuse(c, fmt::format("a time of {} s: the time of day must be 0 or more", c.value));
+                    break;
+                case Name::Height:
+                    height = c.value;
+                    heightKnown = true;
+                    break;
+                case Name::Long:
+                case Name::Hdg:
+                case Name::None:
+                    break;
             }
             continue;
         }
-        const std::string_view what = !c.metres ? "time" : c.name == "hdg" ? "radius" : "distance";
+        const std::string_view what = !c.metres ? "time" : c.name == Name::Hdg ? "radius" : "distance";
         if (!(c.amount > 0))
             refuse(c, fmt::format("a {} of {} {}: it must be above 0", what, c.amount, c.metres ? "m" : "s"));
-        if (c.name == "vel") {
-            checkSpeed(c);
-            const double target = c.value / kmhPerMetrePerSecond;
-            accel = options.userMaxJerk * scriptGravity;
-            if (!c.metres)
-                steps += c.amount / integrationStep + 1;
-            else if (speed + target > 0)
-                steps += c.amount / ((speed + target) / 2) / integrationStep + 1;
-            speed = target;
-        } else if (c.name == "hdg") {
-            if (!c.metres)
-                steps += c.amount / integrationStep;
-            else if (speed > 0)
-                steps += std::fabs(c.value) / (speed * 360 / (2 * std::numbers::pi * c.amount)) / integrationStep;
-        } else {
-            if (c.metres && speed == 0)
-                refuse(c, "a height change over a distance needs a speed above 0, and the speed is 0 here");
-            const double dh = heightKnown ? c.value - height : 0;
-            const double seconds = c.metres ? c.amount / speed : c.amount;
-            steps += heightKnown ? climbSteps(dh, dh / seconds, accel) : seconds / integrationStep;
-            height = c.value;
-            heightKnown = true;
+        switch (c.name) {
+            case Name::Vel: {
+                checkSpeed(c);
+                const double target = c.value / kmhPerMetrePerSecond;
+                accel = options.userMaxJerk * scriptGravity;
+                if (!c.metres)
+                    steps += c.amount / integrationStep + 1;
+                else if (speed + target > 0)
+                    steps += c.amount / ((speed + target) / 2) / integrationStep + 1;
+                speed = target;
+                break;
+            }
+            case Name::Hdg:
+                if (!c.metres)
+                    steps += c.amount / integrationStep;
+                else if (speed > 0)
+                    steps += std::fabs(c.value) / (speed * 360 / (2 * std::numbers::pi * c.amount)) / integrationStep;
+                break;
+            case Name::Height: {
+                if (c.metres && speed == 0)
+                    refuse(c, "a height change over a distance needs a speed above 0, and the speed is 0 here");
+                const double dh = heightKnown ? c.value - height : 0;
+                const double seconds = c.metres ? c.amount / speed : c.amount;
+                steps += heightKnown ? climbSteps(dh, dh / seconds, accel) : seconds / integrationStep;
+                height = c.value;
+                heightKnown = true;
+                break;
+            }
+            case Name::Lat:
+            case Name::Long:
+            case Name::Time:
+            case Name::None:
+                break;  // names no change
         }
     }
     // The arrays hold every keepStride-th step (and the start point).
@@ -327,36 +414,10 @@ ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& 
         }
         switch (c.kind) {
             case ScriptCommand::Kind::Set:
-                if (c.name == "lat")
-                    state.geoLatitude = c.value;
-                else if (c.name == "long")
-                    state.geoLongitude = c.value;
-                else if (c.name == "height")
-                    state.currentHeight = c.value;
-                else if (c.name == "vel")
-                    state.currentSpeed = c.value / kmhPerMetrePerSecond;
-                else if (c.name == "hdg")
-                    state.currentHeading = c.value;
-                else if (c.name == "time")
-                    state.output.outputClock = c.value;
+                applySet(state, c);
                 break;
             case ScriptCommand::Kind::Change:
-                if (c.name == "vel") {
-                    if (c.metres)
-                        accelDist(state, env, c.value / kmhPerMetrePerSecond, c.amount);
-                    else
-                        acceltime(state, env, c.value / kmhPerMetrePerSecond, c.amount);
-                } else if (c.name == "hdg") {
-                    if (c.metres)
-                        turnRadius(state, env, c.value, c.amount);
-                    else
-                        turnTime(state, env, c.value, c.amount);
-                } else {
-                    if (c.metres)
-                        climbDist(state, env, c.value, c.amount);
-                    else
-                        climbTime(state, env, c.value, c.amount);
-                }
+                applyChange(state, env, c);
                 break;
             case ScriptCommand::Kind::Wait:
                 wait(state, env, c.value);

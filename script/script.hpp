@@ -150,12 +150,15 @@ std::vector<std::string> splitScriptLines(std::string_view text);
 /// One command of a script line. A line gives up to two: a set or change, and a wait.
 struct ScriptCommand {
     enum class Kind { Set, Change, Wait };
+    /// The quantity a set or change line names: "lat", "long", "height", "vel", "hdg"
+    /// (or "heading", as a set only) and "time". Changes name only Height, Vel and Hdg.
+    enum class Name { None, Lat, Long, Height, Vel, Hdg, Time };
     Kind kind = Kind::Set;
-    int line = 0;         ///< 1-based
-    std::string name;     ///< lat, long, height, vel, hdg, time ("" for wait); a set "heading" reads as hdg
-    double value = 0;     ///< set value, change target, or wait seconds
-    double amount = 0;    ///< change amount
-    bool metres = false;  ///< change amount is metres (else seconds)
+    int line = 0;            ///< 1-based
+    Name name = Name::None;  ///< None for a wait
+    double value = 0;        ///< set value, change target, or wait seconds
+    double amount = 0;       ///< change amount
+    bool metres = false;     ///< change amount is metres (else seconds)
 };
 
 /// The commands of a script and its lines that match none.

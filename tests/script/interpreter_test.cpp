@@ -71,6 +71,22 @@ TEST(ScriptLanguage, HeadingSetsTheInitialHeadingAsHdgDoes)
     EXPECT_EQ(turned.unmatchedLines[0].line, 2);
 }
 
+TEST(ScriptLanguage, OnlySpeedHeadingAndHeightChangeOverAnAmount)
+{
+    const ParsedScript script =
+        parseScript({"LAT=1@2s", "long=1@2m", "time=5@3s", "Vel=36@2s", "hdg=5@20m", "height=3@2s", ".end"});
+    std::vector<int> unmatched;
+    for (const auto& u : script.unmatchedLines) unmatched.push_back(u.line);
+    EXPECT_EQ(unmatched, (std::vector<int>{1, 2, 3}));
+    using Name = ScriptCommand::Name;
+    std::vector<std::pair<Name, bool>> changes;
+    for (const auto& c : script.commands)
+        if (c.kind == ScriptCommand::Kind::Change) changes.emplace_back(c.name, c.metres);
+    const std::vector<std::pair<Name, bool>> expected{{Name::Vel, false}, {Name::Hdg, true}, {Name::Height, false}};
+    EXPECT_EQ(changes, expected);
+    EXPECT_EQ(script.commands.size(), 3u);
+}
+
 TEST(ScriptLanguage, LinesMatchingNoCommandAreListedWithTheirNumbers)
 {
     ScriptRun r;
