@@ -29,6 +29,7 @@
 #include "app/tab_serial.hpp"
 #include "common/baud_rates.hpp"
 #include "common/error.hpp"
+#include "common/replay_speeds.hpp"
 
 #ifdef TRAJIX_WITH_QTSERIAL
 #include <fmt/format.h>
@@ -519,8 +520,9 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     auto* play = new QGridLayout(playBox);
     ReplaySpeedComboBox = new QComboBox(playBox);
     ReplaySpeedComboBox->setObjectName("ReplaySpeedComboBox");
-    ReplaySpeedComboBox->addItems({"0.1x", "0.25x", "0.5x", "1x", "1.5x", "2x", "5x", "10x"});
-    ReplaySpeedComboBox->setCurrentIndex(3);
+    for (const std::string_view name : trajix::replaySpeedNames)
+        ReplaySpeedComboBox->addItem(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+    ReplaySpeedComboBox->setCurrentIndex(trajix::defaultReplaySpeedIndex);
     ReplaySpeedComboBox->setToolTip("Replay speed against real time, 0.1 to 10 times");
     connect(ReplaySpeedComboBox, &QComboBox::currentIndexChanged, this, &SerialTab::ReplaySpeedComboBoxChange);
     ReplayMaxGapEdit = makeEdit(playBox, "ReplayMaxGapEdit", QString(), 60);

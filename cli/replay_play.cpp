@@ -40,20 +40,18 @@ struct PlayOptions {
     std::string tcp;
     std::string udp;
     int baud = trajix::defaultBaudRate;
-    std::string speed = "1x";
+    std::string speed{trajix::replaySpeedNames[trajix::defaultReplaySpeedIndex]};
     bool repeat = false;
     bool vtg = false;
     bool hdtGll = false;
     double maxGap = 0.0;
 };
 
-const std::vector<std::string> speedNames{"0.1x", "0.25x", "0.5x", "1x", "1.5x", "2x", "5x", "10x"};
-
 int speedIndex(std::string text)
 {
     if (!text.empty() && text.back() != 'x') text += 'x';
-    for (std::size_t i = 0; i < speedNames.size(); ++i)
-        if (speedNames[i] == text) return static_cast<int>(i);
+    for (std::size_t i = 0; i < trajix::replaySpeedNames.size(); ++i)
+        if (trajix::replaySpeedNames[i] == text) return static_cast<int>(i);
     return -1;
 }
 
@@ -247,7 +245,8 @@ void addReplay(CLI::App& app, trajix::cli::Context& context)
         ->type_name("HOST:PORT");
     sub->add_option("--baud", options->baud, "Baud rate")
         ->check(CLI::IsMember(std::vector<int>(trajix::baudRates.begin(), trajix::baudRates.end())));
-    sub->add_option("--speed", options->speed, "Playback speed: 0.1x 0.25x 0.5x 1x 1.5x 2x 5x 10x")
+    sub->add_option("--speed", options->speed,
+                    fmt::format("Playback speed: {}", fmt::join(trajix::replaySpeedNames, " ")))
         ->check(CLI::Validator(
             [](std::string& text) { return speedIndex(text) < 0 ? "not one of the playback speeds" : ""; }, "SPEED"));
     sub->add_flag("--repeat", options->repeat, "Start again at the end of the file");

@@ -8,7 +8,6 @@
 
 #include "cli/command.hpp"
 #include "common/terminal_progress.hpp"
-#include "common/units.hpp"
 #include "scenario/plenarch.hpp"
 
 namespace {
@@ -16,9 +15,9 @@ namespace {
 struct Options {
     std::string nmea;
     std::string almanac;
-    std::string week = "462";
-    std::string startTime = std::to_string(trajix::nineOClockSeconds);
-    std::string duration = "5";
+    std::string week = trajix::ScenarioEdits{}.week;
+    std::string startTime = trajix::ScenarioEdits{}.startTime;
+    std::string duration = trajix::ScenarioEdits{}.duration;
     std::string today;
     bool yes = false;
 };
@@ -51,10 +50,12 @@ void addScenario(CLI::App& app, trajix::cli::Context& context)
     auto options = std::make_shared<Options>();
     sub->add_option("NMEA", options->nmea, "The NMEA file")->required();
     sub->add_option("--almanac", options->almanac, "The YUMA almanac file")->required();
-    sub->add_option("--week", options->week, "GPS week (10-bit) for the profile (default 462)");
+    sub->add_option("--week", options->week,
+                    fmt::format("GPS week (10-bit) for the profile (default {})", options->week));
     sub->add_option("--start-time", options->startTime,
-                    fmt::format("GPS start time, seconds into the week (default {})", trajix::nineOClockSeconds));
-    sub->add_option("--duration", options->duration, "Seconds of signal to generate (default 5)");
+                    fmt::format("GPS start time, seconds into the week (default {})", options->startTime));
+    sub->add_option("--duration", options->duration,
+                    fmt::format("Seconds of signal to generate (default {})", options->duration));
     sub->add_option("--today", options->today, "Today's date, YYYY-MM-DD, which dates the almanac week");
     sub->add_flag("--yes", options->yes, "Answer Yes to every question and wait for the generator to end");
     sub->callback([&context, options] {

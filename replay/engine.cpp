@@ -13,14 +13,13 @@
 namespace trajix {
 
 namespace {
-constexpr std::array<double, 8> speedFactors{0.1, 0.25, 0.5, 1.0, 1.5, 2.0, 5.0, 10.0};
 constexpr std::string_view lineEnd = "\r\n";
 }  // namespace
 
 double replaySpeedFactor(int index)
 {
-    if (index < 0 || index >= static_cast<int>(speedFactors.size())) return 1.0;
-    return speedFactors[static_cast<std::size_t>(index)];
+    if (index < 0 || index >= static_cast<int>(replaySpeedFactors.size())) return 1.0;
+    return replaySpeedFactors[static_cast<std::size_t>(index)];
 }
 
 std::optional<int> replayBaudRate(int index)

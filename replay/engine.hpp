@@ -16,6 +16,7 @@
 
 #include "common/baud_rates.hpp"
 #include "common/prompt.hpp"
+#include "common/replay_speeds.hpp"
 #include "replay/line_reader.hpp"
 #include "replay/scan.hpp"
 #include "replay/timer.hpp"
@@ -60,7 +61,7 @@ public:
 inline constexpr const char* bufferFullText = "Output buffer full - playback rate too fast";
 inline constexpr long long outputQueueLimit = 4096;
 
-/// Replay speed factors of the speed list, by index ("0.1x" ... "10x"); an index
+/// Replay speed factors of the speed list (replaySpeedNames), by index; an index
 /// outside the list gives 1.
 double replaySpeedFactor(int index);
 /// Baud rates of the baud list (baudRates), by index; nothing for an index outside it.
