@@ -125,8 +125,10 @@ void squarePositionChart(QChartView* view, const QList<QPointF>& points)
         maxY = std::max(maxY, point.y());
     }
     route::squareChartRanges(minX, maxX, minY, maxY);
-    if (maxX - minX < 1 && maxY - minY < 1) {  // all points on one spot: show a metre around it
-        minX -= 1, maxX += 1, minY -= 1, maxY += 1;
+    // All points on one spot: three metres around it, so that the grid keeps whole
+    // metres (its labels show no fractions, and half metres would repeat a label).
+    if (maxX - minX < 1 && maxY - minY < 1) {
+        minX -= 3, maxX += 3, minY -= 3, maxY += 3;
     }
     showEqualScale(view, minX, maxX, minY, maxY);
 }
@@ -269,6 +271,7 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     Series1->setPointsVisible(true);  // the KML points themselves, under the smoothed path
     for (QAbstractAxis* axis : Chart1->chart()->axes())
         if (auto* valueAxis = qobject_cast<QValueAxis*>(axis)) valueAxis->setLabelFormat("%.0f");  // whole metres
+    showEqualScale(Chart1, 0, 6, 0, 6);  // before any route too, on a grid of whole metres
     Series2->setName("Series2");
     Series6->setName("Series6");
     Series8->setName("Series8");

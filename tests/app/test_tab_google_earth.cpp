@@ -10,9 +10,11 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QSet>
 #include <QTimer>
 #include <QValueAxis>
 
+#include <cmath>
 #include <deque>
 
 #include "app/secondary_windows.hpp"
@@ -166,6 +168,45 @@ TEST_F(GoogleEarthTabTest, LoadFillsChartsAndCaptionsAsTheCoreSendsThem)
         "any box from right to left. \r\nPan by using right mouse button.";
     EXPECT_EQ(control<QChartView>(*form, "Chart1")->toolTip(), "Graph showing output position in metres." + zoomHint);
     EXPECT_EQ(control<QChartView>(*form, "Chart3")->toolTip(), "Graph showing output speed in km/h." + zoomHint);
+}
+
+/// The labels an axis shows, printed as it prints them.
+QStringList axisLabels(const QValueAxis* axis)
+{
+    QStringList labels;
+    const auto label = [&](double value) { labels << QString::asprintf(axis->labelFormat().toLatin1(), value); };
+    if (axis->tickType() == QValueAxis::TicksDynamic) {
+        const double first = axis->tickAnchor() + std::ceil((axis->min() - axis->tickAnchor()) / axis->tickInterval()) *
+                                                      axis->tickInterval();
+        for (double value = first; value <= axis->max() + 1e-9; value += axis->tickInterval()) label(value);
+    } else {
+        for (int i = 0; i < axis->tickCount(); ++i)
+            label(axis->min() + (axis->max() - axis->min()) * i / (axis->tickCount() - 1));
+    }
+    return labels;
+}
+
+TEST_F(GoogleEarthTabTest, ThePositionChartNeverRepeatsAnAxisLabel)
+{
+    // Its labels are whole metres: before any route, and for a route on one spot, the
+    // grid must not fall on fractions that print as the same number.
+    const auto check = [&](const char* when) {
+        QApplication::processEvents();  // the chart lays itself out
+        for (auto orientation : {Qt::Horizontal, Qt::Vertical}) {
+            const QStringList labels = axisLabels(axis(control<QChartView>(*form, "Chart1"), orientation));
+            EXPECT_GE(labels.size(), 3) << when;
+            EXPECT_EQ(QSet<QString>(labels.begin(), labels.end()).size(), labels.size())
+                << when << ": " << labels.join(' ').toStdString();
+        }
+    };
+    check("empty");
+    writeFileBytes(dir / "spot.kml",
+                   "<kml><Document><Placemark><LineString><coordinates>-1.5,52,0 -1.5000001,52.0000001,0 "
+                   "-1.5000002,52,0</coordinates></LineString></Placemark></Document></kml>\n");
+    dialogs.openAnswers.push_back(qpath(dir / "spot.kml"));
+    form->BitBtn2Click();
+    ASSERT_GT(series(*form, "Series1")->count(), 0) << (prompt.messages.empty() ? "" : prompt.messages[0]);
+    check("one spot");
 }
 
 TEST_F(GoogleEarthTabTest, CancellingTheOpenDialogLeavesChartsEmptyAndKeepsTheFile)
