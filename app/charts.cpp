@@ -70,15 +70,24 @@ private:
             minX = centreX - perPixel * plot.width() / 2, maxX = centreX + perPixel * plot.width() / 2;
             minY = centreY - perPixel * plot.height() / 2, maxY = centreY + perPixel * plot.height() / 2;
         }
-        x->setRange(minX, maxX);
-        y->setRange(minY, maxY);
         // Grid lines on round metres, the same step both ways, so the grid is square.
         const double step = roundStep(std::max(maxX - minX, maxY - minY) / 6);
-        for (QValueAxis* axis : {x, y}) {
-            axis->setTickType(QValueAxis::TicksDynamic);
-            axis->setTickAnchor(0);
-            axis->setTickInterval(step);
-        }
+        // The axis lays out its ticks at once on every change: a wide range under the old
+        // fine step would make one tick per step (8000 for 16 km at 2 m, seconds of work).
+        // A coarser step goes first, a finer one last, so no moment has more ticks than
+        // the ranges before or after.
+        const bool coarser = x->tickType() != QValueAxis::TicksDynamic || step > x->tickInterval();
+        const auto setSteps = [x, y, step] {
+            for (QValueAxis* axis : {x, y}) {
+                axis->setTickAnchor(0);
+                axis->setTickInterval(step);
+                axis->setTickType(QValueAxis::TicksDynamic);
+            }
+        };
+        if (coarser) setSteps();
+        x->setRange(minX, maxX);
+        y->setRange(minY, maxY);
+        if (!coarser) setSteps();
     }
 
     QChartView* view_;

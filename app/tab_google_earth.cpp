@@ -421,8 +421,11 @@ void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
         route::makeCornersFeasible(state);
         route::holdLateralLimit(state, progress);
         route::runProfilePass(state, parameters, progress, callbacks, host_.prompt());
-        Series3->replace(points.speed);
+        // Every change of an axis lays the whole series out again: the axes are set while
+        // the series is empty, and the profile's points laid out once.
+        Series3->clear();
         fitSpeedChart(Chart3, points.speed);
+        Series3->replace(points.speed);
         DistanceLabel->setText(QString::fromStdString(state.distanceText));
         TotalTimeLabel->setText(QString::fromStdString(state.timeText));
         route::calculatePositions(state);

@@ -1,6 +1,7 @@
 // "User commands": a script of motion commands becomes a trajectory.
 #include <QChartView>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -105,7 +106,11 @@ public:
         time_.add(p.time);
         speedKmh_.add(p.speedKmh);
         heightM_.add(p.height);
-        if (trackPoints_.size() >= pointsPerBlock) show();
+        // A long run shows its points as it goes, but lays the charts out again at most
+        // every showInterval: each time costs as much as all the points so far.
+        if (trackPoints_.size() >= pointsPerBlock &&
+            (!sinceShown_.isValid() || sinceShown_.elapsed() >= showIntervalMs))
+            show();
     }
 
     /// Puts the points gathered since the last call on the charts and fits the axes
@@ -113,20 +118,24 @@ public:
     void show()
     {
         if (!cleared_) return;
-        // replace() redraws once; append() of a list adds the points one at a time.
+        // Every change of an axis lays the series out again, so the axes are fitted before
+        // the new points arrive; replace() then redraws once (append() of a list adds the
+        // points one at a time).
+        fitProfileAxes(speedChart_, time_, speedKmh_);
+        fitProfileAxes(heightChart_, time_, heightM_);
+        fitTrackAxes();
         track_->replace(track_->points() + trackPoints_);
         speed_->replace(speed_->points() + speedPoints_);
         height_->replace(height_->points() + heightPoints_);
         trackPoints_.clear();
         speedPoints_.clear();
         heightPoints_.clear();
-        fitProfileAxes(speedChart_, time_, speedKmh_);
-        fitProfileAxes(heightChart_, time_, heightM_);
-        fitTrackAxes();
+        sinceShown_.start();
     }
 
 private:
     static constexpr qsizetype pointsPerBlock = 4000;  // 100 s of script time
+    static constexpr qint64 showIntervalMs = 500;
 
     static QValueAxis* axis(QChartView* view, Qt::Orientation orientation)
     {
@@ -163,6 +172,7 @@ private:
     QList<QPointF> trackPoints_, speedPoints_, heightPoints_;  // not yet on the charts
     Extent east_, north_, time_, speedKmh_, heightM_;
     bool cleared_ = false;
+    QElapsedTimer sinceShown_;
 };
 
 }  // namespace

@@ -22,6 +22,7 @@ namespace {
 constexpr double searchIncrement = 0.0001;  // m/s^2 per search iteration
 constexpr double searchTolerance = 0.01;    // s or m
 constexpr std::int64_t searchIterations = 100000;
+constexpr std::int64_t keepAliveSteps = (1 << 16) - 1;  // a mask: the gauge hears from a run every 65536 steps
 constexpr int bisectionHalvings = 60;
 constexpr double distanceRiseLimit = 98.1;    // 10 g
 constexpr double distanceFallLimit = -49.05;  // 5 g
@@ -291,6 +292,12 @@ void updatePos(ScriptState& state, ScriptEnvironment& env)
         state.sampleHeight.push_back(static_cast<float>(state.currentHeight));
     }
     ++state.sampleCount;
+    // A long command (a wait of hours) is one line of the script's gauge: the gauge is
+    // told again now and then, so the window stays alive and Cancel is heard.
+    if ((state.sampleCount & keepAliveSteps) == 0) {
+        env.progress.position(env.line - 1);
+        throwIfCancelled(env.progress, "the run was cancelled");
+    }
     const double interval = static_cast<double>(state.output.outputInterval);
     // Most steps drive on at the heading and speed of the step before: reuse its increment.
     if (!state.trigValid || !sameBits(state.currentHeading, state.trigHeading) ||

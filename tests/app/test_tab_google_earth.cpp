@@ -209,6 +209,38 @@ TEST_F(GoogleEarthTabTest, ThePositionChartNeverRepeatsAnAxisLabel)
     check("one spot");
 }
 
+TEST_F(GoogleEarthTabTest, ThePositionGridNeverHoldsThousandsOfTicks)
+{
+    // The axes lay out one tick per step at every change: a 20 km route under the empty
+    // chart's metre grid, even for a moment, froze the window for seconds.
+    double most = 0;
+    for (auto orientation : {Qt::Horizontal, Qt::Vertical}) {
+        QValueAxis* valueAxis = axis(control<QChartView>(*form, "Chart1"), orientation);
+        const auto measure = [&most, valueAxis] {
+            if (valueAxis->tickType() == QValueAxis::TicksDynamic && valueAxis->tickInterval() > 0)
+                most = std::max(most, (valueAxis->max() - valueAxis->min()) / valueAxis->tickInterval());
+        };
+        QObject::connect(valueAxis, &QValueAxis::rangeChanged, form.get(), measure);
+        QObject::connect(valueAxis, &QValueAxis::tickIntervalChanged, form.get(), measure);
+        QObject::connect(valueAxis, &QValueAxis::tickTypeChanged, form.get(), measure);
+    }
+    form->resize(1200, 700);
+    form->show();
+    writeFileBytes(dir / "long.kml",
+                   "<kml><Document><Placemark><LineString><coordinates>-1.5,52,0 -1.2,52.1,0"
+                   "</coordinates></LineString></Placemark></Document></kml>\n");
+    writeFileBytes(dir / "short.kml",
+                   "<kml><Document><Placemark><LineString><coordinates>-1.5,52,0 -1.5002,52.0001,0"
+                   "</coordinates></LineString></Placemark></Document></kml>\n");
+    for (const char* name : {"long.kml", "short.kml", "long.kml"}) {
+        dialogs.openAnswers.push_back(qpath(dir / name));
+        form->BitBtn2Click();
+        ASSERT_TRUE(prompt.messages.empty()) << prompt.messages[0];
+        QApplication::processEvents();
+        EXPECT_LT(most, 100) << "after " << name;
+    }
+}
+
 TEST_F(GoogleEarthTabTest, CancellingTheOpenDialogLeavesChartsEmptyAndKeepsTheFile)
 {
     const auto kml = dataFile("route/corner.kml");

@@ -262,6 +262,15 @@ TEST(ScriptRun, CancelledRunWritesNothing)
     r.progress.cancelAfter = 1;
     EXPECT_EQ(errorOf(r, "wait 1s\nwait 1s\n.end\n", (dir / "out.nmea").string()), "the run was cancelled");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 0);
+
+    // One long line is heard from while it runs (the window stays alive), and Cancel
+    // stops it there, the gauge still on that line.
+    ScriptRun longLine;
+    longLine.progress.cancelAfter = 3;
+    EXPECT_EQ(errorOf(longLine, "time=0\nwait 1000s\n.end\n", (dir / "out.nmea").string()),
+              "the run was cancelled");
+    EXPECT_EQ(longLine.progress.positions, (std::vector<long long>{0, 1, 1}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 0);
 }
 
 TEST(ScriptRun, ChartsArePlottedEvery25StepsFromTheFirst)
