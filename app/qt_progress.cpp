@@ -93,8 +93,10 @@ void QtProgress::keepAlive(bool force)
 
 void processEventsUntil(const std::future<void>& done)
 {
+    // Only the window system's own events (resize, repaint): a click or a key meanwhile
+    // waits until the work is done, so no second run can start inside this one.
     do {
-        QApplication::processEvents();
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     } while (done.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready);
 }
 

@@ -50,7 +50,8 @@ private:
     QElapsedTimer sinceRepaint_;
 };
 
-/// Lets window messages through once, then every 20 ms until done is ready.
+/// Lets the window system's messages (not the user's input) through once, then every
+/// 20 ms until done is ready.
 void processEventsUntil(const std::future<void>& done);
 
 /// Runs work, a piece of core work that reports no progress (a scan, a copy) and
