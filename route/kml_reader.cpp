@@ -181,10 +181,12 @@ std::vector<RoutePath> readKmlPaths(std::string_view text, std::string_view sour
     TextCollector collected;
     int skippedPoints = 0, skippedOther = 0;
 
-    const auto finishPath = [&](RoutePath& path) {
+    // Path number (1-based) must hold a point.
+    const auto finishPath = [&](std::size_t number) {
+        const RoutePath& path = paths[number - 1];
         if (path.points.empty()) {
             if (paths.size() <= 1) throw Error(fmt::format("the path in {} holds no complete point", source));
-            throw Error(fmt::format("path {} ({}) in {} holds no complete point", paths.size(), path.kind, source));
+            throw Error(fmt::format("path {} ({}) in {} holds no complete point", number, path.kind, source));
         }
     };
     const auto beginPath = [&](std::string_view kind) {
@@ -199,7 +201,7 @@ std::vector<RoutePath> readKmlPaths(std::string_view text, std::string_view sour
                 if (geometry == Geometry::Path) {
                     beginPath(open[geometryDepth - 1] == "LinearRing" ? "LinearRing" : "LineString");
                     parseTuples(collected.text(), pathWhere(paths.size(), source), paths.back().points);
-                    finishPath(paths.back());
+                    finishPath(paths.size());
                 } else if (geometry == Geometry::Point) {
                     ++skippedPoints;
                 } else {
@@ -225,7 +227,7 @@ std::vector<RoutePath> readKmlPaths(std::string_view text, std::string_view sour
         const std::size_t depth = open.size();
         if (gather != Gather::None && depth == gatherDepth) finishGather();
         if (geometry != Geometry::None && depth == geometryDepth) {
-            if (geometry == Geometry::Track) finishPath(paths.back());
+            if (geometry == Geometry::Track) finishPath(paths.size());
             geometry = Geometry::None;
         }
         if (depth == placemarkDepth) placemarkDepth = 0;
@@ -284,6 +286,8 @@ std::vector<RoutePath> readKmlPaths(std::string_view text, std::string_view sour
     if (gather == Gather::Coord)
         throw Error(fmt::format("the gx:coord on line {} of {} has no end", tokenizer.lineOf(gatherOffset), source));
     while (!open.empty()) closeElement();  // elements left open at the end of the text
+    // A track whose element held another geometry was never finished by its own end tag.
+    for (std::size_t number = 1; number <= paths.size(); ++number) finishPath(number);
     if (!paths.empty()) return paths;
 
     std::string found;

@@ -126,6 +126,14 @@ std::vector<AlmanacRecord> readYumaAlmanac(const std::filesystem::path& almanacF
         }
         AlmanacRecord& r = pending->record;
         pending->seen[static_cast<std::size_t>(field)] = true;
+        // Checked before it is kept: the health and the week are cast to int.
+        const bool outOfRange =
+            (field == Health && (value < 0 || value > 255)) || (field == Eccentricity && (value < 0 || value >= 0.1)) ||
+            (field == SqrtA && (value < 4000 || value > 6000)) || (field == Toa && (value < 0 || value >= 604800)) ||
+            (field == Week && (value < 0 || value != std::floor(value) || value > 100000));
+        if (outOfRange)
+            throw Error(fmt::format("'{}' is out of range for {} (almanac, line {} of '{}')", valueText,
+                                    labels[static_cast<std::size_t>(field)], lineNumber, almanacFile.string()));
         switch (field) {
             case Health:
                 r.health = static_cast<int>(value);
@@ -166,13 +174,6 @@ std::vector<AlmanacRecord> readYumaAlmanac(const std::filesystem::path& almanacF
             default:
                 break;
         }
-        const bool outOfRange = (field == Eccentricity && (value < 0 || value >= 0.1)) ||
-                                (field == SqrtA && (value < 4000 || value > 6000)) ||
-                                (field == Toa && (value < 0 || value >= 604800)) ||
-                                (field == Week && (value < 0 || value != std::floor(value) || value > 100000));
-        if (outOfRange)
-            throw Error(fmt::format("'{}' is out of range for {} (almanac, line {} of '{}')", valueText,
-                                    labels[static_cast<std::size_t>(field)], lineNumber, almanacFile.string()));
     }
     if (in.bad()) throw Error(fmt::format("cannot read the almanac '{}'", almanacFile.string()));
     if (pending) finish(*pending, records, almanacFile);

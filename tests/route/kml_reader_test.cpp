@@ -76,6 +76,12 @@ TEST(KmlReader, BadFilesEndWithAMessageNamingTheProblem)
 {
     EXPECT_NE(errorOf("<Point><coordinates>1,2,0</coordinates></Point>").find("1 Point"), std::string::npos);
     EXPECT_NE(errorOf("<gx:Track><when>x</when></gx:Track>").find("no complete point"), std::string::npos);
+    // A track holding another geometry is closed by that one's end tag, not its own.
+    EXPECT_NE(errorOf("<gx:Track><LineString></LineString></gx:Track>").find("no complete point"), std::string::npos);
+    EXPECT_NE(errorOf("<gx:Track><Point><coordinates>1,2</coordinates></Point></gx:Track>"
+                      "<LineString><coordinates>1,2 3,4</coordinates></LineString>")
+                  .find("path 1 (gx:Track)"),
+              std::string::npos);
     EXPECT_NE(errorOf("<gx:Track><gx:coord>1 2 3 4</gx:coord></gx:Track>").find("'1 2 3 4'"), std::string::npos);
     EXPECT_NE(errorOf("<gx:Track><gx:coord>1,2,3</gx:coord></gx:Track>").find("'1,2,3'"), std::string::npos);
     EXPECT_NE(errorOf("<gx:Track><gx:coord>1 2 3").find("gx:coord"), std::string::npos);

@@ -329,6 +329,9 @@ TEST(YumaAlmanac, ReadsEveryRecordAndRefusesBrokenOnes)
         {"ID:                         02", "ID:                         01"},
         {"ID:                         03", "ID:                         33"},
         {"SQRT(A)  (m 1/2):           5153", "SQRT(A)  (m 1/2):           x5153"},
+        // Numbers beyond an int are refused before they are kept as one.
+        {"week:                       314", "week:                       3.35156e+10"},
+        {"Health:                     000", "Health:                     1e10"},
     };
     for (const auto& [from, to] : faults) {
         std::string text = good;
