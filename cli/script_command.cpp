@@ -78,7 +78,10 @@ void addScript(CLI::App& app, trajix::cli::Context& context)
     sub->add_option("--max-jerk", options->script.userMaxJerk, "Max jerk of speed changes in g/s (default 1)");
     sub->add_option("--route-jerk", options->script.routeJerk,
                     "Jerk in g/s that climbs use until the first speed change, at least 0.1 (default 2)");
-    sub->add_flag("--hdt-gll", options->script.hdtAndGll, "Write GLL and HDT sentences instead of GGA");
+    auto* hdtGll = sub->add_flag("--hdt-gll", options->script.hdtAndGll, "Write GLL and HDT sentences instead of GGA");
+    sub->add_flag("--standard-gll", options->script.standardGll,
+                  "With --hdt-gll: GLL as NMEA 0183 lays it out (position, time, status A, mode A)")
+        ->needs(hdtGll);
     trajix::cli::addDateOptions(sub, options->dates);
     sub->add_flag("--preview", options->preview, "Write no file; print the preview chart points on stdout");
     sub->callback([&context, options] { context.exitCode = run(*options); });

@@ -22,6 +22,8 @@ double sampleIntervalFromRateText(std::string_view rateText)
     double rate = 0;
     if (!tryParseDouble(rateText, rate) || !(rate > 0))
         throw Error(fmt::format("output rate '{}' is not a positive number of Hz", rateText));
+    // A rate whose samples the time field cannot tell apart is refused before any file.
+    timeDecimalsForInterval(1.0L / rate);
     return 1.0 / rate;
 }
 
@@ -30,7 +32,7 @@ SampleWriter::SampleWriter(AtomicFile& file, OutputState& output, bool withVtg, 
     : file_(file),
       output_(output),
       withVtg_(withVtg),
-      dateSentences_(dates, output.outputClock, VtgStyle::Logger),
+      dateSentences_(dates, output.outputClock, output.outputInterval, VtgStyle::Logger),
       preview_(preview)
 {
 }

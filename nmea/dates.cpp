@@ -41,11 +41,11 @@ long long dayNumber(const CalendarDate& date)
 }
 
 // The printed time and the day count of a clock, split at midnight.
-std::pair<std::string, long long> splitAtMidnight(long double clock)
+std::pair<std::string, long long> splitAtMidnight(long double clock, int decimals)
 {
     if (!std::isfinite(clock) || std::fabs(clock) > 1e15L) throw Error("cannot date a clock that is not finite");
     long double day = std::floor(clock / secondsPerDay);
-    std::string time = formatNmeaTime(clock - day * secondsPerDay);
+    std::string time = formatNmeaTime(clock - day * secondsPerDay, decimals);
     // Only a carry from 23:59:59.995 and later prints hour 24.
     if (time.compare(0, 2, "24") == 0) {
         time.replace(0, 2, "00");
@@ -101,16 +101,16 @@ std::string zdaSentence(std::string_view time, const CalendarDate& date)
     return finishSentence(fmt::format("$GPZDA,{},{:02},{:02},{:04},00,00*", time, date.day, date.month, date.year));
 }
 
-NmeaClock::NmeaClock(const CalendarDate& date, long double firstClock)
-    : dated_(true), firstDate_(date), firstDay_(splitAtMidnight(firstClock).second)
+NmeaClock::NmeaClock(const CalendarDate& date, long double firstClock, int decimals)
+    : dated_(true), decimals_(decimals), firstDate_(date), firstDay_(splitAtMidnight(firstClock, decimals).second)
 {
     checkFileDate(date);
 }
 
 NmeaStamp NmeaClock::stamp(long double clock) const
 {
-    if (!dated_) return {formatNmeaTime(clock), firstDate_};
-    auto [time, day] = splitAtMidnight(clock);
+    if (!dated_) return {formatNmeaTime(clock, decimals_), firstDate_};
+    auto [time, day] = splitAtMidnight(clock, decimals_);
     return {std::move(time), addDays(firstDate_, day - firstDay_)};
 }
 
@@ -122,11 +122,12 @@ void checkDateSentences(const DateSentences& options)
         throw Error("RMC and ZDA sentences need the date of the first sample");
 }
 
-SampleSentences::SampleSentences(const DateSentences& options, long double firstClock, VtgStyle style)
-    : options_(options), style_(style)
+SampleSentences::SampleSentences(const DateSentences& options, long double firstClock, long double interval,
+                                 VtgStyle style)
+    : options_(options), style_(style), clock_(timeDecimalsForInterval(interval))
 {
     checkDateSentences(options);
-    if (options.date) clock_ = NmeaClock(*options.date, firstClock);
+    if (options.date) clock_ = NmeaClock(*options.date, firstClock, timeDecimalsForInterval(interval));
 }
 
 std::string SampleSentences::rmc(const NmeaStamp& stamp, long double latitude, long double longitude,
@@ -141,7 +142,7 @@ std::string SampleSentences::zda(const NmeaStamp& stamp)
     if (!options_.zda) return {};
     // Day and hhmmss: a new second starts when they change.
     std::string second = formatIsoDate(stamp.date);
-    second.append(stamp.time, 0, stamp.time.size() - 3);
+    second.append(stamp.time, 0, stamp.time.find('.'));
     if (second == lastSecond_) return {};
     lastSecond_ = std::move(second);
     return zdaSentence(stamp.time, stamp.date);

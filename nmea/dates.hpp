@@ -60,15 +60,17 @@ struct NmeaStamp {
 /// the time text and the date always agree. The day of firstClock is date.
 class NmeaClock {
 public:
-    NmeaClock() = default;
+    /// An undated clock; decimals as formatNmeaTime takes them.
+    explicit NmeaClock(int decimals = 2) : decimals_(decimals) {}
     /// Throws Error naming the date when checkFileDate refuses it.
-    NmeaClock(const CalendarDate& date, long double firstClock);
+    NmeaClock(const CalendarDate& date, long double firstClock, int decimals = 2);
 
     bool dated() const { return dated_; }
     NmeaStamp stamp(long double clock) const;
 
 private:
     bool dated_ = false;
+    int decimals_ = 2;
     CalendarDate firstDate_;
     long long firstDay_ = 0;
 };
@@ -78,10 +80,12 @@ private:
 /// fixed order: GGA (or GLL and HDT), RMC, VTG, then ZDA.
 class SampleSentences {
 public:
-    /// firstClock is the time of the file's first sample; style picks the number
-    /// pictures of the writer's VTG for RMC's speed and course. Throws Error (before
-    /// anything is written) for a bad date, and for RMC or ZDA without a date.
-    SampleSentences(const DateSentences& options, long double firstClock, VtgStyle style);
+    /// firstClock is the time of the file's first sample and interval the seconds
+    /// between samples, which set the decimals of the time fields
+    /// (timeDecimalsForInterval); style picks the number pictures of the writer's VTG
+    /// for RMC's speed and course. Throws Error (before anything is written) for a bad
+    /// date, RMC or ZDA without a date, and a rate too high for the time field.
+    SampleSentences(const DateSentences& options, long double firstClock, long double interval, VtgStyle style);
 
     /// The stamp of the sample at clock.
     NmeaStamp stamp(long double clock) const { return clock_.stamp(clock); }

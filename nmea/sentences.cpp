@@ -10,6 +10,13 @@
 
 namespace trajix {
 
+namespace {
+
+// 0.0001 s: samples of 10 kHz, the fastest any writer makes.
+constexpr int maxTimeDecimals = 4;
+
+}  // namespace
+
 std::string nmeaChecksum(std::string_view text)
 {
     unsigned char sum = 0;
@@ -27,15 +34,20 @@ std::string finishSentence(std::string_view textWithStar)
     return line;
 }
 
-std::string formatNmeaTime(long double t)
+std::string formatNmeaTime(long double t, int decimals)
 {
     if (!std::isfinite(t)) throw Error("cannot format a non-finite time");
-    long double hours = std::trunc((t + 0.0001L) / 3600);
-    long double minutes = std::trunc((t - hours * 3600 + 0.0001L) / 60);
+    if (decimals < 2 || decimals > maxTimeDecimals) throw Error(fmt::format("cannot print a time with {} decimals", decimals));
+    // 0.0001 s at two decimals; a tenth of it for every further decimal.
+    long double nudge = 0.0001L;
+    for (int d = 2; d < decimals; ++d) nudge /= 10;
+    long double hours = std::trunc((t + nudge) / 3600);
+    long double minutes = std::trunc((t - hours * 3600 + nudge) / 60);
     const long double seconds = t - hours * 3600 - minutes * 60;
-    std::string secondsText = formatPicture(seconds, "00.00");
-    if (secondsText == "60.00") {
-        secondsText = "00.00";
+    const std::string picture = "00." + std::string(static_cast<std::size_t>(decimals), '0');
+    std::string secondsText = formatPicture(seconds, picture);
+    if (secondsText.compare(0, 3, "60.") == 0) {
+        secondsText = formatPicture(0, picture);
         minutes += 1;
     }
     if (minutes >= 60) {
@@ -43,6 +55,20 @@ std::string formatNmeaTime(long double t)
         hours += 1;
     }
     return formatPicture(hours, "00") + formatPicture(minutes, "00") + secondsText;
+}
+
+int timeDecimalsForInterval(long double interval)
+{
+    if (!std::isfinite(interval) || !(interval > 0))
+        throw Error(fmt::format("sample interval {} s is not a positive number", static_cast<double>(interval)));
+    // The relative slack keeps 1/200 (a hair off 0.005) at three decimals.
+    constexpr long double slack = 1e-9L;
+    if (interval >= 0.01L * (1 - slack)) return 2;
+    long double unit = 0.001L;
+    for (int decimals = 3; decimals <= maxTimeDecimals; ++decimals, unit /= 10)
+        if (interval >= unit * (1 - slack)) return decimals;
+    throw Error(fmt::format("output rate {} Hz is too high for the time field: it tells samples apart up to 10000 Hz",
+                            static_cast<double>(1 / interval)));
 }
 
 namespace {
@@ -122,10 +148,13 @@ std::string gllSentence(long double time, long double latitude, long double long
     return gllSentence(std::string_view(formatNmeaTime(time)), latitude, longitude);
 }
 
-std::string gllSentence(std::string_view time, long double latitude, long double longitude)
+std::string gllSentence(std::string_view time, long double latitude, long double longitude, GllLayout layout)
 {
     const auto lat = formatNmeaLatitude(latitude);
     const auto lon = formatNmeaLongitude(longitude);
+    if (layout == GllLayout::Standard)
+        return finishSentence(
+            fmt::format("$GPGLL,{},{},{},{},{},A,A*", lat.text, lat.letter, lon.text, lon.letter, time));
     return finishSentence(fmt::format("$GPGLL,{},{},{},{},{}*", time, lat.text, lat.letter, lon.text, lon.letter));
 }
 

@@ -16,8 +16,17 @@ std::string finishSentence(std::string_view textWithStar);
 /// hhmmss.ss for a clock in seconds of day (not wrapped at 24 h: 90000 s gives
 /// "250000.00"). Hours and minutes are taken with a 0.0001 s nudge, seconds print with
 /// "00.00", and seconds that print as 60.00 carry into the minutes (and 60 minutes into
-/// the hours): 32459.997 gives "090100.00".
-std::string formatNmeaTime(long double secondsOfDay);
+/// the hours): 32459.997 gives "090100.00". With more decimals (a file above 100 Hz)
+/// the seconds print with that many and the nudge shrinks by as many tenths: 3
+/// decimals give "090000.005".
+std::string formatNmeaTime(long double secondsOfDay, int decimals = 2);
+
+/// The decimals of the time field for samples interval seconds apart: 2 at 100 Hz and
+/// below (and for any interval of 0.01 s or more), above that the fewest that tell
+/// consecutive samples apart (3 up to 1000 Hz, 4 up to 10 kHz). Throws Error naming
+/// the rate when samples come faster than 10 kHz, or the interval is not a positive
+/// finite number.
+int timeDecimalsForInterval(long double interval);
 
 struct NmeaCoordinate {
     std::string text;  ///< ddmm.mmmmmmmm (latitude) or dddmm.mmmmmmmm (longitude)
@@ -52,10 +61,16 @@ enum class VtgStyle { Route, Logger };
 /// prints "000.00" / "000.000", logger style "##0.00" / "##0.000".
 std::string vtgSentence(long double course, long double speedKmh, VtgStyle style);
 
+/// The two GLL layouts: the time first and no status, as the "HDT and GLL only" files
+/// have always carried it, or NMEA 0183's position, time, status A and mode A.
+enum class GllLayout { TimeFirst, Standard };
+
 /// "$GPGLL,TIME,LAT,NS,LON,EW*CS" CR LF.
 std::string gllSentence(long double time, long double latitude, long double longitude);
-/// The same with the time field already printed (hhmmss.ss).
-std::string gllSentence(std::string_view time, long double latitude, long double longitude);
+/// The same with the time field already printed (hhmmss.ss); the standard layout is
+/// "$GPGLL,LAT,NS,LON,EW,TIME,A,A*CS" CR LF.
+std::string gllSentence(std::string_view time, long double latitude, long double longitude,
+                        GllLayout layout = GllLayout::TimeFirst);
 
 /// "$GPHDT,HEADING,T*CS" CR LF; heading normalised to [0, 360), printed "000.000".
 std::string hdtSentence(long double heading);

@@ -17,14 +17,25 @@ namespace {
 
 constexpr double secondsPerDay = 86400.0;
 
-// Field 2 of a comma-separated line (field 1 is the sentence name); empty when the
-// line has no comma.
-std::string_view secondField(std::string_view line)
+// Field n of a comma-separated line (field 1 is the sentence name); empty when the
+// line has fewer fields.
+std::string_view field(std::string_view line, int n)
 {
-    const auto first = line.find(',');
-    if (first == std::string_view::npos) return {};
-    const auto rest = line.substr(first + 1);
-    return rest.substr(0, rest.find(','));
+    for (int i = 1; i < n; ++i) {
+        const auto comma = line.find(',');
+        if (comma == std::string_view::npos) return {};
+        line.remove_prefix(comma + 1);
+    }
+    return line.substr(0, line.find(','));
+}
+
+// The time field of a GGA line, or of a GLL line in either layout: the time first
+// ($GPGLL,hhmmss.ss,lat,N,...) or NMEA 0183's ($GPGLL,lat,N,lon,E,hhmmss.ss,A,A).
+std::string_view timeField(std::string_view line)
+{
+    const std::string_view third = field(line, 3);
+    if (line.find("GLL") != std::string_view::npos && (third == "N" || third == "S")) return field(line, 6);
+    return field(line, 2);
 }
 
 struct TimeSearch {
@@ -35,10 +46,10 @@ struct TimeSearch {
     void take(std::string_view line, long long lineNumber, const std::filesystem::path& fileName)
     {
         ++found;
-        const std::string_view field = secondField(line);
+        const std::string_view text = timeField(line);
         double time = 0.0;
-        if (!tryParseDouble(field, time))
-            throw Error(fmt::format("'{}' is not a valid time (line {} of {})", field, lineNumber, fileName));
+        if (!tryParseDouble(text, time))
+            throw Error(fmt::format("'{}' is not a valid time (line {} of {})", text, lineNumber, fileName));
         if (previousTime != 0.0) interval = timeDifference(previousTime, time);
         previousTime = time;
     }

@@ -150,7 +150,8 @@ void saveNMEA(RouteState& state, const RouteParameters& parameters, const std::f
         std::trunc(static_cast<long double>(parameters.stationaryEnd) / static_cast<long double>(interval)));
 
     // The date is checked before the file is created.
-    SampleSentences dateSentences(parameters.dates, static_cast<long double>(parameters.startTime), VtgStyle::Route);
+    SampleSentences dateSentences(parameters.dates, static_cast<long double>(parameters.startTime),
+                                  static_cast<long double>(interval), VtgStyle::Route);
     AtomicFile file(outputFileName);
     SentenceWriter writer(file, parameters.writeVtg, std::move(dateSentences), static_cast<long double>(interval),
                           static_cast<long double>(parameters.startTime));

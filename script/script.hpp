@@ -34,6 +34,7 @@ struct ScriptOptions {
     double userMaxJerk = 1;       ///< g/s, jerk of every speed change (must be > 0)
     double routeJerk = 2;         ///< g/s, jerk of climbs until the first speed change; floored at 0.1 g/s
     bool hdtAndGll = false;       ///< write GLL + HDT instead of GGA (no run-out)
+    bool standardGll = false;     ///< GLL in NMEA 0183's layout (position, time, status, mode)
     bool stepwiseSearch = false;  ///< find speed changes' peaks the plain way (same result, slower)
     DateSentences dates;          ///< RMC and ZDA sentences, and the date of the first sample
 };

@@ -45,7 +45,7 @@ std::int64_t saveNMEA(ScriptState& state, const ScriptOptions& options, Progress
     const long double interval = state.output.outputInterval;
 
     // The date is checked before the file is created.
-    SampleSentences dateSentences(options.dates, state.output.outputClock, VtgStyle::Route);
+    SampleSentences dateSentences(options.dates, state.output.outputClock, interval, VtgStyle::Route);
     setLocalOrigin(state.geo, state.geoLatitude, state.geoLongitude, 0);
     AtomicFile file(state.output.outputFileName);
     std::int64_t sentences = 0;
@@ -73,7 +73,8 @@ std::int64_t saveNMEA(ScriptState& state, const ScriptOptions& options, Progress
         const NmeaStamp stamp = dateSentences.stamp(lastTime);
         text.clear();
         if (options.hdtAndGll) {
-            addSentence(gllSentence(stamp.time, lastLatitude, lastLongitude));
+            addSentence(gllSentence(stamp.time, lastLatitude, lastLongitude,
+                                    options.standardGll ? GllLayout::Standard : GllLayout::TimeFirst));
             addSentence(hdtSentence(lastHeading));
         } else {
             lastAltitude = formatPicture(state.sampleHeight[k], "####.00");

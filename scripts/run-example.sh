@@ -3,8 +3,8 @@
 # examples/loop.kml becomes the NMEA file examples/loop-out.txt (20 Hz, with VTG).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-bash "$root/scripts/setup.sh"
-bash "$root/scripts/build.sh"
+bash "$root/scripts/setup.sh" example
+bash "$root/scripts/build.sh" programs
 build="${TRAJIX_BUILD_DIR:-$root/build}"
 output="$root/examples/loop-out.txt"
 "$build/cli/trajix" route "$root/examples/loop.kml" -o "$output" --vtg

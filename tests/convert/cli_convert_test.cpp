@@ -1,4 +1,5 @@
 // The three subcommands run as a user runs them.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "convert_test_helpers.hpp"
@@ -72,15 +73,37 @@ TEST(ConvertCli, Txt2NmeaUsesRateAndPeriods)
     EXPECT_NE(bad.err.find("'-O.25' on line 3"), std::string::npos) << bad.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "bad.nmea"));
 
-    // The time-first layout pairs a time with the latitude: refused, not written.
-    writeFileBytes(dir / "timed.txt", "UTC time Latitude Longitude Speed Heading\n085412.00 51.5 -0.25 50 90\n");
-    const auto timed = runTrajix({"txt2nmea", (dir / "timed.txt").string(), "-o", (dir / "timed.nmea").string()});
-    EXPECT_EQ(timed.exitCode, 1);
-    EXPECT_NE(timed.err.find("trajix: error: '085412.00' on line 2 of '" + (dir / "timed.txt").string() +
-                             "' is not a latitude"),
-              std::string::npos)
-        << timed.err;
-    EXPECT_FALSE(std::filesystem::exists(dir / "timed.nmea"));
+}
+
+// Timed rows that break their layout, and a rate too fast for the time field: refused
+// naming the value, line and file; an existing output stays as it was.
+TEST(ConvertCli, Txt2NmeaRefusesBadTimedRowsAndLeavesTheOutput)
+{
+    TempDir dir;
+    const std::string header = "UTC time Latitude Longitude Speed Heading\n";
+    const std::string good = "085412.00 51.5 -0.25 50 90\n";
+    struct Case {
+        std::string rows, rate, expected;
+    };
+    const Case cases[] = {
+        {good + "085413.00 51.5 -0.25 50\n", "20", "line 3 of '{}' holds 4 values"},
+        {good + "085413.00 51.5 -0.25 50 400\n", "20", "'400' on line 3 of '{}' is not a heading"},
+        {good + "085411.00 51.5 -0.25 50 90\n", "20", "time '085411.00' on line 3 of '{}' does not come after"},
+        {good + "086013.00 51.5 -0.25 50 90\n", "20", "'086013.00' on line 3 of '{}' is not a time of day"},
+        {good + "085413.00 91 -0.25 50 90\n", "20", "'91' on line 3 of '{}' is not a latitude"},
+        {good, "20000", "output rate 20000 Hz is too high for the time field"},
+    };
+    for (const Case& c : cases) {
+        const auto input = dir / "rows.txt";
+        writeFileBytes(input, header + c.rows);
+        writeFileBytes(dir / "out.nmea", "keep");
+        const auto result =
+            runTrajix({"txt2nmea", input.string(), "-o", (dir / "out.nmea").string(), "--rate", c.rate});
+        EXPECT_EQ(result.exitCode, 1) << c.rows;
+        const auto named = fmt::format(fmt::runtime(c.expected), input.string());
+        EXPECT_NE(result.err.find(named), std::string::npos) << result.err;
+        EXPECT_EQ(readFileBytes(dir / "out.nmea"), "keep") << c.rows;
+    }
 }
 
 TEST(ConvertCli, CorrectPrintsFinishedWithTheDerivedName)

@@ -71,7 +71,7 @@ std::vector<Fix> readWithGpsbabel(const std::filesystem::path& nmea)
 
 TEST(IndependentNmeaCheck, LoggerOutputDecodesToTheLog)
 {
-    if (!std::filesystem::exists(gpsbabel)) GTEST_SKIP() << "gpsbabel is not installed (scripts/setup.sh)";
+    TRAJIX_REQUIRE_TOOLS(gpsbabel);
     TempDir dir;
     convert::KeloParameters parameters;
     parameters.inputFileName = dataFile("convert/log10hz.kel").string();
@@ -108,7 +108,7 @@ TEST(IndependentNmeaCheck, LoggerOutputDecodesToTheLog)
 
 TEST(IndependentNmeaCheck, TextOutputDecodesToThePairs)
 {
-    if (!std::filesystem::exists(gpsbabel)) GTEST_SKIP() << "gpsbabel is not installed (scripts/setup.sh)";
+    TRAJIX_REQUIRE_TOOLS(gpsbabel);
     TempDir dir;
     writeFileBytes(dir / "list.txt", "UTC time Latitude Longitude Speed Heading\n51.5 -0.25\n-12.345678 130.987654\n");
     convert::TextConversionParameters parameters;
@@ -130,10 +130,62 @@ TEST(IndependentNmeaCheck, TextOutputDecodesToThePairs)
     }
 }
 
+// The layout the Settings tab promises: time, latitude, longitude, speed, heading. Rows
+// are written at their own times, resampled between them, their speed and heading in VTG.
+TEST(IndependentNmeaCheck, TimedRowsDecodeToTheRowsAtTheirTimes)
+{
+    TRAJIX_REQUIRE_TOOLS(gpsbabel);
+    TempDir dir;
+    // The heading turns through north between the last two rows; the clock passes a minute.
+    writeFileBytes(dir / "rows.txt",
+                   "UTC time Latitude Longitude Speed Heading\r\n"
+                   "120059.00 -33.500000 151.250000 30.0 350.0\r\n"
+                   "120100.00 -33.500100 151.250200 40.0 10.0\r\n\r\n"
+                   "120101.50 -33.500400 151.250500 10.0 20.0\r\n");
+    convert::TextConversionParameters parameters;
+    parameters.inputFileName = (dir / "rows.txt").string();
+    parameters.outputFileName = (dir / "out.nmea").string();
+    parameters.sampleRateText = "4";
+    parameters.stationaryPeriodText = "1";
+    parameters.stationaryPeriodEndText = "0";
+    ScriptedPrompt prompt;
+    NullProgress progress;
+    convert::convertTextFile(parameters, prompt, progress);
+
+    const auto fixes = readWithGpsbabel(dir / "out.nmea");
+    // One second at rest before the first row, rows from 12:00:59.00 to 12:01:01.50 every
+    // 0.25 s, then the run-out to 12:01:02.
+    ASSERT_EQ(fixes.size(), 4u + 11u + 2u);
+    struct Row {
+        double seconds, latitude, longitude, kmh, heading;
+    };
+    const Row rows[] = {{43259, -33.5, 151.25, 30, 350}, {43260, -33.5001, 151.2502, 40, 10},
+                        {43261.5, -33.5004, 151.2505, 10, 20}};
+    for (std::size_t i = 0; i < fixes.size(); ++i) {
+        const double t = 43258 + 0.25 * static_cast<double>(i);
+        EXPECT_NEAR(fixes[i].seconds, t, 1e-3) << i;
+        const std::size_t k = t < 43260 ? 0 : 1;
+        const double f = std::clamp((t - rows[k].seconds) / (rows[k + 1].seconds - rows[k].seconds), 0.0, 1.0);
+        EXPECT_NEAR(fixes[i].latitude, rows[k].latitude + f * (rows[k + 1].latitude - rows[k].latitude), 1e-6) << i;
+        EXPECT_NEAR(fixes[i].longitude, rows[k].longitude + f * (rows[k + 1].longitude - rows[k].longitude), 1e-6)
+            << i;
+        const bool moving = t >= 43259 && t <= 43261.5;
+        const double kmh = moving ? rows[k].kmh + f * (rows[k + 1].kmh - rows[k].kmh) : 0;
+        EXPECT_NEAR(fixes[i].speedMetresPerSecond, kmh / 3.6, 0.006) << i;
+        // Headings go the short way round: 350 to 10 passes 0, never 180.
+        const double turn = k == 0 ? 20 : 10;
+        const double heading = std::fmod(rows[k].heading + f * turn + 360, 360);
+        const double off = std::fabs(std::remainder(fixes[i].course - heading, 360.0));
+        if (i >= 4) {
+            EXPECT_LT(off, 0.051) << i << " course " << fixes[i].course;
+        }
+    }
+}
+
 // With RMC and ZDA the file carries its own date: gpsbabel reads it without being told.
 TEST(IndependentNmeaCheck, LoggerAndTextOutputsCarryTheGivenDate)
 {
-    if (!std::filesystem::exists(gpsbabel)) GTEST_SKIP() << "gpsbabel is not installed (scripts/setup.sh)";
+    TRAJIX_REQUIRE_TOOLS(gpsbabel);
     TempDir dir;
     convert::KeloParameters logger;
     logger.inputFileName = dataFile("convert/log10hz.kel").string();

@@ -115,13 +115,13 @@ TEST(TextConversionBadInput, NonNumberNamesItsLine)
 
 TEST(TextConversionBadInput, CoordinatesOffTheEarthAreRefusedNamingLineAndFile)
 {
-    // The layout of the Settings tab's caption (time, latitude, longitude, speed, heading)
-    // pairs the time with the latitude: 85412 degrees of latitude.
+    // A time-first row of four numbers is not the timed layout (five numbers): read as
+    // pairs, the time would be 85412 degrees of latitude.
     const struct {
         const char* text;
         const char* expected;
     } cases[] = {
-        {"UTC time Latitude Longitude Speed Heading\n085412.00 51.5 -0.25 50 90\n", "'085412.00' on line 2 of '"},
+        {"UTC time Latitude Longitude Speed\n085412.00 51.5 -0.25 50\n", "'085412.00' on line 2 of '"},
         {"t\n51.5 -0.25\n51.5 -0.25\n-90.0001 0\n", "'-90.0001' on line 4 of '"},
         {"t\n51.5 -0.25\n\n51.5\n180.5\n", "'180.5' on line 5 of '"},
         {"t\n0 -181\n51.5 -0.25\n", "'-181' on line 2 of '"},  // a pair without a fix too

@@ -132,9 +132,9 @@ TEST(DateSentencesRule, RmcAndZdaNeedADate)
     EXPECT_NO_THROW(checkDateSentences({}));
     EXPECT_THROW(checkDateSentences({true, false, std::nullopt}), Error);
     EXPECT_THROW(checkDateSentences({false, true, std::nullopt}), Error);
-    EXPECT_THROW(SampleSentences({true, true, CalendarDate{2026, 2, 29}}, 0, VtgStyle::Route), Error);
+    EXPECT_THROW(SampleSentences({true, true, CalendarDate{2026, 2, 29}}, 0, 0.05L, VtgStyle::Route), Error);
     // A date alone dates the file: its times wrap, no sentence is added.
-    SampleSentences dateOnly({false, false, CalendarDate{2026, 1, 1}}, 86399, VtgStyle::Route);
+    SampleSentences dateOnly({false, false, CalendarDate{2026, 1, 1}}, 86399, 0.05L, VtgStyle::Route);
     const NmeaStamp stamp = dateOnly.stamp(86400);
     EXPECT_EQ(stamp.time, "000000.00");
     EXPECT_EQ(dateOnly.rmc(stamp, 1, 2, 3, 4), "");
@@ -172,7 +172,7 @@ TEST(RmcAndZda, ExactTexts)
 TEST(RmcAndZda, OneZdaOnTheFirstSampleOfEverySecond)
 {
     for (const double rate : {3.0, 20.0, 200.0, 2.5}) {
-        SampleSentences sentences({false, true, CalendarDate{2026, 12, 31}}, 86390, VtgStyle::Route);
+        SampleSentences sentences({false, true, CalendarDate{2026, 12, 31}}, 86390, 0.05L, VtgStyle::Route);
         const long double interval = 1.0L / rate;
         long double clock = 86390;
         int zdas = 0, seconds = 0;

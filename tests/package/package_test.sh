@@ -9,6 +9,9 @@ almanac="$3"
 rm -rf "$work"
 mkdir -p "$work/out" "$work/root" "$work/home/GPStools"
 fail() { echo "package test: $*" >&2; exit 1; }
+for tool in dpkg-deb dpkg-shlibdeps file lintian desktop-file-validate man gzip; do
+  command -v "$tool" >/dev/null || fail "$tool is missing: scripts/setup.sh installs it"
+done
 
 deb="$(TRAJIX_PACKAGE_OUT="$work/out" bash "$source_dir/scripts/package.sh" | tail -1)"
 version="$(sed -nE 's/^project\(trajix VERSION ([0-9.]+).*/\1/p' "$source_dir/CMakeLists.txt")"

@@ -165,7 +165,8 @@ TEST(ReplayCommand, PlaysAFileIntoAPseudoTerminalAtItsPace)
 
     // An independent NMEA reader takes every fix of the stream (it drops sentences
     // with a bad checksum or cut short).
-    if (std::filesystem::exists("/usr/bin/gpsbabel")) {
+    TRAJIX_REQUIRE_TOOLS("/usr/bin/gpsbabel");
+    {
         writeFileBytes(dir / "received.txt", received);
         const auto babel = runProgram(
             "/usr/bin/gpsbabel",

@@ -21,11 +21,6 @@ using namespace std::chrono_literals;
 
 constexpr double logStart = 10 * 3600;  // 10:00:00 on 12 January 2025
 
-bool gpsdInstalled()
-{
-    return std::filesystem::exists("/usr/sbin/gpsd") && std::filesystem::exists("/usr/bin/gpspipe");
-}
-
 // Reads gpsd's reports until fixes of three different seconds have come (or 15 s) and
 // checks each against the log: a time of the log, and the latitude the log has then.
 void expectLogFixes(const std::string& source, const std::filesystem::path& folder)
@@ -52,7 +47,7 @@ void expectLogFixes(const std::string& source, const std::filesystem::path& fold
 
 TEST(GpsdClient, ReadsTheLogThroughAPseudoTerminal)
 {
-    if (!gpsdInstalled()) GTEST_SKIP() << "gpsd and gpspipe are not installed";
+    TRAJIX_REQUIRE_TOOLS("/usr/sbin/gpsd", "/usr/bin/gpspipe");
     TempDir dir;
     writeFileBytes(dir / "log.nmea", joinEpochs(carLog(logStart, 30)));
     Background replay(
@@ -64,7 +59,7 @@ TEST(GpsdClient, ReadsTheLogThroughAPseudoTerminal)
 
 TEST(GpsdClient, ReadsTheLogFromTheTcpServer)
 {
-    if (!gpsdInstalled()) GTEST_SKIP() << "gpsd and gpspipe are not installed";
+    TRAJIX_REQUIRE_TOOLS("/usr/sbin/gpsd", "/usr/bin/gpspipe");
     TempDir dir;
     writeFileBytes(dir / "log.nmea", joinEpochs(carLog(logStart, 30)));
     Background replay({TRAJIX_BINARY_DIR "/cli/trajix", "replay", (dir / "log.nmea").string(), "--tcp", "127.0.0.1:0",
@@ -76,7 +71,7 @@ TEST(GpsdClient, ReadsTheLogFromTheTcpServer)
 
 TEST(GpsdClient, ReadsTheLogFromUdpDatagrams)
 {
-    if (!gpsdInstalled()) GTEST_SKIP() << "gpsd and gpspipe are not installed";
+    TRAJIX_REQUIRE_TOOLS("/usr/sbin/gpsd", "/usr/bin/gpspipe");
     TempDir dir;
     writeFileBytes(dir / "log.nmea", joinEpochs(carLog(logStart, 30)));
     const std::string target = "127.0.0.1:" + std::to_string(freeLoopbackPort(SOCK_DGRAM));

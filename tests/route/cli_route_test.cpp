@@ -65,7 +65,7 @@ TEST(RouteCommand, ExampleRoutePrintsTheTotalsAndWritesAFileAnIndependentReaderA
         << r.err;
     writeFileBytes(dir / "check.py", independentChecker);
     const std::string python = "/usr/bin/python3";
-    if (!std::filesystem::exists(python)) GTEST_SKIP() << "python3 is not installed";
+    TRAJIX_REQUIRE_TOOLS(python);
     auto check = runProgram(python, {(dir / "check.py").string(), out.string(), "20"});
     EXPECT_EQ(check.exitCode, 0) << check.err;
 

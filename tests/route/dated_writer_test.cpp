@@ -167,7 +167,7 @@ TEST(DatedRoute, ADateAloneOnlyWrapsTheTimes)
 TEST(DatedRoute, GpsbabelReadsTheDatesTimesSpeedsAndCourses)
 {
     const std::string gpsbabel = "/usr/bin/gpsbabel";
-    if (!std::filesystem::exists(gpsbabel)) GTEST_SKIP() << "gpsbabel is not installed (scripts/setup.sh)";
+    TRAJIX_REQUIRE_TOOLS(gpsbabel);
     TempDir dir;
     const auto samples = samplesOf(writeDatedCorner(dir));
     // No date option: the dates come from the file's RMC sentences.
@@ -199,8 +199,7 @@ TEST(DatedRoute, GpsbabelReadsTheDatesTimesSpeedsAndCourses)
 
 TEST(DatedRoute, GpsdThroughAPseudoTerminalReportsTheDateTimeSpeedAndCourse)
 {
-    for (const char* program : {"/usr/sbin/gpsd", "/usr/bin/gpspipe", "/usr/bin/socat"})
-        if (!std::filesystem::exists(program)) GTEST_SKIP() << program << " is not installed (scripts/setup.sh)";
+    TRAJIX_REQUIRE_TOOLS("/usr/sbin/gpsd", "/usr/bin/gpspipe", "/usr/bin/socat");
     TempDir dir;
     const auto samples = samplesOf(writeDatedCorner(dir));
     std::map<std::string, const Sample*> byInstant;

@@ -198,7 +198,7 @@ TEST(GpxReader, GpsbabelsKmlOfEachLayoutHoldsTheSamePoints)
     // the same numbers as written, and two numbers for a point without elevation. It
     // does not read prefixed GPX elements, so the phone's file goes to it unprefixed.
     const std::string gpsbabel = "/usr/bin/gpsbabel";
-    if (!std::filesystem::exists(gpsbabel)) GTEST_SKIP() << "gpsbabel is not installed";
+    TRAJIX_REQUIRE_TOOLS(gpsbabel);
     std::string unprefixedPhone = phoneGpx;
     for (std::size_t at; (at = unprefixedPhone.find("g:")) != std::string::npos;) unprefixedPhone.erase(at, 2);
     const std::string lines = "kml,points=0,prec=9", track = "kml,points=0,prec=9,track=1,lines=0";

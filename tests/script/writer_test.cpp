@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <sstream>
 
 #include <fmt/format.h>
@@ -25,6 +26,13 @@ std::vector<std::string> lines(const std::string& text)
         begin = end + 2;
     }
     return result;
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to)
+{
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+    return text;
 }
 
 std::vector<std::string> fields(const std::string& sentence)
@@ -189,7 +197,8 @@ TEST(ScriptDates, GpsbabelReadsTheDatesOfA3HzFileAndGllModeKeepsItsOrder)
                              "--zda", "--date", "2024-02-28"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::string gpsbabel = "/usr/bin/gpsbabel";
-    if (std::filesystem::exists(gpsbabel)) {
+    TRAJIX_REQUIRE_TOOLS(gpsbabel);
+    {
         result = runProgram(gpsbabel, {"-t", "-i", "nmea", "-f", out, "-o", "unicsv,utc=0", "-F", "-"});
         ASSERT_EQ(result.exitCode, 0) << result.err;
         const auto rows = lines(result.out);
@@ -238,6 +247,53 @@ TEST(ScriptDates, GpsbabelReadsTheDatesOfA3HzFileAndGllModeKeepsItsOrder)
         ++samples;
     }
     EXPECT_EQ(samples, 96u);  // as many as without the options: no run-out in this mode
+}
+
+// gpsd, an independent reader, takes the positions and times of standard-layout GLL
+// sentences (the time-first layout it would read as a latitude).
+TEST(ScriptDates, GpsdReadsStandardGllPositionsAndTimes)
+{
+    TRAJIX_REQUIRE_TOOLS("/usr/sbin/gpsd", "/usr/bin/gpspipe", "/usr/bin/socat");
+    TempDir dir;
+    const auto out = (dir / "gll.nmea").string();
+    writeFileBytes(dir / "drive.txt", "lat=-33.9\nlong=151.2\nvel=36\nhdg=90@2s\n.end\n");
+    const auto written = runTrajix({"script", (dir / "drive.txt").string(), "-o", out, "--rate", "5", "--hdt-gll",
+                                    "--standard-gll", "--zda", "--date", "2026-12-09"});
+    ASSERT_EQ(written.exitCode, 0) << written.err;
+    std::map<std::string, std::vector<std::string>> byTime;  // "09:00:00.20" -> GLL fields
+    for (const auto& sentence : lines(readFileBytes(out))) {
+        if (sentence.rfind("$GPGLL", 0) != 0) continue;
+        const auto gll = fields(sentence);
+        ASSERT_EQ(gll.size(), 8u) << sentence;
+        EXPECT_EQ(gll[6] + gll[7], "AA") << sentence;
+        const std::string& t = gll[5];
+        byTime[t.substr(0, 2) + ":" + t.substr(2, 2) + ":" + t.substr(4)] = gll;
+    }
+    const auto gpsd = runProgram("/bin/sh", {dataFile("../support/gpsd_read.sh").string(), out, dir.path().string()});
+    ASSERT_EQ(gpsd.exitCode, 0) << gpsd.err;
+    std::size_t reports = 0;
+    for (const std::string& report : lines(replaceAll(gpsd.out, "\n", "\r\n"))) {
+        if (report.find("\"class\":\"TPV\"") == std::string::npos) continue;
+        const auto value = [&](const std::string& key) {
+            const auto at = report.find("\"" + key + "\":");
+            if (at == std::string::npos) return std::string();
+            const auto start = at + key.size() + 3;
+            return report.substr(start, report.find_first_of(",}", start) - start);
+        };
+        const std::string time = value("time");  // "2026-12-09T09:00:00.200Z"
+        if (time.empty()) continue;                // before the first ZDA has given the date
+        ASSERT_EQ(time.substr(1, 11), "2026-12-09T") << report;
+        const auto gll = byTime.find(time.substr(12, 11));
+        ASSERT_NE(gll, byTime.end()) << report;
+        const auto degrees = [](const std::string& text, int width, const std::string& hemisphere) {
+            const double value = std::stod(text.substr(0, width)) + std::stod(text.substr(width)) / 60;
+            return hemisphere == "S" || hemisphere == "W" ? -value : value;
+        };
+        EXPECT_NEAR(std::stod(value("lat")), degrees(gll->second[1], 2, gll->second[2]), 1e-8) << report;
+        EXPECT_NEAR(std::stod(value("lon")), degrees(gll->second[3], 3, gll->second[4]), 1e-8) << report;
+        ++reports;
+    }
+    EXPECT_GE(reports + 2, byTime.size());  // every sample once gpsd had the date
 }
 
 TEST(ScriptCommandLine, ExitStatusesAndMessages)
@@ -326,11 +382,8 @@ TEST(ScriptIndependentCheck, FixesAreWellFormedAndLieWhereTheScriptDrove)
     const std::string query = fmt::format("{:.10f} {:.10f} {:.10f} {:.10f}\n", degrees(first[2], first[3][0], 2),
                                           degrees(first[4], first[5][0], 3), degrees(last[2], last[3][0], 2),
                                           degrees(last[4], last[5][0], 3));
-    std::filesystem::path geodSolve;
-    for (const char* folder : {"/usr/bin", "/usr/local/bin"})
-        if (std::filesystem::exists(std::filesystem::path(folder) / "GeodSolve"))
-            geodSolve = std::filesystem::path(folder) / "GeodSolve";
-    if (geodSolve.empty()) GTEST_SKIP() << "GeodSolve (geographiclib-tools) is not installed";
+    const std::filesystem::path geodSolve = "/usr/bin/GeodSolve";
+    TRAJIX_REQUIRE_TOOLS(geodSolve.string());
     const auto geod = runProgram(geodSolve.string(), {"-i", "-p", "4"}, query);
     ASSERT_EQ(geod.exitCode, 0) << geod.err;
     std::istringstream answer(geod.out);

@@ -43,6 +43,14 @@ void writeFileBytes(const std::filesystem::path& path, std::string_view bytes)
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
+std::optional<std::string> missingTool(std::initializer_list<std::string_view> programs)
+{
+    for (const std::string_view program : programs)
+        if (!std::filesystem::exists(program))
+            return std::string(program) + " is missing: scripts/setup.sh installs it";
+    return std::nullopt;
+}
+
 std::filesystem::path dataFile(std::string_view name) { return std::filesystem::path(TRAJIX_TEST_DATA_DIR) / name; }
 
 CommandResult runProgram(const std::string& program, const std::vector<std::string>& arguments, std::string_view stdinText)

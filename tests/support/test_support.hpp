@@ -3,6 +3,7 @@
 // trajix command, and fakes of the core's callback interfaces.
 #include <cstdlib>
 #include <filesystem>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,6 +74,17 @@ CommandResult runTrajix(const std::vector<std::string>& arguments, std::string_v
 /// Runs any program with arguments (no shell).
 CommandResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
                          std::string_view stdinText = {});
+
+/// Nothing when every program (a path such as "/usr/bin/gpsbabel") is installed, else
+/// the message a test that needs it fails with: which one is missing and that
+/// scripts/setup.sh installs it.
+std::optional<std::string> missingTool(std::initializer_list<std::string_view> programs);
+
+/// Fails the test (and returns from it) unless every program named is installed.
+#define TRAJIX_REQUIRE_TOOLS(...)                                                         \
+    if (const auto trajixMissingTool = ::trajix::test::missingTool({__VA_ARGS__})) { \
+        FAIL() << *trajixMissingTool;                                                 \
+    }
 
 /// Records every progress call.
 class RecordingProgress final : public ProgressSink {

@@ -232,7 +232,7 @@ std::string gga(double clockSeconds, double latitude, double longitude, double h
 
 TEST(GnssSdrNavigation, StaticReceiverFromTheScenarioCommand)
 {
-    if (!std::filesystem::exists(gnssSdr)) GTEST_SKIP() << "GNSS-SDR is not installed";
+    TRAJIX_REQUIRE_TOOLS(gnssSdr.string());
     TempDir dir;
     std::filesystem::create_directories(dir / "GPStools");
     std::filesystem::copy_file(dataFile("scenario/week314.alm"), dir / "almanac.alm");
@@ -255,7 +255,7 @@ TEST(GnssSdrNavigation, StaticReceiverFromTheScenarioCommand)
 
 TEST(GnssSdrNavigation, ReceiverDrivingAt50KmhFromTheGenerator)
 {
-    if (!std::filesystem::exists(gnssSdr)) GTEST_SKIP() << "GNSS-SDR is not installed";
+    TRAJIX_REQUIRE_TOOLS(gnssSdr.string());
     TempDir dir;
     const auto tools = dir / "GPStools";
     std::filesystem::create_directories(tools);
