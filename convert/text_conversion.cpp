@@ -83,6 +83,7 @@ bool isTimedRow(std::string_view line, std::size_t lineNumber)
 }
 
 struct TimedRow {
+    std::size_t line = 0;
     long double time = 0;  ///< seconds from midnight of the first row's day
     double latitude = 0, longitude = 0, speedKmh = 0, heading = 0;
 };
@@ -102,6 +103,7 @@ public:
                 "speed in km/h, heading in degrees); nothing was written",
                 lineNumber, fileName_, tokens.size() > timedRowNumbers ? "more than five" : std::to_string(tokens.size())));
         TimedRow row;
+        row.line = lineNumber;
         const double timeOfDay = readTime(tokens[0]);
         row.latitude = readNumber(tokens[1], fileName_);
         row.longitude = readNumber(tokens[2], fileName_);
@@ -199,6 +201,11 @@ TextConversionResult convertTimedRows(const TextConversionParameters& parameters
     }
     if (rows.empty())
         throw Error(fmt::format("'{}' holds no position with a fix (latitude not 0); nothing was written", fileName));
+    // Times of day tell the days apart only within one day.
+    if (rows.back().time - rows.front().time >= 86400)
+        throw Error(fmt::format("the rows of '{}' span a day or more (to line {}): times of day cannot tell the days "
+                                "apart; nothing was written",
+                                fileName, rows.back().line));
 
     const std::int64_t startSamples = stationarySampleCount(startPeriod, interval);
     OutputState output;

@@ -18,6 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     parameters.outputFileName = (folder.path() / "out.nmea").string();
     parameters.stationaryPeriodText = "1";
     parameters.stationaryPeriodEndText = "1";
+    // Timed rows may span up to a day: at 1 Hz that is 86400 samples, not 1.7 million.
+    parameters.sampleRateText = "1";
     trajix::fuzz::NoPrompt prompt;
     trajix::NullProgress progress;
     try {
