@@ -92,7 +92,7 @@ TEST(ConvertCli, Txt2NmeaRefusesBadTimedRowsAndLeavesTheOutput)
         {good + "086013.00 51.5 -0.25 50 90\n", "20", "'086013.00' on line 3 of '{}' is not a time of day"},
         {good + "085413.00 91 -0.25 50 90\n", "20", "'91' on line 3 of '{}' is not a latitude"},
         {good, "20000", "output rate 20000 Hz is too high for the time field"},
-        {good + "200000.00 51.5 -0.25 50 90\n085412.00 51.5 -0.25 50 90\n", "20",
+        {good + "230000.00 51.5 -0.25 50 90\n090000.00 51.5 -0.25 50 90\n", "20",
          "the rows of '{}' span a day or more (to line 4)"},
     };
     for (const Case& c : cases) {
