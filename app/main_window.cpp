@@ -138,7 +138,7 @@ StartOptions parseStartOptions(const QStringList& arguments)
     return options;
 }
 
-TForm1::TForm1(const StartOptions& options, QWidget* parent) : QMainWindow(parent), options_(options)
+MainWindow::MainWindow(const StartOptions& options, QWidget* parent) : QMainWindow(parent), options_(options)
 {
     setObjectName("Form1");
     setWindowTitle(mainCaption);
@@ -168,19 +168,22 @@ TForm1::TForm1(const StartOptions& options, QWidget* parent) : QMainWindow(paren
     PageControl1->addTab(dsf_, "Convert .dsf to .bin");
     PageControl1->addTab(serial_, "Serial Output");
     PageControl1->addTab(settings_, "Settings");
-    connect(PageControl1, &QTabWidget::currentChanged, this, &TForm1::PageControl1Change);
+    connect(PageControl1, &QTabWidget::currentChanged, this, &MainWindow::tabChanged);
     // The few requests that cross from one tab to another pass through the window.
     connect(googleEarth_, &GoogleEarthTab::almanacFetchRequested, settings_, &SettingsTab::fetchDailyAlmanac);
-    connect(settings_, &SettingsTab::textConversionRequested, kelo_, &KeloTab::ConvertTxtButtonClick);
-    connect(userCommands_, &UserCommandsTab::helpRequested, this, &TForm1::showCommandHelp);
+    connect(settings_, &SettingsTab::textConversionRequested, kelo_, &KeloTab::convertTextList);
+    connect(userCommands_, &UserCommandsTab::helpRequested, this, &MainWindow::showCommandHelp);
     // The three rate edits follow each other as the user types, so that whichever tab
     // is shown next (a click on its tab leaves the edit without Enter or Tab) has it.
     for (QLineEdit* edit :
          {settings_->SampleRateEdit, googleEarth_->OutputUpdateEdit1, userCommands_->outputUpdateEdit2})
+    {
         connect(edit, &QLineEdit::textEdited, this, [this, edit](const QString& text) { shareRate(text, edit); });
+        connect(edit, &QLineEdit::editingFinished, this, [this, edit] { shareRate(edit->text(), edit); });
+    }
 
     WebImage1 = new WebImage(this);
-    connect(WebImage1, &WebImage::clicked, this, &TForm1::WebImage1Click);
+    connect(WebImage1, &WebImage::clicked, this, &MainWindow::openProductPage);
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -202,18 +205,18 @@ TForm1::TForm1(const StartOptions& options, QWidget* parent) : QMainWindow(paren
     Timer1->setObjectName("Timer1");
     Timer1->setSingleShot(true);
     Timer1->setInterval(settingsDelayMs);
-    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    connect(Timer1, &QTimer::timeout, this, &MainWindow::showSavedSettings);
 
     // The secondary windows, in their start-up order after the main window.
-    ProgressForm = new TProgressForm(this);
-    helpform = new Thelpform(this);
-    continueForm = new TcontinueForm(this);
-    ProgressForm2 = new TProgressForm2(this);
+    ProgressForm = new ProgressWindow(this);
+    helpform = new CommandHelpWindow(this);
+    continueForm = new RecordingWaitWindow(this);
+    ProgressForm2 = new SearchProgressWindow(this);
 
     resize(1280, 800);
 }
 
-TForm1::~TForm1() = default;
+MainWindow::~MainWindow() = default;
 
 QString withTxtExtension(const QString& fileName)
 {
@@ -221,17 +224,17 @@ QString withTxtExtension(const QString& fileName)
     return fileName + ".txt";
 }
 
-void TForm1::setDialogs(FileDialogs* dialogs)
+void MainWindow::setDialogs(FileDialogs* dialogs)
 {
     dialogs_ = dialogs ? dialogs : ownDialogs_.get();
 }
 
-void TForm1::setPrompt(trajix::UserPrompt* prompt)
+void MainWindow::setPrompt(trajix::UserPrompt* prompt)
 {
     prompt_ = prompt ? prompt : ownPrompt_.get();
 }
 
-void TForm1::openFile(const QString& fileName)
+void MainWindow::openFile(const QString& fileName)
 {
     const QString suffix = QFileInfo(fileName).suffix().toLower();
     if (suffix == "kml" || suffix == "kmz" || suffix == "gpx") {
@@ -243,36 +246,36 @@ void TForm1::openFile(const QString& fileName)
     }
 }
 
-void TForm1::setStatusPanel(int panel, const QString& text)
+void MainWindow::setStatusPanel(int panel, const QString& text)
 {
     (panel == 0 ? StatusPanel0 : StatusPanel1)->setText(text);
 }
 
-QString TForm1::statusPanel(int panel) const
+QString MainWindow::statusPanel(int panel) const
 {
     return (panel == 0 ? StatusPanel0 : StatusPanel1)->text();
 }
 
-std::filesystem::path TForm1::settingsPath() const
+std::filesystem::path MainWindow::settingsPath() const
 {
     return trajix::settingsFilePath(trajix::executableDirectory());
 }
 
-void TForm1::changeEvent(QEvent* event)
+void MainWindow::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) activateOnce();
 }
 
-void TForm1::showEvent(QShowEvent* event)
+void MainWindow::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
     // Some window systems (and the offscreen platform) never activate the window; the
     // start-up must not depend on it.
-    FormActivate();
+    activateOnce();
 }
 
-void TForm1::FormActivate()
+void MainWindow::activateOnce()
 {
     if (activated_) return;
     activated_ = true;
@@ -308,7 +311,7 @@ void TForm1::FormActivate()
     Timer1->start();
 }
 
-void TForm1::applySimulatorFeaturesOff()
+void MainWindow::applySimulatorFeaturesOff()
 {
     if (!simulatorFeaturesOff_) return;
     GoogleEarthTab& route = *googleEarth_;
@@ -342,7 +345,7 @@ void TForm1::applySimulatorFeaturesOff()
         control->setEnabled(false);
 }
 
-void TForm1::applySettings(const trajix::Settings& settings)
+void MainWindow::applySettings(const trajix::Settings& settings)
 {
     almanacFileName_ = fromStd(settings.almanacFileName);
     profileRate_ = fromStd(settings.profileRate);
@@ -359,7 +362,7 @@ void TForm1::applySettings(const trajix::Settings& settings)
     folders_.folders = settings.folders;
 }
 
-trajix::Settings TForm1::currentSettings() const
+trajix::Settings MainWindow::currentSettings() const
 {
     trajix::Settings settings;
     settings.almanacFileName = settings_->AlmanacEdit->text().toStdString();
@@ -375,73 +378,73 @@ trajix::Settings TForm1::currentSettings() const
     return settings;
 }
 
-void TForm1::Timer1Timer()
+void MainWindow::showSavedSettings()
 {
     Timer1->stop();
     shareRate(profileRate_);
     settings_->AlmanacEdit->setText(almanacFileName_);
 }
 
-QString TForm1::rateText() const
+QString MainWindow::rateText() const
 {
     return settings_->SampleRateEdit->text();
 }
 
-void TForm1::shareRate(const QString& text, const QLineEdit* source)
+void MainWindow::shareRate(const QString& text, const QLineEdit* source)
 {
     for (QLineEdit* edit :
          {settings_->SampleRateEdit, googleEarth_->OutputUpdateEdit1, userCommands_->outputUpdateEdit2})
         if (edit != source) edit->setText(text);
 }
 
-const QLineEdit* TForm1::routeJerkEdit() const
+const QLineEdit* MainWindow::routeJerkEdit() const
 {
     return googleEarth_->jerkEdit;
 }
 
-SentenceChoices TForm1::sentences() const
+SentenceChoices MainWindow::sentences() const
 {
     const QDate date = settings_->NmeaDateEdit->date();
     return {settings_->VTGBox->isChecked(), settings_->HDTcheckbox->isChecked(), settings_->RMCBox->isChecked(),
             settings_->ZDABox->isChecked(), trajix::CalendarDate{date.year(), date.month(), date.day()}};
 }
 
-void TForm1::showTab(QWidget* tab)
+void MainWindow::showTab(QWidget* tab)
 {
     PageControl1->setCurrentWidget(tab);
 }
 
-void TForm1::showCommandHelp()
+void MainWindow::showCommandHelp()
 {
     helpform->show();
     helpform->raise();
     helpform->activateWindow();
 }
 
-void TForm1::setReplayTimer(trajix::PeriodicTimer* timer)
+void MainWindow::setReplayTimer(trajix::PeriodicTimer* timer)
 {
     serial_->setReplayTimer(timer);
 }
 
 #ifdef TRAJIX_WITH_QTSERIAL
-trajix::ReplayState& TForm1::replayState()
+trajix::ReplayState& MainWindow::replayState()
 {
     return serial_->replayState();
 }
 #endif
 
-void TForm1::PageControl1Change(int /*index*/)
+void MainWindow::tabChanged(int /*index*/)
 {
     // Changing the page ends playback.
     serial_->endReplay();
 }
 
-void TForm1::WebImage1Click()
+void MainWindow::openProductPage()
 {
     QDesktopServices::openUrl(WebImage::productUrl());
 }
 
-void TForm1::handOverWrittenFile(const QString& path, bool makeReplayFile)
+void MainWindow::handOverWrittenFile(const QString& path, bool makeReplayFile)
 {
     // The Serial Output tab describes every written file; the route and command
     // writers also make it the replay file.
@@ -457,138 +460,26 @@ void TForm1::handOverWrittenFile(const QString& path, bool makeReplayFile)
         runPlenarch(path);
 }
 
-void TForm1::closeEvent(QCloseEvent* event)
+void MainWindow::closeEvent(QCloseEvent* event)
 {
-    FormClose();
+    closeDown();
     event->accept();
 }
 
-void TForm1::FormClose()
+void MainWindow::closeDown()
 {
     QApplication::processEvents();
     serial_->releaseSerialPort();
     if (!activated_) return;  // the settings were never read, so the edits hold nothing to keep
     // Closed before Timer1 fired: the edits do not show the saved values yet, and
     // writing them would replace the saved rate and almanac with the defaults.
-    if (Timer1->isActive()) Timer1Timer();
+    if (Timer1->isActive()) showSavedSettings();
     try {
         for (const std::string& warning : trajix::saveSettings(settingsPath(), currentSettings()))
             prompt().information(warning);
     } catch (const trajix::Error& error) {
         prompt().information(error.what());
     }
-}
-
-// ---- the tabs' handlers under their old names
-
-void TForm1::BitBtn2Click()
-{
-    googleEarth_->BitBtn2Click();
-}
-void TForm1::BitBtn5Click()
-{
-    googleEarth_->BitBtn5Click();
-}
-void TForm1::BitBtn7Click()
-{
-    googleEarth_->BitBtn7Click();
-}
-void TForm1::Label21Click()
-{
-    googleEarth_->Label21Click();
-}
-void TForm1::orvLabel1Click()
-{
-    googleEarth_->orvLabel1Click();
-}
-void TForm1::OutputUpdateEdit1Exit()
-{
-    googleEarth_->OutputUpdateEdit1Exit();
-}
-
-void TForm1::BitBtn1Click()
-{
-    userCommands_->BitBtn1Click();
-}
-void TForm1::BitBtn4Click()
-{
-    userCommands_->BitBtn4Click();
-}
-void TForm1::BitBtn6Click()
-{
-    userCommands_->BitBtn6Click();
-}
-void TForm1::previewButtonClick()
-{
-    userCommands_->previewButtonClick();
-}
-void TForm1::GenerateNMEAfilebuttonClick()
-{
-    userCommands_->GenerateNMEAfilebuttonClick();
-}
-void TForm1::outputUpdateEdit2Exit()
-{
-    userCommands_->outputUpdateEdit2Exit();
-}
-
-void TForm1::loadKELbuttonClick()
-{
-    kelo_->loadKELbuttonClick();
-}
-
-void TForm1::Button1Click()
-{
-    dsf_->Button1Click();
-}
-
-void TForm1::ComConnectButtonClick()
-{
-    serial_->ComConnectButtonClick();
-}
-void TForm1::LoadReplayFileButtonClick()
-{
-    serial_->LoadReplayFileButtonClick();
-}
-void TForm1::StartReplayButtonClick()
-{
-    serial_->StartReplayButtonClick();
-}
-void TForm1::PauseReplayButtonClick()
-{
-    serial_->PauseReplayButtonClick();
-}
-void TForm1::StopReplayButtonClick()
-{
-    serial_->StopReplayButtonClick();
-}
-void TForm1::ComWaitTimerTimer()
-{
-    serial_->ComWaitTimerTimer();
-}
-void TForm1::replayHPTimerHighPrecisionTimer()
-{
-    serial_->replayHPTimerHighPrecisionTimer();
-}
-
-void TForm1::SampleRateEditExit()
-{
-    settings_->SampleRateEditExit();
-}
-void TForm1::AlmanacBrowseButtonClick()
-{
-    settings_->AlmanacBrowseButtonClick();
-}
-void TForm1::correctNmeaButtonClick()
-{
-    settings_->correctNmeaButtonClick();
-}
-void TForm1::ConvertTxtButtonClick()
-{
-    kelo_->ConvertTxtButtonClick();
-}
-void TForm1::DropoutButtonClick()
-{
-    settings_->DropoutButtonClick();
 }
 
 }  // namespace trajix::gui

@@ -36,10 +36,10 @@ class GoogleEarthTab;
 class KeloTab;
 class SerialTab;
 class SettingsTab;
-class TProgressForm;
-class TProgressForm2;
-class Thelpform;
-class TcontinueForm;
+class ProgressWindow;
+class SearchProgressWindow;
+class CommandHelpWindow;
+class RecordingWaitWindow;
 class UserCommandsTab;
 class WebImage;
 
@@ -70,19 +70,19 @@ struct StartOptions {
 /// are ignored so that Qt's own options pass through.
 StartOptions parseStartOptions(const QStringList& arguments);
 
-class TForm1 : public QMainWindow, public TabHost {
+class MainWindow : public QMainWindow, public TabHost {
     Q_OBJECT
 
 public:
-    explicit TForm1(const StartOptions& options = {}, QWidget* parent = nullptr);
-    ~TForm1() override;
+    explicit MainWindow(const StartOptions& options = {}, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     /// The first activation: clears the replay state, applies simulatorFeaturesOff,
     /// fills the help window, reads the settings and starts Timer1. Later calls do nothing.
-    void FormActivate();
+    void activateOnce();
 
     /// Closing: releases the serial port and writes the settings file.
-    void FormClose();
+    void closeDown();
 
     /// Ends every writer: the written file is scanned for the Serial Output tab (and,
     /// with makeReplayFile, becomes the replay file), then, while simulatorFeaturesOff
@@ -114,8 +114,8 @@ public:
     std::filesystem::path settingsPath() const;
 
     // ---- the rest of TabHost
-    TProgressForm* progressWindow() override { return ProgressForm; }
-    TProgressForm2* searchProgressWindow() override { return ProgressForm2; }
+    ProgressWindow* progressWindow() override { return ProgressForm; }
+    SearchProgressWindow* searchProgressWindow() override { return ProgressForm2; }
     void showTab(QWidget* tab) override;
     QString rateText() const override;
     void shareRate(const QString& text, const QLineEdit* source = nullptr) override;
@@ -134,7 +134,7 @@ public:
     QString startDrive;
 
     /// Puts a manually driven timer in place of the Serial Output tab's high-precision
-    /// one (tests call replayHPTimerHighPrecisionTimer for its ticks); nullptr restores it.
+    /// one (tests call playStep for its ticks); nullptr restores it.
     void setReplayTimer(trajix::PeriodicTimer* timer);
 #ifdef TRAJIX_WITH_QTSERIAL
     /// The replay engine's state: the one record of the replay file, position and port.
@@ -148,54 +148,15 @@ public:
     QLabel* StatusPanel1 = nullptr;
     QTimer* Timer1 = nullptr;
     std::vector<QIcon> ImageList1;
-    TProgressForm* ProgressForm = nullptr;
-    Thelpform* helpform = nullptr;
-    TcontinueForm* continueForm = nullptr;
-    TProgressForm2* ProgressForm2 = nullptr;
+    ProgressWindow* ProgressForm = nullptr;
+    CommandHelpWindow* helpform = nullptr;
+    RecordingWaitWindow* continueForm = nullptr;
+    SearchProgressWindow* ProgressForm2 = nullptr;
 
 public slots:
-    void Timer1Timer();
-    void PageControl1Change(int index);
-    void WebImage1Click();
-
-    // The tabs' handlers, kept here under their names; each calls its tab's own.
-    // "Google Earth import"
-    void BitBtn2Click();
-    void BitBtn5Click();
-    void BitBtn7Click();
-    void Label21Click();
-    void orvLabel1Click();
-    void OutputUpdateEdit1Exit();
-
-    // "User commands"
-    void BitBtn1Click();
-    void BitBtn4Click();
-    void BitBtn6Click();
-    void previewButtonClick();
-    void GenerateNMEAfilebuttonClick();
-    void outputUpdateEdit2Exit();
-
-    // "KELO import"
-    void loadKELbuttonClick();
-
-    // "Convert .dsf to .bin"
-    void Button1Click();
-
-    // "Serial Output"
-    void ComConnectButtonClick();
-    void LoadReplayFileButtonClick();
-    void StartReplayButtonClick();
-    void PauseReplayButtonClick();
-    void StopReplayButtonClick();
-    void ComWaitTimerTimer();
-    void replayHPTimerHighPrecisionTimer();
-
-    // "Settings"
-    void SampleRateEditExit();
-    void AlmanacBrowseButtonClick();
-    void correctNmeaButtonClick();
-    void ConvertTxtButtonClick();
-    void DropoutButtonClick();
+    void showSavedSettings();
+    void tabChanged(int index);
+    void openProductPage();
 
 protected:
     void changeEvent(QEvent* event) override;

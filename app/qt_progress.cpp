@@ -23,13 +23,13 @@ QString fromUtf8(std::string_view text)
 }
 }  // namespace
 
-QtProgress::QtProgress(TProgressForm* form)
+QtProgress::QtProgress(ProgressWindow* form)
     : window_(form), gauge_(form->Gauge1), stepLabel_(form->StepLabel), cancelRequested_(&form->cancelRequested)
 {
     form->cancelRequested = false;
 }
 
-QtProgress::QtProgress(TProgressForm2* form)
+QtProgress::QtProgress(SearchProgressWindow* form)
     : window_(form),
       gauge_(form->Gauge1),
       innerGauge_(form->Gauge2),

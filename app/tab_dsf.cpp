@@ -50,7 +50,7 @@ DsfTab::DsfTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(host)
     auto* page = this;
 
     Button1 = makeButton(page, "Button1", "Load .dsf file");
-    connect(Button1, &QPushButton::clicked, this, &DsfTab::Button1Click);
+    connect(Button1, &QPushButton::clicked, this, &DsfTab::pickAndConvert);
     progressbar2 = makeGauge(page, "progressbar2");
     progressbar2->setValue(0);
     progressbar2->setMinimumWidth(500);
@@ -68,7 +68,7 @@ DsfTab::DsfTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(host)
     layout->addStretch();
 }
 
-void DsfTab::Button1Click()
+void DsfTab::pickAndConvert()
 {
     progressbar2->setValue(0);
     const QString input = host_.dialogs().openFile(this, "Pick .dsf file for conversion", "*.dsf");
@@ -114,7 +114,7 @@ bool DsfTab::convertRecording(const QString& input, const QString& output)
 #ifdef TRAJIX_WITH_SCENARIO
 void RecordingProgress::start(std::string_view caption, long long maximum)
 {
-    TProgressForm* window = host_.progressWindow();
+    ProgressWindow* window = host_.progressWindow();
     if (step_ == Step::Conversion) {
         host_.showTab(&tab_);
         tab_.Label17->setText(fromStd(caption));

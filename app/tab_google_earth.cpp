@@ -157,14 +157,14 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     auto* page = this;
 
     BitBtn2 = makeButton(page, "BitBtn2", "Load KML file");
-    connect(BitBtn2, &QPushButton::clicked, this, &GoogleEarthTab::BitBtn2Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &GoogleEarthTab::pickPathFile);
 
     auto* rateRow = new QHBoxLayout;
     Label21 = new ClickLabel("Output (Hz)", page);
     Label21->setObjectName("Label21");
-    connect(Label21, &ClickLabel::clicked, this, &GoogleEarthTab::Label21Click);
+    // A click on the caption fetches the daily almanac of the fixed date into the almanac folder.
+    connect(Label21, &ClickLabel::clicked, this, &GoogleEarthTab::almanacFetchRequested);
     OutputUpdateEdit1 = makeEdit(page, "OutputUpdateEdit1", "20", 60);
-    connect(OutputUpdateEdit1, &QLineEdit::editingFinished, this, &GoogleEarthTab::OutputUpdateEdit1Exit);
     rateRow->addWidget(Label21);
     rateRow->addWidget(OutputUpdateEdit1);
     rateRow->addStretch();
@@ -174,7 +174,7 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     pathBox->setObjectName("pathBox");
     pathBox->setEnabled(false);
     pathBox->setToolTip("The path of the file to drive, when it holds several");
-    connect(pathBox, &QComboBox::activated, this, &GoogleEarthTab::pathBoxActivated);
+    connect(pathBox, &QComboBox::activated, this, &GoogleEarthTab::previewChosenPath);
     pathRow->addWidget(makeLabel(page, "pathLabel", "Path"));
     pathRow->addWidget(pathBox, 1);
     heightsBox = new QCheckBox("Heights from file", page);
@@ -186,9 +186,7 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     OrvenaGroupBox = new QGroupBox("Orvena Scenario start time/date", page);
     OrvenaGroupBox->setObjectName("OrvenaGroupBox");
     auto* orvena = new QGridLayout(OrvenaGroupBox);
-    orvLabel1 = new ClickLabel("GPS Week", OrvenaGroupBox);
-    orvLabel1->setObjectName("orvLabel1");
-    connect(orvLabel1, &ClickLabel::clicked, this, &GoogleEarthTab::orvLabel1Click);
+    orvLabel1 = makeLabel(OrvenaGroupBox, "orvLabel1", "GPS Week");
     WeekEdit = makeEdit(OrvenaGroupBox, "WeekEdit", "462");
     orvLabel2 = makeLabel(OrvenaGroupBox, "orvLabel2", "GPS Start Time");
     StartTimeEdit = makeEdit(OrvenaGroupBox, "StartTimeEdit", QString::number(nineOClockSeconds));
@@ -247,9 +245,9 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     posSmoothEdit->setToolTip("Position smoothing factor: points averaged, a whole number from 1 to 1000000000");
 
     BitBtn5 = makeButton(page, "BitBtn5", "Preview");
-    connect(BitBtn5, &QPushButton::clicked, this, &GoogleEarthTab::BitBtn5Click);
+    connect(BitBtn5, &QPushButton::clicked, this, &GoogleEarthTab::preview);
     BitBtn7 = makeButton(page, "BitBtn7", "Generate NMEA file");
-    connect(BitBtn7, &QPushButton::clicked, this, &GoogleEarthTab::BitBtn7Click);
+    connect(BitBtn7, &QPushButton::clicked, this, &GoogleEarthTab::generate);
 
     auto* controls = new QVBoxLayout;
     controls->addWidget(BitBtn2);
@@ -308,12 +306,12 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     layout->addLayout(right, 1);
 }
 
-void GoogleEarthTab::BitBtn2Click()
+void GoogleEarthTab::pickPathFile()
 {
     LoadKML(true, false);
 }
 
-void GoogleEarthTab::BitBtn5Click()
+void GoogleEarthTab::preview()
 {
     if (kmlFileName_.isEmpty())
         host_.prompt().information(noKmlMessage);
@@ -321,7 +319,7 @@ void GoogleEarthTab::BitBtn5Click()
         LoadKML(false, false);
 }
 
-void GoogleEarthTab::BitBtn7Click()
+void GoogleEarthTab::generate()
 {
     if (kmlFileName_.isEmpty())
         host_.prompt().information(noKmlMessage);
@@ -329,7 +327,7 @@ void GoogleEarthTab::BitBtn7Click()
         LoadKML(false, true);
 }
 
-void GoogleEarthTab::pathBoxActivated(int /*index*/)
+void GoogleEarthTab::previewChosenPath(int /*index*/)
 {
     if (!kmlFileName_.isEmpty()) LoadKML(false, false);
 }
@@ -460,21 +458,5 @@ void GoogleEarthTab::LoadKML(bool /*askForFile*/, bool /*writeOutput*/)
     host_.prompt().information("This build of Trajix has no Google Earth routes.");
 }
 #endif
-
-void GoogleEarthTab::Label21Click()
-{
-    // Fetches the daily almanac of the fixed date into the almanac folder.
-    emit almanacFetchRequested();
-}
-
-void GoogleEarthTab::orvLabel1Click()
-{
-    // Clicking "GPS Week" has no visible effect.
-}
-
-void GoogleEarthTab::OutputUpdateEdit1Exit()
-{
-    host_.shareRate(OutputUpdateEdit1->text(), OutputUpdateEdit1);
-}
 
 }  // namespace trajix::gui

@@ -44,7 +44,7 @@ KeloTab::KeloTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(host)
 
     BitBtn3 = makeButton(page, "BitBtn3", "Load .kel file");
     BitBtn3->setToolTip("Load Corvalith GPS datalogger KELO '.kel' file for conversion to NMEA file");
-    connect(BitBtn3, &QPushButton::clicked, this, &KeloTab::loadKELbuttonClick);
+    connect(BitBtn3, &QPushButton::clicked, this, &KeloTab::importLog);
 
     auto* edits = new QGridLayout;
     kelStationaryPeriodedit = makeEdit(page, "kelStationaryPeriodedit", "80", 60);
@@ -169,7 +169,7 @@ void showPoints(QLineSeries* series, const std::vector<trajix::convert::ChartPoi
 
 }  // namespace
 
-void KeloTab::loadKELbuttonClick()
+void KeloTab::importLog()
 {
     const QString input = host_.dialogs().openFile(this, "Pick KELO .kel file for conversion", "*.kel");
     if (input.isEmpty()) return;
@@ -219,7 +219,7 @@ void KeloTab::loadKELbuttonClick()
     host_.handOverWrittenFile(chosen, false);
 }
 
-void KeloTab::ConvertTxtButtonClick()
+void KeloTab::convertTextList()
 {
     const QString input = host_.dialogs().openFile(this, "Pick .txt file for conversion", "*.txt");
     if (input.isEmpty()) return;
@@ -265,8 +265,8 @@ void KeloTab::ConvertTxtButtonClick()
 
 #else  // a build without the recorded-data pipeline: the buttons do nothing
 
-void KeloTab::loadKELbuttonClick() {}
-void KeloTab::ConvertTxtButtonClick() {}
+void KeloTab::importLog() {}
+void KeloTab::convertTextList() {}
 
 #endif
 

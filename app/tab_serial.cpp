@@ -173,7 +173,7 @@ struct SerialReplay {
           timer(hpTimer),
           engine(output, timer, prompt, view)
     {
-        hpTimer.setHandler([&tab](const trajix::TimerTick&) { tab.replayHPTimerHighPrecisionTimer(); });
+        hpTimer.setHandler([&tab](const trajix::TimerTick&) { tab.playStep(); });
         const auto notice = [&tab](const std::string& text) { tab.NetworkLabel->setText(fromStd(text)); };
         tcp.notice = notice;
         udp.notice = notice;
@@ -279,7 +279,7 @@ void SerialTab::releaseSerialPort()
     processMessages();
 }
 
-void SerialTab::ComConnectButtonClick()
+void SerialTab::toggleConnection()
 {
     processMessages();
     SerialReplay& replayer = *serialReplay_;
@@ -329,11 +329,11 @@ void SerialTab::ComConnectButtonClick()
     for (QWidget* control :
          std::initializer_list<QWidget*>{ComPortEdit, BaudRateComboBox, ReplayOutputComboBox, ReplayAddressEdit})
         control->setEnabled(true);
-    ReplayOutputComboBoxChange();
+    showOutputControls();
     for (QPushButton* button : {StartReplayButton, PauseReplayButton, StopReplayButton}) button->setEnabled(false);
 }
 
-void SerialTab::ReplayOutputComboBoxChange()
+void SerialTab::showOutputControls()
 {
     const int output = ReplayOutputComboBox->currentIndex();
     const bool serial = output == serialOutput;
@@ -353,20 +353,20 @@ void SerialTab::ReplayOutputComboBoxChange()
     }
 }
 
-void SerialTab::ReplaySpeedComboBoxChange()
+void SerialTab::applySpeed()
 {
     // A running playback takes the new speed at once, without a jump.
     serialReplay_->engine.setSpeed(trajix::replaySpeedFactor(ReplaySpeedComboBox->currentIndex()));
 }
 
-void SerialTab::LoadReplayFileButtonClick()
+void SerialTab::pickReplayFile()
 {
     const QString chosen = host_.dialogs().openFile(this, "Pick file for replay", "*.txt");
     if (chosen.isEmpty()) return;
     adoptReplayFile(chosen);
 }
 
-void SerialTab::StartReplayButtonClick()
+void SerialTab::start()
 {
     if (replayState().replayFileName.empty()) {
         host_.prompt().information("No filename for replay file");
@@ -391,17 +391,17 @@ void SerialTab::StartReplayButtonClick()
     }
 }
 
-void SerialTab::PauseReplayButtonClick()
+void SerialTab::pause()
 {
     serialReplay_->engine.pause();
 }
 
-void SerialTab::StopReplayButtonClick()
+void SerialTab::stop()
 {
     serialReplay_->engine.stop();
 }
 
-void SerialTab::replayHPTimerHighPrecisionTimer()
+void SerialTab::playStep()
 {
     SerialReplay& replayer = *serialReplay_;
     if (replayer.stepping) return;
@@ -437,21 +437,21 @@ void SerialTab::setReplayTimer(trajix::PeriodicTimer*) {}
 
 void SerialTab::releaseSerialPort() {}
 
-void SerialTab::ComConnectButtonClick() {}
+void SerialTab::toggleConnection() {}
 
-void SerialTab::ReplayOutputComboBoxChange() {}
+void SerialTab::showOutputControls() {}
 
-void SerialTab::ReplaySpeedComboBoxChange() {}
+void SerialTab::applySpeed() {}
 
-void SerialTab::LoadReplayFileButtonClick() {}
+void SerialTab::pickReplayFile() {}
 
-void SerialTab::StartReplayButtonClick() {}
+void SerialTab::start() {}
 
-void SerialTab::PauseReplayButtonClick() {}
+void SerialTab::pause() {}
 
-void SerialTab::StopReplayButtonClick() {}
+void SerialTab::stop() {}
 
-void SerialTab::replayHPTimerHighPrecisionTimer() {}
+void SerialTab::playStep() {}
 
 #endif
 
@@ -481,7 +481,7 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     ComPortEdit->setToolTip("COM port number, 1 or more (1 is /dev/ttyS0), or a device path such as /dev/ttyUSB0");
     BaudRateComboBox->setToolTip("Speed of the port in bits per second, 8 data bits, no parity, 1 stop bit");
     ComConnectButton = makeButton(portBox, "ComConnectButton", "Connect");
-    connect(ComConnectButton, &QPushButton::clicked, this, &SerialTab::ComConnectButtonClick);
+    connect(ComConnectButton, &QPushButton::clicked, this, &SerialTab::toggleConnection);
     port->addWidget(makeLabel(portBox, "ReplayOutputLabel", "Output"), 0, 0);
     port->addWidget(ReplayOutputComboBox, 0, 1);
     port->addWidget(ComPortLabel, 1, 0);
@@ -493,13 +493,13 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     port->addWidget(ComConnectButton, 4, 1);
     port->addWidget(NetworkLabel, 5, 0, 1, 3);
     port->setColumnStretch(2, 1);
-    connect(ReplayOutputComboBox, &QComboBox::currentIndexChanged, this, &SerialTab::ReplayOutputComboBoxChange);
+    connect(ReplayOutputComboBox, &QComboBox::currentIndexChanged, this, &SerialTab::showOutputControls);
 
     auto* fileBox = new QGroupBox("Replay file", page);
     fileBox->setObjectName("ReplayFileGroupBox");
     auto* file = new QGridLayout(fileBox);
     LoadReplayFileButton = makeButton(fileBox, "LoadReplayFileButton", "Pick file for replay");
-    connect(LoadReplayFileButton, &QPushButton::clicked, this, &SerialTab::LoadReplayFileButtonClick);
+    connect(LoadReplayFileButton, &QPushButton::clicked, this, &SerialTab::pickReplayFile);
     replayFilenameEdit = makeLabel(fileBox, "replayFilenameEdit", "No Filename selected");
     replayFilenameEdit->setTextInteractionFlags(Qt::TextSelectableByMouse);
     ReplayOutputRateEdit = makeEdit(fileBox, "ReplayOutputRateEdit", "20", 60);
@@ -524,7 +524,7 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
         ReplaySpeedComboBox->addItem(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
     ReplaySpeedComboBox->setCurrentIndex(trajix::defaultReplaySpeedIndex);
     ReplaySpeedComboBox->setToolTip("Replay speed against real time, 0.1 to 10 times");
-    connect(ReplaySpeedComboBox, &QComboBox::currentIndexChanged, this, &SerialTab::ReplaySpeedComboBoxChange);
+    connect(ReplaySpeedComboBox, &QComboBox::currentIndexChanged, this, &SerialTab::applySpeed);
     ReplayMaxGapEdit = makeEdit(playBox, "ReplayMaxGapEdit", QString(), 60);
     ReplayMaxGapEdit->setToolTip("Gaps between the fixes of a receiver log longer than this play this long");
     RepeatReplayCheckBox = new QCheckBox("Repeat", playBox);
@@ -533,9 +533,9 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     PauseReplayButton = makeButton(playBox, "PauseReplayButton", "Pause");
     StopReplayButton = makeButton(playBox, "StopReplayButton", "Stop");
     for (QPushButton* button : {StartReplayButton, PauseReplayButton, StopReplayButton}) button->setEnabled(false);
-    connect(StartReplayButton, &QPushButton::clicked, this, &SerialTab::StartReplayButtonClick);
-    connect(PauseReplayButton, &QPushButton::clicked, this, &SerialTab::PauseReplayButtonClick);
-    connect(StopReplayButton, &QPushButton::clicked, this, &SerialTab::StopReplayButtonClick);
+    connect(StartReplayButton, &QPushButton::clicked, this, &SerialTab::start);
+    connect(PauseReplayButton, &QPushButton::clicked, this, &SerialTab::pause);
+    connect(StopReplayButton, &QPushButton::clicked, this, &SerialTab::stop);
     ReplayProgress = makeGauge(playBox, "ReplayProgress");
     BufferLabel = makeLabel(playBox, "BufferLabel", QString());
     BufferLabel->setStyleSheet("color: darkred;");
@@ -572,7 +572,7 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     ComWaitTimer = new QTimer(this);
     ComWaitTimer->setObjectName("ComWaitTimer");
     ComWaitTimer->setInterval(comWaitMs);
-    connect(ComWaitTimer, &QTimer::timeout, this, &SerialTab::ComWaitTimerTimer);
+    connect(ComWaitTimer, &QTimer::timeout, this, &SerialTab::enableConnectButton);
     ComWaitTimer->start();
 
     auto* top = new QHBoxLayout;
@@ -582,7 +582,7 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     layout->addLayout(top);
     layout->addWidget(playBox, 1);
 
-    ReplayOutputComboBoxChange();
+    showOutputControls();
 #ifdef TRAJIX_WITH_QTSERIAL
     serialReplay_.reset(new SerialReplay(*this, host_));
 #endif
@@ -590,7 +590,7 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
 
 SerialTab::~SerialTab() = default;
 
-void SerialTab::ComWaitTimerTimer()
+void SerialTab::enableConnectButton()
 {
     ComConnectButton->setEnabled(true);
     ComWaitTimer->stop();

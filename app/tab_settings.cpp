@@ -98,7 +98,6 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
 
     auto* rate = new QGridLayout;
     SampleRateEdit = makeEdit(page, "SampleRateEdit", "20", 60);
-    connect(SampleRateEdit, &QLineEdit::editingFinished, this, &SettingsTab::SampleRateEditExit);
     addEditRow(rate, makeLabel(page, "SampleRateLabel", "Output update rate (Hz)"), SampleRateEdit);
     rate->setColumnStretch(3, 1);
     SampleRateEdit->setToolTip("Output rate in Hz (fixes per second), greater than 0; also the rate of the other tabs");
@@ -135,7 +134,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     Label27 = makeLabel(OrvenaSettingsGroupBox, "Label27", "Almanac file");
     AlmanacEdit = makeEdit(OrvenaSettingsGroupBox, "AlmanacEdit", QString(), 420);
     AlmanacBrowseButton = makeButton(OrvenaSettingsGroupBox, "AlmanacBrowseButton", "Browse");
-    connect(AlmanacBrowseButton, &QPushButton::clicked, this, &SettingsTab::AlmanacBrowseButtonClick);
+    connect(AlmanacBrowseButton, &QPushButton::clicked, this, &SettingsTab::browseAlmanac);
     auto* almanac = new QHBoxLayout;
     almanac->addWidget(Label27);
     almanac->addWidget(AlmanacEdit);
@@ -146,7 +145,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
                         "This routine will strip out any extra  non-GGA messages from an NMEA file so it can be used "
                         "in TrajixBinary:");
     correctNmeaButton = makeButton(OrvenaSettingsGroupBox, "correctNmeaButton", "Correct NMEA file");
-    connect(correctNmeaButton, &QPushButton::clicked, this, &SettingsTab::correctNmeaButtonClick);
+    connect(correctNmeaButton, &QPushButton::clicked, this, &SettingsTab::correctNmeaFile);
     FinishedLabel = makeLabel(OrvenaSettingsGroupBox, "FinishedLabel", QString());
     auto* correct = new QHBoxLayout;
     correct->addWidget(correctNmeaButton);
@@ -156,7 +155,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
                         "This routine takes a textfile with the format \"UTC time Latitude Longitude Speed "
                         "Heading\" and creates a scenario");
     ConvertTxtButton = makeButton(OrvenaSettingsGroupBox, "ConvertTxtButton", "Convert .txt file");
-    connect(ConvertTxtButton, &QPushButton::clicked, this, &SettingsTab::ConvertTxtButtonClick);
+    connect(ConvertTxtButton, &QPushButton::clicked, this, &SettingsTab::textConversionRequested);
 
     Label30 = makeLabel(OrvenaSettingsGroupBox, "Label30", "Start");
     Start1 = makeEdit(OrvenaSettingsGroupBox, "Start1", "0", 70);
@@ -166,7 +165,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     Start1->setToolTip("Second of the recording where the dropout starts, 1 to the recording's length (0: no dropout)");
     Duration1->setToolTip("Seconds blanked after the start second, a whole number, -1 or more");
     DropoutButton = makeButton(OrvenaSettingsGroupBox, "DropoutButton", "Create dropouts");
-    connect(DropoutButton, &QPushButton::clicked, this, &SettingsTab::DropoutButtonClick);
+    connect(DropoutButton, &QPushButton::clicked, this, &SettingsTab::createDropouts);
     progressGauge2 = makeGauge(OrvenaSettingsGroupBox, "progressGauge2");
     progressGauge2->setMinimumWidth(300);
     auto* dropout = new QHBoxLayout;
@@ -203,23 +202,13 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     layout->addStretch();
 }
 
-void SettingsTab::SampleRateEditExit()
-{
-    host_.shareRate(SampleRateEdit->text(), SampleRateEdit);
-}
-
-void SettingsTab::AlmanacBrowseButtonClick()
+void SettingsTab::browseAlmanac()
 {
     const QString chosen = host_.dialogs().openFile(this, QString(), AlmanacEdit->text());
     if (!chosen.isEmpty()) AlmanacEdit->setText(chosen);
 }
 
-void SettingsTab::ConvertTxtButtonClick()
-{
-    emit textConversionRequested();
-}
-
-void SettingsTab::correctNmeaButtonClick()
+void SettingsTab::correctNmeaFile()
 {
 #ifdef TRAJIX_WITH_CONVERT
     const QString input = host_.dialogs().openFile(this, "Pick nmea file for conversion", "*.txt");
@@ -257,7 +246,7 @@ void SettingsTab::fetchDailyAlmanac()
 #endif
 }
 
-void SettingsTab::DropoutButtonClick()
+void SettingsTab::createDropouts()
 {
     const QString input = host_.dialogs().openFile(this, "Select .bin file", "*.bin");
     if (input.isEmpty()) return;

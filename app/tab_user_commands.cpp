@@ -191,7 +191,6 @@ UserCommandsTab::UserCommandsTab(TabHost& host, QWidget* parent) : QWidget(paren
     auto* edits = new QGridLayout;
     userMaxJerkEdit = makeEdit(page, "userMaxJerkEdit", "1", 60);
     outputUpdateEdit2 = makeEdit(page, "outputUpdateEdit2", "20", 60);
-    connect(outputUpdateEdit2, &QLineEdit::editingFinished, this, &UserCommandsTab::outputUpdateEdit2Exit);
     addEditRow(edits, makeLabel(page, "userMaxJerkLabel", "Max jerk"), userMaxJerkEdit, "g/s");
     addEditRow(edits, makeLabel(page, "outputUpdateLabel2", "Output rate (Hz)"), outputUpdateEdit2);
     edits->setColumnStretch(3, 1);
@@ -204,11 +203,11 @@ UserCommandsTab::UserCommandsTab(TabHost& host, QWidget* parent) : QWidget(paren
     BitBtn6 = makeButton(page, "BitBtn6", "Help");
     previewButton = makeButton(page, "previewButton", "Preview");
     GenerateNMEAfilebutton = makeButton(page, "GenerateNMEAfilebutton", "Generate NMEA file");
-    connect(BitBtn1, &QPushButton::clicked, this, &UserCommandsTab::BitBtn1Click);
-    connect(BitBtn4, &QPushButton::clicked, this, &UserCommandsTab::BitBtn4Click);
-    connect(BitBtn6, &QPushButton::clicked, this, &UserCommandsTab::BitBtn6Click);
-    connect(previewButton, &QPushButton::clicked, this, &UserCommandsTab::previewButtonClick);
-    connect(GenerateNMEAfilebutton, &QPushButton::clicked, this, &UserCommandsTab::GenerateNMEAfilebuttonClick);
+    connect(BitBtn1, &QPushButton::clicked, this, &UserCommandsTab::loadScript);
+    connect(BitBtn4, &QPushButton::clicked, this, &UserCommandsTab::saveScript);
+    connect(BitBtn6, &QPushButton::clicked, this, &UserCommandsTab::helpRequested);
+    connect(previewButton, &QPushButton::clicked, this, &UserCommandsTab::preview);
+    connect(GenerateNMEAfilebutton, &QPushButton::clicked, this, &UserCommandsTab::generate);
 
     auto* fileButtons = new QHBoxLayout;
     fileButtons->addWidget(BitBtn1);
@@ -246,7 +245,7 @@ UserCommandsTab::UserCommandsTab(TabHost& host, QWidget* parent) : QWidget(paren
     layout->addLayout(profiles, 3);
 }
 
-void UserCommandsTab::BitBtn1Click()
+void UserCommandsTab::loadScript()
 {
     QString name = host_.dialogs().openFile(this, "Pick user command file to load", "*.txt");
     if (name.isEmpty()) return;
@@ -262,7 +261,7 @@ void UserCommandsTab::BitBtn1Click()
     }
 }
 
-void UserCommandsTab::BitBtn4Click()
+void UserCommandsTab::saveScript()
 {
     QString name = host_.dialogs().saveFile(this, "Enter name for user command file", "*.txt");
     if (name.isEmpty()) return;
@@ -281,17 +280,12 @@ void UserCommandsTab::BitBtn4Click()
     }
 }
 
-void UserCommandsTab::BitBtn6Click()
-{
-    emit helpRequested();
-}
-
-void UserCommandsTab::previewButtonClick()
+void UserCommandsTab::preview()
 {
     runCommandScript(QString());
 }
 
-void UserCommandsTab::GenerateNMEAfilebuttonClick()
+void UserCommandsTab::generate()
 {
     // The edits are checked before the user is asked for a name.
     try {
@@ -358,11 +352,6 @@ trajix::ScriptOptions UserCommandsTab::scriptOptions(bool writing) const
     options.hdtAndGll = host_.sentences().hdtAndGll;
     options.dates = host_.sentences().dates();
     return options;
-}
-
-void UserCommandsTab::outputUpdateEdit2Exit()
-{
-    host_.shareRate(outputUpdateEdit2->text(), outputUpdateEdit2);
 }
 
 }  // namespace trajix::gui

@@ -48,12 +48,14 @@ signals:
     void helpRequested();
 
 public slots:
-    void BitBtn1Click();
-    void BitBtn4Click();
-    void BitBtn6Click();
-    void previewButtonClick();
-    void GenerateNMEAfilebuttonClick();
-    void outputUpdateEdit2Exit();
+    /// Asks for a script file and puts its lines into Memo1.
+    void loadScript();
+    /// Asks for a file name and writes Memo1's lines up to ".end" there.
+    void saveScript();
+    /// Runs the script for the charts only.
+    void preview();
+    /// Runs the script into an NMEA file the user names, then hands the file over.
+    void generate();
 
 private:
     /// The run's options from the edits; writing adds the output rate. Throws Error

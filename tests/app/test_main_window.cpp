@@ -30,9 +30,9 @@
 namespace trajix::test {
 namespace {
 
-using gui::TForm1;
+using gui::MainWindow;
 
-std::vector<QWidget*> scenarioControls(const TForm1& form)
+std::vector<QWidget*> scenarioControls(const MainWindow& form)
 {
     return {control<QLineEdit>(form, "WeekEdit"),
             control<QLineEdit>(form, "StartTimeEdit"),
@@ -54,7 +54,7 @@ std::vector<QWidget*> scenarioControls(const TForm1& form)
             control<QLabel>(form, "Label30"),
             control<QLabel>(form, "Label31"),
             control<QProgressBar>(form, "progressGauge2"),
-            control<gui::ClickLabel>(form, "orvLabel1"),
+            control<QLabel>(form, "orvLabel1"),
             control<QLabel>(form, "orvLabel2"),
             control<QLabel>(form, "orvLabel3"),
             control<QLabel>(form, "orvLabel4"),
@@ -64,9 +64,9 @@ std::vector<QWidget*> scenarioControls(const TForm1& form)
 TEST_F(AppTest, DefaultsWithoutSettingsFile)
 {
     ASSERT_FALSE(std::filesystem::exists(configPath));
-    auto form = std::make_unique<TForm1>();
+    auto form = std::make_unique<MainWindow>();
     form->setPrompt(&prompt);
-    form->FormActivate();
+    form->activateOnce();
 
     EXPECT_EQ(form->windowTitle(), qs("Trajix Trajectory generation V" TRAJIX_VERSION));
     EXPECT_EQ(form->PageControl1->currentIndex(), 0);
@@ -87,7 +87,7 @@ TEST_F(AppTest, DefaultsWithoutSettingsFile)
     EXPECT_TRUE(form->Timer1->isSingleShot());
     EXPECT_EQ(form->Timer1->interval(), 1000);
     EXPECT_EQ(control<QLineEdit>(*form, "AlmanacEdit")->text(), QString());
-    form->Timer1Timer();
+    form->showSavedSettings();
     EXPECT_FALSE(form->Timer1->isActive());
     EXPECT_EQ(control<QLineEdit>(*form, "AlmanacEdit")->text(), qs("\\gpstools\\179.alm"));
     for (QLineEdit* edit : {control<QLineEdit>(*form, "SampleRateEdit"), control<QLineEdit>(*form, "OutputUpdateEdit1"),
@@ -99,9 +99,9 @@ TEST_F(AppTest, DefaultsWithoutSettingsFile)
 TEST_F(AppTest, SavedRateAppearsAboutOneSecondAfterStart)
 {
     writeSettingsFile("[Output update rate]\r\nHz=10\r\n[Alamanc]\r\nfilename=/tmp/week.alm\r\n");
-    TForm1 form;
+    MainWindow form;
     form.setPrompt(&prompt);
-    form.FormActivate();
+    form.activateOnce();
     EXPECT_EQ(control<QLineEdit>(form, "SampleRateEdit")->text(), qs("20"));
     QTest::qWait(400);
     EXPECT_EQ(control<QLineEdit>(form, "OutputUpdateEdit1")->text(), qs("20"));
@@ -125,7 +125,7 @@ TEST_F(AppTest, SecondActivationChangesNothing)
     // A settings file that appears later must not be read again.
     writeSettingsFile("[Com port]\r\nport=7\r\n");
 
-    form->FormActivate();
+    form->activateOnce();
     form->show();  // the window system activating the window again
     QApplication::processEvents();
 
@@ -182,7 +182,7 @@ TEST_F(AppTest, SettingsRoundTripThroughTheFile)
         control<QCheckBox>(*form, "HDTcheckbox")->setChecked(true);
         control<QLineEdit>(*form, "SampleRateEdit")->setText("10");
         control<QLineEdit>(*form, "AlmanacEdit")->setText("/data/almanacs/019-2012.alm");
-        form->FormClose();
+        form->closeDown();
     }
     EXPECT_TRUE(prompt.messages.empty());
     const std::string text = settingsText();
@@ -201,10 +201,10 @@ TEST_F(AppTest, SettingsRoundTripThroughTheFile)
 TEST_F(AppTest, ClosingBeforeTimerFiresKeepsSavedRateAndAlmanac)
 {
     writeSettingsFile("[Output update rate]\r\nHz=5\r\n[Alamanc]\r\nfilename=/tmp/mine.alm\r\n");
-    TForm1 form;
+    MainWindow form;
     form.setPrompt(&prompt);
-    form.FormActivate();
-    form.FormClose();  // within the first second: the edits still hold the defaults
+    form.activateOnce();
+    form.closeDown();  // within the first second: the edits still hold the defaults
 
     const std::string text = settingsText();
     EXPECT_NE(text.find("Hz=5\r\n"), std::string::npos) << text;
@@ -218,7 +218,7 @@ TEST_F(AppTest, UnusableComPortWarnsAndKeepsTheOtherKeys)
     control<QLineEdit>(*form, "ComPortEdit")->setText("two");
     control<QCheckBox>(*form, "HDTcheckbox")->setChecked(true);
     control<QComboBox>(*form, "BaudRateComboBox")->setCurrentIndex(0);
-    form->FormClose();
+    form->closeDown();
 
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("two"), std::string::npos) << prompt.messages[0];
@@ -234,7 +234,7 @@ TEST_F(AppTest, SettingsThatCannotBeWrittenAreReported)
     // The settings path is a folder: writing must fail with a message, not silently.
     std::filesystem::create_directories(configPath);
     auto form = startWindow();
-    form->FormClose();
+    form->closeDown();
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("trajix-gui.ini"), std::string::npos) << prompt.messages[0];
 }
@@ -405,7 +405,7 @@ TEST_F(AppTest, CaptionsAreSpelledRightAndTheSettingsKeysStay)
 #endif
 
     // Other programs read the settings file: its keys keep their old spelling.
-    form->FormClose();
+    form->closeDown();
     EXPECT_NE(settingsText().find("[Alamanc]\r\n"), std::string::npos) << settingsText();
 }
 
@@ -430,7 +430,7 @@ TEST_F(AppTest, DialogsStartInTheFolderLastUsedForTheirKindKeptInTheSettings)
         EXPECT_EQ(folders.startPath("*.kml"), qs("/data/routes/*.kml"));
         EXPECT_EQ(folders.startPath("*.txt"), qs("/data/out/*.txt"));
         EXPECT_EQ(folders.startPath("*.dsf"), qs("*.dsf"));
-        form->FormClose();
+        form->closeDown();
     }
     EXPECT_NE(settingsText().find("[Folders]\r\nkml=/data/routes\r\ntxt=/data/out\r\n"), std::string::npos)
         << settingsText();
@@ -472,7 +472,7 @@ TEST_F(AppTest, RmcZdaAndTheDateAreSavedAndReachTheWriters)
         EXPECT_TRUE(dates.zda);
         ASSERT_TRUE(dates.date.has_value());
         EXPECT_EQ(*dates.date, (CalendarDate{2024, 2, 29}));
-        form->FormClose();
+        form->closeDown();
     }
     const std::string text = settingsText();
     EXPECT_NE(text.find("[Include RMC]\r\nRMC=0\r\n"), std::string::npos) << text;

@@ -22,7 +22,7 @@
 namespace trajix::test {
 namespace {
 
-using gui::TForm1;
+using gui::MainWindow;
 
 QString qpath(const std::filesystem::path& path)
 {
@@ -45,7 +45,7 @@ int countOf(const std::string& text, std::string_view what)
 
 class KeloTabTest : public AppTest {
 protected:
-    std::unique_ptr<TForm1> start()
+    std::unique_ptr<MainWindow> start()
     {
         auto form = startWindow();
         form->setDialogs(&dialogs);
@@ -72,7 +72,7 @@ TEST_F(KeloTabTest, TenHertzLogSetsEveryRateEditAndWritesWhatTheCommandWrites)
     const auto guiOutput = dir / "gui_output";
     dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
     dialogs.saveAnswers = {qpath(guiOutput)};
-    form->loadKELbuttonClick();
+    tab<gui::KeloTab>(*form)->importLog();
 
     EXPECT_EQ(dialogs.asked, (QStringList{"open: Pick KELO .kel file for conversion | *.kel",
                                           "save: Enter name for NMEA output file | *.txt"}));
@@ -112,7 +112,7 @@ TEST_F(KeloTabTest, TenHertzLogSetsEveryRateEditAndWritesWhatTheCommandWrites)
     EXPECT_GE(speedPoints, trackPoints);
     dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
     dialogs.saveAnswers = {qpath(guiOutput)};
-    form->loadKELbuttonClick();
+    tab<gui::KeloTab>(*form)->importLog();
     EXPECT_EQ(series(*form, "Series11")->count(), trackPoints);
     EXPECT_EQ(series(*form, "Series12")->count(), speedPoints);
     EXPECT_EQ(control<QPlainTextEdit>(*form, "Memo2")->toPlainText().toStdString(), memo)
@@ -126,7 +126,7 @@ TEST_F(KeloTabTest, LongPeriodsStillPreviewFiftySamples)
     const auto output = dir / "long.txt";
     dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
     dialogs.saveAnswers = {qpath(output)};
-    form->loadKELbuttonClick();
+    tab<gui::KeloTab>(*form)->importLog();
     ASSERT_EQ(prompt.messages, std::vector<std::string>{output.string() + " created."});
     const std::string memo = control<QPlainTextEdit>(*form, "Memo2")->toPlainText().toStdString();
     EXPECT_EQ(countOf(memo, "$GPGGA"), 50);
@@ -148,7 +148,7 @@ TEST_F(KeloTabTest, BadLogShowsItsMessageAndWritesNothing)
 
     dialogs.openAnswers = {qpath(input)};
     dialogs.saveAnswers = {qpath(output)};
-    form->loadKELbuttonClick();
+    tab<gui::KeloTab>(*form)->importLog();
 
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("[data]"), std::string::npos) << prompt.messages[0];
@@ -163,7 +163,7 @@ TEST_F(KeloTabTest, BadLogShowsItsMessageAndWritesNothing)
     control<QLineEdit>(*form, "kelStationaryPeriodedit")->setText("8.5");
     dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
     dialogs.saveAnswers = {qpath(dir / "never.txt")};
-    form->loadKELbuttonClick();
+    tab<gui::KeloTab>(*form)->importLog();
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("8.5"), std::string::npos) << prompt.messages[0];
     EXPECT_EQ(dialogs.asked.size(), 2) << "nor after a bad period";
@@ -175,19 +175,21 @@ TEST_F(KeloTabTest, CancelledDialogsWriteNothing)
     auto form = start();
     control<QLineEdit>(*form, "SampleRateEdit")->setText("20");
     dialogs.openAnswers = {QString()};
-    form->loadKELbuttonClick();
+    tab<gui::KeloTab>(*form)->importLog();
     EXPECT_EQ(dialogs.asked.size(), 1) << "no save dialog after a cancelled open";
 
     dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
     dialogs.saveAnswers = {QString()};
-    form->loadKELbuttonClick();
+    tab<gui::KeloTab>(*form)->importLog();
     EXPECT_TRUE(prompt.messages.empty());
     EXPECT_EQ(control<QLineEdit>(*form, "SampleRateEdit")->text(), qs("20"));
     EXPECT_TRUE(control<QPlainTextEdit>(*form, "Memo2")->toPlainText().isEmpty());
 
-    for (auto click : {&TForm1::ConvertTxtButtonClick, &TForm1::correctNmeaButtonClick}) {
+    const std::function<void()> conversions[] = {[&] { tab<gui::KeloTab>(*form)->convertTextList(); },
+                                                 [&] { tab<gui::SettingsTab>(*form)->correctNmeaFile(); }};
+    for (const auto& click : conversions) {
         dialogs.asked.clear();
-        (form.get()->*click)();
+        click();
         EXPECT_EQ(dialogs.asked.size(), 1);
     }
     EXPECT_TRUE(control<QLabel>(*form, "FinishedLabel")->text().isEmpty());
@@ -213,14 +215,15 @@ TEST_F(KeloTabTest, CancelStopsTheImportAndTheTextConversionWithoutAMessage)
 
     auto* cancel = form->ProgressForm->findChild<QPushButton*>("CancelButton");
     ASSERT_TRUE(cancel);
-    for (auto [click, input] : {std::pair{&TForm1::loadKELbuttonClick, dir / "long.kel"},
-                                std::pair{&TForm1::ConvertTxtButtonClick, dir / "long.txt"}}) {
+    gui::KeloTab* kelo = tab<gui::KeloTab>(*form);
+    for (auto [click, input] : {std::pair{&gui::KeloTab::importLog, dir / "long.kel"},
+                                std::pair{&gui::KeloTab::convertTextList, dir / "long.txt"}}) {
         // Cancel is pressed as soon as the run first lets the window's events through.
         QTimer::singleShot(0, cancel, [cancel] { cancel->click(); });
         dialogs.openAnswers = {qpath(input)};
         dialogs.saveAnswers = {qpath(dir / "out.txt")};
         dialogs.asked.clear();
-        (form.get()->*click)();
+        (kelo->*click)();
         EXPECT_EQ(dialogs.asked.size(), 1) << "nor asks for a name";
         EXPECT_TRUE(prompt.messages.empty()) << "a cancelled run needs no message";
         EXPECT_EQ(readFileBytes(dir / "out.txt"), "kept");
@@ -244,7 +247,7 @@ TEST_F(KeloTabTest, TextConversionUsesRateAndPeriodsAndAppendsToThePreview)
     const auto guiOutput = dir / "gui_list";
     dialogs.openAnswers = {qpath(input)};
     dialogs.saveAnswers = {qpath(guiOutput)};
-    form->ConvertTxtButtonClick();
+    tab<gui::KeloTab>(*form)->convertTextList();
 
     EXPECT_EQ(dialogs.asked, (QStringList{"open: Pick .txt file for conversion | *.txt",
                                           "save: Enter name for NMEA output file | *.txt"}));
@@ -287,7 +290,7 @@ TEST_F(KeloTabTest, BadTextListsAreReportedBeforeTheUserIsAskedForAName)
         prompt.messages.clear();
         dialogs.openAnswers = {qpath(dir / "list.txt")};
         dialogs.saveAnswers = {qpath(dir / "kept.txt")};
-        form->ConvertTxtButtonClick();
+        tab<gui::KeloTab>(*form)->convertTextList();
         ASSERT_EQ(prompt.messages.size(), 1u) << list;
         EXPECT_NE(prompt.messages[0].find(named), std::string::npos) << prompt.messages[0];
         EXPECT_EQ(dialogs.asked, QStringList{"open: Pick .txt file for conversion | *.txt"}) << list;
@@ -310,7 +313,7 @@ TEST_F(KeloTabTest, CorrectionKeepsGgaLinesLikeTheCommandAndReportsTheName)
     writeFileBytes(cliInput, nmea);
 
     dialogs.openAnswers = {qpath(guiInput)};
-    form->correctNmeaButtonClick();
+    tab<gui::SettingsTab>(*form)->correctNmeaFile();
     EXPECT_EQ(dialogs.asked, (QStringList{"open: Pick nmea file for conversion | *.txt"}));
     const auto guiOutput = dir / "run_mod.txt";
     EXPECT_EQ(control<QLabel>(*form, "FinishedLabel")->text(), qs("Finished - output file:") + qpath(guiOutput));
@@ -327,7 +330,7 @@ TEST_F(KeloTabTest, CorrectionKeepsGgaLinesLikeTheCommandAndReportsTheName)
 
     // An input that cannot be read leaves the label as it was and says why.
     dialogs.openAnswers = {qpath(dir / "missing.txt")};
-    form->correctNmeaButtonClick();
+    tab<gui::SettingsTab>(*form)->correctNmeaFile();
     EXPECT_EQ(control<QLabel>(*form, "FinishedLabel")->text(), qs("Finished - output file:") + qpath(guiOutput));
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("missing.txt"), std::string::npos) << prompt.messages[0];
