@@ -19,6 +19,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
@@ -65,7 +67,14 @@ public:
     }
 
 private:
-    static QString filterFor(const QString& pattern) { return QFileInfo(pattern).fileName() + ";;*"; }
+    // A pattern ("*.kml *.kmz") is its own filter; a suggested name ("loop.txt") is
+    // offered under the filter of its extension.
+    static QString filterFor(const QString& pattern)
+    {
+        const QString name = QFileInfo(pattern).fileName();
+        if (name.contains('*') || QFileInfo(name).suffix().isEmpty()) return name + ";;*";
+        return "*." + QFileInfo(name).suffix() + ";;*";
+    }
     FolderMemory& folders_;
 };
 
@@ -79,8 +88,24 @@ std::string kindOf(const QString& pattern)
 }
 // The version is the project's, as trajix --version and the package give it.
 constexpr const char* mainCaption = "Trajix Trajectory generation V" TRAJIX_VERSION;
-constexpr int settingsDelayMs = 1000;  // Timer1: the saved rate appears a second after start
 constexpr const char* orvenaHint = "Only used when creating scenarios for Corvalith Orvena GPS RF simulator";
+// What a control switched off with the signal generator features says about itself.
+constexpr const char* switchOnHint =
+    "Off: tick \"Signal generator features\" on the Settings tab to use this (or start with --simulator-features).";
+// The property that keeps a control's own tooltip while the hint above replaces it.
+constexpr const char* ownToolTipProperty = "trajixOwnToolTip";
+
+// A tab in a scroll area: below the size its controls need the tab scrolls instead of
+// squeezing them, and above it the tab fills the page.
+QScrollArea* scrolling(QWidget* tab)
+{
+    auto* area = new QScrollArea;
+    area->setObjectName(tab->objectName() + "Scroll");
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setWidget(tab);
+    return area;
+}
 
 QString fromStd(const std::string& text)
 {
@@ -142,7 +167,7 @@ MainWindow::MainWindow(const StartOptions& options, QWidget* parent) : QMainWind
 {
     setObjectName("Form1");
     setWindowTitle(mainCaption);
-    ownPrompt_ = std::make_unique<QtPrompt>(this);
+    ownPrompt_ = std::make_unique<QtPrompt>(this);  // showError relies on its kind
     prompt_ = ownPrompt_.get();
     ownDialogs_ = std::make_unique<QtFileDialogs>(folders_);
     dialogs_ = ownDialogs_.get();
@@ -162,17 +187,19 @@ MainWindow::MainWindow(const StartOptions& options, QWidget* parent) : QMainWind
     dsf_ = new DsfTab(*this);
     serial_ = new SerialTab(*this);
     settings_ = new SettingsTab(*this);
-    PageControl1->addTab(googleEarth_, "Google Earth import");
-    PageControl1->addTab(userCommands_, "User commands");
-    PageControl1->addTab(kelo_, "KELO import");
-    PageControl1->addTab(dsf_, "Convert .dsf to .bin");
-    PageControl1->addTab(serial_, "Serial Output");
-    PageControl1->addTab(settings_, "Settings");
+    PageControl1->addTab(scrolling(googleEarth_), "Google Earth import");
+    PageControl1->addTab(scrolling(userCommands_), "User commands");
+    PageControl1->addTab(scrolling(kelo_), "KELO import");
+    PageControl1->addTab(scrolling(dsf_), "Convert .dsf to .bin");
+    PageControl1->addTab(scrolling(serial_), "Serial Output");
+    PageControl1->addTab(scrolling(settings_), "Settings");
     connect(PageControl1, &QTabWidget::currentChanged, this, &MainWindow::tabChanged);
     // The few requests that cross from one tab to another pass through the window.
     connect(googleEarth_, &GoogleEarthTab::almanacFetchRequested, settings_, &SettingsTab::fetchDailyAlmanac);
     connect(settings_, &SettingsTab::textConversionRequested, kelo_, &KeloTab::convertTextList);
     connect(userCommands_, &UserCommandsTab::helpRequested, this, &MainWindow::showCommandHelp);
+    connect(settings_->SignalGeneratorBox, &QCheckBox::toggled, this, &MainWindow::applySimulatorFeatures);
+    connect(settings_->SignalGeneratorBox, &QCheckBox::clicked, this, [this] { featuresChosen_ = true; });
     // The three rate edits follow each other as the user types, so that whichever tab
     // is shown next (a click on its tab leaves the edit without Enter or Tab) has it.
     for (QLineEdit* edit :
@@ -201,19 +228,18 @@ MainWindow::MainWindow(const StartOptions& options, QWidget* parent) : QMainWind
     statusBar()->addWidget(StatusPanel0);
     statusBar()->addWidget(StatusPanel1, 1);
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName("Timer1");
-    Timer1->setSingleShot(true);
-    Timer1->setInterval(settingsDelayMs);
-    connect(Timer1, &QTimer::timeout, this, &MainWindow::showSavedSettings);
-
     // The secondary windows, in their start-up order after the main window.
     ProgressForm = new ProgressWindow(this);
     helpform = new CommandHelpWindow(this);
     continueForm = new RecordingWaitWindow(this);
     ProgressForm2 = new SearchProgressWindow(this);
 
-    resize(1280, 800);
+    // Every tab scrolls rather than squeezes below the size its controls need; the window
+    // opens at a size that shows them all, within the screen.
+    QSize size(1280, 800);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size());
+    resize(size);
 }
 
 MainWindow::~MainWindow() = default;
@@ -229,6 +255,14 @@ void MainWindow::setDialogs(FileDialogs* dialogs)
     dialogs_ = dialogs ? dialogs : ownDialogs_.get();
 }
 
+void MainWindow::showError(std::string_view text)
+{
+    if (prompt_ == ownPrompt_.get())
+        static_cast<QtPrompt*>(prompt_)->warning(text);
+    else
+        prompt_->information(text);
+}
+
 void MainWindow::setPrompt(trajix::UserPrompt* prompt)
 {
     prompt_ = prompt ? prompt : ownPrompt_.get();
@@ -238,10 +272,10 @@ void MainWindow::openFile(const QString& fileName)
 {
     const QString suffix = QFileInfo(fileName).suffix().toLower();
     if (suffix == "kml" || suffix == "kmz" || suffix == "gpx") {
-        PageControl1->setCurrentWidget(googleEarth_);
+        showTab(googleEarth_);
         googleEarth_->openPathFile(QFileInfo(fileName).absoluteFilePath());
     } else {
-        PageControl1->setCurrentWidget(serial_);
+        showTab(serial_);
         serial_->adoptReplayFile(QFileInfo(fileName).absoluteFilePath());
     }
 }
@@ -283,8 +317,7 @@ void MainWindow::activateOnce()
     WebImage1->setToolTip("Click to navigate to Orvena website");
     WebImage1->load(WebImage::advertUrl());
 
-    simulatorFeaturesOff_ = !options_.simulatorFeatures;
-    applySimulatorFeaturesOff();
+    applySimulatorFeatures(false);
 
     PageControl1->setCurrentIndex(0);
 
@@ -300,23 +333,32 @@ void MainWindow::activateOnce()
         QString::fromUtf8(commandHelpText.data(), static_cast<qsizetype>(commandHelpText.size()))
             .replace("\r\n", "\n"));
 
-    setStatusPanel(0, QDir::currentPath());
+    // Until a file is written the panel says where relative names go; then it names the
+    // last file written.
+    setStatusPanel(0, "Working folder: " + QDir::toNativeSeparators(QDir::currentPath()));
     startDrive = fromStd(trajix::startDrive());
 
     std::string warning;
     const trajix::Settings settings = trajix::loadSettings(settingsPath(), &warning);
     applySettings(settings);
+    // The start option switches the features on for this run whatever the file says.
+    featuresSaved_ = settings.signalGeneratorFeatures;
+    settings_->SignalGeneratorBox->setChecked(settings.signalGeneratorFeatures || options_.simulatorFeatures);
+    applySimulatorFeatures(settings_->SignalGeneratorBox->isChecked());
     if (!warning.empty()) setStatusPanel(1, fromStd(warning));
 
-    Timer1->start();
+    // The saved rate and almanac show at once: a rate typed in the first second after
+    // start was overwritten when they arrived a second later.
+    showSavedSettings();
 }
 
-void MainWindow::applySimulatorFeaturesOff()
+void MainWindow::applySimulatorFeatures(bool on)
 {
-    if (!simulatorFeaturesOff_) return;
+    simulatorFeaturesOff_ = !on;
     GoogleEarthTab& route = *googleEarth_;
     SettingsTab& settings = *settings_;
-    route.OrvenaGroupBox->setToolTip(orvenaHint);
+    route.OrvenaGroupBox->setToolTip(on ? QString() : QString(orvenaHint) + "\n" + switchOnHint);
+    settings.OrvenaSettingsGroupBox->setToolTip(on ? QString() : QString(switchOnHint));
     for (QWidget* control : std::initializer_list<QWidget*>{route.orvLabel1,
                                                             route.orvLabel2,
                                                             route.orvLabel3,
@@ -341,8 +383,13 @@ void MainWindow::applySimulatorFeaturesOff()
                                                             settings.Label29,
                                                             settings.Label30,
                                                             settings.Label31,
-                                                            settings.progressGauge2})
-        control->setEnabled(false);
+                                                            settings.progressGauge2}) {
+        if (!control->property(ownToolTipProperty).isValid())
+            control->setProperty(ownToolTipProperty, control->toolTip());
+        const QString own = control->property(ownToolTipProperty).toString();
+        control->setEnabled(on);
+        control->setToolTip(on ? own : own.isEmpty() ? QString(switchOnHint) : own + "\n" + switchOnHint);
+    }
 }
 
 void MainWindow::applySettings(const trajix::Settings& settings)
@@ -375,12 +422,14 @@ trajix::Settings MainWindow::currentSettings() const
     settings.nmeaDate = settings_->NmeaDateEdit->date().toString("yyyy-MM-dd").toStdString();
     settings.baudRateIndex = serial_->BaudRateComboBox->currentIndex();
     settings.folders = folders_.folders;
+    // Switched on by --simulator-features alone, the box leaves the saved choice as it was.
+    settings.signalGeneratorFeatures =
+        featuresChosen_ || !options_.simulatorFeatures ? settings_->SignalGeneratorBox->isChecked() : featuresSaved_;
     return settings;
 }
 
 void MainWindow::showSavedSettings()
 {
-    Timer1->stop();
     shareRate(profileRate_);
     settings_->AlmanacEdit->setText(almanacFileName_);
 }
@@ -411,7 +460,10 @@ SentenceChoices MainWindow::sentences() const
 
 void MainWindow::showTab(QWidget* tab)
 {
-    PageControl1->setCurrentWidget(tab);
+    for (int index = 0; index < PageControl1->count(); ++index) {
+        const auto* area = qobject_cast<QScrollArea*>(PageControl1->widget(index));
+        if (PageControl1->widget(index) == tab || (area && area->widget() == tab)) PageControl1->setCurrentIndex(index);
+    }
 }
 
 void MainWindow::showCommandHelp()
@@ -448,6 +500,7 @@ void MainWindow::handOverWrittenFile(const QString& path, bool makeReplayFile)
 {
     // The Serial Output tab describes every written file; the route and command
     // writers also make it the replay file.
+    setStatusPanel(0, "Written: " + QDir::toNativeSeparators(path));
     if (makeReplayFile)
         serial_->adoptReplayFile(path);
     else
@@ -471,14 +524,11 @@ void MainWindow::closeDown()
     QApplication::processEvents();
     serial_->releaseSerialPort();
     if (!activated_) return;  // the settings were never read, so the edits hold nothing to keep
-    // Closed before Timer1 fired: the edits do not show the saved values yet, and
-    // writing them would replace the saved rate and almanac with the defaults.
-    if (Timer1->isActive()) showSavedSettings();
     try {
         for (const std::string& warning : trajix::saveSettings(settingsPath(), currentSettings()))
             prompt().information(warning);
     } catch (const trajix::Error& error) {
-        prompt().information(error.what());
+        showError(error.what());
     }
 }
 

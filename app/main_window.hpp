@@ -78,7 +78,7 @@ public:
     ~MainWindow() override;
 
     /// The first activation: clears the replay state, applies simulatorFeaturesOff,
-    /// fills the help window, reads the settings and starts Timer1. Later calls do nothing.
+    /// fills the help window, reads the settings and shows them. Later calls do nothing.
     void activateOnce();
 
     /// Closing: releases the serial port and writes the settings file.
@@ -91,6 +91,7 @@ public:
 
     /// Messages and questions go through this; the window's own message boxes by default.
     trajix::UserPrompt& prompt() override { return *prompt_; }
+    void showError(std::string_view text) override;
     /// Replaces the message boxes (tests answer from a script); nullptr restores them.
     void setPrompt(trajix::UserPrompt* prompt);
 
@@ -146,7 +147,6 @@ public:
     WebImage* WebImage1 = nullptr;
     QLabel* StatusPanel0 = nullptr;
     QLabel* StatusPanel1 = nullptr;
-    QTimer* Timer1 = nullptr;
     std::vector<QIcon> ImageList1;
     ProgressWindow* ProgressForm = nullptr;
     CommandHelpWindow* helpform = nullptr;
@@ -154,8 +154,9 @@ public:
     SearchProgressWindow* ProgressForm2 = nullptr;
 
 public slots:
-    void showSavedSettings();
+    /// Ends playback when another tab is shown.
     void tabChanged(int index);
+    /// Opens the maker's product page in the desktop's browser.
     void openProductPage();
 
 protected:
@@ -164,7 +165,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void applySimulatorFeaturesOff();
+    /// Puts the saved rate into the three rate edits and the saved almanac into AlmanacEdit.
+    void showSavedSettings();
+    /// Switches the scenario controls, dropouts, text conversion, correction and almanac
+    /// on or off at once; while off each says in its tooltip how to switch it on.
+    void applySimulatorFeatures(bool on);
     void applySettings(const trajix::Settings& settings);
     trajix::Settings currentSettings() const;
     void showCommandHelp();
@@ -178,6 +183,8 @@ private:
 
     bool activated_ = false;
     bool simulatorFeaturesOff_ = false;
+    bool featuresSaved_ = false;   ///< "Signal generator features" as the settings file had it
+    bool featuresChosen_ = false;  ///< the user clicked the box in this run
     QString profileRate_ = "20";
     QString almanacFileName_;
     trajix::OutputState output_;

@@ -105,6 +105,11 @@ void QtPrompt::information(std::string_view text)
     QMessageBox::information(owner_, messageCaption, fromUtf8(text));
 }
 
+void QtPrompt::warning(std::string_view text)
+{
+    QMessageBox::warning(owner_, messageCaption, fromUtf8(text));
+}
+
 bool QtPrompt::askYesNo(std::string_view question)
 {
     return QMessageBox::warning(owner_, messageCaption, fromUtf8(question), QMessageBox::Yes | QMessageBox::No,

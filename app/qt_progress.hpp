@@ -79,6 +79,8 @@ class QtPrompt final : public trajix::UserPrompt {
 public:
     explicit QtPrompt(QWidget* owner) : owner_(owner) {}
     void information(std::string_view text) override;
+    /// A message with the warning icon, for a run that failed.
+    void warning(std::string_view text);
     bool askYesNo(std::string_view question) override;
 
 private:

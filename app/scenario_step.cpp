@@ -111,7 +111,7 @@ void MainWindow::runPlenarch(const QString& nmeaFileName)
     } catch (const trajix::Error& error) {
         showEdits();
         ProgressForm->close();
-        prompt().information(error.what());
+        showError(error.what());
     }
     // A generator that still runs when the step ends (Cancel, a failure) is ended with it.
     scenarioGenerator_ = nullptr;

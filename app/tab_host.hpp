@@ -55,6 +55,9 @@ public:
 
     /// Messages and questions.
     virtual trajix::UserPrompt& prompt() = 0;
+    /// A message that says a run failed: shown with the warning icon, where prompt()
+    /// messages carry the information icon. A replaced prompt gets it as information.
+    virtual void showError(std::string_view text) = 0;
     /// The open and save dialogs.
     virtual FileDialogs& dialogs() = 0;
     /// The progress window with one gauge, and the one with the inner search gauge.

@@ -98,7 +98,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
 
     auto* rate = new QGridLayout;
     SampleRateEdit = makeEdit(page, "SampleRateEdit", "20", 60);
-    addEditRow(rate, makeLabel(page, "SampleRateLabel", "Output update rate (Hz)"), SampleRateEdit);
+    addEditRow(rate, makeLabel(page, "SampleRateLabel", "Output rate (Hz), the same on every tab"), SampleRateEdit);
     rate->setColumnStretch(3, 1);
     SampleRateEdit->setToolTip("Output rate in Hz (fixes per second), greater than 0; also the rate of the other tabs");
 
@@ -126,6 +126,12 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     dates->addWidget(ZDABox);
     dates->addWidget(NmeaDateEdit);
     dates->addStretch();
+
+    SignalGeneratorBox = new QCheckBox("Signal generator features", page);
+    SignalGeneratorBox->setObjectName("SignalGeneratorBox");
+    SignalGeneratorBox->setToolTip(
+        "Switches on the scenario start controls of the Google Earth tab, the almanac, NMEA correction, "
+        "text conversion and dropouts below; written files then go on to the scenario step");
 
     OrvenaSettingsGroupBox = new QGroupBox("Orvena settings", page);
     OrvenaSettingsGroupBox->setObjectName("OrvenaSettingsGroupBox");
@@ -198,6 +204,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     layout->addWidget(HDTcheckbox);
     layout->addLayout(dates);
     layout->addSpacing(10);
+    layout->addWidget(SignalGeneratorBox);
     layout->addWidget(OrvenaSettingsGroupBox);
     layout->addStretch();
 }
@@ -224,7 +231,7 @@ void SettingsTab::correctNmeaFile()
     } catch (const trajix::Error& error) {
         // Nothing was written, so the label goes back to what it said before.
         FinishedLabel->setText(before);
-        host_.prompt().information(error.what());
+        host_.showError(error.what());
     }
 #endif
 }
@@ -241,7 +248,7 @@ void SettingsTab::fetchDailyAlmanac()
             [](const std::string& url, const std::filesystem::path& file) { return trajix::DownloadFile(url, file); },
             host_.prompt());
     } catch (const trajix::Error& error) {
-        host_.prompt().information(error.what());
+        host_.showError(error.what());
     }
 #endif
 }
@@ -260,7 +267,7 @@ void SettingsTab::createDropouts()
         GaugeProgress progress(progressGauge2);
         trajix::createDropouts(request, progress);
     } catch (const trajix::Error& error) {
-        host_.prompt().information(error.what());
+        host_.showError(error.what());
     }
 #endif
 }

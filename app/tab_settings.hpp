@@ -23,6 +23,8 @@ public:
     void fetchDailyAlmanac();
 
     QLineEdit* SampleRateEdit = nullptr;
+    /// "Signal generator features": switches the scenario controls and the tools below on.
+    QCheckBox* SignalGeneratorBox = nullptr;
     QCheckBox* VTGBox = nullptr;
     QCheckBox* HDTcheckbox = nullptr;
     QCheckBox* RMCBox = nullptr;

@@ -45,7 +45,6 @@ std::unique_ptr<gui::MainWindow> AppTest::startWindow(const gui::StartOptions& o
     auto form = std::make_unique<gui::MainWindow>(options);
     form->setPrompt(&prompt);
     form->activateOnce();
-    form->showSavedSettings();
     return form;
 }
 

@@ -73,7 +73,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    /// A started window as the user sees it: activated, Timer1 fired.
+    /// A started window as the user sees it: activated, the settings shown.
     std::unique_ptr<gui::MainWindow> startWindow(const gui::StartOptions& options = {});
     void writeSettingsFile(std::string_view text);
     std::string settingsText() const;
