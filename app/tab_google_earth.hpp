@@ -89,6 +89,8 @@ public slots:
     void generate();
     /// Previews the path picked in pathBox.
     void previewChosenPath(int index);
+    /// Empties the charts and the captions under them.
+    void clearCharts();
 
 private:
     TabHost& host_;

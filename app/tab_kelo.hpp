@@ -36,6 +36,11 @@ public slots:
     void convertTextList();
 
 private:
+    /// Empties the preview and the charts.
+    void clearResults();
+    /// Throws Error naming the stationary period edit that holds no whole seconds of 0 or more.
+    void checkPeriods() const;
+
     TabHost& host_;
 };
 

@@ -42,6 +42,8 @@ public:
     void adoptReplayFile(const QString& fileName);
     /// Ends playback: closes the replay file and stops the paced timer.
     void endReplay();
+    /// Enables Start, Pause (or Resume) and Stop as the connection and playback stand.
+    void showPlaybackState();
     /// Purges and closes the serial port if it is open.
     void releaseSerialPort();
     /// Puts a manually driven timer in place of the high-precision one (tests call

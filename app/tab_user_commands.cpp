@@ -2,6 +2,7 @@
 #include <QChartView>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -257,13 +258,13 @@ void UserCommandsTab::loadScript()
         Memo1->setPlainText(lines.join('\n'));
         commandFileName_ = name;
     } catch (const std::exception& error) {
-        host_.prompt().information(error.what());
+        host_.showError(error.what());
     }
 }
 
 void UserCommandsTab::saveScript()
 {
-    QString name = host_.dialogs().saveFile(this, "Enter name for user command file", "*.txt");
+    QString name = host_.dialogs().saveFile(this, "Enter name for user command file", suggestedName(".txt"));
     if (name.isEmpty()) return;
     name = withTxtExtension(name);
     std::string text;
@@ -276,8 +277,15 @@ void UserCommandsTab::saveScript()
         trajix::writeFileAtomically(name.toStdString(), text);
         commandFileName_ = name;
     } catch (const std::exception& error) {
-        host_.prompt().information(error.what());
+        host_.showError(error.what());
     }
+}
+
+QString UserCommandsTab::suggestedName(const char* ending) const
+{
+    const QString base =
+        commandFileName_.isEmpty() ? QString("commands") : QFileInfo(commandFileName_).completeBaseName();
+    return base + ending;
 }
 
 void UserCommandsTab::preview()
@@ -291,10 +299,10 @@ void UserCommandsTab::generate()
     try {
         scriptOptions(true);
     } catch (const trajix::Error& error) {
-        host_.prompt().information(error.what());
+        host_.showError(error.what());
         return;
     }
-    const QString name = host_.dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
+    const QString name = host_.dialogs().saveFile(this, "Enter name for NMEA output file", suggestedName(".nmea.txt"));
     if (name.isEmpty()) return;
     const QString target = withTxtExtension(name);
     // A run that writes nothing (refused, unachievable, no motion) leaves the replay
@@ -324,10 +332,15 @@ bool UserCommandsTab::runCommandScript(const QString& target)
                                         host_.prompt(), charts);
     } catch (const std::exception& error) {
         closeProgress();
-        charts.show();
         scriptRunning_ = false;
-        // A run the user cancelled ends without a message.
-        if (dynamic_cast<const trajix::Cancelled*>(&error) == nullptr) host_.prompt().information(error.what());
+        // A run the user cancelled ends without a message and shows how far it came; a
+        // run that failed shows no chart, neither its own part nor the last run's.
+        if (dynamic_cast<const trajix::Cancelled*>(&error) != nullptr) {
+            charts.show();
+        } else {
+            charts.clear();
+            host_.showError(error.what());
+        }
         return false;
     }
     closeProgress();

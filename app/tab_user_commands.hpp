@@ -61,6 +61,8 @@ private:
     /// The run's options from the edits; writing adds the output rate. Throws Error
     /// naming the edit that holds no usable number.
     trajix::ScriptOptions scriptOptions(bool writing) const;
+    /// A file name for a save dialog: the script file's name (or "commands") with ending.
+    QString suggestedName(const char* ending) const;
 
     TabHost& host_;
     QString commandFileName_;

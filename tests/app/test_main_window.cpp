@@ -302,6 +302,72 @@ TEST_F(AppTest, SimulatorFeaturesOptionKeepsThemEnabled)
         EXPECT_TRUE(control->isEnabled()) << control->objectName().toStdString();
 }
 
+// A run that fails shows no chart: neither its own part nor the one of the run before.
+TEST_F(AppTest, EveryTabsChartsAreEmptyAfterAnError)
+{
+    auto form = startWindow();
+    ScriptedDialogs dialogs;
+    form->setDialogs(&dialogs);
+    const QString loop = QString::fromStdString(trajix::test::dataFile("../../examples/loop.kml").string());
+    const QString log = QString::fromStdString(trajix::test::dataFile("convert/log10hz.kel").string());
+    writeFileBytes(dir / "bad.kel", "not a logger file\r\n");
+    auto* route = tab<gui::GoogleEarthTab>(*form);
+    auto* script = tab<gui::UserCommandsTab>(*form);
+    auto* kelo = tab<gui::KeloTab>(*form);
+    const struct {
+        const char* tab;
+        std::function<void()> good, bad;
+        std::vector<const char*> series;
+    } cases[] = {
+        {"route, an edit that is no number",
+         [&] { form->openFile(loop); },
+         [&] {
+             control<QLineEdit>(*form, "lataccEdit")->setText("0,5");
+             route->preview();
+             EXPECT_NE(prompt.messages.back().find("'0,5'"), std::string::npos) << prompt.messages.back();
+         },
+         {"Series1", "Series8", "Series3"}},
+        {"route, a limit changed after the preview",
+         [&] {
+             control<QLineEdit>(*form, "lataccEdit")->setText("1");
+             route->preview();
+         },
+         [&] { control<QLineEdit>(*form, "SpeedEdit")->setText("50"); },
+         {"Series1", "Series8", "Series3"}},
+        {"commands",
+         [&] {
+             control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=36\nwait 10s\n.end");
+             script->preview();
+         },
+         [&] {
+             control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=36\nwait 10s\nvel=12x\n.end");
+             script->preview();
+         },
+         {"Series4", "Series9", "Series13"}},
+        {"KELO import",
+         [&] {
+             dialogs.openAnswers = {log};
+             dialogs.saveAnswers = {QString()};
+             kelo->importLog();
+         },
+         [&] {
+             dialogs.openAnswers = {QString::fromStdString((dir / "bad.kel").string())};
+             kelo->importLog();
+         },
+         {"Series11", "Series12"}},
+    };
+    for (const auto& c : cases) {
+        c.good();
+        for (const char* name : c.series) ASSERT_GT(series(*form, name)->count(), 0) << c.tab << " " << name;
+        const auto before = prompt.messages.size();
+        c.bad();
+        for (const char* name : c.series) EXPECT_EQ(series(*form, name)->count(), 0) << c.tab << " " << name;
+        if (std::string_view(c.tab) != "route, a limit changed after the preview") {
+            EXPECT_EQ(prompt.messages.size(), before + 1) << c.tab;
+        }
+    }
+}
+
 TEST_F(AppTest, TabChangeClosesAnOpenReplayFile)
 {
     auto form = startWindow();
@@ -423,7 +489,7 @@ TEST_F(AppTest, CaptionsAreSpelledRightAndTheSettingsKeysStay)
     for (const QString& text : texts)
         for (const char* typo : {"Ouput", "Alamanac", "a Orvena"})
             EXPECT_FALSE(text.contains(typo)) << text.toStdString();
-    EXPECT_TRUE(texts.contains("Output (Hz)"));
+    EXPECT_TRUE(texts.contains("Output rate (Hz)"));
     EXPECT_TRUE(texts.contains("Almanac file"));
 #ifdef TRAJIX_WITH_SCENARIO
     EXPECT_EQ(std::string(trajix::scenarioQuestion), "Process NMEA file and create an Orvena Binary file?");

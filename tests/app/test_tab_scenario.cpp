@@ -68,12 +68,13 @@ TEST_F(RecordingTabTest, DsfToBinWritesTheBytesOfTheCommandAndDropsTheTrailingPa
     auto form = start();
     const auto input = dir / "track.dsf";
     writeFileBytes(input, patternBytes(2 * block + 100, 7));
-    dialogs.answers = {qpath(input)};
+    dialogs.answers = {qpath(input), qpath(dir / "track.bin")};
 
     tab<gui::DsfTab>(*form)->pickAndConvert();
 
     EXPECT_EQ(dialogs.titles.at(0), qs("Pick .dsf file for conversion"));
     EXPECT_EQ(dialogs.patterns.at(0), qs("*.dsf"));
+    EXPECT_EQ(dialogs.asked.at(1), "save: Enter name for the .bin recording | " + qpath(dir / "track.bin"));
     const auto viaCli = dir / "cli.bin";
     const auto result = runTrajix({"dsf2bin", input.string(), "-o", viaCli.string()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -92,7 +93,7 @@ TEST_F(RecordingTabTest, DsfUnderOneBlockSaysSoAndWritesNothing)
     auto form = start();
     const auto input = dir / "short.dsf";
     writeFileBytes(input, patternBytes(block - 1, 5));
-    dialogs.answers = {qpath(input)};
+    dialogs.answers = {qpath(input), qpath(dir / "short.bin")};
     tab<gui::DsfTab>(*form)->pickAndConvert();
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("short.dsf"), std::string::npos) << prompt.messages[0];
@@ -129,7 +130,7 @@ TEST_F(RecordingTabTest, DsfToBinRefusesWhatTheCommandRefusesAndWritesNothing)
     const std::string original = patternBytes(block, 3);
     writeFileBytes(self, original);
     const auto missing = dir / "absent.dsf";
-    dialogs.answers = {qpath(self), qpath(missing), QString()};
+    dialogs.answers = {qpath(self), qpath(self), qpath(missing), qpath(dir / "absent.bin"), QString()};
 
     tab<gui::DsfTab>(*form)->pickAndConvert();
     tab<gui::DsfTab>(*form)->pickAndConvert();
@@ -143,6 +144,24 @@ TEST_F(RecordingTabTest, DsfToBinRefusesWhatTheCommandRefusesAndWritesNothing)
     EXPECT_NE(prompt.messages[1].find("absent.dsf"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir / "absent.bin"));
     EXPECT_NE(control<QLabel>(*form, "Label17")->text(), qs("Conversion complete"));
+}
+
+TEST_F(RecordingTabTest, DsfToBinAsksForTheOutputAndLeavesAnExistingBinAloneOnCancel)
+{
+    auto form = start();
+    const auto input = dir / "track.dsf";
+    writeFileBytes(input, patternBytes(2 * block, 9));
+    writeFileBytes(dir / "track.bin", "an earlier conversion");
+    // Cancelling the question for the output name (the dialog asks before replacing a
+    // file) writes nothing; another name takes the conversion.
+    dialogs.answers = {qpath(input), QString(), qpath(input), qpath(dir / "other.bin")};
+    tab<gui::DsfTab>(*form)->pickAndConvert();
+    EXPECT_EQ(readFileBytes(dir / "track.bin"), "an earlier conversion");
+    tab<gui::DsfTab>(*form)->pickAndConvert();
+    EXPECT_EQ(readFileBytes(dir / "track.bin"), "an earlier conversion");
+    EXPECT_EQ(readFileBytes(dir / "other.bin").size(), 2 * block);
+    EXPECT_EQ(dialogs.patterns.at(1), qpath(dir / "track.bin"));
+    EXPECT_TRUE(prompt.messages.empty());
 }
 
 TEST_F(RecordingTabTest, DropoutsMatchTheCommandAndRefuseBadRangesBeforeWriting)

@@ -210,10 +210,6 @@ TEST_F(SerialTab, ConnectLocksThePortAndDisconnectFreesIt)
     EXPECT_FALSE(control<QTimer>(*form, "ComWaitTimer")->isActive());
     EXPECT_FALSE(control<QLineEdit>(*form, "ComPortEdit")->isEnabled());
     EXPECT_FALSE(control<QComboBox>(*form, "BaudRateComboBox")->isEnabled());
-    for (QPushButton* button :
-         {control<QPushButton>(*form, "StartReplayButton"), control<QPushButton>(*form, "PauseReplayButton"),
-          control<QPushButton>(*form, "StopReplayButton")})
-        EXPECT_TRUE(button->isEnabled());
 
     // Disconnect while playing: the next step says so once and playback stops.
     pick(writeLines("gga.txt", fixLines(43200, 10, 20, false)));
@@ -468,6 +464,86 @@ TEST_F(SerialTab, ReceiverLogPlaysWholeEpochsOnItsOwnClock)
     EXPECT_NE(prompt.messages[0].find("'soon'"), std::string::npos) << prompt.messages[0];
 }
 
+// Start, Pause (Resume) and Stop as the user meets them in each state of the port and
+// the playback; the end of the file leaves the bar full and saying so.
+TEST_F(SerialTab, PlaybackButtonsFollowTheStateAndPauseToggles)
+{
+    auto* serial = tab<gui::SerialTab>(*form);
+    auto* start = control<QPushButton>(*form, "StartReplayButton");
+    auto* pause = control<QPushButton>(*form, "PauseReplayButton");
+    auto* stop = control<QPushButton>(*form, "StopReplayButton");
+    auto* bar = control<QProgressBar>(*form, "ReplayProgress");
+    pick(writeLines("gga.txt", fixLines(43200, 4, 20, false)));
+    form->show();
+    QApplication::processEvents();
+    auto* playBox = form->PageControl1->findChild<QWidget*>("PlaybackGroupBox");
+    const int playTop = playBox->mapTo(form.get(), QPoint()).y();
+
+    const struct {
+        const char* step;
+        std::function<void()> act;
+        bool start, pause, stop;
+        const char* pauseCaption;
+        bool playing;
+    } states[] = {
+        {"idle, not connected", [] {}, false, false, false, "Pause", false},
+        {"connected", [&] { connectPort(); }, true, false, false, "Pause", false},
+        {"playing", [&] { serial->start(); }, false, true, true, "Pause", true},
+        {"paused", [&] { serial->pause(); }, false, true, true, "Resume", false},
+        {"resumed", [&] { serial->pause(); }, false, true, true, "Pause", true},
+        {"stopped", [&] { serial->stop(); }, true, false, false, "Pause", false},
+        {"played to the end", [&] { serial->start(), play(5); }, true, false, false, "Pause", false},
+        {"disconnected", [&] { serial->toggleConnection(); }, false, false, false, "Pause", false},
+    };
+    for (const auto& state : states) {
+        state.act();
+        EXPECT_EQ(start->isEnabled(), state.start) << state.step;
+        EXPECT_EQ(pause->isEnabled(), state.pause) << state.step;
+        EXPECT_EQ(stop->isEnabled(), state.stop) << state.step;
+        EXPECT_EQ(pause->text(), qs(state.pauseCaption)) << state.step;
+        EXPECT_EQ(timer.on, state.playing) << state.step;
+        if (std::string_view(state.step) == "played to the end") {
+            EXPECT_EQ(bar->value(), bar->maximum());
+            EXPECT_EQ(bar->text(), qs("Finished"));
+        }
+        QApplication::processEvents();
+        EXPECT_EQ(playBox->mapTo(form.get(), QPoint()).y(), playTop) << state.step << ": the controls moved";
+    }
+    EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
+}
+
+// The pseudo-terminal output, as `trajix replay --pty` offers it: a reader opens the
+// path the tab shows.
+TEST_F(SerialTab, PseudoTerminalOutputPlaysIntoThePathItShows)
+{
+    const auto lines = fixLines(43200, 3, 20, false);
+    pick(writeLines("gga.txt", lines));
+    auto* output = control<QComboBox>(*form, "ReplayOutputComboBox");
+    output->setCurrentIndex(output->findText("Pseudo-terminal"));
+    EXPECT_FALSE(control<QLineEdit>(*form, "ComPortEdit")->isVisibleTo(form.get()));
+    EXPECT_FALSE(control<QLineEdit>(*form, "ReplayAddressEdit")->isVisibleTo(form.get()));
+    form->show();
+    QApplication::processEvents();
+    auto* playBox = form->PageControl1->findChild<QWidget*>("PlaybackGroupBox");
+    const int playTop = playBox->mapTo(form.get(), QPoint()).y();
+    tab<gui::SerialTab>(*form)->toggleConnection();
+    ASSERT_TRUE(form->replayState().comPortOpen) << (prompt.messages.empty() ? "" : prompt.messages.back());
+    QApplication::processEvents();
+    EXPECT_EQ(playBox->mapTo(form.get(), QPoint()).y(), playTop) << "the line about the output moved the controls";
+    const QString shown = control<QLabel>(*form, "NetworkLabel")->text();
+    ASSERT_TRUE(shown.startsWith("Playing into /dev/")) << shown.toStdString();
+    const std::string path = shown.section(' ', 2, 2).chopped(1).toStdString();
+    const int reader = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(reader, 0) << path;
+    tab<gui::SerialTab>(*form)->start();
+    for (int i = 0; i < 2; ++i) tab<gui::SerialTab>(*form)->playStep();
+    processEventsFor(100);
+    EXPECT_EQ(readUntilQuiet(reader, 100), crlfLines({lines[0], lines[1]}));
+    ::close(reader);
+    tab<gui::SerialTab>(*form)->toggleConnection();
+    EXPECT_FALSE(form->replayState().comPortOpen);
+}
+
 // The output choice: a TCP server its clients connect to, then UDP datagrams.
 TEST_F(SerialTab, TcpServerAndUdpOutputs)
 {
@@ -478,7 +554,7 @@ TEST_F(SerialTab, TcpServerAndUdpOutputs)
     output->setCurrentIndex(1);
     EXPECT_TRUE(address->isVisibleTo(form.get()));
     EXPECT_FALSE(control<QLineEdit>(*form, "ComPortEdit")->isVisibleTo(form.get()));
-    EXPECT_EQ(address->text(), qs("2947"));
+    EXPECT_EQ(address->text(), qs("10110")) << "not gpsd's 2947: gpsd must be able to run beside it";
     address->setText("127.0.0.1:0");
     tab<gui::SerialTab>(*form)->toggleConnection();
     ASSERT_TRUE(form->replayState().comPortOpen) << (prompt.messages.empty() ? "" : prompt.messages.back());
