@@ -303,6 +303,7 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
 
     // Under the speed chart: the highest lateral and longitudinal acceleration reached.
     AccelerationLabel = makeLabel(page, "AccelerationLabel", QString());
+    AccelerationLabel->setWordWrap(true);  // its two figures take two lines where the column is narrow
     // A change of any value the charts were drawn with takes the old charts away: they
     // would show a run these values no longer make. Preview draws them again.
     for (QLineEdit* edit : {OutputUpdateEdit1, longaccEdit, jerkEdit, lataccEdit, SpeedEdit, StationaryPeriodEdit,

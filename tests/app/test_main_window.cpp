@@ -501,11 +501,14 @@ TEST_F(AppTest, CaptionsAreSpelledRightAndTheSettingsKeysStay)
 }
 
 // From a small window up: every tab keeps its edits readable and its charts apart,
-// scrolling where the window is too small; at 1024x600 no tab needs to scroll sideways.
+// scrolling where the window is too small; at 1024x600 no tab needs to scroll sideways,
+// with a route and its captions shown too.
 TEST_F(AppTest, EveryTabHoldsItsLayoutAtAnySize)
 {
     auto form = startWindow();
     form->show();
+    form->openFile(QString::fromStdString(trajix::test::dataFile("../../examples/loop.kml").string()));
+    ASSERT_FALSE(control<QLabel>(*form, "AccelerationLabel")->text().isEmpty());
     for (const QSize size : {QSize(600, 400), QSize(1024, 600), QSize(1920, 1080)}) {
         form->resize(size);
         for (int index = 0; index < form->PageControl1->count(); ++index) {
