@@ -254,18 +254,17 @@ TEST_F(AppTest, SignalGeneratorBoxSwitchesTheFeaturesAndIsSavedOnceUsed)
     auto form = startWindow();
     auto* box = control<QCheckBox>(*form, "SignalGeneratorBox");
     EXPECT_FALSE(box->isChecked());
-    for (QWidget* control : scenarioControls(*form))
-        EXPECT_TRUE(control->toolTip().contains(qs("\"Signal generator features\" on the Settings tab")))
-            << control->objectName().toStdString();
     const QString ownTip = control<QLineEdit>(*form, "Start1")->toolTip().section('\n', 0, 0);
     form->closeDown();
     EXPECT_EQ(settingsText().find("Signal generator"), std::string::npos) << "a file that never used it";
-
-    box->click();
-    EXPECT_FALSE(form->simulatorFeaturesOff());
-    for (QWidget* control : scenarioControls(*form)) {
-        EXPECT_TRUE(control->isEnabled()) << control->objectName().toStdString();
-        EXPECT_FALSE(control->toolTip().contains(qs("Signal generator"))) << control->objectName().toStdString();
+    for (const bool on : {false, true}) {
+        if (on) box->click();
+        EXPECT_EQ(form->simulatorFeaturesOff(), !on);
+        for (QWidget* control : scenarioControls(*form)) {
+            EXPECT_EQ(control->isEnabled(), on) << control->objectName().toStdString();
+            EXPECT_EQ(control->toolTip().contains(qs("\"Signal generator features\" on the Settings tab")), !on)
+                << control->objectName().toStdString();
+        }
     }
     EXPECT_EQ(control<QLineEdit>(*form, "Start1")->toolTip(), ownTip);
     form->closeDown();

@@ -474,10 +474,6 @@ TEST_F(SerialTab, PlaybackButtonsFollowTheStateAndPauseToggles)
     auto* stop = control<QPushButton>(*form, "StopReplayButton");
     auto* bar = control<QProgressBar>(*form, "ReplayProgress");
     pick(writeLines("gga.txt", fixLines(43200, 4, 20, false)));
-    form->show();
-    QApplication::processEvents();
-    auto* playBox = form->PageControl1->findChild<QWidget*>("PlaybackGroupBox");
-    const int playTop = playBox->mapTo(form.get(), QPoint()).y();
 
     const struct {
         const char* step;
@@ -506,8 +502,6 @@ TEST_F(SerialTab, PlaybackButtonsFollowTheStateAndPauseToggles)
             EXPECT_EQ(bar->value(), bar->maximum());
             EXPECT_EQ(bar->text(), qs("Finished"));
         }
-        QApplication::processEvents();
-        EXPECT_EQ(playBox->mapTo(form.get(), QPoint()).y(), playTop) << state.step << ": the controls moved";
     }
     EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
 }
