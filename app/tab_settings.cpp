@@ -24,6 +24,7 @@
 #include "app/qt_progress.hpp"
 #include "app/tab_host.hpp"
 #include "app/tab_settings.hpp"
+#include "app/widgets.hpp"
 #include "common/error.hpp"
 #include "common/numbers.hpp"
 
@@ -152,7 +153,8 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
                         "in TrajixBinary:");
     correctNmeaButton = makeButton(OrvenaSettingsGroupBox, "correctNmeaButton", "Correct NMEA file");
     connect(correctNmeaButton, &QPushButton::clicked, this, &SettingsTab::correctNmeaFile);
-    FinishedLabel = makeLabel(OrvenaSettingsGroupBox, "FinishedLabel", QString());
+    FinishedLabel = new ElidedLabel(QString(), OrvenaSettingsGroupBox);  // it names the output file
+    FinishedLabel->setObjectName("FinishedLabel");
     auto* correct = new QHBoxLayout;
     correct->addWidget(correctNmeaButton);
     correct->addWidget(FinishedLabel, 1);

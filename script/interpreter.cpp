@@ -206,7 +206,9 @@ int countLines(const std::vector<std::string>& lines)
     const int available = static_cast<int>(std::min<std::size_t>(lines.size(), scriptMaxLines));
     for (int i = 0; i < available; ++i)
         if (lines[static_cast<std::size_t>(i)] == ".end") return i + 1;
-    return scriptMaxLines;
+    // Without ".end" the lines after the last one are empty and do nothing: the gauge
+    // runs over the lines there are (over 10000 a short script stood at 0 %).
+    return std::max(available, 1);
 }
 
 }  // namespace

@@ -149,6 +149,8 @@ TEST(ScriptLanguage, ReadingStopsAtEndOrAfter10000Lines)
     r.run(noEnd + "wait 2s\r\nwait 7s\n");  // line 10000 runs, 10001 does not
     EXPECT_EQ(r.steps(), 2000);
     EXPECT_EQ(r.progress.maxima.back(), 10000);
+    r.run("vel=36\nwait 1s");  // no ".end": the gauge runs over the two lines
+    EXPECT_EQ(r.progress.maxima.back(), 2);
 }
 
 TEST(ScriptLanguage, GarbageLinesHaveNoEffect)
