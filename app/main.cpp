@@ -21,7 +21,7 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     QApplication::setApplicationName("trajix-gui");
     QApplication::setApplicationVersion(QStringLiteral(TRAJIX_VERSION));
-    trajix::gui::TForm1 form(options);
+    trajix::gui::MainWindow form(options);
     form.show();
     if (options.tab >= 0) form.PageControl1->setCurrentIndex(options.tab);
     if (!options.file.isEmpty()) form.openFile(options.file);

@@ -19,6 +19,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
@@ -65,7 +67,14 @@ public:
     }
 
 private:
-    static QString filterFor(const QString& pattern) { return QFileInfo(pattern).fileName() + ";;*"; }
+    // A pattern ("*.kml *.kmz") is its own filter; a suggested name ("loop.txt") is
+    // offered under the filter of its extension.
+    static QString filterFor(const QString& pattern)
+    {
+        const QString name = QFileInfo(pattern).fileName();
+        if (name.contains('*') || QFileInfo(name).suffix().isEmpty()) return name + ";;*";
+        return "*." + QFileInfo(name).suffix() + ";;*";
+    }
     FolderMemory& folders_;
 };
 
@@ -79,8 +88,24 @@ std::string kindOf(const QString& pattern)
 }
 // The version is the project's, as trajix --version and the package give it.
 constexpr const char* mainCaption = "Trajix Trajectory generation V" TRAJIX_VERSION;
-constexpr int settingsDelayMs = 1000;  // Timer1: the saved rate appears a second after start
 constexpr const char* orvenaHint = "Only used when creating scenarios for Corvalith Orvena GPS RF simulator";
+// What a control switched off with the signal generator features says about itself.
+constexpr const char* switchOnHint =
+    "Off: tick \"Signal generator features\" on the Settings tab to use this (or start with --simulator-features).";
+// The property that keeps a control's own tooltip while the hint above replaces it.
+constexpr const char* ownToolTipProperty = "trajixOwnToolTip";
+
+// A tab in a scroll area: below the size its controls need the tab scrolls instead of
+// squeezing them, and above it the tab fills the page.
+QScrollArea* scrolling(QWidget* tab)
+{
+    auto* area = new QScrollArea;
+    area->setObjectName(tab->objectName() + "Scroll");
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setWidget(tab);
+    return area;
+}
 
 QString fromStd(const std::string& text)
 {
@@ -138,11 +163,11 @@ StartOptions parseStartOptions(const QStringList& arguments)
     return options;
 }
 
-TForm1::TForm1(const StartOptions& options, QWidget* parent) : QMainWindow(parent), options_(options)
+MainWindow::MainWindow(const StartOptions& options, QWidget* parent) : QMainWindow(parent), options_(options)
 {
     setObjectName("Form1");
     setWindowTitle(mainCaption);
-    ownPrompt_ = std::make_unique<QtPrompt>(this);
+    ownPrompt_ = std::make_unique<QtPrompt>(this);  // showError relies on its kind
     prompt_ = ownPrompt_.get();
     ownDialogs_ = std::make_unique<QtFileDialogs>(folders_);
     dialogs_ = ownDialogs_.get();
@@ -162,25 +187,30 @@ TForm1::TForm1(const StartOptions& options, QWidget* parent) : QMainWindow(paren
     dsf_ = new DsfTab(*this);
     serial_ = new SerialTab(*this);
     settings_ = new SettingsTab(*this);
-    PageControl1->addTab(googleEarth_, "Google Earth import");
-    PageControl1->addTab(userCommands_, "User commands");
-    PageControl1->addTab(kelo_, "KELO import");
-    PageControl1->addTab(dsf_, "Convert .dsf to .bin");
-    PageControl1->addTab(serial_, "Serial Output");
-    PageControl1->addTab(settings_, "Settings");
-    connect(PageControl1, &QTabWidget::currentChanged, this, &TForm1::PageControl1Change);
+    PageControl1->addTab(scrolling(googleEarth_), "Google Earth import");
+    PageControl1->addTab(scrolling(userCommands_), "User commands");
+    PageControl1->addTab(scrolling(kelo_), "KELO import");
+    PageControl1->addTab(scrolling(dsf_), "Convert .dsf to .bin");
+    PageControl1->addTab(scrolling(serial_), "Serial Output");
+    PageControl1->addTab(scrolling(settings_), "Settings");
+    connect(PageControl1, &QTabWidget::currentChanged, this, &MainWindow::tabChanged);
     // The few requests that cross from one tab to another pass through the window.
     connect(googleEarth_, &GoogleEarthTab::almanacFetchRequested, settings_, &SettingsTab::fetchDailyAlmanac);
-    connect(settings_, &SettingsTab::textConversionRequested, kelo_, &KeloTab::ConvertTxtButtonClick);
-    connect(userCommands_, &UserCommandsTab::helpRequested, this, &TForm1::showCommandHelp);
+    connect(settings_, &SettingsTab::textConversionRequested, kelo_, &KeloTab::convertTextList);
+    connect(userCommands_, &UserCommandsTab::helpRequested, this, &MainWindow::showCommandHelp);
+    connect(settings_->SignalGeneratorBox, &QCheckBox::toggled, this, &MainWindow::applySimulatorFeatures);
+    connect(settings_->SignalGeneratorBox, &QCheckBox::clicked, this, [this] { featuresChosen_ = true; });
     // The three rate edits follow each other as the user types, so that whichever tab
     // is shown next (a click on its tab leaves the edit without Enter or Tab) has it.
     for (QLineEdit* edit :
          {settings_->SampleRateEdit, googleEarth_->OutputUpdateEdit1, userCommands_->outputUpdateEdit2})
+    {
         connect(edit, &QLineEdit::textEdited, this, [this, edit](const QString& text) { shareRate(text, edit); });
+        connect(edit, &QLineEdit::editingFinished, this, [this, edit] { shareRate(edit->text(), edit); });
+    }
 
     WebImage1 = new WebImage(this);
-    connect(WebImage1, &WebImage::clicked, this, &TForm1::WebImage1Click);
+    connect(WebImage1, &WebImage::clicked, this, &MainWindow::openProductPage);
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -198,22 +228,21 @@ TForm1::TForm1(const StartOptions& options, QWidget* parent) : QMainWindow(paren
     statusBar()->addWidget(StatusPanel0);
     statusBar()->addWidget(StatusPanel1, 1);
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName("Timer1");
-    Timer1->setSingleShot(true);
-    Timer1->setInterval(settingsDelayMs);
-    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
-
     // The secondary windows, in their start-up order after the main window.
-    ProgressForm = new TProgressForm(this);
-    helpform = new Thelpform(this);
-    continueForm = new TcontinueForm(this);
-    ProgressForm2 = new TProgressForm2(this);
+    ProgressForm = new ProgressWindow(this);
+    helpform = new CommandHelpWindow(this);
+    continueForm = new RecordingWaitWindow(this);
+    ProgressForm2 = new SearchProgressWindow(this);
 
-    resize(1280, 800);
+    // Every tab scrolls rather than squeezes below the size its controls need; the window
+    // opens at a size that shows them all, within the screen.
+    QSize size(1280, 800);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size());
+    resize(size);
 }
 
-TForm1::~TForm1() = default;
+MainWindow::~MainWindow() = default;
 
 QString withTxtExtension(const QString& fileName)
 {
@@ -221,58 +250,66 @@ QString withTxtExtension(const QString& fileName)
     return fileName + ".txt";
 }
 
-void TForm1::setDialogs(FileDialogs* dialogs)
+void MainWindow::setDialogs(FileDialogs* dialogs)
 {
     dialogs_ = dialogs ? dialogs : ownDialogs_.get();
 }
 
-void TForm1::setPrompt(trajix::UserPrompt* prompt)
+void MainWindow::showError(std::string_view text)
+{
+    if (prompt_ == ownPrompt_.get())
+        static_cast<QtPrompt*>(prompt_)->warning(text);
+    else
+        prompt_->information(text);
+}
+
+void MainWindow::setPrompt(trajix::UserPrompt* prompt)
 {
     prompt_ = prompt ? prompt : ownPrompt_.get();
 }
 
-void TForm1::openFile(const QString& fileName)
+void MainWindow::openFile(const QString& fileName)
 {
     const QString suffix = QFileInfo(fileName).suffix().toLower();
     if (suffix == "kml" || suffix == "kmz" || suffix == "gpx") {
-        PageControl1->setCurrentWidget(googleEarth_);
+        showTab(googleEarth_);
         googleEarth_->openPathFile(QFileInfo(fileName).absoluteFilePath());
     } else {
-        PageControl1->setCurrentWidget(serial_);
+        showTab(serial_);
         serial_->adoptReplayFile(QFileInfo(fileName).absoluteFilePath());
     }
 }
 
-void TForm1::setStatusPanel(int panel, const QString& text)
+void MainWindow::setStatusPanel(int panel, const QString& text)
 {
     (panel == 0 ? StatusPanel0 : StatusPanel1)->setText(text);
 }
 
-QString TForm1::statusPanel(int panel) const
+QString MainWindow::statusPanel(int panel) const
 {
     return (panel == 0 ? StatusPanel0 : StatusPanel1)->text();
 }
 
-std::filesystem::path TForm1::settingsPath() const
+std::filesystem::path MainWindow::settingsPath() const
 {
     return trajix::settingsFilePath(trajix::executableDirectory());
 }
 
-void TForm1::changeEvent(QEvent* event)
+void MainWindow::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) activateOnce();
 }
 
-void TForm1::showEvent(QShowEvent* event)
+void MainWindow::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
     // Some window systems (and the offscreen platform) never activate the window; the
     // start-up must not depend on it.
-    FormActivate();
+    activateOnce();
 }
 
-void TForm1::FormActivate()
+void MainWindow::activateOnce()
 {
     if (activated_) return;
     activated_ = true;
@@ -280,8 +317,7 @@ void TForm1::FormActivate()
     WebImage1->setToolTip("Click to navigate to Orvena website");
     WebImage1->load(WebImage::advertUrl());
 
-    simulatorFeaturesOff_ = !options_.simulatorFeatures;
-    applySimulatorFeaturesOff();
+    applySimulatorFeatures(false);
 
     PageControl1->setCurrentIndex(0);
 
@@ -297,23 +333,32 @@ void TForm1::FormActivate()
         QString::fromUtf8(commandHelpText.data(), static_cast<qsizetype>(commandHelpText.size()))
             .replace("\r\n", "\n"));
 
-    setStatusPanel(0, QDir::currentPath());
+    // Until a file is written the panel says where relative names go; then it names the
+    // last file written.
+    setStatusPanel(0, "Working folder: " + QDir::toNativeSeparators(QDir::currentPath()));
     startDrive = fromStd(trajix::startDrive());
 
     std::string warning;
     const trajix::Settings settings = trajix::loadSettings(settingsPath(), &warning);
     applySettings(settings);
+    // The start option switches the features on for this run whatever the file says.
+    featuresSaved_ = settings.signalGeneratorFeatures;
+    settings_->SignalGeneratorBox->setChecked(settings.signalGeneratorFeatures || options_.simulatorFeatures);
+    applySimulatorFeatures(settings_->SignalGeneratorBox->isChecked());
     if (!warning.empty()) setStatusPanel(1, fromStd(warning));
 
-    Timer1->start();
+    // The saved rate and almanac show at once: a rate typed in the first second after
+    // start was overwritten when they arrived a second later.
+    showSavedSettings();
 }
 
-void TForm1::applySimulatorFeaturesOff()
+void MainWindow::applySimulatorFeatures(bool on)
 {
-    if (!simulatorFeaturesOff_) return;
+    simulatorFeaturesOff_ = !on;
     GoogleEarthTab& route = *googleEarth_;
     SettingsTab& settings = *settings_;
-    route.OrvenaGroupBox->setToolTip(orvenaHint);
+    route.OrvenaGroupBox->setToolTip(on ? QString() : QString(orvenaHint) + "\n" + switchOnHint);
+    settings.OrvenaSettingsGroupBox->setToolTip(on ? QString() : QString(switchOnHint));
     for (QWidget* control : std::initializer_list<QWidget*>{route.orvLabel1,
                                                             route.orvLabel2,
                                                             route.orvLabel3,
@@ -338,11 +383,16 @@ void TForm1::applySimulatorFeaturesOff()
                                                             settings.Label29,
                                                             settings.Label30,
                                                             settings.Label31,
-                                                            settings.progressGauge2})
-        control->setEnabled(false);
+                                                            settings.progressGauge2}) {
+        if (!control->property(ownToolTipProperty).isValid())
+            control->setProperty(ownToolTipProperty, control->toolTip());
+        const QString own = control->property(ownToolTipProperty).toString();
+        control->setEnabled(on);
+        control->setToolTip(on ? own : own.isEmpty() ? QString(switchOnHint) : own + "\n" + switchOnHint);
+    }
 }
 
-void TForm1::applySettings(const trajix::Settings& settings)
+void MainWindow::applySettings(const trajix::Settings& settings)
 {
     almanacFileName_ = fromStd(settings.almanacFileName);
     profileRate_ = fromStd(settings.profileRate);
@@ -359,7 +409,7 @@ void TForm1::applySettings(const trajix::Settings& settings)
     folders_.folders = settings.folders;
 }
 
-trajix::Settings TForm1::currentSettings() const
+trajix::Settings MainWindow::currentSettings() const
 {
     trajix::Settings settings;
     settings.almanacFileName = settings_->AlmanacEdit->text().toStdString();
@@ -372,79 +422,85 @@ trajix::Settings TForm1::currentSettings() const
     settings.nmeaDate = settings_->NmeaDateEdit->date().toString("yyyy-MM-dd").toStdString();
     settings.baudRateIndex = serial_->BaudRateComboBox->currentIndex();
     settings.folders = folders_.folders;
+    // Switched on by --simulator-features alone, the box leaves the saved choice as it was.
+    settings.signalGeneratorFeatures =
+        featuresChosen_ || !options_.simulatorFeatures ? settings_->SignalGeneratorBox->isChecked() : featuresSaved_;
     return settings;
 }
 
-void TForm1::Timer1Timer()
+void MainWindow::showSavedSettings()
 {
-    Timer1->stop();
     shareRate(profileRate_);
     settings_->AlmanacEdit->setText(almanacFileName_);
 }
 
-QString TForm1::rateText() const
+QString MainWindow::rateText() const
 {
     return settings_->SampleRateEdit->text();
 }
 
-void TForm1::shareRate(const QString& text, const QLineEdit* source)
+void MainWindow::shareRate(const QString& text, const QLineEdit* source)
 {
     for (QLineEdit* edit :
          {settings_->SampleRateEdit, googleEarth_->OutputUpdateEdit1, userCommands_->outputUpdateEdit2})
         if (edit != source) edit->setText(text);
 }
 
-const QLineEdit* TForm1::routeJerkEdit() const
+const QLineEdit* MainWindow::routeJerkEdit() const
 {
     return googleEarth_->jerkEdit;
 }
 
-SentenceChoices TForm1::sentences() const
+SentenceChoices MainWindow::sentences() const
 {
     const QDate date = settings_->NmeaDateEdit->date();
     return {settings_->VTGBox->isChecked(), settings_->HDTcheckbox->isChecked(), settings_->RMCBox->isChecked(),
             settings_->ZDABox->isChecked(), trajix::CalendarDate{date.year(), date.month(), date.day()}};
 }
 
-void TForm1::showTab(QWidget* tab)
+void MainWindow::showTab(QWidget* tab)
 {
-    PageControl1->setCurrentWidget(tab);
+    for (int index = 0; index < PageControl1->count(); ++index) {
+        const auto* area = qobject_cast<QScrollArea*>(PageControl1->widget(index));
+        if (PageControl1->widget(index) == tab || (area && area->widget() == tab)) PageControl1->setCurrentIndex(index);
+    }
 }
 
-void TForm1::showCommandHelp()
+void MainWindow::showCommandHelp()
 {
     helpform->show();
     helpform->raise();
     helpform->activateWindow();
 }
 
-void TForm1::setReplayTimer(trajix::PeriodicTimer* timer)
+void MainWindow::setReplayTimer(trajix::PeriodicTimer* timer)
 {
     serial_->setReplayTimer(timer);
 }
 
 #ifdef TRAJIX_WITH_QTSERIAL
-trajix::ReplayState& TForm1::replayState()
+trajix::ReplayState& MainWindow::replayState()
 {
     return serial_->replayState();
 }
 #endif
 
-void TForm1::PageControl1Change(int /*index*/)
+void MainWindow::tabChanged(int /*index*/)
 {
     // Changing the page ends playback.
     serial_->endReplay();
 }
 
-void TForm1::WebImage1Click()
+void MainWindow::openProductPage()
 {
     QDesktopServices::openUrl(WebImage::productUrl());
 }
 
-void TForm1::handOverWrittenFile(const QString& path, bool makeReplayFile)
+void MainWindow::handOverWrittenFile(const QString& path, bool makeReplayFile)
 {
     // The Serial Output tab describes every written file; the route and command
     // writers also make it the replay file.
+    setStatusPanel(0, "Written: " + QDir::toNativeSeparators(path));
     if (makeReplayFile)
         serial_->adoptReplayFile(path);
     else
@@ -457,138 +513,23 @@ void TForm1::handOverWrittenFile(const QString& path, bool makeReplayFile)
         runPlenarch(path);
 }
 
-void TForm1::closeEvent(QCloseEvent* event)
+void MainWindow::closeEvent(QCloseEvent* event)
 {
-    FormClose();
+    closeDown();
     event->accept();
 }
 
-void TForm1::FormClose()
+void MainWindow::closeDown()
 {
     QApplication::processEvents();
     serial_->releaseSerialPort();
     if (!activated_) return;  // the settings were never read, so the edits hold nothing to keep
-    // Closed before Timer1 fired: the edits do not show the saved values yet, and
-    // writing them would replace the saved rate and almanac with the defaults.
-    if (Timer1->isActive()) Timer1Timer();
     try {
         for (const std::string& warning : trajix::saveSettings(settingsPath(), currentSettings()))
             prompt().information(warning);
     } catch (const trajix::Error& error) {
-        prompt().information(error.what());
+        showError(error.what());
     }
-}
-
-// ---- the tabs' handlers under their old names
-
-void TForm1::BitBtn2Click()
-{
-    googleEarth_->BitBtn2Click();
-}
-void TForm1::BitBtn5Click()
-{
-    googleEarth_->BitBtn5Click();
-}
-void TForm1::BitBtn7Click()
-{
-    googleEarth_->BitBtn7Click();
-}
-void TForm1::Label21Click()
-{
-    googleEarth_->Label21Click();
-}
-void TForm1::orvLabel1Click()
-{
-    googleEarth_->orvLabel1Click();
-}
-void TForm1::OutputUpdateEdit1Exit()
-{
-    googleEarth_->OutputUpdateEdit1Exit();
-}
-
-void TForm1::BitBtn1Click()
-{
-    userCommands_->BitBtn1Click();
-}
-void TForm1::BitBtn4Click()
-{
-    userCommands_->BitBtn4Click();
-}
-void TForm1::BitBtn6Click()
-{
-    userCommands_->BitBtn6Click();
-}
-void TForm1::previewButtonClick()
-{
-    userCommands_->previewButtonClick();
-}
-void TForm1::GenerateNMEAfilebuttonClick()
-{
-    userCommands_->GenerateNMEAfilebuttonClick();
-}
-void TForm1::outputUpdateEdit2Exit()
-{
-    userCommands_->outputUpdateEdit2Exit();
-}
-
-void TForm1::loadKELbuttonClick()
-{
-    kelo_->loadKELbuttonClick();
-}
-
-void TForm1::Button1Click()
-{
-    dsf_->Button1Click();
-}
-
-void TForm1::ComConnectButtonClick()
-{
-    serial_->ComConnectButtonClick();
-}
-void TForm1::LoadReplayFileButtonClick()
-{
-    serial_->LoadReplayFileButtonClick();
-}
-void TForm1::StartReplayButtonClick()
-{
-    serial_->StartReplayButtonClick();
-}
-void TForm1::PauseReplayButtonClick()
-{
-    serial_->PauseReplayButtonClick();
-}
-void TForm1::StopReplayButtonClick()
-{
-    serial_->StopReplayButtonClick();
-}
-void TForm1::ComWaitTimerTimer()
-{
-    serial_->ComWaitTimerTimer();
-}
-void TForm1::replayHPTimerHighPrecisionTimer()
-{
-    serial_->replayHPTimerHighPrecisionTimer();
-}
-
-void TForm1::SampleRateEditExit()
-{
-    settings_->SampleRateEditExit();
-}
-void TForm1::AlmanacBrowseButtonClick()
-{
-    settings_->AlmanacBrowseButtonClick();
-}
-void TForm1::correctNmeaButtonClick()
-{
-    settings_->correctNmeaButtonClick();
-}
-void TForm1::ConvertTxtButtonClick()
-{
-    kelo_->ConvertTxtButtonClick();
-}
-void TForm1::DropoutButtonClick()
-{
-    settings_->DropoutButtonClick();
 }
 
 }  // namespace trajix::gui

@@ -36,10 +36,10 @@ class GoogleEarthTab;
 class KeloTab;
 class SerialTab;
 class SettingsTab;
-class TProgressForm;
-class TProgressForm2;
-class Thelpform;
-class TcontinueForm;
+class ProgressWindow;
+class SearchProgressWindow;
+class CommandHelpWindow;
+class RecordingWaitWindow;
 class UserCommandsTab;
 class WebImage;
 
@@ -70,19 +70,19 @@ struct StartOptions {
 /// are ignored so that Qt's own options pass through.
 StartOptions parseStartOptions(const QStringList& arguments);
 
-class TForm1 : public QMainWindow, public TabHost {
+class MainWindow : public QMainWindow, public TabHost {
     Q_OBJECT
 
 public:
-    explicit TForm1(const StartOptions& options = {}, QWidget* parent = nullptr);
-    ~TForm1() override;
+    explicit MainWindow(const StartOptions& options = {}, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     /// The first activation: clears the replay state, applies simulatorFeaturesOff,
-    /// fills the help window, reads the settings and starts Timer1. Later calls do nothing.
-    void FormActivate();
+    /// fills the help window, reads the settings and shows them. Later calls do nothing.
+    void activateOnce();
 
     /// Closing: releases the serial port and writes the settings file.
-    void FormClose();
+    void closeDown();
 
     /// Ends every writer: the written file is scanned for the Serial Output tab (and,
     /// with makeReplayFile, becomes the replay file), then, while simulatorFeaturesOff
@@ -91,6 +91,7 @@ public:
 
     /// Messages and questions go through this; the window's own message boxes by default.
     trajix::UserPrompt& prompt() override { return *prompt_; }
+    void showError(std::string_view text) override;
     /// Replaces the message boxes (tests answer from a script); nullptr restores them.
     void setPrompt(trajix::UserPrompt* prompt);
 
@@ -114,8 +115,8 @@ public:
     std::filesystem::path settingsPath() const;
 
     // ---- the rest of TabHost
-    TProgressForm* progressWindow() override { return ProgressForm; }
-    TProgressForm2* searchProgressWindow() override { return ProgressForm2; }
+    ProgressWindow* progressWindow() override { return ProgressForm; }
+    SearchProgressWindow* searchProgressWindow() override { return ProgressForm2; }
     void showTab(QWidget* tab) override;
     QString rateText() const override;
     void shareRate(const QString& text, const QLineEdit* source = nullptr) override;
@@ -134,7 +135,7 @@ public:
     QString startDrive;
 
     /// Puts a manually driven timer in place of the Serial Output tab's high-precision
-    /// one (tests call replayHPTimerHighPrecisionTimer for its ticks); nullptr restores it.
+    /// one (tests call playStep for its ticks); nullptr restores it.
     void setReplayTimer(trajix::PeriodicTimer* timer);
 #ifdef TRAJIX_WITH_QTSERIAL
     /// The replay engine's state: the one record of the replay file, position and port.
@@ -146,56 +147,17 @@ public:
     WebImage* WebImage1 = nullptr;
     QLabel* StatusPanel0 = nullptr;
     QLabel* StatusPanel1 = nullptr;
-    QTimer* Timer1 = nullptr;
     std::vector<QIcon> ImageList1;
-    TProgressForm* ProgressForm = nullptr;
-    Thelpform* helpform = nullptr;
-    TcontinueForm* continueForm = nullptr;
-    TProgressForm2* ProgressForm2 = nullptr;
+    ProgressWindow* ProgressForm = nullptr;
+    CommandHelpWindow* helpform = nullptr;
+    RecordingWaitWindow* continueForm = nullptr;
+    SearchProgressWindow* ProgressForm2 = nullptr;
 
 public slots:
-    void Timer1Timer();
-    void PageControl1Change(int index);
-    void WebImage1Click();
-
-    // The tabs' handlers, kept here under their names; each calls its tab's own.
-    // "Google Earth import"
-    void BitBtn2Click();
-    void BitBtn5Click();
-    void BitBtn7Click();
-    void Label21Click();
-    void orvLabel1Click();
-    void OutputUpdateEdit1Exit();
-
-    // "User commands"
-    void BitBtn1Click();
-    void BitBtn4Click();
-    void BitBtn6Click();
-    void previewButtonClick();
-    void GenerateNMEAfilebuttonClick();
-    void outputUpdateEdit2Exit();
-
-    // "KELO import"
-    void loadKELbuttonClick();
-
-    // "Convert .dsf to .bin"
-    void Button1Click();
-
-    // "Serial Output"
-    void ComConnectButtonClick();
-    void LoadReplayFileButtonClick();
-    void StartReplayButtonClick();
-    void PauseReplayButtonClick();
-    void StopReplayButtonClick();
-    void ComWaitTimerTimer();
-    void replayHPTimerHighPrecisionTimer();
-
-    // "Settings"
-    void SampleRateEditExit();
-    void AlmanacBrowseButtonClick();
-    void correctNmeaButtonClick();
-    void ConvertTxtButtonClick();
-    void DropoutButtonClick();
+    /// Ends playback when another tab is shown.
+    void tabChanged(int index);
+    /// Opens the maker's product page in the desktop's browser.
+    void openProductPage();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -203,7 +165,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void applySimulatorFeaturesOff();
+    /// Puts the saved rate into the three rate edits and the saved almanac into AlmanacEdit.
+    void showSavedSettings();
+    /// Switches the scenario controls, dropouts, text conversion, correction and almanac
+    /// on or off at once; while off each says in its tooltip how to switch it on.
+    void applySimulatorFeatures(bool on);
     void applySettings(const trajix::Settings& settings);
     trajix::Settings currentSettings() const;
     void showCommandHelp();
@@ -217,6 +183,8 @@ private:
 
     bool activated_ = false;
     bool simulatorFeaturesOff_ = false;
+    bool featuresSaved_ = false;   ///< "Signal generator features" as the settings file had it
+    bool featuresChosen_ = false;  ///< the user clicked the box in this run
     QString profileRate_ = "20";
     QString almanacFileName_;
     trajix::OutputState output_;

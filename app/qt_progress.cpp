@@ -23,13 +23,13 @@ QString fromUtf8(std::string_view text)
 }
 }  // namespace
 
-QtProgress::QtProgress(TProgressForm* form)
+QtProgress::QtProgress(ProgressWindow* form)
     : window_(form), gauge_(form->Gauge1), stepLabel_(form->StepLabel), cancelRequested_(&form->cancelRequested)
 {
     form->cancelRequested = false;
 }
 
-QtProgress::QtProgress(TProgressForm2* form)
+QtProgress::QtProgress(SearchProgressWindow* form)
     : window_(form),
       gauge_(form->Gauge1),
       innerGauge_(form->Gauge2),
@@ -103,6 +103,11 @@ void processEventsUntil(const std::future<void>& done)
 void QtPrompt::information(std::string_view text)
 {
     QMessageBox::information(owner_, messageCaption, fromUtf8(text));
+}
+
+void QtPrompt::warning(std::string_view text)
+{
+    QMessageBox::warning(owner_, messageCaption, fromUtf8(text));
 }
 
 bool QtPrompt::askYesNo(std::string_view question)

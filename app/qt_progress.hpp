@@ -18,8 +18,8 @@ class QWidget;
 
 namespace trajix::gui {
 
-class TProgressForm;
-class TProgressForm2;
+class ProgressWindow;
+class SearchProgressWindow;
 
 /// Drives ProgressForm (one gauge) or ProgressForm2 (with the inner gauge): start()
 /// shows the window with the step as its caption, position() moves Gauge1, inner()
@@ -27,8 +27,8 @@ class TProgressForm2;
 /// every 50 ms so the window stays alive without slowing the work down.
 class QtProgress final : public trajix::ProgressSink {
 public:
-    explicit QtProgress(TProgressForm* form);
-    explicit QtProgress(TProgressForm2* form);
+    explicit QtProgress(ProgressWindow* form);
+    explicit QtProgress(SearchProgressWindow* form);
     ~QtProgress() override;
 
     void start(std::string_view caption, long long maximum) override;
@@ -79,6 +79,8 @@ class QtPrompt final : public trajix::UserPrompt {
 public:
     explicit QtPrompt(QWidget* owner) : owner_(owner) {}
     void information(std::string_view text) override;
+    /// A message with the warning icon, for a run that failed.
+    void warning(std::string_view text);
     bool askYesNo(std::string_view question) override;
 
 private:

@@ -54,7 +54,7 @@ std::filesystem::path generatorFolder()
 }  // namespace
 #endif
 
-bool TForm1::scenarioGeneratorRunning()
+bool MainWindow::scenarioGeneratorRunning()
 {
 #ifdef TRAJIX_WITH_SCENARIO
     return scenarioGenerator_ != nullptr && scenarioGenerator_->running();
@@ -63,7 +63,7 @@ bool TForm1::scenarioGeneratorRunning()
 #endif
 }
 
-void TForm1::runPlenarch(const QString& nmeaFileName)
+void MainWindow::runPlenarch(const QString& nmeaFileName)
 {
 #ifdef TRAJIX_WITH_SCENARIO
     trajix::ScenarioState state;
@@ -111,7 +111,7 @@ void TForm1::runPlenarch(const QString& nmeaFileName)
     } catch (const trajix::Error& error) {
         showEdits();
         ProgressForm->close();
-        prompt().information(error.what());
+        showError(error.what());
     }
     // A generator that still runs when the step ends (Cancel, a failure) is ended with it.
     scenarioGenerator_ = nullptr;

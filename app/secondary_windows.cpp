@@ -49,7 +49,7 @@ QPushButton* makeCancelButton(QDialog* window, bool& cancelRequested)
 
 }  // namespace
 
-TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent, progressFlags)
+ProgressWindow::ProgressWindow(QWidget* parent) : QDialog(parent, progressFlags)
 {
     setObjectName("ProgressForm");
     setWindowTitle("Progress");
@@ -63,13 +63,13 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent, progressFlags)
     layout->addWidget(CancelButton, 0, Qt::AlignRight);
 }
 
-void TProgressForm::showEvent(QShowEvent* event)
+void ProgressWindow::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     centreOnScreen(this);
 }
 
-TProgressForm2::TProgressForm2(QWidget* parent) : QDialog(parent, progressFlags)
+SearchProgressWindow::SearchProgressWindow(QWidget* parent) : QDialog(parent, progressFlags)
 {
     setObjectName("ProgressForm2");
     setWindowTitle("Progress");
@@ -85,13 +85,13 @@ TProgressForm2::TProgressForm2(QWidget* parent) : QDialog(parent, progressFlags)
     layout->addWidget(CancelButton, 0, Qt::AlignRight);
 }
 
-void TProgressForm2::showEvent(QShowEvent* event)
+void SearchProgressWindow::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     centreOnScreen(this);
 }
 
-Thelpform::Thelpform(QWidget* parent) : QDialog(parent)
+CommandHelpWindow::CommandHelpWindow(QWidget* parent) : QDialog(parent)
 {
     setObjectName("helpform");
     setWindowTitle("Command help");
@@ -124,19 +124,19 @@ Thelpform::Thelpform(QWidget* parent) : QDialog(parent)
     resize(metrics.horizontalAdvance(QString(90, 'x')) + 40, metrics.lineSpacing() * 24 + 80);
 }
 
-void Thelpform::changeEvent(QEvent* event)
+void CommandHelpWindow::changeEvent(QEvent* event)
 {
     QDialog::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) CloseButton->setFocus();
 }
 
-void Thelpform::showEvent(QShowEvent* event)
+void CommandHelpWindow::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     CloseButton->setFocus();
 }
 
-TcontinueForm::TcontinueForm(QWidget* parent) : QDialog(parent)
+RecordingWaitWindow::RecordingWaitWindow(QWidget* parent) : QDialog(parent)
 {
     setObjectName("continueForm");
     setWindowTitle("Waiting for dsf file...");
@@ -150,8 +150,8 @@ TcontinueForm::TcontinueForm(QWidget* parent) : QDialog(parent)
     Button1->setObjectName("Button1");
     Button2 = new QPushButton("Cancel", this);
     Button2->setObjectName("Button2");
-    connect(Button1, &QPushButton::clicked, this, &TcontinueForm::Button1Click);
-    connect(Button2, &QPushButton::clicked, this, &TcontinueForm::Button2Click);
+    connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -165,24 +165,14 @@ TcontinueForm::TcontinueForm(QWidget* parent) : QDialog(parent)
     layout->addLayout(buttons);
 }
 
-void TcontinueForm::Button1Click()
-{
-    accept();
-}
-
-void TcontinueForm::Button2Click()
-{
-    reject();
-}
-
-void TcontinueForm::done(int result)
+void RecordingWaitWindow::done(int result)
 {
     // Closing the window by its frame counts as Cancel, never as a stale Continue.
     continueConfirmed = result == QDialog::Accepted;
     QDialog::done(result);
 }
 
-void TcontinueForm::showEvent(QShowEvent* event)
+void RecordingWaitWindow::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     centreOnScreen(this);

@@ -12,10 +12,10 @@ namespace trajix::gui {
 
 /// "Progress" with one gauge, the step's name above it and Cancel below; no border
 /// icons, centred on the desktop.
-class TProgressForm : public QDialog {
+class ProgressWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit TProgressForm(QWidget* parent = nullptr);
+    explicit ProgressWindow(QWidget* parent = nullptr);
     QLabel* StepLabel = nullptr;
     QProgressBar* Gauge1 = nullptr;
     QPushButton* CancelButton = nullptr;
@@ -28,10 +28,10 @@ protected:
 
 /// "Progress" with the overall gauge and the inner search gauge (0 to 100), the step's
 /// name and Cancel; centred.
-class TProgressForm2 : public QDialog {
+class SearchProgressWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit TProgressForm2(QWidget* parent = nullptr);
+    explicit SearchProgressWindow(QWidget* parent = nullptr);
     QLabel* StepLabel = nullptr;
     QProgressBar* Gauge1 = nullptr;
     QProgressBar* Gauge2 = nullptr;
@@ -44,10 +44,10 @@ protected:
 };
 
 /// "Command help": the command language in a read-only monospaced memo.
-class Thelpform : public QDialog {
+class CommandHelpWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit Thelpform(QWidget* parent = nullptr);
+    explicit CommandHelpWindow(QWidget* parent = nullptr);
     QPlainTextEdit* Memo1 = nullptr;
     QPushButton* CloseButton = nullptr;
 
@@ -57,10 +57,10 @@ protected:
 };
 
 /// "Waiting for dsf file...": shown modally while the external generator runs.
-class TcontinueForm : public QDialog {
+class RecordingWaitWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit TcontinueForm(QWidget* parent = nullptr);
+    explicit RecordingWaitWindow(QWidget* parent = nullptr);
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
     QPushButton* Button1 = nullptr;
@@ -69,10 +69,6 @@ public:
     bool continueConfirmed = false;
 
     void done(int result) override;
-
-public slots:
-    void Button1Click();
-    void Button2Click();
 
 protected:
     void showEvent(QShowEvent* event) override;

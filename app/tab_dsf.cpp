@@ -21,6 +21,7 @@
 #include "app/secondary_windows.hpp"
 #include "app/tab_dsf.hpp"
 #include "app/tab_host.hpp"
+#include "app/widgets.hpp"
 #include "common/error.hpp"
 #include "common/platform.hpp"
 
@@ -50,11 +51,12 @@ DsfTab::DsfTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(host)
     auto* page = this;
 
     Button1 = makeButton(page, "Button1", "Load .dsf file");
-    connect(Button1, &QPushButton::clicked, this, &DsfTab::Button1Click);
+    connect(Button1, &QPushButton::clicked, this, &DsfTab::pickAndConvert);
     progressbar2 = makeGauge(page, "progressbar2");
     progressbar2->setValue(0);
     progressbar2->setMinimumWidth(500);
-    Label17 = makeLabel(page, "Label17", QString());
+    Label17 = new ElidedLabel(QString(), page);
+    Label17->setObjectName("Label17");
 
     auto* row = new QHBoxLayout;
     row->addWidget(Button1);
@@ -68,13 +70,18 @@ DsfTab::DsfTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(host)
     layout->addStretch();
 }
 
-void DsfTab::Button1Click()
+void DsfTab::pickAndConvert()
 {
     progressbar2->setValue(0);
     const QString input = host_.dialogs().openFile(this, "Pick .dsf file for conversion", "*.dsf");
     if (input.isEmpty()) return;
 #ifdef TRAJIX_WITH_SCENARIO
-    convertRecording(input, fromStd(trajix::binNameFor(input.toStdString())));
+    // The output is named by the user, the .bin beside the input suggested; the save
+    // dialog asks before it replaces a file that is there.
+    const QString suggested = fromStd(trajix::binNameFor(input.toStdString()));
+    const QString output = host_.dialogs().saveFile(this, "Enter name for the .bin recording", suggested);
+    if (output.isEmpty()) return;
+    convertRecording(input, output);
 #endif
 }
 
@@ -101,7 +108,7 @@ bool DsfTab::convertRecording(const QString& input, const QString& output)
         return true;
     } catch (const trajix::Error& error) {
         host_.progressWindow()->close();
-        host_.prompt().information(error.what());
+        host_.showError(error.what());
         return false;
     }
 #else
@@ -114,7 +121,7 @@ bool DsfTab::convertRecording(const QString& input, const QString& output)
 #ifdef TRAJIX_WITH_SCENARIO
 void RecordingProgress::start(std::string_view caption, long long maximum)
 {
-    TProgressForm* window = host_.progressWindow();
+    ProgressWindow* window = host_.progressWindow();
     if (step_ == Step::Conversion) {
         host_.showTab(&tab_);
         tab_.Label17->setText(fromStd(caption));

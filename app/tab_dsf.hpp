@@ -28,7 +28,8 @@ public:
     QLabel* Label17 = nullptr;
 
 public slots:
-    void Button1Click();
+    /// Asks for a .dsf recording and converts it.
+    void pickAndConvert();
 
 private:
     TabHost& host_;

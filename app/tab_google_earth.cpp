@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -45,7 +46,7 @@
 namespace trajix::gui {
 
 namespace {
-constexpr const char* noKmlMessage = "No KML file is loaded: pick one with \"Load KML file\" first.";
+constexpr const char* noKmlMessage = "No path file is loaded: pick one with \"Load path file\" first.";
 constexpr const char* chartHintTail =
     " \r\nZoom in by drawing a window from left to right with the left mouse button. \r\nZoom out by drawing any "
     "box from right to left. \r\nPan by using right mouse button.";
@@ -156,15 +157,16 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     setObjectName("GoogleEarthTab");
     auto* page = this;
 
-    BitBtn2 = makeButton(page, "BitBtn2", "Load KML file");
-    connect(BitBtn2, &QPushButton::clicked, this, &GoogleEarthTab::BitBtn2Click);
+    BitBtn2 = makeButton(page, "BitBtn2", "Load path file");
+    BitBtn2->setToolTip("A path drawn in Google Earth (.kml, .kmz) or recorded as GPX (.gpx)");
+    connect(BitBtn2, &QPushButton::clicked, this, &GoogleEarthTab::pickPathFile);
 
     auto* rateRow = new QHBoxLayout;
-    Label21 = new ClickLabel("Output (Hz)", page);
+    Label21 = new ClickLabel("Output rate (Hz)", page);
     Label21->setObjectName("Label21");
-    connect(Label21, &ClickLabel::clicked, this, &GoogleEarthTab::Label21Click);
+    // A click on the caption fetches the daily almanac of the fixed date into the almanac folder.
+    connect(Label21, &ClickLabel::clicked, this, &GoogleEarthTab::almanacFetchRequested);
     OutputUpdateEdit1 = makeEdit(page, "OutputUpdateEdit1", "20", 60);
-    connect(OutputUpdateEdit1, &QLineEdit::editingFinished, this, &GoogleEarthTab::OutputUpdateEdit1Exit);
     rateRow->addWidget(Label21);
     rateRow->addWidget(OutputUpdateEdit1);
     rateRow->addStretch();
@@ -174,7 +176,7 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     pathBox->setObjectName("pathBox");
     pathBox->setEnabled(false);
     pathBox->setToolTip("The path of the file to drive, when it holds several");
-    connect(pathBox, &QComboBox::activated, this, &GoogleEarthTab::pathBoxActivated);
+    connect(pathBox, &QComboBox::activated, this, &GoogleEarthTab::previewChosenPath);
     pathRow->addWidget(makeLabel(page, "pathLabel", "Path"));
     pathRow->addWidget(pathBox, 1);
     heightsBox = new QCheckBox("Heights from file", page);
@@ -186,9 +188,7 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     OrvenaGroupBox = new QGroupBox("Orvena Scenario start time/date", page);
     OrvenaGroupBox->setObjectName("OrvenaGroupBox");
     auto* orvena = new QGridLayout(OrvenaGroupBox);
-    orvLabel1 = new ClickLabel("GPS Week", OrvenaGroupBox);
-    orvLabel1->setObjectName("orvLabel1");
-    connect(orvLabel1, &ClickLabel::clicked, this, &GoogleEarthTab::orvLabel1Click);
+    orvLabel1 = makeLabel(OrvenaGroupBox, "orvLabel1", "GPS Week");
     WeekEdit = makeEdit(OrvenaGroupBox, "WeekEdit", "462");
     orvLabel2 = makeLabel(OrvenaGroupBox, "orvLabel2", "GPS Start Time");
     StartTimeEdit = makeEdit(OrvenaGroupBox, "StartTimeEdit", QString::number(nineOClockSeconds));
@@ -200,13 +200,22 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     StartMonthEdit = makeEdit(OrvenaGroupBox, "StartMonthEdit", "6");
     orvLabel5 = makeLabel(OrvenaGroupBox, "orvLabel5", "Start Year");
     StartYearEdit = makeEdit(OrvenaGroupBox, "StartYearEdit", "2008");
-    addEditRow(orvena, orvLabel1, WeekEdit);
-    addEditRow(orvena, orvLabel2, StartTimeEdit, "s");
-    addEditRow(orvena, durationLabel, DurationEdit, "s");  // seconds of signal the generator makes
-    addEditRow(orvena, orvLabel3, StartDayEdit);
-    addEditRow(orvena, orvLabel4, StartMonthEdit);
-    addEditRow(orvena, orvLabel5, StartYearEdit);
-    orvena->setColumnStretch(3, 1);
+    // Two columns, times beside the date, so that the tab fits a 600-pixel-high screen.
+    const std::pair<QLabel*, QLineEdit*> orvenaRows[] = {{orvLabel1, WeekEdit},         {orvLabel3, StartDayEdit},
+                                                         {orvLabel2, StartTimeEdit},    {orvLabel4, StartMonthEdit},
+                                                         {durationLabel, DurationEdit}, {orvLabel5, StartYearEdit}};
+    for (int k = 0; k < 6; ++k) {
+        const auto [label, edit] = orvenaRows[k];
+        const int row = k / 2, column = 3 * (k % 2);
+        edit->setFixedWidth(64);
+        label->setBuddy(edit);
+        orvena->addWidget(label, row, column);
+        orvena->addWidget(edit, row, column + 1);
+        if (edit == StartTimeEdit || edit == DurationEdit)  // seconds (Duration: of signal the generator makes)
+            orvena->addWidget(new QLabel("s", OrvenaGroupBox), row, column + 2);
+    }
+    orvena->setColumnMinimumWidth(2, 12);
+    orvena->setColumnStretch(6, 1);
 
     DynamicGroupBox = new QGroupBox("Dynamic settings", page);
     DynamicGroupBox->setObjectName("DynamicGroupBox");
@@ -233,7 +242,7 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     OutputUpdateEdit1->setToolTip(
         "Output rate in Hz (fixes per second), greater than 0; also the rate of the other tabs");
     WeekEdit->setToolTip("GPS week of the scenario start, a whole number, 0 or more");
-    StartTimeEdit->setToolTip("GPS start time in seconds into the week, 0 to 604799");
+    StartTimeEdit->setToolTip("Time of day of the first fix in seconds from midnight (32400 is 09:00:00)");
     StartDayEdit->setToolTip("Day of the month of the scenario start, 1 to 31");
     StartMonthEdit->setToolTip("Month of the scenario start, 1 to 12");
     StartYearEdit->setToolTip("Year of the scenario start, four digits, 1980 or later");
@@ -247,10 +256,13 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     posSmoothEdit->setToolTip("Position smoothing factor: points averaged, a whole number from 1 to 1000000000");
 
     BitBtn5 = makeButton(page, "BitBtn5", "Preview");
-    connect(BitBtn5, &QPushButton::clicked, this, &GoogleEarthTab::BitBtn5Click);
+    connect(BitBtn5, &QPushButton::clicked, this, &GoogleEarthTab::preview);
     BitBtn7 = makeButton(page, "BitBtn7", "Generate NMEA file");
-    connect(BitBtn7, &QPushButton::clicked, this, &GoogleEarthTab::BitBtn7Click);
+    connect(BitBtn7, &QPushButton::clicked, this, &GoogleEarthTab::generate);
 
+    auto* runButtons = new QHBoxLayout;
+    runButtons->addWidget(BitBtn5);
+    runButtons->addWidget(BitBtn7);
     auto* controls = new QVBoxLayout;
     controls->addWidget(BitBtn2);
     controls->addLayout(pathRow);
@@ -259,8 +271,7 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     controls->addWidget(OrvenaGroupBox);
     controls->addWidget(DynamicGroupBox);
     controls->addStretch();
-    controls->addWidget(BitBtn5);
-    controls->addWidget(BitBtn7);
+    controls->addLayout(runButtons);
 
     Chart1 =
         makeLineChart("Position (x,y) metres", "East (m)", "North (m)", {&Series1, &Series2, &Series6, &Series8}, page);
@@ -292,6 +303,13 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
 
     // Under the speed chart: the highest lateral and longitudinal acceleration reached.
     AccelerationLabel = makeLabel(page, "AccelerationLabel", QString());
+    AccelerationLabel->setWordWrap(true);  // its two figures take two lines where the column is narrow
+    // A change of any value the charts were drawn with takes the old charts away: they
+    // would show a run these values no longer make. Preview draws them again.
+    for (QLineEdit* edit : {OutputUpdateEdit1, longaccEdit, jerkEdit, lataccEdit, SpeedEdit, StationaryPeriodEdit,
+                            stationaryperiodendedit, posSmoothEdit, StartTimeEdit})
+        connect(edit, &QLineEdit::textChanged, this, &GoogleEarthTab::clearCharts);
+    connect(heightsBox, &QCheckBox::toggled, this, &GoogleEarthTab::clearCharts);
     auto* speedColumn = new QVBoxLayout;
     speedColumn->addWidget(Chart3, 1);
     speedColumn->addWidget(AccelerationLabel);
@@ -308,12 +326,12 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     layout->addLayout(right, 1);
 }
 
-void GoogleEarthTab::BitBtn2Click()
+void GoogleEarthTab::pickPathFile()
 {
     LoadKML(true, false);
 }
 
-void GoogleEarthTab::BitBtn5Click()
+void GoogleEarthTab::preview()
 {
     if (kmlFileName_.isEmpty())
         host_.prompt().information(noKmlMessage);
@@ -321,7 +339,7 @@ void GoogleEarthTab::BitBtn5Click()
         LoadKML(false, false);
 }
 
-void GoogleEarthTab::BitBtn7Click()
+void GoogleEarthTab::generate()
 {
     if (kmlFileName_.isEmpty())
         host_.prompt().information(noKmlMessage);
@@ -329,7 +347,7 @@ void GoogleEarthTab::BitBtn7Click()
         LoadKML(false, true);
 }
 
-void GoogleEarthTab::pathBoxActivated(int /*index*/)
+void GoogleEarthTab::previewChosenPath(int /*index*/)
 {
     if (!kmlFileName_.isEmpty()) LoadKML(false, false);
 }
@@ -349,23 +367,19 @@ void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
     // that a second click cannot start a run inside this one.
     const ButtonsOff buttonsOff({BitBtn2, BitBtn5, BitBtn7});
 
+    // Every run starts clean: a run that fails shows no charts of the one before.
+    clearCharts();
     route::RouteParameters parameters;
     try {
         parameters = routeParameters(*this, host_);
     } catch (const Error& error) {
-        host_.prompt().information(error.what());
+        host_.showError(error.what());
         return;
     }
 
-    // A typo in an edit keeps the charts of the last run; a new run starts clean.
-    for (QLineSeries* series : {Series1, Series2, Series6, Series8, Series3}) series->clear();
-    DistanceLabel->clear();
-    TotalTimeLabel->clear();
-    AccelerationLabel->clear();
-
     if (askForFile) {
         const QString chosen =
-            host_.dialogs().openFile(this, "Pick Google Earth .kml file for conversion", "*.kml *.kmz *.gpx");
+            host_.dialogs().openFile(this, "Pick a path file (.kml, .kmz, .gpx) to drive", "*.kml *.kmz *.gpx");
         if (chosen.isEmpty()) return;
         kmlFileName_ = chosen;
         pathBox->clear();
@@ -436,7 +450,8 @@ void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
         // behind the dialog at 100 %.
         progress.finish();
         if (!writeOutput) return;
-        const QString chosen = host_.dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
+        const QString chosen = host_.dialogs().saveFile(this, "Enter name for NMEA output file",
+                                                        QFileInfo(kmlFileName_).completeBaseName() + ".txt");
         if (chosen.isEmpty()) return;
         const QString outputName = withTxtExtension(chosen);
         route::saveNMEA(state, parameters, localPath(outputName), progress);
@@ -448,10 +463,10 @@ void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
         progress.finish();  // the user asked: no message, the charts show how far it came
     } catch (const Error& error) {
         progress.finish();
-        host_.prompt().information(error.what());
+        host_.showError(error.what());
     } catch (const std::bad_alloc&) {
         progress.finish();
-        host_.prompt().information("Not enough memory for this route: " + kmlFileName_.toStdString());
+        host_.showError("Not enough memory for this route: " + kmlFileName_.toStdString());
     }
 }
 #else
@@ -461,20 +476,12 @@ void GoogleEarthTab::LoadKML(bool /*askForFile*/, bool /*writeOutput*/)
 }
 #endif
 
-void GoogleEarthTab::Label21Click()
+void GoogleEarthTab::clearCharts()
 {
-    // Fetches the daily almanac of the fixed date into the almanac folder.
-    emit almanacFetchRequested();
-}
-
-void GoogleEarthTab::orvLabel1Click()
-{
-    // Clicking "GPS Week" has no visible effect.
-}
-
-void GoogleEarthTab::OutputUpdateEdit1Exit()
-{
-    host_.shareRate(OutputUpdateEdit1->text(), OutputUpdateEdit1);
+    for (QLineSeries* series : {Series1, Series2, Series6, Series8, Series3}) series->clear();
+    DistanceLabel->clear();
+    TotalTimeLabel->clear();
+    AccelerationLabel->clear();
 }
 
 }  // namespace trajix::gui

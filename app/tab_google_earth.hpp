@@ -45,7 +45,7 @@ public:
     ClickLabel* Label21 = nullptr;
     QLineEdit* OutputUpdateEdit1 = nullptr;
     QGroupBox* OrvenaGroupBox = nullptr;
-    ClickLabel* orvLabel1 = nullptr;
+    QLabel* orvLabel1 = nullptr;
     QLabel* orvLabel2 = nullptr;
     QLabel* orvLabel3 = nullptr;
     QLabel* orvLabel4 = nullptr;
@@ -81,13 +81,16 @@ signals:
     void almanacFetchRequested();
 
 public slots:
-    void BitBtn2Click();
-    void BitBtn5Click();
-    void BitBtn7Click();
-    void pathBoxActivated(int index);
-    void Label21Click();
-    void orvLabel1Click();
-    void OutputUpdateEdit1Exit();
+    /// Asks for a path file (KML, KMZ or GPX) and previews its route.
+    void pickPathFile();
+    /// Reruns the route of the file last picked for the charts, writing nothing.
+    void preview();
+    /// Reruns the route of the file last picked and writes it to an NMEA file the user names.
+    void generate();
+    /// Previews the path picked in pathBox.
+    void previewChosenPath(int index);
+    /// Empties the charts and the captions under them.
+    void clearCharts();
 
 private:
     TabHost& host_;

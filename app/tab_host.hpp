@@ -15,8 +15,8 @@ class QWidget;
 
 namespace trajix::gui {
 
-class TProgressForm;
-class TProgressForm2;
+class ProgressWindow;
+class SearchProgressWindow;
 
 /// The common open and save dialogs. Handlers ask through TabHost::dialogs(), so tests
 /// can answer with file names instead of modal windows.
@@ -55,11 +55,14 @@ public:
 
     /// Messages and questions.
     virtual trajix::UserPrompt& prompt() = 0;
+    /// A message that says a run failed: shown with the warning icon, where prompt()
+    /// messages carry the information icon. A replaced prompt gets it as information.
+    virtual void showError(std::string_view text) = 0;
     /// The open and save dialogs.
     virtual FileDialogs& dialogs() = 0;
     /// The progress window with one gauge, and the one with the inner search gauge.
-    virtual TProgressForm* progressWindow() = 0;
-    virtual TProgressForm2* searchProgressWindow() = 0;
+    virtual ProgressWindow* progressWindow() = 0;
+    virtual SearchProgressWindow* searchProgressWindow() = 0;
     /// Sets the text of status-bar panel 0 or 1.
     virtual void setStatusPanel(int panel, const QString& text) = 0;
     /// Brings tab to the front.

@@ -1,9 +1,12 @@
 // "KELO import": a file recorded by a KELO GPS data logger becomes an NMEA file. The
 // Settings tab's text-list conversion lives here too: it shares this tab's stationary
 // periods and preview.
+#include <QApplication>
 #include <QChartView>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -21,7 +24,10 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <fmt/format.h>
 
 #include "app/controls.hpp"
 #include "app/qt_progress.hpp"
@@ -44,7 +50,7 @@ KeloTab::KeloTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(host)
 
     BitBtn3 = makeButton(page, "BitBtn3", "Load .kel file");
     BitBtn3->setToolTip("Load Corvalith GPS datalogger KELO '.kel' file for conversion to NMEA file");
-    connect(BitBtn3, &QPushButton::clicked, this, &KeloTab::loadKELbuttonClick);
+    connect(BitBtn3, &QPushButton::clicked, this, &KeloTab::importLog);
 
     auto* edits = new QGridLayout;
     kelStationaryPeriodedit = makeEdit(page, "kelStationaryPeriodedit", "80", 60);
@@ -75,8 +81,10 @@ KeloTab::KeloTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(host)
     if (!QFontInfo(courier).fixedPitch()) courier = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     Memo2->setFont(courier);
     Memo2->setToolTip("First 50 lines of NMEA output shown here");
+    Memo2->setMinimumHeight(100);
 
-    Chart6 = makeLineChart("Latitude/Longitude (degrees)", "Latitude (°)", "Longitude (°)", {&Series11}, page);
+    // East to the right and north up, as the other tabs' position charts.
+    Chart6 = makeLineChart("Position (degrees)", "Longitude (°)", "Latitude (°)", {&Series11}, page);
     Chart6->setObjectName("Chart6");
     Series11->setName("Series11");
     Series11->setColor(Qt::red);
@@ -111,32 +119,34 @@ QString memoText(const std::string& text)
     return shown;
 }
 
-/// Asks for the name of the NMEA file and copies the import's scratch file there.
-/// The chosen name, or an empty one when the user cancelled or the copy failed (the
-/// failure is reported).
-QString saveScratchFileAs(TabHost& host, QWidget* parent, const std::string& scratchFile)
+/// Asks for the name of the NMEA file, suggesting the input's name with ending, and
+/// copies the import's scratch file there. The chosen name, or an empty one when the
+/// user cancelled or the copy failed (the failure is reported).
+QString saveScratchFileAs(TabHost& host, QWidget* parent, const QString& input, const char* ending,
+                          const std::string& scratchFile)
 {
     // The name is used exactly as entered: these writers add no extension.
-    const QString chosen = host.dialogs().saveFile(parent, "Enter name for NMEA output file", "*.txt");
+    const QString chosen = host.dialogs().saveFile(parent, "Enter name for NMEA output file",
+                                                   QFileInfo(input).completeBaseName() + ending);
     if (chosen.isEmpty()) return {};
     try {
         whileWindowAlive([target = localPath(chosen), scratchFile] {
             trajix::writeFileAtomically(target, trajix::readFile(scratchFile));
         });
     } catch (const trajix::Error& error) {
-        host.prompt().information(error.what());
+        host.showError(error.what());
         return {};
     }
     return chosen;
 }
 
 /// Shows the points of one log in place of the previous log's, in one go, and fits
-/// both axes around them.
-void showPoints(QLineSeries* series, const std::vector<trajix::convert::ChartPoint>& points)
+/// both axes around them. swapAxes puts the points' y on the horizontal axis.
+void showPoints(QLineSeries* series, const std::vector<trajix::convert::ChartPoint>& points, bool swapAxes = false)
 {
     QList<QPointF> all;
     all.reserve(static_cast<qsizetype>(points.size()));
-    for (const auto& point : points) all.append(QPointF(point.x, point.y));
+    for (const auto& point : points) all.append(swapAxes ? QPointF(point.y, point.x) : QPointF(point.x, point.y));
     series->replace(all);
     if (all.isEmpty()) return;
 
@@ -147,9 +157,18 @@ void showPoints(QLineSeries* series, const std::vector<trajix::convert::ChartPoi
         minY = std::min(minY, point.y());
         maxY = std::max(maxY, point.y());
     }
-    // A flat line (a log at rest) still gets a visible range around it.
+    // A log at rest draws one spot: its points are marked, or nothing would show.
+    series->setPointsVisible(minX == maxX && minY == maxY);
+    // A flat line (a log at rest) still gets a visible range around it, with the line in
+    // the middle rather than on the axis.
     const auto widen = [](double& low, double& high) {
-        const double margin = high > low ? (high - low) * 0.05 : std::max(std::abs(low) * 0.001, 0.5);
+        if (!(high > low)) {
+            const double margin = std::max(std::abs(low) * 0.001, 0.5);
+            low -= margin;
+            high += margin;
+            return;
+        }
+        const double margin = (high - low) * 0.05;
         // Times and speeds start at 0: the margin does not push the axis below it.
         low = low >= 0 ? std::max(0.0, low - margin) : low - margin;
         high += margin;
@@ -169,10 +188,25 @@ void showPoints(QLineSeries* series, const std::vector<trajix::convert::ChartPoi
 
 }  // namespace
 
-void KeloTab::loadKELbuttonClick()
+void KeloTab::clearResults()
 {
+    Memo2->clear();
+    for (QLineSeries* series : {Series11, Series12}) series->clear();
+}
+
+void KeloTab::importLog()
+{
+    // The stationary periods are checked before the user picks the log.
+    try {
+        checkPeriods();
+    } catch (const trajix::Error& error) {
+        host_.showError(error.what());
+        return;
+    }
     const QString input = host_.dialogs().openFile(this, "Pick KELO .kel file for conversion", "*.kel");
     if (input.isEmpty()) return;
+    // A log that fails leaves no chart of the one before.
+    clearResults();
 
     // The log and the edits are checked before the user is asked for a name: the import
     // runs into a scratch file first, which becomes the chosen file when it is named.
@@ -198,11 +232,17 @@ void KeloTab::loadKELbuttonClick()
     } catch (const trajix::Cancelled&) {
         return;  // the user knows
     } catch (const trajix::Error& error) {
-        host_.prompt().information(error.what());
+        host_.showError(error.what());
         return;
     }
 
-    const QString chosen = saveScratchFileAs(host_, this, parameters.outputFileName);
+    // The preview and the charts show before the user names the output.
+    Memo2->setPlainText(memoText(result.previewText));
+    showPoints(Series11, result.trackPoints, true);
+    showPoints(Series12, result.speedPoints);
+    QApplication::processEvents();
+
+    const QString chosen = saveScratchFileAs(host_, this, input, ".txt", parameters.outputFileName);
     if (chosen.isEmpty()) return;
     result.outputFileName = localPath(chosen);
 
@@ -210,17 +250,20 @@ void KeloTab::loadKELbuttonClick()
         // The log's own rate becomes the output rate of every writer.
         host_.shareRate(QString::fromStdString(result.sampleRateText));
     }
-    Memo2->setPlainText(memoText(result.previewText));
-    showPoints(Series11, result.trackPoints);
-    showPoints(Series12, result.speedPoints);
 
     host_.output().outputInterval = trajix::convert::sampleIntervalFromRateText(result.sampleRateText);
     host_.output().outputFileName = result.outputFileName;
     host_.handOverWrittenFile(chosen, false);
 }
 
-void KeloTab::ConvertTxtButtonClick()
+void KeloTab::convertTextList()
 {
+    try {
+        checkPeriods();
+    } catch (const trajix::Error& error) {
+        host_.showError(error.what());
+        return;
+    }
     const QString input = host_.dialogs().openFile(this, "Pick .txt file for conversion", "*.txt");
     if (input.isEmpty()) return;
 
@@ -247,10 +290,10 @@ void KeloTab::ConvertTxtButtonClick()
     } catch (const trajix::Cancelled&) {
         return;  // the user knows
     } catch (const trajix::Error& error) {
-        host_.prompt().information(error.what());
+        host_.showError(error.what());
         return;
     }
-    const QString chosen = saveScratchFileAs(host_, this, parameters.outputFileName);
+    const QString chosen = saveScratchFileAs(host_, this, input, ".nmea.txt", parameters.outputFileName);
     if (chosen.isEmpty()) return;
 
     // The preview keeps what it held and gets these samples after it.
@@ -265,9 +308,20 @@ void KeloTab::ConvertTxtButtonClick()
 
 #else  // a build without the recorded-data pipeline: the buttons do nothing
 
-void KeloTab::loadKELbuttonClick() {}
-void KeloTab::ConvertTxtButtonClick() {}
+void KeloTab::clearResults() {}
+
+void KeloTab::importLog() {}
+void KeloTab::convertTextList() {}
 
 #endif
+
+void KeloTab::checkPeriods() const
+{
+    for (const auto& [edit, caption] : {std::pair{kelStationaryPeriodedit, "Stationary period (s)"},
+                                        std::pair{kelstationaryPeriodEndEdit, "Stationary period end (s)"}})
+        if (editInteger(edit, caption) < 0)
+            throw trajix::Error(
+                fmt::format("'{}' is not 0 or more whole seconds ({})", edit->text().toStdString(), caption));
+}
 
 }  // namespace trajix::gui

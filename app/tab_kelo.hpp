@@ -29,12 +29,18 @@ public:
     QLineSeries* Series12 = nullptr;
 
 public slots:
-    void loadKELbuttonClick();
+    /// Asks for a KELO log, imports it, previews it and writes the NMEA file the user names.
+    void importLog();
     /// "Convert .txt file" of the Settings tab: a text list of fixes becomes an NMEA
     /// file with this tab's stationary periods; its first lines join the preview.
-    void ConvertTxtButtonClick();
+    void convertTextList();
 
 private:
+    /// Empties the preview and the charts.
+    void clearResults();
+    /// Throws Error naming the stationary period edit that holds no whole seconds of 0 or more.
+    void checkPeriods() const;
+
     TabHost& host_;
 };
 

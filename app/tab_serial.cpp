@@ -27,6 +27,7 @@
 #include "app/qt_progress.hpp"
 #include "app/tab_host.hpp"
 #include "app/tab_serial.hpp"
+#include "app/widgets.hpp"
 #include "common/baud_rates.hpp"
 #include "common/error.hpp"
 #include "common/replay_speeds.hpp"
@@ -46,10 +47,13 @@ namespace trajix::gui {
 
 namespace {
 constexpr int comWaitMs = 1000;  // Connect comes back a second after the port opened
-enum Output { serialOutput, tcpOutput, udpOutput };
-// What the address edit holds when its output is chosen: gpsd's own port.
-const QString defaultTcpAddress = "2947";
-const QString defaultUdpAddress = "127.0.0.1:2947";
+enum Output { serialOutput, tcpOutput, udpOutput, ptyOutput };
+// What the address edit holds when its output is chosen: the port registered for NMEA
+// 0183 over IP, so that gpsd (2947) can run beside the replay and read it.
+const QString defaultTcpAddress = "10110";
+const QString defaultUdpAddress = "127.0.0.1:10110";
+const QString pauseCaption = "Pause";
+const QString resumeCaption = "Resume";
 }  // namespace
 
 #ifdef TRAJIX_WITH_QTSERIAL
@@ -92,6 +96,17 @@ public:
     }
     void previewText(std::string_view text) override { form_.OutputpreviewMemo->setPlainText(fromStd(text)); }
     void portChanged(bool /*open*/) override {}
+    void playbackChanged(Playback state) override
+    {
+        if (state == Playback::Playing) form_.ReplayProgress->setFormat("%p%");
+        form_.showPlaybackState();
+    }
+    void playbackFinished() override
+    {
+        // The bar stays full and says so, instead of dropping back to 0 %.
+        form_.ReplayProgress->setValue(form_.ReplayProgress->maximum());
+        form_.ReplayProgress->setFormat("Finished");
+    }
 
 private:
     SerialTab& form_;
@@ -173,7 +188,7 @@ struct SerialReplay {
           timer(hpTimer),
           engine(output, timer, prompt, view)
     {
-        hpTimer.setHandler([&tab](const trajix::TimerTick&) { tab.replayHPTimerHighPrecisionTimer(); });
+        hpTimer.setHandler([&tab](const trajix::TimerTick&) { tab.playStep(); });
         const auto notice = [&tab](const std::string& text) { tab.NetworkLabel->setText(fromStd(text)); };
         tcp.notice = notice;
         udp.notice = notice;
@@ -189,6 +204,8 @@ struct SerialReplay {
     trajix::HighPrecisionTimer hpTimer;
     SwitchableTimer timer;
     trajix::ReplayEngine engine;
+    /// The pseudo-terminal of the "Pseudo-terminal" output while it is connected.
+    std::unique_ptr<trajix::PtyPort> pty;
     /// A step is under way: a message box of a step lets the window's events (and the
     /// next ticks) through, and those ticks must not start another step inside it.
     bool stepping = false;
@@ -212,7 +229,7 @@ std::optional<trajix::ScanResult> scanAndShow(SerialTab& form, TabHost& host, co
         scan =
             whileWindowAlive([path = fileName.toStdString(), hdtAndGll] { return trajix::scanfile(path, hdtAndGll); });
     } catch (const trajix::Error& error) {
-        host.prompt().information(error.what());
+        host.showError(error.what());
         return std::nullopt;
     }
     if (!scan) return std::nullopt;
@@ -279,7 +296,7 @@ void SerialTab::releaseSerialPort()
     processMessages();
 }
 
-void SerialTab::ComConnectButtonClick()
+void SerialTab::toggleConnection()
 {
     processMessages();
     SerialReplay& replayer = *serialReplay_;
@@ -300,13 +317,21 @@ void SerialTab::ComConnectButtonClick()
                 replayer.output.use(replayer.udp);
                 opened = engine.connectTo(ReplayAddressEdit->text().trimmed().toStdString(), baudRate);
                 if (opened) NetworkLabel->setText("Sending to udp://" + ReplayAddressEdit->text().trimmed());
+            } else if (output == ptyOutput) {
+                // A new pseudo-terminal, as `trajix replay --pty` makes: a reader opens its path.
+                replayer.pty = std::make_unique<trajix::PtyPort>();
+                replayer.output.use(*replayer.pty);
+                opened = engine.connect(replayer.pty->slavePath(), baudRate);
+                if (opened)
+                    NetworkLabel->setText(fromStd("Playing into " + replayer.pty->slavePath() +
+                                                  ": open it in the reader (gpsd, a terminal program)"));
             } else {
                 replayer.output.use(replayer.port);
                 opened = engine.connect(ComPortEdit->text().toStdString(), baudRate);
             }
         } catch (const trajix::Error& error) {
             replayer.prompt.setReason({});
-            host_.prompt().information(error.what());
+            host_.showError(error.what());
             return;
         }
         replayer.prompt.setReason({});
@@ -318,7 +343,7 @@ void SerialTab::ComConnectButtonClick()
         for (QWidget* control :
              std::initializer_list<QWidget*>{ComPortEdit, BaudRateComboBox, ReplayOutputComboBox, ReplayAddressEdit})
             control->setEnabled(false);
-        for (QPushButton* button : {StartReplayButton, PauseReplayButton, StopReplayButton}) button->setEnabled(true);
+        showPlaybackState();
         return;
     }
     // A replay that is running goes on until its next step finds the port closed.
@@ -326,22 +351,39 @@ void SerialTab::ComConnectButtonClick()
     engine.disconnect();
     processMessages();
     NetworkLabel->clear();
+    if (replayer.pty) {
+        replayer.output.use(replayer.port);
+        replayer.pty.reset();
+    }
     for (QWidget* control :
          std::initializer_list<QWidget*>{ComPortEdit, BaudRateComboBox, ReplayOutputComboBox, ReplayAddressEdit})
         control->setEnabled(true);
-    ReplayOutputComboBoxChange();
-    for (QPushButton* button : {StartReplayButton, PauseReplayButton, StopReplayButton}) button->setEnabled(false);
+    showOutputControls();
+    showPlaybackState();
 }
 
-void SerialTab::ReplayOutputComboBoxChange()
+void SerialTab::showPlaybackState()
+{
+    using Playback = trajix::ReplayView::Playback;
+    const Playback state = serialReplay_ ? serialReplay_->engine.playback() : Playback::Idle;
+    const bool connected = ComConnectButton->text() == disconnectCaption;
+    const bool running = state == Playback::Playing || state == Playback::Paused;
+    StartReplayButton->setEnabled(connected && !running);
+    PauseReplayButton->setEnabled(connected && running);
+    StopReplayButton->setEnabled(connected && running);
+    PauseReplayButton->setText(state == Playback::Paused ? resumeCaption : pauseCaption);
+}
+
+void SerialTab::showOutputControls()
 {
     const int output = ReplayOutputComboBox->currentIndex();
     const bool serial = output == serialOutput;
+    const bool network = output == tcpOutput || output == udpOutput;
     ComPortLabel->setVisible(serial);
     ComPortEdit->setVisible(serial);
     BaudRateComboBox->setEnabled(serial && ComConnectButton->text() != disconnectCaption);
-    ReplayAddressLabel->setVisible(!serial);
-    ReplayAddressEdit->setVisible(!serial);
+    ReplayAddressLabel->setVisible(network);
+    ReplayAddressEdit->setVisible(network);
     if (output == tcpOutput) {
         ReplayAddressLabel->setText("TCP port ([host:]port)");
         if (ReplayAddressEdit->text().isEmpty() || ReplayAddressEdit->text() == defaultUdpAddress)
@@ -353,20 +395,20 @@ void SerialTab::ReplayOutputComboBoxChange()
     }
 }
 
-void SerialTab::ReplaySpeedComboBoxChange()
+void SerialTab::applySpeed()
 {
     // A running playback takes the new speed at once, without a jump.
     serialReplay_->engine.setSpeed(trajix::replaySpeedFactor(ReplaySpeedComboBox->currentIndex()));
 }
 
-void SerialTab::LoadReplayFileButtonClick()
+void SerialTab::pickReplayFile()
 {
     const QString chosen = host_.dialogs().openFile(this, "Pick file for replay", "*.txt");
     if (chosen.isEmpty()) return;
     adoptReplayFile(chosen);
 }
 
-void SerialTab::StartReplayButtonClick()
+void SerialTab::start()
 {
     if (replayState().replayFileName.empty()) {
         host_.prompt().information("No filename for replay file");
@@ -387,21 +429,25 @@ void SerialTab::StartReplayButtonClick()
         engine.options().sendVtg = host_.sentences().includeVtg;
         engine.start(rate, speed);
     } catch (const trajix::Error& error) {
-        host_.prompt().information(error.what());
+        host_.showError(error.what());
     }
 }
 
-void SerialTab::PauseReplayButtonClick()
+void SerialTab::pause()
 {
-    serialReplay_->engine.pause();
+    // The same button resumes a paused playback where it stopped.
+    if (serialReplay_->engine.playback() == trajix::ReplayView::Playback::Paused)
+        start();
+    else
+        serialReplay_->engine.pause();
 }
 
-void SerialTab::StopReplayButtonClick()
+void SerialTab::stop()
 {
     serialReplay_->engine.stop();
 }
 
-void SerialTab::replayHPTimerHighPrecisionTimer()
+void SerialTab::playStep()
 {
     SerialReplay& replayer = *serialReplay_;
     if (replayer.stepping) return;
@@ -415,7 +461,7 @@ void SerialTab::replayHPTimerHighPrecisionTimer()
     } catch (const trajix::Error& error) {
         // The replay file could not be read: playback stops where it is.
         engine.pause();
-        host_.prompt().information(error.what());
+        host_.showError(error.what());
     }
     replayer.stepping = false;
 }
@@ -433,25 +479,27 @@ void SerialTab::adoptReplayFile(const QString& fileName)
 
 void SerialTab::endReplay() {}
 
+void SerialTab::showPlaybackState() {}
+
 void SerialTab::setReplayTimer(trajix::PeriodicTimer*) {}
 
 void SerialTab::releaseSerialPort() {}
 
-void SerialTab::ComConnectButtonClick() {}
+void SerialTab::toggleConnection() {}
 
-void SerialTab::ReplayOutputComboBoxChange() {}
+void SerialTab::showOutputControls() {}
 
-void SerialTab::ReplaySpeedComboBoxChange() {}
+void SerialTab::applySpeed() {}
 
-void SerialTab::LoadReplayFileButtonClick() {}
+void SerialTab::pickReplayFile() {}
 
-void SerialTab::StartReplayButtonClick() {}
+void SerialTab::start() {}
 
-void SerialTab::PauseReplayButtonClick() {}
+void SerialTab::pause() {}
 
-void SerialTab::StopReplayButtonClick() {}
+void SerialTab::stop() {}
 
-void SerialTab::replayHPTimerHighPrecisionTimer() {}
+void SerialTab::playStep() {}
 
 #endif
 
@@ -465,23 +513,29 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     auto* port = new QGridLayout(portBox);
     ReplayOutputComboBox = new QComboBox(portBox);
     ReplayOutputComboBox->setObjectName("ReplayOutputComboBox");
-    ReplayOutputComboBox->addItems({"Serial port", "TCP server", "UDP"});
+    ReplayOutputComboBox->addItems({"Serial port", "TCP server", "UDP", "Pseudo-terminal"});
     ComPortEdit = makeEdit(portBox, "ComPortEdit", "1", 120);
     ComPortLabel = makeLabel(portBox, "ComPortLabel", "COM Port number");
     ReplayAddressLabel = makeLabel(portBox, "ReplayAddressLabel", "TCP port ([host:]port)");
     ReplayAddressEdit = makeEdit(portBox, "ReplayAddressEdit", QString(), 120);
     NetworkLabel = makeLabel(portBox, "NetworkLabel", QString());
     NetworkLabel->setWordWrap(true);
+    // Room for two lines whether or not it says anything: the controls below stay put
+    // when a connection fills it.
+    NetworkLabel->setMinimumHeight(2 * NetworkLabel->fontMetrics().lineSpacing());
+    NetworkLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     BaudRateComboBox = new QComboBox(portBox);
     BaudRateComboBox->setObjectName("BaudRateComboBox");
     for (const int rate : trajix::baudRates) BaudRateComboBox->addItem(QString::number(rate));
     BaudRateComboBox->setCurrentIndex(trajix::defaultBaudRateIndex);
-    ReplayOutputComboBox->setToolTip("Where the replay goes: a serial port, a TCP server clients connect to, or UDP");
+    ReplayOutputComboBox->setToolTip(
+        "Where the replay goes: a serial port, a TCP server clients connect to, UDP, or a new pseudo-terminal "
+        "that a program on this machine opens as its serial port");
     ReplayAddressEdit->setToolTip("Network port, 1 to 65535, optionally after a host: [host:]port");
     ComPortEdit->setToolTip("COM port number, 1 or more (1 is /dev/ttyS0), or a device path such as /dev/ttyUSB0");
     BaudRateComboBox->setToolTip("Speed of the port in bits per second, 8 data bits, no parity, 1 stop bit");
     ComConnectButton = makeButton(portBox, "ComConnectButton", "Connect");
-    connect(ComConnectButton, &QPushButton::clicked, this, &SerialTab::ComConnectButtonClick);
+    connect(ComConnectButton, &QPushButton::clicked, this, &SerialTab::toggleConnection);
     port->addWidget(makeLabel(portBox, "ReplayOutputLabel", "Output"), 0, 0);
     port->addWidget(ReplayOutputComboBox, 0, 1);
     port->addWidget(ComPortLabel, 1, 0);
@@ -493,15 +547,15 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     port->addWidget(ComConnectButton, 4, 1);
     port->addWidget(NetworkLabel, 5, 0, 1, 3);
     port->setColumnStretch(2, 1);
-    connect(ReplayOutputComboBox, &QComboBox::currentIndexChanged, this, &SerialTab::ReplayOutputComboBoxChange);
+    connect(ReplayOutputComboBox, &QComboBox::currentIndexChanged, this, &SerialTab::showOutputControls);
 
     auto* fileBox = new QGroupBox("Replay file", page);
     fileBox->setObjectName("ReplayFileGroupBox");
     auto* file = new QGridLayout(fileBox);
     LoadReplayFileButton = makeButton(fileBox, "LoadReplayFileButton", "Pick file for replay");
-    connect(LoadReplayFileButton, &QPushButton::clicked, this, &SerialTab::LoadReplayFileButtonClick);
-    replayFilenameEdit = makeLabel(fileBox, "replayFilenameEdit", "No Filename selected");
-    replayFilenameEdit->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    connect(LoadReplayFileButton, &QPushButton::clicked, this, &SerialTab::pickReplayFile);
+    replayFilenameEdit = new ElidedLabel("No Filename selected", fileBox);
+    replayFilenameEdit->setObjectName("replayFilenameEdit");
     ReplayOutputRateEdit = makeEdit(fileBox, "ReplayOutputRateEdit", "20", 60);
     ReplayOutputRateEdit->setEnabled(false);
     ReplayOutputRateEdit->setToolTip("Fixes per second of the replay file in Hz, as its scan measured them");
@@ -524,7 +578,7 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
         ReplaySpeedComboBox->addItem(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
     ReplaySpeedComboBox->setCurrentIndex(trajix::defaultReplaySpeedIndex);
     ReplaySpeedComboBox->setToolTip("Replay speed against real time, 0.1 to 10 times");
-    connect(ReplaySpeedComboBox, &QComboBox::currentIndexChanged, this, &SerialTab::ReplaySpeedComboBoxChange);
+    connect(ReplaySpeedComboBox, &QComboBox::currentIndexChanged, this, &SerialTab::applySpeed);
     ReplayMaxGapEdit = makeEdit(playBox, "ReplayMaxGapEdit", QString(), 60);
     ReplayMaxGapEdit->setToolTip("Gaps between the fixes of a receiver log longer than this play this long");
     RepeatReplayCheckBox = new QCheckBox("Repeat", playBox);
@@ -533,9 +587,9 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     PauseReplayButton = makeButton(playBox, "PauseReplayButton", "Pause");
     StopReplayButton = makeButton(playBox, "StopReplayButton", "Stop");
     for (QPushButton* button : {StartReplayButton, PauseReplayButton, StopReplayButton}) button->setEnabled(false);
-    connect(StartReplayButton, &QPushButton::clicked, this, &SerialTab::StartReplayButtonClick);
-    connect(PauseReplayButton, &QPushButton::clicked, this, &SerialTab::PauseReplayButtonClick);
-    connect(StopReplayButton, &QPushButton::clicked, this, &SerialTab::StopReplayButtonClick);
+    connect(StartReplayButton, &QPushButton::clicked, this, &SerialTab::start);
+    connect(PauseReplayButton, &QPushButton::clicked, this, &SerialTab::pause);
+    connect(StopReplayButton, &QPushButton::clicked, this, &SerialTab::stop);
     ReplayProgress = makeGauge(playBox, "ReplayProgress");
     BufferLabel = makeLabel(playBox, "BufferLabel", QString());
     BufferLabel->setStyleSheet("color: darkred;");
@@ -572,7 +626,7 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     ComWaitTimer = new QTimer(this);
     ComWaitTimer->setObjectName("ComWaitTimer");
     ComWaitTimer->setInterval(comWaitMs);
-    connect(ComWaitTimer, &QTimer::timeout, this, &SerialTab::ComWaitTimerTimer);
+    connect(ComWaitTimer, &QTimer::timeout, this, &SerialTab::enableConnectButton);
     ComWaitTimer->start();
 
     auto* top = new QHBoxLayout;
@@ -582,7 +636,7 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     layout->addLayout(top);
     layout->addWidget(playBox, 1);
 
-    ReplayOutputComboBoxChange();
+    showOutputControls();
 #ifdef TRAJIX_WITH_QTSERIAL
     serialReplay_.reset(new SerialReplay(*this, host_));
 #endif
@@ -590,7 +644,7 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
 
 SerialTab::~SerialTab() = default;
 
-void SerialTab::ComWaitTimerTimer()
+void SerialTab::enableConnectButton()
 {
     ComConnectButton->setEnabled(true);
     ComWaitTimer->stop();

@@ -42,10 +42,12 @@ public:
     void adoptReplayFile(const QString& fileName);
     /// Ends playback: closes the replay file and stops the paced timer.
     void endReplay();
+    /// Enables Start, Pause (or Resume) and Stop as the connection and playback stand.
+    void showPlaybackState();
     /// Purges and closes the serial port if it is open.
     void releaseSerialPort();
     /// Puts a manually driven timer in place of the high-precision one (tests call
-    /// replayHPTimerHighPrecisionTimer for its ticks); nullptr restores it.
+    /// playStep for its ticks); nullptr restores it.
     void setReplayTimer(trajix::PeriodicTimer* timer);
 #ifdef TRAJIX_WITH_QTSERIAL
     /// The replay engine's state: file, step count, position, open file and port.
@@ -81,15 +83,24 @@ public:
     QTimer* ComWaitTimer = nullptr;
 
 public slots:
-    void ComConnectButtonClick();
-    void ReplayOutputComboBoxChange();
-    void ReplaySpeedComboBoxChange();
-    void LoadReplayFileButtonClick();
-    void StartReplayButtonClick();
-    void PauseReplayButtonClick();
-    void StopReplayButtonClick();
-    void ComWaitTimerTimer();
-    void replayHPTimerHighPrecisionTimer();
+    /// Opens the chosen output (serial port, TCP server, UDP), or closes it when open.
+    void toggleConnection();
+    /// Shows the edits the chosen output needs: the COM port or the network address.
+    void showOutputControls();
+    /// Gives a running playback the chosen speed.
+    void applySpeed();
+    /// Asks for a file and makes it the replay file.
+    void pickReplayFile();
+    /// Starts playing the replay file from the start (or from where it paused).
+    void start();
+    /// Pauses playback where it is.
+    void pause();
+    /// Stops playback and goes back to the start of the file.
+    void stop();
+    /// Lets Connect be clicked again, a second after the port opened.
+    void enableConnectButton();
+    /// Plays the next step of the replay file (the paced timer's tick).
+    void playStep();
 
 private:
     TabHost& host_;

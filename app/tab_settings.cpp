@@ -24,6 +24,7 @@
 #include "app/qt_progress.hpp"
 #include "app/tab_host.hpp"
 #include "app/tab_settings.hpp"
+#include "app/widgets.hpp"
 #include "common/error.hpp"
 #include "common/numbers.hpp"
 
@@ -98,8 +99,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
 
     auto* rate = new QGridLayout;
     SampleRateEdit = makeEdit(page, "SampleRateEdit", "20", 60);
-    connect(SampleRateEdit, &QLineEdit::editingFinished, this, &SettingsTab::SampleRateEditExit);
-    addEditRow(rate, makeLabel(page, "SampleRateLabel", "Output update rate (Hz)"), SampleRateEdit);
+    addEditRow(rate, makeLabel(page, "SampleRateLabel", "Output rate (Hz), the same on every tab"), SampleRateEdit);
     rate->setColumnStretch(3, 1);
     SampleRateEdit->setToolTip("Output rate in Hz (fixes per second), greater than 0; also the rate of the other tabs");
 
@@ -128,6 +128,12 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     dates->addWidget(NmeaDateEdit);
     dates->addStretch();
 
+    SignalGeneratorBox = new QCheckBox("Signal generator features", page);
+    SignalGeneratorBox->setObjectName("SignalGeneratorBox");
+    SignalGeneratorBox->setToolTip(
+        "Switches on the scenario start controls of the Google Earth tab, the almanac, NMEA correction, "
+        "text conversion and dropouts below; written files then go on to the scenario step");
+
     OrvenaSettingsGroupBox = new QGroupBox("Orvena settings", page);
     OrvenaSettingsGroupBox->setObjectName("OrvenaSettingsGroupBox");
     auto* group = new QVBoxLayout(OrvenaSettingsGroupBox);
@@ -135,7 +141,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     Label27 = makeLabel(OrvenaSettingsGroupBox, "Label27", "Almanac file");
     AlmanacEdit = makeEdit(OrvenaSettingsGroupBox, "AlmanacEdit", QString(), 420);
     AlmanacBrowseButton = makeButton(OrvenaSettingsGroupBox, "AlmanacBrowseButton", "Browse");
-    connect(AlmanacBrowseButton, &QPushButton::clicked, this, &SettingsTab::AlmanacBrowseButtonClick);
+    connect(AlmanacBrowseButton, &QPushButton::clicked, this, &SettingsTab::browseAlmanac);
     auto* almanac = new QHBoxLayout;
     almanac->addWidget(Label27);
     almanac->addWidget(AlmanacEdit);
@@ -146,8 +152,9 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
                         "This routine will strip out any extra  non-GGA messages from an NMEA file so it can be used "
                         "in TrajixBinary:");
     correctNmeaButton = makeButton(OrvenaSettingsGroupBox, "correctNmeaButton", "Correct NMEA file");
-    connect(correctNmeaButton, &QPushButton::clicked, this, &SettingsTab::correctNmeaButtonClick);
-    FinishedLabel = makeLabel(OrvenaSettingsGroupBox, "FinishedLabel", QString());
+    connect(correctNmeaButton, &QPushButton::clicked, this, &SettingsTab::correctNmeaFile);
+    FinishedLabel = new ElidedLabel(QString(), OrvenaSettingsGroupBox);  // it names the output file
+    FinishedLabel->setObjectName("FinishedLabel");
     auto* correct = new QHBoxLayout;
     correct->addWidget(correctNmeaButton);
     correct->addWidget(FinishedLabel, 1);
@@ -156,7 +163,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
                         "This routine takes a textfile with the format \"UTC time Latitude Longitude Speed "
                         "Heading\" and creates a scenario");
     ConvertTxtButton = makeButton(OrvenaSettingsGroupBox, "ConvertTxtButton", "Convert .txt file");
-    connect(ConvertTxtButton, &QPushButton::clicked, this, &SettingsTab::ConvertTxtButtonClick);
+    connect(ConvertTxtButton, &QPushButton::clicked, this, &SettingsTab::textConversionRequested);
 
     Label30 = makeLabel(OrvenaSettingsGroupBox, "Label30", "Start");
     Start1 = makeEdit(OrvenaSettingsGroupBox, "Start1", "0", 70);
@@ -166,7 +173,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     Start1->setToolTip("Second of the recording where the dropout starts, 1 to the recording's length (0: no dropout)");
     Duration1->setToolTip("Seconds blanked after the start second, a whole number, -1 or more");
     DropoutButton = makeButton(OrvenaSettingsGroupBox, "DropoutButton", "Create dropouts");
-    connect(DropoutButton, &QPushButton::clicked, this, &SettingsTab::DropoutButtonClick);
+    connect(DropoutButton, &QPushButton::clicked, this, &SettingsTab::createDropouts);
     progressGauge2 = makeGauge(OrvenaSettingsGroupBox, "progressGauge2");
     progressGauge2->setMinimumWidth(300);
     auto* dropout = new QHBoxLayout;
@@ -199,27 +206,18 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     layout->addWidget(HDTcheckbox);
     layout->addLayout(dates);
     layout->addSpacing(10);
+    layout->addWidget(SignalGeneratorBox);
     layout->addWidget(OrvenaSettingsGroupBox);
     layout->addStretch();
 }
 
-void SettingsTab::SampleRateEditExit()
-{
-    host_.shareRate(SampleRateEdit->text(), SampleRateEdit);
-}
-
-void SettingsTab::AlmanacBrowseButtonClick()
+void SettingsTab::browseAlmanac()
 {
     const QString chosen = host_.dialogs().openFile(this, QString(), AlmanacEdit->text());
     if (!chosen.isEmpty()) AlmanacEdit->setText(chosen);
 }
 
-void SettingsTab::ConvertTxtButtonClick()
-{
-    emit textConversionRequested();
-}
-
-void SettingsTab::correctNmeaButtonClick()
+void SettingsTab::correctNmeaFile()
 {
 #ifdef TRAJIX_WITH_CONVERT
     const QString input = host_.dialogs().openFile(this, "Pick nmea file for conversion", "*.txt");
@@ -235,7 +233,7 @@ void SettingsTab::correctNmeaButtonClick()
     } catch (const trajix::Error& error) {
         // Nothing was written, so the label goes back to what it said before.
         FinishedLabel->setText(before);
-        host_.prompt().information(error.what());
+        host_.showError(error.what());
     }
 #endif
 }
@@ -252,12 +250,12 @@ void SettingsTab::fetchDailyAlmanac()
             [](const std::string& url, const std::filesystem::path& file) { return trajix::DownloadFile(url, file); },
             host_.prompt());
     } catch (const trajix::Error& error) {
-        host_.prompt().information(error.what());
+        host_.showError(error.what());
     }
 #endif
 }
 
-void SettingsTab::DropoutButtonClick()
+void SettingsTab::createDropouts()
 {
     const QString input = host_.dialogs().openFile(this, "Select .bin file", "*.bin");
     if (input.isEmpty()) return;
@@ -271,7 +269,7 @@ void SettingsTab::DropoutButtonClick()
         GaugeProgress progress(progressGauge2);
         trajix::createDropouts(request, progress);
     } catch (const trajix::Error& error) {
-        host_.prompt().information(error.what());
+        host_.showError(error.what());
     }
 #endif
 }

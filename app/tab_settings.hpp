@@ -23,6 +23,8 @@ public:
     void fetchDailyAlmanac();
 
     QLineEdit* SampleRateEdit = nullptr;
+    /// "Signal generator features": switches the scenario controls and the tools below on.
+    QCheckBox* SignalGeneratorBox = nullptr;
     QCheckBox* VTGBox = nullptr;
     QCheckBox* HDTcheckbox = nullptr;
     QCheckBox* RMCBox = nullptr;
@@ -49,11 +51,12 @@ signals:
     void textConversionRequested();
 
 public slots:
-    void SampleRateEditExit();
-    void AlmanacBrowseButtonClick();
-    void correctNmeaButtonClick();
-    void ConvertTxtButtonClick();
-    void DropoutButtonClick();
+    /// Asks for an almanac file and puts its name in AlmanacEdit.
+    void browseAlmanac();
+    /// Asks for an NMEA file and writes its GGA lines to a corrected copy beside it.
+    void correctNmeaFile();
+    /// Asks for a .bin recording and blanks the seconds Start1 and Duration1 give.
+    void createDropouts();
 
 private:
     TabHost& host_;

@@ -2,6 +2,7 @@
 #include <QChartView>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -191,7 +192,6 @@ UserCommandsTab::UserCommandsTab(TabHost& host, QWidget* parent) : QWidget(paren
     auto* edits = new QGridLayout;
     userMaxJerkEdit = makeEdit(page, "userMaxJerkEdit", "1", 60);
     outputUpdateEdit2 = makeEdit(page, "outputUpdateEdit2", "20", 60);
-    connect(outputUpdateEdit2, &QLineEdit::editingFinished, this, &UserCommandsTab::outputUpdateEdit2Exit);
     addEditRow(edits, makeLabel(page, "userMaxJerkLabel", "Max jerk"), userMaxJerkEdit, "g/s");
     addEditRow(edits, makeLabel(page, "outputUpdateLabel2", "Output rate (Hz)"), outputUpdateEdit2);
     edits->setColumnStretch(3, 1);
@@ -204,11 +204,11 @@ UserCommandsTab::UserCommandsTab(TabHost& host, QWidget* parent) : QWidget(paren
     BitBtn6 = makeButton(page, "BitBtn6", "Help");
     previewButton = makeButton(page, "previewButton", "Preview");
     GenerateNMEAfilebutton = makeButton(page, "GenerateNMEAfilebutton", "Generate NMEA file");
-    connect(BitBtn1, &QPushButton::clicked, this, &UserCommandsTab::BitBtn1Click);
-    connect(BitBtn4, &QPushButton::clicked, this, &UserCommandsTab::BitBtn4Click);
-    connect(BitBtn6, &QPushButton::clicked, this, &UserCommandsTab::BitBtn6Click);
-    connect(previewButton, &QPushButton::clicked, this, &UserCommandsTab::previewButtonClick);
-    connect(GenerateNMEAfilebutton, &QPushButton::clicked, this, &UserCommandsTab::GenerateNMEAfilebuttonClick);
+    connect(BitBtn1, &QPushButton::clicked, this, &UserCommandsTab::loadScript);
+    connect(BitBtn4, &QPushButton::clicked, this, &UserCommandsTab::saveScript);
+    connect(BitBtn6, &QPushButton::clicked, this, &UserCommandsTab::helpRequested);
+    connect(previewButton, &QPushButton::clicked, this, &UserCommandsTab::preview);
+    connect(GenerateNMEAfilebutton, &QPushButton::clicked, this, &UserCommandsTab::generate);
 
     auto* fileButtons = new QHBoxLayout;
     fileButtons->addWidget(BitBtn1);
@@ -246,7 +246,7 @@ UserCommandsTab::UserCommandsTab(TabHost& host, QWidget* parent) : QWidget(paren
     layout->addLayout(profiles, 3);
 }
 
-void UserCommandsTab::BitBtn1Click()
+void UserCommandsTab::loadScript()
 {
     QString name = host_.dialogs().openFile(this, "Pick user command file to load", "*.txt");
     if (name.isEmpty()) return;
@@ -258,13 +258,13 @@ void UserCommandsTab::BitBtn1Click()
         Memo1->setPlainText(lines.join('\n'));
         commandFileName_ = name;
     } catch (const std::exception& error) {
-        host_.prompt().information(error.what());
+        host_.showError(error.what());
     }
 }
 
-void UserCommandsTab::BitBtn4Click()
+void UserCommandsTab::saveScript()
 {
-    QString name = host_.dialogs().saveFile(this, "Enter name for user command file", "*.txt");
+    QString name = host_.dialogs().saveFile(this, "Enter name for user command file", suggestedName(".txt"));
     if (name.isEmpty()) return;
     name = withTxtExtension(name);
     std::string text;
@@ -277,30 +277,32 @@ void UserCommandsTab::BitBtn4Click()
         trajix::writeFileAtomically(name.toStdString(), text);
         commandFileName_ = name;
     } catch (const std::exception& error) {
-        host_.prompt().information(error.what());
+        host_.showError(error.what());
     }
 }
 
-void UserCommandsTab::BitBtn6Click()
+QString UserCommandsTab::suggestedName(const char* ending) const
 {
-    emit helpRequested();
+    const QString base =
+        commandFileName_.isEmpty() ? QString("commands") : QFileInfo(commandFileName_).completeBaseName();
+    return base + ending;
 }
 
-void UserCommandsTab::previewButtonClick()
+void UserCommandsTab::preview()
 {
     runCommandScript(QString());
 }
 
-void UserCommandsTab::GenerateNMEAfilebuttonClick()
+void UserCommandsTab::generate()
 {
     // The edits are checked before the user is asked for a name.
     try {
         scriptOptions(true);
     } catch (const trajix::Error& error) {
-        host_.prompt().information(error.what());
+        host_.showError(error.what());
         return;
     }
-    const QString name = host_.dialogs().saveFile(this, "Enter name for NMEA output file", "*.txt");
+    const QString name = host_.dialogs().saveFile(this, "Enter name for NMEA output file", suggestedName(".nmea.txt"));
     if (name.isEmpty()) return;
     const QString target = withTxtExtension(name);
     // A run that writes nothing (refused, unachievable, no motion) leaves the replay
@@ -330,10 +332,15 @@ bool UserCommandsTab::runCommandScript(const QString& target)
                                         host_.prompt(), charts);
     } catch (const std::exception& error) {
         closeProgress();
-        charts.show();
         scriptRunning_ = false;
-        // A run the user cancelled ends without a message.
-        if (dynamic_cast<const trajix::Cancelled*>(&error) == nullptr) host_.prompt().information(error.what());
+        // A run the user cancelled ends without a message and shows how far it came; a
+        // run that failed shows no chart, neither its own part nor the last run's.
+        if (dynamic_cast<const trajix::Cancelled*>(&error) != nullptr) {
+            charts.show();
+        } else {
+            charts.clear();
+            host_.showError(error.what());
+        }
         return false;
     }
     closeProgress();
@@ -358,11 +365,6 @@ trajix::ScriptOptions UserCommandsTab::scriptOptions(bool writing) const
     options.hdtAndGll = host_.sentences().hdtAndGll;
     options.dates = host_.sentences().dates();
     return options;
-}
-
-void UserCommandsTab::outputUpdateEdit2Exit()
-{
-    host_.shareRate(outputUpdateEdit2->text(), outputUpdateEdit2);
 }
 
 }  // namespace trajix::gui

@@ -48,17 +48,21 @@ signals:
     void helpRequested();
 
 public slots:
-    void BitBtn1Click();
-    void BitBtn4Click();
-    void BitBtn6Click();
-    void previewButtonClick();
-    void GenerateNMEAfilebuttonClick();
-    void outputUpdateEdit2Exit();
+    /// Asks for a script file and puts its lines into Memo1.
+    void loadScript();
+    /// Asks for a file name and writes Memo1's lines up to ".end" there.
+    void saveScript();
+    /// Runs the script for the charts only.
+    void preview();
+    /// Runs the script into an NMEA file the user names, then hands the file over.
+    void generate();
 
 private:
     /// The run's options from the edits; writing adds the output rate. Throws Error
     /// naming the edit that holds no usable number.
     trajix::ScriptOptions scriptOptions(bool writing) const;
+    /// A file name for a save dialog: the script file's name (or "commands") with ending.
+    QString suggestedName(const char* ending) const;
 
     TabHost& host_;
     QString commandFileName_;

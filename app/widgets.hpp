@@ -21,6 +21,19 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 };
 
+/// A one-line label for texts of any length (file paths): when the text is wider than
+/// the label it is cut in the middle with an ellipsis and the whole text becomes the
+/// tooltip. It asks for little width, so a long path never widens the tab.
+class ElidedLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit ElidedLabel(const QString& text, QWidget* parent = nullptr);
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
 /// The advert picture under the tabs. It stays hidden (taking no room) until the
 /// picture has arrived; loading runs in the background, and a failed load (no network,
 /// no server, not a picture) simply leaves it hidden, without a message.

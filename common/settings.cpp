@@ -144,6 +144,7 @@ Settings readSettings(const IniFile& ini)
     s.includeRmc = integer("Include RMC", "RMC", 0) != 0;
     s.includeZda = integer("Include ZDA", "ZDA", 0) != 0;
     if (auto v = ini.get("NMEA date", "Date")) s.nmeaDate = *v;
+    s.signalGeneratorFeatures = integer("Signal generator", "Features", 0) != 0;
     s.baudRateIndex = baud >= 0 && baud < static_cast<long long>(std::size(baudRates)) ? static_cast<int>(baud)
                                                                                        : defaultBaudRateIndex;
     for (const std::string_view kind : fileKinds)
@@ -174,6 +175,9 @@ std::vector<std::string> writeSettings(IniFile& ini, const Settings& s)
         ini.set("Include ZDA", "ZDA", s.includeZda ? "1" : "0");
         ini.set("NMEA date", "Date", s.nmeaDate);
     }
+    // Likewise the features switch, once switched on.
+    if (s.signalGeneratorFeatures || ini.get("Signal generator", "Features"))
+        ini.set("Signal generator", "Features", s.signalGeneratorFeatures ? "1" : "0");
     for (const auto& [kind, folder] : s.folders)
         if (!folder.empty()) ini.set("Folders", kind, folder);
     return warnings;

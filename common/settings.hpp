@@ -38,6 +38,7 @@ struct Settings {
     bool includeRmc = false;                              ///< [Include RMC] RMC
     bool includeZda = false;                              ///< [Include ZDA] ZDA
     std::string nmeaDate;                                 ///< [NMEA date] Date: YYYY-MM-DD, empty for today
+    bool signalGeneratorFeatures = false;                 ///< [Signal generator] Features
     /// [Folders] kind=folder: the folder last used for each kind of file (fileKinds);
     /// only kinds that were used are written.
     std::map<std::string, std::string> folders;

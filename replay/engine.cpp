@@ -286,6 +286,7 @@ void ReplayEngine::endOfFile()
         stopTimer(Playback::Idle);
     }
     setPosition(0);
+    if (!options_.repeat) view_.playbackFinished();
 }
 
 bool ReplayEngine::readLine(std::string& line)

@@ -56,6 +56,8 @@ public:
     virtual void previewText(std::string_view /*text*/) {}
     virtual void portChanged(bool /*open*/) {}
     virtual void playbackChanged(Playback /*state*/) {}
+    /// Playback reached the end of the file and stopped (not with repeat).
+    virtual void playbackFinished() {}
 };
 
 inline constexpr const char* bufferFullText = "Output buffer full - playback rate too fast";

@@ -73,6 +73,13 @@ void parseLine(std::string_view original, int line, std::vector<ScriptCommand>& 
     if (text.empty() || text == ".end") return;
     const std::size_t equals = text.find('=');
     const std::size_t at = text.find('@');
+    // Two commands typed on one line would each read a piece of the other as their number
+    // (a wait drops the line's last character, a change stops at the first unit letter).
+    const bool waits = text.find("wait") != std::string::npos;
+    if (equals != std::string::npos && (waits || text.find('=', equals + 1) != std::string::npos) &&
+        (commandName(std::string_view(text).substr(0, equals), at != std::string::npos) || waits))
+        throw Error(fmt::format("line {}: '{}' holds more than one command: put each command on a line of its own",
+                                line, visibleText(original)));
     if (equals != std::string::npos) {
         const bool change = at != std::string::npos;
         if (const std::optional<Name> name = commandName(std::string_view(text).substr(0, equals), change)) {
@@ -88,6 +95,11 @@ void parseLine(std::string_view original, int line, std::vector<ScriptCommand>& 
                 command.kind = ScriptCommand::Kind::Change;
                 command.metres = text.find('m') != std::string::npos;
                 const std::size_t unit = text.find(command.metres ? 'm' : 's');
+                if (unit == std::string::npos || unit < at)
+                    throw Error(
+                        fmt::format("line {}: '{}' needs its amount in seconds or metres after the "
+                                    "'@' (hdg=90@5s, vel=50@100m)",
+                                    line, visibleText(original)));
                 command.value = parseValue(between(text, equals, at), line, original);
                 command.amount = parseValue(between(text, at, unit), line, original);
             }
@@ -194,7 +206,9 @@ int countLines(const std::vector<std::string>& lines)
     const int available = static_cast<int>(std::min<std::size_t>(lines.size(), scriptMaxLines));
     for (int i = 0; i < available; ++i)
         if (lines[static_cast<std::size_t>(i)] == ".end") return i + 1;
-    return scriptMaxLines;
+    // Without ".end" the lines after the last one are empty and do nothing: the gauge
+    // runs over the lines there are (over 10000 a short script stood at 0 %).
+    return std::max(available, 1);
 }
 
 }  // namespace
@@ -403,7 +417,7 @@ ScriptResult ConvertCmdFile(ScriptState& state, const std::vector<std::string>& 
 
     ScriptEnvironment env{options, progress, prompt, charts};
     const int lineCount = countLines(lines);
-    progress.start("Generating NMEA file", lineCount);
+    progress.start(state.previewOnly ? "Previewing the script" : "Generating NMEA file", lineCount);
     int shownLine = -1;
     for (const ScriptCommand& c : commands) {
         env.line = c.line;

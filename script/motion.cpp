@@ -669,7 +669,10 @@ void climbDist(ScriptState& state, ScriptEnvironment& env, double hTarget, doubl
 
 void wait(ScriptState& state, ScriptEnvironment& env, double time)
 {
-    if (state.currentSpeed > 0) env.prompt.information(waitInMotionMessage);
+    // The run goes on at the speed it has: the message says where and what happens.
+    if (state.currentSpeed > 0)
+        env.prompt.information(
+            fmt::format("{} (line {}): the speed is held through the wait", waitInMotionMessage, env.line));
     repeatUpdatePos(state, env, std::trunc(time / integrationStep));
 }
 

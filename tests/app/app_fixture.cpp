@@ -40,12 +40,11 @@ void AppTest::TearDown()
     qunsetenv("TRAJIX_ADVERT_URL");
 }
 
-std::unique_ptr<gui::TForm1> AppTest::startWindow(const gui::StartOptions& options)
+std::unique_ptr<gui::MainWindow> AppTest::startWindow(const gui::StartOptions& options)
 {
-    auto form = std::make_unique<gui::TForm1>(options);
+    auto form = std::make_unique<gui::MainWindow>(options);
     form->setPrompt(&prompt);
-    form->FormActivate();
-    form->Timer1Timer();
+    form->activateOnce();
     return form;
 }
 

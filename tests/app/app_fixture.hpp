@@ -15,7 +15,11 @@
 #include <vector>
 
 #include "app/main_window.hpp"
+#include "app/tab_dsf.hpp"
 #include "app/tab_google_earth.hpp"
+#include "app/tab_kelo.hpp"
+#include "app/tab_serial.hpp"
+#include "app/tab_settings.hpp"
 #include "app/tab_user_commands.hpp"
 #include "app/widgets.hpp"
 #ifdef TRAJIX_WITH_QTSERIAL
@@ -69,8 +73,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    /// A started window as the user sees it: activated, Timer1 fired.
-    std::unique_ptr<gui::TForm1> startWindow(const gui::StartOptions& options = {});
+    /// A started window as the user sees it: activated, the settings shown.
+    std::unique_ptr<gui::MainWindow> startWindow(const gui::StartOptions& options = {});
     void writeSettingsFile(std::string_view text);
     std::string settingsText() const;
 
@@ -82,7 +86,7 @@ protected:
 /// The control of the window's tabs with this object name (the secondary windows have
 /// controls of the same names, so only the tabs are searched).
 template <class Control>
-Control* control(const gui::TForm1& form, const char* name)
+Control* control(const gui::MainWindow& form, const char* name)
 {
     auto* found = form.PageControl1->findChild<Control*>(QString::fromLatin1(name));
     if (!found) ADD_FAILURE() << "no control named " << name;
@@ -91,7 +95,7 @@ Control* control(const gui::TForm1& form, const char* name)
 
 /// The tab of the given class.
 template <class Tab>
-Tab* tab(const gui::TForm1& form)
+Tab* tab(const gui::MainWindow& form)
 {
     auto* found = form.PageControl1->findChild<Tab*>();
     if (!found) ADD_FAILURE() << "no such tab";
@@ -99,7 +103,7 @@ Tab* tab(const gui::TForm1& form)
 }
 
 /// The chart series of this name on one of the tabs.
-inline QLineSeries* series(const gui::TForm1& form, const char* name)
+inline QLineSeries* series(const gui::MainWindow& form, const char* name)
 {
     for (QChartView* view : form.PageControl1->findChildren<QChartView*>())
         for (QAbstractSeries* candidate : view->chart()->series())
@@ -110,7 +114,7 @@ inline QLineSeries* series(const gui::TForm1& form, const char* name)
 
 #ifdef TRAJIX_WITH_QTSERIAL
 /// The replay file as the replay engine holds it.
-inline QString replayFileName(gui::TForm1& form)
+inline QString replayFileName(gui::MainWindow& form)
 {
     return QString::fromStdString(form.replayState().replayFileName);
 }

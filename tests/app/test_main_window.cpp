@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -30,9 +32,9 @@
 namespace trajix::test {
 namespace {
 
-using gui::TForm1;
+using gui::MainWindow;
 
-std::vector<QWidget*> scenarioControls(const TForm1& form)
+std::vector<QWidget*> scenarioControls(const MainWindow& form)
 {
     return {control<QLineEdit>(form, "WeekEdit"),
             control<QLineEdit>(form, "StartTimeEdit"),
@@ -54,7 +56,7 @@ std::vector<QWidget*> scenarioControls(const TForm1& form)
             control<QLabel>(form, "Label30"),
             control<QLabel>(form, "Label31"),
             control<QProgressBar>(form, "progressGauge2"),
-            control<gui::ClickLabel>(form, "orvLabel1"),
+            control<QLabel>(form, "orvLabel1"),
             control<QLabel>(form, "orvLabel2"),
             control<QLabel>(form, "orvLabel3"),
             control<QLabel>(form, "orvLabel4"),
@@ -64,9 +66,9 @@ std::vector<QWidget*> scenarioControls(const TForm1& form)
 TEST_F(AppTest, DefaultsWithoutSettingsFile)
 {
     ASSERT_FALSE(std::filesystem::exists(configPath));
-    auto form = std::make_unique<TForm1>();
+    auto form = std::make_unique<MainWindow>();
     form->setPrompt(&prompt);
-    form->FormActivate();
+    form->activateOnce();
 
     EXPECT_EQ(form->windowTitle(), qs("Trajix Trajectory generation V" TRAJIX_VERSION));
     EXPECT_EQ(form->PageControl1->currentIndex(), 0);
@@ -74,7 +76,7 @@ TEST_F(AppTest, DefaultsWithoutSettingsFile)
     EXPECT_EQ(control<QComboBox>(*form, "BaudRateComboBox")->currentText(), qs("115200"));
     EXPECT_FALSE(control<QCheckBox>(*form, "VTGBox")->isChecked());
     EXPECT_FALSE(control<QCheckBox>(*form, "HDTcheckbox")->isChecked());
-    EXPECT_EQ(form->statusPanel(0), QDir::currentPath());
+    EXPECT_EQ(form->statusPanel(0), "Working folder: " + QDir::currentPath());
     EXPECT_EQ(form->startDrive.toStdString(), trajix::startDrive());
 #ifdef TRAJIX_WITH_QTSERIAL
     EXPECT_EQ(form->replayState().replayPosition, 0);
@@ -82,13 +84,6 @@ TEST_F(AppTest, DefaultsWithoutSettingsFile)
     EXPECT_FALSE(form->replayState().comPortOpen);
 #endif
 
-    // The saved values arrive with Timer1, one second after the first activation.
-    EXPECT_TRUE(form->Timer1->isActive());
-    EXPECT_TRUE(form->Timer1->isSingleShot());
-    EXPECT_EQ(form->Timer1->interval(), 1000);
-    EXPECT_EQ(control<QLineEdit>(*form, "AlmanacEdit")->text(), QString());
-    form->Timer1Timer();
-    EXPECT_FALSE(form->Timer1->isActive());
     EXPECT_EQ(control<QLineEdit>(*form, "AlmanacEdit")->text(), qs("\\gpstools\\179.alm"));
     for (QLineEdit* edit : {control<QLineEdit>(*form, "SampleRateEdit"), control<QLineEdit>(*form, "OutputUpdateEdit1"),
                             control<QLineEdit>(*form, "outputUpdateEdit2")})
@@ -96,16 +91,13 @@ TEST_F(AppTest, DefaultsWithoutSettingsFile)
     EXPECT_TRUE(prompt.messages.empty());
 }
 
-TEST_F(AppTest, SavedRateAppearsAboutOneSecondAfterStart)
+TEST_F(AppTest, SavedRateShowsInEveryRateEditAtStart)
 {
     writeSettingsFile("[Output update rate]\r\nHz=10\r\n[Alamanc]\r\nfilename=/tmp/week.alm\r\n");
-    TForm1 form;
+    MainWindow form;
     form.setPrompt(&prompt);
-    form.FormActivate();
-    EXPECT_EQ(control<QLineEdit>(form, "SampleRateEdit")->text(), qs("20"));
-    QTest::qWait(400);
-    EXPECT_EQ(control<QLineEdit>(form, "OutputUpdateEdit1")->text(), qs("20"));
-    QTRY_COMPARE_WITH_TIMEOUT(control<QLineEdit>(form, "SampleRateEdit")->text(), qs("10"), 2000);
+    form.activateOnce();
+    EXPECT_EQ(control<QLineEdit>(form, "SampleRateEdit")->text(), qs("10"));
     EXPECT_EQ(control<QLineEdit>(form, "OutputUpdateEdit1")->text(), qs("10"));
     EXPECT_EQ(control<QLineEdit>(form, "outputUpdateEdit2")->text(), qs("10"));
     EXPECT_EQ(control<QLineEdit>(form, "AlmanacEdit")->text(), qs("/tmp/week.alm"));
@@ -125,7 +117,7 @@ TEST_F(AppTest, SecondActivationChangesNothing)
     // A settings file that appears later must not be read again.
     writeSettingsFile("[Com port]\r\nport=7\r\n");
 
-    form->FormActivate();
+    form->activateOnce();
     form->show();  // the window system activating the window again
     QApplication::processEvents();
 
@@ -137,7 +129,6 @@ TEST_F(AppTest, SecondActivationChangesNothing)
     EXPECT_EQ(form->replayState().replayPosition, 12);
 #endif
     EXPECT_EQ(form->statusPanel(0), qs("elsewhere"));
-    EXPECT_FALSE(form->Timer1->isActive());
 }
 
 TEST_F(AppTest, RateEditsFollowEachOther)
@@ -182,7 +173,7 @@ TEST_F(AppTest, SettingsRoundTripThroughTheFile)
         control<QCheckBox>(*form, "HDTcheckbox")->setChecked(true);
         control<QLineEdit>(*form, "SampleRateEdit")->setText("10");
         control<QLineEdit>(*form, "AlmanacEdit")->setText("/data/almanacs/019-2012.alm");
-        form->FormClose();
+        form->closeDown();
     }
     EXPECT_TRUE(prompt.messages.empty());
     const std::string text = settingsText();
@@ -198,13 +189,13 @@ TEST_F(AppTest, SettingsRoundTripThroughTheFile)
     EXPECT_EQ(control<QLineEdit>(*form, "AlmanacEdit")->text(), qs("/data/almanacs/019-2012.alm"));
 }
 
-TEST_F(AppTest, ClosingBeforeTimerFiresKeepsSavedRateAndAlmanac)
+TEST_F(AppTest, ClosingAtOnceKeepsSavedRateAndAlmanac)
 {
     writeSettingsFile("[Output update rate]\r\nHz=5\r\n[Alamanc]\r\nfilename=/tmp/mine.alm\r\n");
-    TForm1 form;
+    MainWindow form;
     form.setPrompt(&prompt);
-    form.FormActivate();
-    form.FormClose();  // within the first second: the edits still hold the defaults
+    form.activateOnce();
+    form.closeDown();
 
     const std::string text = settingsText();
     EXPECT_NE(text.find("Hz=5\r\n"), std::string::npos) << text;
@@ -218,7 +209,7 @@ TEST_F(AppTest, UnusableComPortWarnsAndKeepsTheOtherKeys)
     control<QLineEdit>(*form, "ComPortEdit")->setText("two");
     control<QCheckBox>(*form, "HDTcheckbox")->setChecked(true);
     control<QComboBox>(*form, "BaudRateComboBox")->setCurrentIndex(0);
-    form->FormClose();
+    form->closeDown();
 
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("two"), std::string::npos) << prompt.messages[0];
@@ -234,7 +225,7 @@ TEST_F(AppTest, SettingsThatCannotBeWrittenAreReported)
     // The settings path is a folder: writing must fail with a message, not silently.
     std::filesystem::create_directories(configPath);
     auto form = startWindow();
-    form->FormClose();
+    form->closeDown();
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("trajix-gui.ini"), std::string::npos) << prompt.messages[0];
 }
@@ -243,8 +234,9 @@ TEST_F(AppTest, SimulatorFeaturesOffDisablesTheScenarioControls)
 {
     auto form = startWindow();
     EXPECT_TRUE(form->simulatorFeaturesOff());
-    EXPECT_EQ(control<QGroupBox>(*form, "OrvenaGroupBox")->toolTip(),
-              qs("Only used when creating scenarios for Corvalith Orvena GPS RF simulator"));
+    EXPECT_TRUE(control<QGroupBox>(*form, "OrvenaGroupBox")
+                    ->toolTip()
+                    .startsWith(qs("Only used when creating scenarios for Corvalith Orvena GPS RF simulator")));
     for (QWidget* control : scenarioControls(*form))
         EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
     // Everything else stays usable.
@@ -255,6 +247,38 @@ TEST_F(AppTest, SimulatorFeaturesOffDisablesTheScenarioControls)
              control<QCheckBox>(*form, "HDTcheckbox"), control<QPushButton>(*form, "Button1"),
              control<QPushButton>(*form, "BitBtn3"), control<QPushButton>(*form, "GenerateNMEAfilebutton")})
         EXPECT_TRUE(control->isEnabled()) << control->objectName().toStdString();
+}
+
+TEST_F(AppTest, SignalGeneratorBoxSwitchesTheFeaturesAndIsSavedOnceUsed)
+{
+    auto form = startWindow();
+    auto* box = control<QCheckBox>(*form, "SignalGeneratorBox");
+    EXPECT_FALSE(box->isChecked());
+    const QString ownTip = control<QLineEdit>(*form, "Start1")->toolTip().section('\n', 0, 0);
+    form->closeDown();
+    EXPECT_EQ(settingsText().find("Signal generator"), std::string::npos) << "a file that never used it";
+    for (const bool on : {false, true}) {
+        if (on) box->click();
+        EXPECT_EQ(form->simulatorFeaturesOff(), !on);
+        for (QWidget* control : scenarioControls(*form)) {
+            EXPECT_EQ(control->isEnabled(), on) << control->objectName().toStdString();
+            EXPECT_EQ(control->toolTip().contains(qs("\"Signal generator features\" on the Settings tab")), !on)
+                << control->objectName().toStdString();
+        }
+    }
+    EXPECT_EQ(control<QLineEdit>(*form, "Start1")->toolTip(), ownTip);
+    form->closeDown();
+    EXPECT_NE(settingsText().find("[Signal generator]\r\nFeatures=1\r\n"), std::string::npos) << settingsText();
+    EXPECT_FALSE(startWindow()->simulatorFeaturesOff());
+
+    // The start option switches them on for one run and leaves the saved choice alone.
+    writeSettingsFile("[Signal generator]\r\nFeatures=0\r\n");
+    gui::StartOptions options;
+    options.simulatorFeatures = true;
+    auto optioned = startWindow(options);
+    EXPECT_FALSE(optioned->simulatorFeaturesOff());
+    optioned->closeDown();
+    EXPECT_NE(settingsText().find("Features=0\r\n"), std::string::npos) << settingsText();
 }
 
 TEST_F(AppTest, SimulatorFeaturesOptionKeepsThemEnabled)
@@ -275,6 +299,72 @@ TEST_F(AppTest, SimulatorFeaturesOptionKeepsThemEnabled)
     EXPECT_TRUE(control<QGroupBox>(*form, "OrvenaGroupBox")->toolTip().isEmpty());
     for (QWidget* control : scenarioControls(*form))
         EXPECT_TRUE(control->isEnabled()) << control->objectName().toStdString();
+}
+
+// A run that fails shows no chart: neither its own part nor the one of the run before.
+TEST_F(AppTest, EveryTabsChartsAreEmptyAfterAnError)
+{
+    auto form = startWindow();
+    ScriptedDialogs dialogs;
+    form->setDialogs(&dialogs);
+    const QString loop = QString::fromStdString(trajix::test::dataFile("../../examples/loop.kml").string());
+    const QString log = QString::fromStdString(trajix::test::dataFile("convert/log10hz.kel").string());
+    writeFileBytes(dir / "bad.kel", "not a logger file\r\n");
+    auto* route = tab<gui::GoogleEarthTab>(*form);
+    auto* script = tab<gui::UserCommandsTab>(*form);
+    auto* kelo = tab<gui::KeloTab>(*form);
+    const struct {
+        const char* tab;
+        std::function<void()> good, bad;
+        std::vector<const char*> series;
+    } cases[] = {
+        {"route, an edit that is no number",
+         [&] { form->openFile(loop); },
+         [&] {
+             control<QLineEdit>(*form, "lataccEdit")->setText("0,5");
+             route->preview();
+             EXPECT_NE(prompt.messages.back().find("'0,5'"), std::string::npos) << prompt.messages.back();
+         },
+         {"Series1", "Series8", "Series3"}},
+        {"route, a limit changed after the preview",
+         [&] {
+             control<QLineEdit>(*form, "lataccEdit")->setText("1");
+             route->preview();
+         },
+         [&] { control<QLineEdit>(*form, "SpeedEdit")->setText("50"); },
+         {"Series1", "Series8", "Series3"}},
+        {"commands",
+         [&] {
+             control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=36\nwait 10s\n.end");
+             script->preview();
+         },
+         [&] {
+             control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=36\nwait 10s\nvel=12x\n.end");
+             script->preview();
+         },
+         {"Series4", "Series9", "Series13"}},
+        {"KELO import",
+         [&] {
+             dialogs.openAnswers = {log};
+             dialogs.saveAnswers = {QString()};
+             kelo->importLog();
+         },
+         [&] {
+             dialogs.openAnswers = {QString::fromStdString((dir / "bad.kel").string())};
+             kelo->importLog();
+         },
+         {"Series11", "Series12"}},
+    };
+    for (const auto& c : cases) {
+        c.good();
+        for (const char* name : c.series) ASSERT_GT(series(*form, name)->count(), 0) << c.tab << " " << name;
+        const auto before = prompt.messages.size();
+        c.bad();
+        for (const char* name : c.series) EXPECT_EQ(series(*form, name)->count(), 0) << c.tab << " " << name;
+        if (std::string_view(c.tab) != "route, a limit changed after the preview") {
+            EXPECT_EQ(prompt.messages.size(), before + 1) << c.tab;
+        }
+    }
 }
 
 TEST_F(AppTest, TabChangeClosesAnOpenReplayFile)
@@ -398,15 +488,58 @@ TEST_F(AppTest, CaptionsAreSpelledRightAndTheSettingsKeysStay)
     for (const QString& text : texts)
         for (const char* typo : {"Ouput", "Alamanac", "a Orvena"})
             EXPECT_FALSE(text.contains(typo)) << text.toStdString();
-    EXPECT_TRUE(texts.contains("Output (Hz)"));
+    EXPECT_TRUE(texts.contains("Output rate (Hz)"));
     EXPECT_TRUE(texts.contains("Almanac file"));
 #ifdef TRAJIX_WITH_SCENARIO
     EXPECT_EQ(std::string(trajix::scenarioQuestion), "Process NMEA file and create an Orvena Binary file?");
 #endif
 
     // Other programs read the settings file: its keys keep their old spelling.
-    form->FormClose();
+    form->closeDown();
     EXPECT_NE(settingsText().find("[Alamanc]\r\n"), std::string::npos) << settingsText();
+}
+
+// From a small window up: every tab keeps its edits readable and its charts apart,
+// scrolling where the window is too small; at 1024x600 no tab needs to scroll sideways,
+// with a route and its captions shown too.
+TEST_F(AppTest, EveryTabHoldsItsLayoutAtAnySize)
+{
+    auto form = startWindow();
+    form->show();
+    form->openFile(QString::fromStdString(trajix::test::dataFile("../../examples/loop.kml").string()));
+    ASSERT_FALSE(control<QLabel>(*form, "AccelerationLabel")->text().isEmpty());
+    for (const QSize size : {QSize(600, 400), QSize(1024, 600), QSize(1920, 1080)}) {
+        form->resize(size);
+        for (int index = 0; index < form->PageControl1->count(); ++index) {
+            form->PageControl1->setCurrentIndex(index);
+            QApplication::processEvents();
+            auto* page = qobject_cast<QScrollArea*>(form->PageControl1->widget(index));
+            ASSERT_TRUE(page) << index;
+            const std::string where = std::to_string(size.width()) + "x" + std::to_string(size.height()) + " tab " +
+                                      form->PageControl1->tabText(index).toStdString();
+            for (QLineEdit* edit : page->findChildren<QLineEdit*>())
+                if (edit->isVisibleTo(page)) {
+                    EXPECT_GE(edit->width(), 50) << where << " " << edit->objectName().toStdString();
+                }
+            const auto charts = page->findChildren<QChartView*>();
+            for (QChartView* chart : charts) {
+                EXPECT_GE(chart->height(), 200) << where;
+                for (QChartView* other : charts) {
+                    const QRect a(chart->mapTo(page->widget(), QPoint()), chart->size());
+                    const QRect b(other->mapTo(page->widget(), QPoint()), other->size());
+                    if (chart != other) {
+                        EXPECT_FALSE(a.intersects(b)) << where << ": charts overlap";
+                    }
+                }
+            }
+            if (size.width() >= 1024) {
+                EXPECT_EQ(page->horizontalScrollBar()->maximum(), 0) << where << ": scrolls sideways";
+            }
+            if (size.height() >= 1080) {
+                EXPECT_EQ(page->verticalScrollBar()->maximum(), 0) << where << ": scrolls at full screen";
+            }
+        }
+    }
 }
 
 TEST_F(AppTest, TheAdvertAreaTakesNoRoomUntilAPictureArrives)
@@ -430,7 +563,7 @@ TEST_F(AppTest, DialogsStartInTheFolderLastUsedForTheirKindKeptInTheSettings)
         EXPECT_EQ(folders.startPath("*.kml"), qs("/data/routes/*.kml"));
         EXPECT_EQ(folders.startPath("*.txt"), qs("/data/out/*.txt"));
         EXPECT_EQ(folders.startPath("*.dsf"), qs("*.dsf"));
-        form->FormClose();
+        form->closeDown();
     }
     EXPECT_NE(settingsText().find("[Folders]\r\nkml=/data/routes\r\ntxt=/data/out\r\n"), std::string::npos)
         << settingsText();
@@ -472,7 +605,7 @@ TEST_F(AppTest, RmcZdaAndTheDateAreSavedAndReachTheWriters)
         EXPECT_TRUE(dates.zda);
         ASSERT_TRUE(dates.date.has_value());
         EXPECT_EQ(*dates.date, (CalendarDate{2024, 2, 29}));
-        form->FormClose();
+        form->closeDown();
     }
     const std::string text = settingsText();
     EXPECT_NE(text.find("[Include RMC]\r\nRMC=0\r\n"), std::string::npos) << text;

@@ -20,7 +20,7 @@ using gui::QtProgress;
 
 TEST_F(AppTest, ProgressWindowFollowsTheWork)
 {
-    gui::TProgressForm form;
+    gui::ProgressWindow form;
     QtProgress progress(&form);
     progress.start("Loading KML file", 250);
     EXPECT_TRUE(form.isVisible());
@@ -44,7 +44,7 @@ TEST_F(AppTest, ProgressWindowFollowsTheWork)
 
 TEST_F(AppTest, ProgressCountsBeyondTheGaugeRangeAreScaled)
 {
-    gui::TProgressForm form;
+    gui::ProgressWindow form;
     QtProgress progress(&form);
     const long long blocks = 6'000'000'000LL;  // more than an int holds
     progress.start("Converting", blocks);
@@ -60,7 +60,7 @@ TEST_F(AppTest, ProgressCountsBeyondTheGaugeRangeAreScaled)
 
 TEST_F(AppTest, SecondProgressWindowShowsTheInnerSearch)
 {
-    gui::TProgressForm2 form;
+    gui::SearchProgressWindow form;
     QtProgress progress(&form);
     progress.start("Generating NMEA file", 12);
     EXPECT_EQ(form.Gauge2->minimum(), 0);
@@ -77,7 +77,7 @@ TEST_F(AppTest, SecondProgressWindowShowsTheInnerSearch)
 
 TEST_F(AppTest, WaitWindowRecordsTheAnswer)
 {
-    gui::TcontinueForm form;
+    gui::RecordingWaitWindow form;
     EXPECT_EQ(form.windowTitle(), qs("Waiting for dsf file..."));
     EXPECT_EQ(form.Label1->text(), qs("Please WAIT until TrajixBinary has completely finished,"));
     EXPECT_EQ(form.Label2->text(), qs("and then click continue "));

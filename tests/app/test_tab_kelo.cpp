@@ -22,7 +22,7 @@
 namespace trajix::test {
 namespace {
 
-using gui::TForm1;
+using gui::MainWindow;
 
 QString qpath(const std::filesystem::path& path)
 {
@@ -45,7 +45,7 @@ int countOf(const std::string& text, std::string_view what)
 
 class KeloTabTest : public AppTest {
 protected:
-    std::unique_ptr<TForm1> start()
+    std::unique_ptr<MainWindow> start()
     {
         auto form = startWindow();
         form->setDialogs(&dialogs);
@@ -72,10 +72,10 @@ TEST_F(KeloTabTest, TenHertzLogSetsEveryRateEditAndWritesWhatTheCommandWrites)
     const auto guiOutput = dir / "gui_output";
     dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
     dialogs.saveAnswers = {qpath(guiOutput)};
-    form->loadKELbuttonClick();
+    tab<gui::KeloTab>(*form)->importLog();
 
-    EXPECT_EQ(dialogs.asked, (QStringList{"open: Pick KELO .kel file for conversion | *.kel",
-                                          "save: Enter name for NMEA output file | *.txt"}));
+    EXPECT_EQ(dialogs.asked.join('\n').toStdString(),
+              "open: Pick KELO .kel file for conversion | *.kel\nsave: Enter name for NMEA output file | log10hz.txt");
     // The import says what it wrote and where.
     EXPECT_EQ(prompt.messages, std::vector<std::string>{guiOutput.string() + " created."});
     for (QLineEdit* edit : {control<QLineEdit>(*form, "SampleRateEdit"), control<QLineEdit>(*form, "OutputUpdateEdit1"),
@@ -112,11 +112,54 @@ TEST_F(KeloTabTest, TenHertzLogSetsEveryRateEditAndWritesWhatTheCommandWrites)
     EXPECT_GE(speedPoints, trackPoints);
     dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
     dialogs.saveAnswers = {qpath(guiOutput)};
-    form->loadKELbuttonClick();
+    tab<gui::KeloTab>(*form)->importLog();
     EXPECT_EQ(series(*form, "Series11")->count(), trackPoints);
     EXPECT_EQ(series(*form, "Series12")->count(), speedPoints);
     EXPECT_EQ(control<QPlainTextEdit>(*form, "Memo2")->toPlainText().toStdString(), memo)
         << "the preview is replaced, not added to";
+}
+
+// A log that stands still: its preview and its one spot show before the user is asked
+// for the output name; the charts put east right and north up.
+TEST_F(KeloTabTest, StationaryLogPreviewsItsSpotBeforeAskingForTheName)
+{
+    auto form = start();
+    std::string log =
+        "KELO data logger\r\n[header]\r\nindex\r\ntime\r\nlat\r\nlon\r\nspeed\r\nheading\r\n"
+        "[channel units]\r\n-\r\nhhmmss\r\nmin\r\nmin\r\nkm/h\r\ndeg\r\n[data]\r\n";
+    for (int i = 0; i < 40; ++i)
+        log += std::to_string(i) + " " + std::to_string(100000 + i / 10) + "." + std::to_string(i % 10) +
+               "0 3090 15 0 0\r\n";
+    writeFileBytes(dir / "still.kel", log);
+    int previewLines = 0;
+    qsizetype pointsAtAsking = 0;
+    dialogs.onAsk = [&] {
+        previewLines = countOf(control<QPlainTextEdit>(*form, "Memo2")->toPlainText().toStdString(), "$GPGGA");
+        pointsAtAsking = series(*form, "Series11")->count();
+    };
+    dialogs.openAnswers = {qpath(dir / "still.kel")};
+    dialogs.saveAnswers = {QString()};
+    tab<gui::KeloTab>(*form)->importLog();
+    EXPECT_GT(previewLines, 0) << "the preview shows before the name is asked";
+    EXPECT_GT(pointsAtAsking, 0);
+    EXPECT_TRUE(series(*form, "Series11")->pointsVisible()) << "one spot draws no line: its point is marked";
+    const QPointF spot = series(*form, "Series11")->at(0);
+    EXPECT_NEAR(spot.x(), -0.25, 1e-9) << "longitude along the horizontal axis";
+    EXPECT_NEAR(spot.y(), 51.5, 1e-9);
+    auto* chart = control<QChartView>(*form, "Chart6")->chart();
+    EXPECT_EQ(chart->axes(Qt::Horizontal).at(0)->titleText(), qs("Longitude (°)"));
+
+    // Periods that are no whole seconds are refused before any file is picked.
+    dialogs.asked.clear();
+    for (const char* bad : {"2.5", "-1", "soon"}) {
+        control<QLineEdit>(*form, "kelStationaryPeriodedit")->setText(bad);
+        prompt.messages.clear();
+        tab<gui::KeloTab>(*form)->importLog();
+        tab<gui::KeloTab>(*form)->convertTextList();
+        ASSERT_EQ(prompt.messages.size(), 2u) << bad;
+        EXPECT_NE(prompt.messages[0].find(std::string("'") + bad + "'"), std::string::npos) << prompt.messages[0];
+    }
+    EXPECT_TRUE(dialogs.asked.isEmpty());
 }
 
 TEST_F(KeloTabTest, LongPeriodsStillPreviewFiftySamples)
@@ -126,7 +169,7 @@ TEST_F(KeloTabTest, LongPeriodsStillPreviewFiftySamples)
     const auto output = dir / "long.txt";
     dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
     dialogs.saveAnswers = {qpath(output)};
-    form->loadKELbuttonClick();
+    tab<gui::KeloTab>(*form)->importLog();
     ASSERT_EQ(prompt.messages, std::vector<std::string>{output.string() + " created."});
     const std::string memo = control<QPlainTextEdit>(*form, "Memo2")->toPlainText().toStdString();
     EXPECT_EQ(countOf(memo, "$GPGGA"), 50);
@@ -148,26 +191,15 @@ TEST_F(KeloTabTest, BadLogShowsItsMessageAndWritesNothing)
 
     dialogs.openAnswers = {qpath(input)};
     dialogs.saveAnswers = {qpath(output)};
-    form->loadKELbuttonClick();
+    tab<gui::KeloTab>(*form)->importLog();
 
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("[data]"), std::string::npos) << prompt.messages[0];
     EXPECT_EQ(dialogs.asked.size(), 1) << "a bad log is reported before the user is asked for a name";
     EXPECT_EQ(readFileBytes(output), "an earlier result\r\n");
     EXPECT_EQ(control<QLineEdit>(*form, "SampleRateEdit")->text(), qs("20"));
-    EXPECT_EQ(control<QPlainTextEdit>(*form, "Memo2")->toPlainText(), qs("earlier preview\n"));
+    EXPECT_TRUE(control<QPlainTextEdit>(*form, "Memo2")->toPlainText().isEmpty()) << "no preview of an earlier log";
     EXPECT_EQ(series(*form, "Series11")->count(), 0);
-
-    // A period that is not a whole number is refused the same way.
-    prompt.messages.clear();
-    control<QLineEdit>(*form, "kelStationaryPeriodedit")->setText("8.5");
-    dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
-    dialogs.saveAnswers = {qpath(dir / "never.txt")};
-    form->loadKELbuttonClick();
-    ASSERT_EQ(prompt.messages.size(), 1u);
-    EXPECT_NE(prompt.messages[0].find("8.5"), std::string::npos) << prompt.messages[0];
-    EXPECT_EQ(dialogs.asked.size(), 2) << "nor after a bad period";
-    EXPECT_FALSE(std::filesystem::exists(dir / "never.txt"));
 }
 
 TEST_F(KeloTabTest, CancelledDialogsWriteNothing)
@@ -175,19 +207,21 @@ TEST_F(KeloTabTest, CancelledDialogsWriteNothing)
     auto form = start();
     control<QLineEdit>(*form, "SampleRateEdit")->setText("20");
     dialogs.openAnswers = {QString()};
-    form->loadKELbuttonClick();
+    tab<gui::KeloTab>(*form)->importLog();
     EXPECT_EQ(dialogs.asked.size(), 1) << "no save dialog after a cancelled open";
 
     dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
     dialogs.saveAnswers = {QString()};
-    form->loadKELbuttonClick();
+    tab<gui::KeloTab>(*form)->importLog();
     EXPECT_TRUE(prompt.messages.empty());
-    EXPECT_EQ(control<QLineEdit>(*form, "SampleRateEdit")->text(), qs("20"));
-    EXPECT_TRUE(control<QPlainTextEdit>(*form, "Memo2")->toPlainText().isEmpty());
+    EXPECT_EQ(control<QLineEdit>(*form, "SampleRateEdit")->text(), qs("20")) << "nothing written, no rate taken";
+    EXPECT_FALSE(control<QPlainTextEdit>(*form, "Memo2")->toPlainText().isEmpty()) << "the preview came first";
 
-    for (auto click : {&TForm1::ConvertTxtButtonClick, &TForm1::correctNmeaButtonClick}) {
+    const std::function<void()> conversions[] = {[&] { tab<gui::KeloTab>(*form)->convertTextList(); },
+                                                 [&] { tab<gui::SettingsTab>(*form)->correctNmeaFile(); }};
+    for (const auto& click : conversions) {
         dialogs.asked.clear();
-        (form.get()->*click)();
+        click();
         EXPECT_EQ(dialogs.asked.size(), 1);
     }
     EXPECT_TRUE(control<QLabel>(*form, "FinishedLabel")->text().isEmpty());
@@ -213,14 +247,15 @@ TEST_F(KeloTabTest, CancelStopsTheImportAndTheTextConversionWithoutAMessage)
 
     auto* cancel = form->ProgressForm->findChild<QPushButton*>("CancelButton");
     ASSERT_TRUE(cancel);
-    for (auto [click, input] : {std::pair{&TForm1::loadKELbuttonClick, dir / "long.kel"},
-                                std::pair{&TForm1::ConvertTxtButtonClick, dir / "long.txt"}}) {
+    gui::KeloTab* kelo = tab<gui::KeloTab>(*form);
+    for (auto [click, input] : {std::pair{&gui::KeloTab::importLog, dir / "long.kel"},
+                                std::pair{&gui::KeloTab::convertTextList, dir / "long.txt"}}) {
         // Cancel is pressed as soon as the run first lets the window's events through.
         QTimer::singleShot(0, cancel, [cancel] { cancel->click(); });
         dialogs.openAnswers = {qpath(input)};
         dialogs.saveAnswers = {qpath(dir / "out.txt")};
         dialogs.asked.clear();
-        (form.get()->*click)();
+        (kelo->*click)();
         EXPECT_EQ(dialogs.asked.size(), 1) << "nor asks for a name";
         EXPECT_TRUE(prompt.messages.empty()) << "a cancelled run needs no message";
         EXPECT_EQ(readFileBytes(dir / "out.txt"), "kept");
@@ -244,10 +279,10 @@ TEST_F(KeloTabTest, TextConversionUsesRateAndPeriodsAndAppendsToThePreview)
     const auto guiOutput = dir / "gui_list";
     dialogs.openAnswers = {qpath(input)};
     dialogs.saveAnswers = {qpath(guiOutput)};
-    form->ConvertTxtButtonClick();
+    tab<gui::KeloTab>(*form)->convertTextList();
 
-    EXPECT_EQ(dialogs.asked, (QStringList{"open: Pick .txt file for conversion | *.txt",
-                                          "save: Enter name for NMEA output file | *.txt"}));
+    EXPECT_EQ(dialogs.asked.join('\n').toStdString(),
+              "open: Pick .txt file for conversion | *.txt\nsave: Enter name for NMEA output file | list.nmea.txt");
     ASSERT_TRUE(std::filesystem::exists(guiOutput));
     const auto cliOutput = dir / "cli_list";
     const auto cli = runTrajix({"txt2nmea", input.string(), "-o", cliOutput.string(), "--rate", "5",
@@ -274,20 +309,18 @@ TEST_F(KeloTabTest, BadTextListsAreReportedBeforeTheUserIsAskedForAName)
 {
     auto form = start();
     writeFileBytes(dir / "kept.txt", "an earlier result\r\n");
-    // No fix, a latitude off the earth, a word among the numbers, and a good list with a
-    // bad period.
+    // No fix, a latitude off the earth, a word among the numbers (a bad period is refused
+    // before the list is picked: StationaryLogPreviewsItsSpotBeforeAskingForTheName).
     const std::vector<std::pair<std::string, std::string>> lists = {{"title\n0 1\n0 2\n", "nothing was written"},
                                                                     {"title\n51 1\n8541200 2\n", "line 3"},
-                                                                    {"title\n51 1\nnorth 2\n", "north"},
-                                                                    {"title\n51 1\n52 2\n", "8.5"}};
+                                                                    {"title\n51 1\nnorth 2\n", "north"}};
     for (const auto& [list, named] : lists) {
-        if (named == "8.5") control<QLineEdit>(*form, "kelStationaryPeriodedit")->setText("8.5");
         writeFileBytes(dir / "list.txt", list);
         dialogs.asked.clear();
         prompt.messages.clear();
         dialogs.openAnswers = {qpath(dir / "list.txt")};
         dialogs.saveAnswers = {qpath(dir / "kept.txt")};
-        form->ConvertTxtButtonClick();
+        tab<gui::KeloTab>(*form)->convertTextList();
         ASSERT_EQ(prompt.messages.size(), 1u) << list;
         EXPECT_NE(prompt.messages[0].find(named), std::string::npos) << prompt.messages[0];
         EXPECT_EQ(dialogs.asked, QStringList{"open: Pick .txt file for conversion | *.txt"}) << list;
@@ -310,7 +343,7 @@ TEST_F(KeloTabTest, CorrectionKeepsGgaLinesLikeTheCommandAndReportsTheName)
     writeFileBytes(cliInput, nmea);
 
     dialogs.openAnswers = {qpath(guiInput)};
-    form->correctNmeaButtonClick();
+    tab<gui::SettingsTab>(*form)->correctNmeaFile();
     EXPECT_EQ(dialogs.asked, (QStringList{"open: Pick nmea file for conversion | *.txt"}));
     const auto guiOutput = dir / "run_mod.txt";
     EXPECT_EQ(control<QLabel>(*form, "FinishedLabel")->text(), qs("Finished - output file:") + qpath(guiOutput));
@@ -327,7 +360,7 @@ TEST_F(KeloTabTest, CorrectionKeepsGgaLinesLikeTheCommandAndReportsTheName)
 
     // An input that cannot be read leaves the label as it was and says why.
     dialogs.openAnswers = {qpath(dir / "missing.txt")};
-    form->correctNmeaButtonClick();
+    tab<gui::SettingsTab>(*form)->correctNmeaFile();
     EXPECT_EQ(control<QLabel>(*form, "FinishedLabel")->text(), qs("Finished - output file:") + qpath(guiOutput));
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("missing.txt"), std::string::npos) << prompt.messages[0];

@@ -27,7 +27,7 @@
 namespace trajix::test {
 namespace {
 
-using gui::TForm1;
+using gui::MainWindow;
 
 constexpr std::size_t block = 2046000;
 
@@ -49,7 +49,7 @@ QString qpath(const std::filesystem::path& path)
 
 class RecordingTabTest : public AppTest {
 protected:
-    std::unique_ptr<TForm1> start(bool simulatorFeatures = true)
+    std::unique_ptr<MainWindow> start(bool simulatorFeatures = true)
     {
         gui::StartOptions options;
         options.simulatorFeatures = simulatorFeatures;
@@ -68,12 +68,21 @@ TEST_F(RecordingTabTest, DsfToBinWritesTheBytesOfTheCommandAndDropsTheTrailingPa
     auto form = start();
     const auto input = dir / "track.dsf";
     writeFileBytes(input, patternBytes(2 * block + 100, 7));
-    dialogs.answers = {qpath(input)};
-
-    form->Button1Click();
+    // The output is asked for, the .bin beside the input suggested: a cancel (the dialog
+    // asks before replacing a file) leaves an earlier conversion alone.
+    writeFileBytes(dir / "track.bin", "an earlier conversion");
+    dialogs.answers = {qpath(input), QString()};
+    tab<gui::DsfTab>(*form)->pickAndConvert();
+    EXPECT_EQ(readFileBytes(dir / "track.bin"), "an earlier conversion");
+    dialogs.answers = {qpath(input), qpath(dir / "track.bin")};
+    dialogs.asked.clear();
+    dialogs.titles.clear();
+    dialogs.patterns.clear();
+    tab<gui::DsfTab>(*form)->pickAndConvert();
 
     EXPECT_EQ(dialogs.titles.at(0), qs("Pick .dsf file for conversion"));
     EXPECT_EQ(dialogs.patterns.at(0), qs("*.dsf"));
+    EXPECT_EQ(dialogs.asked.at(1), "save: Enter name for the .bin recording | " + qpath(dir / "track.bin"));
     const auto viaCli = dir / "cli.bin";
     const auto result = runTrajix({"dsf2bin", input.string(), "-o", viaCli.string()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -92,8 +101,8 @@ TEST_F(RecordingTabTest, DsfUnderOneBlockSaysSoAndWritesNothing)
     auto form = start();
     const auto input = dir / "short.dsf";
     writeFileBytes(input, patternBytes(block - 1, 5));
-    dialogs.answers = {qpath(input)};
-    form->Button1Click();
+    dialogs.answers = {qpath(input), qpath(dir / "short.bin")};
+    tab<gui::DsfTab>(*form)->pickAndConvert();
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("short.dsf"), std::string::npos) << prompt.messages[0];
     EXPECT_NE(prompt.messages[0].find("less than one second"), std::string::npos) << prompt.messages[0];
@@ -129,11 +138,11 @@ TEST_F(RecordingTabTest, DsfToBinRefusesWhatTheCommandRefusesAndWritesNothing)
     const std::string original = patternBytes(block, 3);
     writeFileBytes(self, original);
     const auto missing = dir / "absent.dsf";
-    dialogs.answers = {qpath(self), qpath(missing), QString()};
+    dialogs.answers = {qpath(self), qpath(self), qpath(missing), qpath(dir / "absent.bin"), QString()};
 
-    form->Button1Click();
-    form->Button1Click();
-    form->Button1Click();  // cancelled
+    tab<gui::DsfTab>(*form)->pickAndConvert();
+    tab<gui::DsfTab>(*form)->pickAndConvert();
+    tab<gui::DsfTab>(*form)->pickAndConvert();  // cancelled
 
     ASSERT_EQ(prompt.messages.size(), 2u);
     const auto cliSelf = runTrajix({"dsf2bin", self.string()});
@@ -157,7 +166,7 @@ TEST_F(RecordingTabTest, DropoutsMatchTheCommandAndRefuseBadRangesBeforeWriting)
     control<QLineEdit>(*form, "Start1")->setText("10");
     control<QLineEdit>(*form, "Duration1")->setText("5");
     dialogs.answers = {qpath(input)};
-    form->DropoutButtonClick();
+    tab<gui::SettingsTab>(*form)->createDropouts();
 
     EXPECT_EQ(dialogs.titles.at(0), qs("Select .bin file"));
     EXPECT_EQ(dialogs.patterns.at(0), qs("*.bin"));
@@ -177,10 +186,10 @@ TEST_F(RecordingTabTest, DropoutsMatchTheCommandAndRefuseBadRangesBeforeWriting)
     control<QLineEdit>(*form, "Start1")->setText("15");
     control<QLineEdit>(*form, "Duration1")->setText("1");
     dialogs.answers = {qpath(input)};
-    form->DropoutButtonClick();
+    tab<gui::SettingsTab>(*form)->createDropouts();
     control<QLineEdit>(*form, "Start1")->setText("1x");
     dialogs.answers = {qpath(input)};
-    form->DropoutButtonClick();
+    tab<gui::SettingsTab>(*form)->createDropouts();
     ASSERT_EQ(prompt.messages.size(), 2u);
     EXPECT_NE(prompt.messages[1].find("'1x'"), std::string::npos) << prompt.messages[1];
     EXPECT_NE(prompt.messages[1].find("Start"), std::string::npos) << prompt.messages[1];
@@ -192,9 +201,9 @@ TEST_F(RecordingTabTest, AlmanacBrowseStartsFromTheEditAndKeepsItOnCancel)
     auto form = start();
     control<QLineEdit>(*form, "AlmanacEdit")->setText("/data/old.alm");
     dialogs.answers = {QString(), qs("/data/new.alm")};
-    form->AlmanacBrowseButtonClick();
+    tab<gui::SettingsTab>(*form)->browseAlmanac();
     EXPECT_EQ(control<QLineEdit>(*form, "AlmanacEdit")->text(), qs("/data/old.alm"));
-    form->AlmanacBrowseButtonClick();
+    tab<gui::SettingsTab>(*form)->browseAlmanac();
     EXPECT_EQ(control<QLineEdit>(*form, "AlmanacEdit")->text(), qs("/data/new.alm"));
     EXPECT_EQ(dialogs.patterns.at(0), qs("/data/old.alm"));
 }
@@ -232,14 +241,14 @@ TEST_F(RecordingTabTest, OutputLabelDownloadsTheAlmanacOnceIntoTheHomeFolder)
     ScopedEnv url("TRAJIX_ALMANAC_URL", server.url());
     auto form = start();
 
-    form->Label21Click();
+    emit control<gui::ClickLabel>(*form, "Label21")->clicked();
     const auto local = home.path() / "trajixV2" / "almanacs" / "019-2012.alm";
     ASSERT_EQ(prompt.messages, std::vector<std::string>{"Download complete"});
     EXPECT_EQ(readFileBytes(local), "week:                        610\n");
     ASSERT_EQ(server.paths.size(), 1u);
     EXPECT_TRUE(server.paths[0].endsWith("019.alm")) << server.paths[0].toStdString();
 
-    form->Label21Click();  // the file is there: nothing asked, nothing shown
+    emit control<gui::ClickLabel>(*form, "Label21")->clicked();  // the file is there: nothing asked, nothing shown
     EXPECT_EQ(prompt.messages.size(), 1u);
     EXPECT_EQ(server.paths.size(), 1u);
 }
@@ -252,7 +261,7 @@ TEST_F(RecordingTabTest, FailedAlmanacDownloadLeavesNoFile)
     closed.close();
     ScopedEnv url("TRAJIX_ALMANAC_URL", "http://127.0.0.1:" + std::to_string(port) + "/");
     auto form = start();
-    form->Label21Click();
+    emit control<gui::ClickLabel>(*form, "Label21")->clicked();
     EXPECT_EQ(prompt.messages, std::vector<std::string>{"Download failed"});
     EXPECT_FALSE(std::filesystem::exists(home.path() / "trajixV2" / "almanacs" / "019-2012.alm"));
 }
@@ -275,7 +284,7 @@ protected:
     }
 
     // Presses a button of the wait window once it is shown and the generator is done.
-    void answerWaitWindow(TForm1& form, bool pressContinue)
+    void answerWaitWindow(MainWindow& form, bool pressContinue)
     {
         auto* timer = new QTimer(&form);
         QObject::connect(timer, &QTimer::timeout, [&form, timer, pressContinue] {
@@ -287,7 +296,7 @@ protected:
         timer->start(20);
     }
 
-    std::unique_ptr<TForm1> startScenarioWindow(bool simulatorFeatures = true)
+    std::unique_ptr<MainWindow> startScenarioWindow(bool simulatorFeatures = true)
     {
         auto form = start(simulatorFeatures);
         control<QLineEdit>(*form, "AlmanacEdit")->setText(qpath(dataFile("scenario/week610.alm")));

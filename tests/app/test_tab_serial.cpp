@@ -30,7 +30,7 @@
 namespace trajix::test {
 namespace {
 
-using gui::TForm1;
+using gui::MainWindow;
 
 QString qpath(const std::filesystem::path& path)
 {
@@ -112,26 +112,26 @@ protected:
     void pick(const std::filesystem::path& file)
     {
         dialogs.answers = {qpath(file)};
-        form->LoadReplayFileButtonClick();
+        tab<gui::SerialTab>(*form)->pickReplayFile();
     }
     void connectPort()
     {
         ASSERT_FALSE(far.slavePath().isEmpty());
         control<QLineEdit>(*form, "ComPortEdit")->setText(far.slavePath());
-        form->ComConnectButtonClick();
+        tab<gui::SerialTab>(*form)->toggleConnection();
         ASSERT_TRUE(form->replayState().comPortOpen) << (prompt.messages.empty() ? "" : prompt.messages.back());
     }
     /// steps ticks of the paced timer, then what the far end received.
     std::string play(int steps)
     {
         for (int i = 0; i < steps; ++i) {
-            form->replayHPTimerHighPrecisionTimer();
+            tab<gui::SerialTab>(*form)->playStep();
             QApplication::processEvents();
         }
         return far.receive();
     }
 
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<MainWindow> form;
     ScriptedDialogs dialogs;
     FakeTimer timer;
     FarEnd far;
@@ -166,7 +166,7 @@ TEST_F(SerialTab, ScanLabelsOfPickedFilesMatchTheCommandAndCancelKeepsThem)
                            control<QLabel>(*form, "ReplayFileTypeLabel")->text().toStdString() + "\nSteps : 100\n");
 
     // Cancelling the dialog, and a file with no measurable rate, change nothing.
-    form->LoadReplayFileButtonClick();
+    tab<gui::SerialTab>(*form)->pickReplayFile();
     pick(writeLines("one.txt", {"header", gga(43200)}));
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("no output rate can be measured"), std::string::npos) << prompt.messages[0];
@@ -186,11 +186,11 @@ TEST_F(SerialTab, ScanLabelsOfPickedFilesMatchTheCommandAndCancelKeepsThem)
 TEST_F(SerialTab, ConnectLocksThePortAndDisconnectFreesIt)
 {
     control<QLineEdit>(*form, "ComPortEdit")->setText("fast");
-    form->ComConnectButtonClick();
+    tab<gui::SerialTab>(*form)->toggleConnection();
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("'fast'"), std::string::npos) << prompt.messages[0];
     control<QLineEdit>(*form, "ComPortEdit")->setText("/dev/trajix-no-such-port");
-    form->ComConnectButtonClick();
+    tab<gui::SerialTab>(*form)->toggleConnection();
     ASSERT_EQ(prompt.messages.size(), 2u);
     // The message names the port and the reason the system gave.
     EXPECT_EQ(prompt.messages[1].rfind("cannot open COM port: /dev/trajix-no-such-port: ", 0), 0u)
@@ -205,21 +205,17 @@ TEST_F(SerialTab, ConnectLocksThePortAndDisconnectFreesIt)
     EXPECT_FALSE(control<QPushButton>(*form, "ComConnectButton")->isEnabled())
         << "Connect comes back only after ComWaitTimer";
     EXPECT_TRUE(control<QTimer>(*form, "ComWaitTimer")->isActive());
-    form->ComWaitTimerTimer();
+    tab<gui::SerialTab>(*form)->enableConnectButton();
     EXPECT_TRUE(control<QPushButton>(*form, "ComConnectButton")->isEnabled());
     EXPECT_FALSE(control<QTimer>(*form, "ComWaitTimer")->isActive());
     EXPECT_FALSE(control<QLineEdit>(*form, "ComPortEdit")->isEnabled());
     EXPECT_FALSE(control<QComboBox>(*form, "BaudRateComboBox")->isEnabled());
-    for (QPushButton* button :
-         {control<QPushButton>(*form, "StartReplayButton"), control<QPushButton>(*form, "PauseReplayButton"),
-          control<QPushButton>(*form, "StopReplayButton")})
-        EXPECT_TRUE(button->isEnabled());
 
     // Disconnect while playing: the next step says so once and playback stops.
     pick(writeLines("gga.txt", fixLines(43200, 10, 20, false)));
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     EXPECT_FALSE(play(1).empty());
-    form->ComConnectButtonClick();
+    tab<gui::SerialTab>(*form)->toggleConnection();
     EXPECT_EQ(control<QPushButton>(*form, "ComConnectButton")->text(), qs("Connect"));
     EXPECT_TRUE(control<QLineEdit>(*form, "ComPortEdit")->isEnabled());
     EXPECT_TRUE(control<QComboBox>(*form, "BaudRateComboBox")->isEnabled());
@@ -239,7 +235,7 @@ TEST_F(SerialTab, StartPlaysLinesInOrderWithTheVtgRulesAndTheSpeeds)
     connectPort();
 
     control<QCheckBox>(*form, "VTGBox")->setChecked(true);
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     EXPECT_TRUE(timer.on);
     EXPECT_DOUBLE_EQ(timer.period, 0.05);
     EXPECT_TRUE(form->replayState().replayFileOpen);
@@ -251,21 +247,21 @@ TEST_F(SerialTab, StartPlaysLinesInOrderWithTheVtgRulesAndTheSpeeds)
     EXPECT_EQ(form->replayState().replayPosition, 3);
 
     // Without VTG each step sends a GGA line and skips the VTG before it.
-    form->StopReplayButtonClick();
+    tab<gui::SerialTab>(*form)->stop();
     EXPECT_EQ(control<QProgressBar>(*form, "ReplayProgress")->value(), 0);
     control<QCheckBox>(*form, "VTGBox")->setChecked(false);
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     EXPECT_EQ(play(2), crlfLines({lines[0], lines[2]}));
     EXPECT_EQ(control<QPlainTextEdit>(*form, "OutputpreviewMemo")->toPlainText().toStdString(), lines[2]);
 
     // The period follows the file's rate and the chosen speed.
-    form->PauseReplayButtonClick();
+    tab<gui::SerialTab>(*form)->pause();
     EXPECT_FALSE(timer.on);
     control<QComboBox>(*form, "ReplaySpeedComboBox")->setCurrentIndex(7);
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     EXPECT_DOUBLE_EQ(timer.period, 0.005);
     control<QComboBox>(*form, "ReplaySpeedComboBox")->setCurrentIndex(0);
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     EXPECT_DOUBLE_EQ(timer.period, 0.5);
     EXPECT_TRUE(prompt.messages.empty());
 }
@@ -276,17 +272,17 @@ TEST_F(SerialTab, PauseContinuesStopRestartsAndRepeatRewinds)
     pick(writeLines("gga.txt", lines));
     connectPort();
     control<QCheckBox>(*form, "RepeatReplayCheckBox")->setChecked(true);
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     EXPECT_EQ(play(2), crlfLines({lines[0], lines[1]}));
-    form->PauseReplayButtonClick();
+    tab<gui::SerialTab>(*form)->pause();
     EXPECT_FALSE(timer.on);
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     EXPECT_EQ(play(1), lines[2] + "\r\n");
 
-    form->StopReplayButtonClick();
+    tab<gui::SerialTab>(*form)->stop();
     EXPECT_EQ(form->replayState().replayPosition, 0);
     EXPECT_TRUE(form->replayState().replayFileOpen);
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     EXPECT_EQ(play(4), crlfLines(lines));
     // The end of the file: one step sends nothing and the gauge drops to 0.
     EXPECT_EQ(play(1), "");
@@ -305,23 +301,23 @@ TEST_F(SerialTab, PauseContinuesStopRestartsAndRepeatRewinds)
 TEST_F(SerialTab, StartRefusals)
 {
     control<QLineEdit>(*form, "ComPortEdit")->setText(far.slavePath());
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     EXPECT_EQ(prompt.messages, std::vector<std::string>{"No filename for replay file"});
 
     const auto file = writeLines("gga.txt", fixLines(43200, 4, 20, false));
     pick(file);
     control<QLineEdit>(*form, "ReplayOutputRateEdit")->setText("");
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     ASSERT_EQ(prompt.messages.size(), 2u);
     EXPECT_FALSE(timer.on);
     control<QLineEdit>(*form, "ReplayOutputRateEdit")->setText("0");
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     ASSERT_EQ(prompt.messages.size(), 3u);
     EXPECT_FALSE(timer.on);
 
     control<QLineEdit>(*form, "ReplayOutputRateEdit")->setText("20");
     std::filesystem::remove(file);
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     EXPECT_EQ(prompt.messages.back(), "Unable to open replay file");
     EXPECT_FALSE(timer.on);
     EXPECT_FALSE(form->replayState().replayFileOpen);
@@ -331,11 +327,11 @@ TEST_F(SerialTab, FarEndClosedMidPlayGivesTheWriteErrorAndStops)
 {
     pick(writeLines("gga.txt", fixLines(43200, 400, 20, false)));
     connectPort();
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     EXPECT_FALSE(play(2).empty());
     far.closeNow();
     for (int i = 0; i < 100 && prompt.messages.empty(); ++i) {
-        form->replayHPTimerHighPrecisionTimer();
+        tab<gui::SerialTab>(*form)->playStep();
         processEventsFor(5);
     }
     EXPECT_EQ(prompt.messages, std::vector<std::string>{"Cannot write to Com port"});
@@ -347,22 +343,22 @@ TEST_F(SerialTab, BufferLabelWarnsWhileThePortIsBehind)
 {
     pick(writeLines("gga.txt", fixLines(43200, 4000, 20, false)));
     connectPort();
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     // Nobody reads the far end: the port's queue grows until steps are skipped.
     int steps = 0;
     for (; steps < 3000 && control<QLabel>(*form, "BufferLabel")->text().isEmpty(); ++steps) {
-        form->replayHPTimerHighPrecisionTimer();
+        tab<gui::SerialTab>(*form)->playStep();
         QApplication::processEvents();
     }
     ASSERT_EQ(control<QLabel>(*form, "BufferLabel")->text(), qs("Output buffer full - playback rate too fast"));
     const long long position = form->replayState().replayPosition;
-    form->replayHPTimerHighPrecisionTimer();
+    tab<gui::SerialTab>(*form)->playStep();
     EXPECT_EQ(form->replayState().replayPosition, position) << "a skipped step sends nothing";
 
     // Once the far end has read, the next step sends and clears the warning.
     const std::string received = far.receive(200);
     EXPECT_EQ(received.substr(0, gga(43200).size() + 2), gga(43200) + "\r\n");
-    form->replayHPTimerHighPrecisionTimer();
+    tab<gui::SerialTab>(*form)->playStep();
     EXPECT_TRUE(control<QLabel>(*form, "BufferLabel")->text().isEmpty());
     EXPECT_EQ(form->replayState().replayPosition, position + 1);
 }
@@ -372,17 +368,17 @@ TEST_F(SerialTab, TabChangeAndClosingEndPlayback)
     const auto lines = fixLines(43200, 4, 20, false);
     pick(writeLines("gga.txt", lines));
     connectPort();
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     EXPECT_EQ(play(2), crlfLines({lines[0], lines[1]}));
     form->PageControl1->setCurrentIndex(5);
     EXPECT_FALSE(timer.on);
     EXPECT_FALSE(form->replayState().replayFileOpen);
     EXPECT_EQ(form->replayState().replayPosition, 0);
     form->PageControl1->setCurrentIndex(4);
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     EXPECT_EQ(play(1), lines[0] + "\r\n") << "the file was closed: Start opens it again";
 
-    form->FormClose();
+    form->closeDown();
     EXPECT_FALSE(timer.on);
     EXPECT_FALSE(form->replayState().comPortOpen);
     EXPECT_FALSE(form->replayState().replayFileOpen);
@@ -401,7 +397,7 @@ TEST_F(SerialTab, DescribedFileLeavesTheReplayFilesPairing)
     control<QLineEdit>(*form, "ReplayOutputRateEdit")->setText("20");
     connectPort();
     control<QCheckBox>(*form, "VTGBox")->setChecked(true);
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     EXPECT_EQ(play(1), crlfLines({pairs[0], pairs[1]}));
 
     // A writer's file made the replay file takes over, and a file being played ends.
@@ -428,8 +424,8 @@ TEST_F(SerialTab, WindowSendsWhatTheReplayCommandSends)
         pick(file);
         if (!form->replayState().comPortOpen) connectPort();
         control<QCheckBox>(*form, "VTGBox")->setChecked(vtg);
-        form->StopReplayButtonClick();
-        form->StartReplayButtonClick();
+        tab<gui::SerialTab>(*form)->stop();
+        tab<gui::SerialTab>(*form)->start();
         EXPECT_EQ(play(13), commandBytes) << (vtg ? "with VTG" : "without VTG");
         EXPECT_FALSE(commandBytes.empty());
     }
@@ -453,7 +449,7 @@ TEST_F(SerialTab, ReceiverLogPlaysWholeEpochsOnItsOwnClock)
 
     connectPort();
     control<QLineEdit>(*form, "ReplayMaxGapEdit")->setText("1.5");
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     ASSERT_TRUE(prompt.messages.empty()) << prompt.messages.front();
     ASSERT_TRUE(timer.schedule);
     EXPECT_DOUBLE_EQ(timer.schedule(2), 1.5);  // the 2 s between fixes played as 1.5 s
@@ -462,10 +458,84 @@ TEST_F(SerialTab, ReceiverLogPlaysWholeEpochsOnItsOwnClock)
     EXPECT_DOUBLE_EQ(timer.rate, 10.0);
 
     control<QLineEdit>(*form, "ReplayMaxGapEdit")->setText("soon");
-    form->PauseReplayButtonClick();
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->pause();
+    tab<gui::SerialTab>(*form)->start();
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("'soon'"), std::string::npos) << prompt.messages[0];
+}
+
+// Start, Pause (Resume) and Stop as the user meets them in each state of the port and
+// the playback; the end of the file leaves the bar full and saying so.
+TEST_F(SerialTab, PlaybackButtonsFollowTheStateAndPauseToggles)
+{
+    auto* serial = tab<gui::SerialTab>(*form);
+    auto* start = control<QPushButton>(*form, "StartReplayButton");
+    auto* pause = control<QPushButton>(*form, "PauseReplayButton");
+    auto* stop = control<QPushButton>(*form, "StopReplayButton");
+    auto* bar = control<QProgressBar>(*form, "ReplayProgress");
+    pick(writeLines("gga.txt", fixLines(43200, 4, 20, false)));
+
+    const struct {
+        const char* step;
+        std::function<void()> act;
+        bool start, pause, stop;
+        const char* pauseCaption;
+        bool playing;
+    } states[] = {
+        {"idle, not connected", [] {}, false, false, false, "Pause", false},
+        {"connected", [&] { connectPort(); }, true, false, false, "Pause", false},
+        {"playing", [&] { serial->start(); }, false, true, true, "Pause", true},
+        {"paused", [&] { serial->pause(); }, false, true, true, "Resume", false},
+        {"resumed", [&] { serial->pause(); }, false, true, true, "Pause", true},
+        {"stopped", [&] { serial->stop(); }, true, false, false, "Pause", false},
+        {"played to the end", [&] { serial->start(), play(5); }, true, false, false, "Pause", false},
+        {"disconnected", [&] { serial->toggleConnection(); }, false, false, false, "Pause", false},
+    };
+    for (const auto& state : states) {
+        state.act();
+        EXPECT_EQ(start->isEnabled(), state.start) << state.step;
+        EXPECT_EQ(pause->isEnabled(), state.pause) << state.step;
+        EXPECT_EQ(stop->isEnabled(), state.stop) << state.step;
+        EXPECT_EQ(pause->text(), qs(state.pauseCaption)) << state.step;
+        EXPECT_EQ(timer.on, state.playing) << state.step;
+        if (std::string_view(state.step) == "played to the end") {
+            EXPECT_EQ(bar->value(), bar->maximum());
+            EXPECT_EQ(bar->text(), qs("Finished"));
+        }
+    }
+    EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
+}
+
+// The pseudo-terminal output, as `trajix replay --pty` offers it: a reader opens the
+// path the tab shows.
+TEST_F(SerialTab, PseudoTerminalOutputPlaysIntoThePathItShows)
+{
+    const auto lines = fixLines(43200, 3, 20, false);
+    pick(writeLines("gga.txt", lines));
+    auto* output = control<QComboBox>(*form, "ReplayOutputComboBox");
+    output->setCurrentIndex(output->findText("Pseudo-terminal"));
+    EXPECT_FALSE(control<QLineEdit>(*form, "ComPortEdit")->isVisibleTo(form.get()));
+    EXPECT_FALSE(control<QLineEdit>(*form, "ReplayAddressEdit")->isVisibleTo(form.get()));
+    form->show();
+    QApplication::processEvents();
+    auto* playBox = form->PageControl1->findChild<QWidget*>("PlaybackGroupBox");
+    const int playTop = playBox->mapTo(form.get(), QPoint()).y();
+    tab<gui::SerialTab>(*form)->toggleConnection();
+    ASSERT_TRUE(form->replayState().comPortOpen) << (prompt.messages.empty() ? "" : prompt.messages.back());
+    QApplication::processEvents();
+    EXPECT_EQ(playBox->mapTo(form.get(), QPoint()).y(), playTop) << "the line about the output moved the controls";
+    const QString shown = control<QLabel>(*form, "NetworkLabel")->text();
+    ASSERT_TRUE(shown.startsWith("Playing into /dev/")) << shown.toStdString();
+    const std::string path = shown.section(' ', 2, 2).chopped(1).toStdString();
+    const int reader = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(reader, 0) << path;
+    tab<gui::SerialTab>(*form)->start();
+    for (int i = 0; i < 2; ++i) tab<gui::SerialTab>(*form)->playStep();
+    processEventsFor(100);
+    EXPECT_EQ(readUntilQuiet(reader, 100), crlfLines({lines[0], lines[1]}));
+    ::close(reader);
+    tab<gui::SerialTab>(*form)->toggleConnection();
+    EXPECT_FALSE(form->replayState().comPortOpen);
 }
 
 // The output choice: a TCP server its clients connect to, then UDP datagrams.
@@ -478,22 +548,22 @@ TEST_F(SerialTab, TcpServerAndUdpOutputs)
     output->setCurrentIndex(1);
     EXPECT_TRUE(address->isVisibleTo(form.get()));
     EXPECT_FALSE(control<QLineEdit>(*form, "ComPortEdit")->isVisibleTo(form.get()));
-    EXPECT_EQ(address->text(), qs("2947"));
+    EXPECT_EQ(address->text(), qs("10110")) << "not gpsd's 2947: gpsd must be able to run beside it";
     address->setText("127.0.0.1:0");
-    form->ComConnectButtonClick();
+    tab<gui::SerialTab>(*form)->toggleConnection();
     ASSERT_TRUE(form->replayState().comPortOpen) << (prompt.messages.empty() ? "" : prompt.messages.back());
     const QString serving = control<QLabel>(*form, "NetworkLabel")->text();
     ASSERT_TRUE(serving.startsWith("Serving on tcp://127.0.0.1:")) << serving.toStdString();
     const int client = connectLoopback(serving.section(':', -1).toInt());
     ASSERT_GE(client, 0);
     processEventsFor(100);
-    form->StartReplayButtonClick();
-    for (int i = 0; i < 3; ++i) form->replayHPTimerHighPrecisionTimer();
+    tab<gui::SerialTab>(*form)->start();
+    for (int i = 0; i < 3; ++i) tab<gui::SerialTab>(*form)->playStep();
     processEventsFor(100);
     EXPECT_EQ(readUntilQuiet(client, 100), crlfLines({lines[0], lines[1], lines[2]}));
     ::close(client);
 
-    form->ComConnectButtonClick();  // Disconnect
+    tab<gui::SerialTab>(*form)->toggleConnection();  // Disconnect
     output->setCurrentIndex(2);
     EXPECT_EQ(control<QLabel>(*form, "ReplayAddressLabel")->text(), qs("UDP address (host:port)"));
     const int receiver = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -504,13 +574,13 @@ TEST_F(SerialTab, TcpServerAndUdpOutputs)
     ASSERT_EQ(::bind(receiver, reinterpret_cast<sockaddr*>(&bound), sizeof bound), 0);
     ASSERT_EQ(::getsockname(receiver, reinterpret_cast<sockaddr*>(&bound), &size), 0);
     address->setText(QString("127.0.0.1:%1").arg(ntohs(bound.sin_port)));
-    form->ComWaitTimerTimer();
-    form->ComConnectButtonClick();
+    tab<gui::SerialTab>(*form)->enableConnectButton();
+    tab<gui::SerialTab>(*form)->toggleConnection();
     ASSERT_TRUE(form->replayState().comPortOpen) << (prompt.messages.empty() ? "" : prompt.messages.back());
-    form->StopReplayButtonClick();
-    form->StartReplayButtonClick();
-    form->replayHPTimerHighPrecisionTimer();
-    form->replayHPTimerHighPrecisionTimer();
+    tab<gui::SerialTab>(*form)->stop();
+    tab<gui::SerialTab>(*form)->start();
+    tab<gui::SerialTab>(*form)->playStep();
+    tab<gui::SerialTab>(*form)->playStep();
     char buffer[4096];
     std::vector<std::string> datagrams;
     for (int i = 0; i < 2; ++i) {
@@ -540,7 +610,7 @@ TEST_F(SerialTabTimer, PlaysAWholeFileAtTenTimesSpeed)
     connectPort();
     control<QCheckBox>(*form, "VTGBox")->setChecked(true);
     control<QComboBox>(*form, "ReplaySpeedComboBox")->setCurrentIndex(7);
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     std::string received;
     QElapsedTimer waited;
     waited.start();
@@ -569,10 +639,10 @@ TEST_F(SerialTabTimer, ClosedPortMessageShownOnceWhileItsBoxIsOpen)
     pick(writeLines("gga.txt", fixLines(43200, 2000, 20, false)));
     connectPort();
     control<QComboBox>(*form, "ReplaySpeedComboBox")->setCurrentIndex(7);
-    form->StartReplayButtonClick();
+    tab<gui::SerialTab>(*form)->start();
     processEventsFor(50);
     ASSERT_TRUE(form->replayState().replayFileOpen);
-    form->ComConnectButtonClick();  // Disconnect while playing
+    tab<gui::SerialTab>(*form)->toggleConnection();  // Disconnect while playing
     processEventsFor(100);
     EXPECT_EQ(modal.messages, std::vector<std::string>{"COM port not open"});
     form->setPrompt(&prompt);

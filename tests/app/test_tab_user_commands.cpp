@@ -19,7 +19,7 @@
 namespace trajix::test {
 namespace {
 
-using gui::TForm1;
+using gui::MainWindow;
 
 QString path(const std::filesystem::path& p)
 {
@@ -63,12 +63,12 @@ protected:
     }
     void TearDown() override
     {
-        for (const QString& pattern : dialogs.patterns) EXPECT_EQ(pattern, QString("*.txt"));
+        for (const QString& pattern : dialogs.patterns) EXPECT_TRUE(pattern.endsWith(".txt")) << pattern.toStdString();
         form.reset();
         AppTest::TearDown();
     }
 
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<MainWindow> form;
     ScriptedDialogs dialogs;
 };
 
@@ -78,7 +78,7 @@ TEST_F(UserCommandsTab, LoadReplacesTheMemoAndSaveStopsAtEnd)
     writeFileBytes(dir / "drive.txt", "Vel=50@100M\r\nwait 2s\n.END\r\n.end\r\nafter the end\r\n");
     control<QPlainTextEdit>(*form, "Memo1")->setPlainText("old script\n.end");
     dialogs.answers = {path(dir / "drive")};
-    form->BitBtn1Click();
+    tab<gui::UserCommandsTab>(*form)->loadScript();
     EXPECT_EQ(dialogs.titles.back(), QString("Pick user command file to load"));
     EXPECT_EQ(control<QPlainTextEdit>(*form, "Memo1")->toPlainText(),
               QString("Vel=50@100M\nwait 2s\n.END\n.end\nafter the end"));
@@ -86,7 +86,7 @@ TEST_F(UserCommandsTab, LoadReplacesTheMemoAndSaveStopsAtEnd)
 
     // ".END" is not the end line: only the exact ".end" is, and nothing after it is kept.
     dialogs.answers = {path(dir / "copy")};
-    form->BitBtn4Click();
+    tab<gui::UserCommandsTab>(*form)->saveScript();
     EXPECT_EQ(dialogs.titles.back(), QString("Enter name for user command file"));
     EXPECT_EQ(readFileBytes(dir / "copy.txt"), "Vel=50@100M\r\nwait 2s\r\n.END\r\n.end\r\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "copy"));
@@ -94,7 +94,7 @@ TEST_F(UserCommandsTab, LoadReplacesTheMemoAndSaveStopsAtEnd)
     // A name with a dot is used as it is; a memo without ".end" is saved whole.
     control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=10\nwait 1s\n");
     dialogs.answers = {path(dir / "route.cmd")};
-    form->BitBtn4Click();
+    tab<gui::UserCommandsTab>(*form)->saveScript();
     EXPECT_EQ(readFileBytes(dir / "route.cmd"), "vel=10\r\nwait 1s\r\n");
     EXPECT_EQ(tab<gui::UserCommandsTab>(*form)->commandFileName(), path(dir / "route.cmd"));
 }
@@ -102,21 +102,21 @@ TEST_F(UserCommandsTab, LoadReplacesTheMemoAndSaveStopsAtEnd)
 TEST_F(UserCommandsTab, CancelledDialogsAndUnreadableFilesChangeNothing)
 {
     control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=10\n.end");
-    form->BitBtn1Click();
-    form->BitBtn4Click();
-    form->GenerateNMEAfilebuttonClick();
+    tab<gui::UserCommandsTab>(*form)->loadScript();
+    tab<gui::UserCommandsTab>(*form)->saveScript();
+    tab<gui::UserCommandsTab>(*form)->generate();
     EXPECT_EQ(dialogs.titles.size(), 3u);
     EXPECT_EQ(control<QPlainTextEdit>(*form, "Memo1")->toPlainText(), QString("vel=10\n.end"));
     EXPECT_TRUE(fileNames(dir.path()).empty());
 
     dialogs.answers = {path(dir / "missing.txt")};
-    form->BitBtn1Click();
+    tab<gui::UserCommandsTab>(*form)->loadScript();
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("missing.txt"), std::string::npos) << prompt.messages[0];
     EXPECT_EQ(control<QPlainTextEdit>(*form, "Memo1")->toPlainText(), QString("vel=10\n.end"));
 
     dialogs.answers = {path(dir / "no folder" / "x.txt")};
-    form->BitBtn4Click();
+    tab<gui::UserCommandsTab>(*form)->saveScript();
     EXPECT_EQ(prompt.messages.size(), 2u);
 }
 
@@ -124,7 +124,7 @@ TEST_F(UserCommandsTab, PreviewFillsTheChartsAndWritesNothing)
 {
     control<QPlainTextEdit>(*form, "Memo1")->setPlainText(turnsAndClimbs);
     control<QLineEdit>(*form, "outputUpdateEdit2")->setText("");  // a preview has no use for the output rate
-    form->previewButtonClick();
+    tab<gui::UserCommandsTab>(*form)->preview();
     EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
     for (const std::string& name : fileNames(dir.path())) EXPECT_EQ(name, "trajix-gui.ini");
 #ifdef TRAJIX_WITH_QTSERIAL
@@ -158,7 +158,7 @@ TEST_F(UserCommandsTab, PreviewFillsTheChartsAndWritesNothing)
 
     // A second preview starts its charts afresh.
     control<QPlainTextEdit>(*form, "Memo1")->setPlainText("wait 1s\n.end");
-    form->previewButtonClick();
+    tab<gui::UserCommandsTab>(*form)->preview();
     EXPECT_EQ(series(*form, "Series4")->count(), 40);
     EXPECT_FALSE(form->ProgressForm2->isVisible());
     EXPECT_FALSE(form->ProgressForm->isVisible());
@@ -172,7 +172,7 @@ TEST_F(UserCommandsTab, LongRunReachesTheChartsWholeAndInBulk)
     for (QLineSeries* series : {series(*form, "Series4"), series(*form, "Series9"), series(*form, "Series13")})
         QObject::connect(series, &QLineSeries::pointAdded, [&singlePoints] { ++singlePoints; });
     control<QPlainTextEdit>(*form, "Memo1")->setPlainText("height=-3\nwait 250s\nheight=7\nwait 1s\n.end");
-    form->previewButtonClick();
+    tab<gui::UserCommandsTab>(*form)->preview();
     EXPECT_EQ(singlePoints, 0);
     ASSERT_EQ(series(*form, "Series4")->count(), 10040);
     for (qsizetype i = 1; i < series(*form, "Series4")->count(); ++i)
@@ -198,7 +198,7 @@ TEST_F(UserCommandsTab, GenerateWritesTheSameBytesAsTheCommandLine)
         control<QCheckBox>(*form, "HDTcheckbox")->setChecked(hdt);
         const std::string name = hdt ? "gui_hdt" : "gui_gga";
         dialogs.answers = {path(dir / name)};
-        form->GenerateNMEAfilebuttonClick();
+        tab<gui::UserCommandsTab>(*form)->generate();
         EXPECT_EQ(dialogs.titles.back(), QString("Enter name for NMEA output file"));
         const std::filesystem::path written = dir / (name + ".txt");
         ASSERT_TRUE(std::filesystem::exists(written));
@@ -232,7 +232,7 @@ TEST_F(UserCommandsTab, SecondRunStartsWhereTheWrittenRunEnded)
 {
     control<QPlainTextEdit>(*form, "Memo1")->setPlainText("lat=10\nlong=20\nhdg=45\nvel=72\nwait 5s\n.end");
     dialogs.answers = {path(dir / "first.txt")};
-    form->GenerateNMEAfilebuttonClick();
+    tab<gui::UserCommandsTab>(*form)->generate();
     // Waiting while moving is allowed, with a warning; then the file is reported.
     ASSERT_EQ(prompt.messages.size(), 2u);
     EXPECT_EQ(prompt.messages[1], (dir / "first.txt").string() + " created.");
@@ -240,7 +240,7 @@ TEST_F(UserCommandsTab, SecondRunStartsWhereTheWrittenRunEnded)
 
     control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=72\nwait 1s\n.end");
     dialogs.answers = {path(dir / "second.txt")};
-    form->GenerateNMEAfilebuttonClick();
+    tab<gui::UserCommandsTab>(*form)->generate();
     const std::string second = readFileBytes(dir / "second.txt");
 
     // The first run's last fix (its run-out copies) is where the second one starts.
@@ -251,9 +251,9 @@ TEST_F(UserCommandsTab, SecondRunStartsWhereTheWrittenRunEnded)
     EXPECT_EQ(ggaFields(second, 1).front(), "090000.00");
 
     // A preview does not move the start point.
-    form->previewButtonClick();
+    tab<gui::UserCommandsTab>(*form)->preview();
     dialogs.answers = {path(dir / "third.txt")};
-    form->GenerateNMEAfilebuttonClick();
+    tab<gui::UserCommandsTab>(*form)->generate();
     EXPECT_EQ(ggaFields(readFileBytes(dir / "third.txt"), 2).front(), ggaFields(second, 2).back());
 }
 
@@ -261,7 +261,7 @@ TEST_F(UserCommandsTab, HeadingLineSetsTheStartAndMisspeltLinesAreListedInOneMes
 {
     // "Heading=" as the command help documents it; misspelt commands run as free text.
     control<QPlainTextEdit>(*form, "Memo1")->setPlainText("Heading=90\nVell=50@20s\nvel=36@5s\nwiat 1s\n.end");
-    form->previewButtonClick();
+    tab<gui::UserCommandsTab>(*form)->preview();
     const std::string listing = "2 lines match no command and had no effect:\nline 2: Vell=50@20s\nline 4: wiat 1s";
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_EQ(prompt.messages[0], listing);
@@ -271,7 +271,7 @@ TEST_F(UserCommandsTab, HeadingLineSetsTheStartAndMisspeltLinesAreListedInOneMes
 
     // Generating lists them too, and still writes the file.
     dialogs.answers = {path(dir / "typo")};
-    form->GenerateNMEAfilebuttonClick();
+    tab<gui::UserCommandsTab>(*form)->generate();
     EXPECT_TRUE(std::filesystem::exists(dir / "typo.txt"));
     EXPECT_EQ(std::count(prompt.messages.begin() + 1, prompt.messages.end(), listing), 1);
     EXPECT_FALSE(form->ProgressForm2->isVisible());
@@ -288,7 +288,7 @@ TEST_F(UserCommandsTab, FailedRunsLeaveTheOldFileAndTheReplayFile)
     control<QLineEdit>(*form, "userMaxJerkEdit")->setText("0.1");
     control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=100@1s\n.end");
     dialogs.answers = {path(dir / "out.txt")};
-    form->GenerateNMEAfilebuttonClick();
+    tab<gui::UserCommandsTab>(*form)->generate();
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("not high enough to achieve an acceleration"), std::string::npos);
 
@@ -297,7 +297,7 @@ TEST_F(UserCommandsTab, FailedRunsLeaveTheOldFileAndTheReplayFile)
     control<QLineEdit>(*form, "userMaxJerkEdit")->setText("fast");
     control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=10@5s\n.end");
     const qsizetype dialogsBefore = dialogs.asked.size();
-    form->GenerateNMEAfilebuttonClick();
+    tab<gui::UserCommandsTab>(*form)->generate();
     ASSERT_EQ(prompt.messages.size(), 2u);
     EXPECT_NE(prompt.messages[1].find("'fast'"), std::string::npos) << prompt.messages[1];
     EXPECT_EQ(dialogs.asked.size(), dialogsBefore) << "no save dialog for a run that cannot start";
@@ -305,7 +305,7 @@ TEST_F(UserCommandsTab, FailedRunsLeaveTheOldFileAndTheReplayFile)
     control<QLineEdit>(*form, "userMaxJerkEdit")->setText("1");
     control<QPlainTextEdit>(*form, "Memo1")->setPlainText("vel=10@0s\n.end");
     dialogs.answers = {path(dir / "out.txt")};
-    form->GenerateNMEAfilebuttonClick();
+    tab<gui::UserCommandsTab>(*form)->generate();
     ASSERT_EQ(prompt.messages.size(), 3u);
 
     EXPECT_EQ(readFileBytes(dir / "out.txt"), "old contents");
@@ -322,7 +322,7 @@ TEST_F(UserCommandsTab, ABadOutputRateIsReportedBeforeTheNameIsAsked)
     for (const char* rate : {"0", "-5", "20 Hz"}) {
         prompt.messages.clear();
         control<QLineEdit>(*form, "outputUpdateEdit2")->setText(rate);
-        form->GenerateNMEAfilebuttonClick();
+        tab<gui::UserCommandsTab>(*form)->generate();
         EXPECT_TRUE(dialogs.asked.isEmpty()) << rate;
         ASSERT_EQ(prompt.messages.size(), 1u) << rate;
     }
@@ -336,7 +336,7 @@ TEST_F(UserCommandsTab, TheTrackChartShowsOneMetreAsLongEastAsNorth)
     form->PageControl1->setCurrentIndex(1);
     // A drive north, then east: 1.6 times as far north as east.
     control<QPlainTextEdit>(*form, "Memo1")->setPlainText("hdg=0\nvel=36\nwait 16s\nhdg=90\nwait 10s\n.end");
-    form->previewButtonClick();
+    tab<gui::UserCommandsTab>(*form)->preview();
     for (int i = 0; i < 5; ++i) QApplication::processEvents();
     auto* view = control<QChartView>(*form, "Chart5");
     auto* x = qobject_cast<QValueAxis*>(view->chart()->axes(Qt::Horizontal).first());

@@ -28,11 +28,11 @@ TEST(ScriptLanguage, LinesAreLowerCasedAndUnitsFoundAnywhere)
     EXPECT_EQ(upper.state.sampleNorth, lower.state.sampleNorth);
 }
 
-TEST(ScriptLanguage, AmountWithoutUnitRunsToTheFirstS)
+TEST(ScriptLanguage, AmountWithoutUnitSaysTheUnitIsMissing)
 {
     ScriptRun r;
     const std::string message = errorOf(r, "vel=36\nhdg=90@10\n.end\n");
-    EXPECT_NE(message.find("'' is not a valid floating point value"), std::string::npos) << message;
+    EXPECT_NE(message.find("needs its amount in seconds or metres"), std::string::npos) << message;
     EXPECT_NE(message.find("line 2"), std::string::npos) << message;
     r.run("hdg=90@10s\n.end\n");
     EXPECT_EQ(r.state.currentHeading, 90.0);
@@ -149,6 +149,8 @@ TEST(ScriptLanguage, ReadingStopsAtEndOrAfter10000Lines)
     r.run(noEnd + "wait 2s\r\nwait 7s\n");  // line 10000 runs, 10001 does not
     EXPECT_EQ(r.steps(), 2000);
     EXPECT_EQ(r.progress.maxima.back(), 10000);
+    r.run("vel=36\nwait 1s");  // no ".end": the gauge runs over the two lines
+    EXPECT_EQ(r.progress.maxima.back(), 2);
 }
 
 TEST(ScriptLanguage, GarbageLinesHaveNoEffect)
@@ -185,6 +187,11 @@ TEST(ScriptRefusals, EndlessOrMeaninglessCommandsAreRefusedNamingTheLine)
         // A turn or climb too fine for the number's precision would never end.
         {"hdg=1e15\nhdg=1@1000s\n", "line 2: the heading 1000000000000000 is too large"},
         {"height=1e14\nheight=1.00000000000001e14@1000s\n", "line 2: the height 100000000000000 m is too large"},
+        // A change without its unit letter, and two commands typed on one line.
+        {"vel=36\nHdg=+90@5x\n", "line 2: 'Hdg=+90@5x' needs its amount in seconds or metres"},
+        {"hdg=90@10\n", "line 1: 'hdg=90@10' needs its amount"},
+        {"wait 10s vel=50@5s\n", "line 1: 'wait 10s vel=50@5s' holds more than one command"},
+        {"vel=50@5s hdg=90@10m\n", "line 1: 'vel=50@5s hdg=90@10m' holds more than one command"},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -284,7 +291,7 @@ TEST(ScriptRun, ChartsArePlottedEvery25StepsFromTheFirst)
     EXPECT_NEAR(r.charts.points[1].north, 0.26, 1e-9);
     EXPECT_EQ(r.charts.points[1].height, 3.0);
     EXPECT_NEAR(r.charts.points[1].speedKmh, 36.0, 1e-9);
-    EXPECT_EQ(r.progress.captions, std::vector<std::string>{"Generating NMEA file"});
+    EXPECT_EQ(r.progress.captions, std::vector<std::string>{"Previewing the script"}) << "a preview writes nothing";
 }
 
 TEST(ScriptRun, TrackAxesAreSquaredOnTheShorterAxis)

@@ -113,7 +113,8 @@ TEST(ScriptWait, CountsWholeMillisecondsAndWarnsWhenMoving)
     r.run("vel=36\nwait 10s\n.end\n");
     EXPECT_EQ(r.steps(), 10000);
     ASSERT_EQ(r.prompt.messages.size(), 1u);
-    EXPECT_EQ(r.prompt.messages[0], "Error - Wait command used whilst still in motion");
+    EXPECT_EQ(r.prompt.messages[0],
+              "Error - Wait command used whilst still in motion (line 2): the speed is held through the wait");
     EXPECT_NEAR(r.state.localNorthPos, 100.0, 1e-9);
     EXPECT_NEAR(r.state.sampleNorth.back(), 100.0f, 1e-4f);
 }
