@@ -455,7 +455,8 @@ SentenceChoices MainWindow::sentences() const
 {
     const QDate date = settings_->NmeaDateEdit->date();
     return {settings_->VTGBox->isChecked(), settings_->HDTcheckbox->isChecked(), settings_->RMCBox->isChecked(),
-            settings_->ZDABox->isChecked(), trajix::CalendarDate{date.year(), date.month(), date.day()}};
+            settings_->ZDABox->isChecked(), trajix::CalendarDate{date.year(), date.month(), date.day()},
+            settings_->StandardGllBox->isChecked()};
 }
 
 void MainWindow::showTab(QWidget* tab)

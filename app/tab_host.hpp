@@ -40,6 +40,7 @@ struct SentenceChoices {
     bool includeRmc = false;    ///< "Write RMC"
     bool includeZda = false;    ///< "Write ZDA"
     trajix::CalendarDate date;  ///< the date edit: the date of the first sample
+    bool standardGll = false;   ///< "Standard GLL": GLL in NMEA 0183's layout
     /// What the writers add: RMC and ZDA, and the date only when one of them is on.
     trajix::DateSentences dates() const
     {

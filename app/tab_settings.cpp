@@ -107,6 +107,17 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     VTGBox->setObjectName("VTGBox");
     HDTcheckbox = new QCheckBox("HDT and GLL only", page);
     HDTcheckbox->setObjectName("HDTcheckbox");
+    StandardGllBox = new QCheckBox("Standard GLL", page);
+    StandardGllBox->setObjectName("StandardGllBox");
+    StandardGllBox->setToolTip("GLL as NMEA 0183 lays it out (position, time, status A, mode A), as gpsd and other "
+                               "readers expect; off, GLL carries the time first, as earlier files did. "
+                               "Switch on \"HDT and GLL only\" to use it");
+    StandardGllBox->setEnabled(false);
+    connect(HDTcheckbox, &QCheckBox::toggled, StandardGllBox, &QCheckBox::setEnabled);
+    auto* gll = new QHBoxLayout;
+    gll->addWidget(HDTcheckbox);
+    gll->addWidget(StandardGllBox);
+    gll->addStretch();
     RMCBox = new QCheckBox("Write RMC", page);
     RMCBox->setObjectName("RMCBox");
     ZDABox = new QCheckBox("Write ZDA", page);
@@ -203,7 +214,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     auto* layout = new QVBoxLayout(page);
     layout->addLayout(rate);
     layout->addWidget(VTGBox);
-    layout->addWidget(HDTcheckbox);
+    layout->addLayout(gll);
     layout->addLayout(dates);
     layout->addSpacing(10);
     layout->addWidget(SignalGeneratorBox);

@@ -27,6 +27,7 @@ public:
     QCheckBox* SignalGeneratorBox = nullptr;
     QCheckBox* VTGBox = nullptr;
     QCheckBox* HDTcheckbox = nullptr;
+    QCheckBox* StandardGllBox = nullptr;
     QCheckBox* RMCBox = nullptr;
     QCheckBox* ZDABox = nullptr;
     QDateEdit* NmeaDateEdit = nullptr;  ///< the date of the first sample; enabled with RMC or ZDA

@@ -363,6 +363,7 @@ trajix::ScriptOptions UserCommandsTab::scriptOptions(bool writing) const
     options.userMaxJerk = editNumber(userMaxJerkEdit, "Max jerk (User commands)");
     options.routeJerk = editNumber(host_.routeJerkEdit(), "Max jerk (Google Earth import)");
     options.hdtAndGll = host_.sentences().hdtAndGll;
+    options.standardGll = options.hdtAndGll && host_.sentences().standardGll;
     options.dates = host_.sentences().dates();
     return options;
 }

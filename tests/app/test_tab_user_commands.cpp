@@ -193,10 +193,14 @@ TEST_F(UserCommandsTab, GenerateWritesTheSameBytesAsTheCommandLine)
     control<QLineEdit>(*form, "userMaxJerkEdit")->setText("0.5");
     control<QLineEdit>(*form, "jerkEdit")->setText("1.5");
 
-    for (bool hdt : {false, true}) {
-        SCOPED_TRACE(hdt ? "GLL and HDT" : "GGA");
+    // GGA, GLL with the time first, and GLL as NMEA 0183 lays it out.
+    for (int layout : {0, 1, 2}) {
+        const bool hdt = layout > 0, standard = layout == 2;
+        SCOPED_TRACE(layout);
         control<QCheckBox>(*form, "HDTcheckbox")->setChecked(hdt);
-        const std::string name = hdt ? "gui_hdt" : "gui_gga";
+        ASSERT_EQ(control<QCheckBox>(*form, "StandardGllBox")->isEnabled(), hdt);
+        control<QCheckBox>(*form, "StandardGllBox")->setChecked(standard);
+        const std::string name = standard ? "gui_gll" : hdt ? "gui_hdt" : "gui_gga";
         dialogs.answers = {path(dir / name)};
         tab<gui::UserCommandsTab>(*form)->generate();
         EXPECT_EQ(dialogs.titles.back(), QString("Enter name for NMEA output file"));
@@ -213,14 +217,16 @@ TEST_F(UserCommandsTab, GenerateWritesTheSameBytesAsTheCommandLine)
                                          "--max-jerk",   "0.5",
                                          "--route-jerk", "1.5"};
         if (hdt) args.push_back("--hdt-gll");
+        if (standard) args.push_back("--standard-gll");
         const CommandResult cli = runTrajix(args);
         ASSERT_EQ(cli.exitCode, 0) << cli.err;
         EXPECT_EQ(readFileBytes(written), readFileBytes(dir / "cli.txt"));
     }
     // Each run says what it wrote and where.
-    ASSERT_EQ(prompt.messages.size(), 2u);
+    ASSERT_EQ(prompt.messages.size(), 3u);
     for (const std::string& message : prompt.messages) EXPECT_NE(message.find(" created."), std::string::npos);
-    EXPECT_EQ(prompt.messages.back(), (dir / "gui_hdt.txt").string() + " created.");
+    EXPECT_EQ(prompt.messages.back(), (dir / "gui_gll.txt").string() + " created.");
+    EXPECT_NE(readFileBytes(dir / "gui_gll.txt"), readFileBytes(dir / "gui_hdt.txt"));
     // Generating shows in the window with the search gauge, saving in the other one.
     EXPECT_EQ(form->ProgressForm2->windowTitle(), QString("Generating NMEA file"));
     EXPECT_EQ(form->ProgressForm->windowTitle(), QString("Saving NMEA file"));
