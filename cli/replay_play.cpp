@@ -175,7 +175,7 @@ int play(const PlayOptions& options)
     engine.options().sendVtg = options.vtg;
     engine.options().maxGap = options.maxGap;
     engine.useReplayFile(options.file, *scan);
-    timer.setHandler([&engine](const trajix::TimerTick&) { engine.step(); });
+    timer.setHandler([&engine](const trajix::TimerTick& tick) { engine.step(tick.lastDue); });
 
     if (network) {
         if (!engine.connectTo(portText, options.baud)) return trajix::cli::exitFailed;

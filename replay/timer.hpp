@@ -70,6 +70,9 @@ struct TimerTick {
     long long number = 0;          ///< 1 for the first tick after enable()
     TimerClock::time_point due;    ///< enable time + number x period
     TimerClock::time_point fired;  ///< when the timer's thread handed it over
+    /// The number of the last tick fallen due when this one reached the owner (at least
+    /// number): an owner that fell behind sees how far the clock has gone meanwhile.
+    long long lastDue = 0;
 };
 
 class HighPrecisionTimer final : public PeriodicTimer {
