@@ -165,6 +165,8 @@ int play(const PlayOptions& options)
     const bool network = tcp || udp;
     trajix::SerialPort* port = network ? static_cast<trajix::SerialPort*>(&outputs) : serial.get();
 
+    // This thread writes every fix: it too should run as soon as a tick wakes it.
+    trajix::preferPromptWakeups();
     trajix::QtTickDispatcher dispatcher(&application);
     trajix::HighPrecisionTimer timer(dispatcher);
     trajix::cli::TerminalPrompt prompt;

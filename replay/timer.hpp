@@ -14,6 +14,11 @@
 
 namespace trajix {
 
+/// Asks the system to wake the calling thread on time and run it promptly when it
+/// wakes (no timer slack, a short time slice), as far as the system allows; the timer's
+/// own thread does so, and so may the thread a replay writes from.
+void preferPromptWakeups();
+
 /// A periodic timer as the replay engine drives it.
 class PeriodicTimer {
 public:
