@@ -171,8 +171,9 @@ void checkNavigation(const ReceiverRun& run, const std::set<int>& satellites, co
     EXPECT_EQ(run.acquired, satellites) << run.console;
     // Every satellite tracked from its acquisition to the end: no channel loses lock, and
     // the last observation epoch holds them all. (A satellite that dropped out used to be
-    // one whose acquisition handed over a Doppler some 200 Hz off, from which the carrier
-    // loop slid to the false lock 500 Hz away; the receiver's finer Doppler grid ends that.)
+    // one whose acquisition handed over a Doppler 100-200 Hz off, from which the carrier
+    // loop slid to the false lock 500 Hz away; the receiver configuration's finer Doppler
+    // grid and frequency-loop pull-in end that.)
     EXPECT_EQ(run.lossesOfLock, 0) << run.console;
     EXPECT_EQ(run.trackedAtEnd, satellites);
     int withEphemeris = 0;
