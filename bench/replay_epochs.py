@@ -182,7 +182,7 @@ def main():
                              ("gpsfake", lambda: gpsfake_run(log, n, speed))):
                 result = run()
                 if result:
-                    result.update({"who": who, "speed": speed})
+                    result.update({"who": who, "speed": speed, "load1": os.getloadavg()[0]})
                     print(json.dumps(result), flush=True)
 
 

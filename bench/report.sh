@@ -27,6 +27,8 @@ cmake --build "$build_dir" -j "$jobs" --target "${programs[@]}" trajix >/dev/nul
 
 results=$(mktemp -d)
 trap 'rm -rf "$results"' EXIT
+# Wall-clock figures mean little on a busy machine: the load is printed beside them.
+export TRAJIX_BENCH_LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
 for program in "${programs[@]}"; do
     binary="$build_dir/bench/$program"
     [[ -x $binary ]] || continue
@@ -45,6 +47,7 @@ if [[ ${TRAJIX_BENCH_REPLAY:-1} != 0 ]] && command -v gpsfake >/dev/null; then
         echo "warning: replay_epochs failed" >&2
 fi
 
+export TRAJIX_BENCH_LOAD_AFTER=$(cut -d' ' -f1-3 /proc/loadavg)
 python3 - "$results" <<'EOF'
 import glob, json, os, sys
 
@@ -176,11 +179,29 @@ for speed in (1.0, 10.0, 0.1):
         row(label + " total error", f"{r['total_error_ms']:+.2f} ms", ref("total_error_ms"),
             f"{abs(r['total_error_ms']) / r['period_ms']:.3f} period")
         row(label + " p99 late", f"{r['p99_late_ms']:.2f} ms", ref("p99_late_ms"),
-            f"{r['p99_late_ms'] / r['period_ms']:.3f} period")
+            f"{r['p99_late_ms'] / r['period_ms']:.3f} period, load {r.get('load1', float('nan')):.1f}")
+
+# TCP readers of one replay: the most served on time (every fix, p99 and the last fix
+# under one period) at each speed, beside the goal, with the load the run saw.
+for speed, goal in ((1, 1000), (10, 500)):
+    served = [b for n, b in runs.items() if n.startswith(f"BM_ReplayReaders/{speed}/")]
+    if not served:
+        continue
+    best = max((b for b in served if b.get("on_time") == 1), key=lambda b: b["readers"], default=None)
+    worst_load = max(b.get("load1", 0) for b in served)
+    if best:
+        row(f"replay TCP readers served on time at {speed}x", f"{best['readers']:.0f} readers",
+            f"goal {goal}", f"p99 {best['p99_late_ms']:.2f} ms of {best['period_ms']:.0f} ms, load up to {worst_load:.1f}")
+    else:
+        row(f"replay TCP readers served on time at {speed}x", "none of those tried", f"goal {goal}",
+            f"load up to {worst_load:.1f}")
+    for b in sorted(served, key=lambda b: b["readers"]):
+        row(f"  {b['readers']:.0f} readers at {speed}x", f"p99 {b['p99_late_ms']:.2f} ms, last {b['last_late_ms']:.2f} ms",
+            f"period {b['period_ms']:.0f} ms", f"missing {b['missing']:.0f}, server cpu {b['server_cpu_s']:.2f} s, load {b['load1']:.1f}")
 
 # Everything else, plain.
 listed = {"BM_Script", "BM_Route", "BM_ReadTrackFile", "BM_ConvertDsf", "BM_CreateDropouts", "BM_ReplayTimer",
-          "BM_SignalGenerator"}
+          "BM_SignalGenerator", "BM_ReplayReaders"}
 for name, b in sorted(runs.items()):
     if not any(name.startswith(p) for p in listed):
         row(name, f"{cpu(b):.4f} ms", "-", "-")
@@ -188,6 +209,8 @@ for name, b in sorted(runs.items()):
 widths = [max(len(r[i]) for r in rows + [("figure", "value", "reference", "ratio")]) for i in range(4)]
 line = lambda r: "| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |"
 print("Search, route, script and the rest in processor time; replay in wall-clock time; DSF, dropout and cp in both.")
+print(f"Load average (1, 5, 15 min) before the runs: {os.environ.get('TRAJIX_BENCH_LOAD_BEFORE', '-')}, "
+      f"after: {os.environ.get('TRAJIX_BENCH_LOAD_AFTER', '-')}")
 print(line(("figure", "value", "reference", "ratio")))
 print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
 for r in rows:

@@ -165,6 +165,8 @@ int play(const PlayOptions& options)
     const bool network = tcp || udp;
     trajix::SerialPort* port = network ? static_cast<trajix::SerialPort*>(&outputs) : serial.get();
 
+    // This thread writes every fix: it too should run as soon as a tick wakes it.
+    trajix::preferPromptWakeups();
     trajix::QtTickDispatcher dispatcher(&application);
     trajix::HighPrecisionTimer timer(dispatcher);
     trajix::cli::TerminalPrompt prompt;
@@ -175,7 +177,7 @@ int play(const PlayOptions& options)
     engine.options().sendVtg = options.vtg;
     engine.options().maxGap = options.maxGap;
     engine.useReplayFile(options.file, *scan);
-    timer.setHandler([&engine](const trajix::TimerTick&) { engine.step(); });
+    timer.setHandler([&engine](const trajix::TimerTick& tick) { engine.step(tick.lastDue); });
 
     if (network) {
         if (!engine.connectTo(portText, options.baud)) return trajix::cli::exitFailed;

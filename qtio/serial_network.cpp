@@ -1,11 +1,19 @@
 #include "qtio/serial_network.hpp"
 
 #include <algorithm>
+#include <cerrno>
+#include <deque>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <fmt/format.h>
 #include <QHostInfo>
+#include <QSocketNotifier>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QUdpSocket>
 
 #include "common/error.hpp"
@@ -27,11 +35,6 @@ std::string addressText(const QHostAddress& host, quint16 port)
     const std::string name = host.toString().toStdString();
     if (host.protocol() == QAbstractSocket::IPv6Protocol) return fmt::format("[{}]:{}", name, port);
     return fmt::format("{}:{}", name, port);
-}
-
-std::string peerText(const QTcpSocket& client)
-{
-    return addressText(client.peerAddress(), client.peerPort());
 }
 
 }  // namespace
@@ -72,6 +75,37 @@ NetworkAddress parseNetworkAddress(const std::string& text, bool hostRequired)
 // ---------------------------------------------------------------------------------
 // TcpServerOutput
 
+namespace {
+
+// The listening socket: each connection it accepts is handed over as a descriptor, which
+// the output writes to itself (no QTcpSocket and its per-client buffer in between).
+class AcceptingServer final : public QTcpServer {
+public:
+    std::function<void(qintptr)> incoming;
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        if (incoming)
+            incoming(descriptor);
+        else
+            ::close(static_cast<int>(descriptor));
+    }
+};
+
+}  // namespace
+
+// One client: its socket, what the system has not taken yet (shares of writes, each
+// shared by every client that fell behind on it) and the notifiers that watch it.
+struct TcpServerOutput::Client {
+    int descriptor = -1;
+    std::string peer;
+    std::deque<std::pair<std::shared_ptr<const std::string>, std::size_t>> backlog;  // bytes, offset sent
+    long long backlogBytes = 0;
+    QSocketNotifier* readable = nullptr;
+    QSocketNotifier* writable = nullptr;
+};
+
 TcpServerOutput::TcpServerOutput() = default;
 
 TcpServerOutput::~TcpServerOutput()
@@ -90,25 +124,30 @@ bool TcpServerOutput::open(const std::string& address, int /*baudRate*/)
         error_ = e.what();
         return false;
     }
-    server_ = std::make_unique<QTcpServer>();
-    if (!server_->listen(where.host, where.port)) {
+    auto server = std::make_unique<AcceptingServer>();
+    server->incoming = [this](qintptr descriptor) { accept(descriptor); };
+    // Many readers may connect at once; the system's own limit caps this.
+    server->setListenBacklogSize(4096);
+    if (!server->listen(where.host, where.port)) {
         error_ = fmt::format("cannot serve TCP on {}: {}", addressText(where.host, where.port),
-                             server_->errorString().toStdString());
-        server_.reset();
+                             server->errorString().toStdString());
         return false;
     }
-    QObject::connect(server_.get(), &QTcpServer::newConnection, server_.get(), [this] { accept(); });
+    server_ = std::move(server);
     return true;
 }
 
 void TcpServerOutput::close()
 {
-    for (QTcpSocket* client : clients_) {
-        client->disconnect();
-        client->abort();
-        client->deleteLater();
+    while (!clients_.empty()) {
+        Client* client = clients_.back().get();
+        client->readable->setEnabled(false);
+        client->writable->setEnabled(false);
+        client->readable->deleteLater();
+        client->writable->deleteLater();
+        ::close(client->descriptor);
+        clients_.pop_back();
     }
-    clients_.clear();
     server_.reset();
 }
 
@@ -121,48 +160,124 @@ std::string TcpServerOutput::listeningAddress() const
 long long TcpServerOutput::bytesUnsent() const
 {
     long long unsent = 0;
-    for (const QTcpSocket* client : clients_) unsent += client->bytesToWrite();
+    for (const auto& client : clients_) unsent += client->backlogBytes;
     return unsent;
 }
 
-void TcpServerOutput::accept()
+void TcpServerOutput::accept(qintptr descriptor)
 {
-    while (QTcpSocket* client = server_->nextPendingConnection()) {
-        client->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, clientSendBuffer);
-        client->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        clients_.push_back(client);
-        // What a client sends (gpsd sends nothing, others may) is read and dropped.
-        QObject::connect(client, &QTcpSocket::readyRead, client, [client] { client->readAll(); });
-        QObject::connect(client, &QTcpSocket::disconnected, client, [this, client] { remove(client, "disconnected"); });
-        if (notice) notice(fmt::format("TCP client {} connected", peerText(*client)));
+    auto client = std::make_unique<Client>();
+    Client* c = client.get();
+    c->descriptor = static_cast<int>(descriptor);
+    ::fcntl(c->descriptor, F_SETFL, ::fcntl(c->descriptor, F_GETFL) | O_NONBLOCK);
+    ::setsockopt(c->descriptor, SOL_SOCKET, SO_SNDBUF, &clientSendBuffer, sizeof clientSendBuffer);
+    const int noDelay = 1;
+    ::setsockopt(c->descriptor, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    sockaddr_storage peer{};
+    socklen_t peerSize = sizeof peer;
+    QHostAddress peerAddress;
+    quint16 peerPort = 0;
+    if (::getpeername(c->descriptor, reinterpret_cast<sockaddr*>(&peer), &peerSize) == 0) {
+        peerAddress.setAddress(reinterpret_cast<const sockaddr*>(&peer));
+        peerPort = ntohs(peer.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_port
+                                                    : reinterpret_cast<const sockaddr_in*>(&peer)->sin_port);
     }
+    c->peer = addressText(peerAddress, peerPort);
+    // What a client sends (gpsd sends nothing, others may) is read and dropped; the end
+    // of its stream, or an error, is its going.
+    c->readable = new QSocketNotifier(c->descriptor, QSocketNotifier::Read);
+    QObject::connect(c->readable, &QSocketNotifier::activated, c->readable, [this, c] {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t got = ::recv(c->descriptor, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (got > 0) continue;
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+            remove(c, "disconnected");
+            return;
+        }
+    });
+    c->writable = new QSocketNotifier(c->descriptor, QSocketNotifier::Write);
+    c->writable->setEnabled(false);
+    QObject::connect(c->writable, &QSocketNotifier::activated, c->writable, [this, c] {
+        if (send(*c)) c->writable->setEnabled(!c->backlog.empty());
+    });
+    clients_.push_back(std::move(client));
+    if (notice) notice(fmt::format("TCP client {} connected", c->peer));
 }
 
-void TcpServerOutput::remove(QTcpSocket* client, const std::string& why)
+void TcpServerOutput::remove(Client* client, const std::string& why)
 {
-    const auto found = std::find(clients_.begin(), clients_.end(), client);
+    const auto found = std::find_if(clients_.begin(), clients_.end(),
+                                    [client](const std::unique_ptr<Client>& c) { return c.get() == client; });
     if (found == clients_.end()) return;
+    std::unique_ptr<Client> gone = std::move(*found);
     clients_.erase(found);
-    if (notice) notice(fmt::format("TCP client {} {}", peerText(*client), why));
-    client->disconnect();
-    client->abort();
-    client->deleteLater();
+    if (notice) notice(fmt::format("TCP client {} {}", gone->peer, why));
+    // The notifiers may be the very ones running this: they stop now and go later.
+    gone->readable->setEnabled(false);
+    gone->writable->setEnabled(false);
+    gone->readable->deleteLater();
+    gone->writable->deleteLater();
+    ::close(gone->descriptor);
+}
+
+// Hands the client's backlog to the system as far as it takes it. False when the client
+// is gone (removed).
+bool TcpServerOutput::send(Client& client)
+{
+    while (!client.backlog.empty()) {
+        auto& [bytes, offset] = client.backlog.front();
+        const ssize_t sent =
+            ::send(client.descriptor, bytes->data() + offset, bytes->size() - offset, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+        if (sent < 0) {
+            remove(&client, "disconnected");
+            return false;
+        }
+        offset += static_cast<std::size_t>(sent);
+        client.backlogBytes -= sent;
+        if (offset == bytes->size()) client.backlog.pop_front();
+    }
+    return true;
 }
 
 bool TcpServerOutput::write(std::string_view bytes)
 {
     if (!server_) return false;
     const auto size = static_cast<long long>(bytes.size());
-    // A copy of the list: dropping a client changes it.
-    const std::vector<QTcpSocket*> clients = clients_;
-    for (QTcpSocket* client : clients) {
-        if (client->state() != QAbstractSocket::ConnectedState) continue;
-        if (client->bytesToWrite() + size > tcpClientQueueLimit) {
+    if (size == 0) return true;
+    // One copy of the bytes for every client the system cannot take them for at once,
+    // made only when the first such client shows.
+    std::shared_ptr<const std::string> shared;
+    // Raw pointers: dropping a client changes the list.
+    std::vector<Client*> clients;
+    clients.reserve(clients_.size());
+    for (const auto& client : clients_) clients.push_back(client.get());
+    for (Client* client : clients) {
+        if (client->backlogBytes + size > tcpClientQueueLimit) {
             remove(client, "dropped: it left 64 KiB unread");
             continue;
         }
-        client->write(bytes.data(), size);
-        client->flush();  // hand it to the system now, not at the next turn of the loop
+        std::size_t offset = 0;
+        if (client->backlog.empty()) {
+            ssize_t sent;
+            do {
+                sent = ::send(client->descriptor, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            } while (sent < 0 && errno == EINTR);
+            if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+                remove(client, "disconnected");
+                continue;
+            }
+            offset = sent > 0 ? static_cast<std::size_t>(sent) : 0;
+        }
+        if (offset < bytes.size()) {
+            if (!shared) shared = std::make_shared<const std::string>(bytes);
+            client->backlog.emplace_back(shared, offset);
+            client->backlogBytes += size - static_cast<long long>(offset);
+            client->writable->setEnabled(true);
+        }
     }
     return true;
 }

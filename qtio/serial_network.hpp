@@ -12,7 +12,6 @@
 #include "replay/engine.hpp"
 
 class QTcpServer;
-class QTcpSocket;
 class QUdpSocket;
 
 namespace trajix {
@@ -32,7 +31,9 @@ inline constexpr long long tcpClientQueueLimit = 64 * 1024;
 
 /// A TCP server: each client gets the stream from the moment it connects. Nothing
 /// waits for a client: one that lets tcpClientQueueLimit bytes pile up is dropped,
-/// so the others and the playback clock go on as if it were not there.
+/// so the others and the playback clock go on as if it were not there. The bytes of a
+/// write go from the caller's buffer to each client's socket; a client the system
+/// cannot take them for at once keeps a share of one copy made for all such clients.
 class TcpServerOutput final : public SerialPort {
 public:
     TcpServerOutput();
@@ -59,11 +60,13 @@ public:
     std::function<void(const std::string&)> notice;
 
 private:
-    void accept();
-    void remove(QTcpSocket* client, const std::string& why);
+    struct Client;
+    void accept(qintptr descriptor);
+    void remove(Client* client, const std::string& why);
+    bool send(Client& client);
 
     std::unique_ptr<QTcpServer> server_;
-    std::vector<QTcpSocket*> clients_;
+    std::vector<std::unique_ptr<Client>> clients_;
     std::string error_;
 };
 

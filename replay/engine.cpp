@@ -138,6 +138,7 @@ void ReplayEngine::setSpeed(double speed)
 void ReplayEngine::scheduleEpochs()
 {
     firstScheduled_ = nextEpoch_;
+    delivered_ = 0;
     ticks_ = 0;
     const auto times = std::make_shared<const std::vector<double>>(epochTimes_);
     const double interval = state_.replayLog->interval;
@@ -176,7 +177,12 @@ void ReplayEngine::endPlayback()
 
 void ReplayEngine::step()
 {
-    if (state_.replayLog) ++ticks_;
+    step(0);
+}
+
+void ReplayEngine::step(long long lastDue)
+{
+    if (state_.replayLog) ticks_ = std::max(++delivered_, lastDue);
     if (!state_.comPortOpen) {
         prompt_.information("COM port not open");
         stopTimer(state_.replayFileOpen ? Playback::Paused : Playback::Idle);
@@ -244,9 +250,12 @@ void ReplayEngine::stepEpochs()
         if (options_.repeat) scheduleEpochs();  // the first epoch follows at once, one interval after the last
         return;
     }
-    // A tick skipped for a full queue is made up here: every epoch due is sent.
+    // A tick skipped for a full queue, or one that fell due while the owner was busy, is
+    // made up here: every epoch due is sent. Nothing may be due yet when an earlier tick
+    // already caught up.
     const std::size_t due = std::min(count - 1, firstScheduled_ + static_cast<std::size_t>(ticks_ - 1));
     const std::size_t first = nextEpoch_;
+    if (due < first) return;
     out_.clear();
     std::size_t lastStart = 0;
     for (std::size_t index = first; index <= due && index < count; ++index) {

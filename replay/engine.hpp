@@ -133,6 +133,11 @@ public:
 
     /// One timer tick: sends the next fix.
     void step();
+    /// One timer tick when lastDue ticks have fallen due (TimerTick::lastDue): a receiver
+    /// log sends every epoch due by then, so an owner that fell behind catches up with
+    /// the clock at once instead of one epoch per tick. A file of our own kind sends its
+    /// next fix as step() does.
+    void step(long long lastDue);
 
 private:
     void stopTimer(Playback state);
@@ -158,10 +163,11 @@ private:
     long long rateHz_ = 0;
     double speed_ = 1.0;
     // Receiver logs: epoch playback times, the next epoch to send, the epoch the
-    // schedule counts from and the ticks since.
+    // schedule counts from, the ticks delivered since and the ticks fallen due since.
     std::vector<double> epochTimes_;
     std::size_t nextEpoch_ = 0;
     std::size_t firstScheduled_ = 0;
+    long long delivered_ = 0;
     long long ticks_ = 0;
 };
 

@@ -14,6 +14,11 @@
 
 namespace trajix {
 
+/// Asks the system to wake the calling thread on time and run it promptly when it
+/// wakes (no timer slack, a short time slice), as far as the system allows; the timer's
+/// own thread does so, and so may the thread a replay writes from.
+void preferPromptWakeups();
+
 /// A periodic timer as the replay engine drives it.
 class PeriodicTimer {
 public:
@@ -70,6 +75,9 @@ struct TimerTick {
     long long number = 0;          ///< 1 for the first tick after enable()
     TimerClock::time_point due;    ///< enable time + number x period
     TimerClock::time_point fired;  ///< when the timer's thread handed it over
+    /// The number of the last tick fallen due when this one reached the owner (at least
+    /// number): an owner that fell behind sees how far the clock has gone meanwhile.
+    long long lastDue = 0;
 };
 
 class HighPrecisionTimer final : public PeriodicTimer {

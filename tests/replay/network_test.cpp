@@ -143,6 +143,47 @@ TEST(TcpServerOutput, ClientsComeAndGoMidStreamWithoutDisturbingTheOthers)
     ::close(late);
 }
 
+// Many clients at once, one of which stops reading for a while with a small receive
+// buffer: the system cannot take the writes for it, so they wait in its backlog (one
+// copy shared with any other such client) and leave in order once it reads again.
+// Every client gets the whole stream, byte for byte.
+TEST(TcpServerOutput, ManyClientsAndOneThatFallsBehindForAWhileAllGetEveryByte)
+{
+    qtApplication();
+    TcpServerOutput server;
+    ASSERT_TRUE(server.open("127.0.0.1:0", 0));
+    const int port = portOf(server.listeningAddress());
+    constexpr int clientCount = 200;
+    std::vector<int> clients;
+    for (int c = 0; c < clientCount; ++c) clients.push_back(connectLoopback(port, c == 0 ? 2048 : 0));
+    ASSERT_TRUE(std::all_of(clients.begin(), clients.end(), [](int fd) { return fd >= 0; }));
+    ASSERT_TRUE(pumpUntil([&] { return server.clientCount() == clientCount; }));
+    std::vector<std::string> received(clientCount);
+    std::string sent;
+    for (int i = 0; i < 150; ++i) {
+        std::string epoch = sentence("GPTXT,01,01,02," + std::to_string(i)) + "\r\n";
+        epoch.resize(400, 'x');  // 60 KB in all: under the limit, well over the stalled client's buffers
+        ASSERT_TRUE(server.write(epoch));
+        sent += epoch;
+        QCoreApplication::processEvents();
+        for (int c = 1; c < clientCount; ++c)
+            received[static_cast<std::size_t>(c)] += readAvailable(clients[static_cast<std::size_t>(c)]);
+    }
+    EXPECT_GT(server.bytesUnsent(), 0);  // the stalled client's share waits with us
+    EXPECT_TRUE(pumpUntil(
+        [&] {
+            for (int c = 0; c < clientCount; ++c)
+                received[static_cast<std::size_t>(c)] += readAvailable(clients[static_cast<std::size_t>(c)]);
+            return std::all_of(received.begin(), received.end(),
+                               [&](const std::string& r) { return r.size() >= sent.size(); });
+        },
+        10000));
+    EXPECT_EQ(server.clientCount(), clientCount);
+    EXPECT_EQ(server.bytesUnsent(), 0);
+    for (int c = 0; c < clientCount; ++c) EXPECT_EQ(received[static_cast<std::size_t>(c)], sent) << "client " << c;
+    for (const int fd : clients) ::close(fd);
+}
+
 TEST(NetworkOutputs, AddressesAndPortsThatCannotBeUsed)
 {
     qtApplication();

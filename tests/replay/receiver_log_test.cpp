@@ -328,4 +328,49 @@ TEST(ReceiverLogReplay, PacingAndSpeedChangeOnTheTimerClock)
 }
 
 }  // namespace
+// An owner that fell behind the clock (a busy loop, many clients) gets the overdue ticks
+// one by one; the first of them sends every epoch due by then, the rest send nothing, so
+// the playback keeps to the clock instead of slowing to one epoch per late tick.
+TEST(ReceiverLogReplay, AnOwnerThatFellBehindCatchesUpWithTheClockAtOnce)
+{
+    using namespace std::chrono_literals;
+    FakePort port;
+    ScriptedPrompt prompt;
+    RecordingView view;
+    FakeClock clock;
+    QueueDispatcher dispatcher;
+    HighPrecisionTimer timer(dispatcher, &clock);
+    ReplayEngine engine(port, timer, prompt, view);
+    std::vector<std::size_t> written;  // bytes written so far, after each tick
+    timer.setHandler([&](const TimerTick& tick) {
+        engine.step(tick.lastDue);
+        written.push_back(port.written.size());
+    });
+    TempDir dir;
+    const auto epochs = handheldLog(100, 6);  // every 2 s
+    writeFileBytes(dir / "log.nmea", joinEpochs(epochs));
+    const auto scan = scanfile(dir / "log.nmea", false);
+    ASSERT_TRUE(engine.useReplayFile((dir / "log.nmea").string(), *scan));
+    ASSERT_TRUE(engine.connect("1", std::nullopt));
+    const auto pump = [&] {
+        while (dispatcher.runOne(150ms)) {
+        }
+    };
+    engine.start(0, 1.0);  // at 1 s
+    pump();
+    clock.set(9s + 1ms);  // epochs 1 to 4 fell due at 3, 5, 7 and 9 s
+    pump();
+    ASSERT_EQ(written.size(), 5u);
+    const std::size_t upToFour = joinEpochs({epochs[0], epochs[1], epochs[2], epochs[3], epochs[4]}).size();
+    EXPECT_EQ(written[1], upToFour);
+    EXPECT_EQ(written[4], upToFour);
+    clock.set(10s);
+    pump();
+    EXPECT_EQ(written.size(), 5u);
+    clock.set(11s);
+    pump();
+    ASSERT_EQ(written.size(), 6u);
+    EXPECT_EQ(port.written, joinEpochs({epochs[0], epochs[1], epochs[2], epochs[3], epochs[4], epochs[5]}));
+}
+
 }  // namespace trajix::test
