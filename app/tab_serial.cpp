@@ -188,7 +188,7 @@ struct SerialReplay {
           timer(hpTimer),
           engine(output, timer, prompt, view)
     {
-        hpTimer.setHandler([&tab](const trajix::TimerTick&) { tab.playStep(); });
+        hpTimer.setHandler([&tab](const trajix::TimerTick& tick) { tab.playStep(tick.lastDue); });
         const auto notice = [&tab](const std::string& text) { tab.NetworkLabel->setText(fromStd(text)); };
         tcp.notice = notice;
         udp.notice = notice;
@@ -447,7 +447,7 @@ void SerialTab::stop()
     serialReplay_->engine.stop();
 }
 
-void SerialTab::playStep()
+void SerialTab::playStep(long long lastDue)
 {
     SerialReplay& replayer = *serialReplay_;
     if (replayer.stepping) return;
@@ -457,7 +457,10 @@ void SerialTab::playStep()
     engine.options().repeat = RepeatReplayCheckBox->isChecked();
     engine.options().sendVtg = host_.sentences().includeVtg;
     try {
-        engine.step();
+        if (lastDue >= 0)
+            engine.step(lastDue);
+        else
+            engine.step();
     } catch (const trajix::Error& error) {
         // The replay file could not be read: playback stops where it is.
         engine.pause();
@@ -499,7 +502,7 @@ void SerialTab::pause() {}
 
 void SerialTab::stop() {}
 
-void SerialTab::playStep() {}
+void SerialTab::playStep(long long) {}
 
 #endif
 

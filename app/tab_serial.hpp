@@ -99,8 +99,10 @@ public slots:
     void stop();
     /// Lets Connect be clicked again, a second after the port opened.
     void enableConnectButton();
-    /// Plays the next step of the replay file (the paced timer's tick).
-    void playStep();
+    /// Plays the next step of the replay file (the paced timer's tick). lastDue, when
+    /// the timer gives it, is the count of ticks fallen due: a receiver log then sends
+    /// every epoch due by then, so a window that fell behind catches up with the clock.
+    void playStep(long long lastDue = -1);
 
 private:
     TabHost& host_;
