@@ -1,9 +1,11 @@
-// TrajixBinary [--noise-only] [--seed N] [--max-satellites N] PROFILE: the signal
+// TrajixBinary [--noise-only] [--seed N] [--max-satellites N] [--threads N] PROFILE: the signal
 // generator of the scenario step. Reads the scenario profile and writes IF_IQ_File
 // (output.dsf): Duration_in_sec seconds of the GPS L1 C/A signal of the satellites above
 // the mask, as a receiver on the NMEA file's path sees it, one bit per real sample at
 // 16368 kHz. --noise-only (or the profile key Noise_Only = 1) writes deterministic
-// noise of the same size instead. Exits 1 with a message on a bad profile or input.
+// noise of the same size instead. --threads N makes the samples on N threads (default:
+// one per core; the bytes are the same for any number). Exits 1 with a message on a bad
+// profile or input.
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -32,6 +34,7 @@ struct Arguments {
     bool noiseOnly = false;
     std::optional<long long> seed;
     std::optional<long long> maxSatellites;
+    std::optional<long long> threads;
 };
 
 int run(const Arguments& arguments)
@@ -40,6 +43,7 @@ int run(const Arguments& arguments)
     if (arguments.noiseOnly) settings.noiseOnly = true;
     if (arguments.seed) settings.seed = static_cast<std::uint64_t>(*arguments.seed);
     if (arguments.maxSatellites) settings.maxSatellites = static_cast<int>(*arguments.maxSatellites);
+    if (arguments.threads) settings.threads = static_cast<int>(*arguments.threads);
 
     trajix::SignalGenerator generator(settings, [](const std::string& message) {
         fmt::print("TrajixBinary: {}\n", message);
@@ -57,7 +61,7 @@ int run(const Arguments& arguments)
                settings.noiseOnly ? "noise" : "signal", settings.output.string());
     std::fflush(stdout);
     trajix::AtomicFile out(settings.output);
-    const bool finished = generator.run([&out](const std::uint8_t* bytes, std::size_t size, long long) {
+    const bool finished = generator.run([&out](const std::uint8_t* bytes, std::size_t size, double) {
         if (stopRequested) return false;
         out.write(bytes, size);
         return true;
@@ -95,7 +99,11 @@ int main(int argc, char** argv)
                 arguments.seed = integerOption(arg, i + 1 < argc ? argv[++i] : nullptr);
             else if (arg == "--max-satellites")
                 arguments.maxSatellites = integerOption(arg, i + 1 < argc ? argv[++i] : nullptr);
-            else if (arg.size() > 1 && arg[0] == '-')
+            else if (arg == "--threads") {
+                arguments.threads = integerOption(arg, i + 1 < argc ? argv[++i] : nullptr);
+                if (*arguments.threads < 1 || *arguments.threads > 256)
+                    throw trajix::Error(fmt::format("--threads needs 1 to 256, not {}", *arguments.threads));
+            } else if (arg.size() > 1 && arg[0] == '-')
                 positional.clear(), positional.push_back(""), positional.push_back(""), i = argc;
             else
                 positional.push_back(arg);
@@ -105,7 +113,8 @@ int main(int argc, char** argv)
         return 2;
     }
     if (positional.size() != 1) {
-        fmt::print(stderr, "usage: TrajixBinary [--noise-only] [--seed N] [--max-satellites N] PROFILE\n");
+        fmt::print(stderr,
+                   "usage: TrajixBinary [--noise-only] [--seed N] [--max-satellites N] [--threads N] PROFILE\n");
         return 2;
     }
     arguments.profile = positional.front();
