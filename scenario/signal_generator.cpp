@@ -142,7 +142,8 @@ GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath)
     s.noiseFigureDb = profile.number("NoiseFigure_in_dB", 0, 30);
     s.almanacFile = profile.file("Almanac_File");
     s.nmeaFile = profile.file("Source_NMEA_file");
-    s.output = profile.file("IF_IQ_File");
+    // TrajixBinary's --output may stand in for it.
+    if (profile.has("IF_IQ_File")) s.output = profile.file("IF_IQ_File");
     if (profile.has("Static") && profile.integer("Static", 0, 1) == 1) {
         s.staticPosition = true;
         s.latitude = profile.number("Latitude_in_deg", -90, 90.0000001);
@@ -433,7 +434,6 @@ struct SignalGenerator::Impl {
 
     void setUp()
     {
-        checkSampleFormat(settings.format);
         if (settings.noiseOnly) return;
         almanac = readYumaAlmanac(settings.almanacFile);
         if (!settings.staticPosition) path = ReceiverPath::fromNmea(settings.nmeaFile);
@@ -809,8 +809,9 @@ bool SignalGenerator::Impl::run(const SampleSink& sink)
 }
 
 SignalGenerator::SignalGenerator(const GeneratorSettings& settings, GeneratorLog log)
-    : impl_(std::make_unique<Impl>(settings, std::move(log)))
 {
+    checkSampleFormat(settings.format);
+    impl_ = std::make_unique<Impl>(settings, std::move(log));
     impl_->setUp();
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <numbers>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -218,12 +220,14 @@ AddRun fastestAddRun(const CarrierWave&)
 
 #endif
 
-NoiseTable::NoiseTable(std::uint64_t seed, double sigma)
-    : base_(seed * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull), sigma_(sigma), table_(65536)
+namespace {
+
+std::vector<std::int16_t> inverseNormalTable(double sigma)
 {
-    for (std::size_t i = 0; i < table_.size() / 2; ++i) {
+    std::vector<std::int16_t> table(65536);
+    for (std::size_t i = 0; i < table.size() / 2; ++i) {
         // The quantile of probability (i + 0.5) / 65536 below the median, by bisection.
-        const double p = (static_cast<double>(i) + 0.5) / static_cast<double>(table_.size());
+        const double p = (static_cast<double>(i) + 0.5) / static_cast<double>(table.size());
         double low = -10, high = 0;
         for (int k = 0; k < 60; ++k) {
             const double mid = (low + high) / 2;
@@ -233,15 +237,30 @@ NoiseTable::NoiseTable(std::uint64_t seed, double sigma)
                 high = mid;
         }
         const auto value = static_cast<std::int16_t>(2 * std::lround(low * sigma / 2 - 0.5) + 1);
-        table_[i] = value;
-        table_[table_.size() - 1 - i] = static_cast<std::int16_t>(-value);
+        table[i] = value;
+        table[table.size() - 1 - i] = static_cast<std::int16_t>(-value);
     }
+    return table;
+}
+
+}  // namespace
+
+NoiseTable::NoiseTable(std::uint64_t seed, double sigma)
+    : base_(seed * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull), sigma_(sigma)
+{
+    // Two million error functions: made once per process and sigma.
+    static std::mutex mutex;
+    static std::map<double, std::shared_ptr<const std::vector<std::int16_t>>> made;
+    const std::lock_guard lock(mutex);
+    auto& table = made[sigma];
+    if (!table) table = std::make_shared<const std::vector<std::int16_t>>(inverseNormalTable(sigma));
+    table_ = table;
 }
 
 void NoiseTable::fill(std::int16_t* out, int count, std::uint64_t firstDraw) const
 {
     std::uint64_t state = base_ + firstDraw * 0x9E3779B97F4A7C15ull;
-    const std::int16_t* table = table_.data();
+    const std::int16_t* table = table_->data();
     int i = 0;
     for (; i < count; i += 4) {
         // splitmix64

@@ -5,6 +5,7 @@
 // vector units that gives the same sums bit for bit.
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "scenario/gps_navigation.hpp"
@@ -79,7 +80,7 @@ public:
 private:
     std::uint64_t base_;
     double sigma_;
-    std::vector<std::int16_t> table_;
+    std::shared_ptr<const std::vector<std::int16_t>> table_;  // shared by every table of this sigma
 };
 
 /// One-bit samples: bit (n mod 16) of little-endian word n / 16 is sample n > 0.

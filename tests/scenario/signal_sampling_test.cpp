@@ -157,3 +157,38 @@ TEST(SignalGenerator, RecordingsAreTheSameOnAnyNumberOfThreadsAndAsThePlainLoops
     // Every two-second trial had a satellite rise or set at its second boundary.
     EXPECT_GE(changes, 5);
 }
+
+TEST(SignalGenerator, MultiBitSamplesUseTheirRangeAndClipAtMostOneInTenThousand)
+{
+    for (const SampleFormat format :
+         {SampleFormat{true, 8, 2600, 0}, SampleFormat{true, 16, 4000, 0}, SampleFormat{false, 8, 4092, 1023000}}) {
+        GeneratorSettings s;
+        s.almanacFile = dataFile("scenario/week314.alm");
+        s.week = 2362;
+        s.startSeconds = 32380;
+        s.staticPosition = true;
+        s.latitude = 51.99888;
+        s.longitude = -0.997777;
+        s.altitude = 160;
+        s.maskDegrees = -90;  // 12 channels, all at full strength
+        s.format = format;
+        const std::string bytes = record(s, 2, false);
+        std::size_t count = 0, atLimit = 0;
+        double sumOfSquares = 0;
+        const int top = format.bitsPerSample == 8 ? 127 : 32767;
+        for (std::size_t at = 0; at < bytes.size(); at += static_cast<std::size_t>(format.bitsPerSample / 8)) {
+            const int value = format.bitsPerSample == 8
+                                  ? static_cast<std::int8_t>(bytes[at])
+                                  : static_cast<std::int16_t>(static_cast<std::uint8_t>(bytes[at]) |
+                                                              static_cast<std::uint8_t>(bytes[at + 1]) << 8);
+            ++count;
+            atLimit += value >= top || value <= -top - 1 ? 1u : 0u;
+            sumOfSquares += static_cast<double>(value) * value;
+        }
+        const double rms = std::sqrt(sumOfSquares / static_cast<double>(count));
+        EXPECT_LE(static_cast<double>(atLimit), 1e-4 * static_cast<double>(count)) << format.bitsPerSample;
+        // The range is used: the spread is about a quarter of it.
+        EXPECT_GT(rms, top / 5.0) << format.bitsPerSample;
+        EXPECT_LT(rms, top / 3.5) << format.bitsPerSample;
+    }
+}
