@@ -639,7 +639,7 @@ struct SignalGenerator::Impl {
         const double sigma =
             std::sqrt(noise.sigma() * noise.sigma() + std::max(settings.maxSatellites, 0) * amplitude * amplitude / 2);
         const double range = settings.format.bitsPerSample == 8 ? 127.5 : 32767.5;
-        return static_cast<std::int32_t>(std::max(1L, std::lround(range / 4.2 / sigma * 4096)));
+        return static_cast<std::int32_t>(std::clamp(std::lround(range / 4.2 / sigma * 4096), 1L, 65535L));
     }
 
     std::size_t chunkBytes() const
@@ -654,8 +654,9 @@ struct SignalGenerator::Impl {
         if (settings.format.bitsPerSample == 1)
             sampling::packOneBit(w.inPhase.data(), count, out);
         else
-            sampling::packSamples(w.inPhase.data(), settings.format.complex ? w.quadrature.data() : nullptr, count,
-                                  settings.format.bitsPerSample, gain, out);
+            (settings.referenceLoops ? sampling::packSamplesReference : sampling::packSamples)(
+                w.inPhase.data(), settings.format.complex ? w.quadrature.data() : nullptr, count,
+                settings.format.bitsPerSample, gain, out);
     }
 
     std::int32_t gain = 1;

@@ -302,29 +302,76 @@ void packOneBit(const std::int16_t* sums, int count, std::uint8_t* out)
     }
 }
 
-std::size_t packSamples(const std::int16_t* inPhase, const std::int16_t* quadrature, int count, int bits,
-                        std::int32_t gain, std::uint8_t* out)
+void packSamplesReference(const std::int16_t* inPhase, const std::int16_t* quadrature, int count, int bits,
+                          std::int32_t gain, std::uint8_t* out)
 {
     const std::int32_t top = bits == 8 ? 127 : 32767, bottom = -top - 1;
-    std::size_t clipped = 0;
-    const auto scaled = [&](std::int16_t sum) {
-        const std::int32_t value = (sum * gain + 2048) >> 12;
-        const std::int32_t kept = std::clamp(value, bottom, top);
-        clipped += kept != value ? 1u : 0u;
-        return kept;
-    };
-    const int channels = quadrature ? 2 : 1;
+    const int parts = quadrature ? 2 : 1;
     for (int i = 0; i < count; ++i)
-        for (int part = 0; part < channels; ++part) {
-            const std::int32_t value = scaled(part == 0 ? inPhase[i] : quadrature[i]);
-            if (bits == 8) {
-                *out++ = static_cast<std::uint8_t>(value);
-            } else {
-                *out++ = static_cast<std::uint8_t>(value & 0xFF);
-                *out++ = static_cast<std::uint8_t>((value >> 8) & 0xFF);
-            }
+        for (int part = 0; part < parts; ++part) {
+            const std::int16_t sum = part == 0 ? inPhase[i] : quadrature[i];
+            const std::int32_t value = std::clamp((sum * gain + 2048) >> 12, bottom, top);
+            *out++ = static_cast<std::uint8_t>(value & 0xFF);
+            if (bits == 16) *out++ = static_cast<std::uint8_t>((value >> 8) & 0xFF);
         }
-    return clipped;
+}
+
+namespace {
+
+#ifdef TRAJIX_X86_VECTORS
+
+// Eight sums times the gain, rounded, as saturated 16-bit values (the clip of 16-bit
+// samples; 8-bit ones saturate again when packed to bytes).
+__attribute__((target("sse4.1"))) inline __m128i scaleEight(const std::int16_t* sums, __m128i gain, __m128i half)
+{
+    const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums));
+    const __m128i low = _mm_srai_epi32(_mm_add_epi32(_mm_mullo_epi32(_mm_cvtepi16_epi32(in), gain), half), 12);
+    const __m128i high =
+        _mm_srai_epi32(_mm_add_epi32(_mm_mullo_epi32(_mm_cvtepi16_epi32(_mm_srli_si128(in, 8)), gain), half), 12);
+    return _mm_packs_epi32(low, high);
+}
+
+__attribute__((target("sse4.1"))) void packSamplesVector(const std::int16_t* inPhase, const std::int16_t* quadrature,
+                                                         int count, int bits, std::int32_t gain, std::uint8_t* out)
+{
+    const __m128i g = _mm_set1_epi32(gain), half = _mm_set1_epi32(2048);
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m128i a = scaleEight(inPhase + i, g, half);
+        if (quadrature) {
+            const __m128i b = scaleEight(quadrature + i, g, half);
+            const __m128i first = _mm_unpacklo_epi16(a, b), second = _mm_unpackhi_epi16(a, b);
+            if (bits == 8) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packs_epi16(first, second));
+                out += 16;
+            } else {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), first);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), second);
+                out += 32;
+            }
+        } else if (bits == 8) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packs_epi16(a, a));
+            out += 8;
+        } else {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), a);
+            out += 16;
+        }
+    }
+    packSamplesReference(inPhase + i, quadrature ? quadrature + i : nullptr, count - i, bits, gain, out);
+}
+
+#endif
+
+}  // namespace
+
+void packSamples(const std::int16_t* inPhase, const std::int16_t* quadrature, int count, int bits, std::int32_t gain,
+                 std::uint8_t* out)
+{
+#ifdef TRAJIX_X86_VECTORS
+    static const bool vectors = __builtin_cpu_supports("sse4.1");
+    if (vectors) return packSamplesVector(inPhase, quadrature, count, bits, gain, out);
+#endif
+    packSamplesReference(inPhase, quadrature, count, bits, gain, out);
 }
 
 }  // namespace trajix::sampling

@@ -87,10 +87,13 @@ private:
 /// count must be a multiple of 16.
 void packOneBit(const std::int16_t* sums, int count, std::uint8_t* out);
 
-/// Multi-bit samples: each sum times gain / 4096, rounded, clipped to the range of
-/// bits (8: signed bytes, 16: signed little-endian words). With quadrature, I and Q
-/// alternate. Returns the number of samples clipped.
-std::size_t packSamples(const std::int16_t* inPhase, const std::int16_t* quadrature, int count, int bits,
-                        std::int32_t gain, std::uint8_t* out);
+/// Multi-bit samples: each sum times gain / 4096 (gain below 65536), rounded half up,
+/// clipped to the range of bits (8: signed bytes, 16: signed little-endian words). With
+/// quadrature, I and Q alternate.
+void packSamples(const std::int16_t* inPhase, const std::int16_t* quadrature, int count, int bits, std::int32_t gain,
+                 std::uint8_t* out);
+/// The same, one sample at a time: the reference of the vector version.
+void packSamplesReference(const std::int16_t* inPhase, const std::int16_t* quadrature, int count, int bits,
+                          std::int32_t gain, std::uint8_t* out);
 
 }  // namespace trajix::sampling
