@@ -10,7 +10,9 @@
 //                                 override IQ_format, bitPerSample, SampleRate_in_KHz and
 //                                 IFFreq_in_Hz;
 //   --output FILE                 instead of IF_IQ_File; "-" streams to standard output
-//                                 (the messages then go to standard error).
+//                                 (the messages then go to standard error);
+//   --realtime                    the samples leave at the signal's own rate, a note on
+//                                 standard error each time they fall behind it.
 // Exits 1 with a message on a bad profile or input, leaving nothing under the output name.
 #include <cerrno>
 #include <csignal>
@@ -28,6 +30,7 @@
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #include "common/numbers.hpp"
+#include "scenario/realtime_pacer.hpp"
 #include "scenario/signal_generator.hpp"
 
 namespace {
@@ -50,6 +53,7 @@ struct Arguments {
     std::optional<long long> sampleRateKHz;
     std::optional<long long> intermediateFrequencyHz;
     std::optional<std::string> output;
+    bool realtime = false;
 };
 
 // Writes everything or throws: standard output may be a pipe that takes part of a write.
@@ -102,12 +106,31 @@ int run(const Arguments& arguments)
                toStandardOutput ? std::string("standard output") : settings.output.string());
     std::fflush(messages);
 
+    // With --realtime each piece waits for its signal time; the generator keeps only a
+    // few pieces ready ahead of it.
+    trajix::RealTimePacer pacer([](const std::string& note) {
+        fmt::print(stderr, "TrajixBinary: {}\n", note);
+        std::fflush(stderr);
+    });
+    double pieceStart = 0;
+    const auto pace = [&](double signalEnd) {
+        if (arguments.realtime) pacer.beforePiece(pieceStart);
+        pieceStart = signalEnd;
+    };
+    const auto summary = [&]() {
+        if (pacer.timesBehind() > 0)
+            fmt::print(stderr, "TrajixBinary: fell behind real time {} time(s), {:.3f} s in all\n", pacer.timesBehind(),
+                       pacer.secondsBehind());
+    };
+
     if (toStandardOutput) {
-        const bool finished = generator.run([](const std::uint8_t* bytes, std::size_t size, double) {
+        const bool finished = generator.run([&](const std::uint8_t* bytes, std::size_t size, double signalEnd) {
             if (stopRequested) return false;
+            pace(signalEnd);
             writeAll(STDOUT_FILENO, bytes, size);
             return true;
         });
+        summary();
         if (!finished) {
             fmt::print(stderr, "TrajixBinary: stopped\n");
             return 143;
@@ -116,18 +139,20 @@ int run(const Arguments& arguments)
         return 0;
     }
     trajix::AtomicFile out(settings.output);
-    const bool finished = generator.run([&out](const std::uint8_t* bytes, std::size_t size, double) {
+    const bool finished = generator.run([&](const std::uint8_t* bytes, std::size_t size, double signalEnd) {
         if (stopRequested) return false;
+        pace(signalEnd);
         out.write(bytes, size);
         return true;
     });
+    summary();
     if (!finished) {
         out.discard();
         fmt::print(stderr, "TrajixBinary: stopped; no output written\n");
         return 143;
     }
     out.commit();
-    fmt::print("TrajixBinary: finished\n");
+    fmt::print(messages, "TrajixBinary: finished\n");
     return 0;
 }
 
@@ -154,6 +179,8 @@ int main(int argc, char** argv)
             const auto value = [&]() { return i + 1 < argc ? argv[++i] : nullptr; };
             if (arg == "--noise-only")
                 arguments.noiseOnly = true;
+            else if (arg == "--realtime")
+                arguments.realtime = true;
             else if (arg == "--seed")
                 arguments.seed = integerOption(arg, value(), 0, anyCount);
             else if (arg == "--max-satellites")
@@ -188,7 +215,7 @@ int main(int argc, char** argv)
         fmt::print(stderr,
                    "usage: TrajixBinary [--noise-only] [--seed N] [--max-satellites N] [--threads N]\n"
                    "                    [--iq-format I|IQ] [--bits-per-sample 1|8|16] [--sample-rate-khz N]\n"
-                   "                    [--if-hz N] [--output FILE|-] PROFILE\n");
+                   "                    [--if-hz N] [--output FILE|-] [--realtime] PROFILE\n");
         return 2;
     }
     arguments.profile = positional.front();
