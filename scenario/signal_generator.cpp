@@ -331,6 +331,7 @@ struct SignalGenerator::Impl {
     std::vector<bool> activeBefore;  // channels active in the last second planned
     std::int64_t startMs = 0;        // whole milliseconds of the start since the base week began
     double startFractionMs = 0;
+    std::int32_t gain = 1;  // of multi-bit samples, in 1/4096 (sampleGain)
 
     Impl(const GeneratorSettings& s, GeneratorLog l)
         : settings(s),
@@ -513,6 +514,8 @@ struct SignalGenerator::Impl {
         return w;
     }
 
+    // NavigationMessage::bit keeps its subframe cache in the message; each worker keeps
+    // its own here, so that the workers share the messages without a lock.
     static unsigned dataBit(const gps::NavigationMessage& navigation, WorkerState::Subframe& cache,
                             std::int64_t bitIndex)
     {
@@ -658,8 +661,6 @@ struct SignalGenerator::Impl {
                 w.inPhase.data(), settings.format.complex ? w.quadrature.data() : nullptr, count,
                 settings.format.bitsPerSample, gain, out);
     }
-
-    std::int32_t gain = 1;
 
     int workerCount() const
     {
