@@ -107,7 +107,7 @@ TEST(SignalGenerator, RecordingsAreTheSameOnAnyNumberOfThreadsAndAsThePlainLoops
         {false, 8, 5000, 1300000},  // real 8-bit at a rate that is no multiple of 1023
     };
     int changes = 0;
-    for (int trial = 0; trial < 10; ++trial) {
+    for (int trial = 0; trial < 16; ++trial) {
         GeneratorSettings s;
         s.almanacFile = dataFile("scenario/week314.alm");
         s.week = 2362;
@@ -154,8 +154,9 @@ TEST(SignalGenerator, RecordingsAreTheSameOnAnyNumberOfThreadsAndAsThePlainLoops
         for (const int threads : {1, 2, 4})
             ASSERT_TRUE(record(s, threads, false) == plain) << "trial " << trial << ", " << threads << " threads";
     }
-    // Every two-second trial had a satellite rise or set at its second boundary.
-    EXPECT_GE(changes, 5);
+    // Most two-second trials had a satellite rise or set at their second boundary (a
+    // rising one finds no free channel when twelve are above the mask).
+    EXPECT_GE(changes, 6);
 }
 
 TEST(SignalGenerator, MultiBitSamplesUseTheirRangeAndClipAtMostOneInTenThousand)
