@@ -7,6 +7,7 @@
 #   share/man/man1/                       manual pages (gzip -9n, as Debian wants them)
 #   share/bash-completion/completions/    completion for trajix and trajix-gui
 #   share/trajix/examples/                the example route
+#   share/trajix/gnss-sdr-gps-l1*.conf    GNSS-SDR configurations for the recordings (tools/)
 #   share/doc/trajix/                     copyright and changelog
 #
 # The programs find the generator and the examples relative to their own folder

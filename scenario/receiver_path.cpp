@@ -1,5 +1,6 @@
 #include "scenario/receiver_path.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -120,9 +121,11 @@ Ecef ReceiverPath::positionAt(double t) const
     const std::size_t n = fixes_.size();
     if (t <= fixes_.front().time) return fixes_.front().position;
     if (t >= fixes_.back().time) return fixes_.back().position;
-    if (cursor_ + 1 >= n || fixes_[cursor_].time > t) cursor_ = 0;
-    while (fixes_[cursor_ + 1].time <= t) ++cursor_;
-    const std::size_t i = cursor_;
+    // The last fix at or before t (times grow strictly); no state, so threads may share
+    // the path.
+    const auto next =
+        std::upper_bound(fixes_.begin(), fixes_.end(), t, [](double time, const PathFix& f) { return time < f.time; });
+    const auto i = static_cast<std::size_t>(next - fixes_.begin()) - 1;
     const PathFix& p1 = fixes_[i];
     const PathFix& p2 = fixes_[i + 1];
     const double h = p2.time - p1.time;

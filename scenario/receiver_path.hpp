@@ -31,14 +31,14 @@ public:
     static ReceiverPath fromNmea(const std::filesystem::path& nmeaFile);
 
     /// Position at t seconds after the first fix: a cubic (Catmull-Rom) curve through
-    /// the fixes, the first fix before it and the last after it. Fastest when t grows.
+    /// the fixes, the first fix before it and the last after it. Safe to call from
+    /// several threads at once.
     Ecef positionAt(double t) const;
 
     const std::vector<PathFix>& fixes() const { return fixes_; }
 
 private:
     std::vector<PathFix> fixes_;
-    mutable std::size_t cursor_ = 0;
 };
 
 }  // namespace trajix

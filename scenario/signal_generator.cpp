@@ -3,16 +3,24 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <exception>
 #include <fstream>
+#include <limits>
 #include <map>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "common/error.hpp"
 #include "common/numbers.hpp"
 #include "common/platform.hpp"
 #include "scenario/gps_week.hpp"
+#include "scenario/signal_sampling.hpp"
 #include "scenario/yuma_almanac.hpp"
 
 namespace trajix {
@@ -80,12 +88,13 @@ public:
                                     e.line, path_.string(), low, high));
         return value;
     }
-    void expect(const std::string& key, const std::string& wanted) const
+    std::string choice(const std::string& key, const std::vector<std::string>& allowed) const
     {
         const ProfileEntry& e = entry(key);
-        if (e.value != wanted)
+        if (std::find(allowed.begin(), allowed.end(), e.value) == allowed.end())
             throw Error(fmt::format("{} = '{}' (line {} of '{}') is not supported: only {}", key, e.value, e.line,
-                                    path_.string(), wanted));
+                                    path_.string(), fmt::join(allowed, " or ")));
+        return e.value;
     }
     std::filesystem::path file(const std::string& key) const
     {
@@ -125,15 +134,16 @@ GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath)
     // The 10-bit week lies in the 1024-week period of the simulation date, which the
     // scenario step took from the almanac's week.
     s.week = resolveTenBitWeek(tenBitWeek, gpsWeekOfDate(date));
-    profile.integer("SampleRate_in_KHz", 16368, 16368);
-    profile.integer("bitPerSample", 1, 1);
-    profile.expect("IQ_format", "I");
-    s.intermediateFrequencyHz = profile.integer("IFFreq_in_Hz", 0, generatorSampleRate / 2);
+    s.format.rateKHz = static_cast<int>(profile.integer("SampleRate_in_KHz", 1, 1000000));
+    s.format.bitsPerSample = static_cast<int>(profile.integer("bitPerSample", 1, 64));
+    s.format.complex = profile.choice("IQ_format", {"I", "IQ"}) == "IQ";
+    s.format.intermediateFrequencyHz = profile.integer("IFFreq_in_Hz", -1000000000, 1000000000);
     s.maskDegrees = profile.number("Mask_in_deg", -90, 90);
     s.noiseFigureDb = profile.number("NoiseFigure_in_dB", 0, 30);
     s.almanacFile = profile.file("Almanac_File");
     s.nmeaFile = profile.file("Source_NMEA_file");
-    s.output = profile.file("IF_IQ_File");
+    // TrajixBinary's --output may stand in for it.
+    if (profile.has("IF_IQ_File")) s.output = profile.file("IF_IQ_File");
     if (profile.has("Static") && profile.integer("Static", 0, 1) == 1) {
         s.staticPosition = true;
         s.latitude = profile.number("Latitude_in_deg", -90, 90.0000001);
@@ -152,6 +162,47 @@ GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath)
     }
     return s;
 }
+// ---------------------------------------------------------------------------------
+// Sample format
+
+double SampleFormat::bytesPerMillisecond() const
+{
+    if (bitsPerSample == 1) return rateKHz / 8.0;
+    return static_cast<double>(rateKHz) * (complex ? 2 : 1) * (bitsPerSample / 8);
+}
+
+std::size_t SampleFormat::bytesPerSecond() const
+{
+    return static_cast<std::size_t>(bytesPerMillisecond() * 1000);
+}
+
+void checkSampleFormat(const SampleFormat& f)
+{
+    // The C/A main lobe reaches 1.023 MHz either side of the carrier.
+    constexpr long long halfBand = 1023000;
+    if (f.bitsPerSample != 1 && f.bitsPerSample != 8 && f.bitsPerSample != 16)
+        throw Error(fmt::format("bitPerSample = {}: samples have 1, 8 or 16 bits", f.bitsPerSample));
+    if (f.bitsPerSample == 1 && f.complex)
+        throw Error("bitPerSample = 1: one-bit samples are real only (IQ_format = I)");
+    const int lowest = f.complex ? 2046 : 4092;
+    if (f.rateKHz < lowest || f.rateKHz > 40000)
+        throw Error(fmt::format("SampleRate_in_KHz = {}: {} samples need {} to 40000 kHz", f.rateKHz,
+                                f.complex ? "complex" : "real", lowest));
+    if (f.bitsPerSample == 1 && f.rateKHz % 2 != 0)
+        throw Error(
+            fmt::format("SampleRate_in_KHz = {}: one-bit samples need an even rate in kHz (whole 16-bit "
+                        "words every second)",
+                        f.rateKHz));
+    const long long nyquist = static_cast<long long>(f.rateKHz) * 500;
+    if (f.complex) {
+        if (std::llabs(f.intermediateFrequencyHz) > nyquist - halfBand)
+            throw Error(fmt::format("IFFreq_in_Hz = {}: complex samples at {} kHz carry an IF from -{} to {} Hz",
+                                    f.intermediateFrequencyHz, f.rateKHz, nyquist - halfBand, nyquist - halfBand));
+    } else if (f.intermediateFrequencyHz < halfBand || f.intermediateFrequencyHz > nyquist - halfBand) {
+        throw Error(fmt::format("IFFreq_in_Hz = {}: real samples at {} kHz carry an IF from {} to {} Hz",
+                                f.intermediateFrequencyHz, f.rateKHz, halfBand, nyquist - halfBand));
+    }
+}
 
 // ---------------------------------------------------------------------------------
 // Noise
@@ -169,59 +220,51 @@ void fillNoiseSecond(std::uint8_t* bytes, std::size_t size, std::uint64_t second
 
 namespace {
 
-// Thermal noise: a seeded generator drawing 16-bit indices into an inverse normal
-// table. Values are odd and the satellites' are even, so a sum is never zero.
-constexpr double noiseSigma = 1024;
-
-class GaussianNoise {
+// The stand-in signal of fillNoiseSecond, made a piece at a time.
+class NoiseBytes {
 public:
-    explicit GaussianNoise(std::uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull)
+    void fill(std::uint8_t* bytes, std::size_t size, std::uint64_t second, std::size_t offset)
     {
-        for (std::size_t i = 0; i < table_.size() / 2; ++i) {
-            // The quantile of probability (i + 0.5) / 65536 below the median, by bisection.
-            const double p = (static_cast<double>(i) + 0.5) / static_cast<double>(table_.size());
-            double low = -10, high = 0;
-            for (int k = 0; k < 60; ++k) {
-                const double mid = (low + high) / 2;
-                if (0.5 * std::erfc(-mid / std::sqrt(2.0)) < p)
-                    low = mid;
-                else
-                    high = mid;
-            }
-            const auto value = static_cast<std::int16_t>(2 * std::lround(low * noiseSigma / 2 - 0.5) + 1);
-            table_[i] = value;
-            table_[table_.size() - 1 - i] = static_cast<std::int16_t>(-value);
+        if (second != second_ || offset != offset_) {
+            // Only ever called in order; a new second starts its generator afresh.
+            second_ = second;
+            offset_ = 0;
+            state_ = 0x9E3779B97F4A7C15ull ^ (second * 0xBF58476D1CE4E5B9ull + 1);
         }
-    }
-
-    void fill(std::int16_t* out, int count)
-    {
-        for (int i = 0; i < count; i += 4) {
-            const std::uint64_t r = next();
-            for (int k = 0; k < 4 && i + k < count; ++k) out[i + k] = table_[(r >> (16 * k)) & 0xFFFFu];
+        for (std::size_t i = 0; i < size; ++i, ++offset_) {
+            if (offset_ % 8 == 0) {
+                state_ ^= state_ << 13;
+                state_ ^= state_ >> 7;
+                state_ ^= state_ << 17;
+            }
+            bytes[i] = static_cast<std::uint8_t>(state_ >> (8 * (offset_ % 8)));
         }
     }
 
 private:
-    std::uint64_t next()
-    {
-        // splitmix64
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    std::uint64_t state_;
-    std::array<std::int16_t, 65536> table_{};
+    std::uint64_t second_ = ~0ull;
+    std::size_t offset_ = 0;
+    std::uint64_t state_ = 0;
 };
 
-constexpr int carrierTableBits = 6;
-constexpr int carrierTableSize = 1 << carrierTableBits;
+// The scenario step's recordings keep the noise level they were made with; other
+// formats use half of it, so that the strongest satellite's wave fits the vector loops'
+// bytes at every rate.
+constexpr double scenarioNoiseSigma = 1024;
+constexpr double formatNoiseSigma = 512;
+
+// The work is cut into chunks of blocks (one millisecond each) that one worker makes,
+// and pieces of chunks handed to the sink in order. A chunk of 8 blocks of one-bit
+// samples at an even rate in kHz holds whole 16-bit words.
+constexpr int chunkBlocks = 8;
+constexpr int pieceChunks = 5;
+constexpr int pieceBlocks = chunkBlocks * pieceChunks;
+constexpr int piecesPerSecond = 1000 / pieceBlocks;
 
 struct Channel {
     int prn = 0;
-    std::array<std::uint8_t, gps::codeLength> chips{};      // 0 or carrierTableSize (the sign half of the table)
-    std::array<std::int16_t, 2 * carrierTableSize> wave{};  // amplitude * cos, then its negation
+    std::unique_ptr<sampling::CodeTables> code;
+    sampling::CarrierWave wave;
     std::unique_ptr<gps::NavigationMessage> navigation;
     double delayAtBlockStart = 0;  // seconds: range / c minus the satellite clock offset
     bool active = false;
@@ -245,6 +288,35 @@ double elevationOf(const Ecef& receiver, const Ecef& satellite)
     return std::asin(up / std::sqrt(dx * dx + dy * dy + dz * dz)) * 180 / std::numbers::pi;
 }
 
+// What the workers need of one satellite for one second, fixed before its blocks are made.
+struct PlannedChannel {
+    std::size_t index = 0;  // into the generator's channels
+    sampling::CarrierWave wave;
+    sampling::AddRun addRun = sampling::addRunReference;
+    bool joined = false;  // joined at this second's start: its first block starts at joinDelay
+    double joinDelay = 0;
+};
+
+struct SecondPlan {
+    long long second = 0;
+    std::vector<PlannedChannel> channels;
+};
+
+// One worker's own scratch: the sums of a chunk and the navigation words last read.
+struct WorkerState {
+    struct Subframe {
+        std::int64_t index = std::numeric_limits<std::int64_t>::min();
+        std::array<std::uint32_t, 10> words{};
+    };
+    std::vector<std::int16_t> inPhase, quadrature;
+    std::vector<Subframe> subframes;  // per channel
+    std::vector<double> delays;       // per planned channel: at the next block's start
+    // The plain way (referenceLoops): each channel's delay carried from block to block
+    // through the whole recording, as one thread makes it.
+    std::vector<double> carried;  // per channel
+    std::int64_t carriedTo = -1;  // the block they belong to
+};
+
 }  // namespace
 
 struct SignalGenerator::Impl {
@@ -255,13 +327,21 @@ struct SignalGenerator::Impl {
     int almanacWeek = 0;
     std::vector<Channel> channels;  // one per healthy almanac satellite
     std::vector<GeneratedSatellite> initial;
-    GaussianNoise noise;
-    long long secondIndex = 0;
-    std::int64_t startMs = 0;  // whole milliseconds of the start since the base week began
+    sampling::NoiseTable noise;
+    std::vector<bool> activeBefore;  // channels active in the last second planned
+    std::int64_t startMs = 0;        // whole milliseconds of the start since the base week began
     double startFractionMs = 0;
-    std::vector<std::int16_t> sums = std::vector<std::int16_t>(generatorBlockSamples);
+    std::int32_t gain = 1;  // of multi-bit samples, in 1/4096 (sampleGain)
 
-    Impl(const GeneratorSettings& s, GeneratorLog l) : settings(s), log(std::move(l)), noise(s.seed) {}
+    Impl(const GeneratorSettings& s, GeneratorLog l)
+        : settings(s),
+          log(std::move(l)),
+          noise(s.seed, s.format.isScenarioFormat() ? scenarioNoiseSigma : formatNoiseSigma)
+    {
+    }
+
+    int blockSamples() const { return settings.format.rateKHz; }
+    int sampleRate() const { return settings.format.rateKHz * 1000; }
 
     Ecef receiverAt(double secondsAfterStart) const
     {
@@ -272,7 +352,7 @@ struct SignalGenerator::Impl {
     // Signal delay of a satellite received at t (seconds since the base week began): the
     // light time to the satellite at transmission, turned with the Earth during the
     // travel, less the satellite's clock offset at transmission.
-    double delayAt(Channel& channel, double t, const Ecef& receiver, Ecef* satellitePosition = nullptr) const
+    double delayAt(const Channel& channel, double t, const Ecef& receiver, Ecef* satellitePosition = nullptr) const
     {
         double travel = 0.075;
         gps::SatelliteState state;
@@ -299,18 +379,17 @@ struct SignalGenerator::Impl {
         return settings.zenithCn0 - settings.noiseFigureDb - 3 * (1 - sine);
     }
 
-    void setAmplitude(Channel& channel, double cn0)
+    // The carrier amplitude, in noise units, that gives C/N0 cn0 (dB-Hz). A real carrier
+    // of amplitude A in noise of variance sigma^2 over fs / 2: C/N0 = (A^2 / 2) /
+    // (sigma^2 / (fs / 2)); a complex one in complex noise of variance sigma^2 per part
+    // over fs: C/N0 = A^2 / (2 sigma^2 / fs).
+    double amplitudeFor(double cn0) const
     {
-        // A real carrier of amplitude A in noise of variance sigma^2 over fs / 2:
-        // C/N0 = (A^2 / 2) / (sigma^2 / (fs / 2)).
-        const double amplitude = noiseSigma * std::sqrt(4 * std::pow(10.0, cn0 / 10) / generatorSampleRate);
-        for (int k = 0; k < carrierTableSize; ++k) {
-            const double value = amplitude * std::cos(2 * std::numbers::pi * (k + 0.5) / carrierTableSize);
-            const auto even = static_cast<std::int16_t>(2 * std::lround(value / 2));
-            channel.wave[static_cast<std::size_t>(k)] = even;
-            channel.wave[static_cast<std::size_t>(k + carrierTableSize)] = static_cast<std::int16_t>(-even);
-        }
+        const double perHertz = (settings.format.complex ? 2 : 4) * std::pow(10.0, cn0 / 10) / sampleRate();
+        return noise.sigma() * std::sqrt(perHertz);
     }
+
+    void setAmplitude(Channel& channel, double cn0) { channel.wave.set(amplitudeFor(cn0), settings.format.complex); }
 
     double secondsOfWeek(double secondsAfterStart) const { return settings.startSeconds + secondsAfterStart; }
 
@@ -387,10 +466,7 @@ struct SignalGenerator::Impl {
             }
             Channel channel;
             channel.prn = record.prn;
-            const auto code = gps::caCode(record.prn);
-            for (int chip = 0; chip < gps::codeLength; ++chip)
-                channel.chips[static_cast<std::size_t>(chip)] =
-                    static_cast<std::uint8_t>(code[static_cast<std::size_t>(chip)] ? carrierTableSize : 0);
+            channel.code = std::make_unique<sampling::CodeTables>(record.prn);
             channel.navigation = std::make_unique<gps::NavigationMessage>(std::move(ephemerides), almanac, almanacWeek,
                                                                           utc, settings.week);
             channels.push_back(std::move(channel));
@@ -400,107 +476,344 @@ struct SignalGenerator::Impl {
         updateVisibility(0, true);
     }
 
-    // One millisecond of signal (block k of the recording) into sums.
-    void block(std::int64_t k, double secondsAfterStart)
+    // -----------------------------------------------------------------------------
+    // Sampling: every block is a function of its number and its second's plan alone,
+    // so any worker can make any block and the bytes do not depend on who made them.
+
+    std::shared_ptr<const SecondPlan> planSecond(long long second)
     {
-        noise.fill(sums.data(), generatorBlockSamples);
-        const double tEnd = secondsOfWeek(secondsAfterStart + 0.001);
-        const Ecef receiverEnd = receiverAt(secondsAfterStart + 0.001);
-        // The intermediate frequency's phase at the block's first sample, exactly.
-        const std::int64_t sampleInSecond = (k % 1000) * generatorBlockSamples;
-        const std::int64_t ifNumerator = (settings.intermediateFrequencyHz * sampleInSecond) % generatorSampleRate;
-        const std::uint32_t ifPhase =
-            static_cast<std::uint32_t>((static_cast<std::uint64_t>(ifNumerator) << 32) / generatorSampleRate);
-        const double ifStep = static_cast<double>(settings.intermediateFrequencyHz) / generatorSampleRate;
-
-        for (Channel& channel : channels) {
+        if (second > 0) updateVisibility(static_cast<double>(second), false);
+        auto plan = std::make_shared<SecondPlan>();
+        plan->second = second;
+        activeBefore.resize(channels.size(), false);
+        for (std::size_t i = 0; i < channels.size(); ++i) {
+            const Channel& channel = channels[i];
+            const bool wasActive = second > 0 && activeBefore[i];
+            activeBefore[i] = channel.active;
             if (!channel.active) continue;
-            const double delayStart = channel.delayAtBlockStart;
-            const double delayEnd = delayAt(channel, tEnd, receiverEnd);
-            channel.delayAtBlockStart = delayEnd;
-            const double change = delayEnd - delayStart;
+            PlannedChannel planned;
+            planned.index = i;
+            planned.wave = channel.wave;
+            planned.addRun =
+                settings.referenceLoops ? sampling::addRunReference : sampling::fastestAddRun(channel.wave);
+            planned.joined = !wasActive;
+            planned.joinDelay = channel.delayAtBlockStart;
+            plan->channels.push_back(std::move(planned));
+        }
+        return plan;
+    }
 
-            // Satellite time of the first sample, in milliseconds: code epoch and chip.
-            const double fractionMs = startFractionMs - delayStart * 1000;
-            const double wholeMs = std::floor(fractionMs);
-            std::int64_t epoch = startMs + k + static_cast<std::int64_t>(wholeMs);
-            const double chipPhase = (fractionMs - wholeMs) * gps::codeLength;
-            const double chipStep = gps::codeLength * (1 - change * 1000) / generatorBlockSamples;
-            constexpr double fixedOne = 4294967296.0;
-            std::uint64_t code = static_cast<std::uint64_t>(chipPhase * fixedOne);
-            const auto codeStep = static_cast<std::uint64_t>(std::llround(chipStep * fixedOne));
-            constexpr std::uint64_t codeWrap = static_cast<std::uint64_t>(gps::codeLength) << 32;
-            if (code >= codeWrap) code = codeWrap - 1;
+    WorkerState makeWorkerState() const
+    {
+        WorkerState w;
+        const auto size = static_cast<std::size_t>(chunkBlocks * blockSamples());
+        w.inPhase.resize(size);
+        if (settings.format.complex) w.quadrature.resize(size);
+        w.subframes.resize(channels.size());
+        w.carried.resize(channels.size());
+        return w;
+    }
 
-            // Carrier: the intermediate frequency less the phase the delay takes away.
-            const double delayCycles = gps::l1Frequency * delayStart;
-            const double carrierStart = -(delayCycles - std::floor(delayCycles));
-            std::uint32_t carrier =
-                ifPhase +
-                static_cast<std::uint32_t>(static_cast<std::int64_t>(std::llround((carrierStart + 1) * fixedOne)));
-            const double cycleStep = ifStep - gps::l1Frequency * change / generatorBlockSamples;
-            const auto carrierStep =
-                static_cast<std::uint32_t>(static_cast<std::int64_t>(std::llround(cycleStep * fixedOne)));
+    // NavigationMessage::bit keeps its subframe cache in the message; each worker keeps
+    // its own here, so that the workers share the messages without a lock.
+    static unsigned dataBit(const gps::NavigationMessage& navigation, WorkerState::Subframe& cache,
+                            std::int64_t bitIndex)
+    {
+        std::int64_t index = bitIndex / 300;
+        if (bitIndex < 0 && bitIndex % 300 != 0) --index;
+        if (index != cache.index) {
+            cache.words = navigation.subframe(index);
+            cache.index = index;
+        }
+        const auto position = static_cast<int>(bitIndex - index * 300);
+        return (cache.words[static_cast<std::size_t>(position / 30)] >> (29 - position % 30)) & 1u;
+    }
 
-            std::uint8_t dataSign = static_cast<std::uint8_t>(
-                channel.navigation->bit(epoch >= 0 ? epoch / 20 : (epoch - 19) / 20) ? carrierTableSize : 0);
-            const std::int16_t* wave = channel.wave.data();
-            const std::uint8_t* chips = channel.chips.data();
-            std::int16_t* out = sums.data();
-            int i = 0;
-            while (i < generatorBlockSamples) {
-                // Samples up to the next code epoch, where the data bit may change.
-                const std::uint64_t left = (codeWrap - code + codeStep - 1) / codeStep;
-                const int end = static_cast<int>(std::min<std::uint64_t>(
-                                    left, static_cast<std::uint64_t>(generatorBlockSamples - i))) +
-                                i;
-                for (; i < end; ++i) {
-                    out[i] = static_cast<std::int16_t>(
-                        out[i] + wave[(chips[code >> 32] ^ dataSign) | (carrier >> (32 - carrierTableBits))]);
-                    code += codeStep;
-                    carrier += carrierStep;
-                }
-                if (code >= codeWrap) {
-                    code -= codeWrap;
-                    ++epoch;
-                    dataSign = static_cast<std::uint8_t>(
-                        channel.navigation->bit(epoch >= 0 ? epoch / 20 : (epoch - 19) / 20) ? carrierTableSize : 0);
+    unsigned dataBitOfEpoch(const Channel& channel, WorkerState::Subframe& cache, std::int64_t epoch) const
+    {
+        return dataBit(*channel.navigation, cache, epoch >= 0 ? epoch / 20 : (epoch - 19) / 20);
+    }
+
+    // Blocks firstBlock .. firstBlock + blocks - 1 of the recording (all in the plan's
+    // second) into w's sums.
+    void sumChunk(const SecondPlan& plan, std::int64_t firstBlock, int blocks, WorkerState& w) const
+    {
+        const int n = blockSamples();
+        const bool complex = settings.format.complex;
+        const auto drawsPerPart = static_cast<std::uint64_t>((n + 3) / 4);
+        const std::uint64_t drawsPerBlock = drawsPerPart * (complex ? 2 : 1);
+
+        // Each channel's delay at the chunk's start: as the block before it ended, or as
+        // the channel joined.
+        w.delays.assign(plan.channels.size(), 0);
+        const double before = static_cast<double>(firstBlock - 1) / 1000 + 0.001;
+        const bool carry = settings.referenceLoops && w.carriedTo == firstBlock;
+        std::optional<Ecef> receiverBefore;
+        for (std::size_t c = 0; c < plan.channels.size(); ++c) {
+            const PlannedChannel& planned = plan.channels[c];
+            if (planned.joined && firstBlock == plan.second * 1000) {
+                w.delays[c] = planned.joinDelay;
+            } else if (carry) {
+                w.delays[c] = w.carried[planned.index];
+            } else {
+                if (!receiverBefore) receiverBefore = receiverAt(before);
+                w.delays[c] = delayAt(channels[planned.index], secondsOfWeek(before), *receiverBefore);
+            }
+        }
+
+        const std::int64_t fs = sampleRate();
+        const long long ifHz = settings.format.intermediateFrequencyHz;
+        const std::int64_t ifModulo = ((ifHz % fs) + fs) % fs;
+        const double ifStep = static_cast<double>(ifHz) / static_cast<double>(fs);
+        for (int b = 0; b < blocks; ++b) {
+            const std::int64_t k = firstBlock + b;
+            std::int16_t* inPhase = w.inPhase.data() + static_cast<std::ptrdiff_t>(b) * n;
+            std::int16_t* quadrature = complex ? w.quadrature.data() + static_cast<std::ptrdiff_t>(b) * n : nullptr;
+            noise.fill(inPhase, n, static_cast<std::uint64_t>(k) * drawsPerBlock);
+            if (complex) noise.fill(quadrature, n, static_cast<std::uint64_t>(k) * drawsPerBlock + drawsPerPart);
+
+            const double secondsAfterStart = static_cast<double>(k) / 1000;
+            const double tEnd = secondsOfWeek(secondsAfterStart + 0.001);
+            const Ecef receiverEnd = receiverAt(secondsAfterStart + 0.001);
+            // The intermediate frequency's phase at the block's first sample, exactly.
+            const std::int64_t sampleInSecond = (k % 1000) * n;
+            const std::int64_t ifNumerator = (ifModulo * sampleInSecond) % fs;
+            const std::uint32_t ifPhase = static_cast<std::uint32_t>((static_cast<std::uint64_t>(ifNumerator) << 32) /
+                                                                     static_cast<std::uint64_t>(fs));
+
+            for (std::size_t c = 0; c < plan.channels.size(); ++c) {
+                const PlannedChannel& planned = plan.channels[c];
+                const Channel& channel = channels[planned.index];
+                const double delayStart = w.delays[c];
+                const double delayEnd = delayAt(channel, tEnd, receiverEnd);
+                w.delays[c] = delayEnd;
+                const double change = delayEnd - delayStart;
+
+                // Satellite time of the first sample, in milliseconds: code epoch and chip.
+                const double fractionMs = startFractionMs - delayStart * 1000;
+                const double wholeMs = std::floor(fractionMs);
+                std::int64_t epoch = startMs + k + static_cast<std::int64_t>(wholeMs);
+                const double chipPhase = (fractionMs - wholeMs) * gps::codeLength;
+                const double chipStep = gps::codeLength * (1 - change * 1000) / n;
+                constexpr double fixedOne = 4294967296.0;
+                sampling::RunPhase phase;
+                phase.code = static_cast<std::uint64_t>(chipPhase * fixedOne);
+                phase.codeStep = static_cast<std::uint64_t>(std::llround(chipStep * fixedOne));
+                constexpr std::uint64_t codeWrap = static_cast<std::uint64_t>(gps::codeLength) << 32;
+                if (phase.code >= codeWrap) phase.code = codeWrap - 1;
+
+                // Carrier: the intermediate frequency less the phase the delay takes away.
+                const double delayCycles = gps::l1Frequency * delayStart;
+                const double carrierStart = -(delayCycles - std::floor(delayCycles));
+                phase.carrier = ifPhase + static_cast<std::uint32_t>(
+                                              static_cast<std::int64_t>(std::llround((carrierStart + 1) * fixedOne)));
+                const double cycleStep = ifStep - gps::l1Frequency * change / n;
+                phase.carrierStep =
+                    static_cast<std::uint32_t>(static_cast<std::int64_t>(std::llround(cycleStep * fixedOne)));
+
+                WorkerState::Subframe& subframe = w.subframes[planned.index];
+                unsigned bit = dataBitOfEpoch(channel, subframe, epoch);
+                int i = 0;
+                while (i < n) {
+                    // Samples up to the next code epoch, where the data bit may change.
+                    const std::uint64_t left = (codeWrap - phase.code + phase.codeStep - 1) / phase.codeStep;
+                    const int count =
+                        static_cast<int>(std::min<std::uint64_t>(left, static_cast<std::uint64_t>(n - i)));
+                    planned.addRun(*channel.code, planned.wave, phase, bit, inPhase + i,
+                                   quadrature ? quadrature + i : nullptr, count);
+                    i += count;
+                    if (phase.code >= codeWrap) {
+                        phase.code -= codeWrap;
+                        ++epoch;
+                        bit = dataBitOfEpoch(channel, subframe, epoch);
+                    }
                 }
             }
         }
+        for (std::size_t c = 0; c < plan.channels.size(); ++c) w.carried[plan.channels[c].index] = w.delays[c];
+        w.carriedTo = firstBlock + blocks;
     }
 
-    void packBlock(std::uint8_t* bytes) const
+    // The gain (in 1/4096) that puts the noise and the strongest possible signals at
+    // 1/4.2 of the sample range: Gaussian samples then clip at a rate of 3e-5.
+    std::int32_t sampleGain() const
     {
-        const std::int16_t* s = sums.data();
-        for (int word = 0; word < generatorBlockSamples / 16; ++word) {
-            unsigned value = 0;
-            for (int j = 0; j < 16; ++j) value |= static_cast<unsigned>(s[word * 16 + j] > 0) << j;
-            bytes[2 * word] = static_cast<std::uint8_t>(value & 0xFFu);
-            bytes[2 * word + 1] = static_cast<std::uint8_t>(value >> 8);
-        }
+        const double amplitude = amplitudeFor(settings.zenithCn0 - settings.noiseFigureDb);
+        const double sigma =
+            std::sqrt(noise.sigma() * noise.sigma() + std::max(settings.maxSatellites, 0) * amplitude * amplitude / 2);
+        const double range = settings.format.bitsPerSample == 8 ? 127.5 : 32767.5;
+        return static_cast<std::int32_t>(std::clamp(std::lround(range / 4.2 / sigma * 4096), 1L, 65535L));
     }
 
-    void nextSecond(std::uint8_t* bytes)
+    std::size_t chunkBytes() const
     {
-        if (settings.noiseOnly) {
-            fillNoiseSecond(bytes, generatorSecondBytes, static_cast<std::uint64_t>(secondIndex));
-            ++secondIndex;
-            return;
-        }
-        if (secondIndex > 0) updateVisibility(static_cast<double>(secondIndex), false);
-        for (int ms = 0; ms < 1000; ++ms) {
-            const std::int64_t k = secondIndex * 1000 + ms;
-            block(k, static_cast<double>(k) / 1000);
-            packBlock(bytes + static_cast<std::size_t>(ms) * (generatorBlockSamples / 8));
-        }
-        ++secondIndex;
+        return static_cast<std::size_t>(settings.format.bytesPerMillisecond() * chunkBlocks);
     }
+
+    void makeChunk(const SecondPlan& plan, std::int64_t firstBlock, WorkerState& w, std::uint8_t* out) const
+    {
+        sumChunk(plan, firstBlock, chunkBlocks, w);
+        const int count = chunkBlocks * blockSamples();
+        if (settings.format.bitsPerSample == 1)
+            sampling::packOneBit(w.inPhase.data(), count, out);
+        else
+            (settings.referenceLoops ? sampling::packSamplesReference : sampling::packSamples)(
+                w.inPhase.data(), settings.format.complex ? w.quadrature.data() : nullptr, count,
+                settings.format.bitsPerSample, gain, out);
+    }
+
+    int workerCount() const
+    {
+        if (settings.threads > 0) return settings.threads;
+        return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    }
+
+    bool runNoise(const SampleSink& sink) const
+    {
+        const std::size_t second = settings.format.bytesPerSecond();
+        const std::size_t pieceBytes = second / piecesPerSecond;
+        std::vector<std::uint8_t> piece(pieceBytes);
+        NoiseBytes noiseBytes;
+        for (long long s = 0; s < settings.durationSeconds; ++s)
+            for (int p = 0; p < piecesPerSecond; ++p) {
+                noiseBytes.fill(piece.data(), pieceBytes, static_cast<std::uint64_t>(s), pieceBytes * p);
+                if (!sink(piece.data(), pieceBytes, static_cast<double>(s) + (p + 1.0) / piecesPerSecond)) return false;
+            }
+        return true;
+    }
+
+    bool run(const SampleSink& sink);
 };
 
-SignalGenerator::SignalGenerator(const GeneratorSettings& settings, GeneratorLog log)
-    : impl_(std::make_unique<Impl>(settings, std::move(log)))
+namespace {
+
+// Pieces in flight between the planner, the workers and the sink.
+struct Piece {
+    std::shared_ptr<const SecondPlan> plan;
+    long long index = 0;
+    std::vector<std::uint8_t> bytes;
+    int chunksLeft = 0;
+};
+
+}  // namespace
+
+bool SignalGenerator::Impl::run(const SampleSink& sink)
 {
+    if (settings.noiseOnly) return runNoise(sink);
+    gain = sampleGain();
+    const long long pieces = settings.durationSeconds * piecesPerSecond;
+    const std::size_t chunk = chunkBytes();
+    const std::size_t pieceBytes = chunk * pieceChunks;
+    const auto signalEnd = [](long long piece) { return static_cast<double>(piece + 1) / piecesPerSecond; };
+    const int threads = workerCount();
+
+    if (threads <= 1) {
+        WorkerState w = makeWorkerState();
+        std::vector<std::uint8_t> bytes(pieceBytes);
+        std::shared_ptr<const SecondPlan> plan;
+        for (long long p = 0; p < pieces; ++p) {
+            if (p % piecesPerSecond == 0) plan = planSecond(p / piecesPerSecond);
+            for (int c = 0; c < pieceChunks; ++c)
+                makeChunk(*plan, p * pieceBlocks + c * chunkBlocks, w, bytes.data() + chunk * c);
+            if (!sink(bytes.data(), pieceBytes, signalEnd(p))) return false;
+        }
+        return true;
+    }
+
+    std::mutex mutex;
+    std::condition_variable workAvailable, pieceFinished;
+    std::deque<std::pair<Piece*, int>> tasks;
+    bool stopping = false;
+    std::exception_ptr failure;
+    const auto work = [&]() {
+        WorkerState w = makeWorkerState();
+        std::unique_lock lock(mutex);
+        for (;;) {
+            workAvailable.wait(lock, [&] { return stopping || !tasks.empty(); });
+            if (stopping) return;
+            const auto [piece, index] = tasks.front();
+            tasks.pop_front();
+            lock.unlock();
+            try {
+                makeChunk(*piece->plan, piece->index * pieceBlocks + index * chunkBlocks, w,
+                          piece->bytes.data() + chunk * static_cast<std::size_t>(index));
+            } catch (...) {
+                lock.lock();
+                if (!failure) failure = std::current_exception();
+                stopping = true;
+                workAvailable.notify_all();
+                pieceFinished.notify_all();
+                return;
+            }
+            lock.lock();
+            if (--piece->chunksLeft == 0) pieceFinished.notify_all();
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) workers.emplace_back(work);
+
+    // Enough pieces in flight that no worker waits for the sink, few enough that memory
+    // stays small.
+    const std::size_t slots = 2 * static_cast<std::size_t>(threads) + 2;
+    std::deque<std::unique_ptr<Piece>> inFlight;
+    std::vector<std::unique_ptr<Piece>> spare;
+    std::shared_ptr<const SecondPlan> plan;
+    long long scheduled = 0;
+    bool completed = true;
+    try {
+        for (long long delivered = 0; delivered < pieces; ++delivered) {
+            while (scheduled < pieces && inFlight.size() < slots) {
+                if (scheduled % piecesPerSecond == 0) plan = planSecond(scheduled / piecesPerSecond);
+                std::unique_ptr<Piece> piece;
+                if (spare.empty()) {
+                    piece = std::make_unique<Piece>();
+                    piece->bytes.resize(pieceBytes);
+                } else {
+                    piece = std::move(spare.back());
+                    spare.pop_back();
+                }
+                piece->plan = plan;
+                piece->index = scheduled++;
+                piece->chunksLeft = pieceChunks;
+                {
+                    const std::lock_guard lock(mutex);
+                    for (int c = 0; c < pieceChunks; ++c) tasks.emplace_back(piece.get(), c);
+                }
+                workAvailable.notify_all();
+                inFlight.push_back(std::move(piece));
+            }
+            Piece& next = *inFlight.front();
+            {
+                std::unique_lock lock(mutex);
+                pieceFinished.wait(lock, [&] { return next.chunksLeft == 0 || failure; });
+                if (failure) break;
+            }
+            if (!sink(next.bytes.data(), pieceBytes, signalEnd(next.index))) {
+                completed = false;
+                break;
+            }
+            next.plan.reset();
+            spare.push_back(std::move(inFlight.front()));
+            inFlight.pop_front();
+        }
+    } catch (...) {
+        const std::lock_guard lock(mutex);
+        if (!failure) failure = std::current_exception();
+    }
+    {
+        const std::lock_guard lock(mutex);
+        stopping = true;
+    }
+    workAvailable.notify_all();
+    for (std::thread& worker : workers) worker.join();
+    if (failure) std::rethrow_exception(failure);
+    return completed;
+}
+
+SignalGenerator::SignalGenerator(const GeneratorSettings& settings, GeneratorLog log)
+{
+    checkSampleFormat(settings.format);
+    impl_ = std::make_unique<Impl>(settings, std::move(log));
     impl_->setUp();
 }
 
@@ -511,19 +824,9 @@ const std::vector<GeneratedSatellite>& SignalGenerator::initialSatellites() cons
     return impl_->initial;
 }
 
-void SignalGenerator::nextSecond(std::uint8_t* bytes)
+bool SignalGenerator::run(const SampleSink& sink)
 {
-    impl_->nextSecond(bytes);
-}
-
-bool SignalGenerator::run(const SecondSink& sink)
-{
-    std::vector<std::uint8_t> second(generatorSecondBytes);
-    for (long long s = 0; s < impl_->settings.durationSeconds; ++s) {
-        nextSecond(second.data());
-        if (!sink(second.data(), second.size(), s)) return false;
-    }
-    return true;
+    return impl_->run(sink);
 }
 
 }  // namespace trajix

@@ -1,11 +1,13 @@
 #pragma once
 // The signal generator behind TrajixBinary: the GPS L1 C/A signal of the satellites
-// above the mask, as a receiver on the profile's path sees it, written as one-bit real
-// samples at 16368 kHz.
+// above the mask, as a receiver on the profile's path sees it. The scenario step's
+// recording is one-bit real samples at 16368 kHz; the profile may also ask for 8 or
+// 16-bit samples, real or complex (I/Q), at other rates.
 //
-// Recording layout: sample n is bit (n mod 16) of the 16-bit little-endian word n / 16,
-// counted from the least significant bit (bit 1 = sample above zero). One second is one
-// block of 2046000 bytes.
+// One-bit layout: sample n is bit (n mod 16) of the 16-bit little-endian word n / 16,
+// counted from the least significant bit (bit 1 = sample above zero). At 16368 kHz one
+// second is one block of 2046000 bytes. 8-bit samples are signed bytes, 16-bit ones
+// signed little-endian words; complex samples are I then Q.
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -22,6 +24,31 @@ inline constexpr int generatorSampleRate = 16368000;  ///< samples per second
 inline constexpr int generatorBlockSamples = 16368;   ///< samples per millisecond
 inline constexpr std::size_t generatorSecondBytes = 2046000;
 
+/// How the samples are written: the profile keys IQ_format, bitPerSample,
+/// SampleRate_in_KHz and IFFreq_in_Hz.
+struct SampleFormat {
+    bool complex = false;                         ///< IQ_format=IQ: I then Q per sample
+    int bitsPerSample = 1;                        ///< 1 (real only), 8 or 16
+    int rateKHz = 16368;                          ///< samples per millisecond
+    long long intermediateFrequencyHz = 4092000;  ///< the carrier's frequency in the samples (0: baseband)
+
+    /// Bytes of one millisecond of samples (one-bit samples fill whole 16-bit words
+    /// over a second, not always over a millisecond: then the mean).
+    double bytesPerMillisecond() const;
+    /// Bytes of one second of samples.
+    std::size_t bytesPerSecond() const;
+    /// The scenario step's format: one bit, real, 16368 kHz, 4092000 Hz.
+    bool isScenarioFormat() const
+    {
+        return !complex && bitsPerSample == 1 && rateKHz == 16368 && intermediateFrequencyHz == 4092000;
+    }
+};
+
+/// Refuses a format the generator cannot make: a rate out of range, a bit depth other
+/// than 1, 8 or 16, one bit with complex samples, an IF the rate cannot carry. The
+/// message names the profile key and value.
+void checkSampleFormat(const SampleFormat& format);
+
 /// What the generator makes; read from a scenario profile by readGeneratorProfile.
 struct GeneratorSettings {
     std::filesystem::path almanacFile;
@@ -34,11 +61,15 @@ struct GeneratorSettings {
     long long durationSeconds = 5;
     double maskDegrees = 5;
     double noiseFigureDb = 0;
-    long long intermediateFrequencyHz = 4092000;
+    SampleFormat format;
     int maxSatellites = 12;
     double zenithCn0 = 45;   ///< dB-Hz at zenith with a noise figure of 0 dB
     std::uint64_t seed = 1;  ///< of the thermal noise
     bool noiseOnly = false;  ///< deterministic noise only, no satellites
+    int threads = 0;         ///< worker threads; 0: one per processor core
+    /// The plain scalar sample loops instead of the vector ones (the same bytes, slower):
+    /// the reference the fast loops are tested against.
+    bool referenceLoops = false;
 };
 
 /// The full GPS week whose 10-bit number is tenBitWeek, nearest to nearWeek (a week
@@ -46,12 +77,15 @@ struct GeneratorSettings {
 int resolveTenBitWeek(long long tenBitWeek, long long nearWeek);
 
 /// Reads and checks a scenario profile (the keys the scenario step writes, and our own
-/// Noise_Only, Noise_Seed and Max_Satellites). Windows path texts are mapped to files as
-/// the scenario step does. Throws Error naming the key, value, line and profile.
+/// Noise_Only, Noise_Seed and Max_Satellites). The sample format is checked by
+/// checkSampleFormat when the generator is made, after any command-line overrides. Windows path texts are mapped to
+/// files as the scenario step does. Throws Error naming the key, value, line and profile.
 GeneratorSettings readGeneratorProfile(const std::filesystem::path& profile);
 
-/// Called once a second of signal is ready; returns false to stop the run.
-using SecondSink = std::function<bool(const std::uint8_t* bytes, std::size_t size, long long second)>;
+/// Receives the recording's bytes in order, a few tens of milliseconds of signal at a
+/// time (signalSeconds: the signal time at the end of these bytes); returns false to
+/// stop the run.
+using SampleSink = std::function<bool(const std::uint8_t* bytes, std::size_t size, double signalSeconds)>;
 /// Receives the generator's messages (satellites chosen, rising and setting).
 using GeneratorLog = std::function<void(const std::string& message)>;
 
@@ -65,7 +99,8 @@ struct GeneratedSatellite {
 class SignalGenerator {
 public:
     /// Reads the almanac and the path, and sets up the channels of the satellites above
-    /// the mask at the start. Throws Error for unusable files.
+    /// the mask at the start. Throws Error for unusable files or a sample format it
+    /// cannot make.
     explicit SignalGenerator(const GeneratorSettings& settings, GeneratorLog log = {});
     ~SignalGenerator();
     SignalGenerator(const SignalGenerator&) = delete;
@@ -74,11 +109,9 @@ public:
     /// The satellites in the recording at its start.
     const std::vector<GeneratedSatellite>& initialSatellites() const;
 
-    /// Writes the samples of the next second (generatorSecondBytes bytes).
-    void nextSecond(std::uint8_t* bytes);
-
-    /// Writes every second to sink. Returns false when the sink stopped the run.
-    bool run(const SecondSink& sink);
+    /// Makes the whole recording (settings.threads workers, the bytes the same for any
+    /// number) and hands it to sink in order. Returns false when the sink stopped the run.
+    bool run(const SampleSink& sink);
 
 private:
     struct Impl;

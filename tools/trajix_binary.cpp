@@ -1,26 +1,41 @@
-// TrajixBinary [--noise-only] [--seed N] [--max-satellites N] PROFILE: the signal
-// generator of the scenario step. Reads the scenario profile and writes IF_IQ_File
-// (output.dsf): Duration_in_sec seconds of the GPS L1 C/A signal of the satellites above
-// the mask, as a receiver on the NMEA file's path sees it, one bit per real sample at
-// 16368 kHz. --noise-only (or the profile key Noise_Only = 1) writes deterministic
-// noise of the same size instead. Exits 1 with a message on a bad profile or input.
+// TrajixBinary [options] PROFILE: the signal generator of the scenario step. Reads the
+// scenario profile and writes IF_IQ_File (output.dsf): Duration_in_sec seconds of the
+// GPS L1 C/A signal of the satellites above the mask, as a receiver on the NMEA file's
+// path sees it, in the profile's sample format (the scenario step's: one bit per real
+// sample at 16368 kHz). Options:
+//   --noise-only (or the profile key Noise_Only = 1) deterministic noise of the same size;
+//   --seed N, --max-satellites N  as Noise_Seed and Max_Satellites;
+//   --threads N                   N threads (default one per core; the bytes are the same);
+//   --iq-format I|IQ, --bits-per-sample 1|8|16, --sample-rate-khz N, --if-hz N
+//                                 override IQ_format, bitPerSample, SampleRate_in_KHz and
+//                                 IFFreq_in_Hz;
+//   --output FILE                 instead of IF_IQ_File; "-" streams to standard output
+//                                 (the messages then go to standard error);
+//   --realtime                    the samples leave at the signal's own rate, a note on
+//                                 standard error each time they fall behind it.
+// Exits 1 with a message on a bad profile or input, leaving nothing under the output name.
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include <fmt/format.h>
 
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #include "common/numbers.hpp"
+#include "scenario/realtime_pacer.hpp"
 #include "scenario/signal_generator.hpp"
 
 namespace {
 
-// Set by SIGTERM or SIGINT: the run stops between seconds and leaves no partial file.
+// Set by SIGTERM or SIGINT: the run stops between pieces and leaves no partial file.
 volatile std::sig_atomic_t stopRequested = 0;
 void requestStop(int)
 {
@@ -32,7 +47,28 @@ struct Arguments {
     bool noiseOnly = false;
     std::optional<long long> seed;
     std::optional<long long> maxSatellites;
+    std::optional<long long> threads;
+    std::optional<std::string> iqFormat;
+    std::optional<long long> bitsPerSample;
+    std::optional<long long> sampleRateKHz;
+    std::optional<long long> intermediateFrequencyHz;
+    std::optional<std::string> output;
+    bool realtime = false;
 };
+
+// Writes everything or throws: standard output may be a pipe that takes part of a write.
+void writeAll(int descriptor, const std::uint8_t* bytes, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(descriptor, bytes, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            throw trajix::Error(fmt::format("cannot write to standard output: {}", std::strerror(errno)));
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
 
 int run(const Arguments& arguments)
 {
@@ -40,45 +76,96 @@ int run(const Arguments& arguments)
     if (arguments.noiseOnly) settings.noiseOnly = true;
     if (arguments.seed) settings.seed = static_cast<std::uint64_t>(*arguments.seed);
     if (arguments.maxSatellites) settings.maxSatellites = static_cast<int>(*arguments.maxSatellites);
+    if (arguments.threads) settings.threads = static_cast<int>(*arguments.threads);
+    if (arguments.iqFormat) settings.format.complex = *arguments.iqFormat == "IQ";
+    if (arguments.bitsPerSample) settings.format.bitsPerSample = static_cast<int>(*arguments.bitsPerSample);
+    if (arguments.sampleRateKHz) settings.format.rateKHz = static_cast<int>(*arguments.sampleRateKHz);
+    if (arguments.intermediateFrequencyHz) settings.format.intermediateFrequencyHz = *arguments.intermediateFrequencyHz;
+    if (arguments.output) settings.output = *arguments.output;
+    if (settings.output.empty())
+        throw trajix::Error(
+            fmt::format("the profile '{}' has no value for IF_IQ_File (or give --output)", arguments.profile));
+    const bool toStandardOutput = settings.output == "-";
+    // With the samples on standard output, every message goes to standard error.
+    std::FILE* messages = toStandardOutput ? stderr : stdout;
 
-    trajix::SignalGenerator generator(settings, [](const std::string& message) {
-        fmt::print("TrajixBinary: {}\n", message);
-        std::fflush(stdout);
+    trajix::SignalGenerator generator(settings, [messages](const std::string& message) {
+        fmt::print(messages, "TrajixBinary: {}\n", message);
+        std::fflush(messages);
     });
     if (!settings.noiseOnly) {
         std::string list;
         for (const auto& satellite : generator.initialSatellites()) list += fmt::format(" {}", satellite.prn);
-        fmt::print("TrajixBinary: satellites above the mask:{}\n", list);
+        fmt::print(messages, "TrajixBinary: satellites above the mask:{}\n", list);
         for (const auto& satellite : generator.initialSatellites())
-            fmt::print("TrajixBinary: PRN {:2} elevation {:5.1f} deg, C/N0 {:4.1f} dB-Hz\n", satellite.prn,
+            fmt::print(messages, "TrajixBinary: PRN {:2} elevation {:5.1f} deg, C/N0 {:4.1f} dB-Hz\n", satellite.prn,
                        satellite.elevationDegrees, satellite.cn0);
     }
-    fmt::print("TrajixBinary: writing {} s of {} to {}\n", settings.durationSeconds,
-               settings.noiseOnly ? "noise" : "signal", settings.output.string());
-    std::fflush(stdout);
+    fmt::print(messages, "TrajixBinary: writing {} s of {} to {}\n", settings.durationSeconds,
+               settings.noiseOnly ? "noise" : "signal",
+               toStandardOutput ? std::string("standard output") : settings.output.string());
+    std::fflush(messages);
+
+    // With --realtime each piece waits for its signal time; the generator keeps only a
+    // few pieces ready ahead of it.
+    trajix::RealTimePacer pacer([](const std::string& note) {
+        fmt::print(stderr, "TrajixBinary: {}\n", note);
+        std::fflush(stderr);
+    });
+    double pieceStart = 0;
+    const auto pace = [&](double signalEnd) {
+        if (arguments.realtime) pacer.beforePiece(pieceStart);
+        pieceStart = signalEnd;
+    };
+    const auto summary = [&]() {
+        if (pacer.timesBehind() > 0)
+            fmt::print(stderr, "TrajixBinary: fell behind real time {} time(s), {:.3f} s in all\n", pacer.timesBehind(),
+                       pacer.secondsBehind());
+    };
+
+    if (toStandardOutput) {
+        const bool finished = generator.run([&](const std::uint8_t* bytes, std::size_t size, double signalEnd) {
+            if (stopRequested) return false;
+            pace(signalEnd);
+            writeAll(STDOUT_FILENO, bytes, size);
+            return true;
+        });
+        summary();
+        if (!finished) {
+            fmt::print(stderr, "TrajixBinary: stopped\n");
+            return 143;
+        }
+        fmt::print(stderr, "TrajixBinary: finished\n");
+        return 0;
+    }
     trajix::AtomicFile out(settings.output);
-    const bool finished = generator.run([&out](const std::uint8_t* bytes, std::size_t size, long long) {
+    const bool finished = generator.run([&](const std::uint8_t* bytes, std::size_t size, double signalEnd) {
         if (stopRequested) return false;
+        pace(signalEnd);
         out.write(bytes, size);
         return true;
     });
+    summary();
     if (!finished) {
         out.discard();
         fmt::print(stderr, "TrajixBinary: stopped; no output written\n");
         return 143;
     }
     out.commit();
-    fmt::print("TrajixBinary: finished\n");
+    fmt::print(messages, "TrajixBinary: finished\n");
     return 0;
 }
 
-long long integerOption(const std::string& name, const char* text)
+long long integerOption(const std::string& name, const char* text, long long low, long long high)
 {
     long long value = 0;
-    if (!text || !trajix::tryParseInteger(text, value) || value < 0)
-        throw trajix::Error(fmt::format("{} needs a whole number, not '{}'", name, text ? text : ""));
+    if (!text || !trajix::tryParseInteger(text, value) || value < low || value > high)
+        throw trajix::Error(
+            fmt::format("{} needs a whole number from {} to {}, not '{}'", name, low, high, text ? text : ""));
     return value;
 }
+
+constexpr long long anyCount = 9000000000000000000LL;
 
 }  // namespace
 
@@ -89,13 +176,33 @@ int main(int argc, char** argv)
     try {
         for (int i = 1; i < argc; ++i) {
             const std::string arg = argv[i];
+            const auto value = [&]() { return i + 1 < argc ? argv[++i] : nullptr; };
             if (arg == "--noise-only")
                 arguments.noiseOnly = true;
+            else if (arg == "--realtime")
+                arguments.realtime = true;
             else if (arg == "--seed")
-                arguments.seed = integerOption(arg, i + 1 < argc ? argv[++i] : nullptr);
+                arguments.seed = integerOption(arg, value(), 0, anyCount);
             else if (arg == "--max-satellites")
-                arguments.maxSatellites = integerOption(arg, i + 1 < argc ? argv[++i] : nullptr);
-            else if (arg.size() > 1 && arg[0] == '-')
+                arguments.maxSatellites = integerOption(arg, value(), 0, anyCount);
+            else if (arg == "--threads")
+                arguments.threads = integerOption(arg, value(), 1, 256);
+            else if (arg == "--bits-per-sample")
+                arguments.bitsPerSample = integerOption(arg, value(), 1, 64);
+            else if (arg == "--sample-rate-khz")
+                arguments.sampleRateKHz = integerOption(arg, value(), 1, 1000000);
+            else if (arg == "--if-hz")
+                arguments.intermediateFrequencyHz = integerOption(arg, value(), -1000000000, 1000000000);
+            else if (arg == "--iq-format") {
+                const char* text = value();
+                if (!text || (std::string(text) != "I" && std::string(text) != "IQ"))
+                    throw trajix::Error(fmt::format("--iq-format needs I or IQ, not '{}'", text ? text : ""));
+                arguments.iqFormat = text;
+            } else if (arg == "--output") {
+                const char* text = value();
+                if (!text || !*text) throw trajix::Error("--output needs a file name or -");
+                arguments.output = text;
+            } else if (arg.size() > 1 && arg[0] == '-')
                 positional.clear(), positional.push_back(""), positional.push_back(""), i = argc;
             else
                 positional.push_back(arg);
@@ -105,12 +212,17 @@ int main(int argc, char** argv)
         return 2;
     }
     if (positional.size() != 1) {
-        fmt::print(stderr, "usage: TrajixBinary [--noise-only] [--seed N] [--max-satellites N] PROFILE\n");
+        fmt::print(stderr,
+                   "usage: TrajixBinary [--noise-only] [--seed N] [--max-satellites N] [--threads N]\n"
+                   "                    [--iq-format I|IQ] [--bits-per-sample 1|8|16] [--sample-rate-khz N]\n"
+                   "                    [--if-hz N] [--output FILE|-] [--realtime] PROFILE\n");
         return 2;
     }
     arguments.profile = positional.front();
     std::signal(SIGTERM, requestStop);
     std::signal(SIGINT, requestStop);
+    // A reader that closes standard output ends the run with a message, not a signal.
+    std::signal(SIGPIPE, SIG_IGN);
     try {
         return run(arguments);
     } catch (const std::exception& e) {

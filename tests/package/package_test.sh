@@ -24,6 +24,11 @@ for program in trajix trajix-gui TrajixBinary; do
   [[ -x "$bin/$program" ]] || fail "$program is not installed"
 done
 
+# The GNSS-SDR configurations for the one-bit and the I/Q recordings.
+for configuration in gnss-sdr-gps-l1.conf gnss-sdr-gps-l1-iq8.conf gnss-sdr-gps-l1-iq16.conf; do
+  [[ -s "$share/trajix/$configuration" ]] || fail "$configuration is not installed"
+done
+
 # One version everywhere: the command, the package and the window's title.
 [[ "$("$bin/trajix" --version)" == "trajix $version" ]] || fail "trajix --version says $("$bin/trajix" --version)"
 [[ "$(dpkg-deb -f "$deb" Version)" == "$version" ]] || fail "package version $(dpkg-deb -f "$deb" Version)"

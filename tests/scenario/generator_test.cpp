@@ -308,3 +308,82 @@ TEST(GeneratorRun, DesktopRunUsesATerminalWindowOnlyWithADisplay)
     EXPECT_EQ(readFileBytes(dir / "go.log"), "from go.sh\n");
     EXPECT_FALSE(runner.waitForContinue());
 }
+
+namespace {
+
+// A one-second profile of the test almanac's week; with keys appended.
+std::filesystem::path formatProfile(const TempDir& dir, const std::string& keys = {})
+{
+    const auto tools = dir / "GPStools";
+    std::filesystem::create_directories(tools);
+    if (!std::filesystem::exists(tools / "nmeaInput.txt"))
+        std::filesystem::copy_file(dataFile("scenario/trip.nme"), tools / "nmeaInput.txt");
+    if (!std::filesystem::exists(dir / "a.alm"))
+        std::filesystem::copy_file(dataFile("scenario/week314.alm"), dir / "a.alm");
+    std::string profile = standInProfile(tools, "1");
+    profile.replace(profile.find("\\gpstools\\179.alm"), 17, (dir / "a.alm").string());
+    profile.replace(profile.find("GPS_Week=462"), 12, "GPS_Week=314");
+    profile.replace(profile.find("Simulation_Year=2008"), 20, "Simulation_Year=2025");
+    for (const std::string key : {"IQ_format", "bitPerSample", "SampleRate_in_KHz", "IFFreq_in_Hz"})
+        if (keys.find(key) != std::string::npos) {
+            const auto at = profile.find(key);
+            profile.erase(at, profile.find("\r\n", at) + 2 - at);
+        }
+    writeFileBytes(tools / "profile.txt", profile + keys);
+    return tools / "profile.txt";
+}
+
+}  // namespace
+
+TEST(Generator, ProfileFormatKeysAndTheirOptionsMakeTheSameIqRecording)
+{
+    TempDir dir;
+    const auto profile =
+        formatProfile(dir, "IQ_format=IQ\r\nbitPerSample = 8\r\nSampleRate_in_KHz = 2600\r\nIFFreq_in_Hz = 0\r\n");
+    ASSERT_EQ(runProgram(standIn, {"--threads", "2", profile.string()}).exitCode, 0);
+    const std::string fromKeys = readFileBytes(dir / "GPStools" / "output.dsf");
+    EXPECT_EQ(fromKeys.size(), 2600u * 1000u * 2u);
+    // The scenario step's profile with the options instead, streamed to standard output:
+    // only samples there, the messages on standard error.
+    const auto streamed = runProgram(standIn, {"--iq-format", "IQ", "--bits-per-sample", "8", "--sample-rate-khz",
+                                               "2600", "--if-hz", "0", "--output", "-", formatProfile(dir).string()});
+    ASSERT_EQ(streamed.exitCode, 0) << streamed.err;
+    EXPECT_TRUE(streamed.out == fromKeys);
+    EXPECT_NE(streamed.err.find("satellites above the mask:"), std::string::npos);
+    EXPECT_NE(streamed.err.find("TrajixBinary: finished"), std::string::npos);
+}
+
+TEST(Generator, FormatsItCannotMakeAreRefusedNamingTheKeyAndValue)
+{
+    TempDir dir;
+    const auto profile = formatProfile(dir);
+    const auto output = dir / "GPStools" / "output.dsf";
+    writeFileBytes(output, "an earlier recording");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refusals{
+        {{"--iq-format", "IQ"}, "bitPerSample = 1"},
+        {{"--bits-per-sample", "12"}, "bitPerSample = 12"},
+        {{"--bits-per-sample", "8", "--sample-rate-khz", "4000", "--if-hz", "1000000"}, "SampleRate_in_KHz = 4000"},
+        {{"--iq-format", "IQ", "--bits-per-sample", "8", "--sample-rate-khz", "2000", "--if-hz", "0"},
+         "SampleRate_in_KHz = 2000"},
+        {{"--sample-rate-khz", "40002"}, "SampleRate_in_KHz = 40002"},
+        {{"--sample-rate-khz", "8183", "--if-hz", "2000000"}, "SampleRate_in_KHz = 8183"},
+        {{"--iq-format", "IQ", "--bits-per-sample", "16", "--sample-rate-khz", "2600", "--if-hz", "300000"},
+         "IFFreq_in_Hz = 300000"},
+        {{"--bits-per-sample", "16", "--sample-rate-khz", "8000", "--if-hz", "4000000"}, "IFFreq_in_Hz = 4000000"},
+        {{"--if-hz", "0"}, "IFFreq_in_Hz = 0"},
+    };
+    for (const auto& [options, named] : refusals) {
+        std::vector<std::string> arguments = options;
+        arguments.push_back(profile.string());
+        const auto result = runProgram(standIn, arguments);
+        EXPECT_EQ(result.exitCode, 1) << named;
+        EXPECT_NE(result.err.find(named), std::string::npos) << result.err;
+        EXPECT_EQ(readFileBytes(output), "an earlier recording") << named;
+    }
+    // In the profile too, with its line.
+    const auto fromKey = runProgram(standIn, {formatProfile(dir, "IQ_format=Q\r\n").string()});
+    EXPECT_EQ(fromKey.exitCode, 1);
+    EXPECT_NE(fromKey.err.find("IQ_format = 'Q' (line"), std::string::npos) << fromKey.err;
+    EXPECT_EQ(runProgram(standIn, {"--iq-format", "Q", profile.string()}).exitCode, 2);
+    EXPECT_EQ(readFileBytes(output), "an earlier recording");
+}

@@ -33,6 +33,10 @@ namespace {
 const std::filesystem::path toolFolder = std::filesystem::path(TRAJIX_BINARY_DIR) / "cli";
 const std::filesystem::path receiverConfiguration =
     std::filesystem::path(TRAJIX_SOURCE_DIR) / "tools" / "gnss-sdr-gps-l1.conf";
+const std::filesystem::path iq8Configuration =
+    std::filesystem::path(TRAJIX_SOURCE_DIR) / "tools" / "gnss-sdr-gps-l1-iq8.conf";
+const std::filesystem::path iq16Configuration =
+    std::filesystem::path(TRAJIX_SOURCE_DIR) / "tools" / "gnss-sdr-gps-l1-iq16.conf";
 const std::filesystem::path gnssSdr = "/usr/bin/gnss-sdr";
 
 // The scenario: week 314 of the almanac is GPS week 2362 (April 2025). The start is 20 s
@@ -119,19 +123,30 @@ std::set<int> prnsOfLastRinexEpoch(const std::filesystem::path& folder)
     return prns;
 }
 
+// GNSS-SDR on samples it reads as they are, with the given configuration.
+ReceiverRun runReceiverOn(const std::filesystem::path& samples, const std::filesystem::path& configuration,
+                          const std::filesystem::path& folder);
+
 ReceiverRun runReceiver(const std::filesystem::path& binRecording, const std::filesystem::path& folder)
 {
     const auto samples = folder / "recording.samples";
     auto unpacked = runProgram((toolFolder / "trajix-bin-unpack").string(), {binRecording.string(), samples.string()});
     EXPECT_EQ(unpacked.exitCode, 0) << unpacked.err;
     EXPECT_EQ(std::filesystem::file_size(samples), 8 * std::filesystem::file_size(binRecording));
+    ReceiverRun run = runReceiverOn(samples, receiverConfiguration, folder);
+    std::filesystem::remove(samples);
+    return run;
+}
+
+ReceiverRun runReceiverOn(const std::filesystem::path& samples, const std::filesystem::path& configuration,
+                          const std::filesystem::path& folder)
+{
     // GNSS-SDR writes its solutions into the current directory.
     const auto result =
         runProgram("/bin/sh", {"-c", fmt::format("cd '{}' && exec '{}' -config_file='{}' "
                                                  "-signal_source='{}' -log_dir='{}'",
-                                                 folder.string(), gnssSdr.string(), receiverConfiguration.string(),
+                                                 folder.string(), gnssSdr.string(), configuration.string(),
                                                  samples.string(), folder.string())});
-    std::filesystem::remove(samples);
     EXPECT_EQ(result.exitCode, 0) << result.err;
     ReceiverRun run;
     run.console = result.out;
@@ -300,3 +315,47 @@ TEST(GnssSdrNavigation, ReceiverDrivingAt50KmhFromTheGenerator)
     const ReceiverRun run = runReceiver(tools / "output.bin", dir / "receiver");
     checkNavigation(run, generatedSatellites(generated.out), along);
 }
+
+// I/Q recordings for a radio: 8-bit at 2.6 MHz (a HackRF's) and 16-bit at 4 MHz (a
+// USRP's or bladeRF's), baseband, a static receiver from the almanac, navigated by
+// GNSS-SDR with the configurations shipped beside the one-bit one.
+class GnssSdrIq : public testing::TestWithParam<int> {};
+
+TEST_P(GnssSdrIq, StaticReceiverFromAnIqRecording)
+{
+    if (!std::filesystem::exists(gnssSdr)) GTEST_SKIP() << "GNSS-SDR is not installed";
+    const int bits = GetParam();
+    const int rateKHz = bits == 8 ? 2600 : 4000;
+    TempDir dir;
+    const auto tools = dir / "GPStools";
+    std::filesystem::create_directories(tools);
+    std::filesystem::copy_file(dataFile("scenario/week314.alm"), dir / "almanac.alm");
+    const double latitude = 47.37, longitude = 8.54, height = 420;
+    writeFileBytes(tools / "nmeaInput.txt", gga(32400, latitude, longitude, height));
+    ScenarioEdits edits;
+    edits.week = "314";
+    edits.startTime = fmt::format("{}", startSeconds);
+    edits.duration = fmt::format("{}", durationSeconds);
+    edits.startDay = "13";
+    edits.startMonth = "4";
+    edits.startYear = "2025";
+    edits.almanac = (dir / "almanac.alm").string();
+    writeFileBytes(tools / "profile.txt", scenarioProfileText(edits, dir.path().string()));
+    const auto recording = dir / "recording.iq";
+    const auto generated = runProgram(
+        (toolFolder / "TrajixBinary").string(),
+        {"--iq-format", "IQ", "--bits-per-sample", fmt::format("{}", bits), "--sample-rate-khz",
+         fmt::format("{}", rateKHz), "--if-hz", "0", "--output", recording.string(), (tools / "profile.txt").string()});
+    ASSERT_EQ(generated.exitCode, 0) << generated.err;
+    ASSERT_EQ(std::filesystem::file_size(recording), static_cast<std::uintmax_t>(durationSeconds) * 1000u *
+                                                         static_cast<std::uintmax_t>(rateKHz) * 2u *
+                                                         static_cast<std::uintmax_t>(bits / 8));
+    std::filesystem::create_directories(dir / "receiver");
+    const ReceiverRun run =
+        runReceiverOn(recording, bits == 8 ? iq8Configuration : iq16Configuration, dir / "receiver");
+    const Ecef position = geodeticToEcef(latitude, longitude, height);
+    checkNavigation(run, generatedSatellites(generated.out), [&](double) { return position; });
+}
+
+INSTANTIATE_TEST_SUITE_P(EightAndSixteenBits, GnssSdrIq, testing::Values(8, 16),
+                         [](const testing::TestParamInfo<int>& info) { return fmt::format("Bits{}", info.param); });

@@ -1,0 +1,99 @@
+#pragma once
+// The sample loops of the signal generator: one satellite's code and carrier added to a
+// run of samples, the thermal noise, and the sums turned into the recording's bytes.
+// Each loop comes twice: a plain scalar one, the reference, and one on the processor's
+// vector units that gives the same sums bit for bit.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "scenario/gps_navigation.hpp"
+
+namespace trajix::sampling {
+
+/// The carrier is a 64-entry table, indexed by the top 6 bits of a 32-bit phase.
+inline constexpr int carrierTableBits = 6;
+inline constexpr int carrierTableSize = 1 << carrierTableBits;
+
+/// A satellite's C/A code in the forms the loops read.
+struct CodeTables {
+    /// Per chip 0 or carrierTableSize: the sign half of a wave table.
+    std::array<std::uint8_t, gps::codeLength> chips{};
+    /// Per chip +1 or -1 (a chip of 1 inverts), padded for 16-chip loads.
+    std::array<std::int8_t, gps::codeLength + 16> signs{};
+
+    explicit CodeTables(int prn);
+};
+
+/// One satellite's carrier at its amplitude of the moment: amplitude times the cosine
+/// (and for complex samples the sine) at the middle of each of the 64 phase steps, as
+/// even integers, then their negations.
+struct CarrierWave {
+    std::array<std::int16_t, 2 * carrierTableSize> cosine{};
+    std::array<std::int16_t, 2 * carrierTableSize> sine{};
+    /// The first halves as signed bytes, when every value fits one (else the scalar
+    /// loop runs).
+    std::array<std::int8_t, carrierTableSize> cosineBytes{};
+    std::array<std::int8_t, carrierTableSize> sineBytes{};
+    bool fitsBytes = false;
+
+    /// Samples of amplitude (in noise units), complex or real.
+    void set(double amplitude, bool complex);
+};
+
+/// A run of samples within one C/A period: the code phase (chips in 32.32 fixed point)
+/// and carrier phase (cycles in 0.32) of the first sample and their steps per sample.
+/// Advanced past the run by the loops.
+struct RunPhase {
+    std::uint64_t code = 0;
+    std::uint64_t codeStep = 0;
+    std::uint32_t carrier = 0;
+    std::uint32_t carrierStep = 0;
+};
+
+/// Adds count samples of one satellite to in-phase sums (and, when quadrature is not
+/// null, its sine to the quadrature sums). The code phase must stay below 1023 chips
+/// throughout; dataBit inverts the signal.
+using AddRun = void (*)(const CodeTables& code, const CarrierWave& wave, RunPhase& phase, unsigned dataBit,
+                        std::int16_t* inPhase, std::int16_t* quadrature, int count);
+
+/// The plain loop: one table lookup per sample.
+void addRunReference(const CodeTables& code, const CarrierWave& wave, RunPhase& phase, unsigned dataBit,
+                     std::int16_t* inPhase, std::int16_t* quadrature, int count);
+
+/// The fastest loop this processor runs for this wave: 16 samples at a time where the
+/// vector instructions are present and the wave fits bytes, else the reference.
+AddRun fastestAddRun(const CarrierWave& wave);
+
+/// Thermal noise: 16-bit indices from a counter-based generator (splitmix64, four
+/// indices per draw) into a table of the inverse normal distribution of standard
+/// deviation sigma. Values are odd, so that with the satellites' even ones a sum is
+/// never zero.
+class NoiseTable {
+public:
+    NoiseTable(std::uint64_t seed, double sigma);
+    /// count values from draw number firstDraw of the generator (ceil(count / 4) draws).
+    void fill(std::int16_t* out, int count, std::uint64_t firstDraw) const;
+    double sigma() const { return sigma_; }
+
+private:
+    std::uint64_t base_;
+    double sigma_;
+    std::shared_ptr<const std::vector<std::int16_t>> table_;  // shared by every table of this sigma
+};
+
+/// One-bit samples: bit (n mod 16) of little-endian word n / 16 is sample n > 0.
+/// count must be a multiple of 16.
+void packOneBit(const std::int16_t* sums, int count, std::uint8_t* out);
+
+/// Multi-bit samples: each sum times gain / 4096 (gain below 65536), rounded half up,
+/// clipped to the range of bits (8: signed bytes, 16: signed little-endian words). With
+/// quadrature, I and Q alternate.
+void packSamples(const std::int16_t* inPhase, const std::int16_t* quadrature, int count, int bits, std::int32_t gain,
+                 std::uint8_t* out);
+/// The same, one sample at a time: the reference of the vector version.
+void packSamplesReference(const std::int16_t* inPhase, const std::int16_t* quadrature, int count, int bits,
+                          std::int32_t gain, std::uint8_t* out);
+
+}  // namespace trajix::sampling

@@ -1,0 +1,195 @@
+// The generator's fast paths against its plain ones: the vector sample loop against the
+// scalar loop over random runs, and whole recordings made on 1, 2 and 4 threads with
+// the vector loops against the scalar loops on one thread, over random small profiles.
+#include <cmath>
+#include <random>
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "scenario/signal_generator.hpp"
+#include "scenario/signal_sampling.hpp"
+#include "test_support.hpp"
+
+using namespace trajix;
+using trajix::test::dataFile;
+using trajix::test::TempDir;
+using trajix::test::writeFileBytes;
+
+namespace {
+
+std::string gga(double clockSeconds, double latitude, double longitude, double height)
+{
+    const int hours = static_cast<int>(clockSeconds / 3600), minutes = static_cast<int>(clockSeconds / 60) % 60;
+    const double seconds = clockSeconds - hours * 3600 - minutes * 60;
+    const double latAbs = std::abs(latitude), lonAbs = std::abs(longitude);
+    const std::string body = fmt::format(
+        "GPGGA,{:02}{:02}{:05.2f},{:02}{:011.8f},{},{:03}{:011.8f},{},1,08,1.0,{:.3f},M,0.0,M,,", hours, minutes,
+        seconds, static_cast<int>(latAbs), (latAbs - std::floor(latAbs)) * 60, latitude < 0 ? 'S' : 'N',
+        static_cast<int>(lonAbs), (lonAbs - std::floor(lonAbs)) * 60, longitude < 0 ? 'W' : 'E', height);
+    unsigned sum = 0;
+    for (const char c : body) sum ^= static_cast<unsigned char>(c);
+    return fmt::format("${}*{:02X}\r\n", body, sum);
+}
+
+std::string record(GeneratorSettings settings, int threads, bool referenceLoops, int* events = nullptr)
+{
+    settings.threads = threads;
+    settings.referenceLoops = referenceLoops;
+    SignalGenerator generator(settings, [events](const std::string&) {
+        if (events) ++*events;
+    });
+    std::string bytes;
+    generator.run([&bytes](const std::uint8_t* data, std::size_t size, double) {
+        bytes.append(reinterpret_cast<const char*>(data), size);
+        return true;
+    });
+    return bytes;
+}
+
+}  // namespace
+
+TEST(SampleLoops, VectorLoopAddsExactlyWhatThePlainLoopAdds)
+{
+    std::mt19937_64 random(20261209);
+    std::uniform_real_distribution<double> unit(0, 1);
+    int vectorRuns = 0;
+    for (int trial = 0; trial < 3000; ++trial) {
+        const int prn = 1 + static_cast<int>(random() % 32);
+        const sampling::CodeTables code(prn);
+        sampling::CarrierWave wave;
+        const bool complex = trial % 2 == 1;
+        wave.set(0.5 + 127 * unit(random), complex);
+        // From 2 to 20 samples per chip, any Doppler; a start anywhere in the period,
+        // some right before its end.
+        const double samplesPerChip = 2 + 18 * unit(random);
+        sampling::RunPhase phase;
+        phase.codeStep = static_cast<std::uint64_t>(4294967296.0 / samplesPerChip);
+        const std::uint64_t wrap = static_cast<std::uint64_t>(gps::codeLength) << 32;
+        phase.code = trial % 5 == 0 ? wrap - 1 - random() % (64 * phase.codeStep) : random() % wrap;
+        phase.carrier = static_cast<std::uint32_t>(random());
+        phase.carrierStep = static_cast<std::uint32_t>(random());
+        const auto room = static_cast<int>((wrap - phase.code + phase.codeStep - 1) / phase.codeStep);
+        const int count = std::min(room, static_cast<int>(random() % 600));
+        const unsigned dataBit = static_cast<unsigned>(random() % 2);
+
+        std::vector<std::int16_t> i1(static_cast<std::size_t>(count)), q1(i1.size());
+        for (std::size_t k = 0; k < i1.size(); ++k) {
+            i1[k] = static_cast<std::int16_t>(static_cast<int>(random() % 8001) - 4000);
+            q1[k] = static_cast<std::int16_t>(static_cast<int>(random() % 8001) - 4000);
+        }
+        auto i2 = i1, q2 = q1;
+        sampling::RunPhase plain = phase, fast = phase;
+        sampling::addRunReference(code, wave, plain, dataBit, i1.data(), complex ? q1.data() : nullptr, count);
+        const sampling::AddRun add = sampling::fastestAddRun(wave);
+        vectorRuns += add != sampling::addRunReference ? 1 : 0;
+        add(code, wave, fast, dataBit, i2.data(), complex ? q2.data() : nullptr, count);
+        ASSERT_EQ(i1, i2) << "trial " << trial;
+        ASSERT_EQ(q1, q2) << "trial " << trial;
+        ASSERT_EQ(plain.code, fast.code) << "trial " << trial;
+        ASSERT_EQ(plain.carrier, fast.carrier) << "trial " << trial;
+    }
+#if defined(__x86_64__)
+    EXPECT_GT(vectorRuns, 2000) << "the vector loop hardly ran";
+#endif
+}
+
+TEST(SignalGenerator, RecordingsAreTheSameOnAnyNumberOfThreadsAndAsThePlainLoops)
+{
+    TempDir dir;
+    std::mt19937_64 random(314);
+    std::uniform_real_distribution<double> unit(0, 1);
+    const std::vector<SampleFormat> formats{
+        {},                         // the scenario step's one-bit 16368 kHz
+        {false, 1, 4092, 1023000},  // one bit at the lowest real rate
+        {true, 8, 2600, 0},         // a HackRF's I/Q
+        {true, 16, 4000, -500000},  // a USRP's I/Q at a low IF
+        {false, 8, 5000, 1300000},  // real 8-bit at a rate that is no multiple of 1023
+    };
+    int changes = 0;
+    for (int trial = 0; trial < 16; ++trial) {
+        GeneratorSettings s;
+        s.almanacFile = dataFile("scenario/week314.alm");
+        s.week = 2362;
+        // Anywhere in the week, one trial across its end.
+        s.startSeconds = trial == 0 ? 604799.3 : std::floor(unit(random) * 604000 * 1000) / 1000;
+        s.durationSeconds = 1 + trial % 2;
+        s.format = formats[static_cast<std::size_t>(trial) % formats.size()];
+        s.maxSatellites = 1 + static_cast<int>(random() % 12);
+        s.noiseFigureDb = unit(random) * 6;
+        s.seed = random();
+        const double latitude = -80 + 160 * unit(random), longitude = -180 + 360 * unit(random);
+        if (trial % 3 == 0) {
+            s.staticPosition = true;
+            s.latitude = latitude;
+            s.longitude = longitude;
+            s.altitude = 1000 * unit(random);
+        } else {
+            // A fast, turning path: fixes every 0.3 s.
+            std::string nmea;
+            for (int k = 0; k < 12; ++k)
+                nmea += gga(43200 + 0.3 * k, latitude + 1e-4 * k * k, longitude + 2e-4 * k, 100 + k);
+            s.nmeaFile = dir / fmt::format("path{}.nme", trial);
+            writeFileBytes(s.nmeaFile, nmea);
+        }
+        // A mask between one satellite's elevations at the start and a second later, so
+        // that it rises or sets at the first second boundary.
+        GeneratorSettings probe = s;
+        probe.maskDegrees = -90;
+        probe.maxSatellites = 32;
+        const auto sky = SignalGenerator(probe).initialSatellites();
+        probe.startSeconds += 1;
+        const auto later = SignalGenerator(probe).initialSatellites();
+        std::vector<std::size_t> low;
+        for (std::size_t k = 0; k < sky.size(); ++k)
+            if (sky[k].elevationDegrees > 0 && sky[k].elevationDegrees < 50) low.push_back(k);
+        ASSERT_FALSE(low.empty());
+        const std::size_t chosen = low[random() % low.size()];
+        ASSERT_EQ(later[chosen].prn, sky[chosen].prn);
+        s.maskDegrees = (sky[chosen].elevationDegrees + later[chosen].elevationDegrees) / 2;
+        if (s.durationSeconds > 1) s.maxSatellites = 12;
+
+        const std::string plain = record(s, 1, true, &changes);
+        ASSERT_EQ(plain.size(), static_cast<std::size_t>(s.durationSeconds) * s.format.bytesPerSecond());
+        for (const int threads : {1, 2, 4})
+            ASSERT_TRUE(record(s, threads, false) == plain) << "trial " << trial << ", " << threads << " threads";
+    }
+    // Most two-second trials had a satellite rise or set at their second boundary (a
+    // rising one finds no free channel when twelve are above the mask).
+    EXPECT_GE(changes, 6);
+}
+
+TEST(SignalGenerator, MultiBitSamplesUseTheirRangeAndClipAtMostOneInTenThousand)
+{
+    for (const SampleFormat format :
+         {SampleFormat{true, 8, 2600, 0}, SampleFormat{true, 16, 4000, 0}, SampleFormat{false, 8, 4092, 1023000}}) {
+        GeneratorSettings s;
+        s.almanacFile = dataFile("scenario/week314.alm");
+        s.week = 2362;
+        s.startSeconds = 32380;
+        s.staticPosition = true;
+        s.latitude = 51.99888;
+        s.longitude = -0.997777;
+        s.altitude = 160;
+        s.maskDegrees = -90;  // 12 channels, all at full strength
+        s.format = format;
+        const std::string bytes = record(s, 2, false);
+        std::size_t count = 0, atLimit = 0;
+        double sumOfSquares = 0;
+        const int top = format.bitsPerSample == 8 ? 127 : 32767;
+        for (std::size_t at = 0; at < bytes.size(); at += static_cast<std::size_t>(format.bitsPerSample / 8)) {
+            const int value = format.bitsPerSample == 8
+                                  ? static_cast<std::int8_t>(bytes[at])
+                                  : static_cast<std::int16_t>(static_cast<std::uint8_t>(bytes[at]) |
+                                                              static_cast<std::uint8_t>(bytes[at + 1]) << 8);
+            ++count;
+            atLimit += value >= top || value <= -top - 1 ? 1u : 0u;
+            sumOfSquares += static_cast<double>(value) * value;
+        }
+        const double rms = std::sqrt(sumOfSquares / static_cast<double>(count));
+        EXPECT_LE(static_cast<double>(atLimit), 1e-4 * static_cast<double>(count)) << format.bitsPerSample;
+        // The range is used: the spread is about a quarter of it.
+        EXPECT_GT(rms, top / 5.0) << format.bitsPerSample;
+        EXPECT_LT(rms, top / 3.5) << format.bitsPerSample;
+    }
+}
