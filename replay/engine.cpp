@@ -256,23 +256,23 @@ void ReplayEngine::stepEpochs()
     const std::size_t due = std::min(count - 1, firstScheduled_ + static_cast<std::size_t>(ticks_ - 1));
     const std::size_t first = nextEpoch_;
     if (due < first) return;
-    out_.clear();
-    std::size_t lastStart = 0;
+    // Each epoch goes out in a write of its own (a UDP datagram each), however many
+    // fell due at once.
     for (std::size_t index = first; index <= due && index < count; ++index) {
-        lastStart = out_.size();
+        out_.clear();
         file_.readBytes(log.epochs[index].offset, log.epochSize(index), out_);
+        if (index + 1 == count && log.lastLineOpen && !out_.empty() && out_.back() != '\n' && out_.back() != '\r')
+            out_.append(lineEnd);
+        if (!port_.write(out_)) {
+            prompt_.information("Cannot write to Com port");
+            stopTimer(Playback::Paused);
+            return;
+        }
+        nextEpoch_ = index + 1;
     }
-    if (due + 1 == count && log.lastLineOpen && !out_.empty() && out_.back() != '\n' && out_.back() != '\r')
-        out_.append(lineEnd);
-    if (!port_.write(out_)) {
-        prompt_.information("Cannot write to Com port");
-        stopTimer(Playback::Paused);
-        return;
-    }
-    nextEpoch_ = std::max(due + 1, first + 1);
     // The preview shows the last epoch sent, one line per sentence.
     std::string preview;
-    for (std::size_t i = lastStart; i < out_.size(); ++i) {
+    for (std::size_t i = 0; i < out_.size(); ++i) {
         const char c = out_[i];
         if (c != '\r' && c != '\n')
             preview.push_back(c);
