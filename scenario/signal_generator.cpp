@@ -13,7 +13,7 @@
 #include "common/numbers.hpp"
 #include "common/platform.hpp"
 #include "scenario/gps_week.hpp"
-#include "scenario/yuma_almanac.hpp"
+#include "sky/yuma_almanac.hpp"
 
 namespace trajix {
 
