@@ -368,6 +368,7 @@ private:
             if (!(scaled >= low && scaled <= high))
                 return fmt::format("{} {} does not fit its broadcast field", f.name, f.value);
         }
+        if (!(r.sqrtA >= 1000)) return fmt::format("sqrt(A) {} is no orbit of a GPS satellite", r.sqrtA);
         if (std::fmod(r.toe, 16) != 0) return fmt::format("Toe {} is not a multiple of 16 s", r.toe);
         return {};
     }

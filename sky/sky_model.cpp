@@ -191,11 +191,16 @@ const gps::BroadcastEphemeris* SkyModel::ephemerisAt(std::size_t satellite, doub
             const double toe = static_cast<double>(firstToe_ + k * static_cast<long long>(almanacSetSpacing));
             return t >= toe - almanacSetLead;
         };
-        long long k = std::max<long long>(
-            0, static_cast<long long>(std::floor((t - firstToe_ + almanacSetLead) / almanacSetSpacing)));
-        if (!std::isfinite(t)) k = 0;
-        while (k > 0 && !inForce(k)) --k;
-        while (inForce(k + 1)) ++k;
+        const double estimate = std::floor((t - firstToe_ + almanacSetLead) / almanacSetSpacing);
+        long long k = 0;
+        if (estimate >= 1e9) {
+            k = 1000000000;
+        } else if (estimate >= 0) {
+            // The quotient may land one off at a boundary: the comparison decides.
+            k = static_cast<long long>(estimate);
+            if (k > 0 && !inForce(k)) --k;
+            if (inForce(k + 1)) ++k;
+        }
         if (s.cachedIndex != k) {
             s.cached = almanacSet(s, k);
             s.cachedIndex = k;

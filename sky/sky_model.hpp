@@ -80,7 +80,7 @@ public:
     /// What the reader of the file left out, one line each.
     const std::vector<std::string>& skipped() const { return skipped_; }
 
-    /// Number of satellites and the PRN of each (ascending).
+    /// Number of satellites and the PRN of each (in the order of the file).
     std::size_t size() const { return satellites_.size(); }
     int prn(std::size_t satellite) const { return satellites_[satellite].prn; }
 
