@@ -87,13 +87,13 @@ TEST(RinexReader, ReadsBothRealFilesWithTheirHeaders)
 TEST(RinexReader, EveryRecordIsExactlyABroadcastSet)
 {
     // Receivers write the decoded broadcast integers to 12 digits: scaled back, every
-    // value lies within a thousandth of a step of its integer, and the broadcast set
+    // value lies within a hundredth of a step of its integer, and the broadcast set
     // decodes to the written values.
     for (const std::string& name : {version2, version3}) {
         for (const RinexEphemeris& r : readRinexNavigation(dataFile(name)).ephemerides) {
             const gps::BroadcastEphemeris e = toBroadcastEphemeris(r);
             const auto near = [&](double written, double decoded, double step, const char* field) {
-                EXPECT_NEAR(written, decoded, 1e-3 * step + std::abs(written) * 1e-11)
+                EXPECT_NEAR(written, decoded, 1e-2 * step + std::abs(written) * 1e-11)
                     << name << " line " << r.line << " " << field;
             };
             const double pi = gps::semicircle;
@@ -132,7 +132,7 @@ TEST(RinexReader, BrokenFilesFailNamingTheFileAndLine)
 {
     const std::string two = readFileBytes(dataFile(version2));
     const std::string three = readFileBytes(dataFile(version3));
-    const std::string header3 = three.substr(0, three.find("END OF HEADER") + 14);
+    const std::string header3 = three.substr(0, three.find('\n', three.find("END OF HEADER")) + 1);
     const std::size_t glonass = three.find("\nR") + 1;
     std::size_t glonassEnd = glonass;
     for (int line = 0; line < 4; ++line) glonassEnd = three.find('\n', glonassEnd) + 1;
