@@ -169,16 +169,16 @@ std::string SampleSentences::gll(const NmeaStamp& stamp, long double latitude, l
 
 std::string SampleSentences::gsa() const
 {
-    return sky_ ? gsaSentence(sky_->view()) : std::string();
+    return sky_ ? sky_->gsa() : std::string();
 }
 
 std::string SampleSentences::gsv(const NmeaStamp& stamp)
 {
     if (!sky_) return {};
-    std::string second = formatIsoDate(stamp.date);
-    second.append(stamp.time, 0, 6);
-    if (second == lastSkySecond_) return {};
-    lastSkySecond_ = std::move(second);
+    // Compared field by field: this runs for every sample.
+    if (stamp.date == lastSkyDate_ && stamp.time.compare(0, 6, lastSkySecond_) == 0) return {};
+    lastSkyDate_ = stamp.date;
+    lastSkySecond_.assign(stamp.time, 0, 6);
     return gsvSentences(sky_->view());
 }
 

@@ -124,6 +124,7 @@ private:
     std::string lastSecond_;
     std::shared_ptr<SkySentences> sky_;
     std::string lastSkySecond_;
+    CalendarDate lastSkyDate_;
 };
 
 }  // namespace trajix

@@ -19,9 +19,36 @@ namespace {
 
 constexpr double geoidSeparation = -21.3213;  // m, as every GGA of the tool says
 
+// Two-digit fields appended without formatting machinery: they are written for every
+// sample.
+void appendTwoDigits(std::string& text, int value)
+{
+    text += static_cast<char>('0' + value / 10 % 10);
+    text += static_cast<char>('0' + value % 10);
+}
+
+}  // namespace
+
+std::string formatDop(double value)
+{
+    if (!(value >= 0 && value < 1e12)) return formatPicture(value, "0.00");
+    // value * 100 is exact in extended precision (53 + 7 bits), so the half is decided
+    // on the exact binary value, away from zero, as the "0.00" picture does.
+    const long double scaled = static_cast<long double>(value) * 100;
+    long double whole = std::floor(scaled);
+    if (scaled - whole >= 0.5L) whole += 1;
+    const auto hundredths = static_cast<long long>(whole);
+    std::string text = std::to_string(hundredths / 100);
+    text += '.';
+    appendTwoDigits(text, static_cast<int>(hundredths % 100));
+    return text;
+}
+
+namespace {
+
 std::string dopText(const std::optional<double>& dop)
 {
-    return dop ? formatPicture(*dop, "0.00") : std::string();
+    return dop ? formatDop(*dop) : std::string();
 }
 
 int rounded(double value, int low, int high)
@@ -42,15 +69,27 @@ std::string ggaSentence(std::string_view time, long double latitude, long double
 
 std::string gsaSentence(const sky::SkyView& view)
 {
-    std::string text = fmt::format("$GPGSA,A,{}", view.pdop ? 3 : 1);
+    return gsaSentence(view, dopText(view.pdop), dopText(view.hdop), dopText(view.vdop));
+}
+
+std::string gsaSentence(const sky::SkyView& view, std::string_view pdop, std::string_view hdop, std::string_view vdop)
+{
+    std::string text = view.pdop ? "$GPGSA,A,3" : "$GPGSA,A,1";
     int fields = 0;
     for (const sky::SatelliteView& s : view.satellites)
         if (s.used && fields < 12) {
-            text += fmt::format(",{:02}", s.prn);
+            text += ',';
+            appendTwoDigits(text, s.prn);
             ++fields;
         }
     for (; fields < 12; ++fields) text += ',';
-    text += fmt::format(",{},{},{}*", dopText(view.pdop), dopText(view.hdop), dopText(view.vdop));
+    text += ',';
+    text += pdop;
+    text += ',';
+    text += hdop;
+    text += ',';
+    text += vdop;
+    text += '*';
     return finishSentence(text);
 }
 
@@ -100,7 +139,8 @@ const sky::SkyView& SkySentences::observe(const NmeaStamp& stamp, long double la
         throw Error(fmt::format("the sky cannot read the time '{}'", stamp.time));
     const long long day = gpsDay(stamp.date);
     double height = 0;
-    if (!tryParseDouble(altitude, height)) throw Error(fmt::format("the sky cannot read the altitude '{}'", altitude));
+    if (!tryParseDouble(altitude, height) || !std::isfinite(height))
+        throw Error(fmt::format("the sky cannot read the altitude '{}'", altitude));
     if (!tracker_) {
         // GPS time runs ahead of UTC by the leap seconds of the first sample's week.
         const int week = static_cast<int>(day / 7);
@@ -116,10 +156,31 @@ const sky::SkyView& SkySentences::observe(const NmeaStamp& stamp, long double la
     const long long wholeSeconds =
         (day - 7LL * tracker_->model().baseWeek()) * 86400 + hours * 3600 + minutes * 60 + leapSeconds_;
     const double t = static_cast<double>(wholeSeconds) + seconds;
+    // The position matters only at the first sample of a second.
     const Ecef receiver =
-        geodeticToEcef(static_cast<double>(latitude), static_cast<double>(longitude), height + geoidSeparation);
-    view_ = tracker_->at(t, receiver);
-    return view_;
+        tracker_->needsReceiver(t)
+            ? geodeticToEcef(static_cast<double>(latitude), static_cast<double>(longitude), height + geoidSeparation)
+            : Ecef{};
+    view_ = &tracker_->at(t, receiver, false);
+    lastSecond_ = static_cast<long long>(std::floor(t));
+    return *view_;
+}
+
+std::string SkySentences::gsa()
+{
+    if (!view_) return gsaSentence(empty_);
+    const sky::SkyView& view = *view_;
+    // Within a second the satellites in use stay; the sentence changes only with the
+    // printed DOPs.
+    std::string pdop = dopText(view.pdop), hdop = dopText(view.hdop), vdop = dopText(view.vdop);
+    if (gsaSecond_ != lastSecond_ || pdop != gsaPdop_ || hdop != gsaHdop_ || vdop != gsaVdop_) {
+        gsa_ = gsaSentence(view, pdop, hdop, vdop);
+        gsaSecond_ = lastSecond_;
+        gsaPdop_ = std::move(pdop);
+        gsaHdop_ = std::move(hdop);
+        gsaVdop_ = std::move(vdop);
+    }
+    return gsa_;
 }
 
 }  // namespace trajix

@@ -214,11 +214,11 @@ const gps::BroadcastEphemeris* SkyModel::ephemerisAt(std::size_t satellite, doub
     return nullptr;
 }
 
-std::optional<Signal> SkyModel::signalAt(std::size_t satellite, double t, const Ecef& receiver) const
+std::optional<Signal> SkyModel::signalAt(std::size_t satellite, double t, const Ecef& receiver, int iterations) const
 {
     double travel = 0.075;
     gps::SatelliteState state;
-    for (int iteration = 0; iteration < 4; ++iteration) {
+    for (int iteration = 0; iteration < iterations; ++iteration) {
         const double transmit = t - travel;
         const gps::BroadcastEphemeris* eph = ephemerisAt(satellite, transmit);
         if (!eph) return std::nullopt;
@@ -349,7 +349,11 @@ SkyView viewOf(const std::vector<SatellitePosition>& satellites, const ReceiverF
 }
 
 SkyTracker::SkyTracker(SkyModel model, double maskDegrees, int maxUsed, SignalStrength strength)
-    : model_(std::move(model)), mask_(maskDegrees), maxUsed_(maxUsed), strength_(strength)
+    : model_(std::move(model)),
+      mask_(maskDegrees),
+      maxUsed_(maxUsed),
+      strength_(strength),
+      dormantUntil_(model_.size(), std::numeric_limits<long long>::min())
 {
 }
 
@@ -357,32 +361,81 @@ void SkyTracker::computeSecond(long long second, const Ecef& receiver, std::vect
 {
     out.assign(model_.size(), std::nullopt);
     for (std::size_t i = 0; i < model_.size(); ++i)
-        if (const auto signal = model_.signalAt(i, static_cast<double>(second), receiver)) out[i] = signal->position;
+        if (second >= dormantUntil_[i])
+            if (const auto signal = model_.signalAt(i, static_cast<double>(second), receiver, 2))
+                out[i] = signal->position;
 }
 
-const SkyView& SkyTracker::at(double t, const Ecef& receiver)
+bool SkyTracker::needsReceiver(double t) const
 {
-    if (!std::isfinite(t)) throw Error("the sky needs a finite time");
+    return !haveSecond_ || !(std::floor(t) == static_cast<double>(second_));
+}
+
+SkyView SkyTracker::viewFrom(const std::vector<std::optional<Ecef>>& signals, const ReceiverFrame& frame)
+{
+    positions_.clear();
+    for (std::size_t i = 0; i < model_.size(); ++i)
+        if (signals[i]) positions_.push_back({model_.prn(i), *signals[i]});
+    return viewOf(positions_, frame, mask_, maxUsed_, strength_);
+}
+
+const SkyView& SkyTracker::at(double t, const Ecef& receiver, bool interpolateAngles)
+{
+    if (!std::isfinite(t) || std::abs(t) > 1e12) throw Error("the sky needs a finite time");
     const auto second = static_cast<long long>(std::floor(t));
-    if (!haveSecond_ || second != second_) {
+    if (needsReceiver(t)) {
         model_.checkCovers(static_cast<double>(second));
-        computeSecond(second, receiver, atSecond_);
+        // The next second's signals, reckoned from the receiver a second earlier, stand:
+        // the light time changes by well under a microsecond over a second's travel.
+        if (haveSecond_ && second == second_ + 1)
+            std::swap(atSecond_, atNext_);
+        else
+            computeSecond(second, receiver, atSecond_);
         computeSecond(second + 1, receiver, atNext_);
         second_ = second;
         haveSecond_ = true;
+        const ReceiverFrame frame = receiverFrame(receiver);
+        constexpr double deepBelow = -10;  // degrees
+        constexpr long long restSeconds = 60;
+        for (std::size_t i = 0; i < atNext_.size(); ++i)
+            if (mask_ > deepBelow && atNext_[i] && elevationDegrees(frame, *atNext_[i]) < deepBelow)
+                dormantUntil_[i] = second + restSeconds;
+        viewAtSecond_ = viewFrom(atSecond_, frame);
+        viewAtNext_ = viewFrom(atNext_, frame);
     }
     const double fraction = t - static_cast<double>(second);
-    positions_.clear();
-    for (std::size_t i = 0; i < model_.size(); ++i) {
-        if (!atSecond_[i]) continue;
-        Ecef p = *atSecond_[i];
-        if (fraction != 0 && atNext_[i]) {
-            const Ecef& q = *atNext_[i];
-            p = {p.x + fraction * (q.x - p.x), p.y + fraction * (q.y - p.y), p.z + fraction * (q.z - p.z)};
-        }
-        positions_.push_back({model_.prn(i), p});
+    if (fraction == 0) return viewAtSecond_;
+    // view_ keeps the second's satellites with their angles at its start until the
+    // angles are interpolated into it.
+    if (!viewHoldsStart_ || viewSecond_ != second) {
+        view_.satellites.assign(viewAtSecond_.satellites.begin(), viewAtSecond_.satellites.end());
+        view_.usedCount = viewAtSecond_.usedCount;
+        viewSecond_ = second;
+        viewHoldsStart_ = true;
     }
-    view_ = viewOf(positions_, receiverFrame(receiver), mask_, maxUsed_, strength_);
+    const auto between = [fraction](double a, double b) { return a + fraction * (b - a); };
+    if (interpolateAngles) {
+        viewHoldsStart_ = false;
+        std::size_t k = 0;
+        for (SatelliteView& s : view_.satellites) {
+            // Both lists are ordered by PRN.
+            while (k < viewAtNext_.satellites.size() && viewAtNext_.satellites[k].prn < s.prn) ++k;
+            if (k == viewAtNext_.satellites.size() || viewAtNext_.satellites[k].prn != s.prn) continue;
+            const SatelliteView& next = viewAtNext_.satellites[k];
+            s.elevation = between(s.elevation, next.elevation);
+            s.cn0 = between(s.cn0, next.cn0);
+            s.azimuth += fraction * std::remainder(next.azimuth - s.azimuth, 360.0);
+            if (s.azimuth < 0) s.azimuth += 360;
+            if (s.azimuth >= 360) s.azimuth -= 360;
+        }
+    }
+    const auto dop = [&](const std::optional<double>& a, const std::optional<double>& b) -> std::optional<double> {
+        if (!a || !b) return a;
+        return between(*a, *b);
+    };
+    view_.pdop = dop(viewAtSecond_.pdop, viewAtNext_.pdop);
+    view_.hdop = dop(viewAtSecond_.hdop, viewAtNext_.hdop);
+    view_.vdop = dop(viewAtSecond_.vdop, viewAtNext_.vdop);
     return view_;
 }
 

@@ -92,8 +92,9 @@ public:
     std::vector<gps::BroadcastEphemeris> almanacEphemerides(std::size_t satellite, long long count) const;
 
     /// The satellite's signal received at t by a receiver at ECEF receiver, the light
-    /// time found by iteration; nullopt when it has no set in force.
-    std::optional<Signal> signalAt(std::size_t satellite, double t, const Ecef& receiver) const;
+    /// time found by `iterations` passes from 75 ms (two reach the nanosecond, the
+    /// generator makes four); nullopt when it has no set in force.
+    std::optional<Signal> signalAt(std::size_t satellite, double t, const Ecef& receiver, int iterations = 4) const;
 
     /// Throws Error naming the file and the time when no satellite has a set in force at
     /// t (or the almanac lies further from t than its validity), with the span the file
@@ -154,21 +155,34 @@ struct SatellitePosition {
 SkyView viewOf(const std::vector<SatellitePosition>& satellites, const ReceiverFrame& frame, double maskDegrees,
                int maxUsed, const SignalStrength& strength);
 
-/// Follows the sky along a path for the NMEA writers: the satellites' signals are
-/// computed at whole seconds and interpolated in between (linearly: under 0.1 m).
+/// Follows the sky along a path for the NMEA writers. The sky is computed at whole
+/// seconds, from the receiver's position at the first time asked within the second
+/// (the satellites' signals once a second); in between, elevations, azimuths, C/N0 and
+/// DOPs are interpolated towards the next second's, and the satellites and the ones in
+/// use stay those of the second's start. Over a second a receiver moves a few tens of
+/// metres at most, which turns no angle by a ten-thousandth of a degree. A satellite
+/// 10 degrees or more below the horizon is left alone for a minute: it climbs under a
+/// degree a minute, and a receiver crossing the Earth at airliner speed turns its sky
+/// by less than that.
 class SkyTracker {
 public:
     SkyTracker(SkyModel model, double maskDegrees, int maxUsed = 12, SignalStrength strength = {});
 
-    /// The sky at t (seconds since the model's base week) from receiver. Times should
-    /// grow; a time exactly on a whole second uses the signals computed there. Throws
-    /// Error when the file covers no satellite at a whole second reached.
-    const SkyView& at(double t, const Ecef& receiver);
+    /// True when at(t) needs the receiver's position (t lies in a new second).
+    bool needsReceiver(double t) const;
+
+    /// The sky at t (seconds since the model's base week) from receiver (used only when
+    /// needsReceiver(t)). Times should grow. With interpolateAngles false, only the
+    /// DOPs are interpolated and the satellites keep the angles of the second's start
+    /// (the NMEA writers print angles once a second). Throws Error when the file covers
+    /// no satellite at a whole second reached.
+    const SkyView& at(double t, const Ecef& receiver, bool interpolateAngles = true);
 
     const SkyModel& model() const { return model_; }
 
 private:
     void computeSecond(long long second, const Ecef& receiver, std::vector<std::optional<Ecef>>& out) const;
+    SkyView viewFrom(const std::vector<std::optional<Ecef>>& signals, const ReceiverFrame& frame);
 
     SkyModel model_;
     double mask_;
@@ -177,8 +191,11 @@ private:
     long long second_ = 0;
     bool haveSecond_ = false;
     std::vector<std::optional<Ecef>> atSecond_, atNext_;
+    std::vector<long long> dormantUntil_;  // per satellite: the first second it is followed again
     std::vector<SatellitePosition> positions_;
-    SkyView view_;
+    SkyView viewAtSecond_, viewAtNext_, view_;
+    long long viewSecond_ = 0;     // second whose satellites view_ holds
+    bool viewHoldsStart_ = false;  // with their angles at the second's start
 };
 
 }  // namespace trajix::sky
