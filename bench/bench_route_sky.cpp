@@ -30,8 +30,9 @@ std::filesystem::path writeKml()
 {
     const double metresPerDegreeLat = 111200.0;
     double lat = 48.0, lon = 11.0, heading = 30.0;
-    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n"
-                       "<Document><Placemark><name>bench</name><LineString><coordinates>\n";
+    std::string text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n"
+        "<Document><Placemark><name>bench</name><LineString><coordinates>\n";
     text += fmt::format("{:.7f},{:.7f},0 ", lon, lat);
     const double turns[] = {60, -90, 20, -45, 75, -20};
     int turn = 0;
@@ -75,8 +76,8 @@ void write(benchmark::State& st, const std::string& skyFile)
     auto parameters = d.parameters;
     if (!skyFile.empty()) {
         const auto file = std::filesystem::path(TRAJIX_SOURCE_DIR) / "tests/data" / skyFile;
-        parameters.dates.sky = std::make_shared<const trajix::sky::SkyModel>(
-            trajix::sky::SkyModel::fromFile(file, static_cast<int>(trajix::SkySentences::gpsDay(*parameters.dates.date) / 7)));
+        parameters.dates.sky = std::make_shared<const trajix::sky::SkyModel>(trajix::sky::SkyModel::fromFile(
+            file, static_cast<int>(trajix::SkySentences::gpsDay(*parameters.dates.date) / 7)));
     }
     const auto out = std::filesystem::temp_directory_path() / "trajix-bench-sky-out.nmea";
     trajix::NullProgress progress;

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <CLI/CLI.hpp>
 
 #include "nmea/dates.hpp"
 #include "nmea/sky_sentences.hpp"

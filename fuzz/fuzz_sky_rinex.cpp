@@ -16,8 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const trajix::RinexNavigation navigation = trajix::parseRinexNavigation(text, "fuzzed.rnx");
         if (navigation.ephemerides.empty()) __builtin_trap();
         for (const auto& record : navigation.ephemerides)
-            if (record.prn < 1 || record.prn > 32 || !(record.toe >= 0 && record.toe < 604800) ||
-                record.fitHours < 4)
+            if (record.prn < 1 || record.prn > 32 || !(record.toe >= 0 && record.toe < 604800) || record.fitHours < 4)
                 __builtin_trap();
         auto model = trajix::sky::SkyModel::fromRinex(navigation, "fuzzed.rnx");
         const auto& first = navigation.ephemerides.front();

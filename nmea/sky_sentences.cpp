@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <optional>
 #include <cmath>
+#include <optional>
 
 #include <fmt/format.h>
 
@@ -63,8 +63,8 @@ std::string ggaSentence(std::string_view time, long double latitude, long double
 {
     const auto lat = formatNmeaLatitude(latitude);
     const auto lon = formatNmeaLongitude(longitude);
-    return finishSentence(fmt::format("$GPGGA,{},{},{},{},{},1,{:02},{},{},M,-21.3213,M,,*", time, lat.text,
-                                      lat.letter, lon.text, lon.letter, view.usedCount, dopText(view.hdop), altitude));
+    return finishSentence(fmt::format("$GPGGA,{},{},{},{},{},1,{:02},{},{},M,-21.3213,M,,*", time, lat.text, lat.letter,
+                                      lon.text, lon.letter, view.usedCount, dopText(view.hdop), altitude));
 }
 
 std::string gsaSentence(const sky::SkyView& view)
@@ -145,9 +145,8 @@ const sky::SkyView& SkySentences::observe(const NmeaStamp& stamp, long double la
         // GPS time runs ahead of UTC by the leap seconds of the first sample's week.
         const int week = static_cast<int>(day / 7);
         leapSeconds_ = gps::leapSecondsAtWeek(week);
-        const double start = static_cast<double>((day - 7LL * week) * 86400 + hours * 3600 + minutes * 60 +
-                                                 leapSeconds_) +
-                             seconds;
+        const double start =
+            static_cast<double>((day - 7LL * week) * 86400 + hours * 3600 + minutes * 60 + leapSeconds_) + seconds;
         sky::SkyModel anchored = *model_;
         anchored.anchor(week, start);
         tracker_ = std::make_unique<sky::SkyTracker>(std::move(anchored), mask_);

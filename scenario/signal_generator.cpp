@@ -223,7 +223,7 @@ struct Channel {
     int prn = 0;
     std::array<std::uint8_t, gps::codeLength> chips{};      // 0 or carrierTableSize (the sign half of the table)
     std::array<std::int16_t, 2 * carrierTableSize> wave{};  // amplitude * cos, then its negation
-    std::size_t satellite = 0;  // in the sky model
+    std::size_t satellite = 0;                              // in the sky model
     std::unique_ptr<gps::NavigationMessage> navigation;
     double delayAtBlockStart = 0;  // seconds: range / c minus the satellite clock offset
     bool active = false;
@@ -238,7 +238,7 @@ struct SignalGenerator::Impl {
     std::vector<AlmanacRecord> almanac;
     int almanacWeek = 0;
     std::optional<sky::SkyModel> skyModel;  // the satellites' orbits, elevations and signal strengths
-    std::vector<Channel> channels;  // one per healthy almanac satellite
+    std::vector<Channel> channels;          // one per healthy almanac satellite
     std::vector<GeneratedSatellite> initial;
     GaussianNoise noise;
     long long secondIndex = 0;

@@ -94,8 +94,8 @@ private:
     void readHeader()
     {
         if (lines_.empty() || labelOf(lines_[0]) != "RINEX VERSION / TYPE")
-            throw Error(fmt::format("'{}' is not a RINEX file: its first line has no \"RINEX VERSION / TYPE\"",
-                                    source_));
+            throw Error(
+                fmt::format("'{}' is not a RINEX file: its first line has no \"RINEX VERSION / TYPE\"", source_));
         const std::string_view first = lines_[0];
         result_.version = std::string(trimBlanks(columns(first, 1, 9)));
         const double version = required(0, columns(first, 1, 9), "RINEX version");
@@ -308,8 +308,8 @@ private:
         r.uraIndex = uraIndexOf(r.uraMetres);
 
         if (r.prn < 1 || r.prn > 32) {
-            result_.skipped.push_back(fmt::format("line {}: G{:02} is not a GPS PRN from 1 to 32; record skipped",
-                                                  r.line, r.prn));
+            result_.skipped.push_back(
+                fmt::format("line {}: G{:02} is not a GPS PRN from 1 to 32; record skipped", r.line, r.prn));
             return;
         }
         if (const std::string misfit = broadcastMisfit(r); !misfit.empty()) {
@@ -380,8 +380,7 @@ private:
         for (const auto& [system, count] : otherSystems_)
             result_.skipped.push_back(fmt::format("{} {} record{} skipped (only GPS is read)", count,
                                                   systemNames.at(system), count == 1 ? "" : "s"));
-        if (result_.ephemerides.empty())
-            throw Error(fmt::format("'{}' holds no usable GPS ephemeris record", source_));
+        if (result_.ephemerides.empty()) throw Error(fmt::format("'{}' holds no usable GPS ephemeris record", source_));
         std::stable_sort(result_.ephemerides.begin(), result_.ephemerides.end(),
                          [](const RinexEphemeris& a, const RinexEphemeris& b) {
                              if (a.prn != b.prn) return a.prn < b.prn;
@@ -435,8 +434,8 @@ RinexNavigation readRinexNavigation(const std::filesystem::path& file)
 
 int uraIndexOf(double metres)
 {
-    static constexpr std::array<double, 15> limits{2.4, 3.4, 4.85, 6.85, 9.65, 13.65, 24, 48, 96, 192, 384, 768,
-                                                   1536, 3072, 6144};
+    static constexpr std::array<double, 15> limits{2.4, 3.4, 4.85, 6.85, 9.65, 13.65, 24,  48,
+                                                   96,  192, 384,  768,  1536, 3072,  6144};
     for (std::size_t n = 0; n < limits.size(); ++n)
         if (metres <= limits[n]) return static_cast<int>(n);
     return 15;

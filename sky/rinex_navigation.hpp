@@ -17,31 +17,31 @@ namespace trajix {
 /// One GPS ephemeris record as the file gives it, in SI units (seconds, metres,
 /// radians), times in GPS time.
 struct RinexEphemeris {
-    int prn = 0;        ///< 1..32
-    long long line = 0; ///< line of the record's first line in the file
-    int week = 0;       ///< full GPS week of toe (a week written modulo 1024 is resolved with the record's date)
-    double toe = 0;     ///< seconds into week, 0 <= toe < 604800
-    int tocWeek = 0;    ///< full GPS week of toc (the record's epoch)
-    double toc = 0;     ///< seconds into tocWeek
-    double af0 = 0, af1 = 0, af2 = 0;  ///< clock bias s, drift s/s, drift rate s/s^2
-    int iode = 0;                      ///< issue of data, ephemeris
-    int iodc = 0;                      ///< issue of data, clock
-    double crs = 0, crc = 0;           ///< m
+    int prn = 0;         ///< 1..32
+    long long line = 0;  ///< line of the record's first line in the file
+    int week = 0;        ///< full GPS week of toe (a week written modulo 1024 is resolved with the record's date)
+    double toe = 0;      ///< seconds into week, 0 <= toe < 604800
+    int tocWeek = 0;     ///< full GPS week of toc (the record's epoch)
+    double toc = 0;      ///< seconds into tocWeek
+    double af0 = 0, af1 = 0, af2 = 0;           ///< clock bias s, drift s/s, drift rate s/s^2
+    int iode = 0;                               ///< issue of data, ephemeris
+    int iodc = 0;                               ///< issue of data, clock
+    double crs = 0, crc = 0;                    ///< m
     double cus = 0, cuc = 0, cis = 0, cic = 0;  ///< rad
-    double deltaN = 0;                 ///< rad/s
-    double m0 = 0;                     ///< rad
+    double deltaN = 0;                          ///< rad/s
+    double m0 = 0;                              ///< rad
     double eccentricity = 0;
-    double sqrtA = 0;                  ///< sqrt(m)
-    double omega0 = 0;                 ///< rad
-    double i0 = 0;                     ///< rad
-    double omega = 0;                  ///< argument of perigee, rad
-    double omegaDot = 0;               ///< rad/s
-    double idot = 0;                   ///< rad/s
-    double tgd = 0;                    ///< s
-    double uraMetres = 0;              ///< SV accuracy as written
-    int uraIndex = 0;                  ///< the accuracy index (0..15) of uraMetres
-    int health = 0;                    ///< the 6-bit health; 0 is healthy
-    double fitHours = 4;               ///< curve fit interval; a blank or a value below 4 reads as 4
+    double sqrtA = 0;                        ///< sqrt(m)
+    double omega0 = 0;                       ///< rad
+    double i0 = 0;                           ///< rad
+    double omega = 0;                        ///< argument of perigee, rad
+    double omegaDot = 0;                     ///< rad/s
+    double idot = 0;                         ///< rad/s
+    double tgd = 0;                          ///< s
+    double uraMetres = 0;                    ///< SV accuracy as written
+    int uraIndex = 0;                        ///< the accuracy index (0..15) of uraMetres
+    int health = 0;                          ///< the 6-bit health; 0 is healthy
+    double fitHours = 4;                     ///< curve fit interval; a blank or a value below 4 reads as 4
     std::optional<double> transmissionTime;  ///< seconds into week, when given
 
     /// Seconds of the set's toe since the start of GPS week 0.

@@ -25,7 +25,8 @@ std::string gpsTimeText(double seconds)
 {
     using namespace std::chrono;
     const double days = std::floor(seconds / 86400);
-    const auto date = year_month_day{sys_days{year{1980} / January / 6} + std::chrono::days{static_cast<long long>(days)}};
+    const auto date =
+        year_month_day{sys_days{year{1980} / January / 6} + std::chrono::days{static_cast<long long>(days)}};
     const auto ofDay = static_cast<long long>(std::floor(seconds - days * 86400));
     return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02} GPS", static_cast<int>(date.year()),
                        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()), ofDay / 3600,
@@ -135,8 +136,7 @@ SkyModel SkyModel::fromRinex(const RinexNavigation& navigation, std::string sour
         s.validFrom.push_back(record.toeSeconds() - halfFit);
         s.validTo.push_back(record.toeSeconds() + halfFit);
     }
-    if (model.satellites_.empty())
-        throw Error(fmt::format("'{}' holds no usable GPS ephemeris record", model.source_));
+    if (model.satellites_.empty()) throw Error(fmt::format("'{}' holds no usable GPS ephemeris record", model.source_));
     return model;
 }
 
@@ -209,8 +209,7 @@ const gps::BroadcastEphemeris* SkyModel::ephemerisAt(std::size_t satellite, doub
     }
     const double absolute = static_cast<double>(baseWeek_) * gps::secondsPerWeek + t;
     for (std::size_t k = s.sets.size(); k-- > 0;)
-        if (absolute >= s.validFrom[k] && absolute <= s.validTo[k])
-            return s.sets[k].health == 0 ? &s.sets[k] : nullptr;
+        if (absolute >= s.validFrom[k] && absolute <= s.validTo[k]) return s.sets[k].health == 0 ? &s.sets[k] : nullptr;
     return nullptr;
 }
 
@@ -238,8 +237,8 @@ std::optional<Signal> SkyModel::signalAt(std::size_t satellite, double t, const 
 std::string SkyModel::describeSpan() const
 {
     if (almanac_) {
-        const double toa = static_cast<double>(almanacWeek_) * gps::secondsPerWeek +
-                           satellites_.front().almanac.timeOfApplicability;
+        const double toa =
+            static_cast<double>(almanacWeek_) * gps::secondsPerWeek + satellites_.front().almanac.timeOfApplicability;
         return fmt::format("the almanac is for {} (week {}) and serves {} weeks either side", gpsTimeText(toa),
                            almanacWeek_, almanacValiditySeconds / gps::secondsPerWeek);
     }
@@ -257,8 +256,8 @@ void SkyModel::checkCovers(double t) const
     const double absolute = static_cast<double>(baseWeek_) * gps::secondsPerWeek + t;
     bool covered = false;
     if (almanac_) {
-        const double toa = static_cast<double>(almanacWeek_) * gps::secondsPerWeek +
-                           satellites_.front().almanac.timeOfApplicability;
+        const double toa =
+            static_cast<double>(almanacWeek_) * gps::secondsPerWeek + satellites_.front().almanac.timeOfApplicability;
         covered = std::abs(absolute - toa) <= almanacValiditySeconds;
     } else {
         for (const Satellite& s : satellites_)

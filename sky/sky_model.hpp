@@ -28,15 +28,15 @@ namespace trajix::sky {
 /// A satellite's signal as received at a time: its position when it sent (turned with
 /// the Earth during the travel), the travel time and its clock offset then.
 struct Signal {
-    Ecef position;             ///< ECEF of the reception instant, metres
-    double travel = 0;         ///< seconds
-    double clockOffset = 0;    ///< satellite minus GPS time, seconds
+    Ecef position;           ///< ECEF of the reception instant, metres
+    double travel = 0;       ///< seconds
+    double clockOffset = 0;  ///< satellite minus GPS time, seconds
 };
 
 /// The zenith C/N0 and the drop towards the horizon: C/N0 = zenith - noise figure -
 /// 3 (1 - sin(elevation)) dB-Hz.
 struct SignalStrength {
-    double zenithCn0 = 45;    ///< dB-Hz at zenith with a noise figure of 0 dB
+    double zenithCn0 = 45;  ///< dB-Hz at zenith with a noise figure of 0 dB
     double noiseFigureDb = 0;
 };
 
@@ -107,10 +107,10 @@ public:
 private:
     struct Satellite {
         int prn = 0;
-        AlmanacRecord almanac;                          // almanac models
-        std::vector<gps::BroadcastEphemeris> sets;      // broadcast models, by toe
-        std::vector<double> validFrom, validTo;         // seconds since GPS week 0
-        mutable long long cachedIndex = -1;             // almanac set last made
+        AlmanacRecord almanac;                      // almanac models
+        std::vector<gps::BroadcastEphemeris> sets;  // broadcast models, by toe
+        std::vector<double> validFrom, validTo;     // seconds since GPS week 0
+        mutable long long cachedIndex = -1;         // almanac set last made
         mutable gps::BroadcastEphemeris cached;
     };
     double weekOffset(const gps::BroadcastEphemeris& e) const

@@ -54,10 +54,22 @@ std::string satelliteItem(int prn, int elevation, int azimuth, int snr, bool use
 std::filesystem::path writeSkyRoute(const TempDir& dir, const std::vector<std::string>& extra = {})
 {
     const auto out = dir / "sky.nmea";
-    std::vector<std::string> args{"route",          dataFile("route/corner.kml").string(), "-o", out.string(),
-                                  "--sky",          dataFile(rinex2).string(),           "--date", "2010-07-01",
-                                  "--start-time",   "7200",                              "--rate", "1",
-                                  "--stationary-start", "2", "--rmc", "--vtg"};
+    std::vector<std::string> args{"route",
+                                  dataFile("route/corner.kml").string(),
+                                  "-o",
+                                  out.string(),
+                                  "--sky",
+                                  dataFile(rinex2).string(),
+                                  "--date",
+                                  "2010-07-01",
+                                  "--start-time",
+                                  "7200",
+                                  "--rate",
+                                  "1",
+                                  "--stationary-start",
+                                  "2",
+                                  "--rmc",
+                                  "--vtg"};
     args.insert(args.end(), extra.begin(), extra.end());
     const auto r = runTrajix(args);
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -93,8 +105,8 @@ TEST(SkyCommandLine, BadSatelliteFilesAndDatesFailAndWriteNothing)
     for (const Case& c : cases) {
         const auto out = dir / "out.nmea";
         writeFileBytes(out, "keep me");
-        std::vector<std::string> args{"route", dataFile("route/corner.kml").string(), "-o", out.string(),
-                                      "--start-time", "7200"};
+        std::vector<std::string> args{
+            "route", dataFile("route/corner.kml").string(), "-o", out.string(), "--start-time", "7200"};
         args.insert(args.end(), c.options.begin(), c.options.end());
         const auto r = runTrajix(args);
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
@@ -152,8 +164,8 @@ TEST(SkyCommandLine, GpsdReportsTheSameSatellitesUsedFlagsAndDops)
     }
     ASSERT_FALSE(fileSkies.empty());
 
-    const auto result = runProgram("/bin/sh", {dataFile("../support/gpsd_read.sh").string(), file.string(),
-                                               dir.path().string()});
+    const auto result =
+        runProgram("/bin/sh", {dataFile("../support/gpsd_read.sh").string(), file.string(), dir.path().string()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::regex satellite(R"(\{"PRN":(\d+),"el":([-\d.]+),"az":([\d.]+),"ss":([\d.]+),"used":(true|false))");
     const auto number = [](const std::string& line, const std::string& key) {

@@ -63,8 +63,8 @@ std::array<double, 3> position(const Orbit& o, double t)
     const double weekStart = std::floor(o.toe / 604800) * 604800;
     const double node = o.omega0 + (o.omegaDot - earthRate) * tk - earthRate * (o.toe - weekStart);
     const double x = r * std::cos(u), y = r * std::sin(u);
-    return {x * std::cos(node) - y * std::cos(i) * std::sin(node), x * std::sin(node) + y * std::cos(i) * std::cos(node),
-            y * std::sin(i)};
+    return {x * std::cos(node) - y * std::cos(i) * std::sin(node),
+            x * std::sin(node) + y * std::cos(i) * std::cos(node), y * std::sin(i)};
 }
 
 double fortran(const std::string& line, std::size_t from)
@@ -92,7 +92,9 @@ std::vector<Orbit> readRinex(const std::string& path)
         }
         if (system == 'G') {
             const std::size_t c = three ? 4 : 3;  // first column of continuation fields
-            const auto f = [&](int row, int k) { return fortran(lines[i + static_cast<std::size_t>(row)], c + 19 * static_cast<std::size_t>(k)); };
+            const auto f = [&](int row, int k) {
+                return fortran(lines[i + static_cast<std::size_t>(row)], c + 19 * static_cast<std::size_t>(k));
+            };
             Orbit o;
             o.prn = std::stoi(lines[i].substr(three ? 1 : 0, 2));
             o.crs = f(1, 1), o.deltaN = f(1, 2), o.m0 = f(1, 3);
@@ -228,11 +230,13 @@ struct Case {
     std::string places;  // one a row; the text conversion writes them 2500 s apart
 };
 
-const std::string world = "places\n48.1 11.5\n-33.9 151.2\n64.1 -21.9\n1.3 103.8\n-54.8 -68.3\n35.7 139.7\n"
-                          "40.4 -3.7\n-1.3 36.8\n71.0 25.8\n";
+const std::string world =
+    "places\n48.1 11.5\n-33.9 151.2\n64.1 -21.9\n1.3 103.8\n-54.8 -68.3\n35.7 139.7\n"
+    "40.4 -3.7\n-1.3 36.8\n71.0 25.8\n";
 // A single station's file: its satellites are those seen from Spain.
-const std::string europe = "places\n40.4 -3.7\n48.9 2.35\n38.7 -9.1\n41.9 12.5\n34.0 -6.8\n51.5 -0.1\n52.5 13.4\n"
-                           "59.9 10.7\n28.1 -15.4\n";
+const std::string europe =
+    "places\n40.4 -3.7\n48.9 2.35\n38.7 -9.1\n41.9 12.5\n34.0 -6.8\n51.5 -0.1\n52.5 13.4\n"
+    "59.9 10.7\n28.1 -15.4\n";
 
 const std::vector<Case> cases{
     {"sky/brdc1820_0000-0400.10n", "2010-07-01", 11134, 15, false, 0, world},

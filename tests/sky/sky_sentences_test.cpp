@@ -33,8 +33,11 @@ TEST(SkySentences, EdgesOfTheLayouts)
 
     // Azimuth 359.6 prints 000; elevation and SNR round halves away from zero.
     sky::SkyView view;
-    view.satellites = {{3, 4.5, 359.6, 42.5, true},  {7, 89.6, 0.4, 44.99, true}, {12, 30, 90, 43.49, true},
-                       {19, 60, 180, 44, true},      {31, 10, 270, 41.2, false}};
+    view.satellites = {{3, 4.5, 359.6, 42.5, true},
+                       {7, 89.6, 0.4, 44.99, true},
+                       {12, 30, 90, 43.49, true},
+                       {19, 60, 180, 44, true},
+                       {31, 10, 270, 41.2, false}};
     view.usedCount = 4;
     view.pdop = 2.345;
     view.hdop = 1.005;
