@@ -4,7 +4,7 @@
 
 #include "common/error.hpp"
 #include "fuzz/fuzz_support.hpp"
-#include "scenario/yuma_almanac.hpp"
+#include "sky/yuma_almanac.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

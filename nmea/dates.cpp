@@ -9,6 +9,7 @@
 #include "common/numbers.hpp"
 #include "common/picture.hpp"
 #include "common/units.hpp"
+#include "nmea/sky_sentences.hpp"
 
 namespace trajix {
 
@@ -120,6 +121,10 @@ void checkDateSentences(const DateSentences& options)
         checkFileDate(*options.date);
     else if (options.rmc || options.zda)
         throw Error("RMC and ZDA sentences need the date of the first sample");
+    else if (options.sky)
+        throw Error("the satellites need the date of the first sample");
+    if (options.sky && !(options.maskDegrees >= 0 && options.maskDegrees < 90))
+        throw Error(fmt::format("elevation mask {} is not an angle from 0 up to 90 degrees", options.maskDegrees));
 }
 
 SampleSentences::SampleSentences(const DateSentences& options, long double firstClock, long double interval,
@@ -128,6 +133,7 @@ SampleSentences::SampleSentences(const DateSentences& options, long double first
 {
     checkDateSentences(options);
     if (options.date) clock_ = NmeaClock(*options.date, firstClock, timeDecimalsForInterval(interval));
+    if (options.sky) sky_ = std::make_shared<SkySentences>(options.sky, options.maskDegrees);
 }
 
 std::string SampleSentences::rmc(const NmeaStamp& stamp, long double latitude, long double longitude,
@@ -146,6 +152,35 @@ std::string SampleSentences::zda(const NmeaStamp& stamp)
     if (second == lastSecond_) return {};
     lastSecond_ = std::move(second);
     return zdaSentence(stamp.time, stamp.date);
+}
+
+std::string SampleSentences::gga(const NmeaStamp& stamp, long double latitude, long double longitude,
+                                 std::string_view altitude)
+{
+    if (!sky_) return ggaSentence(stamp.time, latitude, longitude, altitude);
+    return ggaSentence(stamp.time, latitude, longitude, altitude, sky_->observe(stamp, latitude, longitude, altitude));
+}
+
+std::string SampleSentences::gll(const NmeaStamp& stamp, long double latitude, long double longitude,
+                                 std::string_view altitude, GllLayout layout)
+{
+    if (sky_) sky_->observe(stamp, latitude, longitude, altitude);
+    return gllSentence(stamp.time, latitude, longitude, layout);
+}
+
+std::string SampleSentences::gsa() const
+{
+    return sky_ ? sky_->gsa() : std::string();
+}
+
+std::string SampleSentences::gsv(const NmeaStamp& stamp)
+{
+    if (!sky_) return {};
+    // Compared field by field: this runs for every sample.
+    if (stamp.date == lastSkyDate_ && stamp.time.compare(0, 6, lastSkySecond_) == 0) return {};
+    lastSkyDate_ = stamp.date;
+    lastSkySecond_.assign(stamp.time, 0, 6);
+    return gsvSentences(sky_->view());
 }
 
 }  // namespace trajix

@@ -2,6 +2,7 @@
 // Dates for the sentences that carry one (RMC, ZDA), and the clock that prints a
 // file's time fields: undated it prints the seconds of day as they are (hours past 24
 // included); dated it wraps at midnight and counts the days from the first sample.
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,6 +11,11 @@
 #include "nmea/sentences.hpp"
 
 namespace trajix {
+
+namespace sky {
+class SkyModel;
+}
+class SkySentences;
 
 /// The first and the last date a file may start on: the start of GPS time and the
 /// last day of 2099 (RMC carries a two-digit year).
@@ -43,9 +49,14 @@ struct DateSentences {
     /// The date of the first sample. With a date, the time fields of every sentence of
     /// the file wrap at midnight and the date advances; RMC and ZDA need one.
     std::optional<CalendarDate> date;
+    /// The satellites (nmea/sky_sentences.hpp): with them every sample adds GSA and the
+    /// first of every second GSV, and GGA's satellites and HDOP come from the sky at the
+    /// sample's date, time and place. Needs a date.
+    std::shared_ptr<const sky::SkyModel> sky{};
+    double maskDegrees = 5;  ///< elevation mask of the sky, degrees (0 up to 90)
 };
 
-/// Throws Error for a bad date, and for RMC or ZDA without a date.
+/// Throws Error for a bad date, for RMC, ZDA or a sky without a date, and a bad mask.
 void checkDateSentences(const DateSentences& options);
 
 /// The time of one sample as its sentences print it.
@@ -100,11 +111,25 @@ public:
     /// otherwise "". Samples must be passed in the order they are written.
     std::string zda(const NmeaStamp& stamp);
 
+    /// The GGA sentence of a sample: ggaSentence's, or with the sky its satellites in
+    /// use and HDOP (the sky is computed here for the sample; altitude is GGA's text).
+    std::string gga(const NmeaStamp& stamp, long double latitude, long double longitude, std::string_view altitude);
+    /// The GLL sentence of a sample; with the sky, computes it as gga() does.
+    std::string gll(const NmeaStamp& stamp, long double latitude, long double longitude, std::string_view altitude,
+                    GllLayout layout = GllLayout::TimeFirst);
+    /// The GSA sentence of the sample last passed to gga() or gll(), or "" without the sky.
+    std::string gsa() const;
+    /// The GSV sentences on the first sample of every second (as zda()), or "".
+    std::string gsv(const NmeaStamp& stamp);
+
 private:
     DateSentences options_;
     VtgStyle style_;
     NmeaClock clock_;
     std::string lastSecond_;
+    std::shared_ptr<SkySentences> sky_;
+    std::string lastSkySecond_;
+    CalendarDate lastSkyDate_;
 };
 
 }  // namespace trajix

@@ -111,10 +111,12 @@ public:
     void writeAt(long double time, const Fix& fix, double speedKmh)
     {
         const NmeaStamp stamp = sentences_.stamp(time);
-        buffer_ += ggaSentence(stamp.time, fix.latitude, fix.longitude, fix.altitude);
+        buffer_ += sentences_.gga(stamp, fix.latitude, fix.longitude, fix.altitude);
+        buffer_ += sentences_.gsa();
         buffer_ += sentences_.rmc(stamp, fix.latitude, fix.longitude, speedKmh, fix.course);
         if (vtg_) buffer_ += vtgSentence(fix.course, speedKmh, VtgStyle::Route);
         buffer_ += sentences_.zda(stamp);
+        buffer_ += sentences_.gsv(stamp);
         if (buffer_.size() >= flushSize) flush();
     }
     void flush()

@@ -7,31 +7,11 @@
 #include <fmt/format.h>
 
 #include "common/error.hpp"
+#include "sky/broadcast_fields.hpp"
 
 namespace trajix::gps {
 
 namespace {
-
-constexpr double twoToThe(int exponent)
-{
-    double value = 1;
-    for (int i = 0; i < (exponent < 0 ? -exponent : exponent); ++i) value = exponent < 0 ? value / 2 : value * 2;
-    return value;
-}
-
-// An integer field of the given signed width, rounded and clamped to what fits.
-std::int64_t signedField(double value, double scale, int bits)
-{
-    const double limit = twoToThe(bits - 1);
-    const double scaled = std::clamp(std::round(value / scale), -limit, limit - 1);
-    return static_cast<std::int64_t>(scaled);
-}
-
-std::int64_t unsignedField(double value, double scale, int bits)
-{
-    const double scaled = std::clamp(std::round(value / scale), 0.0, twoToThe(bits) - 1);
-    return static_cast<std::int64_t>(scaled);
-}
 
 // The low `bits` bits of a (two's complement) value.
 std::uint32_t bitsOf(std::int64_t value, int bits)
@@ -41,10 +21,7 @@ std::uint32_t bitsOf(std::int64_t value, int bits)
 
 double wrapAngle(double radians)
 {
-    double wrapped = std::fmod(radians, 2 * semicircle);
-    if (wrapped >= semicircle) wrapped -= 2 * semicircle;
-    if (wrapped < -semicircle) wrapped += 2 * semicircle;
-    return wrapped;
+    return gps::wrapAngle(radians, semicircle);
 }
 
 // G2 output taps of PRN 1..32 (the two-tap G2 coder of IS-GPS-200).
@@ -95,78 +72,6 @@ std::array<std::uint8_t, codeLength> caCode(int prn)
     return code;
 }
 
-BroadcastEphemeris ephemerisFromAlmanac(const AlmanacRecord& almanac, int almanacWeek, int toeWeek, int toe, int iode)
-{
-    BroadcastEphemeris e;
-    e.prn = almanac.prn;
-    e.week = toeWeek;
-    e.toe = toe;
-    e.toc = toe;
-    e.iode = iode & 0xFF;
-    e.health = 0;
-    e.ura = 0;
-    e.sqrtA = unsignedField(almanac.sqrtSemiMajorAxis, twoToThe(-19), 32);
-    // Carried with the almanac's own values (not the broadcast roundings), so the orbit
-    // at toe is the almanac's whatever the distance in time.
-    const double sqrtA = almanac.sqrtSemiMajorAxis;
-    const double meanMotion = std::sqrt(earthGravitation / (sqrtA * sqrtA * sqrtA * sqrtA * sqrtA * sqrtA));
-    const double weeksApart = static_cast<double>(toeWeek - almanacWeek) * secondsPerWeek;
-    const double elapsed = weeksApart + toe - almanac.timeOfApplicability;
-    e.eccentricity = unsignedField(almanac.eccentricity, twoToThe(-33), 32);
-    e.m0 = static_cast<std::int32_t>(
-        signedField(wrapAngle(almanac.meanAnomaly + meanMotion * elapsed) / semicircle, twoToThe(-31), 32));
-    e.omegaDot = static_cast<std::int32_t>(signedField(almanac.rateOfRightAscension / semicircle, twoToThe(-43), 24));
-    // The node at the new week's epoch: the same plane, turned by its own rate over the
-    // time since toa and back by the Earth's turn between the two weekly epochs.
-    const double omega0 =
-        almanac.rightAscensionAtWeek + almanac.rateOfRightAscension * elapsed - earthRotationRate * weeksApart;
-    e.omega0 = static_cast<std::int32_t>(signedField(wrapAngle(omega0) / semicircle, twoToThe(-31), 32));
-    e.i0 = static_cast<std::int32_t>(signedField(almanac.inclination / semicircle, twoToThe(-31), 32));
-    e.omega =
-        static_cast<std::int32_t>(signedField(wrapAngle(almanac.argumentOfPerigee) / semicircle, twoToThe(-31), 32));
-    e.af1 = static_cast<std::int32_t>(signedField(almanac.clockDrift, twoToThe(-43), 16));
-    e.af0 = static_cast<std::int32_t>(signedField(almanac.clockBias + almanac.clockDrift * elapsed, twoToThe(-31), 22));
-    return e;
-}
-
-SatelliteState satelliteState(const BroadcastEphemeris& eph, double t)
-{
-    const double sqrtA = static_cast<double>(eph.sqrtA) * twoToThe(-19);
-    const double a = sqrtA * sqrtA;
-    const double e = static_cast<double>(eph.eccentricity) * twoToThe(-33);
-    const double n = std::sqrt(earthGravitation / (a * a * a)) + eph.deltaN * twoToThe(-43) * semicircle;
-    const double tk = t - eph.toe;
-    const double m = eph.m0 * twoToThe(-31) * semicircle + n * tk;
-    double E = m;
-    for (int i = 0; i < 30; ++i) {
-        const double next = m + e * std::sin(E);
-        const bool done = std::abs(next - E) < 1e-15;
-        E = next;
-        if (done) break;
-    }
-    const double sinE = std::sin(E), cosE = std::cos(E);
-    const double nu = std::atan2(std::sqrt(1 - e * e) * sinE, cosE - e);
-    const double phi = nu + eph.omega * twoToThe(-31) * semicircle;
-    const double sin2 = std::sin(2 * phi), cos2 = std::cos(2 * phi);
-    const double u = phi + eph.cus * twoToThe(-29) * sin2 + eph.cuc * twoToThe(-29) * cos2;
-    const double r = a * (1 - e * cosE) + eph.crs * twoToThe(-5) * sin2 + eph.crc * twoToThe(-5) * cos2;
-    const double i = eph.i0 * twoToThe(-31) * semicircle + eph.cis * twoToThe(-29) * sin2 +
-                     eph.cic * twoToThe(-29) * cos2 + eph.idot * twoToThe(-43) * semicircle * tk;
-    const double xOrbit = r * std::cos(u), yOrbit = r * std::sin(u);
-    const double node = eph.omega0 * twoToThe(-31) * semicircle +
-                        (eph.omegaDot * twoToThe(-43) * semicircle - earthRotationRate) * tk -
-                        earthRotationRate * eph.toe;
-    const double cosNode = std::cos(node), sinNode = std::sin(node), cosI = std::cos(i);
-    SatelliteState s;
-    s.x = xOrbit * cosNode - yOrbit * cosI * sinNode;
-    s.y = xOrbit * sinNode + yOrbit * cosI * cosNode;
-    s.z = yOrbit * std::sin(i);
-    const double dt = t - eph.toc;
-    s.clockOffset = eph.af0 * twoToThe(-31) + eph.af1 * twoToThe(-43) * dt + eph.af2 * twoToThe(-55) * dt * dt +
-                    relativisticF * e * sqrtA * sinE - eph.tgd * twoToThe(-31);
-    return s;
-}
-
 unsigned parityBits(std::uint32_t d, unsigned p29, unsigned p30)
 {
     const unsigned d25 = p29 ^ xorOf(d, {1, 2, 3, 5, 6, 10, 11, 12, 13, 14, 17, 18, 20, 23});
@@ -190,37 +95,6 @@ bool parityHolds(std::uint32_t word, unsigned p29, unsigned p30)
     const std::uint32_t sent = (word >> 6) & 0xFFFFFFu;
     const std::uint32_t data = p30 ? (~sent & 0xFFFFFFu) : sent;
     return (word & 0x3Fu) == parityBits(data, p29, p30);
-}
-
-int leapSecondsAtWeek(int fullWeek)
-{
-    struct Step {
-        int week;
-        int seconds;
-    };
-    // The week in which each leap second took effect (1 July 1981 ... 1 January 2017).
-    constexpr std::array<Step, 18> table{{{77, 1},
-                                          {129, 2},
-                                          {181, 3},
-                                          {286, 4},
-                                          {416, 5},
-                                          {521, 6},
-                                          {573, 7},
-                                          {651, 8},
-                                          {703, 9},
-                                          {755, 10},
-                                          {834, 11},
-                                          {912, 12},
-                                          {990, 13},
-                                          {1356, 14},
-                                          {1512, 15},
-                                          {1695, 16},
-                                          {1851, 17},
-                                          {1930, 18}}};
-    int seconds = 0;
-    for (const Step& s : table)
-        if (fullWeek >= s.week) seconds = s.seconds;
-    return seconds;
 }
 
 NavigationMessage::NavigationMessage(std::vector<BroadcastEphemeris> ephemerides, std::vector<AlmanacRecord> almanac,

@@ -16,13 +16,6 @@
 
 namespace trajix {
 
-Ecef geodeticToEcef(double latitudeDeg, double longitudeDeg, double height)
-{
-    GeoState geo;
-    LatLongToECEF(geo, latitudeDeg, longitudeDeg, height);
-    return {static_cast<double>(geo.ecefX), static_cast<double>(geo.ecefY), static_cast<double>(geo.ecefZ)};
-}
-
 ReceiverPath::ReceiverPath(std::vector<PathFix> fixes) : fixes_(std::move(fixes))
 {
     if (fixes_.empty()) throw Error("a receiver path needs at least one fix");

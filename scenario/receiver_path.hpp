@@ -4,14 +4,9 @@
 #include <filesystem>
 #include <vector>
 
+#include "sky/ecef.hpp"
+
 namespace trajix {
-
-struct Ecef {
-    double x = 0, y = 0, z = 0;
-};
-
-/// WGS-84 geodetic (degrees, metres above the ellipsoid) to ECEF.
-Ecef geodeticToEcef(double latitudeDeg, double longitudeDeg, double height);
 
 struct PathFix {
     double time = 0;  ///< seconds after the first fix

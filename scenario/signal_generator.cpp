@@ -21,7 +21,8 @@
 #include "common/platform.hpp"
 #include "scenario/gps_week.hpp"
 #include "scenario/signal_sampling.hpp"
-#include "scenario/yuma_almanac.hpp"
+#include "sky/sky_model.hpp"
+#include "sky/yuma_almanac.hpp"
 
 namespace trajix {
 
@@ -265,28 +266,11 @@ struct Channel {
     int prn = 0;
     std::unique_ptr<sampling::CodeTables> code;
     sampling::CarrierWave wave;
+    std::size_t satellite = 0;  // in the sky model
     std::unique_ptr<gps::NavigationMessage> navigation;
     double delayAtBlockStart = 0;  // seconds: range / c minus the satellite clock offset
     bool active = false;
 };
-
-double elevationOf(const Ecef& receiver, const Ecef& satellite)
-{
-    const double dx = satellite.x - receiver.x, dy = satellite.y - receiver.y, dz = satellite.z - receiver.z;
-    // Geodetic up from the receiver's position (the normal of the ellipsoid).
-    const double p = std::hypot(receiver.x, receiver.y);
-    const double e2 = 6.69437999014e-3;
-    double latitude = std::atan2(receiver.z, p * (1 - e2));
-    for (int i = 0; i < 5; ++i) {
-        const double n = 6378137.0 / std::sqrt(1 - e2 * std::sin(latitude) * std::sin(latitude));
-        const double height = p / std::cos(latitude) - n;
-        latitude = std::atan2(receiver.z, p * (1 - e2 * n / (n + height)));
-    }
-    const double longitude = std::atan2(receiver.y, receiver.x);
-    const double up = std::cos(latitude) * std::cos(longitude) * dx + std::cos(latitude) * std::sin(longitude) * dy +
-                      std::sin(latitude) * dz;
-    return std::asin(up / std::sqrt(dx * dx + dy * dy + dz * dz)) * 180 / std::numbers::pi;
-}
 
 // What the workers need of one satellite for one second, fixed before its blocks are made.
 struct PlannedChannel {
@@ -325,7 +309,8 @@ struct SignalGenerator::Impl {
     std::optional<ReceiverPath> path;
     std::vector<AlmanacRecord> almanac;
     int almanacWeek = 0;
-    std::vector<Channel> channels;  // one per healthy almanac satellite
+    std::optional<sky::SkyModel> skyModel;  // the satellites' orbits, elevations and signal strengths
+    std::vector<Channel> channels;          // one per healthy almanac satellite
     std::vector<GeneratedSatellite> initial;
     sampling::NoiseTable noise;
     std::vector<bool> activeBefore;  // channels active in the last second planned
@@ -350,33 +335,17 @@ struct SignalGenerator::Impl {
     }
 
     // Signal delay of a satellite received at t (seconds since the base week began): the
-    // light time to the satellite at transmission, turned with the Earth during the
-    // travel, less the satellite's clock offset at transmission.
+    // light time to the satellite at transmission less its clock offset then.
     double delayAt(const Channel& channel, double t, const Ecef& receiver, Ecef* satellitePosition = nullptr) const
     {
-        double travel = 0.075;
-        gps::SatelliteState state;
-        for (int iteration = 0; iteration < 4; ++iteration) {
-            const double transmit = t - travel;
-            const gps::BroadcastEphemeris& eph = channel.navigation->ephemerisAt(transmit);
-            state = gps::satelliteState(eph, transmit - channel.navigation->weekOffset(eph));
-            const double turn = gps::earthRotationRate * travel;
-            const double x = state.x * std::cos(turn) + state.y * std::sin(turn);
-            const double y = -state.x * std::sin(turn) + state.y * std::cos(turn);
-            state.x = x;
-            state.y = y;
-            const double range = std::sqrt((x - receiver.x) * (x - receiver.x) + (y - receiver.y) * (y - receiver.y) +
-                                           (state.z - receiver.z) * (state.z - receiver.z));
-            travel = range / gps::speedOfLight;
-        }
-        if (satellitePosition) *satellitePosition = {state.x, state.y, state.z};
-        return travel - state.clockOffset;
+        const auto signal = skyModel->signalAt(channel.satellite, t, receiver);
+        if (satellitePosition) *satellitePosition = signal->position;
+        return signal->travel - signal->clockOffset;
     }
 
     double cn0For(double elevationDegrees) const
     {
-        const double sine = std::max(0.0, std::sin(elevationDegrees * std::numbers::pi / 180));
-        return settings.zenithCn0 - settings.noiseFigureDb - 3 * (1 - sine);
+        return sky::carrierToNoise(elevationDegrees, {settings.zenithCn0, settings.noiseFigureDb});
     }
 
     // The carrier amplitude, in noise units, that gives C/N0 cn0 (dB-Hz). A real carrier
@@ -398,13 +367,14 @@ struct SignalGenerator::Impl {
     void updateVisibility(double secondsAfterStart, bool first)
     {
         const Ecef receiver = receiverAt(secondsAfterStart);
+        const sky::ReceiverFrame frame = sky::receiverFrame(receiver);
         const double t = secondsOfWeek(secondsAfterStart);
         std::vector<std::pair<double, Channel*>> candidates;
         int activeCount = 0;
         for (Channel& channel : channels) {
             Ecef satellite;
             delayAt(channel, t, receiver, &satellite);
-            const double elevation = elevationOf(receiver, satellite);
+            const double elevation = sky::elevationDegrees(frame, satellite);
             if (channel.active) {
                 if (elevation < settings.maskDegrees) {
                     channel.active = false;
@@ -442,33 +412,22 @@ struct SignalGenerator::Impl {
         startMs = static_cast<std::int64_t>(std::floor(settings.startSeconds * 1000));
         startFractionMs = settings.startSeconds * 1000 - static_cast<double>(startMs);
 
-        // Ephemeris sets every two hours, the first with its toe on the 16-s grid nearest
-        // the start; enough to cover the whole recording.
-        const int firstToe = static_cast<int>(std::lround(settings.startSeconds / 16)) * 16;
+        // The sky model lays ephemeris sets every two hours, the first with its toe on the
+        // 16-s grid nearest the start; enough of them to cover the whole recording.
+        skyModel = sky::SkyModel::fromAlmanac(almanac, almanacWeek, settings.almanacFile.string());
+        skyModel->anchor(settings.week, settings.startSeconds);
         const long long sets = settings.durationSeconds / 7200 + 2;
         gps::UtcParameters utc;
         utc.leapSeconds = gps::leapSecondsAtWeek(settings.week);
         utc.referenceWeek = settings.week;
         utc.referenceTime = static_cast<int>(settings.startSeconds / 4096) * 4096;
-        for (const AlmanacRecord& record : almanac) {
-            if (record.health != 0) continue;
-            std::vector<gps::BroadcastEphemeris> ephemerides;
-            for (long long k = 0; k < sets; ++k) {
-                long long toe = firstToe + k * 7200;
-                int week = settings.week;
-                while (toe >= gps::secondsPerWeek) {
-                    toe -= gps::secondsPerWeek;
-                    ++week;
-                }
-                const int iode = static_cast<int>((toe / 16 + week) % 250 + 1);
-                ephemerides.push_back(
-                    gps::ephemerisFromAlmanac(record, almanacWeek, week, static_cast<int>(toe), iode));
-            }
+        for (std::size_t satellite = 0; satellite < skyModel->size(); ++satellite) {
             Channel channel;
-            channel.prn = record.prn;
-            channel.code = std::make_unique<sampling::CodeTables>(record.prn);
-            channel.navigation = std::make_unique<gps::NavigationMessage>(std::move(ephemerides), almanac, almanacWeek,
-                                                                          utc, settings.week);
+            channel.prn = skyModel->prn(satellite);
+            channel.satellite = satellite;
+            channel.code = std::make_unique<sampling::CodeTables>(channel.prn);
+            channel.navigation = std::make_unique<gps::NavigationMessage>(skyModel->almanacEphemerides(satellite, sets),
+                                                                          almanac, almanacWeek, utc, settings.week);
             channels.push_back(std::move(channel));
         }
         if (channels.empty())

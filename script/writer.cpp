@@ -1,4 +1,5 @@
 // The script's NMEA writer: every stride-th recorded step at the output rate.
+#include <algorithm>
 #include <cmath>
 
 #include <fmt/format.h>
@@ -54,7 +55,8 @@ std::int64_t saveNMEA(ScriptState& state, const ScriptOptions& options, Progress
     const auto addSentence = [&](std::string sentence) {
         if (sentence.empty()) return;
         text += sentence;
-        ++sentences;
+        // GSV comes as several sentences in one text.
+        sentences += static_cast<std::int64_t>(std::count(sentence.begin(), sentence.end(), '\n'));
     };
     long double lastTime = state.output.outputClock;
     long double lastLatitude = 0, lastLongitude = 0;
@@ -72,18 +74,20 @@ std::int64_t saveNMEA(ScriptState& state, const ScriptOptions& options, Progress
         lastHeading = state.sampleHeading[k];
         const NmeaStamp stamp = dateSentences.stamp(lastTime);
         text.clear();
+        lastAltitude = formatPicture(state.sampleHeight[k], "####.00");
         if (options.hdtAndGll) {
-            addSentence(gllSentence(stamp.time, lastLatitude, lastLongitude,
-                                    options.standardGll ? GllLayout::Standard : GllLayout::TimeFirst));
+            addSentence(dateSentences.gll(stamp, lastLatitude, lastLongitude, lastAltitude,
+                                          options.standardGll ? GllLayout::Standard : GllLayout::TimeFirst));
             addSentence(hdtSentence(lastHeading));
         } else {
-            lastAltitude = formatPicture(state.sampleHeight[k], "####.00");
-            addSentence(ggaSentence(stamp.time, lastLatitude, lastLongitude, lastAltitude));
+            addSentence(dateSentences.gga(stamp, lastLatitude, lastLongitude, lastAltitude));
         }
+        addSentence(dateSentences.gsa());
         addSentence(dateSentences.rmc(stamp, lastLatitude, lastLongitude,
                                       state.sampleSpeed[k] * kmhPerMetrePerSecond_v<long double>,
                                       normaliseHeading(lastHeading)));
         addSentence(dateSentences.zda(stamp));
+        addSentence(dateSentences.gsv(stamp));
         file.write(text);
         state.output.outputClock += interval;
         if (++written % 4096 == 0) throwIfCancelled(progress, "the run was cancelled");
@@ -93,9 +97,11 @@ std::int64_t saveNMEA(ScriptState& state, const ScriptOptions& options, Progress
         writeRunOut(lastTime, state.output.outputClock, interval, [&](long double time) {
             const NmeaStamp stamp = dateSentences.stamp(time);
             text.clear();
-            addSentence(ggaSentence(stamp.time, lastLatitude, lastLongitude, lastAltitude));
+            addSentence(dateSentences.gga(stamp, lastLatitude, lastLongitude, lastAltitude));
+            addSentence(dateSentences.gsa());
             addSentence(dateSentences.rmc(stamp, lastLatitude, lastLongitude, 0, normaliseHeading(lastHeading)));
             addSentence(dateSentences.zda(stamp));
+            addSentence(dateSentences.gsv(stamp));
             file.write(text);
         });
     }

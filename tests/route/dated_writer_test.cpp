@@ -273,7 +273,7 @@ TEST(DatedRoute, CommandLineDatesAndRefusals)
     // A date without RMC or ZDA is a usage error.
     r = with({"--date", "2026-12-31"});
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("--rmc or --zda"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--rmc, --zda or --sky"), std::string::npos) << r.err;
     EXPECT_EQ(readFileBytes(out), "keep me");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);  // no stray temporaries
 }

@@ -13,7 +13,7 @@
 #include "scenario/receiver_path.hpp"
 #include "scenario/recording.hpp"
 #include "scenario/signal_generator.hpp"
-#include "scenario/yuma_almanac.hpp"
+#include "sky/yuma_almanac.hpp"
 #include "test_support.hpp"
 
 using namespace trajix;

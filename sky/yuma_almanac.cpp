@@ -1,4 +1,4 @@
-#include "scenario/yuma_almanac.hpp"
+#include "sky/yuma_almanac.hpp"
 
 #include <algorithm>
 #include <array>

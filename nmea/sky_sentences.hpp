@@ -1,0 +1,68 @@
+#pragma once
+// The sky in an NMEA file: GGA's satellites in use and HDOP, GSA (the satellites in use
+// and their DOPs) and GSV (every satellite above the mask with its elevation, azimuth
+// and SNR), from the sky model at each sample's date, time and place.
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "common/calendar.hpp"
+#include "sky/sky_model.hpp"
+
+namespace trajix {
+
+struct NmeaStamp;
+
+/// A DOP as the "0.00" picture prints it (halves of the exact binary value away from zero).
+std::string formatDop(double value);
+
+/// "$GPGGA,TIME,LAT,NS,LON,EW,1,NN,HDOP,ALT,M,-21.3213,M,,*CS" CR LF: NN the satellites
+/// in use (two digits), HDOP with "0.00" (empty without a DOP).
+std::string ggaSentence(std::string_view time, long double latitude, long double longitude, std::string_view altitude,
+                        const sky::SkyView& view);
+
+/// "$GPGSA,A,3,P1,...,P12,PDOP,HDOP,VDOP*CS" CR LF: the PRNs in use ascending, twelve
+/// fields; mode 1 and empty DOPs without a DOP (fewer than four in use).
+std::string gsaSentence(const sky::SkyView& view);
+/// The same with the DOP fields already printed.
+std::string gsaSentence(const sky::SkyView& view, std::string_view pdop, std::string_view hdop, std::string_view vdop);
+
+/// The GSV sentences of the view, four satellites each ("PRN,elevation,azimuth,SNR" as
+/// "00,00,000,00", by PRN); one sentence with a count of 00 for an empty sky.
+std::string gsvSentences(const sky::SkyView& view);
+
+/// The sky of a file's samples. The first sample anchors the model: its GPS week is the
+/// base week and its time the start of an almanac's sets.
+class SkySentences {
+public:
+    SkySentences(std::shared_ptr<const sky::SkyModel> model, double maskDegrees);
+
+    /// Computes the sky of a sample: its stamp (date and time of day, UTC), position in
+    /// degrees and the GGA altitude text (metres above the geoid; the geoid lies
+    /// 21.3213 m below the ellipsoid as GGA says). Throws Error when the file covers no
+    /// satellite at that time.
+    const sky::SkyView& observe(const NmeaStamp& stamp, long double latitude, long double longitude,
+                                std::string_view altitude);
+
+    /// The GSA sentence of the latest sample observed.
+    std::string gsa();
+
+    /// The sky of the latest sample observed.
+    const sky::SkyView& view() const { return view_ ? *view_ : empty_; }
+
+    /// Days since the start of GPS time (1980-01-06) of a date.
+    static long long gpsDay(const CalendarDate& date);
+
+private:
+    std::shared_ptr<const sky::SkyModel> model_;
+    double mask_;
+    std::unique_ptr<sky::SkyTracker> tracker_;
+    int leapSeconds_ = 0;
+    const sky::SkyView* view_ = nullptr;  // owned by the tracker
+    long long lastSecond_ = 0;            // the whole second of the latest sample
+    std::string gsa_, gsaPdop_, gsaHdop_, gsaVdop_;
+    long long gsaSecond_ = -1;
+    sky::SkyView empty_;
+};
+
+}  // namespace trajix

@@ -1,0 +1,440 @@
+#include "sky/sky_model.hpp"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <numbers>
+#include <sstream>
+
+#include <fmt/format.h>
+
+#include "common/error.hpp"
+
+namespace trajix::sky {
+
+namespace {
+
+constexpr double almanacSetSpacing = 7200;  // s between the toes of sets made from an almanac
+constexpr double almanacSetLead = 3600;     // s a set is in force before its toe
+
+// "YYYY-MM-DD hh:mm:ss GPS" of seconds since the start of GPS week 0.
+std::string gpsTimeText(double seconds)
+{
+    using namespace std::chrono;
+    const double days = std::floor(seconds / 86400);
+    const auto date =
+        year_month_day{sys_days{year{1980} / January / 6} + std::chrono::days{static_cast<long long>(days)}};
+    const auto ofDay = static_cast<long long>(std::floor(seconds - days * 86400));
+    return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02} GPS", static_cast<int>(date.year()),
+                       static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()), ofDay / 3600,
+                       ofDay / 60 % 60, ofDay % 60);
+}
+
+int resolveAlmanacWeek(int written, int nearWeek)
+{
+    if (written >= 1024) return written;
+    int best = written;
+    for (int candidate = written; candidate < nearWeek + 1024; candidate += 1024)
+        if (std::abs(candidate - nearWeek) < std::abs(best - nearWeek)) best = candidate;
+    return best;
+}
+
+}  // namespace
+
+double carrierToNoise(double elevation, const SignalStrength& strength)
+{
+    const double sine = std::max(0.0, std::sin(elevation * std::numbers::pi / 180));
+    return strength.zenithCn0 - strength.noiseFigureDb - 3 * (1 - sine);
+}
+
+ReceiverFrame receiverFrame(const Ecef& receiver)
+{
+    // Geodetic latitude by fixed-point iteration on the height.
+    const double p = std::hypot(receiver.x, receiver.y);
+    const double e2 = 6.69437999014e-3;
+    double latitude = std::atan2(receiver.z, p * (1 - e2));
+    for (int i = 0; i < 5; ++i) {
+        const double n = 6378137.0 / std::sqrt(1 - e2 * std::sin(latitude) * std::sin(latitude));
+        const double height = p / std::cos(latitude) - n;
+        latitude = std::atan2(receiver.z, p * (1 - e2 * n / (n + height)));
+    }
+    const double longitude = std::atan2(receiver.y, receiver.x);
+    ReceiverFrame f;
+    f.position = receiver;
+    const double cosLat = std::cos(latitude), sinLat = std::sin(latitude);
+    const double cosLon = std::cos(longitude), sinLon = std::sin(longitude);
+    f.upX = cosLat * cosLon;
+    f.upY = cosLat * sinLon;
+    f.upZ = sinLat;
+    f.eastX = -sinLon;
+    f.eastY = cosLon;
+    f.northX = -sinLat * cosLon;
+    f.northY = -sinLat * sinLon;
+    f.northZ = cosLat;
+    return f;
+}
+
+double elevationDegrees(const ReceiverFrame& f, const Ecef& satellite)
+{
+    const double dx = satellite.x - f.position.x, dy = satellite.y - f.position.y, dz = satellite.z - f.position.z;
+    const double up = f.upX * dx + f.upY * dy + f.upZ * dz;
+    return std::asin(up / std::sqrt(dx * dx + dy * dy + dz * dz)) * 180 / std::numbers::pi;
+}
+
+double azimuthDegrees(const ReceiverFrame& f, const Ecef& satellite)
+{
+    const double dx = satellite.x - f.position.x, dy = satellite.y - f.position.y, dz = satellite.z - f.position.z;
+    const double east = f.eastX * dx + f.eastY * dy;
+    const double north = f.northX * dx + f.northY * dy + f.northZ * dz;
+    double azimuth = std::atan2(east, north) * 180 / std::numbers::pi;
+    if (azimuth < 0) azimuth += 360;
+    if (azimuth >= 360) azimuth -= 360;
+    return azimuth;
+}
+
+// ---------------------------------------------------------------------------------
+// The model
+
+SkyModel SkyModel::fromAlmanac(const std::vector<AlmanacRecord>& records, int almanacWeek, std::string source)
+{
+    SkyModel model;
+    model.almanac_ = true;
+    model.almanacWeek_ = almanacWeek;
+    model.source_ = std::move(source);
+    for (const AlmanacRecord& record : records) {
+        if (record.health != 0) {
+            model.skipped_.push_back(fmt::format("PRN {} left out: health {}", record.prn, record.health));
+            continue;
+        }
+        Satellite s;
+        s.prn = record.prn;
+        s.almanac = record;
+        model.satellites_.push_back(s);
+    }
+    if (model.satellites_.empty())
+        throw Error(fmt::format("the almanac '{}' holds no healthy satellite", model.source_));
+    return model;
+}
+
+SkyModel SkyModel::fromRinex(const RinexNavigation& navigation, std::string source)
+{
+    SkyModel model;
+    model.source_ = std::move(source);
+    model.skipped_ = navigation.skipped;
+    for (const RinexEphemeris& record : navigation.ephemerides) {
+        if (model.satellites_.empty() || model.satellites_.back().prn != record.prn) {
+            Satellite s;
+            s.prn = record.prn;
+            model.satellites_.push_back(s);
+        }
+        Satellite& s = model.satellites_.back();
+        const double halfFit = record.fitHours * 1800;
+        s.sets.push_back(toBroadcastEphemeris(record));
+        s.validFrom.push_back(record.toeSeconds() - halfFit);
+        s.validTo.push_back(record.toeSeconds() + halfFit);
+    }
+    if (model.satellites_.empty()) throw Error(fmt::format("'{}' holds no usable GPS ephemeris record", model.source_));
+    return model;
+}
+
+SkyModel SkyModel::fromFile(const std::filesystem::path& file, int nearWeek)
+{
+    std::error_code ec;
+    if (std::filesystem::is_directory(file, ec))
+        throw Error(fmt::format("cannot read the satellites file '{}': it is a directory", file.string()));
+    std::ifstream in(file, std::ios::binary);
+    if (!in) throw Error(fmt::format("cannot open the satellites file '{}'", file.string()));
+    std::string head(256, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    if (looksLikeRinex(head)) return fromRinex(readRinexNavigation(file), file.string());
+    const std::vector<AlmanacRecord> records = readYumaAlmanac(file);
+    return fromAlmanac(records, resolveAlmanacWeek(records.front().week, nearWeek), file.string());
+}
+
+void SkyModel::anchor(int baseWeek, double startSeconds)
+{
+    baseWeek_ = baseWeek;
+    firstToe_ = static_cast<int>(std::lround(startSeconds / 16)) * 16;
+    for (Satellite& s : satellites_) s.made.clear();
+}
+
+gps::BroadcastEphemeris SkyModel::almanacSet(const Satellite& s, long long index) const
+{
+    long long toe = firstToe_ + index * static_cast<long long>(almanacSetSpacing);
+    int week = baseWeek_;
+    while (toe >= gps::secondsPerWeek) {
+        toe -= gps::secondsPerWeek;
+        ++week;
+    }
+    const int iode = static_cast<int>((toe / 16 + week) % 250 + 1);
+    return gps::ephemerisFromAlmanac(s.almanac, almanacWeek_, week, static_cast<int>(toe), iode);
+}
+
+std::vector<gps::BroadcastEphemeris> SkyModel::almanacEphemerides(std::size_t satellite, long long count) const
+{
+    std::vector<gps::BroadcastEphemeris> sets;
+    for (long long k = 0; k < count; ++k) sets.push_back(almanacSet(satellites_[satellite], k));
+    return sets;
+}
+
+const gps::BroadcastEphemeris* SkyModel::ephemerisAt(std::size_t satellite, double t) const
+{
+    const Satellite& s = satellites_[satellite];
+    if (almanac_) {
+        // The latest set whose broadcast has begun (t at or after toe - 1 h); the first
+        // set stands for any earlier time.
+        const auto inForce = [&](long long k) {
+            const double toe = static_cast<double>(firstToe_ + k * static_cast<long long>(almanacSetSpacing));
+            return t >= toe - almanacSetLead;
+        };
+        const double estimate = std::floor((t - firstToe_ + almanacSetLead) / almanacSetSpacing);
+        long long k = 0;
+        if (estimate >= 1e9) {
+            k = 1000000000;
+        } else if (estimate >= 0) {
+            // The quotient may land one off at a boundary: the comparison decides.
+            k = static_cast<long long>(estimate);
+            if (k > 0 && !inForce(k)) --k;
+            if (inForce(k + 1)) ++k;
+        }
+        const std::lock_guard lock(*madeLock_);
+        auto made = s.made.find(k);
+        if (made == s.made.end()) made = s.made.emplace(k, almanacSet(s, k)).first;
+        return &made->second;
+    }
+    const double absolute = static_cast<double>(baseWeek_) * gps::secondsPerWeek + t;
+    for (std::size_t k = s.sets.size(); k-- > 0;)
+        if (absolute >= s.validFrom[k] && absolute <= s.validTo[k]) return s.sets[k].health == 0 ? &s.sets[k] : nullptr;
+    return nullptr;
+}
+
+std::optional<Signal> SkyModel::signalAt(std::size_t satellite, double t, const Ecef& receiver, int iterations) const
+{
+    double travel = 0.075;
+    gps::SatelliteState state;
+    for (int iteration = 0; iteration < iterations; ++iteration) {
+        const double transmit = t - travel;
+        const gps::BroadcastEphemeris* eph = ephemerisAt(satellite, transmit);
+        if (!eph) return std::nullopt;
+        state = gps::satelliteState(*eph, transmit - weekOffset(*eph));
+        const double turn = gps::earthRotationRate * travel;
+        const double x = state.x * std::cos(turn) + state.y * std::sin(turn);
+        const double y = -state.x * std::sin(turn) + state.y * std::cos(turn);
+        state.x = x;
+        state.y = y;
+        const double range = std::sqrt((x - receiver.x) * (x - receiver.x) + (y - receiver.y) * (y - receiver.y) +
+                                       (state.z - receiver.z) * (state.z - receiver.z));
+        travel = range / gps::speedOfLight;
+    }
+    return Signal{{state.x, state.y, state.z}, travel, state.clockOffset};
+}
+
+std::string SkyModel::describeSpan() const
+{
+    if (almanac_) {
+        const double toa =
+            static_cast<double>(almanacWeek_) * gps::secondsPerWeek + satellites_.front().almanac.timeOfApplicability;
+        return fmt::format("the almanac is for {} (week {}) and serves {} weeks either side", gpsTimeText(toa),
+                           almanacWeek_, almanacValiditySeconds / gps::secondsPerWeek);
+    }
+    double from = std::numeric_limits<double>::infinity(), to = -from;
+    for (const Satellite& s : satellites_)
+        for (std::size_t k = 0; k < s.sets.size(); ++k) {
+            from = std::min(from, s.validFrom[k]);
+            to = std::max(to, s.validTo[k]);
+        }
+    return fmt::format("its sets cover {} to {}", gpsTimeText(from), gpsTimeText(to));
+}
+
+void SkyModel::checkCovers(double t) const
+{
+    const double absolute = static_cast<double>(baseWeek_) * gps::secondsPerWeek + t;
+    bool covered = false;
+    if (almanac_) {
+        const double toa =
+            static_cast<double>(almanacWeek_) * gps::secondsPerWeek + satellites_.front().almanac.timeOfApplicability;
+        covered = std::abs(absolute - toa) <= almanacValiditySeconds;
+    } else {
+        for (const Satellite& s : satellites_)
+            for (std::size_t k = 0; k < s.sets.size() && !covered; ++k)
+                covered = absolute >= s.validFrom[k] && absolute <= s.validTo[k];
+    }
+    if (!covered)
+        throw Error(fmt::format("'{}' has no satellite for {}: {}", source_, gpsTimeText(absolute), describeSpan()));
+}
+
+// ---------------------------------------------------------------------------------
+// Views
+
+namespace {
+
+// Inverts the symmetric 4x4 matrix m in place (Gauss-Jordan with partial pivoting);
+// false when it is singular.
+bool invert4(std::array<std::array<double, 4>, 4>& m)
+{
+    std::array<std::array<double, 8>, 4> a{};
+    for (std::size_t r = 0; r < 4; ++r) {
+        for (std::size_t c = 0; c < 4; ++c) a[r][c] = m[r][c];
+        a[r][4 + r] = 1;
+    }
+    for (std::size_t c = 0; c < 4; ++c) {
+        std::size_t pivot = c;
+        for (std::size_t r = c + 1; r < 4; ++r)
+            if (std::abs(a[r][c]) > std::abs(a[pivot][c])) pivot = r;
+        if (std::abs(a[pivot][c]) < 1e-12) return false;
+        std::swap(a[c], a[pivot]);
+        const double scale = a[c][c];
+        for (double& v : a[c]) v /= scale;
+        for (std::size_t r = 0; r < 4; ++r) {
+            if (r == c) continue;
+            const double factor = a[r][c];
+            if (factor == 0) continue;
+            for (std::size_t k = 0; k < 8; ++k) a[r][k] -= factor * a[c][k];
+        }
+    }
+    for (std::size_t r = 0; r < 4; ++r)
+        for (std::size_t c = 0; c < 4; ++c) m[r][c] = a[r][4 + c];
+    return true;
+}
+
+}  // namespace
+
+SkyView viewOf(const std::vector<SatellitePosition>& satellites, const ReceiverFrame& frame, double maskDegrees,
+               int maxUsed, const SignalStrength& strength)
+{
+    SkyView view;
+    // A cheap test first: a satellite below the horizon needs no angles.
+    for (const SatellitePosition& s : satellites) {
+        const double dx = s.position.x - frame.position.x, dy = s.position.y - frame.position.y,
+                     dz = s.position.z - frame.position.z;
+        if (maskDegrees >= 0 && frame.upX * dx + frame.upY * dy + frame.upZ * dz < 0) continue;
+        const double elevation = elevationDegrees(frame, s.position);
+        if (!(elevation >= maskDegrees)) continue;
+        view.satellites.push_back(
+            {s.prn, elevation, azimuthDegrees(frame, s.position), carrierToNoise(elevation, strength), false});
+    }
+    std::sort(view.satellites.begin(), view.satellites.end(),
+              [](const SatelliteView& a, const SatelliteView& b) { return a.prn < b.prn; });
+    std::vector<std::size_t> order(view.satellites.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        const SatelliteView& x = view.satellites[a];
+        const SatelliteView& y = view.satellites[b];
+        return x.elevation != y.elevation ? x.elevation > y.elevation : x.prn < y.prn;
+    });
+    const std::size_t used = std::min<std::size_t>(order.size(), static_cast<std::size_t>(std::max(0, maxUsed)));
+    std::array<std::array<double, 4>, 4> normal{};
+    for (std::size_t k = 0; k < used; ++k) {
+        SatelliteView& s = view.satellites[order[k]];
+        s.used = true;
+        const double e = s.elevation * std::numbers::pi / 180, a = s.azimuth * std::numbers::pi / 180;
+        // Line-of-sight row: towards the receiver from the satellite, east, north, up, clock.
+        const std::array<double, 4> row{-std::cos(e) * std::sin(a), -std::cos(e) * std::cos(a), -std::sin(e), 1};
+        for (std::size_t r = 0; r < 4; ++r)
+            for (std::size_t c = 0; c < 4; ++c) normal[r][c] += row[r] * row[c];
+    }
+    view.usedCount = static_cast<int>(used);
+    if (used >= 4 && invert4(normal) && normal[0][0] + normal[1][1] >= 0 && normal[2][2] >= 0) {
+        view.hdop = std::sqrt(normal[0][0] + normal[1][1]);
+        view.vdop = std::sqrt(normal[2][2]);
+        view.pdop = std::sqrt(normal[0][0] + normal[1][1] + normal[2][2]);
+    }
+    return view;
+}
+
+SkyTracker::SkyTracker(SkyModel model, double maskDegrees, int maxUsed, SignalStrength strength)
+    : model_(std::move(model)),
+      mask_(maskDegrees),
+      maxUsed_(maxUsed),
+      strength_(strength),
+      dormantUntil_(model_.size(), std::numeric_limits<long long>::min())
+{
+}
+
+void SkyTracker::computeSecond(long long second, const Ecef& receiver, std::vector<std::optional<Ecef>>& out) const
+{
+    out.assign(model_.size(), std::nullopt);
+    for (std::size_t i = 0; i < model_.size(); ++i)
+        if (second >= dormantUntil_[i])
+            if (const auto signal = model_.signalAt(i, static_cast<double>(second), receiver, 2))
+                out[i] = signal->position;
+}
+
+bool SkyTracker::needsReceiver(double t) const
+{
+    return !haveSecond_ || !(std::floor(t) == static_cast<double>(second_));
+}
+
+SkyView SkyTracker::viewFrom(const std::vector<std::optional<Ecef>>& signals, const ReceiverFrame& frame)
+{
+    positions_.clear();
+    for (std::size_t i = 0; i < model_.size(); ++i)
+        if (signals[i]) positions_.push_back({model_.prn(i), *signals[i]});
+    return viewOf(positions_, frame, mask_, maxUsed_, strength_);
+}
+
+const SkyView& SkyTracker::at(double t, const Ecef& receiver, bool interpolateAngles)
+{
+    if (!std::isfinite(t) || std::abs(t) > 1e12) throw Error("the sky needs a finite time");
+    const auto second = static_cast<long long>(std::floor(t));
+    if (needsReceiver(t)) {
+        model_.checkCovers(static_cast<double>(second));
+        // The next second's signals, reckoned from the receiver a second earlier, stand:
+        // the light time changes by well under a microsecond over a second's travel.
+        if (haveSecond_ && second == second_ + 1)
+            std::swap(atSecond_, atNext_);
+        else
+            computeSecond(second, receiver, atSecond_);
+        computeSecond(second + 1, receiver, atNext_);
+        second_ = second;
+        haveSecond_ = true;
+        const ReceiverFrame frame = receiverFrame(receiver);
+        constexpr double deepBelow = -10;  // degrees
+        constexpr long long restSeconds = 60;
+        for (std::size_t i = 0; i < atNext_.size(); ++i)
+            if (mask_ > deepBelow && atNext_[i] && elevationDegrees(frame, *atNext_[i]) < deepBelow)
+                dormantUntil_[i] = second + restSeconds;
+        viewAtSecond_ = viewFrom(atSecond_, frame);
+        viewAtNext_ = viewFrom(atNext_, frame);
+    }
+    const double fraction = t - static_cast<double>(second);
+    if (fraction == 0) return viewAtSecond_;
+    // view_ keeps the second's satellites with their angles at its start until the
+    // angles are interpolated into it.
+    if (!viewHoldsStart_ || viewSecond_ != second) {
+        view_.satellites.assign(viewAtSecond_.satellites.begin(), viewAtSecond_.satellites.end());
+        view_.usedCount = viewAtSecond_.usedCount;
+        viewSecond_ = second;
+        viewHoldsStart_ = true;
+    }
+    const auto between = [fraction](double a, double b) { return a + fraction * (b - a); };
+    if (interpolateAngles) {
+        viewHoldsStart_ = false;
+        std::size_t k = 0;
+        for (SatelliteView& s : view_.satellites) {
+            // Both lists are ordered by PRN.
+            while (k < viewAtNext_.satellites.size() && viewAtNext_.satellites[k].prn < s.prn) ++k;
+            if (k == viewAtNext_.satellites.size() || viewAtNext_.satellites[k].prn != s.prn) continue;
+            const SatelliteView& next = viewAtNext_.satellites[k];
+            s.elevation = between(s.elevation, next.elevation);
+            s.cn0 = between(s.cn0, next.cn0);
+            s.azimuth += fraction * std::remainder(next.azimuth - s.azimuth, 360.0);
+            if (s.azimuth < 0) s.azimuth += 360;
+            if (s.azimuth >= 360) s.azimuth -= 360;
+        }
+    }
+    const auto dop = [&](const std::optional<double>& a, const std::optional<double>& b) -> std::optional<double> {
+        if (!a || !b) return a;
+        return between(*a, *b);
+    };
+    view_.pdop = dop(viewAtSecond_.pdop, viewAtNext_.pdop);
+    view_.hdop = dop(viewAtSecond_.hdop, viewAtNext_.hdop);
+    view_.vdop = dop(viewAtSecond_.vdop, viewAtNext_.vdop);
+    return view_;
+}
+
+}  // namespace trajix::sky

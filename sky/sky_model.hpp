@@ -1,0 +1,206 @@
+#pragma once
+// The sky a GPS receiver sees: which satellites are up at a time and place, where they
+// are in its sky, how strong their signals arrive, and the dilution of precision of the
+// ones it uses. One model for the NMEA writers and the signal generator, so a file and
+// the signal of the same scenario tell the same story.
+//
+// Times are seconds since the start of the model's base GPS week (they may run past the
+// week's end). A satellite's ephemeris at a time is:
+// - from an almanac: sets made from the almanac every 2 hours, the first with its toe on
+//   the 16 s grid nearest the anchor (the start of the run), each in force from 1 hour
+//   before its toe (the first from any earlier time);
+// - from broadcast ephemerides: the set with the latest toe among those whose fit
+//   interval (centred on toe) holds the time; a satellite whose set is unhealthy is not
+//   in the sky.
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sky/ecef.hpp"
+#include "sky/gps_orbit.hpp"
+#include "sky/rinex_navigation.hpp"
+#include "sky/yuma_almanac.hpp"
+
+namespace trajix::sky {
+
+/// A satellite's signal as received at a time: its position when it sent (turned with
+/// the Earth during the travel), the travel time and its clock offset then.
+struct Signal {
+    Ecef position;           ///< ECEF of the reception instant, metres
+    double travel = 0;       ///< seconds
+    double clockOffset = 0;  ///< satellite minus GPS time, seconds
+};
+
+/// The zenith C/N0 and the drop towards the horizon: C/N0 = zenith - noise figure -
+/// 3 (1 - sin(elevation)) dB-Hz.
+struct SignalStrength {
+    double zenithCn0 = 45;  ///< dB-Hz at zenith with a noise figure of 0 dB
+    double noiseFigureDb = 0;
+};
+
+/// C/N0 in dB-Hz of a satellite at elevationDegrees (below the horizon as at it).
+double carrierToNoise(double elevationDegrees, const SignalStrength& strength);
+
+/// The receiver's local vertical and horizontal directions (geodetic, WGS-84), with its
+/// position; computed once per position.
+struct ReceiverFrame {
+    Ecef position;
+    double upX = 0, upY = 0, upZ = 0;
+    double eastX = 0, eastY = 0;
+    double northX = 0, northY = 0, northZ = 0;
+};
+ReceiverFrame receiverFrame(const Ecef& receiver);
+
+/// Elevation in degrees (-90..90) of a satellite at ECEF position from the receiver.
+double elevationDegrees(const ReceiverFrame& frame, const Ecef& satellite);
+/// Azimuth in degrees [0, 360), clockwise from true north.
+double azimuthDegrees(const ReceiverFrame& frame, const Ecef& satellite);
+
+class SkyModel {
+public:
+    /// Satellites of a YUMA almanac (unhealthy ones left out) whose records belong to
+    /// full GPS week almanacWeek. source names the file in messages.
+    static SkyModel fromAlmanac(const std::vector<AlmanacRecord>& records, int almanacWeek, std::string source);
+    /// Satellites of a RINEX navigation file.
+    static SkyModel fromRinex(const RinexNavigation& navigation, std::string source);
+    /// Reads a YUMA almanac or a RINEX navigation file (told apart by the RINEX header
+    /// line); an almanac's 10-bit week is taken as the full week nearest nearWeek.
+    /// Throws Error naming the file for unreadable ones.
+    static SkyModel fromFile(const std::filesystem::path& file, int nearWeek);
+
+    /// Sets the base week of all times and the start of the run (seconds since the base
+    /// week began), on which an almanac's sets are laid.
+    void anchor(int baseWeek, double startSeconds);
+    int baseWeek() const { return baseWeek_; }
+
+    bool fromAlmanac() const { return almanac_; }
+    const std::string& source() const { return source_; }
+    /// What the reader of the file left out, one line each.
+    const std::vector<std::string>& skipped() const { return skipped_; }
+
+    /// Number of satellites and the PRN of each (in the order of the file).
+    std::size_t size() const { return satellites_.size(); }
+    int prn(std::size_t satellite) const { return satellites_[satellite].prn; }
+
+    /// The set in force at t, or nullptr when the satellite has no valid healthy one.
+    const gps::BroadcastEphemeris* ephemerisAt(std::size_t satellite, double t) const;
+
+    /// The first `count` almanac sets of a satellite, as the generator broadcasts them
+    /// (almanac models only).
+    std::vector<gps::BroadcastEphemeris> almanacEphemerides(std::size_t satellite, long long count) const;
+
+    /// The satellite's signal received at t by a receiver at ECEF receiver, the light
+    /// time found by `iterations` passes from 75 ms (two reach the nanosecond, the
+    /// generator makes four); nullopt when it has no set in force.
+    std::optional<Signal> signalAt(std::size_t satellite, double t, const Ecef& receiver, int iterations = 4) const;
+
+    /// Throws Error naming the file and the time when no satellite has a set in force at
+    /// t (or the almanac lies further from t than its validity), with the span the file
+    /// covers.
+    void checkCovers(double t) const;
+
+    /// How long an almanac stays usable before and after its time of applicability.
+    static constexpr double almanacValiditySeconds = 26.0 * gps::secondsPerWeek;
+
+private:
+    struct Satellite {
+        int prn = 0;
+        AlmanacRecord almanac;                      // almanac models
+        std::vector<gps::BroadcastEphemeris> sets;  // broadcast models, by toe
+        std::vector<double> validFrom, validTo;     // seconds since GPS week 0
+        // Almanac sets made so far, by index; an entry never moves once made, so the
+        // pointers ephemerisAt hands out stay valid (the generator's threads share them).
+        mutable std::map<long long, gps::BroadcastEphemeris> made;
+    };
+    double weekOffset(const gps::BroadcastEphemeris& e) const
+    {
+        return static_cast<double>(e.week - baseWeek_) * gps::secondsPerWeek;
+    }
+    gps::BroadcastEphemeris almanacSet(const Satellite& s, long long index) const;
+    std::string describeSpan() const;
+
+    bool almanac_ = false;
+    int almanacWeek_ = 0;
+    std::string source_;
+    std::vector<std::string> skipped_;
+    std::vector<Satellite> satellites_;
+    int baseWeek_ = 0;
+    int firstToe_ = 0;  // almanac sets: toe of the first, seconds since the base week began
+    std::shared_ptr<std::mutex> madeLock_ = std::make_shared<std::mutex>();
+};
+
+/// One satellite above the mask as a receiver reports it.
+struct SatelliteView {
+    int prn = 0;
+    double elevation = 0;  ///< degrees
+    double azimuth = 0;    ///< degrees [0, 360)
+    double cn0 = 0;        ///< dB-Hz
+    bool used = false;     ///< among the satellites in use
+};
+
+/// The sky at one time and place: satellites above the mask by PRN; the DOPs of the
+/// ones in use (absent with fewer than 4 or a singular geometry).
+struct SkyView {
+    std::vector<SatelliteView> satellites;
+    int usedCount = 0;
+    std::optional<double> pdop, hdop, vdop;
+};
+
+/// The view of satellites at the given positions: those at or above maskDegrees, the
+/// up to maxUsed highest of them in use (ties by PRN), their DOPs.
+struct SatellitePosition {
+    int prn = 0;
+    Ecef position;
+};
+SkyView viewOf(const std::vector<SatellitePosition>& satellites, const ReceiverFrame& frame, double maskDegrees,
+               int maxUsed, const SignalStrength& strength);
+
+/// Follows the sky along a path for the NMEA writers. The sky is computed at whole
+/// seconds, from the receiver's position at the first time asked within the second
+/// (the satellites' signals once a second); in between, elevations, azimuths, C/N0 and
+/// DOPs are interpolated towards the next second's, and the satellites and the ones in
+/// use stay those of the second's start. Over a second a receiver moves a few tens of
+/// metres at most, which turns no angle by a ten-thousandth of a degree. A satellite
+/// 10 degrees or more below the horizon is left alone for a minute: it climbs under a
+/// degree a minute, and a receiver crossing the Earth at airliner speed turns its sky
+/// by less than that.
+class SkyTracker {
+public:
+    SkyTracker(SkyModel model, double maskDegrees, int maxUsed = 12, SignalStrength strength = {});
+
+    /// True when at(t) needs the receiver's position (t lies in a new second).
+    bool needsReceiver(double t) const;
+
+    /// The sky at t (seconds since the model's base week) from receiver (used only when
+    /// needsReceiver(t)). Times should grow. With interpolateAngles false, only the
+    /// DOPs are interpolated and the satellites keep the angles of the second's start
+    /// (the NMEA writers print angles once a second). Throws Error when the file covers
+    /// no satellite at a whole second reached.
+    const SkyView& at(double t, const Ecef& receiver, bool interpolateAngles = true);
+
+    const SkyModel& model() const { return model_; }
+
+private:
+    void computeSecond(long long second, const Ecef& receiver, std::vector<std::optional<Ecef>>& out) const;
+    SkyView viewFrom(const std::vector<std::optional<Ecef>>& signals, const ReceiverFrame& frame);
+
+    SkyModel model_;
+    double mask_;
+    int maxUsed_;
+    SignalStrength strength_;
+    long long second_ = 0;
+    bool haveSecond_ = false;
+    std::vector<std::optional<Ecef>> atSecond_, atNext_;
+    std::vector<long long> dormantUntil_;  // per satellite: the first second it is followed again
+    std::vector<SatellitePosition> positions_;
+    SkyView viewAtSecond_, viewAtNext_, view_;
+    long long viewSecond_ = 0;     // second whose satellites view_ holds
+    bool viewHoldsStart_ = false;  // with their angles at the second's start
+};
+
+}  // namespace trajix::sky
