@@ -12,7 +12,10 @@
 #include "common/error.hpp"
 #include "common/numbers.hpp"
 #include "common/platform.hpp"
+#include "scenario/atmosphere.hpp"
 #include "scenario/gps_week.hpp"
+#include "sky/rinex_navigation.hpp"
+#include "sky/sky_model.hpp"
 #include "sky/yuma_almanac.hpp"
 
 namespace trajix {
@@ -54,6 +57,7 @@ public:
     }
 
     bool has(const std::string& key) const { return entries_.count(key) > 0; }
+    bool hasValue(const std::string& key) const { return has(key) && !entries_.at(key).value.empty(); }
 
     const ProfileEntry& entry(const std::string& key) const
     {
@@ -144,6 +148,9 @@ GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath)
     if (profile.has("Noise_Seed"))
         s.seed = static_cast<std::uint64_t>(profile.integer("Noise_Seed", 0, 9000000000000000000LL));
     if (profile.has("Max_Satellites")) s.maxSatellites = static_cast<int>(profile.integer("Max_Satellites", 0, 32));
+    if (profile.hasValue("Ephemeris_File")) s.ephemerisFile = profile.file("Ephemeris_File");
+    if (profile.has("Ionosphere")) s.ionosphere = profile.integer("Ionosphere", 0, 1) == 1;
+    if (profile.has("Troposphere")) s.troposphere = profile.integer("Troposphere", 0, 1) == 1;
     if (!s.noiseOnly && !s.staticPosition) {
         std::error_code ec;
         if (!std::filesystem::is_regular_file(s.nmeaFile, ec))
@@ -223,8 +230,19 @@ struct Channel {
     std::array<std::uint8_t, gps::codeLength> chips{};      // 0 or carrierTableSize (the sign half of the table)
     std::array<std::int16_t, 2 * carrierTableSize> wave{};  // amplitude * cos, then its negation
     std::unique_ptr<gps::NavigationMessage> navigation;
-    double delayAtBlockStart = 0;  // seconds: range / c minus the satellite clock offset
+    double delayAtBlockStart = 0;         // seconds: range / c minus the satellite clock offset, plus the atmosphere's
+    double carrierDelayAtBlockStart = 0;  // the same for the carrier, which the ionosphere advances
     bool active = false;
+    // With broadcast ephemerides: whether the satellite has a valid set in frame
+    // firstFrame + k (30 s each, counted from the start of the base week).
+    std::vector<bool> validFrames;
+    std::int64_t firstFrame = 0;
+};
+
+// The code and carrier delays of a channel's signal, in seconds.
+struct ChannelDelay {
+    double code = 0;
+    double carrier = 0;
 };
 
 double elevationOf(const Ecef& receiver, const Ecef& satellite)
@@ -253,8 +271,10 @@ struct SignalGenerator::Impl {
     std::optional<ReceiverPath> path;
     std::vector<AlmanacRecord> almanac;
     int almanacWeek = 0;
-    std::vector<Channel> channels;  // one per healthy almanac satellite
+    std::vector<Channel> channels;  // one per healthy almanac satellite, or per satellite of the ephemeris file
     std::vector<GeneratedSatellite> initial;
+    std::vector<std::string> notes;
+    atmosphere::Model atmosphereModel;
     GaussianNoise noise;
     long long secondIndex = 0;
     std::int64_t startMs = 0;  // whole milliseconds of the start since the base week began
@@ -271,14 +291,16 @@ struct SignalGenerator::Impl {
 
     // Signal delay of a satellite received at t (seconds since the base week began): the
     // light time to the satellite at transmission, turned with the Earth during the
-    // travel, less the satellite's clock offset at transmission.
-    double delayAt(Channel& channel, double t, const Ecef& receiver, Ecef* satellitePosition = nullptr) const
+    // travel, less the satellite's clock offset at transmission, plus the atmosphere's
+    // delays at the receiver's place (when a model is on).
+    ChannelDelay delayAt(const Channel& channel, double t, const Ecef& receiver, const atmosphere::Place* place,
+                         Ecef* satellitePosition = nullptr) const
     {
         double travel = 0.075;
         gps::SatelliteState state;
         for (int iteration = 0; iteration < 4; ++iteration) {
             const double transmit = t - travel;
-            const gps::BroadcastEphemeris& eph = channel.navigation->ephemerisAt(transmit);
+            const gps::BroadcastEphemeris& eph = channel.navigation->signalEphemerisAt(transmit);
             state = gps::satelliteState(eph, transmit - channel.navigation->weekOffset(eph));
             const double turn = gps::earthRotationRate * travel;
             const double x = state.x * std::cos(turn) + state.y * std::sin(turn);
@@ -290,7 +312,30 @@ struct SignalGenerator::Impl {
             travel = range / gps::speedOfLight;
         }
         if (satellitePosition) *satellitePosition = {state.x, state.y, state.z};
-        return travel - state.clockOffset;
+        const double delay = travel - state.clockOffset;
+        if (!place || !atmosphereModel.any()) return {delay, delay};
+        const atmosphere::PathDelay extra = atmosphereModel.delays(*place, {state.x, state.y, state.z}, t);
+        return {delay + extra.code, delay + extra.carrier};
+    }
+
+    std::optional<atmosphere::Place> placeOf(const Ecef& receiver) const
+    {
+        if (!atmosphereModel.any()) return std::nullopt;
+        return atmosphere::placeOf(receiver);
+    }
+
+    // Whether the channel's signal and message have a valid set for the second of
+    // reception from t: the signal follows a frame's set from 18 s into it, and the
+    // travel takes under 0.1 s.
+    static bool validFor(const Channel& channel, double t)
+    {
+        if (channel.validFrames.empty()) return true;
+        const auto first = static_cast<std::int64_t>(std::floor((t - 18.2) / 30)) - channel.firstFrame;
+        const auto last = static_cast<std::int64_t>(std::floor((t + 1) / 30)) - channel.firstFrame;
+        if (first < 0 || last >= static_cast<std::int64_t>(channel.validFrames.size())) return false;
+        for (std::int64_t k = first; k <= last; ++k)
+            if (!channel.validFrames[static_cast<std::size_t>(k)]) return false;
+        return true;
     }
 
     double cn0For(double elevationDegrees) const
@@ -319,12 +364,19 @@ struct SignalGenerator::Impl {
     void updateVisibility(double secondsAfterStart, bool first)
     {
         const Ecef receiver = receiverAt(secondsAfterStart);
+        const auto place = placeOf(receiver);
         const double t = secondsOfWeek(secondsAfterStart);
         std::vector<std::pair<double, Channel*>> candidates;
         int activeCount = 0;
         for (Channel& channel : channels) {
+            if (!validFor(channel, t)) {
+                if (channel.active && log)
+                    log(fmt::format("PRN {} leaves at {} s: no valid ephemeris", channel.prn, secondsAfterStart));
+                channel.active = false;
+                continue;
+            }
             Ecef satellite;
-            delayAt(channel, t, receiver, &satellite);
+            delayAt(channel, t, receiver, nullptr, &satellite);
             const double elevation = elevationOf(receiver, satellite);
             if (channel.active) {
                 if (elevation < settings.maskDegrees) {
@@ -344,7 +396,9 @@ struct SignalGenerator::Impl {
             channel->active = true;
             ++activeCount;
             setAmplitude(*channel, cn0For(elevation));
-            channel->delayAtBlockStart = delayAt(*channel, t, receiver);
+            const ChannelDelay delay = delayAt(*channel, t, receiver, place ? &*place : nullptr);
+            channel->delayAtBlockStart = delay.code;
+            channel->carrierDelayAtBlockStart = delay.carrier;
             if (first)
                 initial.push_back({channel->prn, elevation, cn0For(elevation)});
             else if (log)
@@ -354,14 +408,101 @@ struct SignalGenerator::Impl {
             std::sort(initial.begin(), initial.end(), [](const auto& a, const auto& b) { return a.prn < b.prn; });
     }
 
+    Channel channelFor(int prn) const
+    {
+        Channel channel;
+        channel.prn = prn;
+        const auto code = gps::caCode(prn);
+        for (int chip = 0; chip < gps::codeLength; ++chip)
+            channel.chips[static_cast<std::size_t>(chip)] =
+                static_cast<std::uint8_t>(code[static_cast<std::size_t>(chip)] ? carrierTableSize : 0);
+        return channel;
+    }
+
+    // The satellites of a RINEX navigation file: each broadcasts, frame by frame, the set
+    // the sky model holds in force at the frame's start, and is left out while it has
+    // none; the almanac pages are made from the sets in force at the start.
+    void setUpFromEphemerides()
+    {
+        const std::string source = settings.ephemerisFile.string();
+        const RinexNavigation navigation = readRinexNavigation(settings.ephemerisFile);
+        sky::SkyModel sky = sky::SkyModel::fromRinex(navigation, source);
+        sky.anchor(settings.week, settings.startSeconds);
+        for (const std::string& line : navigation.skipped) notes.push_back(fmt::format("'{}': {}", source, line));
+        try {
+            sky.checkCovers(settings.startSeconds);
+        } catch (const Error& e) {
+            throw Error(fmt::format("the start (GPS_Week {}, GPS_Start_Time_in_sec {}) lies outside every set: {}",
+                                    settings.week, settings.startSeconds, e.what()));
+        }
+
+        const gps::UtcParameters utc = gps::utcParametersOf(navigation, settings.week, settings.startSeconds);
+        if (settings.ionosphere.value_or(true)) {
+            if (navigation.ionosphere)
+                atmosphereModel.ionosphere = utc.ionosphere;
+            else
+                notes.push_back(fmt::format("'{}' has no ionosphere coefficients: the ionosphere is left out", source));
+        }
+        atmosphereModel.troposphere = settings.troposphere.value_or(true);
+
+        // Frames from a minute before the start to a minute after the end.
+        const auto firstFrame = static_cast<std::int64_t>(std::floor((settings.startSeconds - 60) / 30));
+        const auto lastFrame =
+            static_cast<std::int64_t>(std::floor((settings.startSeconds + settings.durationSeconds + 60) / 30));
+        const int toa = std::clamp(static_cast<int>(std::lround(settings.startSeconds / 4096)) * 4096, 0, 602112);
+        std::vector<AlmanacRecord> records;
+        for (std::size_t i = 0; i < sky.size(); ++i)
+            if (const gps::BroadcastEphemeris* e = sky.ephemerisAt(i, settings.startSeconds))
+                records.push_back(gps::almanacFromEphemeris(*e, settings.week, toa));
+        for (std::size_t i = 0; i < sky.size(); ++i) {
+            Channel channel = channelFor(sky.prn(i));
+            gps::BroadcastSchedule schedule = gps::broadcastSchedule(sky, i, firstFrame, lastFrame);
+            if (schedule.sets.empty()) {
+                notes.push_back(fmt::format("PRN {} has no valid ephemeris during the run: left out", channel.prn));
+                continue;
+            }
+            channel.firstFrame = schedule.firstFrame;
+            channel.validFrames = std::move(schedule.validFrames);
+            channel.navigation = std::make_unique<gps::NavigationMessage>(std::move(schedule.sets), records,
+                                                                          settings.week, utc, settings.week);
+            channel.navigation->scheduleBroadcasts(std::move(schedule.broadcastFrom));
+            noteGaps(channel);
+            channels.push_back(std::move(channel));
+        }
+    }
+
+    // A note for each span of the run in which the channel has no valid set.
+    void noteGaps(const Channel& channel)
+    {
+        long long gapStart = -1;
+        for (long long second = 0; second <= settings.durationSeconds; ++second) {
+            const bool valid = validFor(channel, secondsOfWeek(static_cast<double>(second)));
+            if (!valid && gapStart < 0) gapStart = second;
+            if ((valid || second == settings.durationSeconds) && gapStart >= 0) {
+                notes.push_back(
+                    fmt::format("PRN {} has no valid ephemeris from {} s to {} s after the start: left out then",
+                                channel.prn, gapStart, valid ? second : settings.durationSeconds));
+                gapStart = -1;
+            }
+        }
+    }
+
     void setUp()
     {
         if (settings.noiseOnly) return;
-        almanac = readYumaAlmanac(settings.almanacFile);
         if (!settings.staticPosition) path = ReceiverPath::fromNmea(settings.nmeaFile);
-        almanacWeek = resolveTenBitWeek(almanac.front().week, settings.week);
         startMs = static_cast<std::int64_t>(std::floor(settings.startSeconds * 1000));
         startFractionMs = settings.startSeconds * 1000 - static_cast<double>(startMs);
+        if (!settings.ephemerisFile.empty()) {
+            setUpFromEphemerides();
+            updateVisibility(0, true);
+            return;
+        }
+        if (settings.ionosphere.value_or(false))
+            notes.push_back("the ionosphere needs the coefficients of an ephemeris file: left out");
+        atmosphereModel.troposphere = settings.troposphere.value_or(false);
+        almanac = readYumaAlmanac(settings.almanacFile);
+        almanacWeek = resolveTenBitWeek(almanac.front().week, settings.week);
 
         // Ephemeris sets every two hours, the first with its toe on the 16-s grid nearest
         // the start; enough to cover the whole recording.
@@ -385,12 +526,7 @@ struct SignalGenerator::Impl {
                 ephemerides.push_back(
                     gps::ephemerisFromAlmanac(record, almanacWeek, week, static_cast<int>(toe), iode));
             }
-            Channel channel;
-            channel.prn = record.prn;
-            const auto code = gps::caCode(record.prn);
-            for (int chip = 0; chip < gps::codeLength; ++chip)
-                channel.chips[static_cast<std::size_t>(chip)] =
-                    static_cast<std::uint8_t>(code[static_cast<std::size_t>(chip)] ? carrierTableSize : 0);
+            Channel channel = channelFor(record.prn);
             channel.navigation = std::make_unique<gps::NavigationMessage>(std::move(ephemerides), almanac, almanacWeek,
                                                                           utc, settings.week);
             channels.push_back(std::move(channel));
@@ -406,6 +542,7 @@ struct SignalGenerator::Impl {
         noise.fill(sums.data(), generatorBlockSamples);
         const double tEnd = secondsOfWeek(secondsAfterStart + 0.001);
         const Ecef receiverEnd = receiverAt(secondsAfterStart + 0.001);
+        const auto placeEnd = placeOf(receiverEnd);
         // The intermediate frequency's phase at the block's first sample, exactly.
         const std::int64_t sampleInSecond = (k % 1000) * generatorBlockSamples;
         const std::int64_t ifNumerator = (settings.intermediateFrequencyHz * sampleInSecond) % generatorSampleRate;
@@ -416,9 +553,12 @@ struct SignalGenerator::Impl {
         for (Channel& channel : channels) {
             if (!channel.active) continue;
             const double delayStart = channel.delayAtBlockStart;
-            const double delayEnd = delayAt(channel, tEnd, receiverEnd);
-            channel.delayAtBlockStart = delayEnd;
-            const double change = delayEnd - delayStart;
+            const double carrierDelayStart = channel.carrierDelayAtBlockStart;
+            const ChannelDelay end = delayAt(channel, tEnd, receiverEnd, placeEnd ? &*placeEnd : nullptr);
+            channel.delayAtBlockStart = end.code;
+            channel.carrierDelayAtBlockStart = end.carrier;
+            const double change = end.code - delayStart;
+            const double carrierChange = end.carrier - carrierDelayStart;
 
             // Satellite time of the first sample, in milliseconds: code epoch and chip.
             const double fractionMs = startFractionMs - delayStart * 1000;
@@ -433,12 +573,12 @@ struct SignalGenerator::Impl {
             if (code >= codeWrap) code = codeWrap - 1;
 
             // Carrier: the intermediate frequency less the phase the delay takes away.
-            const double delayCycles = gps::l1Frequency * delayStart;
+            const double delayCycles = gps::l1Frequency * carrierDelayStart;
             const double carrierStart = -(delayCycles - std::floor(delayCycles));
             std::uint32_t carrier =
                 ifPhase +
                 static_cast<std::uint32_t>(static_cast<std::int64_t>(std::llround((carrierStart + 1) * fixedOne)));
-            const double cycleStep = ifStep - gps::l1Frequency * change / generatorBlockSamples;
+            const double cycleStep = ifStep - gps::l1Frequency * carrierChange / generatorBlockSamples;
             const auto carrierStep =
                 static_cast<std::uint32_t>(static_cast<std::int64_t>(std::llround(cycleStep * fixedOne)));
 
@@ -509,6 +649,11 @@ SignalGenerator::~SignalGenerator() = default;
 const std::vector<GeneratedSatellite>& SignalGenerator::initialSatellites() const
 {
     return impl_->initial;
+}
+
+const std::vector<std::string>& SignalGenerator::notes() const
+{
+    return impl_->notes;
 }
 
 void SignalGenerator::nextSecond(std::uint8_t* bytes)

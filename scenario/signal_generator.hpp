@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,13 @@ inline constexpr std::size_t generatorSecondBytes = 2046000;
 /// What the generator makes; read from a scenario profile by readGeneratorProfile.
 struct GeneratorSettings {
     std::filesystem::path almanacFile;
+    /// A RINEX 2 or 3 navigation file: the satellites broadcast its ephemerides, almanac,
+    /// ionosphere and UTC parameters (the almanac file is then not read). Empty: sets
+    /// made from the almanac.
+    std::filesystem::path ephemerisFile;
+    /// The atmosphere's delays; unset: on with an ephemeris file, off without. The
+    /// ionosphere needs the coefficients of an ephemeris file.
+    std::optional<bool> ionosphere, troposphere;
     std::filesystem::path nmeaFile;                    ///< the receiver's path (unless staticPosition)
     std::filesystem::path output;                      ///< the .dsf recording
     bool staticPosition = false;                       ///< Static=1: stay at latitude/longitude/altitude
@@ -46,8 +54,8 @@ struct GeneratorSettings {
 int resolveTenBitWeek(long long tenBitWeek, long long nearWeek);
 
 /// Reads and checks a scenario profile (the keys the scenario step writes, and our own
-/// Noise_Only, Noise_Seed and Max_Satellites). Windows path texts are mapped to files as
-/// the scenario step does. Throws Error naming the key, value, line and profile.
+/// Noise_Only, Noise_Seed, Max_Satellites, Ephemeris_File, Ionosphere and Troposphere). Windows path texts are mapped
+/// to files as the scenario step does. Throws Error naming the key, value, line and profile.
 GeneratorSettings readGeneratorProfile(const std::filesystem::path& profile);
 
 /// Called once a second of signal is ready; returns false to stop the run.
@@ -73,6 +81,11 @@ public:
 
     /// The satellites in the recording at its start.
     const std::vector<GeneratedSatellite>& initialSatellites() const;
+
+    /// What the set-up left out or changed and why, one line each (records the
+    /// ephemeris reader skipped, satellites without a valid set during the run, a model
+    /// switched off).
+    const std::vector<std::string>& notes() const;
 
     /// Writes the samples of the next second (generatorSecondBytes bytes).
     void nextSecond(std::uint8_t* bytes);

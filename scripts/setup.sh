@@ -13,7 +13,7 @@ packages=(
   xvfb xauth x11-utils imagemagick fonts-dejavu-core
   socat python3
   gpsbabel gpsd gpsd-clients
-  gnss-sdr
+  gnss-sdr faketime
   libzip-dev zip unzip
   ccache
 )

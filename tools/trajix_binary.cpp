@@ -1,9 +1,13 @@
-// TrajixBinary [--noise-only] [--seed N] [--max-satellites N] PROFILE: the signal
-// generator of the scenario step. Reads the scenario profile and writes IF_IQ_File
-// (output.dsf): Duration_in_sec seconds of the GPS L1 C/A signal of the satellites above
-// the mask, as a receiver on the NMEA file's path sees it, one bit per real sample at
-// 16368 kHz. --noise-only (or the profile key Noise_Only = 1) writes deterministic
-// noise of the same size instead. Exits 1 with a message on a bad profile or input.
+// TrajixBinary [--noise-only] [--seed N] [--max-satellites N] [--ephemeris FILE]
+// [--no-iono] [--no-tropo] PROFILE: the signal generator of the scenario step. Reads the
+// scenario profile and writes IF_IQ_File (output.dsf): Duration_in_sec seconds of the
+// GPS L1 C/A signal of the satellites above the mask, as a receiver on the NMEA file's
+// path sees it, one bit per real sample at 16368 kHz. --ephemeris (or Ephemeris_File)
+// takes the satellites' broadcast ephemerides from a RINEX navigation file, with the
+// ionosphere and troposphere on unless --no-iono, --no-tropo (or Ionosphere = 0,
+// Troposphere = 0) turn them off. --noise-only (or the profile key Noise_Only = 1)
+// writes deterministic noise of the same size instead. Exits 1 with a message on a bad
+// profile or input; notes on what was left out go to stderr.
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -32,6 +36,9 @@ struct Arguments {
     bool noiseOnly = false;
     std::optional<long long> seed;
     std::optional<long long> maxSatellites;
+    std::optional<std::string> ephemeris;
+    bool noIonosphere = false;
+    bool noTroposphere = false;
 };
 
 int run(const Arguments& arguments)
@@ -40,11 +47,15 @@ int run(const Arguments& arguments)
     if (arguments.noiseOnly) settings.noiseOnly = true;
     if (arguments.seed) settings.seed = static_cast<std::uint64_t>(*arguments.seed);
     if (arguments.maxSatellites) settings.maxSatellites = static_cast<int>(*arguments.maxSatellites);
+    if (arguments.ephemeris) settings.ephemerisFile = *arguments.ephemeris;
+    if (arguments.noIonosphere) settings.ionosphere = false;
+    if (arguments.noTroposphere) settings.troposphere = false;
 
     trajix::SignalGenerator generator(settings, [](const std::string& message) {
         fmt::print("TrajixBinary: {}\n", message);
         std::fflush(stdout);
     });
+    for (const std::string& note : generator.notes()) fmt::print(stderr, "TrajixBinary: note: {}\n", note);
     if (!settings.noiseOnly) {
         std::string list;
         for (const auto& satellite : generator.initialSatellites()) list += fmt::format(" {}", satellite.prn);
@@ -95,6 +106,12 @@ int main(int argc, char** argv)
                 arguments.seed = integerOption(arg, i + 1 < argc ? argv[++i] : nullptr);
             else if (arg == "--max-satellites")
                 arguments.maxSatellites = integerOption(arg, i + 1 < argc ? argv[++i] : nullptr);
+            else if (arg == "--ephemeris" && i + 1 < argc)
+                arguments.ephemeris = argv[++i];
+            else if (arg == "--no-iono")
+                arguments.noIonosphere = true;
+            else if (arg == "--no-tropo")
+                arguments.noTroposphere = true;
             else if (arg.size() > 1 && arg[0] == '-')
                 positional.clear(), positional.push_back(""), positional.push_back(""), i = argc;
             else
@@ -105,7 +122,9 @@ int main(int argc, char** argv)
         return 2;
     }
     if (positional.size() != 1) {
-        fmt::print(stderr, "usage: TrajixBinary [--noise-only] [--seed N] [--max-satellites N] PROFILE\n");
+        fmt::print(stderr,
+                   "usage: TrajixBinary [--noise-only] [--seed N] [--max-satellites N] [--ephemeris FILE] "
+                   "[--no-iono] [--no-tropo] PROFILE\n");
         return 2;
     }
     arguments.profile = positional.front();
