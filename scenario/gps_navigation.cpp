@@ -321,9 +321,10 @@ std::array<std::uint32_t, 8> NavigationMessage::dataWords(int subframeId, int pa
             if (page <= 24) {
                 almanacPage(page);
             } else {
-                const AlmanacRecord& first = almanac_.front();
-                w[0] = 1u << 22 | 51u << 16 | bitsOf(unsignedField(first.timeOfApplicability, 4096, 8), 8) << 8 |
-                       bitsOf(almanacWeek_, 8);
+                // A message without almanac records (no satellite healthy at the start) still
+                // has its page 25, with every satellite unhealthy.
+                const double toa = almanac_.empty() ? 0 : almanac_.front().timeOfApplicability;
+                w[0] = 1u << 22 | 51u << 16 | bitsOf(unsignedField(toa, 4096, 8), 8) << 8 | bitsOf(almanacWeek_, 8);
                 for (int word = 0; word < 6; ++word)
                     w[static_cast<std::size_t>(1 + word)] = health6(word * 4 + 1) << 18 | health6(word * 4 + 2) << 12 |
                                                             health6(word * 4 + 3) << 6 | health6(word * 4 + 4);

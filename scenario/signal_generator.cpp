@@ -454,6 +454,9 @@ struct SignalGenerator::Impl {
         for (std::size_t i = 0; i < sky.size(); ++i)
             if (const gps::BroadcastEphemeris* e = sky.ephemerisAt(i, settings.startSeconds))
                 records.push_back(gps::almanacFromEphemeris(*e, settings.week, toa));
+        if (records.empty())
+            throw Error(fmt::format("the start (GPS_Week {}, GPS_Start_Time_in_sec {}) finds no healthy set in '{}'",
+                                    settings.week, settings.startSeconds, source));
         for (std::size_t i = 0; i < sky.size(); ++i) {
             Channel channel = channelFor(sky.prn(i));
             gps::BroadcastSchedule schedule = gps::broadcastSchedule(sky, i, firstFrame, lastFrame);

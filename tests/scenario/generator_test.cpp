@@ -382,11 +382,17 @@ TEST(Generator, UnusableEphemerisFilesAndStartsOutsideTheSetsFailWithAMessageAnd
     };
     std::string notANumber = good;
     notANumber.replace(lineStart(10) + 4, 5, "0.x63");
+    // Only the records of PRN 1, unhealthy all day.
+    std::string unhealthy = good.substr(0, lineStart(9));
+    for (int line = 9; line < 9 + 8 * 102; line += 8)
+        if (good.compare(lineStart(line), 3, " 1 ") == 0)
+            unhealthy += good.substr(lineStart(line), lineStart(line + 8) - lineStart(line));
     const std::vector<Fault> faults{
         {"not a navigation file\n", "", "is not a RINEX file"},
         {good.substr(0, lineStart(12)), "", "line 9: the record is cut short"},
         {notANumber, "", "line 10: IODE '0.x63"},
         {good, "GPS_Start_Time_in_sec = 200000\r\n", "GPS_Start_Time_in_sec 200000) lies outside every set"},
+        {unhealthy, "", "GPS_Start_Time_in_sec 381490) finds no healthy set"},
         {good, "Ionosphere = 2\r\n", "Ionosphere = '2'"},
         {good, "Troposphere = on\r\n", "Troposphere = 'on'"},
     };
