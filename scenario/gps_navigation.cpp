@@ -8,6 +8,7 @@
 
 #include "common/error.hpp"
 #include "sky/broadcast_fields.hpp"
+#include "sky/sky_model.hpp"
 
 namespace trajix::gps {
 
@@ -110,10 +111,109 @@ NavigationMessage::NavigationMessage(std::vector<BroadcastEphemeris> ephemerides
 
 const BroadcastEphemeris& NavigationMessage::ephemerisAt(double t) const
 {
+    if (!broadcastFrom_.empty()) {
+        const auto after = std::upper_bound(broadcastFrom_.begin(), broadcastFrom_.end(), t);
+        const auto k = after == broadcastFrom_.begin() ? 0 : after - broadcastFrom_.begin() - 1;
+        return ephemerides_[static_cast<std::size_t>(k)];
+    }
     const BroadcastEphemeris* chosen = &ephemerides_.front();
     for (const BroadcastEphemeris& e : ephemerides_)
         if (t >= weekOffset(e) + e.toe - 3600) chosen = &e;
     return *chosen;
+}
+
+void NavigationMessage::scheduleBroadcasts(std::vector<double> broadcastFrom)
+{
+    if (broadcastFrom.size() != ephemerides_.size() || !std::is_sorted(broadcastFrom.begin(), broadcastFrom.end()))
+        throw Error("a broadcast schedule needs one ascending time per ephemeris");
+    broadcastFrom_ = std::move(broadcastFrom);
+    cachedSubframe_ = -1;
+}
+
+const BroadcastEphemeris& NavigationMessage::signalEphemerisAt(double t) const
+{
+    if (broadcastFrom_.empty()) return ephemerisAt(t);
+    // Subframes 1-3 of the frame take its first 18 s.
+    const double frameStart = std::floor(t / 30) * 30;
+    return ephemerisAt(t - frameStart < 18 ? frameStart - 1 : frameStart);
+}
+
+BroadcastSchedule broadcastSchedule(const sky::SkyModel& sky, std::size_t satellite, std::int64_t firstFrame,
+                                    std::int64_t lastFrame)
+{
+    BroadcastSchedule schedule;
+    schedule.firstFrame = firstFrame;
+    const BroadcastEphemeris* previous = nullptr;
+    for (std::int64_t frame = firstFrame; frame <= lastFrame; ++frame) {
+        const double start = static_cast<double>(frame) * 30;
+        const BroadcastEphemeris* e = sky.ephemerisAt(satellite, start);
+        schedule.validFrames.push_back(e != nullptr);
+        if (e && e != previous) {
+            schedule.sets.push_back(*e);
+            schedule.broadcastFrom.push_back(start);
+            previous = e;
+        }
+    }
+    return schedule;
+}
+
+AlmanacRecord almanacFromEphemeris(const BroadcastEphemeris& e, int almanacWeek, int toa)
+{
+    const double sqrtA = static_cast<double>(e.sqrtA) * twoToThe(-19);
+    const double a = sqrtA * sqrtA;
+    const double meanMotion = std::sqrt(earthGravitation / (a * a * a)) + e.deltaN * twoToThe(-43) * semicircle;
+    const double weeksApart = static_cast<double>(almanacWeek - e.week) * secondsPerWeek;
+    const double sinceToe = weeksApart + toa - e.toe, sinceToc = weeksApart + toa - e.toc;
+    const double nodeRate = e.omegaDot * twoToThe(-43) * semicircle;
+    AlmanacRecord r;
+    r.prn = e.prn;
+    r.health = e.health;
+    r.eccentricity = static_cast<double>(e.eccentricity) * twoToThe(-33);
+    r.timeOfApplicability = toa;
+    r.inclination = e.i0 * twoToThe(-31) * semicircle + e.idot * twoToThe(-43) * semicircle * sinceToe;
+    r.rateOfRightAscension = nodeRate;
+    r.sqrtSemiMajorAxis = sqrtA;
+    // Both node angles count from the epoch of their own week: the same plane at any
+    // time once the rate over the span and the Earth's turn between the epochs are added.
+    r.rightAscensionAtWeek =
+        wrapAngle(e.omega0 * twoToThe(-31) * semicircle + nodeRate * sinceToe - earthRotationRate * weeksApart);
+    r.argumentOfPerigee = wrapAngle(e.omega * twoToThe(-31) * semicircle);
+    r.meanAnomaly = wrapAngle(e.m0 * twoToThe(-31) * semicircle + meanMotion * sinceToe);
+    r.clockDrift = e.af1 * twoToThe(-43);
+    r.clockBias = e.af0 * twoToThe(-31) + r.clockDrift * sinceToc;
+    r.week = almanacWeek;
+    return r;
+}
+
+UtcParameters utcParametersOf(const RinexNavigation& navigation, int week, double startSeconds)
+{
+    UtcParameters utc;
+    utc.leapSeconds = navigation.leapSeconds.value_or(leapSecondsAtWeek(week));
+    if (navigation.utc) {
+        utc.a0 = navigation.utc->a0;
+        utc.a1 = navigation.utc->a1;
+        utc.referenceWeek = navigation.utc->referenceWeek;
+        utc.referenceTime = navigation.utc->referenceTime / 4096 * 4096;
+    } else {
+        utc.referenceWeek = week;
+        utc.referenceTime = static_cast<int>(startSeconds / 4096) * 4096;
+    }
+    if (navigation.ionosphere)
+        utc.ionosphere = broadcastKlobuchar({navigation.ionosphere->alpha, navigation.ionosphere->beta});
+    return utc;
+}
+
+atmosphere::Klobuchar broadcastKlobuchar(const atmosphere::Klobuchar& k)
+{
+    static constexpr std::array<int, 4> alphaExponents{-30, -27, -24, -24};
+    static constexpr std::array<int, 4> betaExponents{11, 14, 16, 16};
+    atmosphere::Klobuchar rounded;
+    for (std::size_t n = 0; n < 4; ++n) {
+        const double alphaScale = twoToThe(alphaExponents[n]), betaScale = twoToThe(betaExponents[n]);
+        rounded.alpha[n] = static_cast<double>(signedField(k.alpha[n], alphaScale, 8)) * alphaScale;
+        rounded.beta[n] = static_cast<double>(signedField(k.beta[n], betaScale, 8)) * betaScale;
+    }
+    return rounded;
 }
 
 std::array<std::uint32_t, 8> NavigationMessage::dataWords(int subframeId, int page, std::int64_t startSeconds) const
@@ -185,9 +285,19 @@ std::array<std::uint32_t, 8> NavigationMessage::dataWords(int subframeId, int pa
             if (svId >= 25 && svId <= 32) {
                 almanacPage(svId);
             } else if (svId == 56) {
-                // Ionosphere all zero (none simulated), UTC = GPS time - leap seconds.
-                w[0] = 1u << 22 | 56u << 16;
-                w[5] = bitsOf(utc_.referenceTime / 4096, 8) << 8 | bitsOf(utc_.referenceWeek, 8);
+                // Ionosphere and UTC; no leap second announced (the future count is the
+                // present one).
+                const auto& k = utc_.ionosphere;
+                const auto field8 = [](double value, int exponent) {
+                    return bitsOf(signedField(value, twoToThe(exponent), 8), 8);
+                };
+                w[0] = 1u << 22 | 56u << 16 | field8(k.alpha[0], -30) << 8 | field8(k.alpha[1], -27);
+                w[1] = field8(k.alpha[2], -24) << 16 | field8(k.alpha[3], -24) << 8 | field8(k.beta[0], 11);
+                w[2] = field8(k.beta[1], 14) << 16 | field8(k.beta[2], 16) << 8 | field8(k.beta[3], 16);
+                w[3] = bitsOf(signedField(utc_.a1, twoToThe(-50), 24), 24);
+                const std::uint32_t a0 = bitsOf(signedField(utc_.a0, twoToThe(-30), 32), 32);
+                w[4] = a0 >> 8;
+                w[5] = (a0 & 0xFFu) << 16 | bitsOf(utc_.referenceTime / 4096, 8) << 8 | bitsOf(utc_.referenceWeek, 8);
                 w[6] = bitsOf(utc_.leapSeconds, 8) << 16 | bitsOf(utc_.referenceWeek, 8) << 8 | 7u;
                 w[7] = bitsOf(utc_.leapSeconds, 8) << 16;
             } else if (svId == 63) {
@@ -211,9 +321,10 @@ std::array<std::uint32_t, 8> NavigationMessage::dataWords(int subframeId, int pa
             if (page <= 24) {
                 almanacPage(page);
             } else {
-                const AlmanacRecord& first = almanac_.front();
-                w[0] = 1u << 22 | 51u << 16 | bitsOf(unsignedField(first.timeOfApplicability, 4096, 8), 8) << 8 |
-                       bitsOf(almanacWeek_, 8);
+                // A message without almanac records (no satellite healthy at the start) still
+                // has its page 25, with every satellite unhealthy.
+                const double toa = almanac_.empty() ? 0 : almanac_.front().timeOfApplicability;
+                w[0] = 1u << 22 | 51u << 16 | bitsOf(unsignedField(toa, 4096, 8), 8) << 8 | bitsOf(almanacWeek_, 8);
                 for (int word = 0; word < 6; ++word)
                     w[static_cast<std::size_t>(1 + word)] = health6(word * 4 + 1) << 18 | health6(word * 4 + 2) << 12 |
                                                             health6(word * 4 + 3) << 6 | health6(word * 4 + 4);

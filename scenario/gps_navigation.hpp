@@ -7,8 +7,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "scenario/atmosphere.hpp"
 #include "sky/gps_orbit.hpp"
+#include "sky/rinex_navigation.hpp"
 #include "sky/yuma_almanac.hpp"
+
+namespace trajix::sky {
+class SkyModel;
+}
 
 namespace trajix::gps {
 
@@ -26,12 +32,43 @@ std::uint32_t encodeWord(std::uint32_t data, unsigned previousD29, unsigned prev
 /// True when a transmitted 30-bit word's parity holds for the given D29*, D30*.
 bool parityHolds(std::uint32_t word, unsigned previousD29, unsigned previousD30);
 
-/// UTC parameters for subframe 4 page 18: GPS minus UTC in whole seconds.
+/// UTC and ionosphere parameters for subframe 4 page 18: GPS minus UTC in whole seconds.
 struct UtcParameters {
     int leapSeconds = 18;
-    int referenceWeek = 0;  ///< full week of tot (and of the leap-second week)
-    int referenceTime = 0;  ///< tot, seconds into the week, multiple of 4096
+    int referenceWeek = 0;             ///< full week of tot (and of the leap-second week)
+    int referenceTime = 0;             ///< tot, seconds into the week, multiple of 4096
+    double a0 = 0;                     ///< GPS minus UTC beyond the leap seconds at tot, s
+    double a1 = 0;                     ///< its rate, s/s
+    atmosphere::Klobuchar ionosphere;  ///< all zero when none is broadcast
 };
+
+/// Page 18 of a RINEX navigation file's day: its ionosphere coefficients (rounded as
+/// broadcast; zero when it has none), GPS-UTC parameters and leap seconds. Without a UTC
+/// line, A0 = A1 = 0 with tot at or before startSeconds of full week `week`; without a
+/// leap-second line, the count known for that week.
+UtcParameters utcParametersOf(const RinexNavigation& navigation, int week, double startSeconds);
+
+/// The Klobuchar coefficients as page 18 carries them: each rounded to its field's scale
+/// (and clamped to its 8 bits), so a receiver decodes exactly these values.
+atmosphere::Klobuchar broadcastKlobuchar(const atmosphere::Klobuchar& coefficients);
+
+/// The almanac record of a broadcast set for time of applicability toa (seconds into
+/// full week almanacWeek, a multiple of 4096): the mean anomaly, the node and the clock
+/// carried from the set's toe and toc to toa; the set's health.
+AlmanacRecord almanacFromEphemeris(const BroadcastEphemeris& ephemeris, int almanacWeek, int toa);
+
+/// Which broadcast sets a satellite sends over frames firstFrame..lastFrame (30 s each,
+/// counted from the start of the sky model's base week): in each frame the set the model
+/// holds in force at the frame's start. A frame without a valid set keeps the last set
+/// in the message (the satellite is then out of the signal).
+struct BroadcastSchedule {
+    std::int64_t firstFrame = 0;
+    std::vector<bool> validFrames;         ///< whether frame firstFrame + k has a valid set
+    std::vector<BroadcastEphemeris> sets;  ///< each set once, in the order broadcast
+    std::vector<double> broadcastFrom;     ///< seconds since the base week began, one per set
+};
+BroadcastSchedule broadcastSchedule(const sky::SkyModel& sky, std::size_t satellite, std::int64_t firstFrame,
+                                    std::int64_t lastFrame);
 
 /// The whole message a satellite sends: its own ephemeris sets (each broadcast from
 /// 3600 s before its toe to 3600 s after) and the almanac of every satellite in
@@ -50,8 +87,20 @@ public:
     /// week, cached by subframe.
     unsigned bit(std::int64_t bitIndex);
 
-    /// The ephemeris in force at time t (seconds since the start of the base week).
+    /// The ephemeris in force at time t (seconds since the start of the base week): the
+    /// one the message carries then.
     const BroadcastEphemeris& ephemerisAt(double t) const;
+
+    /// Broadcasts set k from broadcastFrom[k] (seconds since the start of the base week,
+    /// ascending, one per set; the first set also before its time) until the next set's,
+    /// instead of from an hour before each toe. Switches of set should fall on frame
+    /// starts (multiples of 30 s), so a frame's subframes 1-3 carry one set.
+    void scheduleBroadcasts(std::vector<double> broadcastFrom);
+
+    /// The ephemeris the signal follows at transmission time t: with a schedule, the set a
+    /// receiver holds once it has read subframes 1-3 of the frame it is in (18 s after the
+    /// frame began); otherwise the set in force.
+    const BroadcastEphemeris& signalEphemerisAt(double t) const;
 
     /// Offset in seconds of an ephemeris' week start from the base week start.
     double weekOffset(const BroadcastEphemeris& ephemeris) const
@@ -66,6 +115,7 @@ private:
     int almanacWeek_;
     UtcParameters utc_;
     int baseWeek_;
+    std::vector<double> broadcastFrom_;
     std::int64_t cachedSubframe_ = -1;
     std::array<std::uint32_t, 10> cachedWords_{};
 };

@@ -19,8 +19,10 @@
 #include "common/error.hpp"
 #include "common/numbers.hpp"
 #include "common/platform.hpp"
+#include "scenario/atmosphere.hpp"
 #include "scenario/gps_week.hpp"
 #include "scenario/signal_sampling.hpp"
+#include "sky/rinex_navigation.hpp"
 #include "sky/sky_model.hpp"
 #include "sky/yuma_almanac.hpp"
 
@@ -63,6 +65,7 @@ public:
     }
 
     bool has(const std::string& key) const { return entries_.count(key) > 0; }
+    bool hasValue(const std::string& key) const { return has(key) && !entries_.at(key).value.empty(); }
 
     const ProfileEntry& entry(const std::string& key) const
     {
@@ -155,6 +158,9 @@ GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath)
     if (profile.has("Noise_Seed"))
         s.seed = static_cast<std::uint64_t>(profile.integer("Noise_Seed", 0, 9000000000000000000LL));
     if (profile.has("Max_Satellites")) s.maxSatellites = static_cast<int>(profile.integer("Max_Satellites", 0, 32));
+    if (profile.hasValue("Ephemeris_File")) s.ephemerisFile = profile.file("Ephemeris_File");
+    if (profile.has("Ionosphere")) s.ionosphere = profile.integer("Ionosphere", 0, 1) == 1;
+    if (profile.has("Troposphere")) s.troposphere = profile.integer("Troposphere", 0, 1) == 1;
     if (!s.noiseOnly && !s.staticPosition) {
         std::error_code ec;
         if (!std::filesystem::is_regular_file(s.nmeaFile, ec))
@@ -262,14 +268,26 @@ constexpr int pieceChunks = 5;
 constexpr int pieceBlocks = chunkBlocks * pieceChunks;
 constexpr int piecesPerSecond = 1000 / pieceBlocks;
 
+// The code and carrier delays of a channel's signal, in seconds: range / c less the
+// satellite clock offset, plus the atmosphere's delays (the ionosphere advances the
+// carrier as much as it delays the code).
+struct ChannelDelay {
+    double code = 0;
+    double carrier = 0;
+};
+
 struct Channel {
     int prn = 0;
     std::unique_ptr<sampling::CodeTables> code;
     sampling::CarrierWave wave;
     std::size_t satellite = 0;  // in the sky model
     std::unique_ptr<gps::NavigationMessage> navigation;
-    double delayAtBlockStart = 0;  // seconds: range / c minus the satellite clock offset
+    ChannelDelay delayAtBlockStart;  // at the start of the next second to plan
     bool active = false;
+    // With broadcast ephemerides: whether the satellite has a valid set in frame
+    // firstFrame + k (30 s each, counted from the start of the base week).
+    std::vector<bool> validFrames;
+    std::int64_t firstFrame = 0;
 };
 
 // What the workers need of one satellite for one second, fixed before its blocks are made.
@@ -278,7 +296,7 @@ struct PlannedChannel {
     sampling::CarrierWave wave;
     sampling::AddRun addRun = sampling::addRunReference;
     bool joined = false;  // joined at this second's start: its first block starts at joinDelay
-    double joinDelay = 0;
+    ChannelDelay joinDelay;
 };
 
 struct SecondPlan {
@@ -294,10 +312,10 @@ struct WorkerState {
     };
     std::vector<std::int16_t> inPhase, quadrature;
     std::vector<Subframe> subframes;  // per channel
-    std::vector<double> delays;       // per planned channel: at the next block's start
+    std::vector<ChannelDelay> delays;  // per planned channel: at the next block's start
     // The plain way (referenceLoops): each channel's delay carried from block to block
     // through the whole recording, as one thread makes it.
-    std::vector<double> carried;  // per channel
+    std::vector<ChannelDelay> carried;  // per channel
     std::int64_t carriedTo = -1;  // the block they belong to
 };
 
@@ -312,6 +330,8 @@ struct SignalGenerator::Impl {
     std::optional<sky::SkyModel> skyModel;  // the satellites' orbits, elevations and signal strengths
     std::vector<Channel> channels;          // one per healthy almanac satellite
     std::vector<GeneratedSatellite> initial;
+    std::vector<std::string> notes;
+    atmosphere::Model atmosphereModel;
     sampling::NoiseTable noise;
     std::vector<bool> activeBefore;  // channels active in the last second planned
     std::int64_t startMs = 0;        // whole milliseconds of the start since the base week began
@@ -335,12 +355,42 @@ struct SignalGenerator::Impl {
     }
 
     // Signal delay of a satellite received at t (seconds since the base week began): the
-    // light time to the satellite at transmission less its clock offset then.
-    double delayAt(const Channel& channel, double t, const Ecef& receiver, Ecef* satellitePosition = nullptr) const
+    // light time to the satellite at transmission less its clock offset then, plus the
+    // atmosphere's delays at the receiver's place (when a model is on and place is given).
+    // With broadcast ephemerides the signal follows the set the message has delivered.
+    ChannelDelay delayAt(const Channel& channel, double t, const Ecef& receiver, const atmosphere::Place* place,
+                         Ecef* satellitePosition = nullptr) const
     {
-        const auto signal = skyModel->signalAt(channel.satellite, t, receiver);
+        const std::optional<sky::Signal> signal =
+            channel.validFrames.empty()
+                ? skyModel->signalAt(channel.satellite, t, receiver)
+                : sky::signalFrom([&](double transmit) { return &channel.navigation->signalEphemerisAt(transmit); },
+                                  skyModel->baseWeek(), t, receiver);
         if (satellitePosition) *satellitePosition = signal->position;
-        return signal->travel - signal->clockOffset;
+        const double delay = signal->travel - signal->clockOffset;
+        if (!place || !atmosphereModel.any()) return {delay, delay};
+        const atmosphere::PathDelay extra = atmosphereModel.delays(*place, signal->position, t);
+        return {delay + extra.code, delay + extra.carrier};
+    }
+
+    std::optional<atmosphere::Place> placeOf(const Ecef& receiver) const
+    {
+        if (!atmosphereModel.any()) return std::nullopt;
+        return atmosphere::placeOf(receiver);
+    }
+
+    // Whether the channel's signal and message have a valid set for the second of
+    // reception from t: the signal follows a frame's set from 18 s into it, and the
+    // travel takes under 0.1 s.
+    static bool validFor(const Channel& channel, double t)
+    {
+        if (channel.validFrames.empty()) return true;
+        const auto first = static_cast<std::int64_t>(std::floor((t - 18.2) / 30)) - channel.firstFrame;
+        const auto last = static_cast<std::int64_t>(std::floor((t + 1) / 30)) - channel.firstFrame;
+        if (first < 0 || last >= static_cast<std::int64_t>(channel.validFrames.size())) return false;
+        for (std::int64_t k = first; k <= last; ++k)
+            if (!channel.validFrames[static_cast<std::size_t>(k)]) return false;
+        return true;
     }
 
     double cn0For(double elevationDegrees) const
@@ -367,13 +417,20 @@ struct SignalGenerator::Impl {
     void updateVisibility(double secondsAfterStart, bool first)
     {
         const Ecef receiver = receiverAt(secondsAfterStart);
+        const auto place = placeOf(receiver);
         const sky::ReceiverFrame frame = sky::receiverFrame(receiver);
         const double t = secondsOfWeek(secondsAfterStart);
         std::vector<std::pair<double, Channel*>> candidates;
         int activeCount = 0;
         for (Channel& channel : channels) {
+            if (!validFor(channel, t)) {
+                if (channel.active && log)
+                    log(fmt::format("PRN {} leaves at {} s: no valid ephemeris", channel.prn, secondsAfterStart));
+                channel.active = false;
+                continue;
+            }
             Ecef satellite;
-            delayAt(channel, t, receiver, &satellite);
+            delayAt(channel, t, receiver, nullptr, &satellite);
             const double elevation = sky::elevationDegrees(frame, satellite);
             if (channel.active) {
                 if (elevation < settings.maskDegrees) {
@@ -393,7 +450,7 @@ struct SignalGenerator::Impl {
             channel->active = true;
             ++activeCount;
             setAmplitude(*channel, cn0For(elevation));
-            channel->delayAtBlockStart = delayAt(*channel, t, receiver);
+            channel->delayAtBlockStart = delayAt(*channel, t, receiver, place ? &*place : nullptr);
             if (first)
                 initial.push_back({channel->prn, elevation, cn0For(elevation)});
             else if (log)
@@ -403,14 +460,97 @@ struct SignalGenerator::Impl {
             std::sort(initial.begin(), initial.end(), [](const auto& a, const auto& b) { return a.prn < b.prn; });
     }
 
+    // The satellites of a RINEX navigation file: each broadcasts, frame by frame, the set
+    // the sky model holds in force at the frame's start, and is left out while it has
+    // none; the almanac pages are made from the sets in force at the start.
+    void setUpFromEphemerides()
+    {
+        const std::string source = settings.ephemerisFile.string();
+        const RinexNavigation navigation = readRinexNavigation(settings.ephemerisFile);
+        skyModel = sky::SkyModel::fromRinex(navigation, source);
+        sky::SkyModel& sky = *skyModel;
+        sky.anchor(settings.week, settings.startSeconds);
+        for (const std::string& line : navigation.skipped) notes.push_back(fmt::format("'{}': {}", source, line));
+        try {
+            sky.checkCovers(settings.startSeconds);
+        } catch (const Error& e) {
+            throw Error(fmt::format("the start (GPS_Week {}, GPS_Start_Time_in_sec {}) lies outside every set: {}",
+                                    settings.week, settings.startSeconds, e.what()));
+        }
+
+        const gps::UtcParameters utc = gps::utcParametersOf(navigation, settings.week, settings.startSeconds);
+        if (settings.ionosphere.value_or(true)) {
+            if (navigation.ionosphere)
+                atmosphereModel.ionosphere = utc.ionosphere;
+            else
+                notes.push_back(fmt::format("'{}' has no ionosphere coefficients: the ionosphere is left out", source));
+        }
+        atmosphereModel.troposphere = settings.troposphere.value_or(true);
+
+        // Frames from a minute before the start to a minute after the end.
+        const auto firstFrame = static_cast<std::int64_t>(std::floor((settings.startSeconds - 60) / 30));
+        const auto lastFrame =
+            static_cast<std::int64_t>(std::floor((settings.startSeconds + settings.durationSeconds + 60) / 30));
+        const int toa = std::clamp(static_cast<int>(std::lround(settings.startSeconds / 4096)) * 4096, 0, 602112);
+        std::vector<AlmanacRecord> records;
+        for (std::size_t i = 0; i < sky.size(); ++i)
+            if (const gps::BroadcastEphemeris* e = sky.ephemerisAt(i, settings.startSeconds))
+                records.push_back(gps::almanacFromEphemeris(*e, settings.week, toa));
+        if (records.empty())
+            throw Error(fmt::format("the start (GPS_Week {}, GPS_Start_Time_in_sec {}) finds no healthy set in '{}'",
+                                    settings.week, settings.startSeconds, source));
+        for (std::size_t i = 0; i < sky.size(); ++i) {
+            Channel channel;
+            channel.prn = sky.prn(i);
+            channel.satellite = i;
+            channel.code = std::make_unique<sampling::CodeTables>(channel.prn);
+            gps::BroadcastSchedule schedule = gps::broadcastSchedule(sky, i, firstFrame, lastFrame);
+            if (schedule.sets.empty()) {
+                notes.push_back(fmt::format("PRN {} has no valid ephemeris during the run: left out", channel.prn));
+                continue;
+            }
+            channel.firstFrame = schedule.firstFrame;
+            channel.validFrames = std::move(schedule.validFrames);
+            channel.navigation = std::make_unique<gps::NavigationMessage>(std::move(schedule.sets), records,
+                                                                          settings.week, utc, settings.week);
+            channel.navigation->scheduleBroadcasts(std::move(schedule.broadcastFrom));
+            noteGaps(channel);
+            channels.push_back(std::move(channel));
+        }
+    }
+
+    // A note for each span of the run in which the channel has no valid set.
+    void noteGaps(const Channel& channel)
+    {
+        long long gapStart = -1;
+        for (long long second = 0; second <= settings.durationSeconds; ++second) {
+            const bool valid = validFor(channel, secondsOfWeek(static_cast<double>(second)));
+            if (!valid && gapStart < 0) gapStart = second;
+            if ((valid || second == settings.durationSeconds) && gapStart >= 0) {
+                notes.push_back(
+                    fmt::format("PRN {} has no valid ephemeris from {} s to {} s after the start: left out then",
+                                channel.prn, gapStart, valid ? second : settings.durationSeconds));
+                gapStart = -1;
+            }
+        }
+    }
+
     void setUp()
     {
         if (settings.noiseOnly) return;
-        almanac = readYumaAlmanac(settings.almanacFile);
         if (!settings.staticPosition) path = ReceiverPath::fromNmea(settings.nmeaFile);
-        almanacWeek = resolveTenBitWeek(almanac.front().week, settings.week);
         startMs = static_cast<std::int64_t>(std::floor(settings.startSeconds * 1000));
         startFractionMs = settings.startSeconds * 1000 - static_cast<double>(startMs);
+        if (!settings.ephemerisFile.empty()) {
+            setUpFromEphemerides();
+            updateVisibility(0, true);
+            return;
+        }
+        if (settings.ionosphere.value_or(false))
+            notes.push_back("the ionosphere needs the coefficients of an ephemeris file: left out");
+        atmosphereModel.troposphere = settings.troposphere.value_or(false);
+        almanac = readYumaAlmanac(settings.almanacFile);
+        almanacWeek = resolveTenBitWeek(almanac.front().week, settings.week);
 
         // The sky model lays ephemeris sets every two hours, the first with its toe on the
         // 16-s grid nearest the start; enough of them to cover the whole recording.
@@ -504,10 +644,11 @@ struct SignalGenerator::Impl {
 
         // Each channel's delay at the chunk's start: as the block before it ended, or as
         // the channel joined.
-        w.delays.assign(plan.channels.size(), 0);
+        w.delays.assign(plan.channels.size(), ChannelDelay{});
         const double before = static_cast<double>(firstBlock - 1) / 1000 + 0.001;
         const bool carry = settings.referenceLoops && w.carriedTo == firstBlock;
         std::optional<Ecef> receiverBefore;
+        std::optional<atmosphere::Place> placeBefore;
         for (std::size_t c = 0; c < plan.channels.size(); ++c) {
             const PlannedChannel& planned = plan.channels[c];
             if (planned.joined && firstBlock == plan.second * 1000) {
@@ -515,8 +656,12 @@ struct SignalGenerator::Impl {
             } else if (carry) {
                 w.delays[c] = w.carried[planned.index];
             } else {
-                if (!receiverBefore) receiverBefore = receiverAt(before);
-                w.delays[c] = delayAt(channels[planned.index], secondsOfWeek(before), *receiverBefore);
+                if (!receiverBefore) {
+                    receiverBefore = receiverAt(before);
+                    placeBefore = placeOf(*receiverBefore);
+                }
+                w.delays[c] = delayAt(channels[planned.index], secondsOfWeek(before), *receiverBefore,
+                                      placeBefore ? &*placeBefore : nullptr);
             }
         }
 
@@ -534,6 +679,7 @@ struct SignalGenerator::Impl {
             const double secondsAfterStart = static_cast<double>(k) / 1000;
             const double tEnd = secondsOfWeek(secondsAfterStart + 0.001);
             const Ecef receiverEnd = receiverAt(secondsAfterStart + 0.001);
+            const auto placeEnd = placeOf(receiverEnd);
             // The intermediate frequency's phase at the block's first sample, exactly.
             const std::int64_t sampleInSecond = (k % 1000) * n;
             const std::int64_t ifNumerator = (ifModulo * sampleInSecond) % fs;
@@ -543,10 +689,12 @@ struct SignalGenerator::Impl {
             for (std::size_t c = 0; c < plan.channels.size(); ++c) {
                 const PlannedChannel& planned = plan.channels[c];
                 const Channel& channel = channels[planned.index];
-                const double delayStart = w.delays[c];
-                const double delayEnd = delayAt(channel, tEnd, receiverEnd);
-                w.delays[c] = delayEnd;
-                const double change = delayEnd - delayStart;
+                const double delayStart = w.delays[c].code;
+                const double carrierDelayStart = w.delays[c].carrier;
+                const ChannelDelay end = delayAt(channel, tEnd, receiverEnd, placeEnd ? &*placeEnd : nullptr);
+                w.delays[c] = end;
+                const double change = end.code - delayStart;
+                const double carrierChange = end.carrier - carrierDelayStart;
 
                 // Satellite time of the first sample, in milliseconds: code epoch and chip.
                 const double fractionMs = startFractionMs - delayStart * 1000;
@@ -562,11 +710,11 @@ struct SignalGenerator::Impl {
                 if (phase.code >= codeWrap) phase.code = codeWrap - 1;
 
                 // Carrier: the intermediate frequency less the phase the delay takes away.
-                const double delayCycles = gps::l1Frequency * delayStart;
+                const double delayCycles = gps::l1Frequency * carrierDelayStart;
                 const double carrierStart = -(delayCycles - std::floor(delayCycles));
                 phase.carrier = ifPhase + static_cast<std::uint32_t>(
                                               static_cast<std::int64_t>(std::llround((carrierStart + 1) * fixedOne)));
-                const double cycleStep = ifStep - gps::l1Frequency * change / n;
+                const double cycleStep = ifStep - gps::l1Frequency * carrierChange / n;
                 phase.carrierStep =
                     static_cast<std::uint32_t>(static_cast<std::int64_t>(std::llround(cycleStep * fixedOne)));
 
@@ -777,6 +925,11 @@ SignalGenerator::SignalGenerator(const GeneratorSettings& settings, GeneratorLog
 }
 
 SignalGenerator::~SignalGenerator() = default;
+
+const std::vector<std::string>& SignalGenerator::notes() const
+{
+    return impl_->notes;
+}
 
 const std::vector<GeneratedSatellite>& SignalGenerator::initialSatellites() const
 {

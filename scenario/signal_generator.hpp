@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,13 @@ void checkSampleFormat(const SampleFormat& format);
 /// What the generator makes; read from a scenario profile by readGeneratorProfile.
 struct GeneratorSettings {
     std::filesystem::path almanacFile;
+    /// A RINEX 2 or 3 navigation file: the satellites broadcast its ephemerides, almanac,
+    /// ionosphere and UTC parameters (the almanac file is then not read). Empty: sets
+    /// made from the almanac.
+    std::filesystem::path ephemerisFile;
+    /// The atmosphere's delays; unset: on with an ephemeris file, off without. The
+    /// ionosphere needs the coefficients of an ephemeris file.
+    std::optional<bool> ionosphere, troposphere;
     std::filesystem::path nmeaFile;                    ///< the receiver's path (unless staticPosition)
     std::filesystem::path output;                      ///< the .dsf recording
     bool staticPosition = false;                       ///< Static=1: stay at latitude/longitude/altitude
@@ -77,9 +85,10 @@ struct GeneratorSettings {
 int resolveTenBitWeek(long long tenBitWeek, long long nearWeek);
 
 /// Reads and checks a scenario profile (the keys the scenario step writes, and our own
-/// Noise_Only, Noise_Seed and Max_Satellites). The sample format is checked by
-/// checkSampleFormat when the generator is made, after any command-line overrides. Windows path texts are mapped to
-/// files as the scenario step does. Throws Error naming the key, value, line and profile.
+/// Noise_Only, Noise_Seed, Max_Satellites, Ephemeris_File, Ionosphere and Troposphere). The
+/// sample format is checked by checkSampleFormat when the generator is made, after any
+/// command-line overrides. Windows path texts are mapped to files as the scenario step
+/// does. Throws Error naming the key, value, line and profile.
 GeneratorSettings readGeneratorProfile(const std::filesystem::path& profile);
 
 /// Receives the recording's bytes in order, a few tens of milliseconds of signal at a
@@ -112,6 +121,11 @@ public:
     /// Makes the whole recording (settings.threads workers, the bytes the same for any
     /// number) and hands it to sink in order. Returns false when the sink stopped the run.
     bool run(const SampleSink& sink);
+
+    /// What the set-up left out or changed and why, one line each (records the
+    /// ephemeris reader skipped, satellites without a valid set during the run, a model
+    /// switched off).
+    const std::vector<std::string>& notes() const;
 
 private:
     struct Impl;

@@ -21,7 +21,7 @@ test_packages=(
   xvfb xauth x11-utils imagemagick fonts-dejavu-core
   socat python3
   gpsbabel gpsd gpsd-clients
-  gnss-sdr
+  gnss-sdr faketime
   zip unzip
   file lintian desktop-file-utils man-db
 )

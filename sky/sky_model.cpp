@@ -214,23 +214,8 @@ const gps::BroadcastEphemeris* SkyModel::ephemerisAt(std::size_t satellite, doub
 
 std::optional<Signal> SkyModel::signalAt(std::size_t satellite, double t, const Ecef& receiver, int iterations) const
 {
-    double travel = 0.075;
-    gps::SatelliteState state;
-    for (int iteration = 0; iteration < iterations; ++iteration) {
-        const double transmit = t - travel;
-        const gps::BroadcastEphemeris* eph = ephemerisAt(satellite, transmit);
-        if (!eph) return std::nullopt;
-        state = gps::satelliteState(*eph, transmit - weekOffset(*eph));
-        const double turn = gps::earthRotationRate * travel;
-        const double x = state.x * std::cos(turn) + state.y * std::sin(turn);
-        const double y = -state.x * std::sin(turn) + state.y * std::cos(turn);
-        state.x = x;
-        state.y = y;
-        const double range = std::sqrt((x - receiver.x) * (x - receiver.x) + (y - receiver.y) * (y - receiver.y) +
-                                       (state.z - receiver.z) * (state.z - receiver.z));
-        travel = range / gps::speedOfLight;
-    }
-    return Signal{{state.x, state.y, state.z}, travel, state.clockOffset};
+    return signalFrom([&](double transmit) { return ephemerisAt(satellite, transmit); }, baseWeek_, t, receiver,
+                      iterations);
 }
 
 std::string SkyModel::describeSpan() const

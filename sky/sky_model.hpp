@@ -12,6 +12,7 @@
 // - from broadcast ephemerides: the set with the latest toe among those whose fit
 //   interval (centred on toe) holds the time; a satellite whose set is unhealthy is not
 //   in the sky.
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -35,6 +36,33 @@ struct Signal {
     double travel = 0;       ///< seconds
     double clockOffset = 0;  ///< satellite minus GPS time, seconds
 };
+
+/// The signal of a satellite received at t (seconds since the start of baseWeek) by a
+/// receiver at ECEF receiver, its position and clock from the set setAt(transmit) gives
+/// (a const gps::BroadcastEphemeris*, nullptr when there is none): the light time found
+/// by `iterations` passes from 75 ms, the satellite turned with the Earth during the
+/// travel. Nothing when a pass finds no set.
+template <class SetAt>
+std::optional<Signal> signalFrom(SetAt&& setAt, int baseWeek, double t, const Ecef& receiver, int iterations = 4)
+{
+    double travel = 0.075;
+    gps::SatelliteState state;
+    for (int iteration = 0; iteration < iterations; ++iteration) {
+        const double transmit = t - travel;
+        const gps::BroadcastEphemeris* eph = setAt(transmit);
+        if (!eph) return std::nullopt;
+        state = gps::satelliteState(*eph, transmit - static_cast<double>(eph->week - baseWeek) * gps::secondsPerWeek);
+        const double turn = gps::earthRotationRate * travel;
+        const double x = state.x * std::cos(turn) + state.y * std::sin(turn);
+        const double y = -state.x * std::sin(turn) + state.y * std::cos(turn);
+        state.x = x;
+        state.y = y;
+        const double range = std::sqrt((x - receiver.x) * (x - receiver.x) + (y - receiver.y) * (y - receiver.y) +
+                                       (state.z - receiver.z) * (state.z - receiver.z));
+        travel = range / gps::speedOfLight;
+    }
+    return Signal{{state.x, state.y, state.z}, travel, state.clockOffset};
+}
 
 /// The zenith C/N0 and the drop towards the horizon: C/N0 = zenith - noise figure -
 /// 3 (1 - sin(elevation)) dB-Hz.

@@ -12,7 +12,12 @@
 //   --output FILE                 instead of IF_IQ_File; "-" streams to standard output
 //                                 (the messages then go to standard error);
 //   --realtime                    the samples leave at the signal's own rate, a note on
-//                                 standard error each time they fall behind it.
+//                                 standard error each time they fall behind it;
+//   --ephemeris FILE              (or Ephemeris_File) the satellites' broadcast ephemerides
+//                                 from a RINEX navigation file, with the ionosphere and
+//                                 troposphere on unless --no-iono, --no-tropo (or
+//                                 Ionosphere = 0, Troposphere = 0) turn them off.
+// Notes on what was left out go to standard error.
 // Exits 1 with a message on a bad profile or input, leaving nothing under the output name.
 #include <cerrno>
 #include <csignal>
@@ -54,6 +59,9 @@ struct Arguments {
     std::optional<long long> intermediateFrequencyHz;
     std::optional<std::string> output;
     bool realtime = false;
+    std::optional<std::string> ephemeris;
+    bool noIonosphere = false;
+    bool noTroposphere = false;
 };
 
 // Writes everything or throws: standard output may be a pipe that takes part of a write.
@@ -88,11 +96,15 @@ int run(const Arguments& arguments)
     const bool toStandardOutput = settings.output == "-";
     // With the samples on standard output, every message goes to standard error.
     std::FILE* messages = toStandardOutput ? stderr : stdout;
+    if (arguments.ephemeris) settings.ephemerisFile = *arguments.ephemeris;
+    if (arguments.noIonosphere) settings.ionosphere = false;
+    if (arguments.noTroposphere) settings.troposphere = false;
 
     trajix::SignalGenerator generator(settings, [messages](const std::string& message) {
         fmt::print(messages, "TrajixBinary: {}\n", message);
         std::fflush(messages);
     });
+    for (const std::string& note : generator.notes()) fmt::print(stderr, "TrajixBinary: note: {}\n", note);
     if (!settings.noiseOnly) {
         std::string list;
         for (const auto& satellite : generator.initialSatellites()) list += fmt::format(" {}", satellite.prn);
@@ -202,7 +214,15 @@ int main(int argc, char** argv)
                 const char* text = value();
                 if (!text || !*text) throw trajix::Error("--output needs a file name or -");
                 arguments.output = text;
-            } else if (arg.size() > 1 && arg[0] == '-')
+            } else if (arg == "--ephemeris") {
+                const char* text = value();
+                if (!text || !*text) throw trajix::Error("--ephemeris needs a RINEX navigation file");
+                arguments.ephemeris = text;
+            } else if (arg == "--no-iono")
+                arguments.noIonosphere = true;
+            else if (arg == "--no-tropo")
+                arguments.noTroposphere = true;
+            else if (arg.size() > 1 && arg[0] == '-')
                 positional.clear(), positional.push_back(""), positional.push_back(""), i = argc;
             else
                 positional.push_back(arg);
@@ -215,7 +235,8 @@ int main(int argc, char** argv)
         fmt::print(stderr,
                    "usage: TrajixBinary [--noise-only] [--seed N] [--max-satellites N] [--threads N]\n"
                    "                    [--iq-format I|IQ] [--bits-per-sample 1|8|16] [--sample-rate-khz N]\n"
-                   "                    [--if-hz N] [--output FILE|-] [--realtime] PROFILE\n");
+                   "                    [--if-hz N] [--output FILE|-] [--realtime] [--ephemeris FILE]\n"
+                   "                    [--no-iono] [--no-tropo] PROFILE\n");
         return 2;
     }
     arguments.profile = positional.front();

@@ -387,3 +387,111 @@ TEST(Generator, FormatsItCannotMakeAreRefusedNamingTheKeyAndValue)
     EXPECT_EQ(runProgram(standIn, {"--iq-format", "Q", profile.string()}).exitCode, 2);
     EXPECT_EQ(readFileBytes(output), "an earlier recording");
 }
+
+namespace {
+
+// A one-second profile on the 2010 day of the ephemeris file, the path of trip.nme.
+std::string rinexProfile(const std::filesystem::path& tools)
+{
+    std::filesystem::copy_file(dataFile("scenario/trip.nme"), tools / "nmeaInput.txt",
+                               std::filesystem::copy_options::overwrite_existing);
+    ScenarioEdits edits;
+    edits.week = "566";
+    edits.startTime = "381490";
+    edits.duration = "1";
+    edits.startDay = "1";
+    edits.startMonth = "7";
+    edits.startYear = "2010";
+    return scenarioProfileText(edits, tools.parent_path().string());
+}
+
+const std::string day2010 = "scenario/rinex/brdc1820_0814.10n";
+
+}  // namespace
+
+TEST(Generator, BroadcastEphemeridesWithEachAtmosphereModelSwitchable)
+{
+    TempDir dir;
+    const auto tools = dir / "GPStools";
+    std::filesystem::create_directories(tools);
+    const std::string profile = rinexProfile(tools);
+    const auto run = [&](const std::string& extraKeys, std::vector<std::string> options) {
+        writeFileBytes(tools / "profile.txt", profile + extraKeys);
+        options.push_back((tools / "profile.txt").string());
+        const auto result = runProgram(standIn, options);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        return std::make_pair(readFileBytes(tools / "output.dsf"), result);
+    };
+    const std::string file = dataFile(day2010).string();
+    const auto [both, result] = run("", {"--ephemeris", file});
+    // PRN 1 and PRN 25 are unhealthy all day in the file.
+    EXPECT_NE(result.err.find("note: PRN 1 has no valid ephemeris during the run"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("note: PRN 25 has no valid ephemeris"), std::string::npos) << result.err;
+    EXPECT_NE(result.out.find("satellites above the mask: "), std::string::npos);
+    EXPECT_EQ(both.size(), block);
+    // The profile key does what the option does; each model changes the signal.
+    EXPECT_EQ(run("Ephemeris_File = " + file + "\r\n", {}).first, both);
+    const std::string noIono = run("", {"--ephemeris", file, "--no-iono"}).first;
+    const std::string noTropo = run("", {"--ephemeris", file, "--no-tropo"}).first;
+    const std::string neither = run("Ionosphere = 0\r\nTroposphere = 0\r\n", {"--ephemeris", file}).first;
+    EXPECT_NE(noIono, both);
+    EXPECT_NE(noTropo, both);
+    EXPECT_NE(neither, noIono);
+    EXPECT_NE(neither, noTropo);
+    EXPECT_EQ(run("Ionosphere = 0\r\n", {"--ephemeris", file}).first, noIono);
+    EXPECT_EQ(run("Troposphere = 0\r\n", {"--ephemeris", file, "--no-iono"}).first, neither);
+}
+
+TEST(Generator, UnusableEphemerisFilesAndStartsOutsideTheSetsFailWithAMessageAndWriteNothing)
+{
+    TempDir dir;
+    const auto tools = dir / "GPStools";
+    std::filesystem::create_directories(tools);
+    const std::string profile = rinexProfile(tools);
+    const std::string good = readFileBytes(dataFile(day2010));
+    const auto lineStart = [&](int line) {
+        std::size_t at = 0;
+        for (int k = 1; k < line; ++k) at = good.find('\n', at) + 1;
+        return at;
+    };
+    struct Fault {
+        std::string rinex;    // the file's text
+        std::string keys;     // profile lines added
+        std::string message;  // what the error must say
+    };
+    std::string notANumber = good;
+    notANumber.replace(lineStart(10) + 4, 5, "0.x63");
+    // Only the records of PRN 1, unhealthy all day.
+    std::string unhealthy = good.substr(0, lineStart(9));
+    for (int line = 9; line < 9 + 8 * 102; line += 8)
+        if (good.compare(lineStart(line), 3, " 1 ") == 0)
+            unhealthy += good.substr(lineStart(line), lineStart(line + 8) - lineStart(line));
+    const std::vector<Fault> faults{
+        {"not a navigation file\n", "", "is not a RINEX file"},
+        {good.substr(0, lineStart(12)), "", "line 9: the record is cut short"},
+        {notANumber, "", "line 10: IODE '0.x63"},
+        {good, "GPS_Start_Time_in_sec = 200000\r\n", "GPS_Start_Time_in_sec 200000) lies outside every set"},
+        {unhealthy, "", "GPS_Start_Time_in_sec 381490) finds no healthy set"},
+        {good, "Ionosphere = 2\r\n", "Ionosphere = '2'"},
+        {good, "Troposphere = on\r\n", "Troposphere = 'on'"},
+    };
+    for (const Fault& fault : faults) {
+        writeFileBytes(dir / "day.10n", fault.rinex);
+        writeFileBytes(tools / "profile.txt",
+                       profile + "Ephemeris_File = " + (dir / "day.10n").string() + "\r\n" + fault.keys);
+        writeFileBytes(tools / "output.dsf", "an earlier recording");
+        const auto result = runProgram(standIn, {(tools / "profile.txt").string()});
+        EXPECT_EQ(result.exitCode, 1) << fault.message;
+        EXPECT_NE(result.err.find("TrajixBinary: error:"), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(fault.message), std::string::npos) << result.err;
+        EXPECT_EQ(readFileBytes(tools / "output.dsf"), "an earlier recording") << fault.message;
+    }
+    // A missing file named by the option.
+    std::filesystem::remove(tools / "output.dsf");
+    writeFileBytes(tools / "profile.txt", profile);
+    const auto missing =
+        runProgram(standIn, {"--ephemeris", (dir / "none.rnx").string(), (tools / "profile.txt").string()});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("none.rnx"), std::string::npos) << missing.err;
+    EXPECT_FALSE(std::filesystem::exists(tools / "output.dsf"));
+}

@@ -13,6 +13,8 @@
 #include "scenario/receiver_path.hpp"
 #include "scenario/recording.hpp"
 #include "scenario/signal_generator.hpp"
+#include "sky/rinex_navigation.hpp"
+#include "sky/sky_model.hpp"
 #include "sky/yuma_almanac.hpp"
 #include "test_support.hpp"
 
@@ -151,7 +153,10 @@ TEST(NavigationMessage, SubframesCarryTheEphemerisTimeAndParity)
     eph.crs = -1234;  // harmonic terms are zero from an almanac; give them values to see them packed
     eph.cic = 321;
     eph.idot = -4567;
-    gps::NavigationMessage message({eph}, {record}, week, {18, week, 258048}, week);
+    gps::UtcParameters utc;
+    utc.referenceWeek = week;
+    utc.referenceTime = 258048;
+    gps::NavigationMessage message({eph}, {record}, week, utc, week);
     const std::int64_t first = 259200 / 6;
     for (std::int64_t index = first; index < first + 25 * 5; ++index) {
         const auto words = message.subframe(index);
@@ -372,4 +377,146 @@ TEST(RecordingLayout, SampleNIsBitNMod16OfWordNDiv16AndUnpacksInOrder)
         ASSERT_EQ(static_cast<int>(static_cast<signed char>(out[n])), n % 3 == 0 || n % 7 == 0 ? 1 : -1) << n;
     EXPECT_EQ(runProgram(unpack, {(dir / "missing.bin").string(), (dir / "x").string()}).exitCode, 1);
     EXPECT_FALSE(std::filesystem::exists(dir / "x"));
+}
+
+namespace {
+
+// decoded * lsb lies within half an LSB of value (the rounding of the broadcast field).
+testing::AssertionResult withinHalfStep(const char* name, std::int64_t decoded, double lsb, double value)
+{
+    const double error = std::abs(static_cast<double>(decoded) * lsb - value);
+    if (error <= lsb * 0.5000001) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << name << " decodes to " << static_cast<double>(decoded) * lsb << ", not "
+                                       << value << " (step " << lsb << ")";
+}
+
+// Subframes 1-3 of a frame decoded field by field (IS-GPS-200 20.3.3.3, 20.3.3.4) and
+// compared with the RINEX record's values.
+void expectFrameCarries(const gps::NavigationMessage& message, std::int64_t frame, const RinexEphemeris& r)
+{
+    const double semicircle = gps::semicircle;
+    const auto two = [](int e) { return std::pow(2.0, e); };
+    const auto s1 = message.subframe(frame * 5), s2 = message.subframe(frame * 5 + 1),
+               s3 = message.subframe(frame * 5 + 2);
+    SCOPED_TRACE(fmt::format("G{:02} frame {} record line {}", r.prn, frame, r.line));
+    EXPECT_EQ(field(s1, 50, 52), 1u);
+    EXPECT_EQ(field(s1, 73, 76), static_cast<std::uint64_t>(r.uraIndex));
+    EXPECT_EQ(field(s1, 77, 82), static_cast<std::uint64_t>(r.health));
+    EXPECT_EQ(field(s1, 211, 218), static_cast<std::uint64_t>(r.iode & 0xFF));  // IODC's low bits
+    EXPECT_TRUE(withinHalfStep("TGD", signedValue(field(s1, 197, 204), 8), two(-31), r.tgd));
+    EXPECT_EQ(static_cast<double>(field(s1, 219, 234) * 16), r.toc);
+    EXPECT_TRUE(withinHalfStep("af2", signedValue(field(s1, 241, 248), 8), two(-55), r.af2));
+    EXPECT_TRUE(withinHalfStep("af1", signedValue(field(s1, 249, 264), 16), two(-43), r.af1));
+    EXPECT_TRUE(withinHalfStep("af0", signedValue(field(s1, 271, 292), 22), two(-31), r.af0));
+    EXPECT_EQ(field(s2, 61, 68), static_cast<std::uint64_t>(r.iode & 0xFF));
+    EXPECT_TRUE(withinHalfStep("Crs", signedValue(field(s2, 69, 84), 16), two(-5), r.crs));
+    EXPECT_TRUE(withinHalfStep("dn", signedValue(field(s2, 91, 106), 16), two(-43), r.deltaN / semicircle));
+    EXPECT_TRUE(withinHalfStep("M0", signedValue(split(s2, 107, 114, 121, 144), 32), two(-31), r.m0 / semicircle));
+    EXPECT_TRUE(withinHalfStep("Cuc", signedValue(field(s2, 151, 166), 16), two(-29), r.cuc));
+    EXPECT_TRUE(
+        withinHalfStep("e", static_cast<std::int64_t>(split(s2, 167, 174, 181, 204)), two(-33), r.eccentricity));
+    EXPECT_TRUE(withinHalfStep("Cus", signedValue(field(s2, 211, 226), 16), two(-29), r.cus));
+    EXPECT_TRUE(withinHalfStep("sqrtA", static_cast<std::int64_t>(split(s2, 227, 234, 241, 264)), two(-19), r.sqrtA));
+    EXPECT_EQ(static_cast<double>(field(s2, 271, 286) * 16), r.toe);
+    EXPECT_TRUE(withinHalfStep("Cic", signedValue(field(s3, 61, 76), 16), two(-29), r.cic));
+    EXPECT_TRUE(withinHalfStep("OMEGA0", signedValue(split(s3, 77, 84, 91, 114), 32), two(-31), r.omega0 / semicircle));
+    EXPECT_TRUE(withinHalfStep("Cis", signedValue(field(s3, 121, 136), 16), two(-29), r.cis));
+    EXPECT_TRUE(withinHalfStep("i0", signedValue(split(s3, 137, 144, 151, 174), 32), two(-31), r.i0 / semicircle));
+    EXPECT_TRUE(withinHalfStep("Crc", signedValue(field(s3, 181, 196), 16), two(-5), r.crc));
+    EXPECT_TRUE(
+        withinHalfStep("omega", signedValue(split(s3, 197, 204, 211, 234), 32), two(-31), r.omega / semicircle));
+    EXPECT_TRUE(withinHalfStep("OMEGADOT", signedValue(field(s3, 241, 264), 24), two(-43), r.omegaDot / semicircle));
+    EXPECT_EQ(field(s3, 271, 278), static_cast<std::uint64_t>(r.iode & 0xFF));
+    EXPECT_TRUE(withinHalfStep("IDOT", signedValue(field(s3, 279, 292), 14), two(-43), r.idot / semicircle));
+}
+
+// The record a receiver uses at absolute time t (seconds since GPS week 0): the latest
+// toe whose fit interval holds t (the last written of equal ones), or none.
+const RinexEphemeris* recordInForce(const RinexNavigation& navigation, int prn, double t)
+{
+    const RinexEphemeris* best = nullptr;
+    for (const RinexEphemeris& r : navigation.ephemerides)
+        if (r.prn == prn && std::abs(t - r.toeSeconds()) <= r.fitHours * 1800 &&
+            (!best || r.toeSeconds() >= best->toeSeconds()))
+            best = &r;
+    return best;
+}
+
+}  // namespace
+
+TEST(BroadcastEphemerides, EachFrameCarriesTheRinexRecordInForceAndPage18TheHeader)
+{
+    struct Day {
+        const char* file;
+        int week, leapSeconds;
+    };
+    for (const Day& day : {Day{"scenario/rinex/brdc1820_0814.10n", 1590, 15},
+                           Day{"scenario/rinex/VILL00ESP_R_20181700000_0814_MN.rnx", 2006, 18}}) {
+        SCOPED_TRACE(day.file);
+        const RinexNavigation navigation = readRinexNavigation(dataFile(day.file));
+        sky::SkyModel sky = sky::SkyModel::fromRinex(navigation, day.file);
+        sky.anchor(day.week, 0);
+        const gps::UtcParameters utc = gps::utcParametersOf(navigation, day.week, 0);
+        const double weekStart = static_cast<double>(day.week) * gps::secondsPerWeek;
+        double first = 1e99, last = -1e99;
+        for (const RinexEphemeris& r : navigation.ephemerides) {
+            first = std::min(first, r.toeSeconds() - weekStart - 4 * 3600);
+            last = std::max(last, r.toeSeconds() - weekStart + 4 * 3600);
+        }
+        const auto firstFrame = static_cast<std::int64_t>(first / 30), lastFrame = static_cast<std::int64_t>(last / 30);
+        int frames = 0, switches = 0;
+        for (std::size_t i = 0; i < sky.size(); ++i) {
+            const int prn = sky.prn(i);
+            gps::BroadcastSchedule schedule = gps::broadcastSchedule(sky, i, firstFrame, lastFrame);
+            if (schedule.sets.empty()) continue;
+            const auto from = schedule.broadcastFrom;
+            const auto sets = schedule.sets;
+            gps::NavigationMessage message(std::move(schedule.sets), {}, day.week, utc, day.week);
+            message.scheduleBroadcasts(from);
+            for (std::int64_t frame = firstFrame; frame <= lastFrame; ++frame) {
+                const RinexEphemeris* r = recordInForce(navigation, prn, weekStart + static_cast<double>(frame) * 30);
+                const bool valid = r && r->health == 0;
+                ASSERT_EQ(schedule.validFrames[static_cast<std::size_t>(frame - firstFrame)], valid)
+                    << "G" << prn << " frame " << frame;
+                if (!valid) continue;
+                expectFrameCarries(message, frame, *r);
+                ++frames;
+            }
+            // The signal follows a new set once subframes 1-3 of its first frame are sent.
+            for (std::size_t k = 1; k < sets.size(); ++k, ++switches) {
+                EXPECT_EQ(message.signalEphemerisAt(from[k] + 17.99).iode, sets[k - 1].iode);
+                EXPECT_EQ(message.signalEphemerisAt(from[k] + 18).iode, sets[k].iode);
+                EXPECT_EQ(message.ephemerisAt(from[k]).iode, sets[k].iode);
+            }
+            // The almanac pages made from a set describe its orbit (without the harmonic
+            // terms: within a few km).
+            const int toa = static_cast<int>(std::lround((from[0] + 7200) / 4096)) * 4096;
+            const AlmanacRecord almanac = gps::almanacFromEphemeris(sets[0], day.week, toa);
+            const auto state = gps::satelliteState(sets[0], toa);
+            const auto reference = almanacPosition(almanac, toa);
+            EXPECT_LT(std::hypot(state.x - reference[0], state.y - reference[1], state.z - reference[2]), 5000.0);
+        }
+        EXPECT_GT(frames, 5000);
+        EXPECT_GT(switches, 10);
+
+        // Page 18: subframe 4 of frame 17 of the 25.
+        gps::NavigationMessage message({toBroadcastEphemeris(navigation.ephemerides.front())}, {}, day.week, utc,
+                                       day.week);
+        const auto w = message.subframe((static_cast<std::int64_t>(firstFrame / 25 + 1) * 25 + 17) * 5 + 3);
+        ASSERT_EQ(field(w, 63, 68), 56u);
+        const auto two = [](int e) { return std::pow(2.0, e); };
+        const std::array<std::pair<int, int>, 8> fields{
+            {{69, -30}, {77, -27}, {91, -24}, {99, -24}, {107, 11}, {121, 14}, {129, 16}, {137, 16}}};
+        for (std::size_t n = 0; n < 8; ++n) {
+            const double value = n < 4 ? navigation.ionosphere->alpha[n] : navigation.ionosphere->beta[n - 4];
+            EXPECT_TRUE(withinHalfStep("Klobuchar", signedValue(field(w, fields[n].first, fields[n].first + 7), 8),
+                                       two(fields[n].second), value));
+        }
+        EXPECT_TRUE(withinHalfStep("A1", signedValue(field(w, 151, 174), 24), two(-50), navigation.utc->a1));
+        EXPECT_TRUE(withinHalfStep("A0", signedValue(split(w, 181, 204, 211, 218), 32), two(-30), navigation.utc->a0));
+        EXPECT_EQ(field(w, 219, 226) * 4096, static_cast<std::uint64_t>(navigation.utc->referenceTime));
+        EXPECT_EQ(field(w, 227, 234), static_cast<std::uint64_t>(day.week % 256));
+        EXPECT_EQ(signedValue(field(w, 241, 248), 8), day.leapSeconds);
+        EXPECT_EQ(signedValue(field(w, 271, 278), 8), day.leapSeconds);
+    }
 }

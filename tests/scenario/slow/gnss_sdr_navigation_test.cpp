@@ -1,6 +1,8 @@
 // Recordings checked by an independent software receiver: GNSS-SDR acquires, tracks
 // and decodes our L1 C/A signal from the unpacked .bin recording, with the configuration
-// kept in tools/, and navigates along the scenario's path at the scenario's time.
+// kept in tools/, and navigates along the scenario's path at the scenario's time. With
+// the broadcast ephemerides of a real day and the atmosphere's delays in the signal, its
+// own ionosphere and troposphere models cancel them and it tells the day's UTC time.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -46,6 +48,13 @@ constexpr int fullWeek = 2362;
 constexpr double startSeconds = 32380;
 constexpr int durationSeconds = 60;
 constexpr double lastSeconds = 20;  // the span whose fixes are compared with the path
+
+// When a recording runs: full GPS week, seconds into it, seconds long.
+struct Timing {
+    int week = fullWeek;
+    double start = startSeconds;
+    int duration = durationSeconds;
+};
 
 // One record of GNSS-SDR's binary PVT dump (PVT.dump=true) as version 0.0.17 writes it,
 // packed: TOW [ms], week, RX time [s], clock offset [s], ECEF position and velocity,
@@ -96,7 +105,13 @@ std::vector<PvtRecord> readPvtDump(const std::filesystem::path& file)
     return records;
 }
 
+struct UtcFix {
+    std::string date;  // ddmmyy
+    double secondsOfDay = 0;
+};
+
 struct ReceiverRun {
+    std::vector<UtcFix> utcFixes;            // the times and dates of its RMC sentences
     std::set<int> acquired;                  // tracking started after an acquisition
     std::map<int, std::set<int>> subframes;  // decoded subframe IDs per PRN
     std::set<int> trackedAtEnd;              // satellites in the last RINEX epoch
@@ -123,29 +138,55 @@ std::set<int> prnsOfLastRinexEpoch(const std::filesystem::path& folder)
     return prns;
 }
 
-// GNSS-SDR on samples it reads as they are, with the given configuration.
-ReceiverRun runReceiverOn(const std::filesystem::path& samples, const std::filesystem::path& configuration,
-                          const std::filesystem::path& folder);
-
-ReceiverRun runReceiver(const std::filesystem::path& binRecording, const std::filesystem::path& folder)
+std::vector<UtcFix> utcFixesOf(const std::filesystem::path& folder)
 {
-    const auto samples = folder / "recording.samples";
-    auto unpacked = runProgram((toolFolder / "trajix-bin-unpack").string(), {binRecording.string(), samples.string()});
-    EXPECT_EQ(unpacked.exitCode, 0) << unpacked.err;
-    EXPECT_EQ(std::filesystem::file_size(samples), 8 * std::filesystem::file_size(binRecording));
-    ReceiverRun run = runReceiverOn(samples, receiverConfiguration, folder);
-    std::filesystem::remove(samples);
+    std::vector<UtcFix> fixes;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() != ".nmea") continue;
+        std::istringstream in(readFileBytes(entry.path()));
+        std::string line;
+        const std::regex rmc(R"(^\$G.RMC,(\d\d)(\d\d)(\d\d\.\d+),A,[^,]*,[NS],[^,]*,[EW],[^,]*,[^,]*,(\d{6}),)");
+        std::smatch m;
+        while (std::getline(in, line))
+            if (std::regex_search(line, m, rmc))
+                fixes.push_back({m[4], std::stoi(m[1]) * 3600 + std::stoi(m[2]) * 60 + std::stod(m[3])});
+    }
+    return fixes;
+}
+
+// GNSS-SDR on samples it reads as they are, with the given configuration; with a date
+// ("YYYY-MM-DD hh:mm:ss"), under a clock set to it, since the receiver takes the
+// 1024-week era of the broadcast week from its computer's clock.
+ReceiverRun runReceiverOn(const std::filesystem::path& samples, const std::filesystem::path& configuration,
+                          const std::filesystem::path& folder, const std::string& clockDate = {});
+
+// Unpacks a one-bit recording beside it (kept for another run with keepSamples) and runs
+// GNSS-SDR on it.
+ReceiverRun runReceiver(const std::filesystem::path& binRecording, const std::filesystem::path& folder,
+                        const std::filesystem::path& configuration = receiverConfiguration,
+                        const std::string& clockDate = {}, bool keepSamples = false)
+{
+    const auto samples = binRecording.parent_path() / "recording.samples";
+    if (!std::filesystem::exists(samples)) {
+        auto unpacked =
+            runProgram((toolFolder / "trajix-bin-unpack").string(), {binRecording.string(), samples.string()});
+        EXPECT_EQ(unpacked.exitCode, 0) << unpacked.err;
+        EXPECT_EQ(std::filesystem::file_size(samples), 8 * std::filesystem::file_size(binRecording));
+    }
+    ReceiverRun run = runReceiverOn(samples, configuration, folder, clockDate);
+    if (!keepSamples) std::filesystem::remove(samples);
     return run;
 }
 
 ReceiverRun runReceiverOn(const std::filesystem::path& samples, const std::filesystem::path& configuration,
-                          const std::filesystem::path& folder)
+                          const std::filesystem::path& folder, const std::string& clockDate)
 {
     // GNSS-SDR writes its solutions into the current directory.
+    const std::string clock = clockDate.empty() ? "" : fmt::format("/usr/bin/faketime -f '@{}' ", clockDate);
     const auto result =
-        runProgram("/bin/sh", {"-c", fmt::format("cd '{}' && exec '{}' -config_file='{}' "
+        runProgram("/bin/sh", {"-c", fmt::format("cd '{}' && exec {}'{}' -config_file='{}' "
                                                  "-signal_source='{}' -log_dir='{}'",
-                                                 folder.string(), gnssSdr.string(), configuration.string(),
+                                                 folder.string(), clock, gnssSdr.string(), configuration.string(),
                                                  samples.string(), folder.string())});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     ReceiverRun run;
@@ -162,6 +203,7 @@ ReceiverRun runReceiverOn(const std::filesystem::path& samples, const std::files
         if (line.find("Loss of lock in channel") != std::string::npos) ++run.lossesOfLock;
     }
     run.trackedAtEnd = prnsOfLastRinexEpoch(folder);
+    run.utcFixes = utcFixesOf(folder);
     if (std::filesystem::exists(folder / "pvt.dat")) run.fixes = readPvtDump(folder / "pvt.dat");
     return run;
 }
@@ -184,8 +226,11 @@ std::set<int> generatedSatellites(const std::string& generatorOutput)
 // first seconds, before bit synchronisation, and take it up again; lossesAllowed says
 // how many such drops the check lets pass (every satellite must still be tracked at the end).
 void checkNavigation(const ReceiverRun& run, const std::set<int>& satellites, const std::function<Ecef(double)>& truth,
-                     int lossesAllowed = 0)
+                     const Timing& timing = {}, int lossesAllowed = 0)
 {
+    const double startSeconds = timing.start;
+    const int durationSeconds = timing.duration;
+    const int fullWeek = timing.week;
     EXPECT_GE(satellites.size(), 5u);
     EXPECT_EQ(run.acquired, satellites) << run.console;
     // Every satellite tracked from its acquisition to the end: no channel loses lock, and
@@ -327,7 +372,7 @@ class GnssSdrIq : public testing::TestWithParam<int> {};
 
 TEST_P(GnssSdrIq, StaticReceiverFromAnIqRecording)
 {
-    if (!std::filesystem::exists(gnssSdr)) GTEST_SKIP() << "GNSS-SDR is not installed";
+    TRAJIX_REQUIRE_TOOLS(gnssSdr.string(), "/usr/bin/faketime");
     const int bits = GetParam();
     const int rateKHz = bits == 8 ? 2600 : 4000;
     TempDir dir;
@@ -359,9 +404,119 @@ TEST_P(GnssSdrIq, StaticReceiverFromAnIqRecording)
         runReceiverOn(recording, bits == 8 ? iq8Configuration : iq16Configuration, dir / "receiver");
     const Ecef position = geodeticToEcef(latitude, longitude, height);
     checkNavigation(
-        run, generatedSatellites(generated.out), [&](double) { return position; },
+        run, generatedSatellites(generated.out), [&](double) { return position; }, {},
         static_cast<int>(generatedSatellites(generated.out).size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(EightAndSixteenBits, GnssSdrIq, testing::Values(8, 16),
                          [](const testing::TestParamInfo<int>& info) { return fmt::format("Bits{}", info.param); });
+
+namespace {
+
+// A day of real broadcast ephemerides and a still receiver under its sky. The start is
+// 20 s before the frame whose subframe 4 is page 18 (ionosphere and UTC), so the
+// receiver holds the broadcast coefficients before the last 20 s.
+struct RinexDay {
+    const char *file, *tenBitWeek, *day, *month, *year, *clock;
+    Timing timing;
+    int leapSeconds;  // GPS - UTC that day
+};
+const RinexDay day2010{
+    "scenario/rinex/brdc1820_0814.10n", "566", "1", "7", "2010", "2010-07-01 12:00:00", {1590, 381490, 66}, 15};
+const RinexDay day2018{"scenario/rinex/VILL00ESP_R_20181700000_0814_MN.rnx",
+                       "982",
+                       "19",
+                       "6",
+                       "2018",
+                       "2018-06-19 12:00:00",
+                       {2006, 212740, 66},
+                       18};
+const Ecef villafranca = geodeticToEcef(40.4436, -3.9521, 650);
+
+// Records the day (its file named by the profile key or by the option) and runs GNSS-SDR
+// on it with its Klobuchar and Saastamoinen models on, under a clock set to the day
+// (the receiver takes the 1024-week era from its computer's clock); checks the fixes and
+// that every RMC tells the day's date and, with its leap seconds, one of the receiver's
+// whole seconds of GPS time, the same first to last.
+std::filesystem::path navigateDay(const TempDir& dir, const RinexDay& day, bool profileKey)
+{
+    const auto tools = dir / "GPStools";
+    std::filesystem::create_directories(tools);
+    std::string nmea;
+    for (int k = 0; k <= day.timing.duration + 1; ++k) nmea += gga(36000 + k, 40.4436, -3.9521, 650);
+    writeFileBytes(tools / "nmeaInput.txt", nmea);
+    std::filesystem::copy_file(dataFile("scenario/week314.alm"), dir / "almanac.alm");
+    const ScenarioEdits edits{.week = day.tenBitWeek,
+                              .startTime = fmt::format("{}", day.timing.start),
+                              .duration = fmt::format("{}", day.timing.duration),
+                              .startDay = day.day,
+                              .startMonth = day.month,
+                              .startYear = day.year,
+                              .almanac = (dir / "almanac.alm").string()};
+    const std::string file = dataFile(day.file).string();
+    writeFileBytes(tools / "profile.txt", scenarioProfileText(edits, dir.path().string()) +
+                                              (profileKey ? "Ephemeris_File = " + file + "\r\n" : ""));
+    std::vector<std::string> arguments{(tools / "profile.txt").string()};
+    if (!profileKey) arguments.insert(arguments.begin(), {"--ephemeris", file});
+    const auto generated = runProgram((toolFolder / "TrajixBinary").string(), arguments);
+    EXPECT_EQ(generated.exitCode, 0) << generated.err;
+    EXPECT_EQ(runTrajix({"dsf2bin", (tools / "output.dsf").string()}).exitCode, 0);
+    std::filesystem::remove(tools / "output.dsf");
+
+    std::string configuration = readFileBytes(receiverConfiguration);
+    configuration.replace(configuration.find("iono_model=OFF"), 14, "iono_model=Broadcast");
+    configuration.replace(configuration.find("trop_model=OFF"), 14, "trop_model=Saastamoinen");
+    writeFileBytes(dir / "atmosphere.conf", configuration);
+    std::filesystem::create_directories(dir / "with");
+    const ReceiverRun run = runReceiver(tools / "output.bin", dir / "with", dir / "atmosphere.conf", day.clock, true);
+    checkNavigation(
+        run, generatedSatellites(generated.out), [](double) { return villafranca; }, day.timing);
+
+    const double dayStart = std::floor(day.timing.start / 86400) * 86400;
+    std::set<long long> epochs, told;
+    for (const PvtRecord& fix : run.fixes)
+        if (std::abs(fix.rxTime - std::round(fix.rxTime)) < 0.011) epochs.insert(std::llround(fix.rxTime));
+    for (const UtcFix& fix : run.utcFixes) {
+        EXPECT_EQ(fix.date, fmt::format("{:0>2}{:0>2}{}", day.day, day.month, std::string(day.year).substr(2)));
+        told.insert(std::llround(dayStart + fix.secondsOfDay + day.leapSeconds));
+    }
+    EXPECT_GE(told.size(), 15u);
+    EXPECT_TRUE(std::includes(epochs.begin(), epochs.end(), told.begin(), told.end()));
+    EXPECT_TRUE(!told.empty() && !epochs.empty() && *told.begin() == *epochs.begin() &&
+                *told.rbegin() == *epochs.rbegin());
+    return tools / "output.bin";
+}
+
+}  // namespace
+
+TEST(GnssSdrNavigation, BroadcastEphemeridesOf2010WithTheAtmosphereCancelledByTheReceiver)
+{
+    TRAJIX_REQUIRE_TOOLS(gnssSdr.string(), "/usr/bin/faketime");
+    TempDir dir;
+    navigateDay(dir, day2010, false);
+    std::filesystem::remove(dir / "GPStools" / "recording.samples");
+}
+
+TEST(GnssSdrNavigation, BroadcastEphemeridesOf2018WithTheAtmosphereAndWithoutTheReceiversModels)
+{
+    TRAJIX_REQUIRE_TOOLS(gnssSdr.string(), "/usr/bin/faketime");
+    TempDir dir;
+    const auto recording = navigateDay(dir, day2018, true);
+    // The same signal to a receiver that models neither: the delays, larger towards the
+    // horizon, lift its height by metres.
+    std::filesystem::create_directories(dir / "without");
+    const ReceiverRun run = runReceiver(recording, dir / "without", receiverConfiguration, day2018.clock);
+    double upSum = 0;
+    int count = 0;
+    const double radius = std::hypot(villafranca.x, villafranca.y, villafranca.z);
+    for (const PvtRecord& fix : run.fixes)
+        if (fix.rxTime - day2018.timing.start >= day2018.timing.duration - lastSeconds) {
+            upSum += ((fix.x - villafranca.x) * villafranca.x + (fix.y - villafranca.y) * villafranca.y +
+                      (fix.z - villafranca.z) * villafranca.z) /
+                     radius;
+            ++count;
+        }
+    ASSERT_GT(count, 0);
+    std::printf("height error without the receiver's models: %.2f m\n", upSum / count);
+    EXPECT_GT(upSum / count, 5.0);
+}
