@@ -12,15 +12,26 @@
 //   --output FILE                 instead of IF_IQ_File; "-" streams to standard output
 //                                 (the messages then go to standard error);
 //   --realtime                    the samples leave at the signal's own rate, a note on
-//                                 standard error each time they fall behind it.
+//                                 standard error each time they fall behind it;
+//   --live tcp://HOST:PORT|udp://[HOST]:PORT
+//                                 the receiver's path from a live NMEA stream (GGA, dated
+//                                 by RMC) instead of the NMEA file, from its first fix and
+//                                 at its date and time (the profile's start without RMC),
+//                                 until the stream ends or Ctrl-C, leaving a complete
+//                                 recording; the signal keeps pace with the stream;
+//   --duration-limited            with --live, ends after Duration_in_sec too.
 // Exits 1 with a message on a bad profile or input, leaving nothing under the output name.
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <atomic>
+#include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -30,8 +41,12 @@
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #include "common/numbers.hpp"
+#include "scenario/gps_navigation.hpp"
+#include "scenario/gps_week.hpp"
+#include "scenario/live_path.hpp"
 #include "scenario/realtime_pacer.hpp"
 #include "scenario/signal_generator.hpp"
+#include "tools/live_stream.hpp"
 
 namespace {
 
@@ -54,6 +69,8 @@ struct Arguments {
     std::optional<long long> intermediateFrequencyHz;
     std::optional<std::string> output;
     bool realtime = false;
+    std::optional<std::string> live;
+    bool durationLimited = false;
 };
 
 // Writes everything or throws: standard output may be a pipe that takes part of a write.
@@ -70,9 +87,42 @@ void writeAll(int descriptor, const std::uint8_t* bytes, std::size_t size)
     }
 }
 
+// The live stream until its first fix (and the date of it, when RMC sentences come
+// within a second), read on the calling thread.
+std::optional<trajix::LiveFix> firstFix(trajix::LiveStream& stream, trajix::LiveNmeaReader& reader)
+{
+    std::optional<trajix::LiveFix> first;
+    std::chrono::steady_clock::time_point firstArrival;
+    while (!stopRequested) {
+        std::string bytes;
+        if (!stream.read(bytes, 100))
+            throw trajix::Error(fmt::format("the live stream '{}' ended before its first fix", stream.address()));
+        for (const auto& fix : reader.feed(bytes)) {
+            if (!first) firstArrival = std::chrono::steady_clock::now();
+            first = fix;
+        }
+        if (first && reader.lastGood()) first->date = reader.lastGood()->date;
+        if (first && (first->date || std::chrono::steady_clock::now() - firstArrival > std::chrono::seconds(1)))
+            return first;
+    }
+    return std::nullopt;
+}
+
+// GPS week and seconds into it of a dated fix.
+void startAt(const trajix::LiveFix& fix, trajix::GeneratorSettings& settings)
+{
+    const trajix::CalendarDate gpsEpoch{1980, 1, 6};
+    const long long days = trajix::dateToDayCount(*fix.date) - trajix::dateToDayCount(gpsEpoch);
+    int week = static_cast<int>(days / 7);
+    double seconds = static_cast<double>(days % 7) * 86400 + fix.timeOfDay() + trajix::gps::leapSecondsAtWeek(week);
+    if (seconds >= 604800) seconds -= 604800, ++week;
+    settings.week = week;
+    settings.startSeconds = seconds;
+}
+
 int run(const Arguments& arguments)
 {
-    trajix::GeneratorSettings settings = trajix::readGeneratorProfile(arguments.profile);
+    trajix::GeneratorSettings settings = trajix::readGeneratorProfile(arguments.profile, !arguments.live);
     if (arguments.noiseOnly) settings.noiseOnly = true;
     if (arguments.seed) settings.seed = static_cast<std::uint64_t>(*arguments.seed);
     if (arguments.maxSatellites) settings.maxSatellites = static_cast<int>(*arguments.maxSatellites);
@@ -88,11 +138,55 @@ int run(const Arguments& arguments)
     const bool toStandardOutput = settings.output == "-";
     // With the samples on standard output, every message goes to standard error.
     std::FILE* messages = toStandardOutput ? stderr : stdout;
-
-    trajix::SignalGenerator generator(settings, [messages](const std::string& message) {
+    const auto say = [messages](const std::string& message) {
         fmt::print(messages, "TrajixBinary: {}\n", message);
         std::fflush(messages);
-    });
+    };
+
+    // A live path: the stream is read on its own thread from the first fix on.
+    std::unique_ptr<trajix::LiveStream> stream;
+    std::unique_ptr<trajix::LiveNmeaReader> reader;
+    std::atomic<bool> quit = false;
+    std::thread listener;
+    struct Joiner {
+        std::atomic<bool>& quit;
+        std::thread& thread;
+        ~Joiner()
+        {
+            quit = true;
+            if (thread.joinable()) thread.join();
+        }
+    } joiner{quit, listener};
+    if (arguments.live) {
+        if (settings.noiseOnly || settings.staticPosition)
+            throw trajix::Error("--live needs a profile with a moving receiver (not Static or Noise_Only)");
+        stream = std::make_unique<trajix::LiveStream>(*arguments.live);
+        reader = std::make_unique<trajix::LiveNmeaReader>(say);
+        say(fmt::format("waiting for the first fix of the live stream {}", stream->address()));
+        const auto first = firstFix(*stream, *reader);
+        if (!first) {
+            fmt::print(stderr, "TrajixBinary: stopped before the first fix; no output written\n");
+            return 143;
+        }
+        if (first->date) startAt(*first, settings);
+        settings.live = std::make_shared<trajix::LivePath>(*first, say);
+        if (!arguments.durationLimited) settings.durationSeconds = 86400;
+        listener = std::thread([&stream, &reader, &quit, live = settings.live, say] {
+            try {
+                while (!quit && !stopRequested) {
+                    std::string bytes;
+                    if (!stream->read(bytes, 50)) break;
+                    for (const auto& fix : reader->feed(bytes)) live->addFix(fix);
+                }
+                if (!quit && !stopRequested) say(fmt::format("the live stream {} ended", stream->address()));
+            } catch (const std::exception& e) {
+                say(e.what());
+            }
+            live->endStream();
+        });
+    }
+
+    trajix::SignalGenerator generator(settings, say);
     if (!settings.noiseOnly) {
         std::string list;
         for (const auto& satellite : generator.initialSatellites()) list += fmt::format(" {}", satellite.prn);
@@ -101,9 +195,13 @@ int run(const Arguments& arguments)
             fmt::print(messages, "TrajixBinary: PRN {:2} elevation {:5.1f} deg, C/N0 {:4.1f} dB-Hz\n", satellite.prn,
                        satellite.elevationDegrees, satellite.cn0);
     }
-    fmt::print(messages, "TrajixBinary: writing {} s of {} to {}\n", settings.durationSeconds,
-               settings.noiseOnly ? "noise" : "signal",
-               toStandardOutput ? std::string("standard output") : settings.output.string());
+    const std::string to = toStandardOutput ? std::string("standard output") : settings.output.string();
+    if (settings.live)
+        fmt::print(messages, "TrajixBinary: writing the signal of the live stream to {} until it ends{}\n", to,
+                   arguments.durationLimited ? fmt::format(" or {} s have passed", settings.durationSeconds) : "");
+    else
+        fmt::print(messages, "TrajixBinary: writing {} s of {} to {}\n", settings.durationSeconds,
+                   settings.noiseOnly ? "noise" : "signal", to);
     std::fflush(messages);
 
     // With --realtime each piece waits for its signal time; the generator keeps only a
@@ -117,6 +215,13 @@ int run(const Arguments& arguments)
         if (arguments.realtime) pacer.beforePiece(pieceStart);
         pieceStart = signalEnd;
     };
+    // A live run ends with the stream or Ctrl-C, at a piece's end: a complete recording.
+    const auto liveEnded = [&] { return settings.live && (stopRequested || settings.live->ended()); };
+    const auto finishLive = [&](double signalSeconds) {
+        say(fmt::format("finished: {:.2f} s of signal following {} fix(es)", signalSeconds,
+                        settings.live->fixesFollowed()));
+    };
+    double written = 0;
     const auto summary = [&]() {
         if (pacer.timesBehind() > 0)
             fmt::print(stderr, "TrajixBinary: fell behind real time {} time(s), {:.3f} s in all\n", pacer.timesBehind(),
@@ -125,12 +230,17 @@ int run(const Arguments& arguments)
 
     if (toStandardOutput) {
         const bool finished = generator.run([&](const std::uint8_t* bytes, std::size_t size, double signalEnd) {
-            if (stopRequested) return false;
+            if (liveEnded() || stopRequested) return false;
             pace(signalEnd);
             writeAll(STDOUT_FILENO, bytes, size);
+            written = signalEnd;
             return true;
         });
         summary();
+        if (settings.live) {
+            finishLive(written);
+            return 0;
+        }
         if (!finished) {
             fmt::print(stderr, "TrajixBinary: stopped\n");
             return 143;
@@ -140,18 +250,23 @@ int run(const Arguments& arguments)
     }
     trajix::AtomicFile out(settings.output);
     const bool finished = generator.run([&](const std::uint8_t* bytes, std::size_t size, double signalEnd) {
-        if (stopRequested) return false;
+        if (liveEnded() || stopRequested) return false;
         pace(signalEnd);
         out.write(bytes, size);
+        written = signalEnd;
         return true;
     });
     summary();
-    if (!finished) {
+    if (!finished && !settings.live) {
         out.discard();
         fmt::print(stderr, "TrajixBinary: stopped; no output written\n");
         return 143;
     }
     out.commit();
+    if (settings.live) {
+        finishLive(written);
+        return 0;
+    }
     fmt::print(messages, "TrajixBinary: finished\n");
     return 0;
 }
@@ -181,6 +296,13 @@ int main(int argc, char** argv)
                 arguments.noiseOnly = true;
             else if (arg == "--realtime")
                 arguments.realtime = true;
+            else if (arg == "--duration-limited")
+                arguments.durationLimited = true;
+            else if (arg == "--live") {
+                const char* text = value();
+                if (!text || !*text) throw trajix::Error("--live needs tcp://HOST:PORT or udp://[HOST]:PORT");
+                arguments.live = text;
+            }
             else if (arg == "--seed")
                 arguments.seed = integerOption(arg, value(), 0, anyCount);
             else if (arg == "--max-satellites")
@@ -215,7 +337,8 @@ int main(int argc, char** argv)
         fmt::print(stderr,
                    "usage: TrajixBinary [--noise-only] [--seed N] [--max-satellites N] [--threads N]\n"
                    "                    [--iq-format I|IQ] [--bits-per-sample 1|8|16] [--sample-rate-khz N]\n"
-                   "                    [--if-hz N] [--output FILE|-] [--realtime] PROFILE\n");
+                   "                    [--if-hz N] [--output FILE|-] [--realtime]\n"
+                   "                    [--live tcp://HOST:PORT|udp://[HOST]:PORT [--duration-limited]] PROFILE\n");
         return 2;
     }
     arguments.profile = positional.front();
