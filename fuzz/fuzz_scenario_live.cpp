@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             previous = fix;
         }
     if (previous) {
-        trajix::LivePath path(*previous, {}, [] { return 0.0; });
+        trajix::LivePath path(*previous, 0, {}, [] { return 0.0; });
         path.commitUntil(0.04, false);
         const auto p = path.positionAt(0.02);
         if (!std::isfinite(p.x)) __builtin_trap();

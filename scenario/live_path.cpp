@@ -91,6 +91,15 @@ void LiveNmeaReader::refuse(const std::string& kind, const std::string& note)
         note_(fmt::format("{} ({} {} so far)", note, count, kind));
 }
 
+std::optional<CalendarDate> LiveNmeaReader::dateAt(double timeOfDay) const
+{
+    if (!date_) return std::nullopt;
+    // The RMC's date, a day on when the time lies past the midnight after it.
+    if (timeOfDay < dateTimeOfDay_ - 43200)
+        return dayCountToDate(static_cast<long double>(dateToDayCount(*date_) + 1));
+    return date_;
+}
+
 std::vector<LiveFix> LiveNmeaReader::feed(std::string_view bytes)
 {
     std::vector<LiveFix> out;
@@ -184,12 +193,7 @@ void LiveNmeaReader::line(std::string_view text, std::vector<LiveFix>& out)
     double dayOffset = dayOffset_;
     if (last_ && *time + dayOffset < last_->streamSeconds - 43200) dayOffset += 86400;  // past midnight
     fix.streamSeconds = *time + dayOffset;
-    if (date_) {
-        // The RMC's date, a day on when this fix lies past the midnight after it.
-        CalendarDate date = *date_;
-        if (*time < dateTimeOfDay_ - 43200) date = dayCountToDate(static_cast<long double>(dateToDayCount(date) + 1));
-        fix.date = date;
-    }
+    fix.date = dateAt(*time);
     if (last_) {
         const double elapsed = fix.streamSeconds - last_->streamSeconds;
         if (elapsed < 0) {
@@ -213,15 +217,22 @@ void LiveNmeaReader::line(std::string_view text, std::vector<LiveFix>& out)
 
 // ---------------------------------------------------------------------------------
 
-LivePath::LivePath(const LiveFix& first, LiveNote log, Clock clock)
-    : log_(std::move(log)), clock_(std::move(clock)), fix_(first)
+double LivePath::steadySeconds()
 {
-    if (!clock_)
-        clock_ = [] {
-            return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-        };
-    arrival_ = clock_();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+LivePath::LivePath(const LiveFix& first, double arrival, LiveNote log, Clock clock)
+    : log_(std::move(log)), clock_(std::move(clock)), fix_(first), arrival_(arrival)
+{
+    if (!clock_) clock_ = steadySeconds;
     knots_.push_back({0, first.position});
+}
+
+void LivePath::setOrigin(double clockSeconds)
+{
+    const std::lock_guard lock(mutex_);
+    origin_ = clockSeconds;
 }
 
 void LivePath::addFix(const LiveFix& fix)
@@ -283,6 +294,8 @@ void LivePath::commitUntil(double signalSeconds, bool pace)
     std::unique_lock lock(mutex_);
     if (!origin_) origin_ = clock_();
     if (signalSeconds <= knots_.back().time) return;
+    // The start as the fixes have it now (the generator set up at the first fix).
+    if (knots_.size() == 1) knots_.front().position = estimateAt(0);
     const double since = signalSeconds - (arrival_ - *origin_);
     std::vector<std::string> notes;
     if (fresh_) {

@@ -40,6 +40,8 @@ public:
     std::vector<LiveFix> feed(std::string_view bytes);
 
     const std::optional<LiveFix>& lastGood() const { return last_; }
+    /// The date at timeOfDay (seconds after midnight UTC) by the latest RMC sentence.
+    std::optional<CalendarDate> dateAt(double timeOfDay) const;
 
     static constexpr std::size_t longestLine = 160;
     static constexpr double reachMetres = 1000, reachSpeed = 600;
@@ -69,8 +71,14 @@ private:
 class LivePath {
 public:
     using Clock = std::function<double()>;  ///< seconds on a monotonic clock
-    /// first: the fix the signal starts at. log: the fixes followed and the notes.
-    LivePath(const LiveFix& first, LiveNote log, Clock clock = {});
+    /// first: the fix the signal starts at, arrived at `arrival` on the clock. log: the
+    /// fixes followed and the notes.
+    LivePath(const LiveFix& first, double arrival, LiveNote log, Clock clock = {});
+    /// The seconds on the clock at which the signal's time 0 is due; without it, the
+    /// first commitUntil's.
+    void setOrigin(double clockSeconds);
+    /// The steady clock in seconds, the default clock.
+    static double steadySeconds();
 
     static constexpr double maxExtrapolation = 1.0;
     static constexpr double blendSeconds = 0.1;

@@ -88,33 +88,36 @@ void writeAll(int descriptor, const std::uint8_t* bytes, std::size_t size)
 }
 
 // The live stream until its first fix (and the date of it, when RMC sentences come
-// within a second), read on the calling thread.
-std::optional<trajix::LiveFix> firstFix(trajix::LiveStream& stream, trajix::LiveNmeaReader& reader)
+// within a second), read on the calling thread; arrival: the clock when the fix came.
+std::optional<trajix::LiveFix> firstFix(trajix::LiveStream& stream, trajix::LiveNmeaReader& reader, double& arrival)
 {
     std::optional<trajix::LiveFix> first;
-    std::chrono::steady_clock::time_point firstArrival;
     while (!stopRequested) {
         std::string bytes;
         if (!stream.read(bytes, 100))
             throw trajix::Error(fmt::format("the live stream '{}' ended before its first fix", stream.address()));
         for (const auto& fix : reader.feed(bytes)) {
-            if (!first) firstArrival = std::chrono::steady_clock::now();
+            arrival = trajix::LivePath::steadySeconds();
             first = fix;
         }
-        if (first && reader.lastGood()) first->date = reader.lastGood()->date;
-        if (first && (first->date || std::chrono::steady_clock::now() - firstArrival > std::chrono::seconds(1)))
-            return first;
+        if (first && !first->date) first->date = reader.dateAt(first->timeOfDay());
+        if (first && (first->date || trajix::LivePath::steadySeconds() - arrival > 1)) return first;
     }
     return std::nullopt;
 }
 
-// GPS week and seconds into it of a dated fix.
-void startAt(const trajix::LiveFix& fix, trajix::GeneratorSettings& settings)
+// Seconds from the first fix of a live stream to the signal's start: the generator's
+// set-up (about 0.1 s for 12 satellites) with room to spare.
+constexpr double startupSeconds = 0.5;
+
+// GPS week and seconds into it, `later` seconds after a dated fix.
+void startAt(const trajix::LiveFix& fix, double later, trajix::GeneratorSettings& settings)
 {
     const trajix::CalendarDate gpsEpoch{1980, 1, 6};
     const long long days = trajix::dateToDayCount(*fix.date) - trajix::dateToDayCount(gpsEpoch);
     int week = static_cast<int>(days / 7);
-    double seconds = static_cast<double>(days % 7) * 86400 + fix.timeOfDay() + trajix::gps::leapSecondsAtWeek(week);
+    double seconds =
+        static_cast<double>(days % 7) * 86400 + fix.timeOfDay() + later + trajix::gps::leapSecondsAtWeek(week);
     if (seconds >= 604800) seconds -= 604800, ++week;
     settings.week = week;
     settings.startSeconds = seconds;
@@ -163,13 +166,18 @@ int run(const Arguments& arguments)
         stream = std::make_unique<trajix::LiveStream>(*arguments.live);
         reader = std::make_unique<trajix::LiveNmeaReader>(say);
         say(fmt::format("waiting for the first fix of the live stream {}", stream->address()));
-        const auto first = firstFix(*stream, *reader);
+        double arrival = 0;
+        const auto first = firstFix(*stream, *reader, arrival);
         if (!first) {
             fmt::print(stderr, "TrajixBinary: stopped before the first fix; no output written\n");
             return 143;
         }
-        if (first->date) startAt(*first, settings);
-        settings.live = std::make_shared<trajix::LivePath>(*first, say);
+        // The signal starts a little after the first fix, time enough to set the
+        // generator up; its time is the stream's then.
+        const double origin = trajix::LivePath::steadySeconds() + startupSeconds;
+        if (first->date) startAt(*first, origin - arrival, settings);
+        settings.live = std::make_shared<trajix::LivePath>(*first, arrival, say);
+        settings.live->setOrigin(origin);
         if (!arguments.durationLimited) settings.durationSeconds = 86400;
         listener = std::thread([&stream, &reader, &quit, live = settings.live, say] {
             try {

@@ -135,7 +135,7 @@ TEST(LivePath, FollowsTheFixesWithinTheirArrivalAndHoldsStillWhenTheyStop)
         };
         double now = 0;
         std::vector<std::string> notes;
-        LivePath path(fixAt(0), [&](const std::string& n) { notes.push_back(n); }, [&] { return now; });
+        LivePath path(fixAt(0), 0, [&](const std::string& n) { notes.push_back(n); }, [&] { return now; });
         int nextFix = 1;
         const int lastFix = 9;  // then the stream stops
         double lastError = 0;
