@@ -47,7 +47,7 @@ std::vector<std::string_view> fieldsOf(std::string_view text)
 std::optional<double> clockSeconds(std::string_view text)
 {
     double value = 0;
-    if (text.size() < 6 || !tryParseDouble(text, value) || value < 0) return std::nullopt;
+    if (text.size() < 6 || !tryParseDouble(text, value) || !std::isfinite(value) || value < 0) return std::nullopt;
     const double hours = std::trunc(value / 10000), minutes = std::trunc(value / 100) - hours * 100;
     const double seconds = value - std::trunc(value / 100) * 100;
     if (hours > 23 || minutes > 59 || seconds >= 61) return std::nullopt;
@@ -59,7 +59,7 @@ std::optional<double> angle(std::string_view text, std::string_view hemisphere, 
                             double limit)
 {
     double value = 0;
-    if (!tryParseDouble(text, value) || value < 0 || hemisphere.size() != 1 ||
+    if (!tryParseDouble(text, value) || !std::isfinite(value) || value < 0 || hemisphere.size() != 1 ||
         (hemisphere[0] != positive && hemisphere[0] != negative))
         return std::nullopt;
     const double minutes = std::fmod(value, 100);
@@ -155,7 +155,9 @@ void LiveNmeaReader::line(std::string_view text, std::vector<LiveFix>& out)
         if (f.size() < 10 || f[9].empty()) return;
         const auto time = clockSeconds(f[1]);
         double ddmmyy = 0;
-        if (!time || f[9].size() != 6 || !tryParseDouble(f[9], ddmmyy)) return bad("not a valid date and time");
+        const bool digits = std::all_of(f[9].begin(), f[9].end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (!time || f[9].size() != 6 || !digits || !tryParseDouble(f[9], ddmmyy))
+            return bad("not a valid date and time");
         CalendarDate date;
         date.day = static_cast<int>(ddmmyy / 10000);
         date.month = static_cast<int>(std::fmod(ddmmyy / 100, 100));
@@ -181,7 +183,7 @@ void LiveNmeaReader::line(std::string_view text, std::vector<LiveFix>& out)
     if (!latitude || !longitude) return bad("not a valid latitude and longitude");
     double altitude = 0, separation = 0;
     if ((!f[9].empty() && !tryParseDouble(f[9], altitude)) || (!f[11].empty() && !tryParseDouble(f[11], separation)) ||
-        std::abs(altitude + separation) > 1e7)
+        !(std::abs(altitude + separation) <= 1e7))
         return bad("not a valid altitude");
 
     LiveFix fix;

@@ -68,6 +68,8 @@ TEST(LiveNmeaReader, BadInputIsNotedByWhatCameAndTheFixesGoOnFromTheLastGoodOne)
         {sentence("GPGGA,250000.5,4806.0,N,01130.0,E,1,08,1.0,1.0,M,0.0,M,,"), "not a valid time of day"},
         {sentence("GPGGA,100000.5,4806.0"), "too few fields"},
         {sentence("GPRMC,100000.5,A,4806.0,N,01130.0,E,0.0,0.0,331325,,,A"), "not a valid date"},
+        {sentence("GPRMC,100000.5,A,4806.0,N,01130.0,E,0.0,0.0,155E95,,,A"), "not a valid date"},
+        {sentence("GPGGA,100000.5,4806.0,N,01130.0,E,1,08,1.0,1e400,M,0.0,M,,"), "not a valid altitude"},
         {gga(36000.5, 49.0, 11.5), "a jump of 100.1 km in 0.5 s"},
         {gga(35999, 48.1, 11.5), "its time lies before the last fix's, 100000.00"},
     };
