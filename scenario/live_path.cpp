@@ -95,8 +95,7 @@ std::optional<CalendarDate> LiveNmeaReader::dateAt(double timeOfDay) const
 {
     if (!date_) return std::nullopt;
     // The RMC's date, a day on when the time lies past the midnight after it.
-    if (timeOfDay < dateTimeOfDay_ - 43200)
-        return dayCountToDate(static_cast<long double>(dateToDayCount(*date_) + 1));
+    if (timeOfDay < dateTimeOfDay_ - 43200) return dayCountToDate(static_cast<long double>(dateToDayCount(*date_) + 1));
     return date_;
 }
 
@@ -111,8 +110,8 @@ std::vector<LiveFix> LiveNmeaReader::feed(std::string_view bytes)
         } else if (!overlong_) {
             pending_ += c;
             if (pending_.size() > longestLine) {
-                refuse("overlong lines", fmt::format("ignored a line longer than {} bytes: {}", longestLine,
-                                                     excerpt(pending_)));
+                refuse("overlong lines",
+                       fmt::format("ignored a line longer than {} bytes: {}", longestLine, excerpt(pending_)));
                 overlong_ = true;
                 pending_.clear();
             }
@@ -163,8 +162,7 @@ void LiveNmeaReader::line(std::string_view text, std::vector<LiveFix>& out)
         date.month = static_cast<int>(std::fmod(ddmmyy / 100, 100));
         date.year = 2000 + static_cast<int>(std::fmod(ddmmyy, 100));
         if (date.year >= 2080) date.year -= 100;
-        if (date.day < 1 || date.day > 31 || date.month < 1 || date.month > 12)
-            return bad("not a valid date and time");
+        if (date.day < 1 || date.day > 31 || date.month < 1 || date.month > 12) return bad("not a valid date and time");
         date_ = date;
         dateTimeOfDay_ = *time;
         return;
@@ -306,17 +304,18 @@ void LivePath::commitUntil(double signalSeconds, bool pace)
         if (holding_) notes.push_back(fmt::format("fixes again at {:.2f} s of signal", signalSeconds));
         holding_ = false;
         notes.push_back(fmt::format("following the fix at {} ({:.7f}, {:.7f}, {:.1f} m) from {:.2f} s of signal",
-                                    fix_.clock, fix_.latitude, fix_.longitude, fix_.height,
-                                    knots_.back().time));
+                                    fix_.clock, fix_.latitude, fix_.longitude, fix_.height, knots_.back().time));
     } else if (!holding_ && since > longestMove) {
         holding_ = true;
-        notes.push_back(fmt::format("no fix for {:.1f} s after the fix at {}: the receiver holds still from {:.2f} s "
-                                    "of signal",
-                                    maxExtrapolation, fix_.clock, signalSeconds));
+        notes.push_back(
+            fmt::format("no fix for {:.1f} s after the fix at {}: the receiver holds still from {:.2f} s "
+                        "of signal",
+                        maxExtrapolation, fix_.clock, signalSeconds));
     }
     knots_.push_back({signalSeconds, estimateAt(signalSeconds)});
     // The workers need at most the pieces in flight: keep a minute.
-    if (knots_.size() > 4096 && knots_[2048].time < signalSeconds - 60) knots_.erase(knots_.begin(), knots_.begin() + 2048);
+    if (knots_.size() > 4096 && knots_[2048].time < signalSeconds - 60)
+        knots_.erase(knots_.begin(), knots_.begin() + 2048);
     const LiveNote log = log_;
     lock.unlock();
     if (log)
@@ -328,8 +327,8 @@ Ecef LivePath::positionAt(double t) const
     const std::lock_guard lock(mutex_);
     if (t <= knots_.front().time) return knots_.front().position;
     if (t >= knots_.back().time) return knots_.back().position;
-    const auto next = std::upper_bound(knots_.begin(), knots_.end(), t,
-                                       [](double time, const Knot& k) { return time < k.time; });
+    const auto next =
+        std::upper_bound(knots_.begin(), knots_.end(), t, [](double time, const Knot& k) { return time < k.time; });
     const Knot& b = *next;
     const Knot& a = *(next - 1);
     const double s = (t - a.time) / (b.time - a.time);

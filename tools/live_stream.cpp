@@ -38,8 +38,7 @@ LiveStream::LiveStream(const std::string& address) : address_(address)
     hints.ai_flags = tcp_ ? 0 : AI_PASSIVE;
     addrinfo* found = nullptr;
     const int status = ::getaddrinfo(host.empty() ? nullptr : host.c_str(), port.c_str(), &hints, &found);
-    if (status != 0)
-        throw Error(fmt::format("cannot find the live stream '{}': {}", address, ::gai_strerror(status)));
+    if (status != 0) throw Error(fmt::format("cannot find the live stream '{}': {}", address, ::gai_strerror(status)));
     std::string failure = "no address";
     for (addrinfo* a = found; a && socket_ < 0; a = a->ai_next) {
         const int s = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
@@ -60,8 +59,8 @@ LiveStream::LiveStream(const std::string& address) : address_(address)
     }
     ::freeaddrinfo(found);
     if (socket_ < 0)
-        throw Error(fmt::format("cannot {} the live stream '{}': {}", tcp_ ? "connect to" : "listen on", address,
-                                failure));
+        throw Error(
+            fmt::format("cannot {} the live stream '{}': {}", tcp_ ? "connect to" : "listen on", address, failure));
 }
 
 LiveStream::~LiveStream()

@@ -21,13 +21,13 @@
 //                                 recording; the signal keeps pace with the stream;
 //   --duration-limited            with --live, ends after Duration_in_sec too.
 // Exits 1 with a message on a bad profile or input, leaving nothing under the output name.
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <atomic>
-#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -176,6 +176,8 @@ int run(const Arguments& arguments)
         // generator up; its time is the stream's then.
         const double origin = trajix::LivePath::steadySeconds() + startupSeconds;
         if (first->date) startAt(*first, origin - arrival, settings);
+        say(fmt::format("the signal starts at GPS week {} second {:.3f}, {}", settings.week, settings.startSeconds,
+                        first->date ? "the stream's time" : "the profile's start (the stream gives no date)"));
         settings.live = std::make_shared<trajix::LivePath>(*first, arrival, say);
         settings.live->setOrigin(origin);
         if (!arguments.durationLimited) settings.durationSeconds = 86400;
@@ -310,8 +312,7 @@ int main(int argc, char** argv)
                 const char* text = value();
                 if (!text || !*text) throw trajix::Error("--live needs tcp://HOST:PORT or udp://[HOST]:PORT");
                 arguments.live = text;
-            }
-            else if (arg == "--seed")
+            } else if (arg == "--seed")
                 arguments.seed = integerOption(arg, value(), 0, anyCount);
             else if (arg == "--max-satellites")
                 arguments.maxSatellites = integerOption(arg, value(), 0, anyCount);

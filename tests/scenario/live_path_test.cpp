@@ -31,8 +31,8 @@ std::string sentence(const std::string& body)
 std::string gga(double clock, double latitude, double longitude, const char* quality = "1")
 {
     const int h = static_cast<int>(clock / 3600), m = static_cast<int>(clock / 60) % 60;
-    return sentence(fmt::format("GPGGA,{:02}{:02}{:05.2f},{:02}{:011.8f},N,{:03}{:011.8f},E,{},08,1.0,100.0,M,0.0,M,,", h,
-                                m, clock - h * 3600 - m * 60, static_cast<int>(latitude),
+    return sentence(fmt::format("GPGGA,{:02}{:02}{:05.2f},{:02}{:011.8f},N,{:03}{:011.8f},E,{},08,1.0,100.0,M,0.0,M,,",
+                                h, m, clock - h * 3600 - m * 60, static_cast<int>(latitude),
                                 (latitude - std::floor(latitude)) * 60, static_cast<int>(longitude),
                                 (longitude - std::floor(longitude)) * 60, quality));
 }
@@ -137,7 +137,8 @@ TEST(LivePath, FollowsTheFixesWithinTheirArrivalAndHoldsStillWhenTheyStop)
         };
         double now = 0;
         std::vector<std::string> notes;
-        LivePath path(fixAt(0), 0, [&](const std::string& n) { notes.push_back(n); }, [&] { return now; });
+        LivePath path(
+            fixAt(0), 0, [&](const std::string& n) { notes.push_back(n); }, [&] { return now; });
         int nextFix = 1;
         const int lastFix = 9;  // then the stream stops
         double lastError = 0;
@@ -195,18 +196,17 @@ TEST(LivePath, TrajixBinaryFollowsTrajixReplayOnLoopbackUntilTheStreamEnds)
     writeFileBytes(tools / "profile.txt", scenarioProfileText(edits, dir.path().string()));
     const auto cli = std::filesystem::path(TRAJIX_BINARY_DIR) / "cli";
 
-    const auto refused = runProgram((cli / "TrajixBinary").string(),
-                                    {"--live", "tcp://127.0.0.1:1", (tools / "profile.txt").string()});
+    const auto refused =
+        runProgram((cli / "TrajixBinary").string(), {"--live", "tcp://127.0.0.1:1", (tools / "profile.txt").string()});
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.err.find("cannot connect to the live stream 'tcp://127.0.0.1:1'"), std::string::npos)
         << refused.err;
     EXPECT_FALSE(std::filesystem::exists(tools / "output.dsf"));
 
-    std::FILE* replay =
-        ::popen(fmt::format("timeout 30 '{}' replay --tcp 127.0.0.1:0 '{}'", (cli / "trajix").string(),
-                            (dir / "route.nmea").string())
-                    .c_str(),
-                "r");
+    std::FILE* replay = ::popen(fmt::format("timeout 30 '{}' replay --tcp 127.0.0.1:0 '{}'", (cli / "trajix").string(),
+                                            (dir / "route.nmea").string())
+                                    .c_str(),
+                                "r");
     ASSERT_NE(replay, nullptr);
     char first[200] = {};
     ASSERT_NE(std::fgets(first, sizeof first, replay), nullptr);
@@ -217,7 +217,7 @@ TEST(LivePath, TrajixBinaryFollowsTrajixReplayOnLoopbackUntilTheStreamEnds)
     ::pclose(replay);
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto size = std::filesystem::file_size(tools / "output.dsf");
-    EXPECT_EQ(size % 2046, 0u);  // whole milliseconds
+    EXPECT_EQ(size % 2046, 0u);     // whole milliseconds
     EXPECT_GE(size, 3 * 2046000u);  // the stream lasts five seconds, less the start
     EXPECT_LE(size, 6 * 2046000u);
     EXPECT_NE(run.out.find("following the fix at 100004.00 (51.9004000, 1.1004000, 100.0 m)"), std::string::npos)
