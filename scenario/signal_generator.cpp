@@ -124,7 +124,7 @@ int resolveTenBitWeek(long long tenBitWeek, long long nearWeek)
     return static_cast<int>(best);
 }
 
-GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath)
+GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath, bool nmeaFileNeeded)
 {
     const ProfileReader profile(profilePath);
     GeneratorSettings s;
@@ -161,7 +161,7 @@ GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath)
     if (profile.hasValue("Ephemeris_File")) s.ephemerisFile = profile.file("Ephemeris_File");
     if (profile.has("Ionosphere")) s.ionosphere = profile.integer("Ionosphere", 0, 1) == 1;
     if (profile.has("Troposphere")) s.troposphere = profile.integer("Troposphere", 0, 1) == 1;
-    if (!s.noiseOnly && !s.staticPosition) {
+    if (!s.noiseOnly && !s.staticPosition && nmeaFileNeeded) {
         std::error_code ec;
         if (!std::filesystem::is_regular_file(s.nmeaFile, ec))
             throw Error(fmt::format("the NMEA file '{}' named in '{}' does not exist", s.nmeaFile.string(),
@@ -350,6 +350,7 @@ struct SignalGenerator::Impl {
 
     Ecef receiverAt(double secondsAfterStart) const
     {
+        if (settings.live) return settings.live->positionAt(secondsAfterStart);
         if (settings.staticPosition) return geodeticToEcef(settings.latitude, settings.longitude, settings.altitude);
         return path->positionAt(secondsAfterStart);
     }
@@ -538,7 +539,7 @@ struct SignalGenerator::Impl {
     void setUp()
     {
         if (settings.noiseOnly) return;
-        if (!settings.staticPosition) path = ReceiverPath::fromNmea(settings.nmeaFile);
+        if (!settings.staticPosition && !settings.live) path = ReceiverPath::fromNmea(settings.nmeaFile);
         startMs = static_cast<std::int64_t>(std::floor(settings.startSeconds * 1000));
         startFractionMs = settings.startSeconds * 1000 - static_cast<double>(startMs);
         if (!settings.ephemerisFile.empty()) {
@@ -819,6 +820,7 @@ bool SignalGenerator::Impl::run(const SampleSink& sink)
         std::vector<std::uint8_t> bytes(pieceBytes);
         std::shared_ptr<const SecondPlan> plan;
         for (long long p = 0; p < pieces; ++p) {
+            if (settings.live) settings.live->commitUntil(signalEnd(p));
             if (p % piecesPerSecond == 0) plan = planSecond(p / piecesPerSecond);
             for (int c = 0; c < pieceChunks; ++c)
                 makeChunk(*plan, p * pieceBlocks + c * chunkBlocks, w, bytes.data() + chunk * c);
@@ -870,6 +872,7 @@ bool SignalGenerator::Impl::run(const SampleSink& sink)
     try {
         for (long long delivered = 0; delivered < pieces; ++delivered) {
             while (scheduled < pieces && inFlight.size() < slots) {
+                if (settings.live) settings.live->commitUntil(signalEnd(scheduled));
                 if (scheduled % piecesPerSecond == 0) plan = planSecond(scheduled / piecesPerSecond);
                 std::unique_ptr<Piece> piece;
                 if (spare.empty()) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "scenario/gps_navigation.hpp"
+#include "scenario/live_path.hpp"
 #include "scenario/receiver_path.hpp"
 
 namespace trajix {
@@ -78,6 +79,9 @@ struct GeneratorSettings {
     /// The plain scalar sample loops instead of the vector ones (the same bytes, slower):
     /// the reference the fast loops are tested against.
     bool referenceLoops = false;
+    /// The receiver's path from a live stream instead of nmeaFile: fixed piece by piece
+    /// (LivePath::commitUntil) as the pieces are planned, which paces the run.
+    std::shared_ptr<LivePath> live;
 };
 
 /// The full GPS week whose 10-bit number is tenBitWeek, nearest to nearWeek (a week
@@ -88,8 +92,9 @@ int resolveTenBitWeek(long long tenBitWeek, long long nearWeek);
 /// Noise_Only, Noise_Seed, Max_Satellites, Ephemeris_File, Ionosphere and Troposphere). The
 /// sample format is checked by checkSampleFormat when the generator is made, after any
 /// command-line overrides. Windows path texts are mapped to files as the scenario step
-/// does. Throws Error naming the key, value, line and profile.
-GeneratorSettings readGeneratorProfile(const std::filesystem::path& profile);
+/// does. Throws Error naming the key, value, line and profile. With nmeaFileNeeded false
+/// (a live path), the NMEA file need not exist.
+GeneratorSettings readGeneratorProfile(const std::filesystem::path& profile, bool nmeaFileNeeded = true);
 
 /// Receives the recording's bytes in order, a few tens of milliseconds of signal at a
 /// time (signalSeconds: the signal time at the end of these bytes); returns false to

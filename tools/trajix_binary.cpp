@@ -16,16 +16,27 @@
 //   --ephemeris FILE              (or Ephemeris_File) the satellites' broadcast ephemerides
 //                                 from a RINEX navigation file, with the ionosphere and
 //                                 troposphere on unless --no-iono, --no-tropo (or
-//                                 Ionosphere = 0, Troposphere = 0) turn them off.
+//                                 Ionosphere = 0, Troposphere = 0) turn them off;
+//   --live tcp://HOST:PORT|udp://[HOST]:PORT
+//                                 the receiver's path from a live NMEA stream (GGA, dated
+//                                 by RMC) instead of the NMEA file, from its first fix and
+//                                 at its date and time (the profile's start without RMC),
+//                                 until the stream ends or Ctrl-C, leaving a complete
+//                                 recording; the signal keeps pace with the stream;
+//   --duration-limited            with --live, ends after Duration_in_sec too.
 // Notes on what was left out go to standard error.
 // Exits 1 with a message on a bad profile or input, leaving nothing under the output name.
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -35,8 +46,12 @@
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #include "common/numbers.hpp"
+#include "scenario/gps_navigation.hpp"
+#include "scenario/gps_week.hpp"
+#include "scenario/live_path.hpp"
 #include "scenario/realtime_pacer.hpp"
 #include "scenario/signal_generator.hpp"
+#include "tools/live_stream.hpp"
 
 namespace {
 
@@ -62,6 +77,8 @@ struct Arguments {
     std::optional<std::string> ephemeris;
     bool noIonosphere = false;
     bool noTroposphere = false;
+    std::optional<std::string> live;
+    bool durationLimited = false;
 };
 
 // Writes everything or throws: standard output may be a pipe that takes part of a write.
@@ -78,9 +95,45 @@ void writeAll(int descriptor, const std::uint8_t* bytes, std::size_t size)
     }
 }
 
+// The live stream until its first fix (and the date of it, when RMC sentences come
+// within a second), read on the calling thread; arrival: the clock when the fix came.
+std::optional<trajix::LiveFix> firstFix(trajix::LiveStream& stream, trajix::LiveNmeaReader& reader, double& arrival)
+{
+    std::optional<trajix::LiveFix> first;
+    while (!stopRequested) {
+        std::string bytes;
+        if (!stream.read(bytes, 100))
+            throw trajix::Error(fmt::format("the live stream '{}' ended before its first fix", stream.address()));
+        for (const auto& fix : reader.feed(bytes)) {
+            arrival = trajix::LivePath::steadySeconds();
+            first = fix;
+        }
+        if (first && !first->date) first->date = reader.dateAt(first->timeOfDay());
+        if (first && (first->date || trajix::LivePath::steadySeconds() - arrival > 1)) return first;
+    }
+    return std::nullopt;
+}
+
+// Seconds from the first fix of a live stream to the signal's start: the generator's
+// set-up (about 0.1 s for 12 satellites) with room to spare.
+constexpr double startupSeconds = 0.5;
+
+// GPS week and seconds into it, `later` seconds after a dated fix.
+void startAt(const trajix::LiveFix& fix, double later, trajix::GeneratorSettings& settings)
+{
+    const trajix::CalendarDate gpsEpoch{1980, 1, 6};
+    const long long days = trajix::dateToDayCount(*fix.date) - trajix::dateToDayCount(gpsEpoch);
+    int week = static_cast<int>(days / 7);
+    double seconds =
+        static_cast<double>(days % 7) * 86400 + fix.timeOfDay() + later + trajix::gps::leapSecondsAtWeek(week);
+    if (seconds >= 604800) seconds -= 604800, ++week;
+    settings.week = week;
+    settings.startSeconds = seconds;
+}
+
 int run(const Arguments& arguments)
 {
-    trajix::GeneratorSettings settings = trajix::readGeneratorProfile(arguments.profile);
+    trajix::GeneratorSettings settings = trajix::readGeneratorProfile(arguments.profile, !arguments.live);
     if (arguments.noiseOnly) settings.noiseOnly = true;
     if (arguments.seed) settings.seed = static_cast<std::uint64_t>(*arguments.seed);
     if (arguments.maxSatellites) settings.maxSatellites = static_cast<int>(*arguments.maxSatellites);
@@ -100,10 +153,62 @@ int run(const Arguments& arguments)
     if (arguments.noIonosphere) settings.ionosphere = false;
     if (arguments.noTroposphere) settings.troposphere = false;
 
-    trajix::SignalGenerator generator(settings, [messages](const std::string& message) {
+    const auto say = [messages](const std::string& message) {
         fmt::print(messages, "TrajixBinary: {}\n", message);
         std::fflush(messages);
-    });
+    };
+
+    // A live path: the stream is read on its own thread from the first fix on.
+    std::unique_ptr<trajix::LiveStream> stream;
+    std::unique_ptr<trajix::LiveNmeaReader> reader;
+    std::atomic<bool> quit = false;
+    std::thread listener;
+    struct Joiner {
+        std::atomic<bool>& quit;
+        std::thread& thread;
+        ~Joiner()
+        {
+            quit = true;
+            if (thread.joinable()) thread.join();
+        }
+    } joiner{quit, listener};
+    if (arguments.live) {
+        if (settings.noiseOnly || settings.staticPosition)
+            throw trajix::Error("--live needs a profile with a moving receiver (not Static or Noise_Only)");
+        stream = std::make_unique<trajix::LiveStream>(*arguments.live);
+        reader = std::make_unique<trajix::LiveNmeaReader>(say);
+        say(fmt::format("waiting for the first fix of the live stream {}", stream->address()));
+        double arrival = 0;
+        const auto first = firstFix(*stream, *reader, arrival);
+        if (!first) {
+            fmt::print(stderr, "TrajixBinary: stopped before the first fix; no output written\n");
+            return 143;
+        }
+        // The signal starts a little after the first fix, time enough to set the
+        // generator up; its time is the stream's then.
+        const double origin = trajix::LivePath::steadySeconds() + startupSeconds;
+        if (first->date) startAt(*first, origin - arrival, settings);
+        say(fmt::format("the signal starts at GPS week {} second {:.3f}, {}", settings.week, settings.startSeconds,
+                        first->date ? "the stream's time" : "the profile's start (the stream gives no date)"));
+        settings.live = std::make_shared<trajix::LivePath>(*first, arrival, say);
+        settings.live->setOrigin(origin);
+        if (!arguments.durationLimited) settings.durationSeconds = 86400;
+        listener = std::thread([&stream, &reader, &quit, live = settings.live, say] {
+            try {
+                while (!quit && !stopRequested) {
+                    std::string bytes;
+                    if (!stream->read(bytes, 50)) break;
+                    for (const auto& fix : reader->feed(bytes)) live->addFix(fix);
+                }
+                if (!quit && !stopRequested) say(fmt::format("the live stream {} ended", stream->address()));
+            } catch (const std::exception& e) {
+                say(e.what());
+            }
+            live->endStream();
+        });
+    }
+
+    trajix::SignalGenerator generator(settings, say);
     for (const std::string& note : generator.notes()) fmt::print(stderr, "TrajixBinary: note: {}\n", note);
     if (!settings.noiseOnly) {
         std::string list;
@@ -113,9 +218,13 @@ int run(const Arguments& arguments)
             fmt::print(messages, "TrajixBinary: PRN {:2} elevation {:5.1f} deg, C/N0 {:4.1f} dB-Hz\n", satellite.prn,
                        satellite.elevationDegrees, satellite.cn0);
     }
-    fmt::print(messages, "TrajixBinary: writing {} s of {} to {}\n", settings.durationSeconds,
-               settings.noiseOnly ? "noise" : "signal",
-               toStandardOutput ? std::string("standard output") : settings.output.string());
+    const std::string to = toStandardOutput ? std::string("standard output") : settings.output.string();
+    if (settings.live)
+        fmt::print(messages, "TrajixBinary: writing the signal of the live stream to {} until it ends{}\n", to,
+                   arguments.durationLimited ? fmt::format(" or {} s have passed", settings.durationSeconds) : "");
+    else
+        fmt::print(messages, "TrajixBinary: writing {} s of {} to {}\n", settings.durationSeconds,
+                   settings.noiseOnly ? "noise" : "signal", to);
     std::fflush(messages);
 
     // With --realtime each piece waits for its signal time; the generator keeps only a
@@ -129,6 +238,13 @@ int run(const Arguments& arguments)
         if (arguments.realtime) pacer.beforePiece(pieceStart);
         pieceStart = signalEnd;
     };
+    // A live run ends with the stream or Ctrl-C, at a piece's end: a complete recording.
+    const auto liveEnded = [&] { return settings.live && (stopRequested || settings.live->ended()); };
+    const auto finishLive = [&](double signalSeconds) {
+        say(fmt::format("finished: {:.2f} s of signal following {} fix(es)", signalSeconds,
+                        settings.live->fixesFollowed()));
+    };
+    double written = 0;
     const auto summary = [&]() {
         if (pacer.timesBehind() > 0)
             fmt::print(stderr, "TrajixBinary: fell behind real time {} time(s), {:.3f} s in all\n", pacer.timesBehind(),
@@ -137,12 +253,17 @@ int run(const Arguments& arguments)
 
     if (toStandardOutput) {
         const bool finished = generator.run([&](const std::uint8_t* bytes, std::size_t size, double signalEnd) {
-            if (stopRequested) return false;
+            if (liveEnded() || stopRequested) return false;
             pace(signalEnd);
             writeAll(STDOUT_FILENO, bytes, size);
+            written = signalEnd;
             return true;
         });
         summary();
+        if (settings.live) {
+            finishLive(written);
+            return 0;
+        }
         if (!finished) {
             fmt::print(stderr, "TrajixBinary: stopped\n");
             return 143;
@@ -152,18 +273,23 @@ int run(const Arguments& arguments)
     }
     trajix::AtomicFile out(settings.output);
     const bool finished = generator.run([&](const std::uint8_t* bytes, std::size_t size, double signalEnd) {
-        if (stopRequested) return false;
+        if (liveEnded() || stopRequested) return false;
         pace(signalEnd);
         out.write(bytes, size);
+        written = signalEnd;
         return true;
     });
     summary();
-    if (!finished) {
+    if (!finished && !settings.live) {
         out.discard();
         fmt::print(stderr, "TrajixBinary: stopped; no output written\n");
         return 143;
     }
     out.commit();
+    if (settings.live) {
+        finishLive(written);
+        return 0;
+    }
     fmt::print(messages, "TrajixBinary: finished\n");
     return 0;
 }
@@ -193,7 +319,13 @@ int main(int argc, char** argv)
                 arguments.noiseOnly = true;
             else if (arg == "--realtime")
                 arguments.realtime = true;
-            else if (arg == "--seed")
+            else if (arg == "--duration-limited")
+                arguments.durationLimited = true;
+            else if (arg == "--live") {
+                const char* text = value();
+                if (!text || !*text) throw trajix::Error("--live needs tcp://HOST:PORT or udp://[HOST]:PORT");
+                arguments.live = text;
+            } else if (arg == "--seed")
                 arguments.seed = integerOption(arg, value(), 0, anyCount);
             else if (arg == "--max-satellites")
                 arguments.maxSatellites = integerOption(arg, value(), 0, anyCount);
@@ -236,7 +368,8 @@ int main(int argc, char** argv)
                    "usage: TrajixBinary [--noise-only] [--seed N] [--max-satellites N] [--threads N]\n"
                    "                    [--iq-format I|IQ] [--bits-per-sample 1|8|16] [--sample-rate-khz N]\n"
                    "                    [--if-hz N] [--output FILE|-] [--realtime] [--ephemeris FILE]\n"
-                   "                    [--no-iono] [--no-tropo] PROFILE\n");
+                   "                    [--no-iono] [--no-tropo]\n"
+                   "                    [--live tcp://HOST:PORT|udp://[HOST]:PORT [--duration-limited]] PROFILE\n");
         return 2;
     }
     arguments.profile = positional.front();
