@@ -440,7 +440,9 @@ const Ecef villafranca = geodeticToEcef(40.4436, -3.9521, 650);
 // (the receiver takes the 1024-week era from its computer's clock); checks the fixes and
 // that every RMC tells the day's date and, with its leap seconds, one of the receiver's
 // whole seconds of GPS time, the same first to last.
-std::filesystem::path navigateDay(const TempDir& dir, const RinexDay& day, bool profileKey)
+// bits: 1 for the scenario step's one-bit recording, 8 for 8-bit I/Q at 2.6 MHz (a
+// HackRF's), 16 for 16-bit I/Q at 4 MHz (a USRP's), each with its shipped configuration.
+std::filesystem::path navigateDay(const TempDir& dir, const RinexDay& day, bool profileKey, int bits)
 {
     const auto tools = dir / "GPStools";
     std::filesystem::create_directories(tools);
@@ -460,19 +462,32 @@ std::filesystem::path navigateDay(const TempDir& dir, const RinexDay& day, bool 
                                               (profileKey ? "Ephemeris_File = " + file + "\r\n" : ""));
     std::vector<std::string> arguments{(tools / "profile.txt").string()};
     if (!profileKey) arguments.insert(arguments.begin(), {"--ephemeris", file});
+    const auto iq = tools / "recording.iq";
+    if (bits != 1)
+        arguments.insert(arguments.begin(), {"--iq-format", "IQ", "--bits-per-sample", fmt::format("{}", bits),
+                                             "--sample-rate-khz", bits == 8 ? "2600" : "4000", "--if-hz", "0",
+                                             "--output", iq.string()});
     const auto generated = runProgram((toolFolder / "TrajixBinary").string(), arguments);
     EXPECT_EQ(generated.exitCode, 0) << generated.err;
-    EXPECT_EQ(runTrajix({"dsf2bin", (tools / "output.dsf").string()}).exitCode, 0);
-    std::filesystem::remove(tools / "output.dsf");
+    if (bits == 1) {
+        EXPECT_EQ(runTrajix({"dsf2bin", (tools / "output.dsf").string()}).exitCode, 0);
+        std::filesystem::remove(tools / "output.dsf");
+    }
 
-    std::string configuration = readFileBytes(receiverConfiguration);
+    const auto& shipped = bits == 1 ? receiverConfiguration : bits == 8 ? iq8Configuration : iq16Configuration;
+    std::string configuration = readFileBytes(shipped);
     configuration.replace(configuration.find("iono_model=OFF"), 14, "iono_model=Broadcast");
     configuration.replace(configuration.find("trop_model=OFF"), 14, "trop_model=Saastamoinen");
     writeFileBytes(dir / "atmosphere.conf", configuration);
     std::filesystem::create_directories(dir / "with");
-    const ReceiverRun run = runReceiver(tools / "output.bin", dir / "with", dir / "atmosphere.conf", day.clock, true);
+    const std::set<int> satellites = generatedSatellites(generated.out);
+    const ReceiverRun run =
+        bits == 1 ? runReceiver(tools / "output.bin", dir / "with", dir / "atmosphere.conf", day.clock, true)
+                  : runReceiverOn(iq, dir / "atmosphere.conf", dir / "with", day.clock);
+    // Narrow-band I/Q may see channels drop their satellite before bit synchronisation.
     checkNavigation(
-        run, generatedSatellites(generated.out), [](double) { return villafranca; }, day.timing);
+        run, satellites, [](double) { return villafranca; }, day.timing,
+        bits == 1 ? 1 : static_cast<int>(satellites.size()));
 
     const double dayStart = std::floor(day.timing.start / 86400) * 86400;
     std::set<long long> epochs, told;
@@ -486,28 +501,29 @@ std::filesystem::path navigateDay(const TempDir& dir, const RinexDay& day, bool 
     EXPECT_TRUE(std::includes(epochs.begin(), epochs.end(), told.begin(), told.end()));
     EXPECT_TRUE(!told.empty() && !epochs.empty() && *told.begin() == *epochs.begin() &&
                 *told.rbegin() == *epochs.rbegin());
-    return tools / "output.bin";
+    return bits == 1 ? tools / "output.bin" : iq;
 }
 
 }  // namespace
 
-TEST(GnssSdrNavigation, BroadcastEphemeridesOf2010WithTheAtmosphereCancelledByTheReceiver)
+// A HackRF's recording of a 2010 day: 8-bit I/Q at 2.6 MHz.
+TEST(GnssSdrNavigation, EightBitIqOf2010WithTheAtmosphereCancelledByTheReceiver)
 {
     TRAJIX_REQUIRE_TOOLS(gnssSdr.string(), "/usr/bin/faketime");
     TempDir dir;
-    navigateDay(dir, day2010, false);
-    std::filesystem::remove(dir / "GPStools" / "recording.samples");
+    navigateDay(dir, day2010, false, 8);
 }
 
-TEST(GnssSdrNavigation, BroadcastEphemeridesOf2018WithTheAtmosphereAndWithoutTheReceiversModels)
+// A USRP's recording of a 2018 day: 16-bit I/Q at 4 MHz.
+TEST(GnssSdrNavigation, SixteenBitIqOf2018WithTheAtmosphereAndWithoutTheReceiversModels)
 {
     TRAJIX_REQUIRE_TOOLS(gnssSdr.string(), "/usr/bin/faketime");
     TempDir dir;
-    const auto recording = navigateDay(dir, day2018, true);
+    const auto recording = navigateDay(dir, day2018, true, 16);
     // The same signal to a receiver that models neither: the delays, larger towards the
     // horizon, lift its height by metres.
     std::filesystem::create_directories(dir / "without");
-    const ReceiverRun run = runReceiver(recording, dir / "without", receiverConfiguration, day2018.clock);
+    const ReceiverRun run = runReceiverOn(recording, iq16Configuration, dir / "without", day2018.clock);
     double upSum = 0;
     int count = 0;
     const double radius = std::hypot(villafranca.x, villafranca.y, villafranca.z);
