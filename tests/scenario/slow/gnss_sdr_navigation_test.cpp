@@ -442,12 +442,29 @@ const Ecef villafranca = geodeticToEcef(40.4436, -3.9521, 650);
 // whole seconds of GPS time, the same first to last.
 // bits: 1 for the scenario step's one-bit recording, 8 for 8-bit I/Q at 2.6 MHz (a
 // HackRF's), 16 for 16-bit I/Q at 4 MHz (a USRP's), each with its shipped configuration.
-std::filesystem::path navigateDay(const TempDir& dir, const RinexDay& day, bool profileKey, int bits)
+// drive: the receiver drives at 50 km/h, heading 060, from the still receiver's place,
+// on the tangent plane of its start (the truth at any time lies on that line).
+std::filesystem::path navigateDay(const TempDir& dir, const RinexDay& day, bool profileKey, int bits,
+                                  bool drive = false)
 {
     const auto tools = dir / "GPStools";
     std::filesystem::create_directories(tools);
+    const double speed = drive ? 50 / 3.6 : 0, heading = 60 * std::numbers::pi / 180;
+    GeoState geo;
+    setLocalOrigin(geo, 40.4436, -3.9521, 650);
+    const auto along = [&](double t) {
+        if (!drive) return villafranca;
+        ENUtoECEF(geo, speed * t * std::sin(heading), speed * t * std::cos(heading), 0);
+        return Ecef{static_cast<double>(geo.ecefX), static_cast<double>(geo.ecefY), static_cast<double>(geo.ecefZ)};
+    };
     std::string nmea;
-    for (int k = 0; k <= day.timing.duration + 1; ++k) nmea += gga(36000 + k, 40.4436, -3.9521, 650);
+    for (int k = 0; k <= 10 * (day.timing.duration + 1); ++k) {
+        const Ecef p = along(k * 0.1);
+        ECEFToLatLong(geo, p.x, p.y, p.z);
+        nmea += drive ? gga(36000 + k * 0.1, static_cast<double>(geo.geoLatitude),
+                            static_cast<double>(geo.geoLongitude), static_cast<double>(geo.geoHeight))
+                      : (k % 10 == 0 ? gga(36000 + k / 10, 40.4436, -3.9521, 650) : std::string());
+    }
     writeFileBytes(tools / "nmeaInput.txt", nmea);
     std::filesystem::copy_file(dataFile("scenario/week314.alm"), dir / "almanac.alm");
     const ScenarioEdits edits{.week = day.tenBitWeek,
@@ -485,9 +502,7 @@ std::filesystem::path navigateDay(const TempDir& dir, const RinexDay& day, bool 
         bits == 1 ? runReceiver(tools / "output.bin", dir / "with", dir / "atmosphere.conf", day.clock, true)
                   : runReceiverOn(iq, dir / "atmosphere.conf", dir / "with", day.clock);
     // Narrow-band I/Q may see channels drop their satellite before bit synchronisation.
-    checkNavigation(
-        run, satellites, [](double) { return villafranca; }, day.timing,
-        bits == 1 ? 1 : static_cast<int>(satellites.size()));
+    checkNavigation(run, satellites, along, day.timing, bits == 1 ? 1 : static_cast<int>(satellites.size()));
 
     const double dayStart = std::floor(day.timing.start / 86400) * 86400;
     std::set<long long> epochs, told;
@@ -506,12 +521,12 @@ std::filesystem::path navigateDay(const TempDir& dir, const RinexDay& day, bool 
 
 }  // namespace
 
-// A HackRF's recording of a 2010 day: 8-bit I/Q at 2.6 MHz.
-TEST(GnssSdrNavigation, EightBitIqOf2010WithTheAtmosphereCancelledByTheReceiver)
+// A HackRF's recording of a drive on a 2010 day: 8-bit I/Q at 2.6 MHz.
+TEST(GnssSdrNavigation, EightBitIqDriveOf2010WithTheAtmosphereCancelledByTheReceiver)
 {
     TRAJIX_REQUIRE_TOOLS(gnssSdr.string(), "/usr/bin/faketime");
     TempDir dir;
-    navigateDay(dir, day2010, false, 8);
+    navigateDay(dir, day2010, false, 8, true);
 }
 
 // A USRP's recording of a 2018 day: 16-bit I/Q at 4 MHz.
