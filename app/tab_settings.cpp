@@ -146,7 +146,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     SkyFileEdit->setToolTip("YUMA almanac (.alm) or RINEX 2 or 3 GPS navigation file covering the date");
     SkyBrowseButton = makeButton(page, "SkyBrowseButton", "Browse");
     connect(SkyBrowseButton, &QPushButton::clicked, this, &SettingsTab::browseSkyFile);
-    SkyMaskEdit = makeEdit(page, "SkyMaskEdit", "5", 40);
+    SkyMaskEdit = makeEdit(page, "SkyMaskEdit", "5", 60);
     SkyMaskEdit->setToolTip("Elevation mask in degrees, 0 up to 90: satellites below it are left out");
     auto* skyRow = new QHBoxLayout;
     skyRow->addWidget(SkyBox);

@@ -431,6 +431,15 @@ TEST_F(GoogleEarthTabTest, TheSkyOfTheSettingsTabReachesTheFileAndThePlotShowsIt
     EXPECT_EQ(shown, expected);
     plot->grab();  // paints without trouble
 
+    // Without a stationary start the file begins with the first moving sample.
+    control<QLineEdit>(*form, "StationaryPeriodEdit")->setText("0");
+    dialogs.saveAnswers.push_back(qpath(dir / "moving.txt"));
+    tab<gui::GoogleEarthTab>(*form)->generate();
+    ASSERT_TRUE(plot->sky());
+    shown.clear();
+    for (const auto& satellite : plot->sky()->satellites) shown.emplace_back(satellite.prn, satellite.used);
+    EXPECT_EQ(shown, firstSky(readFileBytes(dir / "moving.txt")));
+
     // A preview shows it too; switching the sky off empties the plot and says so.
     control<QCheckBox>(*form, "SkyBox")->setChecked(false);
     EXPECT_FALSE(plot->sky());
