@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <vector>
 
 namespace trajix::gui {
 
@@ -81,13 +82,35 @@ void SkyPlot::paintEvent(QPaintEvent* /*event*/)
 
     const QColor used(0, 110, 200);
     const double dot = std::max(4.0, lineHeight * 0.4);
+    // Each PRN takes the first place around its dot that no dot or label holds yet.
+    std::vector<QRectF> labels;
+    for (const sky::SatelliteView& satellite : sky_->satellites) {
+        const QPointF at = polarPoint(centre, radius, satellite.azimuth, satellite.elevation);
+        labels.emplace_back(at - QPointF(dot, dot), QSizeF(2 * dot, 2 * dot));
+    }
     for (const sky::SatelliteView& satellite : sky_->satellites) {
         const QPointF at = polarPoint(centre, radius, satellite.azimuth, satellite.elevation);
         painter.setPen(QPen(used, 1.5));
         painter.setBrush(satellite.used ? QBrush(used) : Qt::NoBrush);
         painter.drawEllipse(at, dot, dot);
+        const QString prn = QString::number(satellite.prn);
+        const QSizeF size(metrics.horizontalAdvance(prn), lineHeight);
+        const QPointF places[] = {{dot + 1, -size.height()},
+                                  {-dot - 1 - size.width(), -size.height()},
+                                  {dot + 1, 0},
+                                  {-dot - 1 - size.width(), 0}};
+        QRectF label(at + places[0], size);
+        for (const QPointF& place : places) {
+            const QRectF candidate(at + place, size);
+            if (std::none_of(labels.begin(), labels.end(),
+                             [&](const QRectF& other) { return other.intersects(candidate); })) {
+                label = candidate;
+                break;
+            }
+        }
+        labels.push_back(label);
         painter.setPen(palette().color(QPalette::Text));
-        painter.drawText(at + QPointF(dot + 1, -dot), QString::number(satellite.prn));
+        painter.drawText(label, Qt::AlignCenter, prn);
     }
 
     // The bars: one per PRN, C/N0 from 0 to cn0Top dB-Hz, the PRN under each.
