@@ -10,6 +10,7 @@
 #include <QDateEdit>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -28,6 +29,8 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 
+#include <fmt/format.h>
+
 #include "app/command_help.hpp"
 #include "app/qt_progress.hpp"
 #include "app/secondary_windows.hpp"
@@ -40,7 +43,9 @@
 #include "app/widgets.hpp"
 #include "common/baud_rates.hpp"
 #include "common/error.hpp"
+#include "common/numbers.hpp"
 #include "common/platform.hpp"
+#include "nmea/sky_sentences.hpp"
 
 namespace trajix::gui {
 
@@ -187,6 +192,11 @@ MainWindow::MainWindow(const StartOptions& options, QWidget* parent) : QMainWind
     dsf_ = new DsfTab(*this);
     serial_ = new SerialTab(*this);
     settings_ = new SettingsTab(*this);
+    // The route's sky plot follows the sky choices: any change empties it.
+    connect(settings_->SkyBox, &QCheckBox::toggled, googleEarth_, &GoogleEarthTab::showSkyChoice);
+    for (QLineEdit* edit : {settings_->SkyFileEdit, settings_->SkyMaskEdit})
+        connect(edit, &QLineEdit::textChanged, googleEarth_, &GoogleEarthTab::showSkyChoice);
+    connect(settings_->NmeaDateEdit, &QDateEdit::dateChanged, googleEarth_, &GoogleEarthTab::showSkyChoice);
     PageControl1->addTab(scrolling(googleEarth_), "Google Earth import");
     PageControl1->addTab(scrolling(userCommands_), "User commands");
     PageControl1->addTab(scrolling(kelo_), "KELO import");
@@ -203,8 +213,7 @@ MainWindow::MainWindow(const StartOptions& options, QWidget* parent) : QMainWind
     // The three rate edits follow each other as the user types, so that whichever tab
     // is shown next (a click on its tab leaves the edit without Enter or Tab) has it.
     for (QLineEdit* edit :
-         {settings_->SampleRateEdit, googleEarth_->OutputUpdateEdit1, userCommands_->outputUpdateEdit2})
-    {
+         {settings_->SampleRateEdit, googleEarth_->OutputUpdateEdit1, userCommands_->outputUpdateEdit2}) {
         connect(edit, &QLineEdit::textEdited, this, [this, edit](const QString& text) { shareRate(text, edit); });
         connect(edit, &QLineEdit::editingFinished, this, [this, edit] { shareRate(edit->text(), edit); });
     }
@@ -243,6 +252,22 @@ MainWindow::MainWindow(const StartOptions& options, QWidget* parent) : QMainWind
 }
 
 MainWindow::~MainWindow() = default;
+
+trajix::DateSentences SentenceChoices::dates() const
+{
+    trajix::DateSentences sentences{includeRmc, includeZda, std::nullopt};
+    if (includeRmc || includeZda || sky) sentences.date = date;
+    if (!sky) return sentences;
+    double mask = 0;
+    if (!trajix::tryParseDouble(skyMask.toStdString(), mask))
+        throw trajix::Error(
+            fmt::format("'{}' is not a valid number (Elevation mask (degrees))", skyMask.toStdString()));
+    if (skyFile.trimmed().isEmpty()) throw trajix::Error("Satellites from: choose an almanac or RINEX navigation file");
+    sentences.maskDegrees = mask;
+    trajix::checkDateSentences(sentences);  // a bad mask is refused before the file is read
+    sentences.sky = trajix::skyModelFor(std::filesystem::path(QFile::encodeName(skyFile).toStdString()), date);
+    return sentences;
+}
 
 QString withTxtExtension(const QString& fileName)
 {
@@ -403,6 +428,9 @@ void MainWindow::applySettings(const trajix::Settings& settings)
     settings_->ZDABox->setChecked(settings.includeZda);
     if (const QDate date = QDate::fromString(fromStd(settings.nmeaDate), "yyyy-MM-dd"); date.isValid())
         settings_->NmeaDateEdit->setDate(date);
+    settings_->SkyBox->setChecked(settings.sky);
+    settings_->SkyFileEdit->setText(fromStd(settings.skyFile));
+    settings_->SkyMaskEdit->setText(fromStd(settings.skyMask));
     const int index = settings.baudRateIndex;
     QComboBox* baudRates = serial_->BaudRateComboBox;
     baudRates->setCurrentIndex(index >= 0 && index < baudRates->count() ? index : trajix::defaultBaudRateIndex);
@@ -420,6 +448,9 @@ trajix::Settings MainWindow::currentSettings() const
     settings.includeRmc = settings_->RMCBox->isChecked();
     settings.includeZda = settings_->ZDABox->isChecked();
     settings.nmeaDate = settings_->NmeaDateEdit->date().toString("yyyy-MM-dd").toStdString();
+    settings.sky = settings_->SkyBox->isChecked();
+    settings.skyFile = settings_->SkyFileEdit->text().toStdString();
+    settings.skyMask = settings_->SkyMaskEdit->text().toStdString();
     settings.baudRateIndex = serial_->BaudRateComboBox->currentIndex();
     settings.folders = folders_.folders;
     // Switched on by --simulator-features alone, the box leaves the saved choice as it was.
@@ -454,9 +485,15 @@ const QLineEdit* MainWindow::routeJerkEdit() const
 SentenceChoices MainWindow::sentences() const
 {
     const QDate date = settings_->NmeaDateEdit->date();
-    return {settings_->VTGBox->isChecked(), settings_->HDTcheckbox->isChecked(), settings_->RMCBox->isChecked(),
-            settings_->ZDABox->isChecked(), trajix::CalendarDate{date.year(), date.month(), date.day()},
-            settings_->StandardGllBox->isChecked()};
+    return {settings_->VTGBox->isChecked(),
+            settings_->HDTcheckbox->isChecked(),
+            settings_->RMCBox->isChecked(),
+            settings_->ZDABox->isChecked(),
+            trajix::CalendarDate{date.year(), date.month(), date.day()},
+            settings_->StandardGllBox->isChecked(),
+            settings_->SkyBox->isChecked(),
+            settings_->SkyFileEdit->text(),
+            settings_->SkyMaskEdit->text()};
 }
 
 void MainWindow::showTab(QWidget* tab)

@@ -31,6 +31,7 @@
 #include "app/charts.hpp"
 #include "app/controls.hpp"
 #include "app/qt_progress.hpp"
+#include "app/sky_view.hpp"
 #include "app/tab_google_earth.hpp"
 #include "app/tab_host.hpp"
 #include "app/widgets.hpp"
@@ -317,9 +318,11 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     auto* charts = new QHBoxLayout;
     charts->addWidget(Chart1, 1);
     charts->addLayout(speedColumn, 1);
+    skyPlot = new SkyPlot(page);
     auto* right = new QVBoxLayout;
     right->addLayout(charts, 1);
     right->addLayout(captions);
+    right->addWidget(skyPlot);
 
     auto* layout = new QHBoxLayout(page);
     layout->addLayout(controls);
@@ -445,6 +448,8 @@ void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
         route::calculatePositions(state);
         route::measureAccelerations(state);
         AccelerationLabel->setText(QString::fromStdString(state.accelerationText));
+        // The sky the file will report at its first fix, from the Settings tab's file.
+        if (parameters.dates.sky) skyPlot->setSky(route::firstFixSky(state, parameters));
 
         // The progress window closes before the save dialog opens: nothing is left
         // behind the dialog at 100 %.
@@ -482,6 +487,14 @@ void GoogleEarthTab::clearCharts()
     DistanceLabel->clear();
     TotalTimeLabel->clear();
     AccelerationLabel->clear();
+    skyPlot->setSky(std::nullopt);
+}
+
+void GoogleEarthTab::showSkyChoice()
+{
+    skyPlot->setSky(std::nullopt);
+    skyPlot->setEmptyText(host_.sentences().sky ? "Sky on: Preview or Generate shows the satellites of the first fix"
+                                                : "Sky off");
 }
 
 }  // namespace trajix::gui

@@ -16,6 +16,7 @@ class QPushButton;
 namespace trajix::gui {
 
 class ClickLabel;
+class SkyPlot;
 class TabHost;
 
 class GoogleEarthTab : public QWidget {
@@ -74,6 +75,8 @@ public:
     QLineSeries* Series3 = nullptr;
     QLabel* DistanceLabel = nullptr;
     QLabel* TotalTimeLabel = nullptr;
+    /// The satellites of the first fix after a run with the sky on; "Sky off" without it.
+    SkyPlot* skyPlot = nullptr;
     QLabel* AccelerationLabel = nullptr;  ///< highest lateral and longitudinal acceleration of the run
 
 signals:
@@ -91,6 +94,8 @@ public slots:
     void previewChosenPath(int index);
     /// Empties the charts and the captions under them.
     void clearCharts();
+    /// Empties the sky plot and says whether the sky is on.
+    void showSkyChoice();
 
 private:
     TabHost& host_;

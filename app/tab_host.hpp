@@ -41,13 +41,13 @@ struct SentenceChoices {
     bool includeZda = false;    ///< "Write ZDA"
     trajix::CalendarDate date;  ///< the date edit: the date of the first sample
     bool standardGll = false;   ///< "Standard GLL": GLL in NMEA 0183's layout
-    /// What the writers add: RMC and ZDA, and the date only when one of them is on.
-    trajix::DateSentences dates() const
-    {
-        trajix::DateSentences sentences{includeRmc, includeZda, std::nullopt};
-        if (includeRmc || includeZda) sentences.date = date;
-        return sentences;
-    }
+    bool sky = false;           ///< "Satellites from": the box that switches the sky on
+    QString skyFile;            ///< the almanac or RINEX navigation file of the sky
+    QString skyMask = "5";      ///< the elevation mask edit, degrees
+    /// What the writers add: RMC and ZDA, the satellites of the sky file, and the date
+    /// only when one of them is on. Throws Error naming the sky file when it cannot be
+    /// read, and for a mask that is not a number from 0 up to 90.
+    trajix::DateSentences dates() const;
 };
 
 class TabHost {

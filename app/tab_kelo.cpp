@@ -186,6 +186,19 @@ void showPoints(QLineSeries* series, const std::vector<trajix::convert::ChartPoi
     }
 }
 
+// The Settings tab's date and sky sentences; false, after the message, when the sky
+// file or the mask cannot be used (nothing is written then).
+bool readDates(TabHost& host, trajix::DateSentences& dates)
+{
+    try {
+        dates = host.sentences().dates();
+        return true;
+    } catch (const trajix::Error& error) {
+        host.showError(error.what());
+        return false;
+    }
+}
+
 }  // namespace
 
 void KeloTab::clearResults()
@@ -221,7 +234,7 @@ void KeloTab::importLog()
     parameters.outputFileName = localPath(scratch.filePath("import.txt"));
     parameters.sampleRateText = host_.rateText().toStdString();
     parameters.vtg = host_.sentences().includeVtg;
-    parameters.dates = host_.sentences().dates();
+    if (!readDates(host_, parameters.dates)) return;
     parameters.stationaryPeriodText = kelStationaryPeriodedit->text().toStdString();
     parameters.stationaryPeriodEndText = kelstationaryPeriodEndEdit->text().toStdString();
 
@@ -276,7 +289,7 @@ void KeloTab::convertTextList()
         return;
     }
     trajix::convert::TextConversionParameters parameters;
-    parameters.dates = host_.sentences().dates();
+    if (!readDates(host_, parameters.dates)) return;
     parameters.inputFileName = localPath(input);
     parameters.outputFileName = localPath(scratch.filePath("conversion.txt"));
     parameters.sampleRateText = host_.rateText().toStdString();

@@ -109,9 +109,10 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     HDTcheckbox->setObjectName("HDTcheckbox");
     StandardGllBox = new QCheckBox("Standard GLL", page);
     StandardGllBox->setObjectName("StandardGllBox");
-    StandardGllBox->setToolTip("GLL as NMEA 0183 lays it out (position, time, status A, mode A), as gpsd and other "
-                               "readers expect; off, GLL carries the time first, as earlier files did. "
-                               "Switch on \"HDT and GLL only\" to use it");
+    StandardGllBox->setToolTip(
+        "GLL as NMEA 0183 lays it out (position, time, status A, mode A), as gpsd and other "
+        "readers expect; off, GLL carries the time first, as earlier files did. "
+        "Switch on \"HDT and GLL only\" to use it");
     StandardGllBox->setEnabled(false);
     connect(HDTcheckbox, &QCheckBox::toggled, StandardGllBox, &QCheckBox::setEnabled);
     auto* gll = new QHBoxLayout;
@@ -130,14 +131,38 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     NmeaDateEdit->setDateRange(QDate(1980, 1, 6), QDate(2099, 12, 31));
     NmeaDateEdit->setToolTip("Date of the first sample; with RMC or ZDA the times wrap at midnight");
     NmeaDateEdit->setEnabled(false);
-    const auto dateNeeded = [this] { NmeaDateEdit->setEnabled(RMCBox->isChecked() || ZDABox->isChecked()); };
-    connect(RMCBox, &QCheckBox::toggled, this, dateNeeded);
-    connect(ZDABox, &QCheckBox::toggled, this, dateNeeded);
     auto* dates = new QHBoxLayout;
     dates->addWidget(RMCBox);
     dates->addWidget(ZDABox);
     dates->addWidget(NmeaDateEdit);
     dates->addStretch();
+
+    SkyBox = new QCheckBox("Satellites from", page);
+    SkyBox->setObjectName("SkyBox");
+    SkyBox->setToolTip(
+        "GGA's satellites and HDOP, GSA with every sample and GSV every second from the sky of the "
+        "file at the date, time and place of each sample, in every file the window writes");
+    SkyFileEdit = makeEdit(page, "SkyFileEdit", QString(), 320);
+    SkyFileEdit->setToolTip("YUMA almanac (.alm) or RINEX 2 or 3 GPS navigation file covering the date");
+    SkyBrowseButton = makeButton(page, "SkyBrowseButton", "Browse");
+    connect(SkyBrowseButton, &QPushButton::clicked, this, &SettingsTab::browseSkyFile);
+    SkyMaskEdit = makeEdit(page, "SkyMaskEdit", "5", 60);
+    SkyMaskEdit->setToolTip("Elevation mask in degrees, 0 up to 90: satellites below it are left out");
+    auto* skyRow = new QHBoxLayout;
+    skyRow->addWidget(SkyBox);
+    skyRow->addWidget(SkyFileEdit);
+    skyRow->addWidget(SkyBrowseButton);
+    skyRow->addSpacing(12);
+    skyRow->addWidget(makeLabel(page, "SkyMaskLabel", "Mask"));
+    skyRow->addWidget(SkyMaskEdit);
+    skyRow->addWidget(new QLabel("°", page));
+    skyRow->addStretch();
+    const auto dateNeeded = [this] {
+        NmeaDateEdit->setEnabled(RMCBox->isChecked() || ZDABox->isChecked() || SkyBox->isChecked());
+    };
+    connect(RMCBox, &QCheckBox::toggled, this, dateNeeded);
+    connect(ZDABox, &QCheckBox::toggled, this, dateNeeded);
+    connect(SkyBox, &QCheckBox::toggled, this, dateNeeded);
 
     SignalGeneratorBox = new QCheckBox("Signal generator features", page);
     SignalGeneratorBox->setObjectName("SignalGeneratorBox");
@@ -216,6 +241,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     layout->addWidget(VTGBox);
     layout->addLayout(gll);
     layout->addLayout(dates);
+    layout->addLayout(skyRow);
     layout->addSpacing(10);
     layout->addWidget(SignalGeneratorBox);
     layout->addWidget(OrvenaSettingsGroupBox);
@@ -226,6 +252,13 @@ void SettingsTab::browseAlmanac()
 {
     const QString chosen = host_.dialogs().openFile(this, QString(), AlmanacEdit->text());
     if (!chosen.isEmpty()) AlmanacEdit->setText(chosen);
+}
+
+void SettingsTab::browseSkyFile()
+{
+    const QString chosen =
+        host_.dialogs().openFile(this, "Pick an almanac or RINEX navigation file", "*.alm *.rnx *.??n *.??N");
+    if (!chosen.isEmpty()) SkyFileEdit->setText(chosen);
 }
 
 void SettingsTab::correctNmeaFile()

@@ -30,7 +30,12 @@ public:
     QCheckBox* StandardGllBox = nullptr;
     QCheckBox* RMCBox = nullptr;
     QCheckBox* ZDABox = nullptr;
-    QDateEdit* NmeaDateEdit = nullptr;  ///< the date of the first sample; enabled with RMC or ZDA
+    QDateEdit* NmeaDateEdit = nullptr;  ///< the date of the first sample; enabled with RMC, ZDA or the sky
+    /// "Satellites from": switches the sky on for every writer of the window.
+    QCheckBox* SkyBox = nullptr;
+    QLineEdit* SkyFileEdit = nullptr;  ///< the almanac or RINEX navigation file of the sky
+    QPushButton* SkyBrowseButton = nullptr;
+    QLineEdit* SkyMaskEdit = nullptr;  ///< elevation mask, degrees
     QGroupBox* OrvenaSettingsGroupBox = nullptr;
     QLabel* Label27 = nullptr;
     QLabel* Label28 = nullptr;
@@ -54,6 +59,8 @@ signals:
 public slots:
     /// Asks for an almanac file and puts its name in AlmanacEdit.
     void browseAlmanac();
+    /// Asks for an almanac or RINEX navigation file and puts its name in SkyFileEdit.
+    void browseSkyFile();
     /// Asks for an NMEA file and writes its GGA lines to a corrected copy beside it.
     void correctNmeaFile();
     /// Asks for a .bin recording and blanks the seconds Start1 and Duration1 give.

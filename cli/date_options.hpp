@@ -52,8 +52,7 @@ inline DateSentences dateSentences(const DateOptions& options)
     }
     sentences.date = options.date.empty() ? todayUtc() : parseFileDate(options.date);
     if (!options.sky.empty()) {
-        const auto week = static_cast<int>(SkySentences::gpsDay(*sentences.date) / 7);
-        auto model = std::make_shared<const sky::SkyModel>(sky::SkyModel::fromFile(options.sky, week));
+        auto model = skyModelFor(options.sky, *sentences.date);
         for (const std::string& note : model->skipped()) fmt::print(stderr, "trajix: {}: {}\n", options.sky, note);
         sentences.sky = std::move(model);
         sentences.maskDegrees = options.mask.value_or(5.0);

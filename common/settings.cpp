@@ -145,6 +145,9 @@ Settings readSettings(const IniFile& ini)
     s.includeZda = integer("Include ZDA", "ZDA", 0) != 0;
     if (auto v = ini.get("NMEA date", "Date")) s.nmeaDate = *v;
     s.signalGeneratorFeatures = integer("Signal generator", "Features", 0) != 0;
+    s.sky = integer("Sky", "On", 0) != 0;
+    if (auto v = ini.get("Sky", "File")) s.skyFile = *v;
+    if (auto v = ini.get("Sky", "Mask"); v && !v->empty()) s.skyMask = *v;
     s.baudRateIndex = baud >= 0 && baud < static_cast<long long>(std::size(baudRates)) ? static_cast<int>(baud)
                                                                                        : defaultBaudRateIndex;
     for (const std::string_view kind : fileKinds)
@@ -178,6 +181,12 @@ std::vector<std::string> writeSettings(IniFile& ini, const Settings& s)
     // Likewise the features switch, once switched on.
     if (s.signalGeneratorFeatures || ini.get("Signal generator", "Features"))
         ini.set("Signal generator", "Features", s.signalGeneratorFeatures ? "1" : "0");
+    // And the sky, once switched on or given a file or a mask of its own.
+    if (s.sky || !s.skyFile.empty() || s.skyMask != "5" || ini.get("Sky", "On")) {
+        ini.set("Sky", "On", s.sky ? "1" : "0");
+        ini.set("Sky", "File", s.skyFile);
+        ini.set("Sky", "Mask", s.skyMask);
+    }
     for (const auto& [kind, folder] : s.folders)
         if (!folder.empty()) ini.set("Folders", kind, folder);
     return warnings;

@@ -39,6 +39,9 @@ struct Settings {
     bool includeZda = false;                              ///< [Include ZDA] ZDA
     std::string nmeaDate;                                 ///< [NMEA date] Date: YYYY-MM-DD, empty for today
     bool signalGeneratorFeatures = false;                 ///< [Signal generator] Features
+    bool sky = false;                                     ///< [Sky] On
+    std::string skyFile;                                  ///< [Sky] File: almanac or RINEX navigation file
+    std::string skyMask = "5";                            ///< [Sky] Mask: degrees, as typed
     /// [Folders] kind=folder: the folder last used for each kind of file (fileKinds);
     /// only kinds that were used are written.
     std::map<std::string, std::string> folders;

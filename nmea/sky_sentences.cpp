@@ -118,6 +118,12 @@ SkySentences::SkySentences(std::shared_ptr<const sky::SkyModel> model, double ma
     if (!model_) throw Error("the sky needs a satellites file");
 }
 
+std::shared_ptr<const sky::SkyModel> skyModelFor(const std::filesystem::path& file, const CalendarDate& date)
+{
+    const auto week = static_cast<int>(SkySentences::gpsDay(date) / 7);
+    return std::make_shared<const sky::SkyModel>(sky::SkyModel::fromFile(file, week));
+}
+
 long long SkySentences::gpsDay(const CalendarDate& date)
 {
     using namespace std::chrono;

@@ -2,6 +2,7 @@
 // The sky in an NMEA file: GGA's satellites in use and HDOP, GSA (the satellites in use
 // and their DOPs) and GSV (every satellite above the mask with its elevation, azimuth
 // and SNR), from the sky model at each sample's date, time and place.
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -33,6 +34,11 @@ std::string gsvSentences(const sky::SkyView& view);
 
 /// The sky of a file's samples. The first sample anchors the model: its GPS week is the
 /// base week and its time the start of an almanac's sets.
+/// The sky model of an almanac or RINEX navigation file for a file whose first sample
+/// lies on date (an almanac's 10-bit week is taken as the full week nearest the date's).
+/// Throws Error naming the file when it cannot be read.
+std::shared_ptr<const sky::SkyModel> skyModelFor(const std::filesystem::path& file, const CalendarDate& date);
+
 class SkySentences {
 public:
     SkySentences(std::shared_ptr<const sky::SkyModel> model, double maskDegrees);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "common/units.hpp"
 #include "geo/geodesy.hpp"
 #include "nmea/dates.hpp"
+#include "sky/sky_model.hpp"
 
 namespace trajix::route {
 
@@ -191,6 +193,11 @@ void measureAccelerations(RouteState& state);
 /// run-out to a whole second, through an atomic file.
 void saveNMEA(RouteState& state, const RouteParameters& parameters, const std::filesystem::path& outputFileName,
               ProgressSink& progress);
+
+/// The sky of the first fix saveNMEA writes (its time, place and altitude), as the
+/// file's first GSA and GSV report it; nullopt without the sky. Throws Error as the
+/// writer does when the sky file covers no satellite then.
+std::optional<sky::SkyView> firstFixSky(RouteState& state, const RouteParameters& parameters);
 
 /// Checks the parameters and converts the limits into state (SI units, intervals).
 /// forWriting also requires whole-second stationary periods and start time.

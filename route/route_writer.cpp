@@ -1,4 +1,5 @@
 // Parameters, the NMEA writer and the whole pipeline.
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <string>
@@ -11,6 +12,7 @@
 #include "common/output.hpp"
 #include "common/units.hpp"
 #include "nmea/sentences.hpp"
+#include "nmea/sky_sentences.hpp"
 #include "route/path_file.hpp"
 #include "route/progress_steps.hpp"
 #include "route/route.hpp"
@@ -90,6 +92,27 @@ void formatHeight(double height, std::string& text)
     if (text == "-0.00") text = "0.00";
 }
 
+// The fix of sample j (1 up to the sample count - 1): position, speed and course from
+// the step from sample j - 1, the height as GGA's altitude when the path has heights.
+void sampleFix(RouteState& state, std::int64_t j, Fix& fix, std::string& heightText)
+{
+    const auto ju = static_cast<std::size_t>(j);
+    const double east = state.sampleEast[ju], north = state.sampleNorth[ju];
+    ENUtoECEF(state.geo, east, north, writeHeight);
+    ECEFToLatLong(state.geo, state.geo.ecefX, state.geo.ecefY, state.geo.ecefZ);
+    fix.latitude = state.geo.geoLatitude;
+    fix.longitude = state.geo.geoLongitude;
+    const double dx = east - state.sampleEast[ju - 1], dy = north - state.sampleNorth[ju - 1];
+    const double step = std::sqrt(dx * dx + dy * dy);
+    fix.speedKmh = step * kmhPerMetrePerSecond / state.outputInterval;
+    fix.course =
+        (dx == 0 && dy == 0) ? 0.0 : static_cast<double>(normaliseHeading(std::atan2(dx, dy) * 180 / std::numbers::pi));
+    if (!state.sampleHeight.empty()) {
+        formatHeight(state.sampleHeight[ju], heightText);
+        fix.altitude = heightText;
+    }
+}
+
 class SentenceWriter {
 public:
     SentenceWriter(AtomicFile& file, bool vtg, SampleSentences sentences, long double interval, long double startClock)
@@ -159,27 +182,11 @@ void saveNMEA(RouteState& state, const RouteParameters& parameters, const std::f
                           static_cast<long double>(parameters.startTime));
     StepProgress gauge(progress, "Writing points to file", count);
     Fix fix;
-    const bool heights = !state.sampleHeight.empty();
     std::string heightText;
     bool firstSample = true;
     for (std::int64_t j = 1; j < count; ++j) {
         gauge.at(j);
-        const auto ju = static_cast<std::size_t>(j);
-        const double east = state.sampleEast[ju], north = state.sampleNorth[ju];
-        ENUtoECEF(state.geo, east, north, writeHeight);
-        ECEFToLatLong(state.geo, state.geo.ecefX, state.geo.ecefY, state.geo.ecefZ);
-        fix.latitude = state.geo.geoLatitude;
-        fix.longitude = state.geo.geoLongitude;
-        const double dx = east - state.sampleEast[ju - 1], dy = north - state.sampleNorth[ju - 1];
-        const double step = std::sqrt(dx * dx + dy * dy);
-        fix.speedKmh = step * kmhPerMetrePerSecond / interval;
-        fix.course = (dx == 0 && dy == 0)
-                         ? 0.0
-                         : static_cast<double>(normaliseHeading(std::atan2(dx, dy) * 180 / std::numbers::pi));
-        if (heights) {
-            formatHeight(state.sampleHeight[ju], heightText);
-            fix.altitude = heightText;
-        }
+        sampleFix(state, j, fix, heightText);
         if (firstSample) {
             // The first sample is written only as the stationary start, at rest.
             for (std::int64_t r = 0; r < startRepeats; ++r) writer.group(fix, 0.0);
@@ -194,6 +201,24 @@ void saveNMEA(RouteState& state, const RouteParameters& parameters, const std::f
     writer.flush();
     file.commit();
     progress.finish();
+}
+
+std::optional<sky::SkyView> firstFixSky(RouteState& state, const RouteParameters& parameters)
+{
+    if (!parameters.dates.sky) return std::nullopt;
+    // The first sample written: sample 1 as the stationary start, else sample 2.
+    const double interval = state.outputInterval;
+    const bool stationaryStart =
+        std::trunc(static_cast<long double>(parameters.stationaryStart) / static_cast<long double>(interval)) > 0;
+    const std::int64_t first = std::min<std::int64_t>(stationaryStart ? 1 : 2, state.sampleCount - 1);
+    Fix fix;
+    std::string heightText;
+    if (first >= 1) sampleFix(state, first, fix, heightText);
+    SampleSentences sentences(parameters.dates, static_cast<long double>(parameters.startTime),
+                              static_cast<long double>(interval), VtgStyle::Route);
+    const NmeaStamp stamp = sentences.stamp(static_cast<long double>(parameters.startTime));
+    SkySentences sky(parameters.dates.sky, parameters.dates.maskDegrees);
+    return sky.observe(stamp, fix.latitude, fix.longitude, fix.altitude);
 }
 
 RouteState LoadKML(const std::filesystem::path& kmlFileName, const RouteParameters& parameters,

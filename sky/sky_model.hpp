@@ -215,7 +215,7 @@ public:
 
 private:
     void computeSecond(long long second, const Ecef& receiver, std::vector<std::optional<Ecef>>& out) const;
-    SkyView viewFrom(const std::vector<std::optional<Ecef>>& signals, const ReceiverFrame& frame);
+    SkyView viewFrom(const std::vector<std::optional<Ecef>>& atSecond, const ReceiverFrame& frame);
 
     SkyModel model_;
     double mask_;

@@ -281,6 +281,39 @@ TEST_F(AppTest, SignalGeneratorBoxSwitchesTheFeaturesAndIsSavedOnceUsed)
     EXPECT_NE(settingsText().find("Features=0\r\n"), std::string::npos) << settingsText();
 }
 
+TEST_F(AppTest, SkyChoicesAreSavedOnceUsed)
+{
+    auto form = startWindow();
+    form->closeDown();
+    const std::string untouched = settingsText();
+    EXPECT_EQ(untouched.find("[Sky]"), std::string::npos) << "a file that never used it";
+    form->closeDown();
+    EXPECT_EQ(settingsText(), untouched);
+
+    ScriptedDialogs dialogs;
+    form->setDialogs(&dialogs);
+    dialogs.openAnswers.push_back(qs("/data/brdc1820.10n"));
+    control<QPushButton>(*form, "SkyBrowseButton")->click();
+    EXPECT_EQ(control<QLineEdit>(*form, "SkyFileEdit")->text(), qs("/data/brdc1820.10n"));
+    auto* date = control<QDateEdit>(*form, "NmeaDateEdit");
+    EXPECT_FALSE(date->isEnabled());
+    control<QCheckBox>(*form, "SkyBox")->click();
+    EXPECT_TRUE(date->isEnabled());
+    control<QLineEdit>(*form, "SkyMaskEdit")->setText("12.5");
+    form->closeDown();
+    EXPECT_NE(settingsText().find("[Sky]\r\nOn=1\r\nFile=/data/brdc1820.10n\r\nMask=12.5\r\n"), std::string::npos)
+        << settingsText();
+
+    auto again = startWindow();
+    EXPECT_TRUE(control<QCheckBox>(*again, "SkyBox")->isChecked());
+    EXPECT_EQ(control<QLineEdit>(*again, "SkyFileEdit")->text(), qs("/data/brdc1820.10n"));
+    EXPECT_EQ(control<QLineEdit>(*again, "SkyMaskEdit")->text(), qs("12.5"));
+    // Switched off, the keys stay and say so.
+    control<QCheckBox>(*again, "SkyBox")->click();
+    again->closeDown();
+    EXPECT_NE(settingsText().find("[Sky]\r\nOn=0\r\n"), std::string::npos) << settingsText();
+}
+
 TEST_F(AppTest, SimulatorFeaturesOptionKeepsThemEnabled)
 {
     EXPECT_TRUE(gui::parseStartOptions({"trajix-gui", "--simulator-features"}).simulatorFeatures);

@@ -6,6 +6,7 @@
 #include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
@@ -16,8 +17,11 @@
 
 #include <cmath>
 #include <deque>
+#include <set>
+#include <utility>
 
 #include "app/secondary_windows.hpp"
+#include "app/sky_view.hpp"
 #include "app_fixture.hpp"
 #include "common/progress.hpp"
 #include "route/route.hpp"
@@ -334,6 +338,116 @@ TEST_F(GoogleEarthTabTest, GenerateWritesTheSameBytesAsTheCommandLine)
     EXPECT_EQ(bytes, readFileBytes(cliFile));
     EXPECT_NE(bytes.find("$GPVTG,"), std::string::npos);
     EXPECT_NE(bytes.find("$GPGGA,240000.00,"), std::string::npos);  // past midnight: hour 24
+}
+
+// The satellites of the first GSV group (PRN and whether the first GSA has it in use).
+std::vector<std::pair<int, bool>> firstSky(const std::string& text)
+{
+    const auto fields = [](const std::string& sentence) {
+        std::vector<std::string> out;
+        std::size_t begin = 0;
+        const std::size_t end = sentence.find('*');
+        while (true) {
+            const std::size_t comma = sentence.find(',', begin);
+            if (comma == std::string::npos || comma > end) {
+                out.push_back(sentence.substr(begin, end - begin));
+                return out;
+            }
+            out.push_back(sentence.substr(begin, comma - begin));
+            begin = comma + 1;
+        }
+    };
+    const auto sentenceAt = [&](std::size_t at) { return text.substr(at, text.find('\r', at) - at); };
+    std::set<int> used;
+    const auto gsa = fields(sentenceAt(text.find("$GPGSA,")));
+    for (std::size_t k = 3; k < 15; ++k)
+        if (!gsa[k].empty()) used.insert(std::stoi(gsa[k]));
+    std::vector<std::pair<int, bool>> satellites;
+    std::size_t at = text.find("$GPGSV,");
+    const int count = std::stoi(fields(sentenceAt(at))[1]);
+    for (int n = 0; n < count; ++n, at = text.find("$GPGSV,", at + 1)) {
+        const auto gsv = fields(sentenceAt(at));
+        for (std::size_t k = 4; k < gsv.size(); k += 4)
+            satellites.emplace_back(std::stoi(gsv[k]), used.count(std::stoi(gsv[k])) > 0);
+    }
+    return satellites;
+}
+
+TEST_F(GoogleEarthTabTest, TheSkyOfTheSettingsTabReachesTheFileAndThePlotShowsItsFirstFix)
+{
+    const auto kml = dataFile("route/corner.kml");
+    const auto rinex = dataFile("sky/brdc1820_0000-0400.10n");
+    dialogs.openAnswers.push_back(qpath(kml));
+    tab<gui::GoogleEarthTab>(*form)->pickPathFile();
+    auto* plot = form->findChild<gui::SkyPlot*>("SkyPlot");
+    ASSERT_NE(plot, nullptr);
+    EXPECT_FALSE(plot->sky());
+    EXPECT_EQ(plot->emptyText(), qs("Sky off"));
+
+    control<QLineEdit>(*form, "OutputUpdateEdit1")->setText("5");
+    control<QLineEdit>(*form, "StationaryPeriodEdit")->setText("2");
+    control<QLineEdit>(*form, "stationaryperiodendedit")->setText("1");
+    control<QLineEdit>(*form, "StartTimeEdit")->setText("7200");
+    control<QCheckBox>(*form, "SkyBox")->setChecked(true);
+    EXPECT_TRUE(control<QDateEdit>(*form, "NmeaDateEdit")->isEnabled());
+    control<QDateEdit>(*form, "NmeaDateEdit")->setDate(QDate(2010, 7, 1));
+    control<QLineEdit>(*form, "SkyMaskEdit")->setText("10");
+
+    // A missing sky file is named before the save dialog, and nothing is written.
+    const auto kept = dir / "drive.txt";
+    writeFileBytes(kept, "keep me");
+    control<QLineEdit>(*form, "SkyFileEdit")->setText(qpath(dir / "nowhere.10n"));
+    const auto asked = dialogs.asked.size();
+    dialogs.saveAnswers.push_back(qpath(kept));
+    tab<gui::GoogleEarthTab>(*form)->generate();
+    EXPECT_EQ(dialogs.asked.size(), asked);
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("nowhere.10n"), std::string::npos) << prompt.messages[0];
+    EXPECT_EQ(readFileBytes(kept), "keep me");
+    EXPECT_FALSE(plot->sky());
+    EXPECT_TRUE(plot->emptyText().startsWith("Sky on")) << plot->emptyText().toStdString();
+
+    control<QLineEdit>(*form, "SkyFileEdit")->setText(qpath(rinex));
+    tab<gui::GoogleEarthTab>(*form)->generate();
+    ASSERT_EQ(prompt.messages.size(), 2u);
+    EXPECT_EQ(prompt.messages[1], kept.string() + " created.");
+    const auto cliFile = dir / "cli.nmea";
+    const auto cli = runTrajix({"route", kml.string(), "-o", cliFile.string(), "--rate", "5", "--stationary-start", "2",
+                                "--stationary-end", "1", "--start-time", "7200", "--sky", rinex.string(), "--date",
+                                "2010-07-01", "--mask", "10"});
+    ASSERT_EQ(cli.exitCode, 0) << cli.err;
+    const std::string bytes = readFileBytes(kept);
+    EXPECT_EQ(bytes, readFileBytes(cliFile));
+
+    // The plot holds the satellites of the file's first GSV, in use as its first GSA says.
+    ASSERT_TRUE(plot->sky());
+    const auto expected = firstSky(bytes);
+    ASSERT_GE(expected.size(), 4u);
+    std::vector<std::pair<int, bool>> shown;
+    for (const auto& satellite : plot->sky()->satellites) {
+        shown.emplace_back(satellite.prn, satellite.used);
+        EXPECT_GE(satellite.elevation, 10.0);
+    }
+    EXPECT_EQ(shown, expected);
+    plot->grab();  // paints without trouble
+
+    // Without a stationary start the file begins with the first moving sample.
+    control<QLineEdit>(*form, "StationaryPeriodEdit")->setText("0");
+    dialogs.saveAnswers.push_back(qpath(dir / "moving.txt"));
+    tab<gui::GoogleEarthTab>(*form)->generate();
+    ASSERT_TRUE(plot->sky());
+    shown.clear();
+    for (const auto& satellite : plot->sky()->satellites) shown.emplace_back(satellite.prn, satellite.used);
+    EXPECT_EQ(shown, firstSky(readFileBytes(dir / "moving.txt")));
+
+    // A preview shows it too; switching the sky off empties the plot and says so.
+    control<QCheckBox>(*form, "SkyBox")->setChecked(false);
+    EXPECT_FALSE(plot->sky());
+    EXPECT_EQ(plot->emptyText(), qs("Sky off"));
+    control<QCheckBox>(*form, "SkyBox")->setChecked(true);
+    tab<gui::GoogleEarthTab>(*form)->preview();
+    ASSERT_TRUE(plot->sky());
+    EXPECT_EQ(plot->sky()->satellites.size(), expected.size());
 }
 
 TEST_F(GoogleEarthTabTest, PathsOfAFileAreListedToPickFromAndHeightsReachTheFile)
