@@ -30,19 +30,6 @@ std::string excerpt(std::string_view text)
     return out + (text.size() > 40 ? "...'" : "'");
 }
 
-std::vector<std::string_view> fieldsOf(std::string_view text)
-{
-    std::vector<std::string_view> fields;
-    std::size_t start = 0;
-    while (true) {
-        const auto comma = text.find(',', start);
-        fields.push_back(text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
-        if (comma == std::string_view::npos) break;
-        start = comma + 1;
-    }
-    return fields;
-}
-
 // hhmmss(.ss) to seconds after midnight; nullopt if it is not a time of day.
 std::optional<double> clockSeconds(std::string_view text)
 {
@@ -144,7 +131,7 @@ void LiveNmeaReader::line(std::string_view text, std::vector<LiveFix>& out)
     }
     const std::string_view type = sentence.substr(2, 3);
     if (type != "GGA" && type != "RMC") return;
-    const auto f = fieldsOf(sentence);
+    const auto f = splitFields(sentence);
     const auto bad = [&](const char* what) {
         refuse("bad sentences", fmt::format("ignored {}: {}", excerpt(text), what));
     };

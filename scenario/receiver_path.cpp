@@ -21,8 +21,6 @@ ReceiverPath::ReceiverPath(std::vector<PathFix> fixes) : fixes_(std::move(fixes)
     if (fixes_.empty()) throw Error("a receiver path needs at least one fix");
 }
 
-namespace {
-
 std::vector<std::string_view> splitFields(std::string_view text)
 {
     std::vector<std::string_view> fields;
@@ -35,8 +33,6 @@ std::vector<std::string_view> splitFields(std::string_view text)
     }
     return fields;
 }
-
-}  // namespace
 
 ReceiverPath ReceiverPath::fromNmea(const std::filesystem::path& nmeaFile)
 {

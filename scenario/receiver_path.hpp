@@ -2,11 +2,15 @@
 // The receiver's path for the signal generator: the GGA fixes of an NMEA file as ECEF
 // points in time, interpolated smoothly between fixes.
 #include <filesystem>
+#include <string_view>
 #include <vector>
 
 #include "sky/ecef.hpp"
 
 namespace trajix {
+
+/// The comma-separated fields of an NMEA sentence text, the address first.
+std::vector<std::string_view> splitFields(std::string_view text);
 
 struct PathFix {
     double time = 0;  ///< seconds after the first fix
