@@ -41,14 +41,16 @@ public:
 
     int descriptor() const { return fd_; }
 
-    // Reads size bytes at offset, which lie in block blockNumber (counted from 1). A file
-    // that has become shorter than it was measured is an error naming the block.
-    void read(std::uint8_t* data, std::size_t size, std::uint64_t offset, std::int64_t blockNumber) const
+    // Reads size bytes at offset. A file that has become shorter than it was measured is
+    // an error naming the block (counted from 1) where it now ends.
+    void read(std::uint8_t* data, std::size_t size, std::uint64_t offset) const
     {
         std::size_t done = 0;
         while (done < size) {
             const ssize_t got = ::pread(fd_, data + done, size - done, static_cast<off_t>(offset + done));
             if (got < 0 && errno == EINTR) continue;
+            const auto blockNumber =
+                static_cast<std::int64_t>((offset + done) / static_cast<std::uint64_t>(recordingBlockSize)) + 1;
             if (got < 0)
                 throw Error(
                     fmt::format("cannot read block {} of '{}': {}", blockNumber, path_.string(), std::strerror(errno)));
@@ -92,6 +94,9 @@ constexpr std::size_t piecesPerBlock = 8;
 constexpr std::size_t pieceSize = static_cast<std::size_t>(recordingBlockSize) / piecesPerBlock;
 static_assert(pieceSize * piecesPerBlock == static_cast<std::size_t>(recordingBlockSize) && pieceSize % 2 == 0,
               "a block splits into pieces of whole words");
+
+// The conversion reads and writes pieces of whole pages, about the size of a block's piece.
+constexpr std::size_t alignedPieceSize = 256 * 1024;
 
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b)
 {
@@ -159,18 +164,25 @@ std::int64_t convertDSF(const std::filesystem::path& input, const std::filesyste
     AtomicFile out(output);
     progress.start("Converting file", blockCount);
     // Each piece is read into the buffer, reversed there and written on: the bytes are
-    // copied once in and once out, as a plain copy through a program copies them.
+    // copied once in and once out, as a plain copy through a program copies them. The
+    // pieces are whole pages of the file, so that no page is copied in two parts.
     const WordReversal way = fastestWordReversal();
-    PageBuffer buffer(pieceSize);
-    for (std::int64_t n = 1; n <= blockCount; ++n) {
-        checkCancelled(progress, "conversion");
-        progress.position(n);
-        for (std::size_t k = 0; k < piecesPerBlock; ++k) {
-            const auto offset = static_cast<std::uint64_t>(n - 1) * recordingBlockSize + k * pieceSize;
-            reader.read(buffer.data(), pieceSize, offset, n);
-            reverseWordBitsWith(way, buffer.data(), buffer.data(), pieceSize);
-            out.write(buffer.data(), pieceSize);
+    PageBuffer buffer(alignedPieceSize);
+    const auto blockSize = static_cast<std::uint64_t>(recordingBlockSize);
+    const std::uint64_t total = static_cast<std::uint64_t>(blockCount) * blockSize;
+    std::int64_t announced = 0;
+    for (std::uint64_t offset = 0; offset < total;) {
+        const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(alignedPieceSize, total - offset));
+        // Every block the piece reaches into is announced (and may be cancelled) first.
+        const auto lastBlock = static_cast<std::int64_t>((offset + size - 1) / blockSize) + 1;
+        while (announced < lastBlock) {
+            checkCancelled(progress, "conversion");
+            progress.position(++announced);
         }
+        reader.read(buffer.data(), size, offset);
+        reverseWordBitsWith(way, buffer.data(), buffer.data(), size);
+        out.write(buffer.data(), size);
+        offset += size;
     }
     out.commit();
     progress.finish();
