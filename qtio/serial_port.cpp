@@ -1,10 +1,12 @@
 #include "qtio/serial_port.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -153,9 +155,14 @@ PtyPort::~PtyPort()
 
 long long PtyPort::bytesUnread() const
 {
+    // What the master wrote may still wait in the terminal's flip buffer, where TIOCINQ
+    // does not count it, until a kernel worker moves it on (late on a loaded machine):
+    // closing then would throw it away. A poll of the slave moves it on first.
+    pollfd slave{slave_, POLLIN, 0};
+    const bool waiting = ::poll(&slave, 1, 0) > 0 && (slave.revents & POLLIN) != 0;
     int unread = 0;
-    if (::ioctl(slave_, TIOCINQ, &unread) != 0) return 0;
-    return unread;
+    if (::ioctl(slave_, TIOCINQ, &unread) != 0) unread = 0;
+    return std::max<long long>(unread, waiting ? 1 : 0);
 }
 
 bool PtyPort::open(const std::string& device, int baudRate)
