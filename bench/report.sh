@@ -10,6 +10,7 @@
 # gpsfake side by side (default 1200 fixes, 60 s at 1x; 0.1x plays
 # TRAJIX_BENCH_REPLAY_SLOW_EPOCHS fixes, default 120, as 1200 would take 600 s there);
 # TRAJIX_BENCH_REPLAY=0 leaves that comparison out.
+# TRAJIX_BENCH_SOAK_SECONDS=600 adds a live run at real time of that length (bench/live_soak.py).
 set -euo pipefail
 
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -45,6 +46,13 @@ if [[ ${TRAJIX_BENCH_REPLAY:-1} != 0 ]] && command -v gpsfake >/dev/null; then
     python3 "$source_dir/bench/replay_epochs.py" "$build_dir/cli/trajix" "${TRAJIX_BENCH_REPLAY_EPOCHS:-1200}" \
         "${TRAJIX_BENCH_REPLAY_SLOW_EPOCHS:-120}" >"$results/replay_epochs.jsonl" ||
         echo "warning: replay_epochs failed" >&2
+fi
+
+# A long live run at real time (10 minutes when asked for with 600).
+if [[ ${TRAJIX_BENCH_SOAK_SECONDS:-0} != 0 ]]; then
+    cmake --build "$build_dir" -j "$jobs" --target TrajixBinary >/dev/null
+    python3 "$source_dir/bench/live_soak.py" "$build_dir" "$TRAJIX_BENCH_SOAK_SECONDS" >"$results/live_soak.jsonl" ||
+        echo "warning: live_soak failed" >&2
 fi
 
 export TRAJIX_BENCH_LOAD_AFTER=$(cut -d' ' -f1-3 /proc/loadavg)
@@ -206,6 +214,17 @@ for speed, goal in ((1, 1000), (10, 500)):
     for b in sorted(served, key=lambda b: b["readers"]):
         row(f"  {b['readers']:.0f} readers at {speed}x", f"p99 {b['p99_late_ms']:.2f} ms, last {b['last_late_ms']:.2f} ms",
             f"period {b['period_ms']:.0f} ms", f"missing {b['missing']:.0f}, server cpu {b['server_cpu_s']:.2f} s, load {b['load1']:.1f}")
+
+# The long live run: moments behind real time against none, memory at the start and end.
+if os.path.exists(os.path.join(sys.argv[1], "live_soak.jsonl")):
+    with open(os.path.join(sys.argv[1], "live_soak.jsonl")) as f:
+        for soak in (json.loads(l) for l in f if l.strip()):
+            rss = soak["rss_kib"]
+            row(f"live {soak['format']} at real time for {soak['seconds']:.0f} s", f"{soak['behind_notes']} moments behind",
+                "none", f"rate {soak['rate_ratio']}x, cpu {soak['cpu_share']:.3f}")
+            if rss:
+                row(f"live {soak['format']} memory", f"{rss[-1] / 1024:.1f} MiB at the end", f"{rss[0] / 1024:.1f} MiB at 10 s",
+                    f"peak {max(rss) / 1024:.1f} MiB")
 
 # Everything else, plain.
 listed = {"BM_Script", "BM_Route", "BM_ReadTrackFile", "BM_ConvertDsf", "BM_CreateDropouts", "BM_ReplayTimer",

@@ -245,10 +245,10 @@ void LivePath::endStream()
     ended_ = true;
 }
 
-bool LivePath::ended() const
+bool LivePath::endedBefore(double signalSeconds) const
 {
     const std::lock_guard lock(mutex_);
-    return ended_;
+    return ended_ && !fresh_ && signalSeconds > lastFollowedAt_;
 }
 
 long long LivePath::fixesFollowed() const
@@ -285,6 +285,7 @@ void LivePath::commitUntil(double signalSeconds, bool pace)
     if (knots_.size() == 1) knots_.front().position = estimateAt(0);
     const double since = signalSeconds - (arrival_ - *origin_);
     std::vector<std::string> notes;
+    const bool following = fresh_;
     if (fresh_) {
         fresh_ = false;
         ++followed_;
@@ -300,6 +301,7 @@ void LivePath::commitUntil(double signalSeconds, bool pace)
                         maxExtrapolation, fix_.clock, signalSeconds));
     }
     knots_.push_back({signalSeconds, estimateAt(signalSeconds)});
+    if (following) lastFollowedAt_ = signalSeconds;
     // The workers need at most the pieces in flight: keep a minute.
     if (knots_.size() > 4096 && knots_[2048].time < signalSeconds - 60)
         knots_.erase(knots_.begin(), knots_.begin() + 2048);

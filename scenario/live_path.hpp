@@ -89,9 +89,11 @@ public:
 
     /// A fix from the stream (any thread), arrived now.
     void addFix(const LiveFix& fix);
-    /// The stream has ended (or failed): ended() turns true.
+    /// The stream has ended (or failed).
     void endStream();
-    bool ended() const;
+    /// The stream has ended and its last fix is in the path before a piece ending at
+    /// signalSeconds: the recording is complete without that piece.
+    bool endedBefore(double signalSeconds) const;
     /// Waits until the clock reaches signalSeconds less the lead (the signal's time 0
     /// is the first call's clock time), then fixes the path up to signalSeconds.
     /// Without waiting when pace is false (tests).
@@ -120,6 +122,7 @@ private:
     bool fresh_ = true;             // not yet followed
     bool holding_ = false;
     bool ended_ = false;
+    double lastFollowedAt_ = 0;  // signal time of the knot that followed the latest fix
     long long followed_ = 0;
     std::vector<Knot> knots_;
 };

@@ -52,6 +52,7 @@
 #include "scenario/realtime_pacer.hpp"
 #include "scenario/signal_generator.hpp"
 #include "tools/live_stream.hpp"
+#include "tools/message_writer.hpp"
 
 namespace {
 
@@ -153,10 +154,16 @@ int run(const Arguments& arguments)
     if (arguments.noIonosphere) settings.ionosphere = false;
     if (arguments.noTroposphere) settings.troposphere = false;
 
-    const auto say = [messages](const std::string& message) {
-        fmt::print(messages, "TrajixBinary: {}\n", message);
-        std::fflush(messages);
+    // Every message goes through a writer thread, so that a slow terminal or a busy disk
+    // never holds up the samples; the writers write what waits before they go.
+    trajix::MessageWriter messageLines(messages);
+    std::optional<trajix::MessageWriter> errorLinesOfTheirOwn;
+    if (messages != stderr) errorLinesOfTheirOwn.emplace(stderr);
+    trajix::MessageWriter& errorLines = errorLinesOfTheirOwn ? *errorLinesOfTheirOwn : messageLines;
+    const auto post = [&](std::FILE* stream, std::string line) {
+        (stream == messages ? messageLines : errorLines).post(std::move(line));
     };
+    const auto say = [&messageLines](const std::string& message) { messageLines.post("TrajixBinary: " + message); };
 
     // A live path: the stream is read on its own thread from the first fix on.
     std::unique_ptr<trajix::LiveStream> stream;
@@ -181,7 +188,7 @@ int run(const Arguments& arguments)
         double arrival = 0;
         const auto first = firstFix(*stream, *reader, arrival);
         if (!first) {
-            fmt::print(stderr, "TrajixBinary: stopped before the first fix; no output written\n");
+            post(stderr, "TrajixBinary: stopped before the first fix; no output written");
             return 143;
         }
         // The signal starts a little after the first fix, time enough to set the
@@ -209,37 +216,38 @@ int run(const Arguments& arguments)
     }
 
     trajix::SignalGenerator generator(settings, say);
-    for (const std::string& note : generator.notes()) fmt::print(stderr, "TrajixBinary: note: {}\n", note);
+    for (const std::string& note : generator.notes()) post(stderr, fmt::format("TrajixBinary: note: {}", note));
     if (!settings.noiseOnly) {
         std::string list;
         for (const auto& satellite : generator.initialSatellites()) list += fmt::format(" {}", satellite.prn);
-        fmt::print(messages, "TrajixBinary: satellites above the mask:{}\n", list);
+        post(messages, fmt::format("TrajixBinary: satellites above the mask:{}", list));
         for (const auto& satellite : generator.initialSatellites())
-            fmt::print(messages, "TrajixBinary: PRN {:2} elevation {:5.1f} deg, C/N0 {:4.1f} dB-Hz\n", satellite.prn,
-                       satellite.elevationDegrees, satellite.cn0);
+            post(messages, fmt::format("TrajixBinary: PRN {:2} elevation {:5.1f} deg, C/N0 {:4.1f} dB-Hz",
+                                       satellite.prn, satellite.elevationDegrees, satellite.cn0));
     }
     const std::string to = toStandardOutput ? std::string("standard output") : settings.output.string();
     if (settings.live)
-        fmt::print(messages, "TrajixBinary: writing the signal of the live stream to {} until it ends{}\n", to,
-                   arguments.durationLimited ? fmt::format(" or {} s have passed", settings.durationSeconds) : "");
+        post(messages,
+             fmt::format(
+                 "TrajixBinary: writing the signal of the live stream to {} until it ends{}", to,
+                 arguments.durationLimited ? fmt::format(" or {} s have passed", settings.durationSeconds) : ""));
     else
-        fmt::print(messages, "TrajixBinary: writing {} s of {} to {}\n", settings.durationSeconds,
-                   settings.noiseOnly ? "noise" : "signal", to);
-    std::fflush(messages);
+        post(messages, fmt::format("TrajixBinary: writing {} s of {} to {}", settings.durationSeconds,
+                                   settings.noiseOnly ? "noise" : "signal", to));
 
     // With --realtime each piece waits for its signal time; the generator keeps only a
     // few pieces ready ahead of it.
-    trajix::RealTimePacer pacer([](const std::string& note) {
-        fmt::print(stderr, "TrajixBinary: {}\n", note);
-        std::fflush(stderr);
-    });
+    trajix::RealTimePacer pacer([&post](const std::string& note) { post(stderr, "TrajixBinary: " + note); });
     double pieceStart = 0;
     const auto pace = [&](double signalEnd) {
         if (arguments.realtime) pacer.beforePiece(pieceStart);
         pieceStart = signalEnd;
     };
     // A live run ends with the stream or Ctrl-C, at a piece's end: a complete recording.
-    const auto liveEnded = [&] { return settings.live && (stopRequested || settings.live->ended()); };
+    // At the end of the stream the pieces that follow its last fix are written first.
+    const auto liveEnded = [&](double signalEnd) {
+        return settings.live && (stopRequested || settings.live->endedBefore(signalEnd));
+    };
     const auto finishLive = [&](double signalSeconds) {
         say(fmt::format("finished: {:.2f} s of signal following {} fix(es)", signalSeconds,
                         settings.live->fixesFollowed()));
@@ -247,13 +255,13 @@ int run(const Arguments& arguments)
     double written = 0;
     const auto summary = [&]() {
         if (pacer.timesBehind() > 0)
-            fmt::print(stderr, "TrajixBinary: fell behind real time {} time(s), {:.3f} s in all\n", pacer.timesBehind(),
-                       pacer.secondsBehind());
+            post(stderr, fmt::format("TrajixBinary: fell behind real time {} time(s), {:.3f} s in all",
+                                     pacer.timesBehind(), pacer.secondsBehind()));
     };
 
     if (toStandardOutput) {
         const bool finished = generator.run([&](const std::uint8_t* bytes, std::size_t size, double signalEnd) {
-            if (liveEnded() || stopRequested) return false;
+            if (liveEnded(signalEnd) || stopRequested) return false;
             pace(signalEnd);
             writeAll(STDOUT_FILENO, bytes, size);
             written = signalEnd;
@@ -265,15 +273,15 @@ int run(const Arguments& arguments)
             return 0;
         }
         if (!finished) {
-            fmt::print(stderr, "TrajixBinary: stopped\n");
+            post(stderr, "TrajixBinary: stopped");
             return 143;
         }
-        fmt::print(stderr, "TrajixBinary: finished\n");
+        post(stderr, "TrajixBinary: finished");
         return 0;
     }
     trajix::AtomicFile out(settings.output);
     const bool finished = generator.run([&](const std::uint8_t* bytes, std::size_t size, double signalEnd) {
-        if (liveEnded() || stopRequested) return false;
+        if (liveEnded(signalEnd) || stopRequested) return false;
         pace(signalEnd);
         out.write(bytes, size);
         written = signalEnd;
@@ -282,7 +290,7 @@ int run(const Arguments& arguments)
     summary();
     if (!finished && !settings.live) {
         out.discard();
-        fmt::print(stderr, "TrajixBinary: stopped; no output written\n");
+        post(stderr, "TrajixBinary: stopped; no output written");
         return 143;
     }
     out.commit();
@@ -290,7 +298,7 @@ int run(const Arguments& arguments)
         finishLive(written);
         return 0;
     }
-    fmt::print(messages, "TrajixBinary: finished\n");
+    post(messages, "TrajixBinary: finished");
     return 0;
 }
 
