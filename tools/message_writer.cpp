@@ -30,20 +30,11 @@ void MessageWriter::post(std::string line)
         if (dropped_ > 0) {
             lines_.push_back(
                 fmt::format("({} messages left out: they came faster than they could be written)", dropped_));
-            ++posted_;
             dropped_ = 0;
         }
         lines_.push_back(std::move(line));
-        ++posted_;
     }
     changed_.notify_all();
-}
-
-void MessageWriter::flush()
-{
-    std::unique_lock lock(mutex_);
-    const std::size_t target = posted_;
-    changed_.wait(lock, [&] { return written_ >= target; });
 }
 
 void MessageWriter::run()
@@ -58,8 +49,6 @@ void MessageWriter::run()
         for (const std::string& line : batch) fmt::print(stream_, "{}\n", line);
         std::fflush(stream_);
         lock.lock();
-        written_ += batch.size();
-        changed_.notify_all();
     }
     if (dropped_ > 0) {
         fmt::print(stream_, "({} messages left out: they came faster than they could be written)\n", dropped_);

@@ -23,8 +23,6 @@ public:
 
     // Queues one line (without its line end); never waits for the stream.
     void post(std::string line);
-    // Returns once every line posted so far has been written and flushed.
-    void flush();
 
 private:
     void run();
@@ -35,7 +33,6 @@ private:
     std::condition_variable changed_;
     std::deque<std::string> lines_;
     std::size_t dropped_ = 0;
-    std::size_t posted_ = 0, written_ = 0;
     bool stopping_ = false;
     std::thread thread_;
 };
