@@ -70,10 +70,17 @@ TEST(GnssSdrNavigation, LiveDriveFromTrajixReplayInRealTime)
     const auto tools = dir / "GPStools";
     std::filesystem::create_directories(tools);
     std::filesystem::copy_file(dataFile("scenario/week314.alm"), dir / "almanac.alm");
-    const auto routed = runTrajix({"route", dataFile("route/straight.kml").string(), "-o",
-                                   (dir / "drive.nmea").string(), "--rmc", "--date", "2025-04-13", "--start-time",
-                                   "32363", "--rate", "10", "--speed", "36", "--latacc", "0.1", "--longacc", "0.1",
-                                   "--stationary-start", "35", "--stationary-end", "30"});
+    const auto routed = runTrajix({"route",      dataFile("route/straight.kml").string(),
+                                   "-o",         (dir / "drive.nmea").string(),
+                                   "--rmc",      "--date",
+                                   "2025-04-13", "--start-time",
+                                   "32363",      "--rate",
+                                   "10",         "--speed",
+                                   "36",         "--latacc",
+                                   "0.1",        "--longacc",
+                                   "0.1",        "--stationary-start",
+                                   "35",         "--stationary-end",
+                                   "30"});
     ASSERT_EQ(routed.exitCode, 0) << routed.err;
     const std::vector<RoutePoint> route = routeOf(dir / "drive.nmea");
     ASSERT_GT(route.size(), 900u);
@@ -87,15 +94,16 @@ TEST(GnssSdrNavigation, LiveDriveFromTrajixReplayInRealTime)
     edits.almanac = (dir / "almanac.alm").string();
     writeFileBytes(tools / "profile.txt", scenarioProfileText(edits, dir.path().string()));
 
-    Background replay({(toolFolder / "trajix").string(), "replay", (dir / "drive.nmea").string(), "--tcp", "127.0.0.1:0"}, true);
+    Background replay(
+        {(toolFolder / "trajix").string(), "replay", (dir / "drive.nmea").string(), "--tcp", "127.0.0.1:0"}, true);
     const std::string served = replay.readLine();
     ASSERT_EQ(served.rfind("tcp://127.0.0.1:", 0), 0u) << served;
     const auto recording = dir / "live.iq";
-    const auto generated = runProgram(
-        "/usr/bin/timeout", {"-k", "5", "120", (toolFolder / "TrajixBinary").string(), "--iq-format", "IQ",
-                             "--bits-per-sample", "8", "--sample-rate-khz", "2600", "--if-hz", "0", "--output",
-                             recording.string(), "--live", served, "--realtime", "--duration-limited",
-                             (tools / "profile.txt").string()});
+    const auto generated =
+        runProgram("/usr/bin/timeout",
+                   {"-k", "5", "120", (toolFolder / "TrajixBinary").string(), "--iq-format", "IQ", "--bits-per-sample",
+                    "8", "--sample-rate-khz", "2600", "--if-hz", "0", "--output", recording.string(), "--live", served,
+                    "--realtime", "--duration-limited", (tools / "profile.txt").string()});
     replay.stop();
     ASSERT_EQ(generated.exitCode, 0) << generated.err;
     EXPECT_EQ(std::filesystem::file_size(recording), durationSeconds * 2600000u * 2u);

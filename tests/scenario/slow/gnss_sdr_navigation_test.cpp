@@ -17,9 +17,9 @@
 #include <gtest/gtest.h>
 
 #include "geo/geodesy.hpp"
+#include "gnss_sdr_support.hpp"
 #include "scenario/plenarch.hpp"
 #include "scenario/receiver_path.hpp"
-#include "gnss_sdr_support.hpp"
 #include "test_support.hpp"
 
 using namespace trajix;
@@ -211,9 +211,9 @@ std::filesystem::path navigateDay(const TempDir& dir, const RinexDay& day, bool 
     if (!profileKey) arguments.insert(arguments.begin(), {"--ephemeris", file});
     const auto iq = tools / "recording.iq";
     if (bits != 1)
-        arguments.insert(arguments.begin(), {"--iq-format", "IQ", "--bits-per-sample", fmt::format("{}", bits),
-                                             "--sample-rate-khz", bits == 8 ? "2600" : "4000", "--if-hz", "0",
-                                             "--output", iq.string()});
+        arguments.insert(arguments.begin(),
+                         {"--iq-format", "IQ", "--bits-per-sample", fmt::format("{}", bits), "--sample-rate-khz",
+                          bits == 8 ? "2600" : "4000", "--if-hz", "0", "--output", iq.string()});
     const auto generated = runProgram((toolFolder / "TrajixBinary").string(), arguments);
     EXPECT_EQ(generated.exitCode, 0) << generated.err;
     if (bits == 1) {

@@ -131,7 +131,7 @@ ReceiverRun runReceiverOn(const std::filesystem::path& samples, const std::files
     }
     int limitReached = 0, startedEarly = 0;
     std::istringstream log(std::filesystem::exists(folder / "gnss-sdr.INFO") ? readFileBytes(folder / "gnss-sdr.INFO")
-                                                                            : std::string());
+                                                                             : std::string());
     while (std::getline(log, line)) {
         if (line.find("tracking synchronization time limit reached") != std::string::npos) ++limitReached;
         if (line.find("Number of samples between Acquisition and Tracking = -") != std::string::npos) ++startedEarly;
@@ -214,10 +214,10 @@ void checkNavigation(const ReceiverRun& run, const std::set<int>& satellites, co
     EXPECT_GT(covered, lastSeconds - 2);
     const double rms = std::sqrt(sumOfSquares / compared);
     EXPECT_LT(rms, 10.0) << compared << " fixes";
-    std::printf("%d fixes over the last %.0f s: %.2f m RMS from the path, mean %.2f m along it, %.2f m up; "
-                "%d loss(es) of lock, %d channel(s) dropped at the start of tracking\n",
-                compared, lastSeconds, rms, alongSum / compared, upSum / compared, run.lossesOfLock,
-                run.droppedAtStart);
+    std::printf(
+        "%d fixes over the last %.0f s: %.2f m RMS from the path, mean %.2f m along it, %.2f m up; "
+        "%d loss(es) of lock, %d channel(s) dropped at the start of tracking\n",
+        compared, lastSeconds, rms, alongSum / compared, upSum / compared, run.lossesOfLock, run.droppedAtStart);
 }
 
 std::string gga(double clockSeconds, double latitude, double longitude, double height)
@@ -233,6 +233,5 @@ std::string gga(double clockSeconds, double latitude, double longitude, double h
     for (const char c : body) sum ^= static_cast<unsigned char>(c);
     return fmt::format("${}*{:02X}\r\n", body, sum);
 }
-
 
 }  // namespace trajix::test
