@@ -210,8 +210,9 @@ double LivePath::steadySeconds()
 }
 
 LivePath::LivePath(const LiveFix& first, double arrival, LiveNote log, Clock clock)
-    : log_(std::move(log)), clock_(std::move(clock)), fix_(first), arrival_(arrival)
+    : log_(std::move(log)), clock_(std::move(clock))
 {
+    arrivals_.push_back({first, {}, {}, arrival, 0});
     if (!clock_) clock_ = steadySeconds;
     knots_.push_back({0, first.position});
 }
@@ -226,17 +227,15 @@ void LivePath::addFix(const LiveFix& fix)
 {
     const std::lock_guard lock(mutex_);
     const double now = clock_();
-    const Ecef led = estimateAt(origin_ ? now - *origin_ : 0);
-    const double elapsed = fix.streamSeconds - fix_.streamSeconds;
+    const Arrival& last = arrivals_.back();
+    const Ecef led = estimateAt(last, origin_ ? now - *origin_ : 0);
+    const double elapsed = fix.streamSeconds - last.fix.streamSeconds;
+    Ecef velocity;
     if (elapsed > 0 && elapsed <= 10)
-        velocity_ = {(fix.position.x - fix_.position.x) / elapsed, (fix.position.y - fix_.position.y) / elapsed,
-                     (fix.position.z - fix_.position.z) / elapsed};
-    else
-        velocity_ = {};
-    correction_ = {led.x - fix.position.x, led.y - fix.position.y, led.z - fix.position.z};
-    fix_ = fix;
-    arrival_ = now;
-    fresh_ = true;
+        velocity = {(fix.position.x - last.fix.position.x) / elapsed, (fix.position.y - last.fix.position.y) / elapsed,
+                    (fix.position.z - last.fix.position.z) / elapsed};
+    const Ecef correction{led.x - fix.position.x, led.y - fix.position.y, led.z - fix.position.z};
+    arrivals_.push_back({fix, velocity, correction, now, last.number + 1});
 }
 
 void LivePath::endStream()
@@ -248,7 +247,7 @@ void LivePath::endStream()
 bool LivePath::endedBefore(double signalSeconds) const
 {
     const std::lock_guard lock(mutex_);
-    return ended_ && !fresh_ && signalSeconds > lastFollowedAt_;
+    return ended_ && lastFollowed_ == arrivals_.back().number && signalSeconds > lastFollowedAt_;
 }
 
 long long LivePath::fixesFollowed() const
@@ -257,14 +256,23 @@ long long LivePath::fixesFollowed() const
     return followed_;
 }
 
-Ecef LivePath::estimateAt(double t) const
+const LivePath::Arrival& LivePath::takenAt(double t) const
 {
-    const double since = t - (origin_ ? arrival_ - *origin_ : t);
+    if (!origin_) return arrivals_.back();
+    // Arrivals come in order; the first one always counts (the signal starts after it).
+    auto later = std::upper_bound(arrivals_.begin() + 1, arrivals_.end(), *origin_ + t - lead,
+                                  [](double clock, const Arrival& a) { return clock < a.arrival; });
+    return *(later - 1);
+}
+
+Ecef LivePath::estimateAt(const Arrival& a, double t) const
+{
+    const double since = t - (origin_ ? a.arrival - *origin_ : t);
     const double moving = std::clamp(since, 0.0, longestMove);
     const double blend = std::max(0.0, 1 - std::max(since, 0.0) / blendSeconds);
-    return {fix_.position.x + velocity_.x * moving + correction_.x * blend,
-            fix_.position.y + velocity_.y * moving + correction_.y * blend,
-            fix_.position.z + velocity_.z * moving + correction_.z * blend};
+    return {a.fix.position.x + a.velocity.x * moving + a.correction.x * blend,
+            a.fix.position.y + a.velocity.y * moving + a.correction.y * blend,
+            a.fix.position.z + a.velocity.z * moving + a.correction.z * blend};
 }
 
 void LivePath::commitUntil(double signalSeconds, bool pace)
@@ -282,26 +290,30 @@ void LivePath::commitUntil(double signalSeconds, bool pace)
     if (!origin_) origin_ = clock_();
     if (signalSeconds <= knots_.back().time) return;
     // The start as the fixes have it now (the generator set up at the first fix).
-    if (knots_.size() == 1) knots_.front().position = estimateAt(0);
-    const double since = signalSeconds - (arrival_ - *origin_);
+    if (knots_.size() == 1) knots_.front().position = estimateAt(takenAt(0), 0);
+    const Arrival& a = takenAt(signalSeconds);
+    const LiveFix& fix = a.fix;
+    const double since = signalSeconds - (a.arrival - *origin_);
     std::vector<std::string> notes;
-    const bool following = fresh_;
-    if (fresh_) {
-        fresh_ = false;
+    const bool following = a.number > lastFollowed_;
+    if (following) {
+        lastFollowed_ = a.number;
         ++followed_;
         if (holding_) notes.push_back(fmt::format("fixes again at {:.2f} s of signal", signalSeconds));
         holding_ = false;
         notes.push_back(fmt::format("following the fix at {} ({:.7f}, {:.7f}, {:.1f} m) from {:.2f} s of signal",
-                                    fix_.clock, fix_.latitude, fix_.longitude, fix_.height, knots_.back().time));
+                                    fix.clock, fix.latitude, fix.longitude, fix.height, knots_.back().time));
     } else if (!holding_ && since > longestMove) {
         holding_ = true;
         notes.push_back(
             fmt::format("no fix for {:.1f} s after the fix at {}: the receiver holds still from {:.2f} s "
                         "of signal",
-                        maxExtrapolation, fix_.clock, signalSeconds));
+                        maxExtrapolation, fix.clock, signalSeconds));
     }
-    knots_.push_back({signalSeconds, estimateAt(signalSeconds)});
+    knots_.push_back({signalSeconds, estimateAt(a, signalSeconds)});
     if (following) lastFollowedAt_ = signalSeconds;
+    // Later pieces take this arrival or a later one.
+    while (arrivals_.front().number < a.number) arrivals_.pop_front();
     // The workers need at most the pieces in flight: keep a minute.
     if (knots_.size() > 4096 && knots_[2048].time < signalSeconds - 60)
         knots_.erase(knots_.begin(), knots_.begin() + 2048);

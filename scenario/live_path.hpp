@@ -5,6 +5,7 @@
 // of signal, as the generator makes it.
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -63,11 +64,14 @@ private:
 
 /// The receiver's position as the live fixes give it, fixed piece by piece as the
 /// generator asks (commitUntil) so that every worker sees the same path. At a piece's
-/// end: the latest fix moved on with the velocity of the last two fixes for the time
-/// since it arrived; once the stream has been silent for maxExtrapolation seconds (and
-/// a piece's grace) when a piece is fixed, the receiver holds still, with a note. The
-/// step to a new fix from where the old one led is spread over blendSeconds. Positions
-/// between the piece ends are linear.
+/// end: the latest fix that had arrived by the lead before it (in signal time), moved
+/// on with the velocity of the last two fixes for the time since it arrived; once the stream has
+/// been silent for maxExtrapolation seconds (and a piece's grace) when a piece is
+/// fixed, the receiver holds still, with a note. The step to a new fix from where the
+/// old one led is spread over blendSeconds. Positions between the piece ends are
+/// linear. A piece fixed late, after fixes that arrived past its end, still takes the
+/// fix of its own time: the path depends on when the fixes came, not on when the
+/// generator got round to it.
 class LivePath {
 public:
     using Clock = std::function<double()>;  ///< seconds on a monotonic clock
@@ -109,17 +113,27 @@ private:
         double time;
         Ecef position;
     };
-    Ecef estimateAt(double t) const;  // with mutex_ held
+    // A fix as it arrived, with what the path makes of it.
+    struct Arrival {
+        LiveFix fix;
+        Ecef velocity;    // metres per second
+        Ecef correction;  // where the fix before led less this fix, at its arrival
+        double arrival;   // clock time of its arrival
+        long long number;
+    };
+    // The arrival that places the receiver at signal time t: the latest that had come
+    // by the lead before it, when the piece ending at t is due to be fixed (the latest of
+    // all before the origin is set); with mutex_ held.
+    const Arrival& takenAt(double t) const;
+    // Where arrival a puts the receiver at signal time t.
+    Ecef estimateAt(const Arrival& a, double t) const;
 
     mutable std::mutex mutex_;
     LiveNote log_;
     Clock clock_;
     std::optional<double> origin_;  // clock time of signal time 0
-    LiveFix fix_;                   // the latest good fix
-    Ecef velocity_;                 // metres per second
-    Ecef correction_;               // where the old fix led less the new fix, at arrival
-    double arrival_ = 0;            // signal time of its arrival
-    bool fresh_ = true;             // not yet followed
+    std::deque<Arrival> arrivals_;  // from the one the last piece took on
+    long long lastFollowed_ = -1;   // the number of the arrival the last piece took
     bool holding_ = false;
     bool ended_ = false;
     double lastFollowedAt_ = 0;  // signal time of the knot that followed the latest fix

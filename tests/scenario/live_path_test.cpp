@@ -115,7 +115,8 @@ TEST(LiveNmeaReader, FixesTakeTheDateOfTheLatestRmcAcrossMidnight)
 // Random straight drives, one fix a second arriving on time: once two fixes have come
 // the path lies on the drive; a turn reaches it within 200 ms of its fix; and when the
 // fixes stop the receiver moves on for at most LivePath::longestMove, then holds still
-// with one note until the fixes come again.
+// with one note until the fixes come again. A generator that fixes its pieces late, after
+// later fixes came, makes the same path.
 TEST(LivePath, FollowsTheFixesWithinTheirArrivalAndHoldsStillWhenTheyStop)
 {
     std::mt19937_64 random(30);
@@ -140,6 +141,11 @@ TEST(LivePath, FollowsTheFixesWithinTheirArrivalAndHoldsStillWhenTheyStop)
         std::vector<std::string> notes;
         LivePath path(
             fixAt(0), 0, [&](const std::string& n) { notes.push_back(n); }, [&] { return now; });
+        // The same fixes to a generator that fixes each piece 1.6 s late: the same path.
+        LivePath late(fixAt(0), 0, {}, [&] { return now; });
+        late.setOrigin(0);
+        const int behind = 40;
+        std::vector<Ecef> onTime;
         int nextFix = 1;
         const int lastFix = 9;  // then the stream stops
         double lastError = 0;
@@ -148,9 +154,16 @@ TEST(LivePath, FollowsTheFixesWithinTheirArrivalAndHoldsStillWhenTheyStop)
             for (; nextFix <= lastFix && nextFix <= t - LivePath::lead; ++nextFix) {
                 now = nextFix;
                 path.addFix(fixAt(nextFix));
+                late.addFix(fixAt(nextFix));
             }
             now = std::max(0.0, t - LivePath::lead);
             path.commitUntil(t, false);
+            onTime.push_back(path.positionAt(t));
+            if (piece > behind) {
+                const double lateT = (piece - behind) * 0.04;
+                late.commitUntil(lateT, false);
+                ASSERT_LT(metres(late.positionAt(lateT), onTime[piece - behind - 1]), 1e-6) << trial << " at " << lateT;
+            }
             const double error = metres(path.positionAt(t), truth(std::min(t, lastFix + LivePath::longestMove)));
             const double sinceTurn = t - 7;
             if (t >= 2.2 && (t < 6 || sinceTurn >= 0.2)) {

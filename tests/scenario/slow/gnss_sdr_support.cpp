@@ -1,0 +1,237 @@
+#include "gnss_sdr_support.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <regex>
+#include <sstream>
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "test_support.hpp"
+
+namespace trajix::test {
+
+namespace {
+
+template <typename T>
+T take(const std::string& bytes, std::size_t offset)
+{
+    T value;
+    std::memcpy(&value, bytes.data() + offset, sizeof(T));
+    return value;
+}
+
+}  // namespace
+
+// Every record's latitude and longitude must agree with its ECEF position, so a changed
+// layout fails here instead of giving nonsense positions.
+std::vector<PvtRecord> readPvtDump(const std::filesystem::path& file)
+{
+    const std::string bytes = readFileBytes(file);
+    EXPECT_EQ(bytes.size() % pvtRecordSize, 0u) << "unexpected PVT dump layout in " << file;
+    std::vector<PvtRecord> records;
+    for (std::size_t at = 0; at + pvtRecordSize <= bytes.size(); at += pvtRecordSize) {
+        PvtRecord r;
+        r.towMs = take<std::uint32_t>(bytes, at);
+        r.week = take<std::uint32_t>(bytes, at + 4);
+        r.rxTime = take<double>(bytes, at + 8);
+        r.clockOffset = take<double>(bytes, at + 16);
+        r.x = take<double>(bytes, at + 24);
+        r.y = take<double>(bytes, at + 32);
+        r.z = take<double>(bytes, at + 40);
+        r.latitude = take<double>(bytes, at + 120);
+        r.longitude = take<double>(bytes, at + 128);
+        r.height = take<double>(bytes, at + 136);
+        const Ecef check = geodeticToEcef(r.latitude, r.longitude, r.height);
+        EXPECT_LT(std::hypot(check.x - r.x, check.y - r.y, check.z - r.z), 1.0)
+            << "PVT dump record " << records.size() << " is not laid out as expected";
+        records.push_back(r);
+    }
+    return records;
+}
+
+namespace {
+
+std::set<int> prnsOfLastRinexEpoch(const std::filesystem::path& folder)
+{
+    std::set<int> prns;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() < 3 || name.back() != 'O' || name.rfind("GSDR", 0) != 0) continue;
+        std::istringstream in(readFileBytes(entry.path()));
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line.rfind(">", 0) == 0)
+                prns.clear();
+            else if (line.size() > 3 && line[0] == 'G' && std::isdigit(static_cast<unsigned char>(line[1])))
+                prns.insert(std::stoi(line.substr(1, 2)));
+        }
+    }
+    return prns;
+}
+
+std::vector<UtcFix> utcFixesOf(const std::filesystem::path& folder)
+{
+    std::vector<UtcFix> fixes;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() != ".nmea") continue;
+        std::istringstream in(readFileBytes(entry.path()));
+        std::string line;
+        const std::regex rmc(R"(^\$G.RMC,(\d\d)(\d\d)(\d\d\.\d+),A,[^,]*,[NS],[^,]*,[EW],[^,]*,[^,]*,(\d{6}),)");
+        std::smatch m;
+        while (std::getline(in, line))
+            if (std::regex_search(line, m, rmc))
+                fixes.push_back({m[4], std::stoi(m[1]) * 3600 + std::stoi(m[2]) * 60 + std::stod(m[3])});
+    }
+    return fixes;
+}
+
+}  // namespace
+
+ReceiverRun runReceiver(const std::filesystem::path& binRecording, const std::filesystem::path& folder,
+                        const std::filesystem::path& configuration, const std::string& clockDate, bool keepSamples)
+{
+    const auto samples = binRecording.parent_path() / "recording.samples";
+    if (!std::filesystem::exists(samples)) {
+        auto unpacked =
+            runProgram((toolFolder / "trajix-bin-unpack").string(), {binRecording.string(), samples.string()});
+        EXPECT_EQ(unpacked.exitCode, 0) << unpacked.err;
+        EXPECT_EQ(std::filesystem::file_size(samples), 8 * std::filesystem::file_size(binRecording));
+    }
+    ReceiverRun run = runReceiverOn(samples, configuration, folder, clockDate);
+    if (!keepSamples) std::filesystem::remove(samples);
+    return run;
+}
+
+ReceiverRun runReceiverOn(const std::filesystem::path& samples, const std::filesystem::path& configuration,
+                          const std::filesystem::path& folder, const std::string& clockDate)
+{
+    // GNSS-SDR writes its solutions into the current directory.
+    const std::string clock = clockDate.empty() ? "" : fmt::format("/usr/bin/faketime -f '@{}' ", clockDate);
+    const auto result =
+        runProgram("/bin/sh", {"-c", fmt::format("cd '{}' && exec {}'{}' -config_file='{}' "
+                                                 "-signal_source='{}' -log_dir='{}'",
+                                                 folder.string(), clock, gnssSdr.string(), configuration.string(),
+                                                 samples.string(), folder.string())});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    ReceiverRun run;
+    run.console = result.out;
+    const std::regex tracking(R"(Tracking of GPS L1 C/A signal started on channel \d+ for satellite GPS PRN (\d+))");
+    const std::regex message(
+        R"(New GPS NAV message received in channel \d+: subframe (\d) from satellite GPS PRN (\d+))");
+    std::istringstream lines(result.out);
+    std::string line;
+    std::smatch match;
+    while (std::getline(lines, line)) {
+        if (std::regex_search(line, match, tracking)) run.acquired.insert(std::stoi(match[1]));
+        if (std::regex_search(line, match, message)) run.subframes[std::stoi(match[2])].insert(std::stoi(match[1]));
+        if (line.find("Loss of lock in channel") != std::string::npos) ++run.lossesOfLock;
+    }
+    int limitReached = 0, startedEarly = 0;
+    std::istringstream log(std::filesystem::exists(folder / "gnss-sdr.INFO") ? readFileBytes(folder / "gnss-sdr.INFO")
+                                                                             : std::string());
+    while (std::getline(log, line)) {
+        if (line.find("tracking synchronization time limit reached") != std::string::npos) ++limitReached;
+        if (line.find("Number of samples between Acquisition and Tracking = -") != std::string::npos) ++startedEarly;
+    }
+    run.droppedAtStart = std::min(limitReached, startedEarly);
+    run.lossesOfLock -= run.droppedAtStart;
+    run.trackedAtEnd = prnsOfLastRinexEpoch(folder);
+    run.utcFixes = utcFixesOf(folder);
+    if (std::filesystem::exists(folder / "pvt.dat")) run.fixes = readPvtDump(folder / "pvt.dat");
+    return run;
+}
+
+std::set<int> generatedSatellites(const std::string& generatorOutput)
+{
+    std::set<int> prns;
+    const auto at = generatorOutput.find("satellites above the mask:");
+    EXPECT_NE(at, std::string::npos) << generatorOutput;
+    if (at == std::string::npos) return prns;
+    std::istringstream list(generatorOutput.substr(at + 26, generatorOutput.find('\n', at) - at - 26));
+    int prn = 0;
+    while (list >> prn) prns.insert(prn);
+    return prns;
+}
+
+void checkNavigation(const ReceiverRun& run, const std::set<int>& satellites, const std::function<Ecef(double)>& truth,
+                     const Timing& timing, int lossesAllowed)
+{
+    const double startSeconds = timing.start;
+    const int durationSeconds = timing.duration;
+    const int fullWeek = timing.week;
+    EXPECT_GE(satellites.size(), 5u);
+    EXPECT_EQ(run.acquired, satellites) << run.console;
+    // Every satellite tracked from its acquisition to the end, but for channels that lost
+    // lock: the last observation epoch holds all the others. (A satellite that dropped out
+    // was one whose acquisition handed over a Doppler 200-250 Hz off: the acquisition
+    // integrates 1 ms, its Doppler errs by 70-90 Hz RMS, and the pull-in's frequency
+    // discriminator over 1 ms reaches only 250 Hz either way, so from there the carrier
+    // loop may settle on the false lock 500 Hz away, find no bit edges and drop the
+    // satellite when its 20 s bit-synchronisation limit runs out. The receiver takes the
+    // satellite up again; one such loss in a run is allowed.)
+    EXPECT_LE(run.lossesOfLock, lossesAllowed) << run.console;
+    EXPECT_TRUE(std::includes(satellites.begin(), satellites.end(), run.trackedAtEnd.begin(), run.trackedAtEnd.end()));
+    EXPECT_GE(run.trackedAtEnd.size() + static_cast<std::size_t>(run.lossesOfLock), satellites.size())
+        << "tracked at the end: " << run.trackedAtEnd.size();
+    int withEphemeris = 0;
+    for (const int prn : satellites) {
+        const auto found = run.subframes.find(prn);
+        EXPECT_NE(found, run.subframes.end()) << "no navigation message decoded from PRN " << prn;
+        if (found != run.subframes.end() && found->second.count(1) && found->second.count(2) && found->second.count(3))
+            ++withEphemeris;
+    }
+    EXPECT_GE(withEphemeris, 4);
+
+    ASSERT_FALSE(run.fixes.empty()) << run.console;
+    double sumOfSquares = 0, alongSum = 0, upSum = 0;
+    int compared = 0;
+    for (const PvtRecord& fix : run.fixes) {
+        const double elapsed = fix.rxTime - startSeconds;
+        if (elapsed < durationSeconds - lastSeconds) continue;
+        EXPECT_EQ(fix.week, static_cast<std::uint32_t>(fullWeek));
+        EXPECT_LE(elapsed, durationSeconds);
+        // The receiver's clock is the recording's sample clock: its time scale, taken from
+        // our TOW and code phases, agrees with its own solution to well within 1 ms.
+        EXPECT_LT(std::abs(fix.clockOffset), 1e-3) << fix.rxTime;
+        const Ecef expected = truth(elapsed - fix.clockOffset);
+        const double dx = fix.x - expected.x, dy = fix.y - expected.y, dz = fix.z - expected.z;
+        sumOfSquares += dx * dx + dy * dy + dz * dz;
+        const Ecef ahead = truth(elapsed - fix.clockOffset + 1);
+        const double ax = ahead.x - expected.x, ay = ahead.y - expected.y, az = ahead.z - expected.z;
+        const double norm = std::hypot(ax, ay, az);
+        if (norm > 0) alongSum += (dx * ax + dy * ay + dz * az) / norm;
+        const double up = std::hypot(expected.x, expected.y, expected.z);
+        upSum += (dx * expected.x + dy * expected.y + dz * expected.z) / up;
+        ++compared;
+    }
+    ASSERT_GT(compared, 0);
+    // Fixes come every 20 ms or so; the span must be covered, not just touched.
+    const double covered =
+        run.fixes.back().rxTime - std::max(run.fixes.front().rxTime, startSeconds + durationSeconds - lastSeconds);
+    EXPECT_GT(covered, lastSeconds - 2);
+    const double rms = std::sqrt(sumOfSquares / compared);
+    EXPECT_LT(rms, 10.0) << compared << " fixes";
+    std::printf(
+        "%d fixes over the last %.0f s: %.2f m RMS from the path, mean %.2f m along it, %.2f m up; "
+        "%d loss(es) of lock, %d channel(s) dropped at the start of tracking\n",
+        compared, lastSeconds, rms, alongSum / compared, upSum / compared, run.lossesOfLock, run.droppedAtStart);
+}
+
+std::string gga(double clockSeconds, double latitude, double longitude, double height)
+{
+    const int hours = static_cast<int>(clockSeconds / 3600), minutes = static_cast<int>(clockSeconds / 60) % 60;
+    const double seconds = clockSeconds - hours * 3600 - minutes * 60;
+    const double latAbs = std::abs(latitude), lonAbs = std::abs(longitude);
+    const std::string body = fmt::format(
+        "GPGGA,{:02}{:02}{:05.2f},{:02}{:011.8f},{},{:03}{:011.8f},{},1,08,1.0,{:.3f},M,0.0,M,,", hours, minutes,
+        seconds, static_cast<int>(latAbs), (latAbs - std::floor(latAbs)) * 60, latitude < 0 ? 'S' : 'N',
+        static_cast<int>(lonAbs), (lonAbs - std::floor(lonAbs)) * 60, longitude < 0 ? 'W' : 'E', height);
+    unsigned sum = 0;
+    for (const char c : body) sum ^= static_cast<unsigned char>(c);
+    return fmt::format("${}*{:02X}\r\n", body, sum);
+}
+
+}  // namespace trajix::test
