@@ -12,12 +12,14 @@
 #include "scenario/live_path.hpp"
 #include "scenario/plenarch.hpp"
 #include "test_support.hpp"
+#include "tests/scenario/week314_profile.hpp"
 
 using namespace trajix;
 using trajix::test::dataFile;
 using trajix::test::runProgram;
 using trajix::test::TempDir;
 using trajix::test::writeFileBytes;
+using trajix::test::writeWeek314Profile;
 
 namespace {
 
@@ -190,24 +192,13 @@ TEST(LivePath, FollowsTheFixesWithinTheirArrivalAndHoldsStillWhenTheyStop)
 TEST(LivePath, TrajixBinaryFollowsTrajixReplayOnLoopbackUntilTheStreamEnds)
 {
     TempDir dir;
-    const auto tools = dir / "GPStools";
-    std::filesystem::create_directories(tools);
-    std::filesystem::copy_file(dataFile("scenario/week314.alm"), dir / "almanac.alm");
+    const auto tools = writeWeek314Profile(dir.path(), "32380", "60");
     std::string route;
     for (int k = 0; k <= 5; ++k) {
         route += gga(36000 + k, 51.9 + k * 1e-4, 1.1 + k * 1e-4);
         route += sentence(fmt::format("GPRMC,{}.00,A,5154.000,N,00106.000,E,10.0,45.0,130425,,,A", 100000 + k));
     }
     writeFileBytes(dir / "route.nmea", route);
-    ScenarioEdits edits;
-    edits.week = "314";
-    edits.startTime = "32380";
-    edits.duration = "60";
-    edits.startDay = "13";
-    edits.startMonth = "4";
-    edits.startYear = "2025";
-    edits.almanac = (dir / "almanac.alm").string();
-    writeFileBytes(tools / "profile.txt", scenarioProfileText(edits, dir.path().string()));
     const auto cli = std::filesystem::path(TRAJIX_BINARY_DIR) / "cli";
 
     const auto refused =

@@ -12,6 +12,7 @@
 #include "gnss_sdr_support.hpp"
 #include "scenario/plenarch.hpp"
 #include "test_support.hpp"
+#include "tests/scenario/week314_profile.hpp"
 
 using namespace trajix;
 using namespace trajix::test;
@@ -67,9 +68,8 @@ TEST(GnssSdrNavigation, LiveDriveFromTrajixReplayInRealTime)
     TRAJIX_REQUIRE_TOOLS(gnssSdr.string(), "/usr/bin/timeout");
     constexpr double leapSeconds = 18;
     TempDir dir;
-    const auto tools = dir / "GPStools";
-    std::filesystem::create_directories(tools);
-    std::filesystem::copy_file(dataFile("scenario/week314.alm"), dir / "almanac.alm");
+    const auto tools =
+        writeWeek314Profile(dir.path(), fmt::format("{}", startSeconds), fmt::format("{}", durationSeconds));
     const auto routed = runTrajix({"route",      dataFile("route/straight.kml").string(),
                                    "-o",         (dir / "drive.nmea").string(),
                                    "--rmc",      "--date",
@@ -84,15 +84,6 @@ TEST(GnssSdrNavigation, LiveDriveFromTrajixReplayInRealTime)
     ASSERT_EQ(routed.exitCode, 0) << routed.err;
     const std::vector<RoutePoint> route = routeOf(dir / "drive.nmea");
     ASSERT_GT(route.size(), 900u);
-    ScenarioEdits edits;
-    edits.week = "314";
-    edits.startTime = fmt::format("{}", startSeconds);
-    edits.duration = fmt::format("{}", durationSeconds);
-    edits.startDay = "13";
-    edits.startMonth = "4";
-    edits.startYear = "2025";
-    edits.almanac = (dir / "almanac.alm").string();
-    writeFileBytes(tools / "profile.txt", scenarioProfileText(edits, dir.path().string()));
 
     Background replay(
         {(toolFolder / "trajix").string(), "replay", (dir / "drive.nmea").string(), "--tcp", "127.0.0.1:0"}, true);

@@ -21,6 +21,7 @@
 #include "scenario/plenarch.hpp"
 #include "scenario/receiver_path.hpp"
 #include "test_support.hpp"
+#include "tests/scenario/week314_profile.hpp"
 
 using namespace trajix;
 using trajix::test::dataFile;
@@ -59,9 +60,8 @@ TEST(GnssSdrNavigation, ReceiverDrivingAt50KmhFromTheGenerator)
 {
     TRAJIX_REQUIRE_TOOLS(gnssSdr.string());
     TempDir dir;
-    const auto tools = dir / "GPStools";
-    std::filesystem::create_directories(tools);
-    std::filesystem::copy_file(dataFile("scenario/week314.alm"), dir / "almanac.alm");
+    const auto tools =
+        writeWeek314Profile(dir.path(), fmt::format("{}", startSeconds), fmt::format("{}", durationSeconds));
 
     // A straight drive at 50 km/h, heading 060, on the tangent plane of its start: the
     // truth at any time is on that line, independent of how the generator interpolates.
@@ -80,15 +80,6 @@ TEST(GnssSdrNavigation, ReceiverDrivingAt50KmhFromTheGenerator)
                     static_cast<double>(geo.geoHeight));
     }
     writeFileBytes(tools / "nmeaInput.txt", nmea);
-    ScenarioEdits edits;
-    edits.week = "314";
-    edits.startTime = fmt::format("{}", startSeconds);
-    edits.duration = fmt::format("{}", durationSeconds);
-    edits.startDay = "13";
-    edits.startMonth = "4";
-    edits.startYear = "2025";
-    edits.almanac = (dir / "almanac.alm").string();
-    writeFileBytes(tools / "profile.txt", scenarioProfileText(edits, dir.path().string()));
     const auto generated = runProgram((toolFolder / "TrajixBinary").string(), {(tools / "profile.txt").string()});
     ASSERT_EQ(generated.exitCode, 0) << generated.err;
     const auto converted = runTrajix({"dsf2bin", (tools / "output.dsf").string()});
@@ -110,20 +101,10 @@ TEST_P(GnssSdrIq, StaticReceiverFromAnIqRecording)
     const int bits = GetParam();
     const int rateKHz = bits == 8 ? 2600 : 4000;
     TempDir dir;
-    const auto tools = dir / "GPStools";
-    std::filesystem::create_directories(tools);
-    std::filesystem::copy_file(dataFile("scenario/week314.alm"), dir / "almanac.alm");
+    const auto tools =
+        writeWeek314Profile(dir.path(), fmt::format("{}", startSeconds), fmt::format("{}", durationSeconds));
     const double latitude = 47.37, longitude = 8.54, height = 420;
     writeFileBytes(tools / "nmeaInput.txt", gga(32400, latitude, longitude, height));
-    ScenarioEdits edits;
-    edits.week = "314";
-    edits.startTime = fmt::format("{}", startSeconds);
-    edits.duration = fmt::format("{}", durationSeconds);
-    edits.startDay = "13";
-    edits.startMonth = "4";
-    edits.startYear = "2025";
-    edits.almanac = (dir / "almanac.alm").string();
-    writeFileBytes(tools / "profile.txt", scenarioProfileText(edits, dir.path().string()));
     const auto recording = dir / "recording.iq";
     const auto generated = runProgram(
         (toolFolder / "TrajixBinary").string(),
