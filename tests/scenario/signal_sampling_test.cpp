@@ -10,27 +10,15 @@
 #include "scenario/signal_generator.hpp"
 #include "scenario/signal_sampling.hpp"
 #include "test_support.hpp"
+#include "tests/scenario/scenario_fixtures.hpp"
 
 using namespace trajix;
 using trajix::test::dataFile;
+using trajix::test::gga;
 using trajix::test::TempDir;
 using trajix::test::writeFileBytes;
 
 namespace {
-
-std::string gga(double clockSeconds, double latitude, double longitude, double height)
-{
-    const int hours = static_cast<int>(clockSeconds / 3600), minutes = static_cast<int>(clockSeconds / 60) % 60;
-    const double seconds = clockSeconds - hours * 3600 - minutes * 60;
-    const double latAbs = std::abs(latitude), lonAbs = std::abs(longitude);
-    const std::string body = fmt::format(
-        "GPGGA,{:02}{:02}{:05.2f},{:02}{:011.8f},{},{:03}{:011.8f},{},1,08,1.0,{:.3f},M,0.0,M,,", hours, minutes,
-        seconds, static_cast<int>(latAbs), (latAbs - std::floor(latAbs)) * 60, latitude < 0 ? 'S' : 'N',
-        static_cast<int>(lonAbs), (lonAbs - std::floor(lonAbs)) * 60, longitude < 0 ? 'W' : 'E', height);
-    unsigned sum = 0;
-    for (const char c : body) sum ^= static_cast<unsigned char>(c);
-    return fmt::format("${}*{:02X}\r\n", body, sum);
-}
 
 std::string record(GeneratorSettings settings, int threads, bool referenceLoops, int* events = nullptr)
 {

@@ -12,7 +12,7 @@
 #include "gnss_sdr_support.hpp"
 #include "scenario/plenarch.hpp"
 #include "test_support.hpp"
-#include "tests/scenario/week314_profile.hpp"
+#include "tests/scenario/scenario_fixtures.hpp"
 
 using namespace trajix;
 using namespace trajix::test;

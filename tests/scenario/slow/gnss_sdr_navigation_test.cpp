@@ -21,7 +21,7 @@
 #include "scenario/plenarch.hpp"
 #include "scenario/receiver_path.hpp"
 #include "test_support.hpp"
-#include "tests/scenario/week314_profile.hpp"
+#include "tests/scenario/scenario_fixtures.hpp"
 
 using namespace trajix;
 using trajix::test::dataFile;

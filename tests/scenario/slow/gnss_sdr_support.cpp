@@ -219,19 +219,4 @@ void checkNavigation(const ReceiverRun& run, const std::set<int>& satellites, co
         "%d loss(es) of lock, %d channel(s) dropped at the start of tracking\n",
         compared, lastSeconds, rms, alongSum / compared, upSum / compared, run.lossesOfLock, run.droppedAtStart);
 }
-
-std::string gga(double clockSeconds, double latitude, double longitude, double height)
-{
-    const int hours = static_cast<int>(clockSeconds / 3600), minutes = static_cast<int>(clockSeconds / 60) % 60;
-    const double seconds = clockSeconds - hours * 3600 - minutes * 60;
-    const double latAbs = std::abs(latitude), lonAbs = std::abs(longitude);
-    const std::string body = fmt::format(
-        "GPGGA,{:02}{:02}{:05.2f},{:02}{:011.8f},{},{:03}{:011.8f},{},1,08,1.0,{:.3f},M,0.0,M,,", hours, minutes,
-        seconds, static_cast<int>(latAbs), (latAbs - std::floor(latAbs)) * 60, latitude < 0 ? 'S' : 'N',
-        static_cast<int>(lonAbs), (lonAbs - std::floor(lonAbs)) * 60, longitude < 0 ? 'W' : 'E', height);
-    unsigned sum = 0;
-    for (const char c : body) sum ^= static_cast<unsigned char>(c);
-    return fmt::format("${}*{:02X}\r\n", body, sum);
-}
-
 }  // namespace trajix::test

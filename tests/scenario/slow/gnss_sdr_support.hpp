@@ -95,7 +95,4 @@ std::set<int> generatedSatellites(const std::string& generatorOutput);
 void checkNavigation(const ReceiverRun& run, const std::set<int>& satellites, const std::function<Ecef(double)>& truth,
                      const Timing& timing = {}, int lossesAllowed = 1);
 
-// A GGA sentence (with its line end) at clockSeconds of the day.
-std::string gga(double clockSeconds, double latitude, double longitude, double height);
-
 }  // namespace trajix::test
