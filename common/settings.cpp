@@ -13,6 +13,7 @@
 #include "common/error.hpp"
 #include "common/numbers.hpp"
 #include "common/platform.hpp"
+#include "common/text_lines.hpp"
 
 namespace trajix {
 
@@ -60,15 +61,7 @@ bool splitKey(std::string_view line, std::string_view& key, std::string_view& va
 IniFile IniFile::parse(std::string_view text)
 {
     IniFile ini;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        ini.lines_.emplace_back(line);
-        start = end + 1;
-    }
+    for (const std::string_view line : textLines(text)) ini.lines_.emplace_back(line);
     return ini;
 }
 

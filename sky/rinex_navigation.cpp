@@ -11,6 +11,7 @@
 
 #include "common/error.hpp"
 #include "common/numbers.hpp"
+#include "common/text_lines.hpp"
 #include "sky/broadcast_fields.hpp"
 
 namespace trajix {
@@ -35,18 +36,7 @@ std::string_view columns(std::string_view line, std::size_t first, std::size_t l
 
 class Reader {
 public:
-    Reader(std::string_view text, std::string source) : source_(std::move(source))
-    {
-        std::size_t start = 0;
-        while (start < text.size()) {
-            std::size_t end = text.find('\n', start);
-            if (end == std::string_view::npos) end = text.size();
-            std::string_view line = text.substr(start, end - start);
-            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-            lines_.push_back(line);
-            start = end + 1;
-        }
-    }
+    Reader(std::string_view text, std::string source) : source_(std::move(source)), lines_(textLines(text)) {}
 
     RinexNavigation read()
     {

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+namespace trajix {
+
+// The lines of a text without their line ends (LF or CR LF). A last line without an end
+// counts; a text that ends with a line end has no empty line after it.
+inline std::vector<std::string_view> textLines(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+}  // namespace trajix
