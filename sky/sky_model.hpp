@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "sky/ecef.hpp"
+#include "sky/gnss_system.hpp"
 #include "sky/gps_orbit.hpp"
 #include "sky/rinex_navigation.hpp"
 #include "sky/yuma_almanac.hpp"
@@ -164,7 +165,8 @@ private:
 
 /// One satellite above the mask as a receiver reports it.
 struct SatelliteView {
-    int prn = 0;
+    GnssSystem system = GnssSystem::gps;
+    int prn = 0;  ///< the system's own number (GLONASS: slot)
     double elevation = 0;  ///< degrees
     double azimuth = 0;    ///< degrees [0, 360)
     double cn0 = 0;        ///< dB-Hz
@@ -182,6 +184,7 @@ struct SkyView {
 /// The view of satellites at the given positions: those at or above maskDegrees, the
 /// up to maxUsed highest of them in use (ties by PRN), their DOPs.
 struct SatellitePosition {
+    GnssSystem system = GnssSystem::gps;
     int prn = 0;
     Ecef position;
 };
