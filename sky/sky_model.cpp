@@ -299,8 +299,8 @@ SkyView viewOf(const std::vector<SatellitePosition>& satellites, const ReceiverF
         if (maskDegrees >= 0 && frame.upX * dx + frame.upY * dy + frame.upZ * dz < 0) continue;
         const double elevation = elevationDegrees(frame, s.position);
         if (!(elevation >= maskDegrees)) continue;
-        view.satellites.push_back(
-            {s.prn, elevation, azimuthDegrees(frame, s.position), carrierToNoise(elevation, strength), false});
+        view.satellites.push_back({s.system, s.prn, elevation, azimuthDegrees(frame, s.position),
+                                   carrierToNoise(elevation, strength), false});
     }
     std::sort(view.satellites.begin(), view.satellites.end(),
               [](const SatelliteView& a, const SatelliteView& b) { return a.prn < b.prn; });
@@ -358,7 +358,7 @@ SkyView SkyTracker::viewFrom(const std::vector<std::optional<Ecef>>& signals, co
 {
     positions_.clear();
     for (std::size_t i = 0; i < model_.size(); ++i)
-        if (signals[i]) positions_.push_back({model_.prn(i), *signals[i]});
+        if (signals[i]) positions_.push_back({GnssSystem::gps, model_.prn(i), *signals[i]});
     return viewOf(positions_, frame, mask_, maxUsed_, strength_);
 }
 
