@@ -5,8 +5,8 @@
 // I/Q at 4 MHz; processor time per second of signal; and peak memory for a short and a
 // four times longer recording (it must not grow).
 //
-//   build/bench/bench_scenario_signal                 (every row, about a minute)
-//   build/bench/bench_scenario_signal --benchmark_filter='BM_SignalGenerator/0/'
+//   build/bench/bench_signal_generator                 (every row, about a minute)
+//   build/bench/bench_signal_generator --benchmark_filter='BM_SignalGenerator/0/'
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -16,7 +16,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "scenario/signal_generator.hpp"
+#include "signal/generator.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "scenario/live_path.hpp"
+#include "signal/live_path.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

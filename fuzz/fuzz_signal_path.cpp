@@ -6,8 +6,8 @@
 
 #include "common/error.hpp"
 #include "fuzz/fuzz_support.hpp"
-#include "scenario/receiver_path.hpp"
-#include "scenario/signal_generator.hpp"
+#include "signal/generator.hpp"
+#include "signal/receiver_path.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

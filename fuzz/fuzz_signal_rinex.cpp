@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "common/error.hpp"
-#include "scenario/gps_navigation.hpp"
+#include "signal/gps_l1ca.hpp"
 #include "sky/rinex_navigation.hpp"
 #include "sky/sky_model.hpp"
 

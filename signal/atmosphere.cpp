@@ -1,4 +1,4 @@
-#include "scenario/atmosphere.hpp"
+#include "signal/atmosphere.hpp"
 
 #include <algorithm>
 #include <cmath>

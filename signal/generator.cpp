@@ -1,4 +1,4 @@
-#include "scenario/signal_generator.hpp"
+#include "signal/generator.hpp"
 
 #include <algorithm>
 #include <array>
@@ -19,9 +19,9 @@
 #include "common/error.hpp"
 #include "common/numbers.hpp"
 #include "common/platform.hpp"
-#include "scenario/atmosphere.hpp"
 #include "scenario/gps_week.hpp"
-#include "scenario/signal_sampling.hpp"
+#include "signal/atmosphere.hpp"
+#include "signal/sampling.hpp"
 #include "sky/rinex_navigation.hpp"
 #include "sky/sky_model.hpp"
 #include "sky/yuma_almanac.hpp"
@@ -311,12 +311,12 @@ struct WorkerState {
         std::array<std::uint32_t, 10> words{};
     };
     std::vector<std::int16_t> inPhase, quadrature;
-    std::vector<Subframe> subframes;  // per channel
+    std::vector<Subframe> subframes;   // per channel
     std::vector<ChannelDelay> delays;  // per planned channel: at the next block's start
     // The plain way (referenceLoops): each channel's delay carried from block to block
     // through the whole recording, as one thread makes it.
     std::vector<ChannelDelay> carried;  // per channel
-    std::int64_t carriedTo = -1;  // the block they belong to
+    std::int64_t carriedTo = -1;        // the block they belong to
 };
 
 }  // namespace

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "scenario/gps_navigation.hpp"
-#include "scenario/live_path.hpp"
-#include "scenario/receiver_path.hpp"
+#include "signal/gps_l1ca.hpp"
+#include "signal/live_path.hpp"
+#include "signal/receiver_path.hpp"
 
 namespace trajix {
 

@@ -1,4 +1,4 @@
-#include "scenario/gps_navigation.hpp"
+#include "signal/gps_l1ca.hpp"
 
 #include <algorithm>
 #include <cmath>

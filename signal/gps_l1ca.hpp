@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "scenario/atmosphere.hpp"
+#include "signal/atmosphere.hpp"
 #include "sky/gps_orbit.hpp"
 #include "sky/rinex_navigation.hpp"
 #include "sky/yuma_almanac.hpp"

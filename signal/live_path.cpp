@@ -1,4 +1,4 @@
-#include "scenario/live_path.hpp"
+#include "signal/live_path.hpp"
 
 #include <algorithm>
 #include <cctype>

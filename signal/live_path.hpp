@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "common/calendar.hpp"
-#include "scenario/receiver_path.hpp"
+#include "signal/receiver_path.hpp"
 
 namespace trajix {
 

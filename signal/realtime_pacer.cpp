@@ -1,4 +1,4 @@
-#include "scenario/realtime_pacer.hpp"
+#include "signal/realtime_pacer.hpp"
 
 #include <chrono>
 #include <thread>

@@ -1,4 +1,4 @@
-#include "scenario/receiver_path.hpp"
+#include "signal/receiver_path.hpp"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "scenario/signal_sampling.hpp"
+#include "signal/sampling.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "scenario/gps_navigation.hpp"
+#include "signal/gps_l1ca.hpp"
 
 namespace trajix::sampling {
 

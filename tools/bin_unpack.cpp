@@ -1,7 +1,7 @@
 // trajix-bin-unpack RECORDING.bin SAMPLES: unpacks a .bin recording into one signed
 // byte per sample (+1 for a set bit, -1 for a clear one), the "byte" samples a
 // software receiver reads (GNSS-SDR's File_Signal_Source with item_type=byte; see
-// tests/scenario/gnss-sdr-gps-l1.conf). In the .bin form each 16-bit little-endian word
+// tools/gnss-sdr-gps-l1.conf). In the .bin form each 16-bit little-endian word
 // holds 16 samples, the first in its most significant bit.
 #include <cerrno>
 #include <cstdint>

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "scenario/atmosphere.hpp"
+#include "signal/atmosphere.hpp"
 #include "sky/sky_model.hpp"
 
 using namespace trajix;

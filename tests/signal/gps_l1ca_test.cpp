@@ -9,10 +9,10 @@
 #include <gtest/gtest.h>
 
 #include "common/error.hpp"
-#include "scenario/gps_navigation.hpp"
-#include "scenario/receiver_path.hpp"
 #include "scenario/recording.hpp"
-#include "scenario/signal_generator.hpp"
+#include "signal/generator.hpp"
+#include "signal/gps_l1ca.hpp"
+#include "signal/receiver_path.hpp"
 #include "sky/rinex_navigation.hpp"
 #include "sky/sky_model.hpp"
 #include "sky/yuma_almanac.hpp"

@@ -9,8 +9,8 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "scenario/live_path.hpp"
 #include "scenario/plenarch.hpp"
+#include "signal/live_path.hpp"
 #include "test_support.hpp"
 #include "tests/scenario/scenario_fixtures.hpp"
 

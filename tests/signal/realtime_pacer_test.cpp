@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "scenario/plenarch.hpp"
-#include "scenario/realtime_pacer.hpp"
+#include "signal/realtime_pacer.hpp"
 #include "test_support.hpp"
 
 using namespace trajix;

@@ -7,8 +7,8 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "scenario/signal_generator.hpp"
-#include "scenario/signal_sampling.hpp"
+#include "signal/generator.hpp"
+#include "signal/sampling.hpp"
 #include "test_support.hpp"
 #include "tests/scenario/scenario_fixtures.hpp"
 

@@ -19,7 +19,7 @@
 #include "geo/geodesy.hpp"
 #include "gnss_sdr_support.hpp"
 #include "scenario/plenarch.hpp"
-#include "scenario/receiver_path.hpp"
+#include "signal/receiver_path.hpp"
 #include "test_support.hpp"
 #include "tests/scenario/scenario_fixtures.hpp"
 
