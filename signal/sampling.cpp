@@ -15,15 +15,34 @@
 namespace trajix::sampling {
 
 CodeTables::CodeTables(int prn)
+    : CodeTables([prn] {
+          const auto code = gps::caCode(prn);
+          return std::vector<std::uint8_t>(code.begin(), code.end());
+      }())
 {
-    const auto code = gps::caCode(prn);
-    for (int chip = 0; chip < gps::codeLength; ++chip) {
-        const bool one = code[static_cast<std::size_t>(chip)] != 0;
-        chips[static_cast<std::size_t>(chip)] = static_cast<std::uint8_t>(one ? carrierTableSize : 0);
-        signs[static_cast<std::size_t>(chip)] = static_cast<std::int8_t>(one ? -1 : 1);
-    }
+}
+
+CodeTables::CodeTables(const std::vector<std::uint8_t>& code)
+{
+    chips.resize(code.size());
     // The padding is read by 16-chip loads near the end of a period, never used.
-    for (std::size_t k = gps::codeLength; k < signs.size(); ++k) signs[k] = 1;
+    signs.assign(code.size() + 16, 1);
+    for (std::size_t chip = 0; chip < code.size(); ++chip) {
+        const bool one = code[chip] != 0;
+        chips[chip] = static_cast<std::uint8_t>(one ? carrierTableSize : 0);
+        signs[chip] = static_cast<std::int8_t>(one ? -1 : 1);
+    }
+}
+
+std::vector<std::uint8_t> withBocSubcarrier(const std::array<std::uint8_t, 4092>& code, bool negate)
+{
+    std::vector<std::uint8_t> halves(2 * code.size());
+    const std::uint8_t flip = negate ? 1 : 0;
+    for (std::size_t chip = 0; chip < code.size(); ++chip) {
+        halves[2 * chip] = static_cast<std::uint8_t>((code[chip] & 1u) ^ flip);
+        halves[2 * chip + 1] = static_cast<std::uint8_t>((code[chip] & 1u) ^ flip ^ 1u);
+    }
+    return halves;
 }
 
 void CarrierWave::set(double amplitude, bool complex)

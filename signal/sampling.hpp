@@ -16,15 +16,26 @@ namespace trajix::sampling {
 inline constexpr int carrierTableBits = 6;
 inline constexpr int carrierTableSize = 1 << carrierTableBits;
 
-/// A satellite's C/A code in the forms the loops read.
+/// A satellite's spreading code in the forms the loops read: the GPS C/A code, or a
+/// Galileo E1 code with its BOC(1,1) subcarrier folded in (two half-chips per chip).
 struct CodeTables {
     /// Per chip 0 or carrierTableSize: the sign half of a wave table.
-    std::array<std::uint8_t, gps::codeLength> chips{};
+    std::vector<std::uint8_t> chips;
     /// Per chip +1 or -1 (a chip of 1 inverts), padded for 16-chip loads.
-    std::array<std::int8_t, gps::codeLength + 16> signs{};
+    std::vector<std::int8_t> signs;
 
+    /// The C/A code of PRN 1..32.
     explicit CodeTables(int prn);
+    /// Any code: chips of 0 or 1, a 1 inverting the signal.
+    explicit CodeTables(const std::vector<std::uint8_t>& code);
+    /// Chips in one period.
+    int length() const { return static_cast<int>(chips.size()); }
 };
+
+/// A Galileo E1 code (E1-B or E1-C, 4092 chips) with the BOC(1,1) subcarrier: 8184
+/// half-chips, each chip's first half as the chip, its second half inverted; inverted
+/// throughout when `negate` (the pilot enters E1 with a minus sign).
+std::vector<std::uint8_t> withBocSubcarrier(const std::array<std::uint8_t, 4092>& code, bool negate);
 
 /// One satellite's carrier at its amplitude of the moment: amplitude times the cosine
 /// (and for complex samples the sine) at the middle of each of the 64 phase steps, as
@@ -53,7 +64,7 @@ struct RunPhase {
 };
 
 /// Adds count samples of one satellite to in-phase sums (and, when quadrature is not
-/// null, its sine to the quadrature sums). The code phase must stay below 1023 chips
+/// null, its sine to the quadrature sums). The code phase must stay below the code's length
 /// throughout; dataBit inverts the signal.
 using AddRun = void (*)(const CodeTables& code, const CarrierWave& wave, RunPhase& phase, unsigned dataBit,
                         std::int16_t* inPhase, std::int16_t* quadrature, int count);

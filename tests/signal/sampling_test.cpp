@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "signal/galileo_e1.hpp"
 #include "signal/generator.hpp"
 #include "signal/sampling.hpp"
 #include "test_support.hpp"
@@ -43,8 +44,13 @@ TEST(SampleLoops, VectorLoopAddsExactlyWhatThePlainLoopAdds)
     std::uniform_real_distribution<double> unit(0, 1);
     int vectorRuns = 0;
     for (int trial = 0; trial < 3000; ++trial) {
+        // GPS C/A codes, and Galileo E1-B and E1-C codes with their subcarrier (8184 half-chips).
         const int prn = 1 + static_cast<int>(random() % 32);
-        const sampling::CodeTables code(prn);
+        const int kind = trial % 3;
+        const sampling::CodeTables code =
+            kind == 0 ? sampling::CodeTables(prn)
+                      : sampling::CodeTables(sampling::withBocSubcarrier(
+                            kind == 1 ? galileo::e1bCode(prn) : galileo::e1cCode(prn), kind == 2));
         sampling::CarrierWave wave;
         const bool complex = trial % 2 == 1;
         wave.set(0.5 + 127 * unit(random), complex);
@@ -53,7 +59,7 @@ TEST(SampleLoops, VectorLoopAddsExactlyWhatThePlainLoopAdds)
         const double samplesPerChip = 2 + 18 * unit(random);
         sampling::RunPhase phase;
         phase.codeStep = static_cast<std::uint64_t>(4294967296.0 / samplesPerChip);
-        const std::uint64_t wrap = static_cast<std::uint64_t>(gps::codeLength) << 32;
+        const std::uint64_t wrap = static_cast<std::uint64_t>(code.length()) << 32;
         phase.code = trial % 5 == 0 ? wrap - 1 - random() % (64 * phase.codeStep) : random() % wrap;
         phase.carrier = static_cast<std::uint32_t>(random());
         phase.carrierStep = static_cast<std::uint32_t>(random());
