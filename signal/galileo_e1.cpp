@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <string_view>
 
 #include <fmt/format.h>
 
 #include "common/error.hpp"
+#include "signal/gps_l1ca.hpp"
+#include "sky/broadcast_fields.hpp"
 
 namespace trajix::galileo {
 
@@ -331,6 +334,157 @@ unsigned InavMessage::symbol(std::int64_t index)
         cachedPart_ = part;
     }
     return cachedSymbols_[static_cast<std::size_t>(index - part * pagePartSymbols)];
+}
+
+int sisaIndex(double metres)
+{
+    if (!(metres > 0) || metres > 6) return 255;
+    if (metres < 0.5) return static_cast<int>(std::lround(metres / 0.01));
+    if (metres < 1) return 50 + static_cast<int>(std::lround((metres - 0.5) / 0.02));
+    if (metres < 2) return 75 + static_cast<int>(std::lround((metres - 1) / 0.04));
+    return 100 + static_cast<int>(std::lround((metres - 2) / 0.16));
+}
+
+InavEphemeris inavEphemerisOf(const Ephemeris& r)
+{
+    using gps::signedField;
+    using gps::twoToThe;
+    using gps::unsignedField;
+    constexpr double pi = gps::semicircle;
+    InavEphemeris e;
+    e.svid = r.prn;
+    e.week = r.week;
+    e.iodNav = r.iodNav & 0x3FF;
+    e.toe = static_cast<int>(unsignedField(r.orbit.toe, 60, 14)) * 60;
+    e.toc = static_cast<int>(unsignedField(r.toc, 60, 14)) * 60;
+    const auto angle = [&](double radians, int exponent, int bits) {
+        return static_cast<std::int32_t>(signedField(radians / pi, twoToThe(exponent), bits));
+    };
+    e.m0 = angle(gps::wrapAngle(r.orbit.m0, std::numbers::pi), -31, 32);
+    e.omega0 = angle(gps::wrapAngle(r.orbit.omega0, std::numbers::pi), -31, 32);
+    e.i0 = angle(r.orbit.i0, -31, 32);
+    e.omega = angle(gps::wrapAngle(r.orbit.omega, std::numbers::pi), -31, 32);
+    e.idot = angle(r.orbit.idot, -43, 14);
+    e.omegaDot = angle(r.orbit.omegaDot, -43, 24);
+    e.deltaN = angle(r.orbit.deltaN, -43, 16);
+    e.eccentricity = unsignedField(r.orbit.eccentricity, twoToThe(-33), 32);
+    e.sqrtA = unsignedField(r.orbit.sqrtA, twoToThe(-19), 32);
+    e.cuc = static_cast<std::int32_t>(signedField(r.orbit.cuc, twoToThe(-29), 16));
+    e.cus = static_cast<std::int32_t>(signedField(r.orbit.cus, twoToThe(-29), 16));
+    e.cic = static_cast<std::int32_t>(signedField(r.orbit.cic, twoToThe(-29), 16));
+    e.cis = static_cast<std::int32_t>(signedField(r.orbit.cis, twoToThe(-29), 16));
+    e.crc = static_cast<std::int32_t>(signedField(r.orbit.crc, twoToThe(-5), 16));
+    e.crs = static_cast<std::int32_t>(signedField(r.orbit.crs, twoToThe(-5), 16));
+    e.af0 = static_cast<std::int32_t>(signedField(r.af0, twoToThe(-34), 31));
+    e.af1 = static_cast<std::int32_t>(signedField(r.af1, twoToThe(-46), 21));
+    e.af2 = static_cast<std::int32_t>(signedField(r.af2, twoToThe(-59), 6));
+    e.bgdE1E5a = static_cast<std::int32_t>(signedField(r.bgdE5aE1, twoToThe(-32), 10));
+    e.bgdE1E5b = static_cast<std::int32_t>(signedField(r.bgdE5bE1, twoToThe(-32), 10));
+    e.sisa = sisaIndex(r.sisaMetres);
+    // RINEX health: bit 0 E1-B data validity, bits 1-2 its signal health; 6-8 E5b's.
+    e.e1bDataValidity = r.health & 1;
+    e.e1bHealth = (r.health >> 1) & 3;
+    e.e5bDataValidity = (r.health >> 6) & 1;
+    e.e5bHealth = (r.health >> 7) & 3;
+    return e;
+}
+
+InavAlmanac inavAlmanacOf(const InavEphemeris& e, int almanacWeek, int t0a)
+{
+    using gps::signedField;
+    using gps::twoToThe;
+    constexpr double pi = gps::semicircle;
+    const double sqrtA = static_cast<double>(e.sqrtA) * twoToThe(-19);
+    const double a = sqrtA * sqrtA;
+    const double meanMotion = std::sqrt(earthGravitation / (a * a * a)) + e.deltaN * twoToThe(-43) * pi;
+    const double sinceToe = static_cast<double>(almanacWeek - e.week) * secondsPerWeek + t0a - e.toe;
+    const double sinceToc = static_cast<double>(almanacWeek - e.week) * secondsPerWeek + t0a - e.toc;
+    const double m0 = gps::wrapAngle(e.m0 * twoToThe(-31) * pi + meanMotion * sinceToe, pi);
+    const double omegaDot = e.omegaDot * twoToThe(-43);  // semicircles/s
+    InavAlmanac out;
+    out.svid = e.svid;
+    out.deltaSqrtA = static_cast<std::int32_t>(signedField(sqrtA - std::sqrt(29600000.0), twoToThe(-9), 13));
+    out.eccentricity = static_cast<std::int32_t>(
+        gps::unsignedField(static_cast<double>(e.eccentricity) * twoToThe(-33), twoToThe(-16), 11));
+    out.omega = static_cast<std::int32_t>(signedField(e.omega * twoToThe(-31), twoToThe(-15), 16));
+    out.deltaI = static_cast<std::int32_t>(signedField(e.i0 * twoToThe(-31) - 56.0 / 180, twoToThe(-14), 11));
+    // The node at the almanac week's epoch, as the ephemeris gives it at its own week's.
+    const double omega0 = gps::wrapAngle(
+        e.omega0 * twoToThe(-31) - earthRotationRate / pi * (almanacWeek - e.week) * secondsPerWeek, 1.0);
+    out.omega0 = static_cast<std::int32_t>(signedField(omega0, twoToThe(-15), 16));
+    out.omegaDot = static_cast<std::int32_t>(signedField(omegaDot, twoToThe(-33), 11));
+    out.m0 = static_cast<std::int32_t>(signedField(m0 / pi, twoToThe(-15), 16));
+    out.af0 = static_cast<std::int32_t>(
+        signedField(e.af0 * twoToThe(-34) + e.af1 * twoToThe(-46) * sinceToc, twoToThe(-19), 16));
+    out.af1 = static_cast<std::int32_t>(signedField(e.af1 * twoToThe(-46), twoToThe(-38), 13));
+    out.e1bHealth = e.e1bHealth;
+    out.e5bHealth = e.e5bHealth;
+    return out;
+}
+
+const InavEphemeris& InavSchedule::setAt(double t) const
+{
+    const auto after = std::upper_bound(broadcastFrom.begin(), broadcastFrom.end(), t);
+    return sets[static_cast<std::size_t>(after == broadcastFrom.begin() ? 0 : (after - broadcastFrom.begin()) - 1)];
+}
+
+InavSchedule inavSchedule(const std::vector<Ephemeris>& records, int prn, int baseWeek)
+{
+    std::vector<const Ephemeris*> own;
+    bool anyInav = false;
+    for (const Ephemeris& r : records)
+        if (r.prn == prn && r.servesE1()) anyInav = anyInav || r.inav();
+    for (const Ephemeris& r : records)
+        if (r.prn == prn && r.servesE1() && r.inav() == anyInav) own.push_back(&r);
+    std::stable_sort(own.begin(), own.end(),
+                     [](const Ephemeris* a, const Ephemeris* b) { return a->toeSeconds() < b->toeSeconds(); });
+    InavSchedule schedule;
+    double previousToe = 0;
+    const double base = static_cast<double>(baseWeek) * secondsPerWeek;
+    for (const Ephemeris* r : own) {
+        const double toe = r->toeSeconds() - base;
+        if (!schedule.sets.empty() && toe == previousToe) continue;  // the same set from another signal
+        double from = -1e12;
+        if (!schedule.sets.empty()) from = std::ceil((previousToe + toe) / 2 / 30) * 30;
+        schedule.sets.push_back(inavEphemerisOf(*r));
+        schedule.broadcastFrom.push_back(from);
+        previousToe = toe;
+    }
+    return schedule;
+}
+
+InavCommon inavCommonOf(const RinexNavigation& navigation, int week, double startSeconds, const gps::UtcParameters& utc)
+{
+    using gps::signedField;
+    using gps::twoToThe;
+    InavCommon c;
+    c.leapSeconds = c.leapSecondsAfter = utc.leapSeconds;
+    c.leapSecondWeek = utc.referenceWeek;
+    c.leapSecondDay = 7;
+    c.utcReferenceWeek = utc.referenceWeek;
+    c.utcReferenceTime = std::clamp(utc.referenceTime / 3600 * 3600, 0, 255 * 3600);
+    c.utcA0 = static_cast<std::int32_t>(signedField(utc.a0, twoToThe(-30), 32));
+    c.utcA1 = static_cast<std::int32_t>(signedField(utc.a1, twoToThe(-50), 24));
+    c.ggtoReferenceWeek = week;
+    c.ggtoReferenceTime = std::clamp(static_cast<int>(startSeconds / 3600) * 3600, 0, 255 * 3600);
+    for (const RinexTimeCorrection& correction : navigation.timeCorrections) {
+        if (correction.kind == "GAUT") {
+            c.utcA0 = static_cast<std::int32_t>(signedField(correction.a0, twoToThe(-30), 32));
+            c.utcA1 = static_cast<std::int32_t>(signedField(correction.a1, twoToThe(-50), 24));
+            c.utcReferenceTime = std::clamp(correction.referenceTime / 3600 * 3600, 0, 255 * 3600);
+            c.utcReferenceWeek = correction.referenceWeek;
+        }
+        if (correction.kind == "GPGA") {
+            c.ggtoA0 = static_cast<std::int32_t>(signedField(correction.a0, twoToThe(-35), 16));
+            c.ggtoA1 = static_cast<std::int32_t>(signedField(correction.a1, twoToThe(-51), 12));
+            c.ggtoReferenceTime = std::clamp(correction.referenceTime / 3600 * 3600, 0, 255 * 3600);
+            c.ggtoReferenceWeek = correction.referenceWeek;
+        }
+    }
+    c.almanacWeek = week;
+    c.almanacReferenceTime = std::clamp(static_cast<int>(std::lround(startSeconds / 600)) * 600, 0, 1023 * 600);
+    c.almanacIssue = (c.almanacReferenceTime / 600) % 16;
+    return c;
 }
 
 }  // namespace trajix::galileo

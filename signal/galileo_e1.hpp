@@ -13,6 +13,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "sky/galileo_orbit.hpp"
+#include "sky/rinex_navigation.hpp"
+
+namespace trajix::gps {
+struct UtcParameters;
+}
+
 namespace trajix::galileo {
 
 inline constexpr double e1Frequency = 1575.42e6;  ///< Hz, as GPS L1
@@ -190,5 +197,36 @@ private:
     std::int64_t cachedPart_ = -1;
     PagePartSymbols cachedSymbols_{};
 };
+
+/// The SISA index of an accuracy in metres (255, no accuracy prediction, for none or
+/// more than 6 m).
+int sisaIndex(double metres);
+
+/// A RINEX record in the message's fields, each value rounded to its field.
+InavEphemeris inavEphemerisOf(const Ephemeris& record);
+
+/// The almanac of a set for reference time t0a (seconds into full GPS week
+/// almanacWeek, a multiple of 600): mean anomaly and clock carried to it.
+InavAlmanac inavAlmanacOf(const InavEphemeris& set, int almanacWeek, int t0a);
+
+/// What a satellite broadcasts, set by set: its I/NAV records serving E1 (F/NAV ones
+/// for a satellite without), one per reference time, by toe; each from the first 30-s
+/// subframe at or after the midpoint between its toe and the one before (where a sky
+/// that takes the record of the nearest toe takes it up). Times in seconds since the
+/// start of full GPS week baseWeek.
+struct InavSchedule {
+    std::vector<InavEphemeris> sets;
+    std::vector<double> broadcastFrom;
+    const InavEphemeris& setAt(double t) const;
+};
+InavSchedule inavSchedule(const std::vector<Ephemeris>& records, int prn, int baseWeek);
+
+/// What every satellite broadcasts alike at a start (seconds into full GPS week `week`):
+/// the GST-UTC offset (the file's GAUT, else GPS's as utc gives it), the GPS-Galileo
+/// offset (GPGA: GST minus GPS time; zero without), the almanac's reference (the
+/// 600-s step nearest the start). The ionosphere's coefficients are left at zero (the
+/// generator's ionosphere is the GPS model).
+InavCommon inavCommonOf(const RinexNavigation& navigation, int week, double startSeconds,
+                        const gps::UtcParameters& utc);
 
 }  // namespace trajix::galileo

@@ -21,9 +21,12 @@
 #include "common/platform.hpp"
 #include "scenario/gps_week.hpp"
 #include "signal/atmosphere.hpp"
+#include "signal/galileo_e1.hpp"
 #include "signal/sampling.hpp"
+#include "sky/broadcast_fields.hpp"
 #include "sky/rinex_navigation.hpp"
 #include "sky/sky_model.hpp"
+#include "sky/system_set.hpp"
 #include "sky/yuma_almanac.hpp"
 
 namespace trajix {
@@ -161,6 +164,15 @@ GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath,
     if (profile.hasValue("Ephemeris_File")) s.ephemerisFile = profile.file("Ephemeris_File");
     if (profile.has("Ionosphere")) s.ionosphere = profile.integer("Ionosphere", 0, 1) == 1;
     if (profile.has("Troposphere")) s.troposphere = profile.integer("Troposphere", 0, 1) == 1;
+    if (profile.hasValue("Systems")) {
+        const ProfileEntry& e = profile.entry("Systems");
+        try {
+            s.systems = parseSignalSystems(e.value);
+        } catch (const Error& error) {
+            throw Error(fmt::format("Systems = '{}' (line {} of '{}'): {}", e.value, e.line, profilePath.string(),
+                                    error.what()));
+        }
+    }
     if (!s.noiseOnly && !s.staticPosition && nmeaFileNeeded) {
         std::error_code ec;
         if (!std::filesystem::is_regular_file(s.nmeaFile, ec))
@@ -169,6 +181,38 @@ GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath,
     }
     return s;
 }
+SignalSystems parseSignalSystems(std::string_view list)
+{
+    SignalSystems systems;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = list.find(',', start);
+        const std::string_view name = trimBlanks(list.substr(start, comma - start));
+        const std::optional<sky::GnssSystem> system = sky::systemNamed(name);
+        if (!system) throw Error(fmt::format("'{}' is not a system: the signal carries gps and galileo", name));
+        if (*system != sky::GnssSystem::gps && *system != sky::GnssSystem::galileo)
+            throw Error(fmt::format("the signal carries gps and galileo, not {} yet", name));
+        if (!systems.insert(*system).second) throw Error(fmt::format("{} is named twice", name));
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+    return systems;
+}
+
+std::string signalSystemsText(const SignalSystems& systems)
+{
+    std::string text;
+    for (const sky::GnssSystem system : systems)
+        text += (text.empty() ? "" : ",") + std::string(sky::systemName(system));
+    return text;
+}
+
+std::string satelliteName(sky::GnssSystem system, int prn)
+{
+    if (system == sky::GnssSystem::gps) return std::to_string(prn);
+    return fmt::format("{}{:02}", sky::rinexLetter(system), prn);
+}
+
 // ---------------------------------------------------------------------------------
 // Sample format
 
@@ -183,18 +227,19 @@ std::size_t SampleFormat::bytesPerSecond() const
     return static_cast<std::size_t>(bytesPerMillisecond() * 1000);
 }
 
-void checkSampleFormat(const SampleFormat& f)
+void checkSampleFormat(const SampleFormat& f, bool galileo)
 {
-    // The C/A main lobe reaches 1.023 MHz either side of the carrier.
-    constexpr long long halfBand = 1023000;
+    // The C/A main lobe reaches 1.023 MHz either side of the carrier, the main lobes of
+    // Galileo's BOC(1,1) 2.046 MHz.
+    const long long halfBand = galileo ? 2046000 : 1023000;
     if (f.bitsPerSample != 1 && f.bitsPerSample != 8 && f.bitsPerSample != 16)
         throw Error(fmt::format("bitPerSample = {}: samples have 1, 8 or 16 bits", f.bitsPerSample));
     if (f.bitsPerSample == 1 && f.complex)
         throw Error("bitPerSample = 1: one-bit samples are real only (IQ_format = I)");
-    const int lowest = f.complex ? 2046 : 4092;
+    const int lowest = (f.complex ? 2046 : 4092) * (galileo ? 2 : 1);
     if (f.rateKHz < lowest || f.rateKHz > 40000)
-        throw Error(fmt::format("SampleRate_in_KHz = {}: {} samples need {} to 40000 kHz", f.rateKHz,
-                                f.complex ? "complex" : "real", lowest));
+        throw Error(fmt::format("SampleRate_in_KHz = {}: {} samples{} need {} to 40000 kHz", f.rateKHz,
+                                f.complex ? "complex" : "real", galileo ? " with Galileo E1 (Systems)" : "", lowest));
     if (f.bitsPerSample == 1 && f.rateKHz % 2 != 0)
         throw Error(
             fmt::format("SampleRate_in_KHz = {}: one-bit samples need an even rate in kHz (whole 16-bit "
@@ -277,8 +322,11 @@ struct ChannelDelay {
 };
 
 struct Channel {
+    sky::GnssSystem system = sky::GnssSystem::gps;
     int prn = 0;
-    std::unique_ptr<sampling::CodeTables> code;
+    std::unique_ptr<sampling::CodeTables> code;   // GPS: the C/A code; Galileo: E1-B with its subcarrier
+    std::unique_ptr<sampling::CodeTables> pilot;  // Galileo: E1-C with its subcarrier, negated
+    std::unique_ptr<galileo::InavMessage> inav;   // Galileo: the I/NAV message of E1-B
     sampling::CarrierWave wave;
     std::size_t satellite = 0;  // in the sky model
     std::unique_ptr<gps::NavigationMessage> navigation;
@@ -311,7 +359,12 @@ struct WorkerState {
         std::array<std::uint32_t, 10> words{};
     };
     std::vector<std::int16_t> inPhase, quadrature;
+    struct PagePart {
+        std::int64_t index = std::numeric_limits<std::int64_t>::min();
+        galileo::PagePartSymbols symbols{};
+    };
     std::vector<Subframe> subframes;   // per channel
+    std::vector<PagePart> pageParts;   // per channel (Galileo)
     std::vector<ChannelDelay> delays;  // per planned channel: at the next block's start
     // The plain way (referenceLoops): each channel's delay carried from block to block
     // through the whole recording, as one thread makes it.
@@ -337,6 +390,11 @@ struct SignalGenerator::Impl {
     std::int64_t startMs = 0;        // whole milliseconds of the start since the base week began
     double startFractionMs = 0;
     std::int32_t gain = 1;  // of multi-bit samples, in 1/4096 (sampleGain)
+    // GST minus GPS time: a0 + a1 (t - reference), t in seconds since the base week began.
+    double gstMinusGpsA0 = 0, gstMinusGpsA1 = 0, gstMinusGpsReference = 0;
+
+    bool carries(sky::GnssSystem system) const { return settings.systems.count(system) > 0; }
+    double gstMinusGps(double t) const { return gstMinusGpsA0 + gstMinusGpsA1 * (t - gstMinusGpsReference); }
 
     Impl(const GeneratorSettings& s, GeneratorLog l)
         : settings(s),
@@ -359,6 +417,8 @@ struct SignalGenerator::Impl {
     // light time to the satellite at transmission less its clock offset then, plus the
     // atmosphere's delays at the receiver's place (when a model is on and place is given).
     // With broadcast ephemerides the signal follows the set the message has delivered.
+    // A Galileo satellite keeps Galileo System Time: its clock runs ahead of GPS time by
+    // its offset to GST plus GST's to GPS time (the offset word 10 broadcasts).
     ChannelDelay delayAt(const Channel& channel, double t, const Ecef& receiver, const atmosphere::Place* place,
                          Ecef* satellitePosition = nullptr) const
     {
@@ -367,8 +427,10 @@ struct SignalGenerator::Impl {
                 ? skyModel->signalAt(channel.satellite, t, receiver)
                 : sky::signalFrom([&](double transmit) { return &channel.navigation->signalEphemerisAt(transmit); },
                                   skyModel->baseWeek(), t, receiver);
+        if (!signal) throw Error(fmt::format("{} has no valid ephemeris at {} s into the week", label(channel), t));
         if (satellitePosition) *satellitePosition = signal->position;
-        const double delay = signal->travel - signal->clockOffset;
+        double delay = signal->travel - signal->clockOffset;
+        if (channel.system == sky::GnssSystem::galileo) delay -= gstMinusGps(t - signal->travel);
         if (!place || !atmosphereModel.any()) return {delay, delay};
         const atmosphere::PathDelay extra = atmosphereModel.delays(*place, signal->position, t);
         return {delay + extra.code, delay + extra.carrier};
@@ -383,8 +445,18 @@ struct SignalGenerator::Impl {
     // Whether the channel's signal and message have a valid set for the second of
     // reception from t: the signal follows a frame's set from 18 s into it, and the
     // travel takes under 0.1 s.
-    static bool validFor(const Channel& channel, double t)
+    static std::string label(const Channel& channel)
     {
+        return channel.system == sky::GnssSystem::gps ? fmt::format("PRN {}", channel.prn)
+                                                      : satelliteName(channel.system, channel.prn);
+    }
+
+    bool validFor(const Channel& channel, double t) const
+    {
+        // A Galileo satellite: a valid healthy record over the second (the place does not matter).
+        if (channel.system == sky::GnssSystem::galileo)
+            return skyModel->signalAt(channel.satellite, t, Ecef{}).has_value() &&
+                   skyModel->signalAt(channel.satellite, t + 1.2, Ecef{}).has_value();
         if (channel.validFrames.empty()) return true;
         const auto first = static_cast<std::int64_t>(std::floor((t - 18.2) / 30)) - channel.firstFrame;
         const auto last = static_cast<std::int64_t>(std::floor((t + 1) / 30)) - channel.firstFrame;
@@ -409,7 +481,21 @@ struct SignalGenerator::Impl {
         return noise.sigma() * std::sqrt(perHertz);
     }
 
-    void setAmplitude(Channel& channel, double cn0) { channel.wave.set(amplitudeFor(cn0), settings.format.complex); }
+    // Galileo E1 arrives 1.5 dB stronger than GPS L1 C/A (at least -157 dBW against
+    // -158.5 dBW), split evenly between E1-B and E1-C: each 1.5 dB below the C/A code.
+    static constexpr double galileoTotalDb = 1.5;
+    static constexpr double galileoComponentDb = galileoTotalDb - 3.0103;
+
+    double cn0Of(const Channel& channel, double elevation) const
+    {
+        return cn0For(elevation) + (channel.system == sky::GnssSystem::galileo ? galileoTotalDb : 0);
+    }
+
+    void setStrength(Channel& channel, double elevation)
+    {
+        const double cn0 = cn0For(elevation) + (channel.system == sky::GnssSystem::galileo ? galileoComponentDb : 0);
+        channel.wave.set(amplitudeFor(cn0), settings.format.complex);
+    }
 
     double secondsOfWeek(double secondsAfterStart) const { return settings.startSeconds + secondsAfterStart; }
 
@@ -422,11 +508,11 @@ struct SignalGenerator::Impl {
         const sky::ReceiverFrame frame = sky::receiverFrame(receiver);
         const double t = secondsOfWeek(secondsAfterStart);
         std::vector<std::pair<double, Channel*>> candidates;
-        int activeCount = 0;
+        std::map<sky::GnssSystem, int> activeCount;  // Max_Satellites holds for each system
         for (Channel& channel : channels) {
             if (!validFor(channel, t)) {
                 if (channel.active && log)
-                    log(fmt::format("PRN {} leaves at {} s: no valid ephemeris", channel.prn, secondsAfterStart));
+                    log(fmt::format("{} leaves at {} s: no valid ephemeris", label(channel), secondsAfterStart));
                 channel.active = false;
                 continue;
             }
@@ -436,10 +522,10 @@ struct SignalGenerator::Impl {
             if (channel.active) {
                 if (elevation < settings.maskDegrees) {
                     channel.active = false;
-                    if (log) log(fmt::format("PRN {} sets below the mask at {} s", channel.prn, secondsAfterStart));
+                    if (log) log(fmt::format("{} sets below the mask at {} s", label(channel), secondsAfterStart));
                 } else {
-                    setAmplitude(channel, cn0For(elevation));
-                    ++activeCount;
+                    setStrength(channel, elevation);
+                    ++activeCount[channel.system];
                 }
             } else if (elevation >= settings.maskDegrees) {
                 candidates.emplace_back(elevation, &channel);
@@ -447,18 +533,20 @@ struct SignalGenerator::Impl {
         }
         std::sort(candidates.begin(), candidates.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
         for (const auto& [elevation, channel] : candidates) {
-            if (activeCount >= settings.maxSatellites) break;
+            if (activeCount[channel->system] >= settings.maxSatellites) continue;
             channel->active = true;
-            ++activeCount;
-            setAmplitude(*channel, cn0For(elevation));
+            ++activeCount[channel->system];
+            setStrength(*channel, elevation);
             channel->delayAtBlockStart = delayAt(*channel, t, receiver, place ? &*place : nullptr);
             if (first)
-                initial.push_back({channel->prn, elevation, cn0For(elevation)});
+                initial.push_back({channel->prn, elevation, cn0Of(*channel, elevation), channel->system});
             else if (log)
-                log(fmt::format("PRN {} rises above the mask at {} s", channel->prn, secondsAfterStart));
+                log(fmt::format("{} rises above the mask at {} s", label(*channel), secondsAfterStart));
         }
         if (first)
-            std::sort(initial.begin(), initial.end(), [](const auto& a, const auto& b) { return a.prn < b.prn; });
+            std::sort(initial.begin(), initial.end(), [](const auto& a, const auto& b) {
+                return std::pair(a.system, a.prn) < std::pair(b.system, b.prn);
+            });
     }
 
     // The satellites of a RINEX navigation file: each broadcasts, frame by frame, the set
@@ -467,13 +555,14 @@ struct SignalGenerator::Impl {
     void setUpFromEphemerides()
     {
         const std::string source = settings.ephemerisFile.string();
-        const RinexNavigation navigation = readRinexNavigation(settings.ephemerisFile);
+        const RinexNavigation navigation = readRinexNavigation(settings.ephemerisFile, settings.systems);
         skyModel = sky::SkyModel::fromRinex(navigation, source);
         sky::SkyModel& sky = *skyModel;
         sky.anchor(settings.week, settings.startSeconds);
         for (const std::string& line : navigation.skipped) notes.push_back(fmt::format("'{}': {}", source, line));
         try {
-            sky.checkCovers(settings.startSeconds);
+            // Galileo alone: its records' validity decides, satellite by satellite.
+            if (carries(sky::GnssSystem::gps)) sky.checkCovers(settings.startSeconds);
         } catch (const Error& e) {
             throw Error(fmt::format("the start (GPS_Week {}, GPS_Start_Time_in_sec {}) lies outside every set: {}",
                                     settings.week, settings.startSeconds, e.what()));
@@ -497,10 +586,12 @@ struct SignalGenerator::Impl {
         for (std::size_t i = 0; i < sky.size(); ++i)
             if (const gps::BroadcastEphemeris* e = sky.ephemerisAt(i, settings.startSeconds))
                 records.push_back(gps::almanacFromEphemeris(*e, settings.week, toa));
-        if (records.empty())
+        if (records.empty() && carries(sky::GnssSystem::gps))
             throw Error(fmt::format("the start (GPS_Week {}, GPS_Start_Time_in_sec {}) finds no healthy set in '{}'",
                                     settings.week, settings.startSeconds, source));
+        if (carries(sky::GnssSystem::galileo)) setUpGalileo(navigation, utc);
         for (std::size_t i = 0; i < sky.size(); ++i) {
+            if (sky.system(i) != sky::GnssSystem::gps || !carries(sky::GnssSystem::gps)) continue;
             Channel channel;
             channel.prn = sky.prn(i);
             channel.satellite = i;
@@ -518,6 +609,59 @@ struct SignalGenerator::Impl {
             noteGaps(channel);
             channels.push_back(std::move(channel));
         }
+        if (channels.empty() && carries(sky::GnssSystem::galileo))
+            throw Error(fmt::format("'{}' holds no satellite of Systems = {} with a valid set during the run", source,
+                                    signalSystemsText(settings.systems)));
+    }
+
+    // The Galileo satellites of the file: each sends on E1-B the I/NAV records the sky
+    // model follows (a set from the first subframe after the model takes it up), and the
+    // almanac of every Galileo satellite with a set at the start. GST runs ahead of GPS
+    // time by the file's GPS-Galileo offset.
+    void setUpGalileo(const RinexNavigation& navigation, const gps::UtcParameters& utc)
+    {
+        const std::string source = settings.ephemerisFile.string();
+        sky::SkyModel& sky = *skyModel;
+        galileo::InavCommon common = galileo::inavCommonOf(navigation, settings.week, settings.startSeconds, utc);
+        gstMinusGpsA0 = common.ggtoA0 * gps::twoToThe(-35);
+        gstMinusGpsA1 = common.ggtoA1 * gps::twoToThe(-51);
+        gstMinusGpsReference = static_cast<double>(common.ggtoReferenceWeek - settings.week) * gps::secondsPerWeek +
+                               common.ggtoReferenceTime;
+        std::vector<galileo::InavSchedule> schedules;
+        std::vector<galileo::InavAlmanac> almanac;
+        for (std::size_t i = 0; i < sky.size(); ++i) {
+            if (sky.system(i) != sky::GnssSystem::galileo) continue;
+            schedules.push_back(galileo::inavSchedule(navigation.galileo, sky.prn(i), settings.week));
+            const galileo::InavSchedule& schedule = schedules.back();
+            if (!schedule.sets.empty())
+                almanac.push_back(galileo::inavAlmanacOf(schedule.setAt(settings.startSeconds), common.almanacWeek,
+                                                         common.almanacReferenceTime));
+        }
+        std::size_t next = 0;
+        for (std::size_t i = 0; i < sky.size(); ++i) {
+            if (sky.system(i) != sky::GnssSystem::galileo) continue;
+            galileo::InavSchedule& schedule = schedules[next++];
+            Channel channel;
+            channel.system = sky::GnssSystem::galileo;
+            channel.prn = sky.prn(i);
+            channel.satellite = i;
+            if (schedule.sets.empty() || channel.prn > galileo::e1PrnCount) {
+                notes.push_back(fmt::format("{} has no I/NAV record for E1 in '{}': left out",
+                                            satelliteName(channel.system, channel.prn), source));
+                continue;
+            }
+            channel.code = std::make_unique<sampling::CodeTables>(
+                sampling::withBocSubcarrier(galileo::e1bCode(channel.prn), false));
+            channel.pilot = std::make_unique<sampling::CodeTables>(
+                sampling::withBocSubcarrier(galileo::e1cCode(channel.prn), true));
+            channel.inav = std::make_unique<galileo::InavMessage>(
+                std::move(schedule.sets), std::move(schedule.broadcastFrom), almanac, common, settings.week);
+            noteGaps(channel);
+            channels.push_back(std::move(channel));
+        }
+        if (std::none_of(channels.begin(), channels.end(),
+                         [](const Channel& c) { return c.system == sky::GnssSystem::galileo; }))
+            notes.push_back(fmt::format("'{}' holds no Galileo satellite with an I/NAV record for E1", source));
     }
 
     // A note for each span of the run in which the channel has no valid set.
@@ -529,8 +673,8 @@ struct SignalGenerator::Impl {
             if (!valid && gapStart < 0) gapStart = second;
             if ((valid || second == settings.durationSeconds) && gapStart >= 0) {
                 notes.push_back(
-                    fmt::format("PRN {} has no valid ephemeris from {} s to {} s after the start: left out then",
-                                channel.prn, gapStart, valid ? second : settings.durationSeconds));
+                    fmt::format("{} has no valid ephemeris from {} s to {} s after the start: left out then",
+                                label(channel), gapStart, valid ? second : settings.durationSeconds));
                 gapStart = -1;
             }
         }
@@ -547,6 +691,11 @@ struct SignalGenerator::Impl {
             updateVisibility(0, true);
             return;
         }
+        if (carries(sky::GnssSystem::galileo))
+            throw Error(
+                fmt::format("Systems = {}: Galileo needs an Ephemeris_File with its records (the almanac '{}' "
+                            "holds GPS alone)",
+                            signalSystemsText(settings.systems), settings.almanacFile.string()));
         if (settings.ionosphere.value_or(false))
             notes.push_back("the ionosphere needs the coefficients of an ephemeris file: left out");
         atmosphereModel.troposphere = settings.troposphere.value_or(false);
@@ -610,6 +759,7 @@ struct SignalGenerator::Impl {
         w.inPhase.resize(size);
         if (settings.format.complex) w.quadrature.resize(size);
         w.subframes.resize(channels.size());
+        w.pageParts.resize(channels.size());
         w.carried.resize(channels.size());
         return w;
     }
@@ -632,6 +782,65 @@ struct SignalGenerator::Impl {
     unsigned dataBitOfEpoch(const Channel& channel, WorkerState::Subframe& cache, std::int64_t epoch) const
     {
         return dataBit(*channel.navigation, cache, epoch >= 0 ? epoch / 20 : (epoch - 19) / 20);
+    }
+
+    // The E1-B symbol of a 4-ms Galileo code period (250 a second from the base week's
+    // start), each worker caching its own page part.
+    static unsigned galileoSymbol(const Channel& channel, WorkerState::PagePart& cache, std::int64_t period)
+    {
+        const std::int64_t part = floorDiv(period, galileo::pagePartSymbols);
+        if (part != cache.index) {
+            cache.symbols = channel.inav->pagePart(part);
+            cache.index = part;
+        }
+        return cache.symbols[static_cast<std::size_t>(period - part * galileo::pagePartSymbols)];
+    }
+
+    static std::int64_t floorDiv(std::int64_t a, std::int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+    // One Galileo channel's block: E1-B (the symbol) and E1-C (the secondary code chip)
+    // from the same phase, BOC(1,1) in 8184 half-chips of 4 ms.
+    void addGalileoBlock(const PlannedChannel& planned, const Channel& channel, WorkerState& w, double fractionMs,
+                         std::int64_t ms, double change, std::uint32_t carrier, std::uint32_t carrierStep,
+                         std::int16_t* inPhase, std::int16_t* quadrature) const
+    {
+        const int n = blockSamples();
+        constexpr int halfChips = 2 * galileo::e1CodeLength;
+        constexpr double halfChipsPerMs = halfChips / 4.0;
+        std::int64_t period = floorDiv(ms, 4);
+        constexpr double fixedOne = 4294967296.0;
+        sampling::RunPhase phase;
+        phase.code =
+            static_cast<std::uint64_t>((static_cast<double>(ms - period * 4) + fractionMs) * halfChipsPerMs * fixedOne);
+        phase.codeStep = static_cast<std::uint64_t>(std::llround(halfChipsPerMs * (1 - change * 1000) / n * fixedOne));
+        constexpr std::uint64_t codeWrap = static_cast<std::uint64_t>(halfChips) << 32;
+        if (phase.code >= codeWrap) phase.code = codeWrap - 1;
+        phase.carrier = carrier;
+        phase.carrierStep = carrierStep;
+        WorkerState::PagePart& cache = w.pageParts[planned.index];
+        const auto secondaryChip = [](std::int64_t p) {
+            return galileo::e1cSecondaryCode[static_cast<std::size_t>(p - floorDiv(p, galileo::secondaryCodeLength) *
+                                                                              galileo::secondaryCodeLength)];
+        };
+        unsigned symbol = galileoSymbol(channel, cache, period);
+        unsigned secondary = secondaryChip(period);
+        int i = 0;
+        while (i < n) {
+            const std::uint64_t left = (codeWrap - phase.code + phase.codeStep - 1) / phase.codeStep;
+            const int count = static_cast<int>(std::min<std::uint64_t>(left, static_cast<std::uint64_t>(n - i)));
+            sampling::RunPhase pilotPhase = phase;
+            planned.addRun(*channel.code, planned.wave, phase, symbol, inPhase + i,
+                           quadrature ? quadrature + i : nullptr, count);
+            planned.addRun(*channel.pilot, planned.wave, pilotPhase, secondary, inPhase + i,
+                           quadrature ? quadrature + i : nullptr, count);
+            i += count;
+            if (phase.code >= codeWrap) {
+                phase.code -= codeWrap;
+                ++period;
+                symbol = galileoSymbol(channel, cache, period);
+                secondary = secondaryChip(period);
+            }
+        }
     }
 
     // Blocks firstBlock .. firstBlock + blocks - 1 of the recording (all in the plan's
@@ -701,6 +910,18 @@ struct SignalGenerator::Impl {
                 const double fractionMs = startFractionMs - delayStart * 1000;
                 const double wholeMs = std::floor(fractionMs);
                 std::int64_t epoch = startMs + k + static_cast<std::int64_t>(wholeMs);
+                if (channel.system == sky::GnssSystem::galileo) {
+                    const double delayCycles = gps::l1Frequency * carrierDelayStart;
+                    const double carrierStart = -(delayCycles - std::floor(delayCycles));
+                    const std::uint32_t carrier = ifPhase + static_cast<std::uint32_t>(static_cast<std::int64_t>(
+                                                                std::llround((carrierStart + 1) * 4294967296.0)));
+                    const double cycleStep = ifStep - gps::l1Frequency * carrierChange / n;
+                    const auto carrierStep =
+                        static_cast<std::uint32_t>(static_cast<std::int64_t>(std::llround(cycleStep * 4294967296.0)));
+                    addGalileoBlock(planned, channel, w, fractionMs - wholeMs, epoch, change, carrier, carrierStep,
+                                    inPhase, quadrature);
+                    continue;
+                }
                 const double chipPhase = (fractionMs - wholeMs) * gps::codeLength;
                 const double chipStep = gps::codeLength * (1 - change * 1000) / n;
                 constexpr double fixedOne = 4294967296.0;
@@ -747,8 +968,13 @@ struct SignalGenerator::Impl {
     std::int32_t sampleGain() const
     {
         const double amplitude = amplitudeFor(settings.zenithCn0 - settings.noiseFigureDb);
-        const double sigma =
-            std::sqrt(noise.sigma() * noise.sigma() + std::max(settings.maxSatellites, 0) * amplitude * amplitude / 2);
+        const double satellites = std::max(settings.maxSatellites, 0);
+        double power = carries(sky::GnssSystem::gps) ? satellites * amplitude * amplitude / 2 : 0;
+        if (carries(sky::GnssSystem::galileo)) {
+            const double component = amplitudeFor(settings.zenithCn0 - settings.noiseFigureDb + galileoComponentDb);
+            power += satellites * 2 * component * component / 2;
+        }
+        const double sigma = std::sqrt(noise.sigma() * noise.sigma() + power);
         const double range = settings.format.bitsPerSample == 8 ? 127.5 : 32767.5;
         return static_cast<std::int32_t>(std::clamp(std::lround(range / 4.2 / sigma * 4096), 1L, 65535L));
     }
@@ -922,7 +1148,7 @@ bool SignalGenerator::Impl::run(const SampleSink& sink)
 
 SignalGenerator::SignalGenerator(const GeneratorSettings& settings, GeneratorLog log)
 {
-    checkSampleFormat(settings.format);
+    checkSampleFormat(settings.format, settings.systems.count(sky::GnssSystem::galileo) > 0);
     impl_ = std::make_unique<Impl>(settings, std::move(log));
     impl_->setUp();
 }

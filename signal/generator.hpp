@@ -1,6 +1,7 @@
 #pragma once
-// The signal generator behind TrajixBinary: the GPS L1 C/A signal of the satellites
-// above the mask, as a receiver on the profile's path sees it. The scenario step's
+// The signal generator behind TrajixBinary: the GPS L1 C/A signal (and, when the
+// profile's Systems name it, the Galileo E1 signal in the same stream) of the
+// satellites above the mask, as a receiver on the profile's path sees it. The scenario step's
 // recording is one-bit real samples at 16368 kHz; the profile may also ask for 8 or
 // 16-bit samples, real or complex (I/Q), at other rates.
 //
@@ -13,12 +14,15 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "signal/gps_l1ca.hpp"
 #include "signal/live_path.hpp"
 #include "signal/receiver_path.hpp"
+#include "sky/gnss_system.hpp"
 
 namespace trajix {
 
@@ -47,13 +51,29 @@ struct SampleFormat {
 };
 
 /// Refuses a format the generator cannot make: a rate out of range, a bit depth other
-/// than 1, 8 or 16, one bit with complex samples, an IF the rate cannot carry. The
-/// message names the profile key and value.
-void checkSampleFormat(const SampleFormat& format);
+/// than 1, 8 or 16, one bit with complex samples, an IF the rate cannot carry (with
+/// Galileo E1, whose BOC(1,1) lobes reach 2.046 MHz either side: complex samples at
+/// 4092 kHz or more, real ones at 8184 kHz or more). The message names the profile key
+/// and value.
+void checkSampleFormat(const SampleFormat& format, bool galileo = false);
+
+/// The systems whose signals a recording carries.
+using SignalSystems = std::set<sky::GnssSystem>;
+
+/// The systems of a comma-separated list of names ("gps", "galileo"; blanks around
+/// names allowed, each at most once). Throws Error naming the text for an empty list,
+/// an unknown name or a system the signal does not carry.
+SignalSystems parseSignalSystems(std::string_view list);
+
+/// The list as parseSignalSystems reads it: "gps,galileo".
+std::string signalSystemsText(const SignalSystems& systems);
 
 /// What the generator makes; read from a scenario profile by readGeneratorProfile.
 struct GeneratorSettings {
     std::filesystem::path almanacFile;
+    /// Systems: the signals in the recording. Galileo needs an ephemeris file with its
+    /// records.
+    SignalSystems systems{sky::GnssSystem::gps};
     /// A RINEX 2 or 3 navigation file: the satellites broadcast its ephemerides, almanac,
     /// ionosphere and UTC parameters (the almanac file is then not read). Empty: sets
     /// made from the almanac.
@@ -71,7 +91,7 @@ struct GeneratorSettings {
     double maskDegrees = 5;
     double noiseFigureDb = 0;
     SampleFormat format;
-    int maxSatellites = 12;
+    int maxSatellites = 12;  ///< of each system
     double zenithCn0 = 45;   ///< dB-Hz at zenith with a noise figure of 0 dB
     std::uint64_t seed = 1;  ///< of the thermal noise
     bool noiseOnly = false;  ///< deterministic noise only, no satellites
@@ -89,7 +109,8 @@ struct GeneratorSettings {
 int resolveTenBitWeek(long long tenBitWeek, long long nearWeek);
 
 /// Reads and checks a scenario profile (the keys the scenario step writes, and our own
-/// Noise_Only, Noise_Seed, Max_Satellites, Ephemeris_File, Ionosphere and Troposphere). The
+/// Noise_Only, Noise_Seed, Max_Satellites, Ephemeris_File, Ionosphere, Troposphere and
+/// Systems). The
 /// sample format is checked by checkSampleFormat when the generator is made, after any
 /// command-line overrides. Windows path texts are mapped to files as the scenario step
 /// does. Throws Error naming the key, value, line and profile. With nmeaFileNeeded false
@@ -107,8 +128,12 @@ using GeneratorLog = std::function<void(const std::string& message)>;
 struct GeneratedSatellite {
     int prn = 0;
     double elevationDegrees = 0;  ///< at the start
-    double cn0 = 0;               ///< dB-Hz at the start
+    double cn0 = 0;               ///< dB-Hz at the start (Galileo: E1-B and E1-C together)
+    sky::GnssSystem system = sky::GnssSystem::gps;
 };
+
+/// How messages name a satellite: "7" for GPS PRN 7, "E11" for Galileo E11.
+std::string satelliteName(sky::GnssSystem system, int prn);
 
 class SignalGenerator {
 public:

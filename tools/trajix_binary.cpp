@@ -78,6 +78,7 @@ struct Arguments {
     std::optional<std::string> ephemeris;
     bool noIonosphere = false;
     bool noTroposphere = false;
+    std::optional<trajix::SignalSystems> systems;
     std::optional<std::string> live;
     bool durationLimited = false;
 };
@@ -153,6 +154,7 @@ int run(const Arguments& arguments)
     if (arguments.ephemeris) settings.ephemerisFile = *arguments.ephemeris;
     if (arguments.noIonosphere) settings.ionosphere = false;
     if (arguments.noTroposphere) settings.troposphere = false;
+    if (arguments.systems) settings.systems = *arguments.systems;
 
     // Every message goes through a writer thread, so that a slow terminal or a busy disk
     // never holds up the samples; the writers write what waits before they go.
@@ -219,11 +221,14 @@ int run(const Arguments& arguments)
     for (const std::string& note : generator.notes()) post(stderr, fmt::format("TrajixBinary: note: {}", note));
     if (!settings.noiseOnly) {
         std::string list;
-        for (const auto& satellite : generator.initialSatellites()) list += fmt::format(" {}", satellite.prn);
+        for (const auto& satellite : generator.initialSatellites())
+            list += " " + trajix::satelliteName(satellite.system, satellite.prn);
         post(messages, fmt::format("TrajixBinary: satellites above the mask:{}", list));
         for (const auto& satellite : generator.initialSatellites())
-            post(messages, fmt::format("TrajixBinary: PRN {:2} elevation {:5.1f} deg, C/N0 {:4.1f} dB-Hz",
-                                       satellite.prn, satellite.elevationDegrees, satellite.cn0));
+            post(messages, fmt::format("TrajixBinary: {} {:>2} elevation {:5.1f} deg, C/N0 {:4.1f} dB-Hz",
+                                       satellite.system == trajix::sky::GnssSystem::gps ? "PRN" : "SV ",
+                                       trajix::satelliteName(satellite.system, satellite.prn),
+                                       satellite.elevationDegrees, satellite.cn0));
     }
     const std::string to = toStandardOutput ? std::string("standard output") : settings.output.string();
     if (settings.live)
@@ -362,7 +367,10 @@ int main(int argc, char** argv)
                 arguments.noIonosphere = true;
             else if (arg == "--no-tropo")
                 arguments.noTroposphere = true;
-            else if (arg.size() > 1 && arg[0] == '-')
+            else if (arg == "--systems") {
+                const char* text = value();
+                arguments.systems = trajix::parseSignalSystems(text ? text : "");
+            } else if (arg.size() > 1 && arg[0] == '-')
                 positional.clear(), positional.push_back(""), positional.push_back(""), i = argc;
             else
                 positional.push_back(arg);
@@ -376,7 +384,7 @@ int main(int argc, char** argv)
                    "usage: TrajixBinary [--noise-only] [--seed N] [--max-satellites N] [--threads N]\n"
                    "                    [--iq-format I|IQ] [--bits-per-sample 1|8|16] [--sample-rate-khz N]\n"
                    "                    [--if-hz N] [--output FILE|-] [--realtime] [--ephemeris FILE]\n"
-                   "                    [--no-iono] [--no-tropo]\n"
+                   "                    [--no-iono] [--no-tropo] [--systems gps,galileo]\n"
                    "                    [--live tcp://HOST:PORT|udp://[HOST]:PORT [--duration-limited]] PROFILE\n");
         return 2;
     }

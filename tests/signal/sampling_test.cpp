@@ -1,12 +1,14 @@
 // The generator's fast paths against its plain ones: the vector sample loop against the
 // scalar loop over random runs, and whole recordings made on 1, 2 and 4 threads with
 // the vector loops against the scalar loops on one thread, over random small profiles.
+#include <algorithm>
 #include <cmath>
 #include <random>
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "common/error.hpp"
 #include "signal/galileo_e1.hpp"
 #include "signal/generator.hpp"
 #include "signal/sampling.hpp"
@@ -185,5 +187,111 @@ TEST(SignalGenerator, MultiBitSamplesUseTheirRangeAndClipAtMostOneInTenThousand)
         // The range is used: the spread is about a quarter of it.
         EXPECT_GT(rms, top / 5.0) << format.bitsPerSample;
         EXPECT_LT(rms, top / 3.5) << format.bitsPerSample;
+    }
+}
+
+// GPS with Galileo and Galileo alone from a real mixed file: the same bytes on any
+// number of threads and with the plain loops, in every sample format the generator
+// writes at the rates Galileo's BOC(1,1) needs; and the samples keep their range.
+TEST(SignalGenerator, GalileoRecordingsAreTheSameOnAnyNumberOfThreadsAndAsThePlainLoops)
+{
+    std::mt19937_64 random(2018);
+    std::uniform_real_distribution<double> unit(0, 1);
+    const std::vector<SampleFormat> formats{
+        {},                         // the scenario step's one-bit 16368 kHz
+        {true, 8, 4092, 0},         // the lowest complex rate
+        {true, 16, 5000, -300000},  // a USRP's I/Q at a low IF
+        {false, 8, 8184, 2046000},  // the lowest real rate
+    };
+    for (int trial = 0; trial < 8; ++trial) {
+        GeneratorSettings s;
+        s.ephemerisFile = dataFile("sky/VILL00ESP_R_20181700000_0930-1230_MN.rnx");
+        s.systems = trial % 2 == 0 ? SignalSystems{sky::GnssSystem::gps, sky::GnssSystem::galileo}
+                                   : SignalSystems{sky::GnssSystem::galileo};
+        s.week = 2006;
+        s.startSeconds = 2 * 86400 + 9.6 * 3600 + std::floor(unit(random) * 9000 * 1000) / 1000;
+        s.durationSeconds = 1;
+        s.format = formats[static_cast<std::size_t>(trial) % formats.size()];
+        s.maxSatellites = 1 + static_cast<int>(random() % 12);
+        s.seed = random();
+        s.staticPosition = true;
+        s.latitude = 30 + 20 * unit(random);
+        s.longitude = -10 + 20 * unit(random);
+        s.altitude = 500 * unit(random);
+        const std::string plain = record(s, 1, true);
+        ASSERT_EQ(plain.size(), s.format.bytesPerSecond());
+        for (const int threads : {1, 2})
+            ASSERT_TRUE(record(s, threads, false) == plain) << "trial " << trial << ", " << threads << " threads";
+        const auto satellites = SignalGenerator(s).initialSatellites();
+        ASSERT_TRUE(std::any_of(satellites.begin(), satellites.end(),
+                                [](const GeneratedSatellite& g) { return g.system == sky::GnssSystem::galileo; }))
+            << "trial " << trial;
+        if (s.systems.count(sky::GnssSystem::gps) == 0)
+            for (const GeneratedSatellite& g : satellites) EXPECT_EQ(g.system, sky::GnssSystem::galileo);
+        if (s.format.bitsPerSample == 8) {
+            std::size_t atLimit = 0;
+            for (const char c : plain) atLimit += c == 127 || c == -128 ? 1 : 0;
+            EXPECT_LT(atLimit, plain.size() / 1000) << "trial " << trial;
+        }
+    }
+}
+
+// What the profile and the rate may ask of Galileo, refused naming the key and value.
+TEST(SignalGenerator, SystemsAndRatesGalileoCannotHaveAreRefusedNamingTheKey)
+{
+    EXPECT_EQ(parseSignalSystems("gps"), SignalSystems{sky::GnssSystem::gps});
+    EXPECT_EQ(parseSignalSystems(" galileo , gps "), (SignalSystems{sky::GnssSystem::gps, sky::GnssSystem::galileo}));
+    EXPECT_EQ(signalSystemsText(parseSignalSystems("galileo,gps")), "gps,galileo");
+    for (const char* bad : {"", "gps,", "glonass", "gps,beidou", "gps,gps", "GPS", "gps;galileo"})
+        EXPECT_THROW(parseSignalSystems(bad), Error) << bad;
+
+    struct Case {
+        SampleFormat format;
+        bool galileo;
+        const char* refusal;  // nullptr: made
+    };
+    for (const Case& c : std::vector<Case>{
+             {{true, 8, 4092, 0}, true, nullptr},
+             {{true, 8, 4091, 0}, true, "SampleRate_in_KHz = 4091"},
+             {{true, 8, 2600, 0}, true, "SampleRate_in_KHz = 2600"},
+             {{true, 8, 2600, 0}, false, nullptr},
+             {{false, 8, 8184, 2046000}, true, nullptr},
+             {{false, 8, 6000, 2046000}, true, "SampleRate_in_KHz = 6000"},
+             {{false, 1, 16368, 4092000}, true, nullptr},
+             {{false, 8, 16368, 1500000}, true, "IFFreq_in_Hz = 1500000"},
+             {{true, 16, 4092, 100000}, true, "IFFreq_in_Hz = 100000"},
+         }) {
+        if (!c.refusal) {
+            EXPECT_NO_THROW(checkSampleFormat(c.format, c.galileo));
+            continue;
+        }
+        try {
+            checkSampleFormat(c.format, c.galileo);
+            ADD_FAILURE() << c.refusal << " was made";
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find(c.refusal), std::string::npos) << e.what();
+        }
+    }
+
+    TempDir dir;
+    const auto tools = test::writeWeek314Profile(dir.path(), "32400", "1");
+    const std::string profile = test::readFileBytes(tools / "profile.txt");
+    test::writeFileBytes(tools / "bad.txt", profile + "Systems = gps,glonass\r\n");
+    try {
+        readGeneratorProfile(tools / "bad.txt", false);
+        ADD_FAILURE() << "glonass was taken";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("Systems = 'gps,glonass'"), std::string::npos) << e.what();
+    }
+    // Galileo from an almanac: refused, naming the key.
+    test::writeFileBytes(tools / "almanac.txt", profile + "Systems = gps,galileo\r\n");
+    GeneratorSettings settings = readGeneratorProfile(tools / "almanac.txt", false);
+    settings.staticPosition = true;
+    EXPECT_EQ(settings.systems.size(), 2u);
+    try {
+        SignalGenerator generator(settings);
+        ADD_FAILURE() << "Galileo from an almanac was made";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("Systems = gps,galileo"), std::string::npos) << e.what();
     }
 }
