@@ -25,7 +25,8 @@ for program in trajix trajix-gui TrajixBinary; do
 done
 
 # The GNSS-SDR configurations for the one-bit and the I/Q recordings.
-for configuration in gnss-sdr-gps-l1.conf gnss-sdr-gps-l1-iq8.conf gnss-sdr-gps-l1-iq16.conf; do
+for configuration in gnss-sdr-gps-l1.conf gnss-sdr-gps-l1-iq8.conf gnss-sdr-gps-l1-iq16.conf \
+    gnss-sdr-galileo-e1.conf gnss-sdr-gps-galileo.conf; do
   [[ -s "$share/trajix/$configuration" ]] || fail "$configuration is not installed"
 done
 
