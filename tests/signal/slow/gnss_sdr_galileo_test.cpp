@@ -1,9 +1,9 @@
-// GNSS-SDR, an independent receiver, navigates with the Galileo E1 signal: a recording of
-// Galileo alone and one of GPS with Galileo, made from a real mixed navigation file
+// GNSS-SDR, an independent receiver, navigates with the Galileo E1 signal: a recording
+// of Galileo alone and one of GPS with Galileo, made from a real mixed navigation file
 // (VILL00ESP, 2018-06-19) at its own date with the atmosphere on, each read with its
-// shipped configuration. Each Galileo satellite of the signal is tracked and its I/NAV
-// ephemeris decoded; the fixes of the last 20 s lie within 10 m RMS of the truth; the
-// UTC time the receiver tells is the day's.
+// shipped configuration (8-bit I/Q at 8184 kHz). Each Galileo satellite of the signal
+// is tracked and its I/NAV ephemeris decoded; the fixes of the last 20 s lie within
+// 10 m RMS of the truth; the UTC time the receiver tells is the day's.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -24,9 +24,11 @@ namespace trajix::test {
 namespace {
 
 // Villafranca at 07:05 GPS time: seven Galileo satellites above 5 degrees, ten GPS ones.
-constexpr int week = 2006;
-constexpr double start = 2 * 86400 + 7 * 3600 + 300;
-constexpr int duration = 90;
+// The start is 20 s before a 30-s I/NAV subframe, so the receiver reads words 1-5 of
+// the first whole one and fixes about 46 s in; a low satellite acquired later reads
+// them in the next subframe, by 76 s.
+constexpr double start = 2 * 86400 + 7 * 3600 + 310;
+constexpr int duration = 96;
 constexpr int leapSeconds = 18;
 const Ecef villafranca = geodeticToEcef(40.4436, -3.9521, 650);
 
@@ -44,7 +46,7 @@ GalileoRun navigate(const TempDir& dir, const std::string& systems, const std::f
                                         "GPS_Start_Time_in_sec={}\r\nDuration_in_sec={}\r\n"
                                         "Source_NMEA_file=none.nme\r\nSimulation_Day=19\r\nSimulation_Mon=6\r\n"
                                         "Simulation_Year=2018\r\nAlmanac_File=none.alm\r\nMask_in_deg=10\r\n"
-                                        "NoiseFigure_in_dB=0\r\nIFFreq_in_Hz=0\r\nSampleRate_in_KHz=4092\r\n"
+                                        "NoiseFigure_in_dB=0\r\nIFFreq_in_Hz=0\r\nSampleRate_in_KHz=8184\r\n"
                                         "IQ_format=IQ\r\nbitPerSample=8\r\nEphemeris_File={}\r\nSystems={}\r\n",
                                         start, duration,
                                         dataFile("signal/VILL00ESP_R_20181700000_0300-1100_GE.rnx").string(), systems));
