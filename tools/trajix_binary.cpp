@@ -331,8 +331,8 @@ constexpr long long anyCount = 9000000000000000000LL;
 
 // Every key of the profile the generator reads, with what it holds; the options above
 // name the keys they stand in for.
-constexpr const char* profileKeys = R"(
-Profile keys (PROFILE holds one "Key = value" a line, as the scenario step writes it):
+constexpr const char* profileKeys =
+    R"(Profile keys (PROFILE holds one "Key = value" a line, as the scenario step writes it):
   GPS_Week               GPS week of the start (10-bit, placed by the date, or full)
   GPS_Start_Time_in_sec  seconds into that week of the path's first fix
   Duration_in_sec        seconds of signal, 1 to 86400
@@ -427,23 +427,30 @@ int main(int argc, char** argv)
     app.add_flag("--no-tropo", arguments.noTroposphere,
                  "No tropospheric delay.\n"
                  "Profile key: Troposphere = 0");
-    CLI::Option* live = addText(app, "--live", arguments.live,
-                                "The receiver's path from a live NMEA stream (GGA,\n"
-                                "dated by RMC), tcp://HOST:PORT or udp://[HOST]:PORT,\n"
-                                "instead of the NMEA file, until the stream ends or\n"
-                                "Ctrl-C. No profile key (Source_NMEA_file is not read)")
-                            ->type_name("URL")
-                            ->check(notEmpty("tcp://HOST:PORT or udp://[HOST]:PORT"));
+    addText(app, "--live", arguments.live,
+            "The receiver's path from a live NMEA stream (GGA,\n"
+            "dated by RMC), tcp://HOST:PORT or udp://[HOST]:PORT,\n"
+            "instead of the NMEA file, until the stream ends or\n"
+            "Ctrl-C. No profile key (Source_NMEA_file is not read)")
+        ->type_name("URL")
+        ->check(notEmpty("tcp://HOST:PORT or udp://[HOST]:PORT"));
     app.add_flag("--duration-limited", arguments.durationLimited,
                  "With --live, end after Duration_in_sec too.\n"
-                 "No profile key")
-        ->needs(live);
+                 "No profile key");
     try {
         app.parse(argc, argv);
+        if (arguments.durationLimited && !arguments.live) throw CLI::RequiresError("--duration-limited", "--live");
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
+    } catch (const CLI::RequiredError& e) {
+        // An unknown option before a missing profile: the option is what went wrong.
+        if (!app.remaining().empty())
+            app.exit(CLI::ExtrasError(app.remaining()));
+        else
+            app.exit(e);
+        return 2;
     } catch (const CLI::ParseError& e) {
         app.exit(e);
         return 2;

@@ -89,7 +89,9 @@ TEST(GeneratorCommandLine, HelpSaysWhatEveryParsedOptionDoesAndItsProfileKey)
         if (option != "--help" && option != "--version") {
             std::smatch named;
             ASSERT_TRUE(std::regex_search(entry, named, keyNamed)) << "no profile key said for " << entry;
-            if (named[2].matched) EXPECT_TRUE(keys.count(named[2])) << named[2] << " is not read: " << entry;
+            if (named[2].matched) {
+                EXPECT_TRUE(keys.count(named[2])) << named[2] << " is not read: " << entry;
+            }
         }
         EXPECT_NE(manual.find(std::regex_replace(option, std::regex("-"), "\\-")), std::string::npos)
             << option << " is not in the manual page";
@@ -126,6 +128,7 @@ TEST(GeneratorCommandLine, UsageErrorsExitTwoNamingWhatWasWrongAndWriteNothing)
     const std::vector<Case> cases{
         {{"--no-such-option", profile}, "--no-such-option"},
         {{"-x", profile}, "-x"},
+        {{"--no-such-option"}, "--no-such-option"},
         {{profile, "--seed"}, "--seed"},
         {{"--seed", "seven", profile}, "--seed"},
         {{"--seed", "-1", profile}, "--seed"},
@@ -140,7 +143,7 @@ TEST(GeneratorCommandLine, UsageErrorsExitTwoNamingWhatWasWrongAndWriteNothing)
         {{"--ephemeris", "", profile}, "--ephemeris"},
         {{"--live", "", profile}, "--live"},
         {{"--duration-limited", profile}, "--duration-limited"},
-        {{"--noise-only=yes", profile}, "--noise-only"},
+        {{"--noise-only=maybe", profile}, "--noise-only"},
         {{profile, "extra.txt"}, "extra.txt"},
         {{}, "PROFILE"},
     };
