@@ -124,7 +124,8 @@ int resolveTenBitWeek(long long tenBitWeek, long long nearWeek)
     return static_cast<int>(best);
 }
 
-GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath, bool nmeaFileNeeded)
+GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath, bool nmeaFileNeeded,
+                                       const std::filesystem::path& ephemerisFile)
 {
     const ProfileReader profile(profilePath);
     GeneratorSettings s;
@@ -144,7 +145,15 @@ GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath,
     s.format.intermediateFrequencyHz = profile.integer("IFFreq_in_Hz", -1000000000, 1000000000);
     s.maskDegrees = profile.number("Mask_in_deg", -90, 90);
     s.noiseFigureDb = profile.number("NoiseFigure_in_dB", 0, 30);
-    s.almanacFile = profile.file("Almanac_File");
+    // An ephemeris file brings its own almanac; the almanac file is then not read.
+    if (profile.hasValue("Ephemeris_File")) s.ephemerisFile = profile.file("Ephemeris_File");
+    if (!ephemerisFile.empty()) s.ephemerisFile = ephemerisFile;
+    if (s.ephemerisFile.empty() && !profile.hasValue("Almanac_File"))
+        throw Error(
+            fmt::format("the profile '{}' has no value for Almanac_File (nor for Ephemeris_File, which would "
+                        "stand in for it)",
+                        profilePath.string()));
+    if (profile.hasValue("Almanac_File")) s.almanacFile = profile.file("Almanac_File");
     s.nmeaFile = profile.file("Source_NMEA_file");
     // TrajixBinary's --output may stand in for it.
     if (profile.has("IF_IQ_File")) s.output = profile.file("IF_IQ_File");
@@ -158,7 +167,6 @@ GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath,
     if (profile.has("Noise_Seed"))
         s.seed = static_cast<std::uint64_t>(profile.integer("Noise_Seed", 0, 9000000000000000000LL));
     if (profile.has("Max_Satellites")) s.maxSatellites = static_cast<int>(profile.integer("Max_Satellites", 0, 32));
-    if (profile.hasValue("Ephemeris_File")) s.ephemerisFile = profile.file("Ephemeris_File");
     if (profile.has("Ionosphere")) s.ionosphere = profile.integer("Ionosphere", 0, 1) == 1;
     if (profile.has("Troposphere")) s.troposphere = profile.integer("Troposphere", 0, 1) == 1;
     if (!s.noiseOnly && !s.staticPosition && nmeaFileNeeded) {
@@ -311,12 +319,12 @@ struct WorkerState {
         std::array<std::uint32_t, 10> words{};
     };
     std::vector<std::int16_t> inPhase, quadrature;
-    std::vector<Subframe> subframes;  // per channel
+    std::vector<Subframe> subframes;   // per channel
     std::vector<ChannelDelay> delays;  // per planned channel: at the next block's start
     // The plain way (referenceLoops): each channel's delay carried from block to block
     // through the whole recording, as one thread makes it.
     std::vector<ChannelDelay> carried;  // per channel
-    std::int64_t carriedTo = -1;  // the block they belong to
+    std::int64_t carriedTo = -1;        // the block they belong to
 };
 
 }  // namespace
@@ -550,6 +558,7 @@ struct SignalGenerator::Impl {
         if (settings.ionosphere.value_or(false))
             notes.push_back("the ionosphere needs the coefficients of an ephemeris file: left out");
         atmosphereModel.troposphere = settings.troposphere.value_or(false);
+        if (settings.almanacFile.empty()) throw Error("no almanac file and no ephemeris file: the satellites need one");
         almanac = readYumaAlmanac(settings.almanacFile);
         almanacWeek = resolveTenBitWeek(almanac.front().week, settings.week);
 
