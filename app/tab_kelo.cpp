@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -33,6 +32,7 @@
 #include "app/qt_progress.hpp"
 #include "app/tab_host.hpp"
 #include "app/tab_kelo.hpp"
+#include "app/widgets.hpp"
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #ifdef TRAJIX_WITH_CONVERT
@@ -76,10 +76,7 @@ KeloTab::KeloTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(host)
     Memo2->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QFont courier("Courier New");
-    courier.setStyleHint(QFont::Monospace);
-    if (!QFontInfo(courier).fixedPitch()) courier = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    Memo2->setFont(courier);
+    Memo2->setFont(monospacedFont());
     Memo2->setToolTip("First 50 lines of NMEA output shown here");
     Memo2->setMinimumHeight(100);
 

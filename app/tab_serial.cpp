@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -600,7 +599,7 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     OutputpreviewMemo->setObjectName("OutputpreviewMemo");
     OutputpreviewMemo->setReadOnly(true);
     OutputpreviewMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
-    OutputpreviewMemo->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    OutputpreviewMemo->setFont(monospacedFont());
     OutputpreviewMemo->setMinimumHeight(120);
 
     auto* buttons = new QHBoxLayout;

@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -28,6 +27,7 @@
 #include "app/secondary_windows.hpp"
 #include "app/tab_host.hpp"
 #include "app/tab_user_commands.hpp"
+#include "app/widgets.hpp"
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #include "common/numbers.hpp"
@@ -185,7 +185,7 @@ UserCommandsTab::UserCommandsTab(TabHost& host, QWidget* parent) : QWidget(paren
 
     Memo1 = new QPlainTextEdit(".end", page);
     Memo1->setObjectName("Memo1");
-    Memo1->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    Memo1->setFont(monospacedFont());
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo1->setMinimumWidth(300);
 

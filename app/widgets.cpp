@@ -1,5 +1,8 @@
 #include "app/widgets.hpp"
 
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -18,6 +21,31 @@ constexpr int bannerWidth = 468;
 constexpr int bannerHeight = 60;
 constexpr int loadTimeoutMs = 10000;
 }  // namespace
+
+bool drawsMonospaced(const QFont& font)
+{
+    const QFontMetrics metrics(font);
+    const int width = metrics.horizontalAdvance(QLatin1Char('M'));
+    if (width <= 0) return false;
+    for (char c = ' '; c <= '~'; ++c)
+        if (metrics.horizontalAdvance(QLatin1Char(c)) != width) return false;
+    return true;
+}
+
+QFont monospacedFont()
+{
+    const QFont systemFixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    const qreal pointSize = QGuiApplication::font().pointSizeF();
+    const QStringList families = {"Courier New",     systemFixed.family(), "DejaVu Sans Mono",
+                                  "Liberation Mono", "Nimbus Mono PS",     "monospace"};
+    for (const QString& family : families) {
+        QFont font(family);
+        font.setStyleHint(QFont::TypeWriter);
+        if (pointSize > 0) font.setPointSizeF(pointSize);
+        if (drawsMonospaced(font)) return font;
+    }
+    return systemFixed;
+}
 
 ClickLabel::ClickLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {}
 

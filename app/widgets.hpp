@@ -1,5 +1,7 @@
 #pragma once
-// Small widgets the tabs share: a label that reports clicks and the advert picture.
+// Small widgets the tabs share: a label that reports clicks, the advert picture and the
+// monospaced font of the previews.
+#include <QFont>
 #include <QLabel>
 #include <QUrl>
 
@@ -7,6 +9,17 @@ class QNetworkAccessManager;
 class QNetworkReply;
 
 namespace trajix::gui {
+
+/// True when every printable ASCII character has the same advance width in font, as the
+/// user sees it drawn (Qt's fixed-pitch flag is not asked: fontconfig leaves it off for
+/// some monospaced fonts, Nimbus Mono PS among them).
+bool drawsMonospaced(const QFont& font);
+
+/// The font of the previews, the command help and the command editor: the first of
+/// Courier New, the system's fixed font, DejaVu Sans Mono, Liberation Mono, Nimbus Mono PS
+/// and "monospace" that drawsMonospaced(), at the application's point size; the system's
+/// fixed font when none does.
+QFont monospacedFont();
 
 /// A label that emits clicked() when the left mouse button is released over it.
 class ClickLabel : public QLabel {

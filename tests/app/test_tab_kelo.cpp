@@ -103,6 +103,7 @@ TEST_F(KeloTabTest, TenHertzLogSetsEveryRateEditAndWritesWhatTheCommandWrites)
     EXPECT_EQ(countOf(memo, "$GPGGA"), 50);
     EXPECT_EQ(countOf(memo, "$GPVTG"), 50);
     EXPECT_EQ(memo.find('\r'), std::string::npos);
+    expectDrawnMonospaced(control<QPlainTextEdit>(*form, "Memo2"));
 
     // Every tenth row is charted; a second import replaces the first one's points (no
     // line joins the old log to the new one).

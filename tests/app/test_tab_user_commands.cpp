@@ -82,6 +82,7 @@ TEST_F(UserCommandsTab, LoadReplacesTheMemoAndSaveStopsAtEnd)
     EXPECT_EQ(dialogs.titles.back(), QString("Pick user command file to load"));
     EXPECT_EQ(control<QPlainTextEdit>(*form, "Memo1")->toPlainText(),
               QString("Vel=50@100M\nwait 2s\n.END\n.end\nafter the end"));
+    expectDrawnMonospaced(control<QPlainTextEdit>(*form, "Memo1"));
     EXPECT_EQ(tab<gui::UserCommandsTab>(*form)->commandFileName(), path(dir / "drive.txt"));
 
     // ".END" is not the end line: only the exact ".end" is, and nothing after it is kept.
