@@ -257,13 +257,16 @@ void KeloTab::importLog()
     result.outputFileName = localPath(chosen);
 
     if (result.rateDetected) {
-        // The log's own rate becomes the output rate of every writer.
-        host_.shareRate(QString::fromStdString(result.sampleRateText));
+        // The log's own rate becomes the output rate of every writer; the status bar and
+        // the Settings tab say so, or the next route would come out at a rate nobody chose.
+        host_.shareRate(QString::fromStdString(result.sampleRateText), nullptr, QFileInfo(input).fileName());
     }
 
     host_.output().outputInterval = trajix::convert::sampleIntervalFromRateText(result.sampleRateText);
     host_.output().outputFileName = result.outputFileName;
-    host_.handOverWrittenFile(chosen, false);
+    // The Serial Output tab shows the written file's rate, length and type, so it plays
+    // that file too: the description and the file played always belong together.
+    host_.handOverWrittenFile(chosen, true);
 }
 
 void KeloTab::convertTextList()
@@ -313,7 +316,7 @@ void KeloTab::convertTextList()
 
     host_.output().outputInterval = trajix::convert::sampleIntervalFromRateText(parameters.sampleRateText);
     host_.output().outputFileName = localPath(chosen);
-    host_.handOverWrittenFile(chosen, false);
+    host_.handOverWrittenFile(chosen, true);  // described and played, as the logger import's file
 }
 
 #else  // a build without the recorded-data pipeline: the buttons do nothing

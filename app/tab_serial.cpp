@@ -251,11 +251,13 @@ trajix::ReplayState& SerialTab::replayState()
 
 void SerialTab::scanfile(const QString& fileName)
 {
-    const auto scan = scanAndShow(*this, host_, fileName);
-    // The step count and the sentence pairing belong to the replay file: a file
-    // scanned only to be described leaves them as they are.
+    // The tab describes the file it plays and no other: the rate shown is the rate
+    // Start plays at, so another file's rate beside the replay file's name would play
+    // the replay file at the wrong pace.
     trajix::ReplayState& state = replayState();
-    if (scan && scan->measured && fileName.toStdString() == state.replayFileName) {
+    if (fileName.toStdString() != state.replayFileName) return;
+    const auto scan = scanAndShow(*this, host_, fileName);
+    if (scan && scan->measured) {
         state.replaySentenceCount = scan->count;
         state.replayHasExtraSentences = scan->replayHasExtraSentences;
         state.replayLog = scan->receiverLog ? scan->log : nullptr;
@@ -270,6 +272,13 @@ void SerialTab::adoptReplayFile(const QString& fileName)
     if (fileName.toStdString() != state.replayFileName) endReplay();
     state.replayFileName = fileName.toStdString();
     replayFilenameEdit->setText("Replay file : " + fileName);
+    if (!scan) {
+        // Nothing was measured: the previous file's rate, length and type go, and Start
+        // has no rate to play at.
+        ReplayFileLengthLabel->setText("File length");
+        ReplayFileTypeLabel->setText("File type");
+        ReplayOutputRateEdit->clear();
+    }
     // No such file leaves nothing to count; Start says so when it cannot open it.
     state.replaySentenceCount = scan ? scan->count : 0;
     state.replayHasExtraSentences = scan && scan->replayHasExtraSentences;
