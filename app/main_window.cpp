@@ -470,11 +470,26 @@ QString MainWindow::rateText() const
     return settings_->SampleRateEdit->text();
 }
 
-void MainWindow::shareRate(const QString& text, const QLineEdit* source)
+void MainWindow::shareRate(const QString& text, const QLineEdit* source, const QString& fromLog)
 {
     for (QLineEdit* edit :
          {settings_->SampleRateEdit, googleEarth_->OutputUpdateEdit1, userCommands_->outputUpdateEdit2})
         if (edit != source) edit->setText(text);
+    if (!fromLog.isEmpty()) {
+        // Every tab's rate changed without the user typing it: both places the user
+        // looks say so.
+        rateFromLog_ = text;
+        setStatusPanel(1, "Output rate set to " + text + " Hz from the log " + fromLog);
+        settings_->SampleRateSourceLabel->setText("set from the log " + fromLog);
+        settings_->SampleRateEdit->setToolTip(QString(sampleRateToolTip) + "; set to " + text + " Hz from the log " +
+                                              fromLog);
+    } else if (text != rateFromLog_) {
+        // Leaving an edit without changing it keeps the note; another rate ends it.
+        if (!rateFromLog_.isEmpty() && statusPanel(1).startsWith("Output rate set to ")) setStatusPanel(1, {});
+        rateFromLog_.clear();
+        settings_->SampleRateSourceLabel->clear();
+        settings_->SampleRateEdit->setToolTip(sampleRateToolTip);
+    }
 }
 
 const QLineEdit* MainWindow::routeJerkEdit() const

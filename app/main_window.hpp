@@ -119,7 +119,7 @@ public:
     SearchProgressWindow* searchProgressWindow() override { return ProgressForm2; }
     void showTab(QWidget* tab) override;
     QString rateText() const override;
-    void shareRate(const QString& text, const QLineEdit* source = nullptr) override;
+    void shareRate(const QString& text, const QLineEdit* source = nullptr, const QString& fromLog = {}) override;
     bool simulatorFeaturesOff() const override { return simulatorFeaturesOff_; }
     trajix::OutputState& output() override { return output_; }
     const QLineEdit* routeJerkEdit() const override;
@@ -186,6 +186,7 @@ private:
     bool featuresSaved_ = false;   ///< "Signal generator features" as the settings file had it
     bool featuresChosen_ = false;  ///< the user clicked the box in this run
     QString profileRate_ = "20";
+    QString rateFromLog_;  ///< the rate a log import set, while the rate edits still hold it
     QString almanacFileName_;
     trajix::OutputState output_;
     FolderMemory folders_;

@@ -1,7 +1,6 @@
 #include "app/secondary_windows.hpp"
 
 #include <QEvent>
-#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,6 +9,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
+
+#include "app/widgets.hpp"
 
 namespace trajix::gui {
 
@@ -101,11 +102,7 @@ CommandHelpWindow::CommandHelpWindow(QWidget* parent) : QDialog(parent)
     Memo1->setObjectName("Memo1");
     Memo1->setReadOnly(true);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-    QFont font("Courier New");
-    font.setStyleHint(QFont::Monospace);
-    font.setFixedPitch(true);
-    if (!QFontInfo(font).fixedPitch()) font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    Memo1->setFont(font);
+    Memo1->setFont(monospacedFont());
 
     CloseButton = new QPushButton("Close", this);
     CloseButton->setObjectName("CloseButton");

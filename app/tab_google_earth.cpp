@@ -135,6 +135,19 @@ void squarePositionChart(QChartView* view, const QList<QPointF>& points)
     showEqualScale(view, minX, maxX, minY, maxY);
 }
 
+/// The speed chart of the whole file: the profile's samples (from time 0) shifted past
+/// the stationary start, at rest from 0 before them and up to totalTime after them, so
+/// that the chart ends where "Total time" says the file does.
+QList<QPointF> wholeFileSpeeds(const QList<QPointF>& profile, double stationaryStart, double totalTime)
+{
+    QList<QPointF> speeds;
+    speeds.reserve(profile.size() + 2);
+    if (stationaryStart > 0) speeds.append(QPointF(0, 0));
+    for (const QPointF& point : profile) speeds.append(QPointF(point.x() + stationaryStart, point.y()));
+    if (speeds.isEmpty() || speeds.back().x() < totalTime) speeds.append(QPointF(totalTime, 0));
+    return speeds;
+}
+
 /// Time from 0 to the last sample, speed from 0 to the highest, on round numbers.
 void fitSpeedChart(QChartView* view, const QList<QPointF>& points)
 {
@@ -441,8 +454,9 @@ void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
         // Every change of an axis lays the whole series out again: the axes are set while
         // the series is empty, and the profile's points laid out once.
         Series3->clear();
-        fitSpeedChart(Chart3, points.speed);
-        Series3->replace(points.speed);
+        const QList<QPointF> speed = wholeFileSpeeds(points.speed, parameters.stationaryStart, state.totalTime);
+        fitSpeedChart(Chart3, speed);
+        Series3->replace(speed);
         DistanceLabel->setText(QString::fromStdString(state.distanceText));
         TotalTimeLabel->setText(QString::fromStdString(state.timeText));
         route::calculatePositions(state);

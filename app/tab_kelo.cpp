@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -33,6 +32,7 @@
 #include "app/qt_progress.hpp"
 #include "app/tab_host.hpp"
 #include "app/tab_kelo.hpp"
+#include "app/widgets.hpp"
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #ifdef TRAJIX_WITH_CONVERT
@@ -76,10 +76,7 @@ KeloTab::KeloTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(host)
     Memo2->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QFont courier("Courier New");
-    courier.setStyleHint(QFont::Monospace);
-    if (!QFontInfo(courier).fixedPitch()) courier = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    Memo2->setFont(courier);
+    Memo2->setFont(monospacedFont());
     Memo2->setToolTip("First 50 lines of NMEA output shown here");
     Memo2->setMinimumHeight(100);
 
@@ -260,13 +257,16 @@ void KeloTab::importLog()
     result.outputFileName = localPath(chosen);
 
     if (result.rateDetected) {
-        // The log's own rate becomes the output rate of every writer.
-        host_.shareRate(QString::fromStdString(result.sampleRateText));
+        // The log's own rate becomes the output rate of every writer; the status bar and
+        // the Settings tab say so, or the next route would come out at a rate nobody chose.
+        host_.shareRate(QString::fromStdString(result.sampleRateText), nullptr, QFileInfo(input).fileName());
     }
 
     host_.output().outputInterval = trajix::convert::sampleIntervalFromRateText(result.sampleRateText);
     host_.output().outputFileName = result.outputFileName;
-    host_.handOverWrittenFile(chosen, false);
+    // The Serial Output tab shows the written file's rate, length and type, so it plays
+    // that file too: the description and the file played always belong together.
+    host_.handOverWrittenFile(chosen, true);
 }
 
 void KeloTab::convertTextList()
@@ -316,7 +316,7 @@ void KeloTab::convertTextList()
 
     host_.output().outputInterval = trajix::convert::sampleIntervalFromRateText(parameters.sampleRateText);
     host_.output().outputFileName = localPath(chosen);
-    host_.handOverWrittenFile(chosen, false);
+    host_.handOverWrittenFile(chosen, true);  // described and played, as the logger import's file
 }
 
 #else  // a build without the recorded-data pipeline: the buttons do nothing

@@ -100,8 +100,11 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     auto* rate = new QGridLayout;
     SampleRateEdit = makeEdit(page, "SampleRateEdit", "20", 60);
     addEditRow(rate, makeLabel(page, "SampleRateLabel", "Output rate (Hz), the same on every tab"), SampleRateEdit);
+    SampleRateSourceLabel = makeLabel(page, "SampleRateSourceLabel", QString());
+    SampleRateSourceLabel->setStyleSheet("color: darkblue;");
+    rate->addWidget(SampleRateSourceLabel, 0, 2);
     rate->setColumnStretch(3, 1);
-    SampleRateEdit->setToolTip("Output rate in Hz (fixes per second), greater than 0; also the rate of the other tabs");
+    SampleRateEdit->setToolTip(sampleRateToolTip);
 
     VTGBox = new QCheckBox("Output VTG in NMEA file (not needed for Trajix Binary file creation)", page);
     VTGBox->setObjectName("VTGBox");

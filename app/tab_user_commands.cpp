@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,6 +10,7 @@
 #include <QLineSeries>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 #include <QValueAxis>
 
@@ -28,6 +28,7 @@
 #include "app/secondary_windows.hpp"
 #include "app/tab_host.hpp"
 #include "app/tab_user_commands.hpp"
+#include "app/widgets.hpp"
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #include "common/numbers.hpp"
@@ -49,6 +50,15 @@ std::vector<std::string> memoLines(const QPlainTextEdit* memo)
     lines.reserve(static_cast<std::size_t>(parts.size()));
     for (const QString& part : parts) lines.push_back(part.toStdString());
     return lines;
+}
+
+// The script line a refusal names: its messages start "line N: ". 0 for a message that
+// names none (a bad edit, a script without motion).
+int lineNamed(const char* message)
+{
+    static const QRegularExpression pattern("^line (\\d+):");
+    const QRegularExpressionMatch match = pattern.match(QString::fromUtf8(message));
+    return match.hasMatch() ? match.captured(1).toInt() : 0;
 }
 
 // The lowest and highest value seen, for an axis that fits its data.
@@ -183,9 +193,9 @@ UserCommandsTab::UserCommandsTab(TabHost& host, QWidget* parent) : QWidget(paren
     setObjectName("UserCommandsTab");
     auto* page = this;
 
-    Memo1 = new QPlainTextEdit(".end", page);
+    Memo1 = new CommandEditor(".end", page);
     Memo1->setObjectName("Memo1");
-    Memo1->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    Memo1->setFont(monospacedFont());
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo1->setMinimumWidth(300);
 
@@ -339,6 +349,8 @@ bool UserCommandsTab::runCommandScript(const QString& target)
             charts.show();
         } else {
             charts.clear();
+            // The line the message names is marked first, so that it shows behind the message.
+            Memo1->markFaultyLine(lineNamed(error.what()));
             host_.showError(error.what());
         }
         return false;
@@ -346,6 +358,7 @@ bool UserCommandsTab::runCommandScript(const QString& target)
     closeProgress();
     charts.show();
     scriptRunning_ = false;
+    Memo1->markFaultyLine(0);
     // Free text was always allowed; a misspelt command among it gets one message.
     if (!result.unmatchedLines.empty())
         host_.prompt().information(trajix::unmatchedLinesMessage(result.unmatchedLines));

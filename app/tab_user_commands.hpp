@@ -13,6 +13,7 @@ class QPushButton;
 
 namespace trajix::gui {
 
+class CommandEditor;
 class TabHost;
 
 class UserCommandsTab : public QWidget {
@@ -28,7 +29,8 @@ public:
     /// A run is under way (its progress window lets events through).
     bool scriptRunning() const { return scriptRunning_; }
 
-    QPlainTextEdit* Memo1 = nullptr;
+    /// The script, with line numbers; a refused run marks the line it names.
+    CommandEditor* Memo1 = nullptr;
     QLineEdit* userMaxJerkEdit = nullptr;
     QLineEdit* outputUpdateEdit2 = nullptr;
     QPushButton* BitBtn1 = nullptr;

@@ -476,7 +476,7 @@ TEST_F(AppTest, HelpWindowHoldsTheCommandHelpAndFocusesClose)
             .replace("\r\n", "\n");
     EXPECT_EQ(form->helpform->Memo1->toPlainText(), expected);
     EXPECT_TRUE(form->helpform->Memo1->isReadOnly());
-    EXPECT_TRUE(form->helpform->Memo1->font().fixedPitch() || QFontInfo(form->helpform->Memo1->font()).fixedPitch());
+    expectDrawnMonospaced(form->helpform->Memo1);
     EXPECT_EQ(form->helpform->windowTitle(), qs("Command help"));
 
     form->show();

@@ -15,7 +15,9 @@
 #include <QTimer>
 #include <QValueAxis>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <deque>
 #include <set>
 #include <utility>
@@ -115,7 +117,15 @@ TEST_F(GoogleEarthTabTest, LoadFillsChartsAndCaptionsAsTheCoreSendsThem)
     const CorePoints core = runCore(kml, route::RouteParameters{});
     EXPECT_EQ(series(*form, "Series1")->points(), core.raw);
     EXPECT_EQ(series(*form, "Series8")->points(), core.smoothed);
-    EXPECT_EQ(series(*form, "Series3")->points(), core.speed);
+    // The speed chart is the core's profile after the stationary start, at rest before
+    // and after it.
+    const QList<QPointF> chartSpeeds = series(*form, "Series3")->points();
+    const double stationaryStart = route::RouteParameters{}.stationaryStart;
+    ASSERT_EQ(chartSpeeds.size(), core.speed.size() + 2);
+    EXPECT_EQ(chartSpeeds.front(), QPointF(0, 0));
+    for (qsizetype i = 0; i < core.speed.size(); ++i)
+        ASSERT_EQ(chartSpeeds[i + 1], QPointF(core.speed[i].x() + stationaryStart, core.speed[i].y())) << i;
+    EXPECT_EQ(chartSpeeds.back().y(), 0);
     EXPECT_EQ(series(*form, "Series1")->points().size(), 4);
     EXPECT_GT(series(*form, "Series3")->count(), 100);
     EXPECT_EQ(series(*form, "Series2")->count(), 0);
@@ -271,6 +281,45 @@ TEST_F(GoogleEarthTabTest, PreviewAndGenerateBeforeAnyFileSayWhy)
         EXPECT_NE(message.find("Load path file"), std::string::npos) << message;
     expectChartsEmpty();
     EXPECT_TRUE(writtenFiles().empty());
+}
+
+// The chart covers the whole file, the time at rest included: it ends where
+// "Total time" says the file ends, with or without stationary periods and at
+// any rate.
+TEST_F(GoogleEarthTabTest, SpeedChartEndsAtTheTotalTime)
+{
+    dialogs.openAnswers.push_back(qpath(dataFile("route/corner.kml")));
+    tab<gui::GoogleEarthTab>(*form)->pickPathFile();
+    const struct {
+        const char *start, *end, *rate;
+    } cases[] = {{"80", "5", "20"}, {"0", "0", "20"}, {"3", "0", "10"}, {"0", "7", "1"}, {"12", "30", "5"}};
+    for (const auto& c : cases) {
+        control<QLineEdit>(*form, "StationaryPeriodEdit")->setText(c.start);
+        control<QLineEdit>(*form, "stationaryperiodendedit")->setText(c.end);
+        control<QLineEdit>(*form, "OutputUpdateEdit1")->setText(c.rate);
+        tab<gui::GoogleEarthTab>(*form)->preview();
+        const QString caption = control<QLabel>(*form, "TotalTimeLabel")->text();
+        ASSERT_TRUE(caption.startsWith("Total time = ") && caption.endsWith("s")) << caption.toStdString();
+        bool number = false;
+        const double total = caption.mid(13, caption.size() - 14).trimmed().toDouble(&number);
+        ASSERT_TRUE(number) << caption.toStdString();
+        const QList<QPointF> speed = series(*form, "Series3")->points();
+        ASSERT_FALSE(speed.isEmpty());
+        EXPECT_NEAR(speed.back().x(), total, 0.005) << c.start << " s, " << c.end << " s, " << c.rate << " Hz";
+        EXPECT_EQ(speed.front().x(), 0);
+        double slowest = speed.front().y();
+        for (const QPointF& point : speed) slowest = std::min(slowest, point.y());
+        EXPECT_GE(slowest, 0);
+        // At rest through the stationary start: the first moving point comes after it.
+        for (const QPointF& point : speed)
+            if (point.y() > 0.5) {
+                EXPECT_GE(point.x(), std::atof(c.start));
+                break;
+            }
+        QValueAxis* time = axis(control<QChartView>(*form, "Chart3"), Qt::Horizontal);
+        EXPECT_GE(time->max(), total) << "the axis shows the whole file";
+    }
+    EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
 }
 
 TEST_F(GoogleEarthTabTest, PreviewRerunsWithChangedLimitsAndWritesNothing)

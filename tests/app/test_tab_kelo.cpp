@@ -11,6 +11,7 @@
 #include <QLineSeries>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <deque>
@@ -18,6 +19,11 @@
 
 #include "app/secondary_windows.hpp"
 #include "app_fixture.hpp"
+#ifdef TRAJIX_WITH_QTSERIAL
+#include "../replay/replay_fixtures.hpp"
+#include "app/tab_serial.hpp"
+#include "replay/scan.hpp"
+#endif
 
 namespace trajix::test {
 namespace {
@@ -86,7 +92,8 @@ TEST_F(KeloTabTest, TenHertzLogSetsEveryRateEditAndWritesWhatTheCommandWrites)
     EXPECT_EQ(form->output().outputFileName, guiOutput.string());
     EXPECT_DOUBLE_EQ(static_cast<double>(form->output().outputInterval), 0.1);
 #ifdef TRAJIX_WITH_QTSERIAL
-    EXPECT_EQ(replayFileName(*form), replayBefore) << "the import does not change the replay file";
+    EXPECT_NE(replayBefore, qpath(guiOutput));
+    EXPECT_EQ(replayFileName(*form), qpath(guiOutput)) << "the import's file is the one the Serial Output tab plays";
 #endif
 
     const auto cliOutput = dir / "cli_output";
@@ -103,6 +110,7 @@ TEST_F(KeloTabTest, TenHertzLogSetsEveryRateEditAndWritesWhatTheCommandWrites)
     EXPECT_EQ(countOf(memo, "$GPGGA"), 50);
     EXPECT_EQ(countOf(memo, "$GPVTG"), 50);
     EXPECT_EQ(memo.find('\r'), std::string::npos);
+    expectDrawnMonospaced(control<QPlainTextEdit>(*form, "Memo2"));
 
     // Every tenth row is charted; a second import replaces the first one's points (no
     // line joins the old log to the new one).
@@ -262,6 +270,91 @@ TEST_F(KeloTabTest, CancelStopsTheImportAndTheTextConversionWithoutAMessage)
         EXPECT_FALSE(form->ProgressForm->isVisible());
     }
     EXPECT_EQ(control<QPlainTextEdit>(*form, "Memo2")->toPlainText(), QString());
+}
+
+#ifdef TRAJIX_WITH_QTSERIAL
+// The Serial Output tab describes the file it plays and no other: after an import its
+// name, rate, length and type are those of one file, the scan of the file it names, so
+// Start plays that file at that file's rate. (A 20 Hz replay file once stayed beside the
+// import's 10 Hz description and played at 10 Hz.)
+TEST_F(KeloTabTest, AfterAnImportTheSerialTabDescribesTheFileItPlays)
+{
+    auto form = start();
+    auto* serial = tab<gui::SerialTab>(*form);
+    const auto expectDescribesTheReplayFile = [&](const char* when) {
+        const QString played = replayFileName(*form);
+        EXPECT_EQ(control<QLabel>(*form, "replayFilenameEdit")->text(), "Replay file : " + played) << when;
+        const auto scan = scanfile(played.toStdString(), false);
+        ASSERT_TRUE(scan && scan->measured) << when;
+        EXPECT_EQ(control<QLineEdit>(*form, "ReplayOutputRateEdit")->text().toStdString(), scan->rateText) << when;
+        EXPECT_EQ(control<QLabel>(*form, "ReplayFileLengthLabel")->text().toStdString(), scan->lengthText) << when;
+        EXPECT_EQ(control<QLabel>(*form, "ReplayFileTypeLabel")->text().toStdString(), scan->typeText) << when;
+        EXPECT_EQ(form->replayState().replaySentenceCount, scan->count) << when;
+    };
+
+    // A 20 Hz replay file first, then a 10 Hz log imported.
+    const auto twenty = dir / "twenty.txt";
+    writeFileBytes(twenty, crlfLines(fixLines(43200, 400, 20, false)));
+    serial->adoptReplayFile(qpath(twenty));
+    expectDescribesTheReplayFile("a file picked");
+    ASSERT_EQ(control<QLineEdit>(*form, "ReplayOutputRateEdit")->text(), qs("20"));
+
+    const auto imported = dir / "imported.txt";
+    dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
+    dialogs.saveAnswers = {qpath(imported)};
+    tab<gui::KeloTab>(*form)->importLog();
+    ASSERT_TRUE(std::filesystem::exists(imported));
+    EXPECT_EQ(replayFileName(*form), qpath(imported));
+    expectDescribesTheReplayFile("after the import");
+    EXPECT_EQ(control<QLineEdit>(*form, "ReplayOutputRateEdit")->text(), qs("10"));
+
+    // A text list's file is described and played the same way.
+    const auto list = dir / "list.txt";
+    writeFileBytes(list, "lat lon\r\n51.5 -0.25\r\n51.6 -0.25\r\n");
+    dialogs.openAnswers = {qpath(list)};
+    dialogs.saveAnswers = {qpath(dir / "list_out.txt")};
+    tab<gui::KeloTab>(*form)->convertTextList();
+    ASSERT_TRUE(std::filesystem::exists(dir / "list_out.txt"));
+    EXPECT_EQ(replayFileName(*form), qpath(dir / "list_out.txt"));
+    expectDescribesTheReplayFile("after a text list");
+
+    // A file that cannot be read leaves no other file's rate beside its name.
+    serial->adoptReplayFile(qpath(dir / "missing.txt"));
+    EXPECT_EQ(replayFileName(*form), qpath(dir / "missing.txt"));
+    EXPECT_EQ(control<QLineEdit>(*form, "ReplayOutputRateEdit")->text(), QString());
+    EXPECT_EQ(control<QLabel>(*form, "ReplayFileLengthLabel")->text(), qs("File length"));
+}
+#endif
+
+// The rate a log sets on every tab is said where the user looks: the status bar, the
+// Settings tab beside its rate and the rate's tooltip; a rate typed afterwards ends the note.
+TEST_F(KeloTabTest, TheRateALogSetsIsSaidInTheStatusBarAndBesideTheRate)
+{
+    auto form = start();
+    control<QLineEdit>(*form, "SampleRateEdit")->setText("20");
+    auto* note = control<QLabel>(*form, "SampleRateSourceLabel");
+    EXPECT_TRUE(note->text().isEmpty());
+    dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
+    dialogs.saveAnswers = {qpath(dir / "imported.txt")};
+    tab<gui::KeloTab>(*form)->importLog();
+    ASSERT_TRUE(std::filesystem::exists(dir / "imported.txt"));
+    EXPECT_EQ(form->statusPanel(1), qs("Output rate set to 10 Hz from the log log10hz.kel"));
+    EXPECT_EQ(note->text(), qs("set from the log log10hz.kel"));
+    EXPECT_NE(control<QLineEdit>(*form, "SampleRateEdit")->toolTip().indexOf("set to 10 Hz from the log log10hz.kel"),
+              -1);
+    for (const char* name : {"SampleRateEdit", "OutputUpdateEdit1", "outputUpdateEdit2"})
+        EXPECT_EQ(control<QLineEdit>(*form, name)->text(), qs("10")) << name;
+
+    // Leaving a rate edit unchanged keeps the note; typing another rate on any tab ends it.
+    auto* routeRate = control<QLineEdit>(*form, "OutputUpdateEdit1");
+    emit routeRate->editingFinished();
+    EXPECT_EQ(note->text(), qs("set from the log log10hz.kel"));
+    routeRate->selectAll();
+    QTest::keyClicks(routeRate, "5");
+    EXPECT_EQ(control<QLineEdit>(*form, "SampleRateEdit")->text(), qs("5"));
+    EXPECT_TRUE(note->text().isEmpty());
+    EXPECT_TRUE(form->statusPanel(1).isEmpty());
+    EXPECT_EQ(control<QLineEdit>(*form, "SampleRateEdit")->toolTip().indexOf("from the log"), -1);
 }
 
 TEST_F(KeloTabTest, TextConversionUsesRateAndPeriodsAndAppendsToThePreview)

@@ -242,6 +242,7 @@ TEST_F(SerialTab, StartPlaysLinesInOrderWithTheVtgRulesAndTheSpeeds)
     EXPECT_EQ(play(1), crlfLines({lines[0], lines[1]}));
     EXPECT_EQ(control<QPlainTextEdit>(*form, "OutputpreviewMemo")->toPlainText().toStdString(),
               lines[1] + "\n" + lines[0]);
+    expectDrawnMonospaced(control<QPlainTextEdit>(*form, "OutputpreviewMemo"));
     EXPECT_EQ(play(2), crlfLines({lines[2], lines[3], lines[4], lines[5]}));
     EXPECT_EQ(control<QProgressBar>(*form, "ReplayProgress")->value(), 3);
     EXPECT_EQ(form->replayState().replayPosition, 3);

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QValueAxis>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <filesystem>
 
 #include "app/secondary_windows.hpp"
+#include "app/widgets.hpp"
 #include "app_fixture.hpp"
 
 namespace trajix::test {
@@ -82,6 +84,7 @@ TEST_F(UserCommandsTab, LoadReplacesTheMemoAndSaveStopsAtEnd)
     EXPECT_EQ(dialogs.titles.back(), QString("Pick user command file to load"));
     EXPECT_EQ(control<QPlainTextEdit>(*form, "Memo1")->toPlainText(),
               QString("Vel=50@100M\nwait 2s\n.END\n.end\nafter the end"));
+    expectDrawnMonospaced(control<QPlainTextEdit>(*form, "Memo1"));
     EXPECT_EQ(tab<gui::UserCommandsTab>(*form)->commandFileName(), path(dir / "drive.txt"));
 
     // ".END" is not the end line: only the exact ".end" is, and nothing after it is kept.
@@ -333,6 +336,63 @@ TEST_F(UserCommandsTab, ABadOutputRateIsReportedBeforeTheNameIsAsked)
         ASSERT_EQ(prompt.messages.size(), 1u) << rate;
     }
     EXPECT_NE(prompt.messages[0].find("'20 Hz'"), std::string::npos) << prompt.messages[0];
+}
+
+// A refused script names the part that is wrong, and the editor, which numbers its
+// lines, marks the line and puts the cursor there, as the user sees it drawn.
+TEST_F(UserCommandsTab, ARefusedScriptNamesThePartAndTheEditorMarksItsLine)
+{
+    form->resize(1280, 800);
+    form->show();
+    form->PageControl1->setCurrentIndex(1);
+    gui::CommandEditor* editor = tab<gui::UserCommandsTab>(*form)->Memo1;
+    editor->setPlainText("lat=51\nvel=0\nwait 2s\nVel=fast@10s\nvel=0@10s\n.end");
+    tab<gui::UserCommandsTab>(*form)->preview();
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0], "line 4: 'fast' is not a speed in km/h (in 'Vel=fast@10s')");
+    EXPECT_EQ(series(*form, "Series4")->count(), 0);
+    EXPECT_EQ(editor->faultyLine(), 4);
+    EXPECT_EQ(editor->textCursor().blockNumber(), 3);
+    EXPECT_EQ(editor->textCursor().positionInBlock(), 0);
+
+    // Drawn: line 4's row is red across the text area, line 3's is not; the numbers
+    // have a margin of their own left of the text.
+    QApplication::processEvents();
+    const QImage drawn = editor->grab().toImage();
+    const auto rowY = [editor](int block) {
+        QTextCursor cursor(editor->document()->findBlockByNumber(block));
+        return editor->viewport()->mapTo(editor, editor->cursorRect(cursor).center()).y();
+    };
+    const int rightX = editor->viewport()->geometry().right() - 4;
+    const QColor marked = drawn.pixelColor(rightX, rowY(3));
+    EXPECT_GT(marked.red(), marked.green() + 40) << marked.name().toStdString();
+    EXPECT_EQ(drawn.pixelColor(rightX, rowY(2)), editor->palette().color(QPalette::Base));
+    ASSERT_TRUE(editor->lineNumberArea()->isVisible());
+    EXPECT_GE(editor->viewport()->geometry().left(), editor->lineNumberArea()->geometry().right());
+    EXPECT_GE(editor->lineNumberArea()->width(), editor->fontMetrics().horizontalAdvance("10"));
+
+    // Mending the line takes the mark away; a run that goes through leaves none.
+    QTextCursor mend(editor->document()->findBlockByNumber(3));
+    mend.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    mend.insertText("vel=50@10s");
+    EXPECT_EQ(editor->faultyLine(), 0);
+    EXPECT_TRUE(editor->extraSelections().isEmpty());
+    tab<gui::UserCommandsTab>(*form)->preview();
+    EXPECT_EQ(prompt.messages.size(), 1u) << prompt.messages.back();
+    EXPECT_GT(series(*form, "Series4")->count(), 0);
+    EXPECT_EQ(editor->faultyLine(), 0);
+
+    // A refusal of a command that reads well names its line too; one that names no line
+    // (a bad edit) marks none.
+    editor->setPlainText("vel=0\nwait 1s\nheight=5@10m\n.end");
+    tab<gui::UserCommandsTab>(*form)->preview();
+    ASSERT_EQ(prompt.messages.size(), 2u);
+    EXPECT_EQ(prompt.messages[1].substr(0, 8), "line 3: ") << prompt.messages[1];
+    EXPECT_EQ(editor->faultyLine(), 3);
+    control<QLineEdit>(*form, "userMaxJerkEdit")->setText("soft");
+    tab<gui::UserCommandsTab>(*form)->preview();
+    ASSERT_EQ(prompt.messages.size(), 3u);
+    EXPECT_EQ(editor->faultyLine(), 0) << prompt.messages[2];
 }
 
 TEST_F(UserCommandsTab, TheTrackChartShowsOneMetreAsLongEastAsNorth)
