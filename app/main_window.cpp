@@ -138,7 +138,8 @@ StartOptions parseStartOptions(const QStringList& arguments)
     QCommandLineParser parser;
     const QCommandLineOption simulatorFeatures(
         "simulator-features", "Enable the simulator scenario features (scenario step, almanac, dropouts).");
-    const QCommandLineOption tab("tab", "Show tab N (0-5) once started.", "N");
+    const QCommandLineOption tab("tab", "Show tab N once started, counted from 1 (the first tab) to 6 (Settings).",
+                                 "N");
     parser.setApplicationDescription("Trajix: makes, replays and converts GPS receiver trajectories.");
     const QCommandLineOption help({"h", "help"}, "Print these options and exit.");
     parser.addOption(help);
@@ -162,8 +163,14 @@ StartOptions parseStartOptions(const QStringList& arguments)
     }
     if (parser.isSet(tab)) {
         bool ok = false;
-        const int index = parser.value(tab).toInt(&ok);
-        if (ok && index >= 0 && index < 6) options.tab = index;
+        const QString value = parser.value(tab);
+        const int number = value.trimmed().toInt(&ok);
+        if (ok && number >= 1 && number <= 6)
+            options.tab = number - 1;
+        else
+            options.usageError = "--tab needs a tab number from 1 to 6, not '" + value + "'";
+    } else if (arguments.contains("--tab")) {
+        options.usageError = "--tab needs a tab number from 1 to 6";  // the value is missing
     }
     return options;
 }

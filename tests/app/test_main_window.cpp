@@ -320,8 +320,11 @@ TEST_F(AppTest, SimulatorFeaturesOptionKeepsThemEnabled)
     EXPECT_FALSE(gui::parseStartOptions({"trajix-gui"}).simulatorFeatures);
     EXPECT_TRUE(
         gui::parseStartOptions({"trajix-gui", "-platform", "offscreen", "--simulator-features"}).simulatorFeatures);
-    EXPECT_EQ(gui::parseStartOptions({"trajix-gui", "--tab", "4"}).tab, 4);
-    EXPECT_EQ(gui::parseStartOptions({"trajix-gui", "--tab", "9"}).tab, -1);
+    // Tabs count from 1 as the tab bar shows them.
+    EXPECT_EQ(gui::parseStartOptions({"trajix-gui", "--tab", "5"}).tab, 4);
+    EXPECT_EQ(gui::parseStartOptions({"trajix-gui", "--tab", "1"}).tab, 0);
+    EXPECT_EQ(gui::parseStartOptions({"trajix-gui", "--tab=6"}).tab, 5);
+    EXPECT_TRUE(gui::parseStartOptions({"trajix-gui", "--tab", "6"}).usageError.isEmpty());
     // A file from the desktop's file association; Qt's option values are not files.
     const QString example = QString::fromStdString(trajix::test::dataFile("../../examples/loop.kml").string());
     EXPECT_EQ(gui::parseStartOptions({"trajix-gui", "-platform", "offscreen", example}).file, example);
@@ -507,6 +510,32 @@ TEST_F(AppTest, HelpPrintsTheOptionsAndStartsNoWindow)
     for (const char* option : {"--help", "--simulator-features", "--tab"})
         EXPECT_TRUE(printed.contains(option)) << option << " in: " << printed.toStdString();
     EXPECT_TRUE(printed.startsWith("Usage: trajix-gui [options] [FILE]")) << printed.toStdString();
+}
+
+// A tab that does not exist is a usage error, said before any window could open.
+TEST_F(AppTest, TabOutsideOneToSixIsAUsageError)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("QT_QPA_PLATFORM");
+    const std::vector<std::pair<QStringList, QString>> cases{
+        {{"--tab", "0"}, "'0'"},    {{"--tab", "7"}, "'7'"},
+        {{"--tab", "-1"}, "'-1'"},  {{"--tab", "two"}, "'two'"},
+        {{"--tab=2.5"}, "'2.5'"},   {{"--tab="}, "''"},
+        {{"--tab"}, "from 1 to 6"}, {{"--tab", "99999999999"}, "'99999999999'"},
+    };
+    for (const auto& [arguments, named] : cases) {
+        QProcess gui;
+        gui.setProcessEnvironment(environment);
+        gui.start(TRAJIX_GUI_PATH, arguments);
+        ASSERT_TRUE(gui.waitForFinished(20000)) << arguments.join(' ').toStdString() << " must not start the window";
+        EXPECT_EQ(gui.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(gui.exitCode(), 2) << arguments.join(' ').toStdString();
+        const QString said = QString::fromLocal8Bit(gui.readAllStandardError());
+        EXPECT_TRUE(said.startsWith("trajix-gui: --tab needs a tab number from 1 to 6")) << said.toStdString();
+        EXPECT_TRUE(said.contains(named)) << said.toStdString();
+        EXPECT_TRUE(gui.readAllStandardOutput().isEmpty());
+    }
 }
 
 TEST_F(AppTest, CaptionsAreSpelledRightAndTheSettingsKeysStay)
