@@ -493,6 +493,93 @@ TEST_F(ScenarioStepTest, RunsOnlyWithSimulatorFeaturesAndStopsOnNoOrAMissingAlma
     }
 }
 
+// A new user's first scenario: no ~/GPStools yet, and a generator that takes its time.
+// The generator here is a script that writes half the recording, says so, and waits
+// until the test has seen the wait window show it.
+class FirstScenarioTest : public RecordingTabTest {
+protected:
+    void SetUp() override
+    {
+        RecordingTabTest::SetUp();
+        std::filesystem::create_directory(generators);
+        writeFileBytes(generators / "TrajixBinary",
+                       "#!/bin/sh\n"
+                       "echo 'TrajixBinary: writing 4 s of signal to output.dsf'\n"
+                       "head -c 4092000 /dev/zero > .output.dsf.partial-test\n"
+                       "echo 'TrajixBinary: 2 of 4 s written'\n"
+                       "while [ ! -e release ]; do sleep 0.05; done\n"
+                       "head -c 8184000 /dev/zero > .output.dsf.partial-test\n"
+                       "mv .output.dsf.partial-test output.dsf\n"
+                       "echo 'TrajixBinary: finished'\n");
+        std::filesystem::permissions(generators / "TrajixBinary", std::filesystem::perms::owner_all);
+        std::string fixes;
+        for (int i = 0; i < 3; ++i)
+            fixes += trajix::ggaSentence(32400 + 0.05L * i, 51.9988L, -0.9978L, trajix::fixedAltitude);
+        writeFileBytes(nmea, fixes);
+    }
+
+    ScopedEnv display{"DISPLAY", std::nullopt};
+    ScopedEnv wayland{"WAYLAND_DISPLAY", std::nullopt};
+    std::filesystem::path generators = dir / "generator";
+    ScopedEnv generatorEnv{"TRAJIX_GENERATOR_DIR", generators.string()};
+    std::filesystem::path tools = home.path() / "GPStools";
+    std::filesystem::path nmea = dir / "trip.nme";
+};
+
+TEST_F(FirstScenarioTest, MakesTheToolDirectoryAndTheWaitShowsTheGeneratorsProgress)
+{
+    ASSERT_FALSE(std::filesystem::exists(tools));
+    auto form = startWindow([] {
+        gui::StartOptions options;
+        options.simulatorFeatures = true;
+        return options;
+    }());
+    form->setDialogs(&dialogs);
+    control<QLineEdit>(*form, "AlmanacEdit")->setText(qpath(dataFile("scenario/week610.alm")));
+    control<QLineEdit>(*form, "WeekEdit")->setText("610");
+    control<QLineEdit>(*form, "DurationEdit")->setText("4");
+
+    // What the wait window showed while the generator was half way, and at its end.
+    QString halfWayLine, endLine;
+    int halfWayValue = -1, gaugeMaximum = -1;
+    auto* timer = new QTimer(form.get());
+    QObject::connect(timer, &QTimer::timeout, [&] {
+        gui::RecordingWaitWindow& wait = *form->continueForm;
+        if (!wait.isVisible()) return;
+        if (halfWayLine.isEmpty()) {
+            if (wait.GeneratorLabel->text() != qs("TrajixBinary: 2 of 4 s written")) return;
+            halfWayLine = wait.GeneratorLabel->text();
+            halfWayValue = wait.GeneratorGauge->value();
+            gaugeMaximum = wait.GeneratorGauge->maximum();
+            writeFileBytes(tools / "release", "");
+            return;
+        }
+        if (form->scenarioGeneratorRunning()) return;
+        wait.showGeneratorProgress();
+        endLine = wait.GeneratorLabel->text();
+        timer->stop();
+        wait.Button1->click();
+    });
+    timer->start(20);
+    // Should the window never show the progress, Cancel ends the wait and the checks fail.
+    QTimer::singleShot(120000, form.get(), [&form] {
+        if (form->continueForm->isVisible()) form->continueForm->Button2->click();
+    });
+
+    form->handOverWrittenFile(qpath(nmea), true);
+
+    EXPECT_TRUE(std::filesystem::is_directory(tools));
+    EXPECT_EQ(halfWayLine, qs("TrajixBinary: 2 of 4 s written"));
+    EXPECT_EQ(halfWayValue, 2);
+    EXPECT_EQ(gaugeMaximum, 4);
+    EXPECT_EQ(endLine, qs("TrajixBinary: finished"));
+    EXPECT_EQ(form->continueForm->GeneratorGauge->value(), 4);
+    const std::string bin = (dir / "trip.bin").string();
+    EXPECT_EQ(prompt.messages,
+              (std::vector<std::string>{"20/10/2002 day of year  = 293", "Output file " + bin + " created"}));
+    EXPECT_EQ(readFileBytes(bin), std::string(4 * block, '\0'));
+}
+
 }  // namespace
 }  // namespace trajix::test
 
