@@ -27,7 +27,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName("trajix-gui");
     QApplication::setApplicationVersion(QStringLiteral(TRAJIX_VERSION));
     trajix::gui::MainWindow form(options);
-    form.show();
+    form.showAtOpeningSize();
     if (options.tab >= 0) form.PageControl1->setCurrentIndex(options.tab);
     if (!options.file.isEmpty()) form.openFile(options.file);
     return QApplication::exec();

@@ -100,6 +100,11 @@ constexpr const char* switchOnHint =
 // The property that keeps a control's own tooltip while the hint above replaces it.
 constexpr const char* ownToolTipProperty = "trajixOwnToolTip";
 
+// The window's size on a screen large enough for it, and room for a window manager's
+// frame and title bar around it.
+constexpr QSize openingSize(1280, 800);
+constexpr QSize frameAllowance(16, 64);
+
 // A tab in a scroll area: below the size its controls need the tab scrolls instead of
 // squeezing them, and above it the tab fills the page.
 QScrollArea* scrolling(QWidget* tab)
@@ -251,11 +256,23 @@ MainWindow::MainWindow(const StartOptions& options, QWidget* parent) : QMainWind
     ProgressForm2 = new SearchProgressWindow(this);
 
     // Every tab scrolls rather than squeezes below the size its controls need; the window
-    // opens at a size that shows them all, within the screen.
-    QSize size(1280, 800);
+    // opens at a size that shows them all, within the screen and its frame with it, even
+    // where the window manager ignores a request to maximise it.
+    QSize size = openingSize;
     if (const QScreen* screen = QGuiApplication::primaryScreen())
-        size = size.boundedTo(screen->availableGeometry().size());
+        size = size.boundedTo(screen->availableGeometry().size() - frameAllowance);
     resize(size);
+}
+
+void MainWindow::showAtOpeningSize()
+{
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const QSize needed = openingSize + frameAllowance;
+    if (screen && (screen->availableGeometry().width() < needed.width() ||
+                   screen->availableGeometry().height() < needed.height()))
+        showMaximized();
+    else
+        show();
 }
 
 MainWindow::~MainWindow() = default;

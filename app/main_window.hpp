@@ -83,6 +83,11 @@ public:
     /// fills the help window, reads the settings and shows them. Later calls do nothing.
     void activateOnce();
 
+    /// Shows the window at its opening size, 1280x800, or maximised on a screen whose
+    /// free area cannot hold that with a window frame around it (a 1024x600 netbook), so
+    /// that the frame, the title and the status bar all lie on the screen.
+    void showAtOpeningSize();
+
     /// Closing: releases the serial port and writes the settings file.
     void closeDown();
 
