@@ -100,6 +100,11 @@ constexpr const char* switchOnHint =
 // The property that keeps a control's own tooltip while the hint above replaces it.
 constexpr const char* ownToolTipProperty = "trajixOwnToolTip";
 
+// The window's size on a screen large enough for it, and room for a window manager's
+// frame and title bar around it.
+constexpr QSize openingSize(1280, 800);
+constexpr QSize frameAllowance(16, 64);
+
 // A tab in a scroll area: below the size its controls need the tab scrolls instead of
 // squeezing them, and above it the tab fills the page.
 QScrollArea* scrolling(QWidget* tab)
@@ -138,7 +143,8 @@ StartOptions parseStartOptions(const QStringList& arguments)
     QCommandLineParser parser;
     const QCommandLineOption simulatorFeatures(
         "simulator-features", "Enable the simulator scenario features (scenario step, almanac, dropouts).");
-    const QCommandLineOption tab("tab", "Show tab N (0-5) once started.", "N");
+    const QCommandLineOption tab("tab", "Show tab N once started, counted from 1 (the first tab) to 6 (Settings).",
+                                 "N");
     parser.setApplicationDescription("Trajix: makes, replays and converts GPS receiver trajectories.");
     const QCommandLineOption help({"h", "help"}, "Print these options and exit.");
     parser.addOption(help);
@@ -162,8 +168,14 @@ StartOptions parseStartOptions(const QStringList& arguments)
     }
     if (parser.isSet(tab)) {
         bool ok = false;
-        const int index = parser.value(tab).toInt(&ok);
-        if (ok && index >= 0 && index < 6) options.tab = index;
+        const QString value = parser.value(tab);
+        const int number = value.trimmed().toInt(&ok);
+        if (ok && number >= 1 && number <= 6)
+            options.tab = number - 1;
+        else
+            options.usageError = "--tab needs a tab number from 1 to 6, not '" + value + "'";
+    } else if (arguments.contains("--tab")) {
+        options.usageError = "--tab needs a tab number from 1 to 6";  // the value is missing
     }
     return options;
 }
@@ -244,11 +256,23 @@ MainWindow::MainWindow(const StartOptions& options, QWidget* parent) : QMainWind
     ProgressForm2 = new SearchProgressWindow(this);
 
     // Every tab scrolls rather than squeezes below the size its controls need; the window
-    // opens at a size that shows them all, within the screen.
-    QSize size(1280, 800);
+    // opens at a size that shows them all, within the screen and its frame with it, even
+    // where the window manager ignores a request to maximise it.
+    QSize size = openingSize;
     if (const QScreen* screen = QGuiApplication::primaryScreen())
-        size = size.boundedTo(screen->availableGeometry().size());
+        size = size.boundedTo(screen->availableGeometry().size() - frameAllowance);
     resize(size);
+}
+
+void MainWindow::showAtOpeningSize()
+{
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const QSize needed = openingSize + frameAllowance;
+    if (screen && (screen->availableGeometry().width() < needed.width() ||
+                   screen->availableGeometry().height() < needed.height()))
+        showMaximized();
+    else
+        show();
 }
 
 MainWindow::~MainWindow() = default;

@@ -2,6 +2,8 @@
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -19,6 +21,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
+
+#include <fmt/format.h>
 
 #include "app/controls.hpp"
 #include "app/qt_progress.hpp"
@@ -313,8 +318,17 @@ void SettingsTab::createDropouts()
         request.input = input.toStdString();
         request.start = editInteger(Start1, "Start");
         request.duration = editInteger(Duration1, "Duration");
+        // A bad range is said before the question below, and an earlier copy is replaced
+        // only when the user says so.
+        trajix::checkDropoutRequest(request);
+        const QString output = QString::fromStdString(trajix::dropoutOutputName(request.input.string()));
+        if (QFileInfo::exists(output) &&
+            !host_.prompt().askYesNo(
+                fmt::format("{} already exists. Replace it with the new copy with dropouts?", output.toStdString())))
+            return;
         GaugeProgress progress(progressGauge2);
-        trajix::createDropouts(request, progress);
+        const std::filesystem::path written = trajix::createDropouts(request, progress);
+        host_.setStatusPanel(0, "Written: " + QDir::toNativeSeparators(QString::fromStdString(written.string())));
     } catch (const trajix::Error& error) {
         host_.showError(error.what());
     }

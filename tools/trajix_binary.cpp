@@ -9,6 +9,7 @@
 // Notes on what was left out go to standard error.
 // Exits 1 with a message on a bad profile or input, leaving nothing under the output
 // name; 2 with a message on a usage error.
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -237,6 +238,18 @@ int run(const Arguments& arguments)
                         settings.live->fixesFollowed()));
     };
     double written = 0;
+    // A line per whole second written (per hundredth of a long run) says how far the
+    // run has come: the wait of the scenario step shows the last one.
+    const long long progressStep = std::max(1LL, (settings.durationSeconds + 99) / 100);
+    long long secondsSaid = 0;
+    const auto sayProgress = [&](double signalEnd) {
+        if (settings.live) return;
+        const auto whole = static_cast<long long>(signalEnd + 1e-9);
+        if (whole < secondsSaid + progressStep && whole < settings.durationSeconds) return;
+        if (whole <= secondsSaid) return;
+        secondsSaid = whole;
+        post(messages, fmt::format("TrajixBinary: {} of {} s written", whole, settings.durationSeconds));
+    };
     const auto summary = [&]() {
         if (pacer.timesBehind() > 0)
             post(stderr, fmt::format("TrajixBinary: fell behind real time {} time(s), {:.3f} s in all",
@@ -249,6 +262,7 @@ int run(const Arguments& arguments)
             pace(signalEnd);
             writeAll(STDOUT_FILENO, bytes, size);
             written = signalEnd;
+            sayProgress(signalEnd);
             return true;
         });
         summary();
@@ -269,6 +283,7 @@ int run(const Arguments& arguments)
         pace(signalEnd);
         out.write(bytes, size);
         written = signalEnd;
+        sayProgress(signalEnd);
         return true;
     });
     summary();
