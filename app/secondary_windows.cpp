@@ -156,7 +156,7 @@ RecordingWaitWindow::RecordingWaitWindow(QWidget* parent) : QDialog(parent)
     GeneratorGauge->setObjectName("GeneratorGauge");
     GeneratorGauge->setRange(0, 1);
     GeneratorGauge->setValue(0);
-    GeneratorGauge->setFormat("%v of %m s of signal written");
+    GeneratorGauge->setFormat("%v of %m s written");
     GeneratorGauge->setMinimumWidth(360);
     GeneratorLabel = new ElidedLabel(QString(), this);
     GeneratorLabel->setObjectName("GeneratorLabel");

@@ -199,9 +199,9 @@ TEST(GeneratorRun, StepEndToEndWithTheStandInGenerator)
     // The log says how far the run has come, a line per second, before it says it is done.
     const std::string log = readFileBytes(dir / "GPStools" / "go.log");
     std::size_t at = 0;
-    for (const char* line : {"TrajixBinary: 1 of 5 s written\n", "TrajixBinary: 2 of 5 s written\n",
-                             "TrajixBinary: 3 of 5 s written\n", "TrajixBinary: 4 of 5 s written\n",
-                             "TrajixBinary: 5 of 5 s written\n", "TrajixBinary: finished\n"}) {
+    for (const char* line :
+         {"TrajixBinary: 1 of 5 s written\n", "TrajixBinary: 2 of 5 s written\n", "TrajixBinary: 3 of 5 s written\n",
+          "TrajixBinary: 4 of 5 s written\n", "TrajixBinary: 5 of 5 s written\n", "TrajixBinary: finished\n"}) {
         at = log.find(line, at);
         ASSERT_NE(at, std::string::npos) << line << " in order in:\n" << log;
     }
