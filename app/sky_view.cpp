@@ -176,10 +176,19 @@ void SkyPlot::paintEvent(QPaintEvent* /*event*/)
         painter.drawText(parts.labels[k], Qt::AlignCenter, QString::number(satellite.prn));
     }
 
-    // The bars: one per PRN, C/N0 from 0 to cn0Top dB-Hz, the PRN under each.
+    // The bars: one per PRN, C/N0 from 0 to cn0Top dB-Hz, the PRN under each. Where a
+    // slot is narrower than a number, the PRNs take up to three staggered rows (none
+    // when even three would touch: the polar plot names them) and the bars' heights
+    // alone tell the C/N0.
     const double side = polarSide(area);
     const double left = area.left() + side + lineHeight;
-    const QRectF bars(left, area.top() + 2 * lineHeight, area.right() - left, area.height() - 3.5 * lineHeight);
+    const double count = static_cast<double>(std::max<std::size_t>(sky_->satellites.size(), 1));
+    const double number = metrics.horizontalAdvance("00") + 4;
+    const int needed = static_cast<int>(std::ceil(number / std::max((area.right() - left) / count, 1.0)));
+    const bool narrow = needed > 1;
+    const int rows = needed <= 3 ? needed : 0;
+    const double under = rows * lineHeight + 0.5 * lineHeight;
+    const QRectF bars(left, area.top() + 2 * lineHeight, area.right() - left, area.height() - 2 * lineHeight - under);
     if (bars.width() < 20 || sky_->satellites.empty()) {
         if (sky_->satellites.empty())
             painter.drawText(QRectF(left, area.top(), area.right() - left, area.height()), Qt::AlignCenter,
@@ -187,7 +196,7 @@ void SkyPlot::paintEvent(QPaintEvent* /*event*/)
         return;
     }
     painter.drawText(QRectF(left, area.top(), bars.width(), lineHeight), Qt::AlignLeft, "C/N0 (dB-Hz)");
-    const double slot = bars.width() / static_cast<double>(sky_->satellites.size());
+    const double slot = bars.width() / count;
     painter.setPen(QPen(palette().color(QPalette::Mid), 1));
     painter.drawLine(bars.bottomLeft(), bars.bottomRight());
     for (std::size_t k = 0; k < sky_->satellites.size(); ++k) {
@@ -199,10 +208,15 @@ void SkyPlot::paintEvent(QPaintEvent* /*event*/)
         painter.setBrush(satellite.used ? QBrush(used) : Qt::NoBrush);
         painter.drawRect(bar);
         painter.setPen(palette().color(QPalette::Text));
-        painter.drawText(QRectF(bar.left() - slot * 0.15, bars.bottom(), slot, lineHeight), Qt::AlignCenter,
-                         QString::number(satellite.prn));
-        painter.drawText(QRectF(bar.left() - slot * 0.15, bar.top() - lineHeight, slot, lineHeight), Qt::AlignCenter,
-                         QString::number(std::lround(satellite.cn0)));
+        if (rows > 0) {
+            const double row = static_cast<double>(k % static_cast<std::size_t>(rows)) * lineHeight;
+            const double wide = std::max(slot, number);
+            painter.drawText(QRectF(bar.center().x() - wide / 2, bars.bottom() + row, wide, lineHeight),
+                             Qt::AlignCenter, QString::number(satellite.prn));
+        }
+        if (!narrow)
+            painter.drawText(QRectF(bar.left() - slot * 0.15, bar.top() - lineHeight, slot, lineHeight),
+                             Qt::AlignCenter, QString::number(std::lround(satellite.cn0)));
     }
 }
 

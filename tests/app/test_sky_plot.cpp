@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <iterator>
 
 #include "app/sky_view.hpp"
@@ -82,6 +83,12 @@ TEST(SkyPlot, LabelsNeverOverlapEachOtherTheDotsOrTheCompassLetters)
                         if (letter.intersects(layout.dots[k])) ADD_FAILURE() << "dot " << k << " on a compass letter";
                 EXPECT_FALSE(plot.grab().isNull());  // paints without trouble
             }
+    // For a person to look at: the crowded sky at the plot's smallest size.
+    if (const char* folder = std::getenv("TRAJIX_SCREENSHOT_DIR"); folder && *folder) {
+        plot.resize(plot.minimumSizeHint());
+        plot.setSky(crowdedSky(32, 7));
+        EXPECT_TRUE(plot.grab().save(QString::fromLocal8Bit(folder) + "/skyplot_crowded_32.png"));
+    }
 }
 
 }  // namespace
