@@ -34,6 +34,7 @@
 #include "app/command_help.hpp"
 #include "app/qt_progress.hpp"
 #include "app/secondary_windows.hpp"
+#include "app/sky_start.hpp"
 #include "app/tab_dsf.hpp"
 #include "app/tab_google_earth.hpp"
 #include "app/tab_kelo.hpp"
@@ -209,6 +210,16 @@ MainWindow::MainWindow(const StartOptions& options, QWidget* parent) : QMainWind
     for (QLineEdit* edit : {settings_->SkyFileEdit, settings_->SkyMaskEdit})
         connect(edit, &QLineEdit::textChanged, googleEarth_, &GoogleEarthTab::showSkyChoice);
     connect(settings_->NmeaDateEdit, &QDateEdit::dateChanged, googleEarth_, &GoogleEarthTab::showSkyChoice);
+    // Each writing tab shows the date of the first fix and the sky's state: its date
+    // edit and the Settings tab's are one date.
+    for (FileDateRow* row : {googleEarth_->dateRow, userCommands_->dateRow, kelo_->dateRow}) {
+        row->dateEdit->setDate(settings_->NmeaDateEdit->date());
+        connect(row->dateEdit, &QDateEdit::dateChanged, settings_->NmeaDateEdit, &QDateEdit::setDate);
+        connect(settings_->NmeaDateEdit, &QDateEdit::dateChanged, row->dateEdit, &QDateEdit::setDate);
+    }
+    for (QCheckBox* box : {settings_->RMCBox, settings_->ZDABox, settings_->SkyBox})
+        connect(box, &QCheckBox::toggled, this, &MainWindow::showSkyChoices);
+    connect(settings_->SkyFileEdit, &QLineEdit::textChanged, this, &MainWindow::showSkyChoices);
     PageControl1->addTab(scrolling(googleEarth_), "Google Earth import");
     PageControl1->addTab(scrolling(userCommands_), "User commands");
     PageControl1->addTab(scrolling(kelo_), "KELO import");
@@ -439,6 +450,31 @@ void MainWindow::applySimulatorFeatures(bool on)
         control->setEnabled(on);
         control->setToolTip(on ? own : own.isEmpty() ? QString(switchOnHint) : own + "\n" + switchOnHint);
     }
+    showSkyChoices();
+}
+
+void MainWindow::showSkyChoices()
+{
+    const SettingsTab& settings = *settings_;
+    const bool sky = settings.SkyBox->isChecked();
+    const bool dateNeeded = settings.RMCBox->isChecked() || settings.ZDABox->isChecked();
+    for (FileDateRow* row : {googleEarth_->dateRow, userCommands_->dateRow, kelo_->dateRow})
+        row->showChoices(dateNeeded, sky, settings.SkyFileEdit->text());
+    // The start time sets the first fix, which the sky must cover: with the sky on it
+    // is editable whatever the scenario controls are.
+    const bool editable = !simulatorFeaturesOff_ || sky;
+    for (QWidget* control : std::initializer_list<QWidget*>{googleEarth_->orvLabel2, googleEarth_->StartTimeEdit}) {
+        if (!control->property(ownToolTipProperty).isValid())
+            control->setProperty(ownToolTipProperty, control->toolTip());
+        const QString own = control->property(ownToolTipProperty).toString();
+        control->setEnabled(editable);
+        control->setToolTip(editable ? own : own.isEmpty() ? QString(switchOnHint) : own + "\n" + switchOnHint);
+    }
+}
+
+void MainWindow::setFileDate(const trajix::CalendarDate& date)
+{
+    settings_->NmeaDateEdit->setDate(QDate(date.year, date.month, date.day));
 }
 
 void MainWindow::applySettings(const trajix::Settings& settings)

@@ -131,6 +131,7 @@ public:
     trajix::OutputState& output() override { return output_; }
     const QLineEdit* routeJerkEdit() const override;
     SentenceChoices sentences() const override;
+    void setFileDate(const trajix::CalendarDate& date) override;
 
     /// The scenario step on a written NMEA file: profile, simulator run, conversion.
     void runPlenarch(const QString& nmeaFileName);
@@ -177,6 +178,10 @@ private:
     /// Switches the scenario controls, dropouts, text conversion, correction and almanac
     /// on or off at once; while off each says in its tooltip how to switch it on.
     void applySimulatorFeatures(bool on);
+    /// Shows the sky and date choices on the writing tabs: their date edits editable
+    /// when a sentence needs the date, their word on the sky, and the route's start time
+    /// editable with the sky on (it sets the first fix the sky must cover).
+    void showSkyChoices();
     void applySettings(const trajix::Settings& settings);
     trajix::Settings currentSettings() const;
     void showCommandHelp();

@@ -31,6 +31,7 @@
 #include "app/charts.hpp"
 #include "app/controls.hpp"
 #include "app/qt_progress.hpp"
+#include "app/sky_start.hpp"
 #include "app/sky_view.hpp"
 #include "app/tab_google_earth.hpp"
 #include "app/tab_host.hpp"
@@ -282,6 +283,8 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     controls->addLayout(pathRow);
     controls->addWidget(heightsBox);
     controls->addLayout(rateRow);
+    dateRow = new FileDateRow("route", page);
+    controls->addWidget(dateRow);
     controls->addWidget(OrvenaGroupBox);
     controls->addWidget(DynamicGroupBox);
     controls->addStretch();
@@ -402,6 +405,22 @@ void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
         pathBox->setEnabled(false);
     }
 
+    // The sky file must cover the first fix: refused before the route runs, with the
+    // offer to start inside what it covers.
+    try {
+        const SkyStartCheck sky = checkSkyStart(host_.prompt(), parameters.dates, parameters.startTime,
+                                                "the first fix date and the GPS Start Time");
+        if (!sky.go) return;
+        if (sky.moveTo) {
+            host_.setFileDate(sky.moveTo->date);
+            StartTimeEdit->setText(QString::number(sky.moveTo->secondOfDay));
+            parameters = routeParameters(*this, host_);
+        }
+    } catch (const Error& error) {
+        host_.showError(error.what());
+        return;
+    }
+
     QtProgress progress(host_.progressWindow());
     try {
         route::RouteState state;
@@ -507,8 +526,12 @@ void GoogleEarthTab::clearCharts()
 void GoogleEarthTab::showSkyChoice()
 {
     skyPlot->setSky(std::nullopt);
-    skyPlot->setEmptyText(host_.sentences().sky ? "Sky on: Preview or Generate shows the satellites of the first fix"
-                                                : "Sky off");
+    if (host_.sentences().sky)
+        skyPlot->setEmptyText("Sky on: Preview or Generate shows the satellites of the first fix",
+                              "The sky is on (the Settings tab, \"Satellites from\"): Preview or Generate shows the "
+                              "satellites of the route's first fix here");
+    else
+        skyPlot->setEmptyText("Sky off", skyOffHint);
 }
 
 }  // namespace trajix::gui

@@ -90,6 +90,9 @@ public:
     virtual const QLineEdit* routeJerkEdit() const = 0;
     /// The sentence choices of the Settings tab as they stand now.
     virtual SentenceChoices sentences() const = 0;
+    /// Sets the date of the first fix (the Settings tab's date edit, which every
+    /// writing tab's date edit follows).
+    virtual void setFileDate(const trajix::CalendarDate& date) = 0;
 };
 
 }  // namespace trajix::gui

@@ -30,6 +30,7 @@
 
 #include "app/controls.hpp"
 #include "app/qt_progress.hpp"
+#include "app/sky_start.hpp"
 #include "app/tab_host.hpp"
 #include "app/tab_kelo.hpp"
 #include "app/widgets.hpp"
@@ -96,6 +97,8 @@ KeloTab::KeloTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(host)
 
     auto* layout = new QVBoxLayout(page);
     layout->addLayout(top);
+    dateRow = new FileDateRow("kelo", page);
+    layout->addWidget(dateRow);
     layout->addLayout(charts, 3);
     layout->addWidget(Memo2, 2);
 }
@@ -215,6 +218,11 @@ void KeloTab::importLog()
     }
     const QString input = host_.dialogs().openFile(this, "Pick KELO .kel file for conversion", "*.kel");
     if (input.isEmpty()) return;
+    importLogFile(input, true);
+}
+
+void KeloTab::importLogFile(const QString& input, bool offerDate)
+{
     // A log that fails leaves no chart of the one before.
     clearResults();
 
@@ -241,6 +249,16 @@ void KeloTab::importLog()
         result = trajix::convert::loadKelFile(parameters, host_.prompt(), progress);
     } catch (const trajix::Cancelled&) {
         return;  // the user knows
+    } catch (const sky::SkyNotCovered& error) {
+        // The log's times of day stay; the date can move into the file's span.
+        const auto date = trajix::dateCoveringTimeOfDay(error.coverage(), error.time());
+        if (!offerDate || !date) {
+            host_.showError(error.what());
+        } else if (host_.prompt().askYesNo(startOnDateQuestion(error, *date).toStdString())) {
+            host_.setFileDate(*date);
+            importLogFile(input, false);
+        }
+        return;
     } catch (const trajix::Error& error) {
         host_.showError(error.what());
         return;

@@ -266,7 +266,10 @@ void SettingsTab::browseSkyFile()
 {
     const QString chosen =
         host_.dialogs().openFile(this, "Pick an almanac or RINEX navigation file", "*.alm *.rnx *.??n *.??N");
-    if (!chosen.isEmpty()) SkyFileEdit->setText(chosen);
+    if (chosen.isEmpty()) return;
+    // A file chosen is a sky wanted: the box goes on with it.
+    SkyFileEdit->setText(chosen);
+    SkyBox->setChecked(true);
 }
 
 void SettingsTab::correctNmeaFile()

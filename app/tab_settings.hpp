@@ -65,7 +65,8 @@ signals:
 public slots:
     /// Asks for an almanac file and puts its name in AlmanacEdit.
     void browseAlmanac();
-    /// Asks for an almanac or RINEX navigation file and puts its name in SkyFileEdit.
+    /// Asks for an almanac or RINEX navigation file, puts its name in SkyFileEdit and
+    /// switches the sky on.
     void browseSkyFile();
     /// Asks for an NMEA file and writes its GGA lines to a corrected copy beside it.
     void correctNmeaFile();

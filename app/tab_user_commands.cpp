@@ -26,6 +26,7 @@
 #include "app/controls.hpp"
 #include "app/qt_progress.hpp"
 #include "app/secondary_windows.hpp"
+#include "app/sky_start.hpp"
 #include "app/tab_host.hpp"
 #include "app/tab_user_commands.hpp"
 #include "app/widgets.hpp"
@@ -33,6 +34,7 @@
 #include "common/error.hpp"
 #include "common/numbers.hpp"
 #include "common/output.hpp"
+#include "common/units.hpp"
 #include "script/script.hpp"
 
 namespace trajix::gui {
@@ -232,6 +234,8 @@ UserCommandsTab::UserCommandsTab(TabHost& host, QWidget* parent) : QWidget(paren
     left->addWidget(Memo1, 1);
     left->addLayout(fileButtons);
     left->addLayout(edits);
+    dateRow = new FileDateRow("script", page);
+    left->addWidget(dateRow);
     left->addLayout(runButtons);
 
     Chart5 = makeLineChart("Position (x,y) metres", "East (m)", "North (m)", {&Series9}, page);
@@ -300,7 +304,43 @@ QString UserCommandsTab::suggestedName(const char* ending) const
 
 void UserCommandsTab::preview()
 {
-    runCommandScript(QString());
+    if (startInsideSky()) runCommandScript(QString());
+}
+
+bool UserCommandsTab::startInsideSky()
+{
+    trajix::DateSentences dates;
+    trajix::ParsedScript script;
+    try {
+        dates = host_.sentences().dates();
+        script = trajix::parseScript(memoLines(Memo1));
+    } catch (const trajix::Error&) {
+        return true;  // the run names what is wrong
+    }
+    // The writer starts at the last time the script sets (9:00 without one).
+    long double clock = nineOClockSeconds;
+    int timeLine = 0;
+    for (const trajix::ScriptCommand& command : script.commands)
+        if (command.kind == trajix::ScriptCommand::Kind::Set && command.name == trajix::ScriptCommand::Name::Time) {
+            clock = command.value;
+            timeLine = command.line;
+        }
+    const SkyStartCheck sky =
+        checkSkyStart(host_.prompt(), dates, clock,
+                      timeLine > 0 ? QString("the first fix date and the \"time=\" of line %1").arg(timeLine)
+                                   : QString("the first fix date and a first line \"time=\""));
+    if (!sky.go) return false;
+    if (sky.moveTo) {
+        host_.setFileDate(sky.moveTo->date);
+        const QString line = QString("time=%1").arg(sky.moveTo->secondOfDay);
+        QStringList lines = Memo1->toPlainText().split('\n');
+        if (timeLine > 0 && timeLine <= lines.size())
+            lines[timeLine - 1] = line;
+        else
+            lines.prepend(line);
+        Memo1->setPlainText(lines.join('\n'));
+    }
+    return true;
 }
 
 void UserCommandsTab::generate()
@@ -312,6 +352,7 @@ void UserCommandsTab::generate()
         host_.showError(error.what());
         return;
     }
+    if (!startInsideSky()) return;
     const QString name = host_.dialogs().saveFile(this, "Enter name for NMEA output file", suggestedName(".nmea.txt"));
     if (name.isEmpty()) return;
     const QString target = withTxtExtension(name);

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error.hpp"
 #include "sky/ecef.hpp"
 #include "sky/gps_orbit.hpp"
 #include "sky/rinex_navigation.hpp"
@@ -89,6 +90,36 @@ double elevationDegrees(const ReceiverFrame& frame, const Ecef& satellite);
 /// Azimuth in degrees [0, 360), clockwise from true north.
 double azimuthDegrees(const ReceiverFrame& frame, const Ecef& satellite);
 
+/// The times a sky file serves, in seconds since the start of GPS week 0 (GPS time).
+struct SkyCoverage {
+    double first = 0;  ///< the earliest time it covers
+    double last = 0;   ///< the latest
+    /// Where a run that asks for a time outside is best moved: an almanac's time of
+    /// applicability, a navigation file's first covered time.
+    double suggestedStart = 0;
+};
+
+/// A time the file does not cover; what() names the file, the time and the span it
+/// covers (UTC), and the span comes along for an offer to move the start inside.
+class SkyNotCovered : public Error {
+public:
+    SkyNotCovered(const std::string& message, SkyCoverage coverage, double time)
+        : Error(message), coverage_(coverage), time_(time)
+    {
+    }
+    const SkyCoverage& coverage() const { return coverage_; }
+    /// The time asked for, seconds since the start of GPS week 0.
+    double time() const { return time_; }
+
+private:
+    SkyCoverage coverage_;
+    double time_ = 0;
+};
+
+/// "YYYY-MM-DD hh:mm:ss UTC" of a GPS time in seconds since the start of GPS week 0
+/// (the leap seconds of its week taken off).
+std::string utcText(double gpsSeconds);
+
 class SkyModel {
 public:
     /// Satellites of a YUMA almanac (unhealthy ones left out) whose records belong to
@@ -127,10 +158,13 @@ public:
     /// generator makes four); nullopt when it has no set in force.
     std::optional<Signal> signalAt(std::size_t satellite, double t, const Ecef& receiver, int iterations = 4) const;
 
-    /// Throws Error naming the file and the time when no satellite has a set in force at
-    /// t (or the almanac lies further from t than its validity), with the span the file
-    /// covers.
+    /// Throws SkyNotCovered naming the file and the time when no satellite has a set in
+    /// force at t (or the almanac lies further from t than its validity), with the span
+    /// the file covers in UTC.
     void checkCovers(double t) const;
+    /// The span the file covers: an almanac its validity either side of its time of
+    /// applicability, a navigation file from its first set's fit interval to its last.
+    SkyCoverage coverage() const;
 
     /// How long an almanac stays usable before and after its time of applicability.
     static constexpr double almanacValiditySeconds = 26.0 * gps::secondsPerWeek;

@@ -295,13 +295,22 @@ TEST_F(AppTest, SkyChoicesAreSavedOnceUsed)
 
     ScriptedDialogs dialogs;
     form->setDialogs(&dialogs);
+    auto* date = control<QDateEdit>(*form, "NmeaDateEdit");
+    auto* box = control<QCheckBox>(*form, "SkyBox");
+    EXPECT_FALSE(date->isEnabled());
+    // A browse the user cancels changes nothing; a file chosen switches the sky on with
+    // it (a chosen file the user must tick again is a trap), and the dates with it.
+    control<QPushButton>(*form, "SkyBrowseButton")->click();
+    EXPECT_FALSE(box->isChecked());
     dialogs.openAnswers.push_back(qs("/data/brdc1820.10n"));
     control<QPushButton>(*form, "SkyBrowseButton")->click();
     EXPECT_EQ(control<QLineEdit>(*form, "SkyFileEdit")->text(), qs("/data/brdc1820.10n"));
-    auto* date = control<QDateEdit>(*form, "NmeaDateEdit");
-    EXPECT_FALSE(date->isEnabled());
-    control<QCheckBox>(*form, "SkyBox")->click();
+    EXPECT_TRUE(box->isChecked());
     EXPECT_TRUE(date->isEnabled());
+    for (const char* name : {"routeDateEdit", "scriptDateEdit", "keloDateEdit"})
+        EXPECT_TRUE(control<QDateEdit>(*form, name)->isEnabled()) << name;
+    for (const char* name : {"routeSkyLabel", "scriptSkyLabel", "keloSkyLabel"})
+        EXPECT_EQ(control<QLabel>(*form, name)->text(), qs("Sky on: brdc1820.10n")) << name;
     control<QLineEdit>(*form, "SkyMaskEdit")->setText("12.5");
     form->closeDown();
     EXPECT_NE(settingsText().find("[Sky]\r\nOn=1\r\nFile=/data/brdc1820.10n\r\nMask=12.5\r\n"), std::string::npos)

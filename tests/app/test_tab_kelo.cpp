@@ -6,6 +6,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
+#include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
@@ -168,6 +169,59 @@ TEST_F(KeloTabTest, StationaryLogPreviewsItsSpotBeforeAskingForTheName)
         EXPECT_NE(prompt.messages[0].find(std::string("'") + bad + "'"), std::string::npos) << prompt.messages[0];
     }
     EXPECT_TRUE(dialogs.asked.isEmpty());
+}
+
+TEST_F(KeloTabTest, ASkyThatMissesTheLogsDayOffersADayThatCoversItsTimes)
+{
+    auto form = start();
+    // A log of 02:00:00 UTC; the VILL file covers 2018-06-18 about 21:00 to 2018-06-19
+    // about 08:00.
+    std::string log =
+        "KELO data logger\r\n[header]\r\nindex\r\ntime\r\nlat\r\nlon\r\nspeed\r\nheading\r\n"
+        "[channel units]\r\n-\r\nhhmmss\r\nmin\r\nmin\r\nkm/h\r\ndeg\r\n[data]\r\n";
+    for (int i = 0; i < 40; ++i)
+        log += std::to_string(i) + " " + std::to_string(20000 + i / 10) + "." + std::to_string(i % 10) +
+               "0 2424 -234 0 0\r\n";
+    writeFileBytes(dir / "night.kel", log);
+    auto* date = control<QDateEdit>(*form, "keloDateEdit");
+    dialogs.openAnswers = {qpath(dataFile("sky/VILL00ESP_R_20181700000_0000-0500_GPS.rnx"))};
+    control<QPushButton>(*form, "SkyBrowseButton")->click();
+    EXPECT_TRUE(date->isEnabled());
+    EXPECT_EQ(control<QLabel>(*form, "keloSkyLabel")->text(), qs("Sky on: VILL00ESP_R_20181700000_0000-0500_GPS.rnx"));
+    date->setDate(QDate(2018, 7, 1));
+
+    // No: nothing is written, no name is asked.
+    dialogs.asked.clear();
+    dialogs.openAnswers = {qpath(dir / "night.kel")};
+    prompt.answers = {false};
+    tab<gui::KeloTab>(*form)->importLog();
+    ASSERT_EQ(prompt.questions.size(), 1u);
+    for (const char* part : {"2018-07-01 ", "covers 2018-06-18 ", " UTC to 2018-06-19 ", "date to 2018-06-19"})
+        EXPECT_NE(prompt.questions[0].find(part), std::string::npos) << part << " in " << prompt.questions[0];
+    EXPECT_EQ(dialogs.asked.size(), 1);
+    EXPECT_EQ(date->date(), QDate(2018, 7, 1));
+
+    // Yes: the date moves and the log is imported again, with its sky.
+    dialogs.openAnswers = {qpath(dir / "night.kel")};
+    dialogs.saveAnswers = {qpath(dir / "night.txt")};
+    prompt.answers = {true};
+    tab<gui::KeloTab>(*form)->importLog();
+    ASSERT_EQ(prompt.questions.size(), 2u);
+    EXPECT_EQ(date->date(), QDate(2018, 6, 19));
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{(dir / "night.txt").string() + " created."});
+    EXPECT_NE(readFileBytes(dir / "night.txt").find("$GPGSV,"), std::string::npos);
+
+    // A log at a time of day no day of the file covers gets the refusal alone.
+    std::string noon = log;
+    for (std::size_t at = noon.find(" 2000"); at != std::string::npos; at = noon.find(" 2000", at + 1))
+        noon.replace(at, 5, " 12000");
+    writeFileBytes(dir / "noon.kel", noon);
+    dialogs.openAnswers = {qpath(dir / "noon.kel")};
+    prompt.messages.clear();
+    tab<gui::KeloTab>(*form)->importLog();
+    EXPECT_EQ(prompt.questions.size(), 2u);
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find(" UTC to 2018-06-19 "), std::string::npos) << prompt.messages[0];
 }
 
 TEST_F(KeloTabTest, LongPeriodsStillPreviewFiftySamples)

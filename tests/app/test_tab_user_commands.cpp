@@ -3,6 +3,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
+#include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
@@ -393,6 +394,68 @@ TEST_F(UserCommandsTab, ARefusedScriptNamesThePartAndTheEditorMarksItsLine)
     tab<gui::UserCommandsTab>(*form)->preview();
     ASSERT_EQ(prompt.messages.size(), 3u);
     EXPECT_EQ(editor->faultyLine(), 0) << prompt.messages[2];
+}
+
+TEST_F(UserCommandsTab, TheSkyIsCheckedAtPreviewAndBeforeTheNameWithAnOfferToStartInside)
+{
+    // A script without a time line starts at 9:00; the VILL file covers 2018-06-18
+    // about 21:00 to 2018-06-19 about 08:00.
+    auto* memo = control<QPlainTextEdit>(*form, "Memo1");
+    auto* date = control<QDateEdit>(*form, "scriptDateEdit");
+    memo->setPlainText("lat=40.4\nlong=-3.9\nvel=36@5s\nvel=0@5s\nwait 2s\n.end");
+    control<QLineEdit>(*form, "SkyFileEdit")->setText(path(dataFile("sky/VILL00ESP_R_20181700000_0000-0500_GPS.rnx")));
+    EXPECT_FALSE(date->isEnabled());
+    EXPECT_EQ(control<QLabel>(*form, "scriptSkyLabel")->text(), qs("Sky off"));
+    control<QCheckBox>(*form, "SkyBox")->setChecked(true);
+    EXPECT_TRUE(date->isEnabled());
+    date->setDate(QDate(2018, 7, 1));
+
+    // Preview asks; No runs nothing.
+    prompt.answers = {false};
+    tab<gui::UserCommandsTab>(*form)->preview();
+    ASSERT_EQ(prompt.questions.size(), 1u);
+    for (const char* part : {"2018-07-01 09:00:00 UTC", "covers 2018-06-18 ", " UTC to 2018-06-19 ",
+                             "Yes sets the first fix date and a first line \"time=\"."})
+        EXPECT_NE(prompt.questions[0].find(part), std::string::npos) << part << " in " << prompt.questions[0];
+    EXPECT_EQ(series(*form, "Series4")->count(), 0);
+    EXPECT_TRUE(prompt.messages.empty());
+
+    // Yes: the date moves and a time line starts the script inside the span.
+    prompt.answers = {true};
+    tab<gui::UserCommandsTab>(*form)->preview();
+    ASSERT_EQ(prompt.questions.size(), 2u);
+    const QString offered = QString::fromStdString(prompt.questions[1]);
+    EXPECT_TRUE(offered.contains("Start at 2018-06-18 2")) << offered.toStdString();
+    EXPECT_EQ(date->date(), QDate(2018, 6, 18));
+    EXPECT_EQ(control<QDateEdit>(*form, "NmeaDateEdit")->date(), QDate(2018, 6, 18));
+    const QStringList lines = memo->toPlainText().split('\n');
+    ASSERT_EQ(lines.size(), 7);
+    EXPECT_TRUE(lines[0].startsWith("time=")) << lines[0].toStdString();
+    EXPECT_GT(series(*form, "Series4")->count(), 0);
+    EXPECT_TRUE(prompt.messages.empty());
+
+    // Generate asks before the output name, and Yes rewrites the script's own time line.
+    date->setDate(QDate(2019, 1, 1));
+    memo->setPlainText("lat=40.4\nlong=-3.9\ntime=43200\nvel=36@5s\nvel=0@5s\nwait 2s\ntime=50000\n.end");
+    std::size_t questionsAtSave = 0;
+    dialogs.onAsk = [&] { questionsAtSave = prompt.questions.size(); };
+    dialogs.saveAnswers = {path(dir / "inside.txt")};
+    tab<gui::UserCommandsTab>(*form)->generate();
+    ASSERT_EQ(prompt.questions.size(), 3u);
+    EXPECT_EQ(questionsAtSave, 3u) << "asked before the output name";
+    EXPECT_NE(prompt.questions[2].find("the \"time=\" of line 7"), std::string::npos) << prompt.questions[2];
+    const QStringList rewritten = memo->toPlainText().split('\n');
+    ASSERT_EQ(rewritten.size(), 8);
+    EXPECT_EQ(rewritten[2], qs("time=43200"));
+    EXPECT_TRUE(rewritten[6].startsWith("time=")) << rewritten[6].toStdString();
+    EXPECT_NE(rewritten[6], qs("time=50000"));
+    const std::string bytes = readFileBytes(dir / "inside.txt");
+    const auto times = ggaFields(bytes, 1);
+    ASSERT_FALSE(times.empty());
+    const long long start = rewritten[6].mid(5).toLongLong();
+    EXPECT_EQ(times[0],
+              QString::asprintf("%02lld%02lld%02lld.00", start / 3600, start / 60 % 60, start % 60).toStdString());
+    EXPECT_NE(bytes.find("$GPGSA,"), std::string::npos);
 }
 
 TEST_F(UserCommandsTab, TheTrackChartShowsOneMetreAsLongEastAsNorth)
