@@ -107,7 +107,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     addEditRow(rate, makeLabel(page, "SampleRateLabel", "Output rate (Hz), the same on every tab"), SampleRateEdit);
     SampleRateSourceLabel = makeLabel(page, "SampleRateSourceLabel", QString());
     SampleRateSourceLabel->setStyleSheet("color: darkblue;");
-    rate->addWidget(SampleRateSourceLabel, 0, 2);
+    rate->addWidget(SampleRateSourceLabel, rate->rowCount() - 1, 2);  // the rate's own row
     rate->setColumnStretch(3, 1);
     SampleRateEdit->setToolTip(sampleRateToolTip);
 

@@ -3,6 +3,7 @@
 // the rate edits, the preview and the charts.
 #ifdef TRAJIX_WITH_CONVERT
 
+#include <QApplication>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
@@ -398,6 +399,16 @@ TEST_F(KeloTabTest, TheRateALogSetsIsSaidInTheStatusBarAndBesideTheRate)
               -1);
     for (const char* name : {"SampleRateEdit", "OutputUpdateEdit1", "outputUpdateEdit2"})
         EXPECT_EQ(control<QLineEdit>(*form, name)->text(), qs("10")) << name;
+    // Beside the rate, on its row.
+    form->show();
+    form->PageControl1->setCurrentIndex(5);
+    QApplication::processEvents();
+    auto* rate = control<QLineEdit>(*form, "SampleRateEdit");
+    const QRect noteBox(note->mapTo(form.get(), QPoint(0, 0)), note->size());
+    const QRect rateBox(rate->mapTo(form.get(), QPoint(0, 0)), rate->size());
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_NEAR(noteBox.center().y(), rateBox.center().y(), 4);
+    EXPECT_GT(noteBox.left(), rateBox.right());
 
     // Leaving a rate edit unchanged keeps the note; typing another rate on any tab ends it.
     auto* routeRate = control<QLineEdit>(*form, "OutputUpdateEdit1");

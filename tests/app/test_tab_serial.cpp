@@ -387,15 +387,17 @@ TEST_F(SerialTab, TabChangeAndClosingEndPlayback)
     EXPECT_TRUE(prompt.messages.empty());
 }
 
-TEST_F(SerialTab, DescribedFileLeavesTheReplayFilesPairing)
+TEST_F(SerialTab, AFileNotMadeTheReplayFileLeavesTheTabDescribingTheReplayFile)
 {
     const auto pairs = fixLines(43200, 4, 20, true);
     pick(writeLines("vtg.txt", pairs));
-    // A writer's file that is only described (not made the replay file).
+    // A written file handed over without becoming the replay file: the tab goes on
+    // describing the file it plays, its rate included (another file's rate beside the
+    // replay file's name once played it at that rate).
     form->handOverWrittenFile(qpath(writeLines("kelo.txt", fixLines(43200, 11, 10, false))), false);
-    EXPECT_EQ(control<QLabel>(*form, "ReplayFileTypeLabel")->text(), qs("File type : GGA only"));
+    EXPECT_EQ(control<QLabel>(*form, "ReplayFileTypeLabel")->text(), qs("File type : GGA and VTG"));
+    EXPECT_EQ(control<QLineEdit>(*form, "ReplayOutputRateEdit")->text(), qs("20"));
     EXPECT_TRUE(form->replayState().replayHasExtraSentences);
-    control<QLineEdit>(*form, "ReplayOutputRateEdit")->setText("20");
     connectPort();
     control<QCheckBox>(*form, "VTGBox")->setChecked(true);
     tab<gui::SerialTab>(*form)->start();
