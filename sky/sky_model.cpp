@@ -370,7 +370,7 @@ std::string SkyModel::describeSpan() const
     }
     double from = std::numeric_limits<double>::infinity(), to = -from;
     for (const Satellite& s : satellites_)
-        for (std::size_t k = 0; k < s.sets.size(); ++k) {
+        for (std::size_t k = 0; k < s.validFrom.size(); ++k) {
             from = std::min(from, s.validFrom[k]);
             to = std::max(to, s.validTo[k]);
         }
@@ -387,7 +387,7 @@ void SkyModel::checkCovers(double t) const
         covered = std::abs(absolute - toa) <= almanacValiditySeconds;
     } else {
         for (const Satellite& s : satellites_)
-            for (std::size_t k = 0; k < s.sets.size() && !covered; ++k)
+            for (std::size_t k = 0; k < s.validFrom.size() && !covered; ++k)
                 covered = absolute >= s.validFrom[k] && absolute <= s.validTo[k];
     }
     if (!covered)

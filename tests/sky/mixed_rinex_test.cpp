@@ -315,6 +315,24 @@ TEST(MixedSky, SystemsAskedForAndTheirOrder)
     EXPECT_EQ(anchored.systemMinusUtc(GnssSystem::glonass, 0), 0);
 }
 
+TEST(MixedSky, OneSystemWithoutGps)
+{
+    // A sky of Galileo alone covers its records' times (and says which when it does not).
+    auto model = sky::SkyModel::fromFile(dataFile(version303), 2006, {GnssSystem::galileo});
+    model.anchor(2006, 2 * 86400 + 11 * 3600);
+    sky::SkyTracker tracker(model, 5);
+    const auto& view = tracker.at(2 * 86400 + 11 * 3600, geodeticToEcef(40.4436, -3.9520, 647));
+    EXPECT_GE(view.satellites.size(), 4u);
+    for (const auto& s : view.satellites) EXPECT_EQ(s.system, GnssSystem::galileo);
+    sky::SkyTracker late(model, 5);
+    try {
+        late.at(6 * 86400, geodeticToEcef(40.4436, -3.9520, 647));
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("its sets cover 2018-06-19 07:"), std::string::npos) << e.what();
+    }
+}
+
 TEST(MixedSky, GalileoHealthAsE1ReadsIt)
 {
     // A record flagged only for E5a (bits 3-5) still serves E1; one flagged for E1-B
