@@ -121,6 +121,28 @@ TEST(MixedRinex, Version400RecordsOfEveryKind)
     EXPECT_EQ(readRinexNavigation(dataFile(version400)).ephemerides.size(), 30u);
 }
 
+TEST(MixedRinex, Version400RecordsNotReadAreNamed)
+{
+    // A GPS CNAV record, an EOP record, a record without lines and lines outside any
+    // record: each a note, the rest read.
+    std::string text = readFileBytes(dataFile(version400));
+    const std::size_t lnav = text.find("> EPH G02 LNAV");
+    text.replace(lnav, 14, "> EPH G02 CNAV");
+    const std::size_t sto = text.find("> STO");
+    text.insert(
+        sto,
+        "> EOP G01 LNAV\n    2022 06 08 10 00 00 0.0 0.0 0.0\n     0.0 0.0 0.0\n     0.0 0.0 0.0\n> EPH G05 LNAV\n");
+    const std::size_t header = text.find('\n', text.find("END OF HEADER")) + 1;
+    text.insert(header, "stray text\n");
+    const RinexNavigation n = parseRinexNavigation(text, "v4.rnx", everySystem);
+    EXPECT_EQ(n.ephemerides.size(), 29u);
+    EXPECT_EQ(n.galileo.size(), 108u);
+    EXPECT_TRUE(mentions(n.skipped, "1 GPS CNAV record skipped (not read)"));
+    EXPECT_TRUE(mentions(n.skipped, "1 EOP record skipped (not read)"));
+    EXPECT_TRUE(mentions(n.skipped, "an EPH record without lines; skipped"));
+    EXPECT_TRUE(mentions(n.skipped, "line 5: 1 line outside any '>' record; skipped"));
+}
+
 TEST(MixedRinex, ConsecutiveRecordsOfOneSatelliteAgree)
 {
     // Each record carried to the midpoint between it and the satellite's next one: the
@@ -330,6 +352,19 @@ TEST(MixedSky, OneSystemWithoutGps)
         ADD_FAILURE() << "no error";
     } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find("its sets cover 2018-06-19 07:"), std::string::npos) << e.what();
+    }
+}
+
+TEST(MixedSky, AnAlmanacHoldsGpsAlone)
+{
+    const auto almanac = dataFile("scenario/week314.alm");
+    const auto both = sky::SkyModel::fromFile(almanac, 2362, {GnssSystem::gps, GnssSystem::glonass});
+    EXPECT_TRUE(mentions(both.skipped(), "no GLONASS satellite in an almanac of GPS"));
+    try {
+        sky::SkyModel::fromFile(almanac, 2362, {GnssSystem::galileo});
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("week314.alm' holds GPS satellites alone"), std::string::npos) << e.what();
     }
 }
 
