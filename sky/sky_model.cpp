@@ -223,7 +223,7 @@ double SkyModel::systemMinusUtc(GnssSystem system, double t) const
     return whole;
 }
 
-std::optional<gps::SatelliteState> SkyModel::otherStateAt(const Satellite& s, double t) const
+std::optional<std::size_t> SkyModel::recordAt(const Satellite& s, double t) const
 {
     const double absolute = static_cast<double>(baseWeek_) * gps::secondsPerWeek + t;
     std::size_t best = s.reference.size();
@@ -233,6 +233,24 @@ std::optional<gps::SatelliteState> SkyModel::otherStateAt(const Satellite& s, do
              std::abs(absolute - s.reference[k]) < std::abs(absolute - s.reference[best])))
             best = k;
     if (best == s.reference.size()) return std::nullopt;
+    return best;
+}
+
+const galileo::Ephemeris* SkyModel::galileoEphemerisAt(std::size_t satellite, double t) const
+{
+    const Satellite& s = satellites_[satellite];
+    if (s.system != GnssSystem::galileo) return nullptr;
+    const auto k = recordAt(s, t);
+    if (!k || !s.galileoSets[*k].servesE1()) return nullptr;
+    return &s.galileoSets[*k];
+}
+
+std::optional<gps::SatelliteState> SkyModel::otherStateAt(const Satellite& s, double t) const
+{
+    const double absolute = static_cast<double>(baseWeek_) * gps::secondsPerWeek + t;
+    const auto found = recordAt(s, t);
+    if (!found) return std::nullopt;
+    const std::size_t best = *found;
     switch (s.system) {
         case GnssSystem::galileo: {
             const galileo::Ephemeris& e = s.galileoSets[best];

@@ -171,6 +171,14 @@ public:
     /// healthy one (and for satellites of other systems).
     const gps::BroadcastEphemeris* ephemerisAt(std::size_t satellite, double t) const;
 
+    /// A Galileo satellite's record in force at t (the one signalAt uses), or nullptr
+    /// when it has none valid and healthy for E1 (and for satellites of other systems).
+    const galileo::Ephemeris* galileoEphemerisAt(std::size_t satellite, double t) const;
+
+    /// The file's system time offsets (TIME SYSTEM CORR lines or STO records), GPGA
+    /// (GPS - Galileo) among them, in the order of the file.
+    const std::vector<RinexTimeCorrection>& timeCorrections() const { return timeCorrections_; }
+
     /// The first `count` almanac sets of a satellite, as the generator broadcasts them
     /// (almanac models only).
     std::vector<gps::BroadcastEphemeris> almanacEphemerides(std::size_t satellite, long long count) const;
@@ -216,6 +224,9 @@ private:
     /// A Galileo, BeiDou or GLONASS satellite's state at t (GPS seconds since the base
     /// week), ECEF of that instant; nullopt without a valid healthy record.
     std::optional<gps::SatelliteState> otherStateAt(const Satellite& s, double t) const;
+    /// The index of a Galileo, BeiDou or GLONASS satellite's record in force at t (the
+    /// nearest reference time within its validity), healthy or not.
+    std::optional<std::size_t> recordAt(const Satellite& s, double t) const;
 
     bool almanac_ = false;
     int almanacWeek_ = 0;
