@@ -34,6 +34,7 @@
 #include "app/command_help.hpp"
 #include "app/qt_progress.hpp"
 #include "app/secondary_windows.hpp"
+#include "app/sky_start.hpp"
 #include "app/tab_dsf.hpp"
 #include "app/tab_google_earth.hpp"
 #include "app/tab_kelo.hpp"
@@ -100,6 +101,11 @@ constexpr const char* switchOnHint =
 // The property that keeps a control's own tooltip while the hint above replaces it.
 constexpr const char* ownToolTipProperty = "trajixOwnToolTip";
 
+// The window's size on a screen large enough for it, and room for a window manager's
+// frame and title bar around it.
+constexpr QSize openingSize(1280, 800);
+constexpr QSize frameAllowance(16, 64);
+
 // A tab in a scroll area: below the size its controls need the tab scrolls instead of
 // squeezing them, and above it the tab fills the page.
 QScrollArea* scrolling(QWidget* tab)
@@ -138,7 +144,8 @@ StartOptions parseStartOptions(const QStringList& arguments)
     QCommandLineParser parser;
     const QCommandLineOption simulatorFeatures(
         "simulator-features", "Enable the simulator scenario features (scenario step, almanac, dropouts).");
-    const QCommandLineOption tab("tab", "Show tab N (0-5) once started.", "N");
+    const QCommandLineOption tab("tab", "Show tab N once started, counted from 1 (the first tab) to 6 (Settings).",
+                                 "N");
     parser.setApplicationDescription("Trajix: makes, replays and converts GPS receiver trajectories.");
     const QCommandLineOption help({"h", "help"}, "Print these options and exit.");
     parser.addOption(help);
@@ -162,8 +169,14 @@ StartOptions parseStartOptions(const QStringList& arguments)
     }
     if (parser.isSet(tab)) {
         bool ok = false;
-        const int index = parser.value(tab).toInt(&ok);
-        if (ok && index >= 0 && index < 6) options.tab = index;
+        const QString value = parser.value(tab);
+        const int number = value.trimmed().toInt(&ok);
+        if (ok && number >= 1 && number <= 6)
+            options.tab = number - 1;
+        else
+            options.usageError = "--tab needs a tab number from 1 to 6, not '" + value + "'";
+    } else if (arguments.contains("--tab")) {
+        options.usageError = "--tab needs a tab number from 1 to 6";  // the value is missing
     }
     return options;
 }
@@ -197,6 +210,16 @@ MainWindow::MainWindow(const StartOptions& options, QWidget* parent) : QMainWind
     for (QLineEdit* edit : {settings_->SkyFileEdit, settings_->SkyMaskEdit})
         connect(edit, &QLineEdit::textChanged, googleEarth_, &GoogleEarthTab::showSkyChoice);
     connect(settings_->NmeaDateEdit, &QDateEdit::dateChanged, googleEarth_, &GoogleEarthTab::showSkyChoice);
+    // Each writing tab shows the date of the first fix and the sky's state: its date
+    // edit and the Settings tab's are one date.
+    for (FileDateRow* row : {googleEarth_->dateRow, userCommands_->dateRow, kelo_->dateRow}) {
+        row->dateEdit->setDate(settings_->NmeaDateEdit->date());
+        connect(row->dateEdit, &QDateEdit::dateChanged, settings_->NmeaDateEdit, &QDateEdit::setDate);
+        connect(settings_->NmeaDateEdit, &QDateEdit::dateChanged, row->dateEdit, &QDateEdit::setDate);
+    }
+    for (QCheckBox* box : {settings_->RMCBox, settings_->ZDABox, settings_->SkyBox})
+        connect(box, &QCheckBox::toggled, this, &MainWindow::showSkyChoices);
+    connect(settings_->SkyFileEdit, &QLineEdit::textChanged, this, &MainWindow::showSkyChoices);
     PageControl1->addTab(scrolling(googleEarth_), "Google Earth import");
     PageControl1->addTab(scrolling(userCommands_), "User commands");
     PageControl1->addTab(scrolling(kelo_), "KELO import");
@@ -244,11 +267,23 @@ MainWindow::MainWindow(const StartOptions& options, QWidget* parent) : QMainWind
     ProgressForm2 = new SearchProgressWindow(this);
 
     // Every tab scrolls rather than squeezes below the size its controls need; the window
-    // opens at a size that shows them all, within the screen.
-    QSize size(1280, 800);
+    // opens at a size that shows them all, within the screen and its frame with it, even
+    // where the window manager ignores a request to maximise it.
+    QSize size = openingSize;
     if (const QScreen* screen = QGuiApplication::primaryScreen())
-        size = size.boundedTo(screen->availableGeometry().size());
+        size = size.boundedTo(screen->availableGeometry().size() - frameAllowance);
     resize(size);
+}
+
+void MainWindow::showAtOpeningSize()
+{
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const QSize needed = openingSize + frameAllowance;
+    if (screen && (screen->availableGeometry().width() < needed.width() ||
+                   screen->availableGeometry().height() < needed.height()))
+        showMaximized();
+    else
+        show();
 }
 
 MainWindow::~MainWindow() = default;
@@ -415,6 +450,31 @@ void MainWindow::applySimulatorFeatures(bool on)
         control->setEnabled(on);
         control->setToolTip(on ? own : own.isEmpty() ? QString(switchOnHint) : own + "\n" + switchOnHint);
     }
+    showSkyChoices();
+}
+
+void MainWindow::showSkyChoices()
+{
+    const SettingsTab& settings = *settings_;
+    const bool sky = settings.SkyBox->isChecked();
+    const bool dateNeeded = settings.RMCBox->isChecked() || settings.ZDABox->isChecked();
+    for (FileDateRow* row : {googleEarth_->dateRow, userCommands_->dateRow, kelo_->dateRow})
+        row->showChoices(dateNeeded, sky, settings.SkyFileEdit->text());
+    // The start time sets the first fix, which the sky must cover: with the sky on it
+    // is editable whatever the scenario controls are.
+    const bool editable = !simulatorFeaturesOff_ || sky;
+    for (QWidget* control : std::initializer_list<QWidget*>{googleEarth_->orvLabel2, googleEarth_->StartTimeEdit}) {
+        if (!control->property(ownToolTipProperty).isValid())
+            control->setProperty(ownToolTipProperty, control->toolTip());
+        const QString own = control->property(ownToolTipProperty).toString();
+        control->setEnabled(editable);
+        control->setToolTip(editable ? own : own.isEmpty() ? QString(switchOnHint) : own + "\n" + switchOnHint);
+    }
+}
+
+void MainWindow::setFileDate(const trajix::CalendarDate& date)
+{
+    settings_->NmeaDateEdit->setDate(QDate(date.year, date.month, date.day));
 }
 
 void MainWindow::applySettings(const trajix::Settings& settings)
@@ -470,11 +530,26 @@ QString MainWindow::rateText() const
     return settings_->SampleRateEdit->text();
 }
 
-void MainWindow::shareRate(const QString& text, const QLineEdit* source)
+void MainWindow::shareRate(const QString& text, const QLineEdit* source, const QString& fromLog)
 {
     for (QLineEdit* edit :
          {settings_->SampleRateEdit, googleEarth_->OutputUpdateEdit1, userCommands_->outputUpdateEdit2})
         if (edit != source) edit->setText(text);
+    if (!fromLog.isEmpty()) {
+        // Every tab's rate changed without the user typing it: both places the user
+        // looks say so.
+        rateFromLog_ = text;
+        setStatusPanel(1, "Output rate set to " + text + " Hz from the log " + fromLog);
+        settings_->SampleRateSourceLabel->setText("set from the log " + fromLog);
+        settings_->SampleRateEdit->setToolTip(QString(sampleRateToolTip) + "; set to " + text + " Hz from the log " +
+                                              fromLog);
+    } else if (text != rateFromLog_) {
+        // Leaving an edit without changing it keeps the note; another rate ends it.
+        if (!rateFromLog_.isEmpty() && statusPanel(1).startsWith("Output rate set to ")) setStatusPanel(1, {});
+        rateFromLog_.clear();
+        settings_->SampleRateSourceLabel->clear();
+        settings_->SampleRateEdit->setToolTip(sampleRateToolTip);
+    }
 }
 
 const QLineEdit* MainWindow::routeJerkEdit() const

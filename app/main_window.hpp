@@ -60,14 +60,16 @@ public:
 /// Start options of the desktop application.
 struct StartOptions {
     bool simulatorFeatures = false;  ///< --simulator-features: leave the scenario controls enabled
-    int tab = -1;                    ///< --tab N: show tab N (0-5) once started, for screenshots
+    int tab = -1;                    ///< --tab N: the index (0-5) of tab N (1-6) to show once started
     bool help = false;               ///< --help or -h: print helpText and start nothing
     QString helpText;                ///< the options, as --help prints them
+    QString usageError;              ///< a bad option value, said as the user should read it; empty when none
     QString file;                    ///< FILE: a path file (.kml .kmz .gpx) or an NMEA file to open
 };
 
 /// Parses the program's arguments (the first is the program name). Unknown options
-/// are ignored so that Qt's own options pass through.
+/// are ignored so that Qt's own options pass through; a --tab without a number from 1
+/// to 6 sets usageError.
 StartOptions parseStartOptions(const QStringList& arguments);
 
 class MainWindow : public QMainWindow, public TabHost {
@@ -80,6 +82,11 @@ public:
     /// The first activation: clears the replay state, applies simulatorFeaturesOff,
     /// fills the help window, reads the settings and shows them. Later calls do nothing.
     void activateOnce();
+
+    /// Shows the window at its opening size, 1280x800, or maximised on a screen whose
+    /// free area cannot hold that with a window frame around it (a 1024x600 netbook), so
+    /// that the frame, the title and the status bar all lie on the screen.
+    void showAtOpeningSize();
 
     /// Closing: releases the serial port and writes the settings file.
     void closeDown();
@@ -119,11 +126,12 @@ public:
     SearchProgressWindow* searchProgressWindow() override { return ProgressForm2; }
     void showTab(QWidget* tab) override;
     QString rateText() const override;
-    void shareRate(const QString& text, const QLineEdit* source = nullptr) override;
+    void shareRate(const QString& text, const QLineEdit* source = nullptr, const QString& fromLog = {}) override;
     bool simulatorFeaturesOff() const override { return simulatorFeaturesOff_; }
     trajix::OutputState& output() override { return output_; }
     const QLineEdit* routeJerkEdit() const override;
     SentenceChoices sentences() const override;
+    void setFileDate(const trajix::CalendarDate& date) override;
 
     /// The scenario step on a written NMEA file: profile, simulator run, conversion.
     void runPlenarch(const QString& nmeaFileName);
@@ -170,6 +178,10 @@ private:
     /// Switches the scenario controls, dropouts, text conversion, correction and almanac
     /// on or off at once; while off each says in its tooltip how to switch it on.
     void applySimulatorFeatures(bool on);
+    /// Shows the sky and date choices on the writing tabs: their date edits editable
+    /// when a sentence needs the date, their word on the sky, and the route's start time
+    /// editable with the sky on (it sets the first fix the sky must cover).
+    void showSkyChoices();
     void applySettings(const trajix::Settings& settings);
     trajix::Settings currentSettings() const;
     void showCommandHelp();
@@ -186,6 +198,7 @@ private:
     bool featuresSaved_ = false;   ///< "Signal generator features" as the settings file had it
     bool featuresChosen_ = false;  ///< the user clicked the box in this run
     QString profileRate_ = "20";
+    QString rateFromLog_;  ///< the rate a log import set, while the rate edits still hold it
     QString almanacFileName_;
     trajix::OutputState output_;
     FolderMemory folders_;

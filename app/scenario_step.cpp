@@ -18,7 +18,9 @@
 #include "common/platform.hpp"
 
 #ifdef TRAJIX_WITH_SCENARIO
+#include "common/numbers.hpp"
 #include "scenario/plenarch.hpp"
+#include "scenario/recording.hpp"
 #endif
 
 namespace trajix::gui {
@@ -94,14 +96,25 @@ void MainWindow::runPlenarch(const QString& nmeaFileName)
     };
 
     // The wait window is the confirmation: the user says when the generator is done.
-    trajix::TerminalGeneratorRunner runner([this, &showEdits] {
+    // Meanwhile it shows how far the generator has come: the seconds of the recording
+    // written, and its last message when its output goes to go.log rather than a terminal.
+    trajix::TerminalGeneratorRunner* started = nullptr;
+    trajix::TerminalGeneratorRunner runner([this, &showEdits, &state, &environment, &started] {
         showEdits();
+        const std::filesystem::path tools = trajix::scenarioToolDirectory(environment.startDrive);
+        RecordingWaitWindow::GeneratorRun run;
+        run.toolFolder = QString::fromStdString(tools.string());
+        if (!trajix::tryParseDouble(state.edits.duration, run.seconds)) run.seconds = 0;
+        run.bytesPerSecond = trajix::recordingBlockSize;  // the profile's 16368 kHz, one bit per sample
+        if (started && !started->inTerminal()) run.logFile = QString::fromStdString((tools / "go.log").string());
+        continueForm->watchGenerator(run);
         continueForm->continueConfirmed = false;
         continueForm->exec();
         QApplication::processEvents();
         activateWindow();
         return continueForm->continueConfirmed;
     });
+    started = &runner;
     scenarioGenerator_ = &runner.process();
     RecordingProgress progress(*dsf_, *this, RecordingProgress::Step::ScenarioStep);
     RecordingProgress conversion(*dsf_, *this, RecordingProgress::Step::Conversion);

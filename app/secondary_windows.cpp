@@ -1,6 +1,9 @@
 #include "app/secondary_windows.hpp"
 
+#include <QDir>
 #include <QEvent>
+#include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -8,8 +11,15 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/widgets.hpp"
 
 namespace trajix::gui {
 
@@ -101,11 +111,7 @@ CommandHelpWindow::CommandHelpWindow(QWidget* parent) : QDialog(parent)
     Memo1->setObjectName("Memo1");
     Memo1->setReadOnly(true);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-    QFont font("Courier New");
-    font.setStyleHint(QFont::Monospace);
-    font.setFixedPitch(true);
-    if (!QFontInfo(font).fixedPitch()) font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    Memo1->setFont(font);
+    Memo1->setFont(monospacedFont());
 
     CloseButton = new QPushButton("Close", this);
     CloseButton->setObjectName("CloseButton");
@@ -146,6 +152,17 @@ RecordingWaitWindow::RecordingWaitWindow(QWidget* parent) : QDialog(parent)
     Label1->setObjectName("Label1");
     Label2 = new QLabel("and then click continue ", this);
     Label2->setObjectName("Label2");
+    GeneratorGauge = new QProgressBar(this);
+    GeneratorGauge->setObjectName("GeneratorGauge");
+    GeneratorGauge->setRange(0, 1);
+    GeneratorGauge->setValue(0);
+    GeneratorGauge->setFormat("%v of %m s written");
+    GeneratorGauge->setMinimumWidth(360);
+    GeneratorLabel = new ElidedLabel(QString(), this);
+    GeneratorLabel->setObjectName("GeneratorLabel");
+    watch_ = new QTimer(this);
+    watch_->setInterval(200);
+    connect(watch_, &QTimer::timeout, this, &RecordingWaitWindow::showGeneratorProgress);
     Button1 = new QPushButton("Continue", this);
     Button1->setObjectName("Button1");
     Button2 = new QPushButton("Cancel", this);
@@ -161,12 +178,71 @@ RecordingWaitWindow::RecordingWaitWindow(QWidget* parent) : QDialog(parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Label1);
     layout->addWidget(Label2);
+    layout->addSpacing(8);
+    layout->addWidget(GeneratorGauge);
+    layout->addWidget(GeneratorLabel);
     layout->addSpacing(12);
     layout->addLayout(buttons);
 }
 
+namespace {
+
+// The last line of a text file that holds something, from its last few kilobytes.
+QString lastLineOf(const QString& fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    constexpr qint64 tail = 4096;
+    if (file.size() > tail) file.seek(file.size() - tail);
+    const QStringList lines = QString::fromLocal8Bit(file.readAll()).split(QRegularExpression("[\\r\\n]"));
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line)
+        if (!line->trimmed().isEmpty()) return line->trimmed();
+    return {};
+}
+
+}  // namespace
+
+void RecordingWaitWindow::watchGenerator(const GeneratorRun& run)
+{
+    run_ = run;
+    // A recording or log older than the watch belongs to an earlier run (go.sh removes
+    // the old output.dsf as it starts); the file times may lag the clock a little.
+    watchedSince_ = QDateTime::currentDateTimeUtc().addSecs(-1);
+    GeneratorLabel->clear();
+    showGeneratorProgress();
+    watch_->start();
+}
+
+void RecordingWaitWindow::showGeneratorProgress()
+{
+    const QDir folder(run_.toolFolder);
+    // The generator writes its recording under a partial name and renames it when done.
+    qint64 bytes = 0;
+    const QFileInfoList recordings =
+        folder.entryInfoList({"output.dsf", ".output.dsf.partial-*"}, QDir::Files | QDir::Hidden);
+    for (const QFileInfo& recording : recordings)
+        if (recording.lastModified().toUTC() >= watchedSince_) bytes = std::max(bytes, recording.size());
+
+    const int seconds = run_.seconds > 0 ? static_cast<int>(std::ceil(run_.seconds - 1e-9)) : 0;
+    if (seconds > 0 && run_.bytesPerSecond > 0) {
+        GeneratorGauge->setRange(0, seconds);
+        GeneratorGauge->setValue(static_cast<int>(std::min<qint64>(bytes / run_.bytesPerSecond, seconds)));
+    } else {
+        GeneratorGauge->setRange(0, 0);  // the length is not known: the gauge shows that work goes on
+    }
+
+    QString said;
+    if (!run_.logFile.isEmpty() && QFileInfo(run_.logFile).lastModified().toUTC() >= watchedSince_)
+        said = lastLineOf(run_.logFile);
+    if (said.isEmpty() && run_.bytesPerSecond > 0)
+        said = QString("%1 s of signal written")
+                   .arg(static_cast<double>(bytes) / static_cast<double>(run_.bytesPerSecond), 0, 'f', 1);
+    GeneratorLabel->setText(said);
+}
+
 void RecordingWaitWindow::done(int result)
 {
+    watch_->stop();
     // Closing the window by its frame counts as Cancel, never as a stale Continue.
     continueConfirmed = result == QDialog::Accepted;
     QDialog::done(result);

@@ -9,32 +9,49 @@
 #include <numbers>
 #include <vector>
 
+#include "app/sky_start.hpp"
+
 namespace trajix::gui {
 
 namespace {
 
-constexpr double cn0Top = 50;  // dB-Hz at the top of the bars
+constexpr double cn0Top = 50;      // dB-Hz at the top of the bars
+constexpr double barsWidth = 160;  // px the bars keep at least beside the polar plot
+
+// The side of the polar plot's square: the plot's height, leaving the bars their room.
+double polarSide(const QRectF& area)
+{
+    return std::max(0.0, std::min(area.height(), area.width() - barsWidth));
+}
 
 }  // namespace
 
-SkyPlot::SkyPlot(QWidget* parent) : QWidget(parent)
+SkyPlot::SkyPlot(QWidget* parent) : QWidget(parent), emptyHint_(skyOffHint)
 {
     setObjectName("SkyPlot");
-    setToolTip(
-        "Satellites of the route's first fix after Preview or Generate: the polar plot shows azimuth around "
-        "(north up) and elevation inward (horizon on the rim, zenith in the centre), filled when in use; "
-        "the bars show each satellite's C/N0 in dB-Hz");
+    showHint();
+}
+
+void SkyPlot::showHint()
+{
+    setToolTip(sky_ ? QString("Satellites of the route's first fix after Preview or Generate: the polar plot shows "
+                              "azimuth around (north up) and elevation inward (horizon on the rim, zenith in the "
+                              "centre), filled when in use; the bars show each satellite's C/N0 in dB-Hz")
+                    : emptyHint_);
 }
 
 void SkyPlot::setSky(std::optional<sky::SkyView> view)
 {
     sky_ = std::move(view);
+    showHint();
     update();
 }
 
-void SkyPlot::setEmptyText(const QString& text)
+void SkyPlot::setEmptyText(const QString& text, const QString& hint)
 {
     emptyText_ = text;
+    emptyHint_ = hint;
+    showHint();
     update();
 }
 
@@ -45,6 +62,75 @@ QPointF SkyPlot::polarPoint(QPointF centre, double radius, double azimuth, doubl
     return {centre.x() + r * std::sin(a), centre.y() - r * std::cos(a)};
 }
 
+SkyPlot::Layout SkyPlot::layout() const
+{
+    Layout out;
+    const QFontMetricsF metrics(font());
+    const double lineHeight = metrics.height();
+    const QRectF area = QRectF(rect()).adjusted(2, 2, -2, -2);
+    // The polar plot takes a square on the left, the compass letters outside its rim.
+    const double side = polarSide(area);
+    const QRectF square(area.left(), area.top(), side, side);
+    // A dot on the horizon reaches past the rim by its radius; the letters lie beyond.
+    const double dot = std::max(4.0, lineHeight * 0.4);
+    out.radius = side / 2 - lineHeight - dot - 2;
+    out.centre = square.center();
+    const QPointF centre = out.centre;
+    const double radius = out.radius;
+    const double letter = lineHeight, away = radius + dot + 1;
+    out.compass[0] = QRectF(centre.x() - letter / 2, centre.y() - away - letter, letter, letter);
+    out.compass[1] = QRectF(centre.x() + away, centre.y() - letter / 2, letter, letter);
+    out.compass[2] = QRectF(centre.x() - letter / 2, centre.y() + away, letter, letter);
+    out.compass[3] = QRectF(centre.x() - away - letter, centre.y() - letter / 2, letter, letter);
+    if (!sky_) return out;
+
+    for (const sky::SatelliteView& satellite : sky_->satellites) {
+        const QPointF at = polarPoint(centre, radius, satellite.azimuth, satellite.elevation);
+        out.dots.emplace_back(at - QPointF(dot, dot), QSizeF(2 * dot, 2 * dot));
+    }
+    // Each PRN takes the nearest free place around its dot: beside it first, then on
+    // rings further out with a leader line back to the dot. A free place overlaps no
+    // other label, no dot and no compass letter, and stays within the plot's square.
+    const auto isFree = [&](const QRectF& candidate) {
+        if (!square.contains(candidate)) return false;
+        const auto hits = [&](const QRectF& other) { return other.intersects(candidate); };
+        return std::none_of(out.labels.begin(), out.labels.end(), hits) &&
+               std::none_of(out.dots.begin(), out.dots.end(), hits) &&
+               std::none_of(std::begin(out.compass), std::end(out.compass), hits);
+    };
+    constexpr int directions = 16;
+    constexpr int rings = 12;
+    for (std::size_t k = 0; k < sky_->satellites.size(); ++k) {
+        const QPointF at = out.dots[k].center();
+        const QString prn = QString::number(sky_->satellites[k].prn);
+        const QSizeF size(metrics.horizontalAdvance(prn) + 2, lineHeight);
+        QRectF label;
+        QLineF leader;
+        for (int ring = 0; ring < rings && label.isNull(); ++ring) {
+            const double gap = dot + 1 + ring * lineHeight * 0.6;
+            for (int d = 0; d < directions; ++d) {
+                // From the upper right around clockwise: the usual place of a label first.
+                const double angle = (45.0 + 360.0 * d / directions) * std::numbers::pi / 180;
+                const double dx = std::sin(angle), dy = -std::cos(angle);
+                const QPointF middle(at.x() + dx * (gap + size.width() / 2), at.y() + dy * (gap + size.height() / 2));
+                const QRectF candidate(middle - QPointF(size.width() / 2, size.height() / 2), size);
+                if (!isFree(candidate)) continue;
+                label = candidate;
+                if (ring > 0) {
+                    const QPointF near(std::clamp(at.x(), candidate.left(), candidate.right()),
+                                       std::clamp(at.y(), candidate.top(), candidate.bottom()));
+                    const QLineF line(at, near);
+                    leader = QLineF(line.pointAt(dot / std::max(line.length(), dot)), near);
+                }
+                break;
+            }
+        }
+        out.labels.push_back(label);  // null only when the square has no room left at all
+        out.leaders.push_back(leader);
+    }
+    return out;
+}
+
 void SkyPlot::paintEvent(QPaintEvent* /*event*/)
 {
     QPainter painter(this);
@@ -53,16 +139,15 @@ void SkyPlot::paintEvent(QPaintEvent* /*event*/)
     painter.fillRect(rect(), palette().base());
     if (!sky_) {
         painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));
-        painter.drawText(area, Qt::AlignCenter, emptyText_);
+        painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, emptyText_);
         return;
     }
     const QFontMetricsF metrics(painter.font());
     const double lineHeight = metrics.height();
+    const Layout parts = layout();
+    const QPointF centre = parts.centre;
+    const double radius = parts.radius;
 
-    // The polar plot takes a square on the left.
-    const double side = std::min(area.height(), area.width() * 0.45);
-    const double radius = side / 2 - lineHeight;
-    const QPointF centre(area.left() + side / 2, area.top() + side / 2);
     painter.setPen(QPen(palette().color(QPalette::Mid), 1));
     painter.setBrush(Qt::NoBrush);
     for (const double elevation : {0.0, 30.0, 60.0}) {
@@ -72,50 +157,38 @@ void SkyPlot::paintEvent(QPaintEvent* /*event*/)
     for (int azimuth = 0; azimuth < 360; azimuth += 45)
         painter.drawLine(centre, polarPoint(centre, radius, azimuth, 0));
     painter.setPen(palette().color(QPalette::Text));
-    const double gap = lineHeight * 0.55;
-    painter.drawText(QRectF(centre.x() - 10, centre.y() - radius - lineHeight - 1, 20, lineHeight), Qt::AlignCenter,
-                     "N");
-    painter.drawText(QRectF(centre.x() + radius + 2, centre.y() - gap, lineHeight, lineHeight), Qt::AlignLeft, "E");
-    painter.drawText(QRectF(centre.x() - 10, centre.y() + radius + 1, 20, lineHeight), Qt::AlignCenter, "S");
-    painter.drawText(QRectF(centre.x() - radius - lineHeight - 2, centre.y() - gap, lineHeight, lineHeight),
-                     Qt::AlignRight, "W");
+    const char* letters[] = {"N", "E", "S", "W"};
+    for (int k = 0; k < 4; ++k) painter.drawText(parts.compass[k], Qt::AlignCenter, letters[k]);
 
     const QColor used(0, 110, 200);
-    const double dot = std::max(4.0, lineHeight * 0.4);
-    // Each PRN takes the first place around its dot that no dot or label holds yet.
-    std::vector<QRectF> labels;
-    for (const sky::SatelliteView& satellite : sky_->satellites) {
-        const QPointF at = polarPoint(centre, radius, satellite.azimuth, satellite.elevation);
-        labels.emplace_back(at - QPointF(dot, dot), QSizeF(2 * dot, 2 * dot));
-    }
-    for (const sky::SatelliteView& satellite : sky_->satellites) {
-        const QPointF at = polarPoint(centre, radius, satellite.azimuth, satellite.elevation);
+    for (std::size_t k = 0; k < sky_->satellites.size(); ++k) {
+        const sky::SatelliteView& satellite = sky_->satellites[k];
         painter.setPen(QPen(used, 1.5));
         painter.setBrush(satellite.used ? QBrush(used) : Qt::NoBrush);
-        painter.drawEllipse(at, dot, dot);
-        const QString prn = QString::number(satellite.prn);
-        const QSizeF size(metrics.horizontalAdvance(prn), lineHeight);
-        const QPointF places[] = {{dot + 1, -size.height()},
-                                  {-dot - 1 - size.width(), -size.height()},
-                                  {dot + 1, 0},
-                                  {-dot - 1 - size.width(), 0}};
-        QRectF label(at + places[0], size);
-        for (const QPointF& place : places) {
-            const QRectF candidate(at + place, size);
-            if (std::none_of(labels.begin(), labels.end(),
-                             [&](const QRectF& other) { return other.intersects(candidate); })) {
-                label = candidate;
-                break;
-            }
+        const double dot = parts.dots[k].width() / 2;
+        painter.drawEllipse(parts.dots[k].center(), dot, dot);
+        if (!parts.leaders[k].isNull()) {
+            painter.setPen(QPen(palette().color(QPalette::Dark), 1));
+            painter.drawLine(parts.leaders[k]);
         }
-        labels.push_back(label);
+        if (parts.labels[k].isNull()) continue;
         painter.setPen(palette().color(QPalette::Text));
-        painter.drawText(label, Qt::AlignCenter, prn);
+        painter.drawText(parts.labels[k], Qt::AlignCenter, QString::number(satellite.prn));
     }
 
-    // The bars: one per PRN, C/N0 from 0 to cn0Top dB-Hz, the PRN under each.
+    // The bars: one per PRN, C/N0 from 0 to cn0Top dB-Hz, the PRN under each. Where a
+    // slot is narrower than a number, the PRNs take up to three staggered rows (none
+    // when even three would touch: the polar plot names them) and the bars' heights
+    // alone tell the C/N0.
+    const double side = polarSide(area);
     const double left = area.left() + side + lineHeight;
-    const QRectF bars(left, area.top() + lineHeight, area.right() - left, area.height() - 2.5 * lineHeight);
+    const double count = static_cast<double>(std::max<std::size_t>(sky_->satellites.size(), 1));
+    const double number = metrics.horizontalAdvance("00") + 4;
+    const int needed = static_cast<int>(std::ceil(number / std::max((area.right() - left) / count, 1.0)));
+    const bool narrow = needed > 1;
+    const int rows = needed <= 3 ? needed : 0;
+    const double under = rows * lineHeight + 0.5 * lineHeight;
+    const QRectF bars(left, area.top() + 2 * lineHeight, area.right() - left, area.height() - 2 * lineHeight - under);
     if (bars.width() < 20 || sky_->satellites.empty()) {
         if (sky_->satellites.empty())
             painter.drawText(QRectF(left, area.top(), area.right() - left, area.height()), Qt::AlignCenter,
@@ -123,7 +196,7 @@ void SkyPlot::paintEvent(QPaintEvent* /*event*/)
         return;
     }
     painter.drawText(QRectF(left, area.top(), bars.width(), lineHeight), Qt::AlignLeft, "C/N0 (dB-Hz)");
-    const double slot = bars.width() / static_cast<double>(sky_->satellites.size());
+    const double slot = bars.width() / count;
     painter.setPen(QPen(palette().color(QPalette::Mid), 1));
     painter.drawLine(bars.bottomLeft(), bars.bottomRight());
     for (std::size_t k = 0; k < sky_->satellites.size(); ++k) {
@@ -135,10 +208,15 @@ void SkyPlot::paintEvent(QPaintEvent* /*event*/)
         painter.setBrush(satellite.used ? QBrush(used) : Qt::NoBrush);
         painter.drawRect(bar);
         painter.setPen(palette().color(QPalette::Text));
-        painter.drawText(QRectF(bar.left() - slot * 0.15, bars.bottom(), slot, lineHeight), Qt::AlignCenter,
-                         QString::number(satellite.prn));
-        painter.drawText(QRectF(bar.left() - slot * 0.15, bar.top() - lineHeight, slot, lineHeight), Qt::AlignCenter,
-                         QString::number(std::lround(satellite.cn0)));
+        if (rows > 0) {
+            const double row = static_cast<double>(k % static_cast<std::size_t>(rows)) * lineHeight;
+            const double wide = std::max(slot, number);
+            painter.drawText(QRectF(bar.center().x() - wide / 2, bars.bottom() + row, wide, lineHeight),
+                             Qt::AlignCenter, QString::number(satellite.prn));
+        }
+        if (!narrow)
+            painter.drawText(QRectF(bar.left() - slot * 0.15, bar.top() - lineHeight, slot, lineHeight),
+                             Qt::AlignCenter, QString::number(std::lround(satellite.cn0)));
     }
 }
 

@@ -5,6 +5,8 @@
 #include <optional>
 #include <vector>
 
+#include <QLineF>
+#include <QRectF>
 #include <QString>
 #include <QWidget>
 
@@ -19,15 +21,28 @@ public:
 
     /// Shows a sky, or with nullopt the text of setEmptyText().
     void setSky(std::optional<sky::SkyView> view);
-    /// What the plot says when it holds no sky ("Sky off", or how to get one).
-    void setEmptyText(const QString& text);
+    /// What the plot says when it holds no sky ("Sky off", or how to get one), and its
+    /// tooltip then (where to switch the sky on).
+    void setEmptyText(const QString& text, const QString& hint);
 
     /// The sky shown, or nullopt.
     const std::optional<sky::SkyView>& sky() const { return sky_; }
     const QString& emptyText() const { return emptyText_; }
 
-    QSize sizeHint() const override { return {420, 180}; }
-    QSize minimumSizeHint() const override { return {300, 140}; }
+    QSize sizeHint() const override { return {600, 290}; }
+    QSize minimumSizeHint() const override { return {424, 262}; }
+
+    /// Where the polar plot's parts lie at the plot's size: the compass letters
+    /// (N, E, S, W), each satellite's dot and PRN label (in the order of the sky), and
+    /// the leader line from a label set away from its dot (empty when it sits beside it).
+    struct Layout {
+        QPointF centre;
+        double radius = 0;
+        QRectF compass[4];
+        std::vector<QRectF> dots, labels;
+        std::vector<QLineF> leaders;
+    };
+    Layout layout() const;
 
     /// Where a satellite at azimuth and elevation (degrees) lies in a circle of radius
     /// around centre: north up, east to the right, the horizon on the rim.
@@ -39,6 +54,8 @@ protected:
 private:
     std::optional<sky::SkyView> sky_;
     QString emptyText_ = "Sky off";
+    QString emptyHint_;
+    void showHint();
 };
 
 }  // namespace trajix::gui

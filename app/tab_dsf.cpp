@@ -1,5 +1,6 @@
 // "Convert .dsf to .bin": a simulator recording gets the bit order of the RF simulator.
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHBoxLayout>
@@ -76,6 +77,9 @@ void DsfTab::pickAndConvert()
     const QString input = host_.dialogs().openFile(this, "Pick .dsf file for conversion", "*.dsf");
     if (input.isEmpty()) return;
 #ifdef TRAJIX_WITH_SCENARIO
+    // What keeps the conversion from making a recording is said before the user names
+    // the output.
+    if (!checkInput(input)) return;
     // The output is named by the user, the .bin beside the input suggested; the save
     // dialog asks before it replaces a file that is there.
     const QString suggested = fromStd(trajix::binNameFor(input.toStdString()));
@@ -85,26 +89,53 @@ void DsfTab::pickAndConvert()
 #endif
 }
 
+bool DsfTab::checkInput(const QString& input)
+{
+#ifdef TRAJIX_WITH_SCENARIO
+    std::int64_t blocks = 0;
+    try {
+        blocks = trajix::checkRecordingInput(QFile::encodeName(input).toStdString());
+    } catch (const trajix::Error& error) {
+        Label17->clear();
+        host_.showError(error.what());
+        return false;
+    }
+    // Less than one block is less than a second of signal: there is nothing to convert,
+    // and the command's empty result would only be an empty file.
+    if (blocks == 0) {
+        Label17->clear();
+        host_.prompt().information(
+            fmt::format("{} holds less than one second of signal ({} bytes, one second is {}); nothing was written.",
+                        input.toStdString(), trajix::BigFileSize(QFile::encodeName(input).toStdString()),
+                        trajix::recordingBlockSize));
+        return false;
+    }
+    return true;
+#else
+    (void)input;
+    return false;
+#endif
+}
+
 bool DsfTab::convertRecording(const QString& input, const QString& output)
 {
 #ifdef TRAJIX_WITH_SCENARIO
     host_.showTab(this);
     QApplication::processEvents();
-    // Less than one block is less than a second of signal: there is nothing to convert,
-    // and the command's empty result would only be an empty file.
-    std::error_code error;
-    const auto size = std::filesystem::file_size(QFile::encodeName(input).toStdString(), error);
-    if (!error && size < static_cast<std::uintmax_t>(trajix::recordingBlockSize)) {
-        Label17->clear();
-        host_.prompt().information(
-            fmt::format("{} holds less than one second of signal ({} bytes, one second is {}); nothing was written.",
-                        input.toStdString(), size, trajix::recordingBlockSize));
-        return false;
-    }
+    if (!checkInput(input)) return false;
     RecordingProgress progress(*this, host_, RecordingProgress::Step::Conversion);
     try {
-        trajix::convertDSF(input.toStdString(), output.toStdString(), progress);
+        const std::uint64_t size = trajix::BigFileSize(QFile::encodeName(input).toStdString());
+        const std::int64_t blocks = trajix::convertDSF(input.toStdString(), output.toStdString(), progress);
         Label17->setText("Conversion complete: " + output);
+        // The status bar names the file, and says when a part second at the end was left out.
+        const std::uint64_t dropped = size - static_cast<std::uint64_t>(blocks) * trajix::recordingBlockSize;
+        QString written = "Written: " + QDir::toNativeSeparators(output) +
+                          QString(" (%1 s of signal").arg(static_cast<qlonglong>(blocks));
+        if (dropped > 0)
+            written +=
+                QString("; the last %1 bytes, less than a second, were left out").arg(static_cast<qulonglong>(dropped));
+        host_.setStatusPanel(0, written + ")");
         return true;
     } catch (const trajix::Error& error) {
         host_.progressWindow()->close();

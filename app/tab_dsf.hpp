@@ -27,6 +27,10 @@ public:
     QProgressBar* progressbar2 = nullptr;
     QLabel* Label17 = nullptr;
 
+    /// Says why input cannot be converted (it cannot be read, or holds less than one
+    /// second of signal) and returns false; true when it can be.
+    bool checkInput(const QString& input);
+
 public slots:
     /// Asks for a .dsf recording and converts it.
     void pickAndConvert();

@@ -31,6 +31,7 @@
 #include "app/charts.hpp"
 #include "app/controls.hpp"
 #include "app/qt_progress.hpp"
+#include "app/sky_start.hpp"
 #include "app/sky_view.hpp"
 #include "app/tab_google_earth.hpp"
 #include "app/tab_host.hpp"
@@ -133,6 +134,19 @@ void squarePositionChart(QChartView* view, const QList<QPointF>& points)
         minX -= 3, maxX += 3, minY -= 3, maxY += 3;
     }
     showEqualScale(view, minX, maxX, minY, maxY);
+}
+
+/// The speed chart of the whole file: the profile's samples (from time 0) shifted past
+/// the stationary start, at rest from 0 before them and up to totalTime after them, so
+/// that the chart ends where "Total time" says the file does.
+QList<QPointF> wholeFileSpeeds(const QList<QPointF>& profile, double stationaryStart, double totalTime)
+{
+    QList<QPointF> speeds;
+    speeds.reserve(profile.size() + 2);
+    if (stationaryStart > 0) speeds.append(QPointF(0, 0));
+    for (const QPointF& point : profile) speeds.append(QPointF(point.x() + stationaryStart, point.y()));
+    if (speeds.isEmpty() || speeds.back().x() < totalTime) speeds.append(QPointF(totalTime, 0));
+    return speeds;
 }
 
 /// Time from 0 to the last sample, speed from 0 to the highest, on round numbers.
@@ -269,6 +283,8 @@ GoogleEarthTab::GoogleEarthTab(TabHost& host, QWidget* parent) : QWidget(parent)
     controls->addLayout(pathRow);
     controls->addWidget(heightsBox);
     controls->addLayout(rateRow);
+    dateRow = new FileDateRow("route", page);
+    controls->addWidget(dateRow);
     controls->addWidget(OrvenaGroupBox);
     controls->addWidget(DynamicGroupBox);
     controls->addStretch();
@@ -389,6 +405,22 @@ void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
         pathBox->setEnabled(false);
     }
 
+    // The sky file must cover the first fix: refused before the route runs, with the
+    // offer to start inside what it covers.
+    try {
+        const SkyStartCheck sky = checkSkyStart(host_.prompt(), parameters.dates, parameters.startTime,
+                                                "the first fix date and the GPS Start Time");
+        if (!sky.go) return;
+        if (sky.moveTo) {
+            host_.setFileDate(sky.moveTo->date);
+            StartTimeEdit->setText(QString::number(sky.moveTo->secondOfDay));
+            parameters = routeParameters(*this, host_);
+        }
+    } catch (const Error& error) {
+        host_.showError(error.what());
+        return;
+    }
+
     QtProgress progress(host_.progressWindow());
     try {
         route::RouteState state;
@@ -441,8 +473,9 @@ void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
         // Every change of an axis lays the whole series out again: the axes are set while
         // the series is empty, and the profile's points laid out once.
         Series3->clear();
-        fitSpeedChart(Chart3, points.speed);
-        Series3->replace(points.speed);
+        const QList<QPointF> speed = wholeFileSpeeds(points.speed, parameters.stationaryStart, state.totalTime);
+        fitSpeedChart(Chart3, speed);
+        Series3->replace(speed);
         DistanceLabel->setText(QString::fromStdString(state.distanceText));
         TotalTimeLabel->setText(QString::fromStdString(state.timeText));
         route::calculatePositions(state);
@@ -493,8 +526,12 @@ void GoogleEarthTab::clearCharts()
 void GoogleEarthTab::showSkyChoice()
 {
     skyPlot->setSky(std::nullopt);
-    skyPlot->setEmptyText(host_.sentences().sky ? "Sky on: Preview or Generate shows the satellites of the first fix"
-                                                : "Sky off");
+    if (host_.sentences().sky)
+        skyPlot->setEmptyText("Sky on: Preview or Generate shows the satellites of the first fix",
+                              "The sky is on (the Settings tab, \"Satellites from\"): Preview or Generate shows the "
+                              "satellites of the route's first fix here");
+    else
+        skyPlot->setEmptyText("Sky off", skyOffHint);
 }
 
 }  // namespace trajix::gui

@@ -16,6 +16,7 @@ class QPushButton;
 namespace trajix::gui {
 
 class ClickLabel;
+class FileDateRow;
 class SkyPlot;
 class TabHost;
 
@@ -45,6 +46,8 @@ public:
     QPushButton* BitBtn7 = nullptr;
     ClickLabel* Label21 = nullptr;
     QLineEdit* OutputUpdateEdit1 = nullptr;
+    /// The date of the first fix (the Settings tab's date) and whether the sky is on.
+    FileDateRow* dateRow = nullptr;
     QGroupBox* OrvenaGroupBox = nullptr;
     QLabel* orvLabel1 = nullptr;
     QLabel* orvLabel2 = nullptr;

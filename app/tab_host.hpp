@@ -71,11 +71,14 @@ public:
 
     /// The output rate as the three rate edits show it (Hz, text as typed).
     virtual QString rateText() const = 0;
-    /// Puts text into the three rate edits, except source (the edit it came from).
-    virtual void shareRate(const QString& text, const QLineEdit* source = nullptr) = 0;
+    /// Puts text into the three rate edits, except source (the edit it came from). With
+    /// fromLog (a log's file name) the status bar and the Settings tab's rate say that
+    /// the rate came from that log; a rate from anywhere else takes that note away.
+    virtual void shareRate(const QString& text, const QLineEdit* source = nullptr, const QString& fromLog = {}) = 0;
 
-    /// Ends every writer: the written file is described on the Serial Output tab (and,
-    /// with makeReplayFile, becomes the replay file), then the scenario step runs on it
+    /// Ends every writer: with makeReplayFile the written file becomes the replay file
+    /// and the Serial Output tab describes it; without, the replay file stays (and is
+    /// described anew if it is the file written). Then the scenario step runs on it
     /// when the simulator features are on.
     virtual void handOverWrittenFile(const QString& path, bool makeReplayFile) = 0;
     /// True while the scenario controls are off (the default): no scenario step runs.
@@ -87,6 +90,9 @@ public:
     virtual const QLineEdit* routeJerkEdit() const = 0;
     /// The sentence choices of the Settings tab as they stand now.
     virtual SentenceChoices sentences() const = 0;
+    /// Sets the date of the first fix (the Settings tab's date edit, which every
+    /// writing tab's date edit follows).
+    virtual void setFileDate(const trajix::CalendarDate& date) = 0;
 };
 
 }  // namespace trajix::gui

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -31,8 +30,10 @@
 
 #include "app/controls.hpp"
 #include "app/qt_progress.hpp"
+#include "app/sky_start.hpp"
 #include "app/tab_host.hpp"
 #include "app/tab_kelo.hpp"
+#include "app/widgets.hpp"
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #ifdef TRAJIX_WITH_CONVERT
@@ -76,10 +77,7 @@ KeloTab::KeloTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(host)
     Memo2->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QFont courier("Courier New");
-    courier.setStyleHint(QFont::Monospace);
-    if (!QFontInfo(courier).fixedPitch()) courier = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    Memo2->setFont(courier);
+    Memo2->setFont(monospacedFont());
     Memo2->setToolTip("First 50 lines of NMEA output shown here");
     Memo2->setMinimumHeight(100);
 
@@ -99,6 +97,8 @@ KeloTab::KeloTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(host)
 
     auto* layout = new QVBoxLayout(page);
     layout->addLayout(top);
+    dateRow = new FileDateRow("kelo", page);
+    layout->addWidget(dateRow);
     layout->addLayout(charts, 3);
     layout->addWidget(Memo2, 2);
 }
@@ -218,6 +218,11 @@ void KeloTab::importLog()
     }
     const QString input = host_.dialogs().openFile(this, "Pick KELO .kel file for conversion", "*.kel");
     if (input.isEmpty()) return;
+    importLogFile(input, true);
+}
+
+void KeloTab::importLogFile(const QString& input, bool offerDate)
+{
     // A log that fails leaves no chart of the one before.
     clearResults();
 
@@ -244,6 +249,16 @@ void KeloTab::importLog()
         result = trajix::convert::loadKelFile(parameters, host_.prompt(), progress);
     } catch (const trajix::Cancelled&) {
         return;  // the user knows
+    } catch (const sky::SkyNotCovered& error) {
+        // The log's times of day stay; the date can move into the file's span.
+        const auto date = trajix::dateCoveringTimeOfDay(error.coverage(), error.time());
+        if (!offerDate || !date) {
+            host_.showError(error.what());
+        } else if (host_.prompt().askYesNo(startOnDateQuestion(error, *date).toStdString())) {
+            host_.setFileDate(*date);
+            importLogFile(input, false);
+        }
+        return;
     } catch (const trajix::Error& error) {
         host_.showError(error.what());
         return;
@@ -260,13 +275,16 @@ void KeloTab::importLog()
     result.outputFileName = localPath(chosen);
 
     if (result.rateDetected) {
-        // The log's own rate becomes the output rate of every writer.
-        host_.shareRate(QString::fromStdString(result.sampleRateText));
+        // The log's own rate becomes the output rate of every writer; the status bar and
+        // the Settings tab say so, or the next route would come out at a rate nobody chose.
+        host_.shareRate(QString::fromStdString(result.sampleRateText), nullptr, QFileInfo(input).fileName());
     }
 
     host_.output().outputInterval = trajix::convert::sampleIntervalFromRateText(result.sampleRateText);
     host_.output().outputFileName = result.outputFileName;
-    host_.handOverWrittenFile(chosen, false);
+    // The Serial Output tab shows the written file's rate, length and type, so it plays
+    // that file too: the description and the file played always belong together.
+    host_.handOverWrittenFile(chosen, true);
 }
 
 void KeloTab::convertTextList()
@@ -316,7 +334,7 @@ void KeloTab::convertTextList()
 
     host_.output().outputInterval = trajix::convert::sampleIntervalFromRateText(parameters.sampleRateText);
     host_.output().outputFileName = localPath(chosen);
-    host_.handOverWrittenFile(chosen, false);
+    host_.handOverWrittenFile(chosen, true);  // described and played, as the logger import's file
 }
 
 #else  // a build without the recorded-data pipeline: the buttons do nothing

@@ -12,6 +12,7 @@ class QPushButton;
 
 namespace trajix::gui {
 
+class FileDateRow;
 class TabHost;
 
 class KeloTab : public QWidget {
@@ -20,6 +21,9 @@ public:
     explicit KeloTab(TabHost& host, QWidget* parent = nullptr);
 
     QPushButton* BitBtn3 = nullptr;
+    /// The date of the first fix (the Settings tab's date) and whether the sky is on: a
+    /// log holds times of day only.
+    FileDateRow* dateRow = nullptr;
     QLineEdit* kelStationaryPeriodedit = nullptr;
     QLineEdit* kelstationaryPeriodEndEdit = nullptr;
     QPlainTextEdit* Memo2 = nullptr;
@@ -36,6 +40,9 @@ public slots:
     void convertTextList();
 
 private:
+    /// Imports the log input. With offerDate, a sky file that does not cover the log's
+    /// first fix brings the offer to move the date into what it covers and import again.
+    void importLogFile(const QString& input, bool offerDate);
     /// Empties the preview and the charts.
     void clearResults();
     /// Throws Error naming the stationary period edit that holds no whole seconds of 0 or more.

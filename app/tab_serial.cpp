@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -252,11 +251,13 @@ trajix::ReplayState& SerialTab::replayState()
 
 void SerialTab::scanfile(const QString& fileName)
 {
-    const auto scan = scanAndShow(*this, host_, fileName);
-    // The step count and the sentence pairing belong to the replay file: a file
-    // scanned only to be described leaves them as they are.
+    // The tab describes the file it plays and no other: the rate shown is the rate
+    // Start plays at, so another file's rate beside the replay file's name would play
+    // the replay file at the wrong pace.
     trajix::ReplayState& state = replayState();
-    if (scan && scan->measured && fileName.toStdString() == state.replayFileName) {
+    if (fileName.toStdString() != state.replayFileName) return;
+    const auto scan = scanAndShow(*this, host_, fileName);
+    if (scan && scan->measured) {
         state.replaySentenceCount = scan->count;
         state.replayHasExtraSentences = scan->replayHasExtraSentences;
         state.replayLog = scan->receiverLog ? scan->log : nullptr;
@@ -271,6 +272,13 @@ void SerialTab::adoptReplayFile(const QString& fileName)
     if (fileName.toStdString() != state.replayFileName) endReplay();
     state.replayFileName = fileName.toStdString();
     replayFilenameEdit->setText("Replay file : " + fileName);
+    if (!scan) {
+        // Nothing was measured: the previous file's rate, length and type go, and Start
+        // has no rate to play at.
+        ReplayFileLengthLabel->setText("File length");
+        ReplayFileTypeLabel->setText("File type");
+        ReplayOutputRateEdit->clear();
+    }
     // No such file leaves nothing to count; Start says so when it cannot open it.
     state.replaySentenceCount = scan ? scan->count : 0;
     state.replayHasExtraSentences = scan && scan->replayHasExtraSentences;
@@ -600,7 +608,7 @@ SerialTab::SerialTab(TabHost& host, QWidget* parent) : QWidget(parent), host_(ho
     OutputpreviewMemo->setObjectName("OutputpreviewMemo");
     OutputpreviewMemo->setReadOnly(true);
     OutputpreviewMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
-    OutputpreviewMemo->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    OutputpreviewMemo->setFont(monospacedFont());
     OutputpreviewMemo->setMinimumHeight(120);
 
     auto* buttons = new QHBoxLayout;

@@ -35,7 +35,8 @@ public:
     explicit SerialTab(TabHost& host, QWidget* parent = nullptr);
     ~SerialTab() override;
 
-    /// Describes a file on the tab: rate, length, type, step count.
+    /// Describes the replay file anew (rate, length, type, step count) when fileName is
+    /// it, as after a writer overwrote it; any other file leaves the tab as it is.
     void scanfile(const QString& fileName);
     /// Scans fileName and makes it the replay file when the scan measures a rate;
     /// otherwise says why and keeps the previous replay file.

@@ -2,6 +2,8 @@
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -19,6 +21,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
+
+#include <fmt/format.h>
 
 #include "app/controls.hpp"
 #include "app/qt_progress.hpp"
@@ -100,8 +105,11 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     auto* rate = new QGridLayout;
     SampleRateEdit = makeEdit(page, "SampleRateEdit", "20", 60);
     addEditRow(rate, makeLabel(page, "SampleRateLabel", "Output rate (Hz), the same on every tab"), SampleRateEdit);
+    SampleRateSourceLabel = makeLabel(page, "SampleRateSourceLabel", QString());
+    SampleRateSourceLabel->setStyleSheet("color: darkblue;");
+    rate->addWidget(SampleRateSourceLabel, rate->rowCount() - 1, 2);  // the rate's own row
     rate->setColumnStretch(3, 1);
-    SampleRateEdit->setToolTip("Output rate in Hz (fixes per second), greater than 0; also the rate of the other tabs");
+    SampleRateEdit->setToolTip(sampleRateToolTip);
 
     VTGBox = new QCheckBox("Output VTG in NMEA file (not needed for Trajix Binary file creation)", page);
     VTGBox->setObjectName("VTGBox");
@@ -258,7 +266,10 @@ void SettingsTab::browseSkyFile()
 {
     const QString chosen =
         host_.dialogs().openFile(this, "Pick an almanac or RINEX navigation file", "*.alm *.rnx *.??n *.??N");
-    if (!chosen.isEmpty()) SkyFileEdit->setText(chosen);
+    if (chosen.isEmpty()) return;
+    // A file chosen is a sky wanted: the box goes on with it.
+    SkyFileEdit->setText(chosen);
+    SkyBox->setChecked(true);
 }
 
 void SettingsTab::correctNmeaFile()
@@ -310,8 +321,17 @@ void SettingsTab::createDropouts()
         request.input = input.toStdString();
         request.start = editInteger(Start1, "Start");
         request.duration = editInteger(Duration1, "Duration");
+        // A bad range is said before the question below, and an earlier copy is replaced
+        // only when the user says so.
+        trajix::checkDropoutRequest(request);
+        const QString output = QString::fromStdString(trajix::dropoutOutputName(request.input.string()));
+        if (QFileInfo::exists(output) &&
+            !host_.prompt().askYesNo(
+                fmt::format("{} already exists. Replace it with the new copy with dropouts?", output.toStdString())))
+            return;
         GaugeProgress progress(progressGauge2);
-        trajix::createDropouts(request, progress);
+        const std::filesystem::path written = trajix::createDropouts(request, progress);
+        host_.setStatusPanel(0, "Written: " + QDir::toNativeSeparators(QString::fromStdString(written.string())));
     } catch (const trajix::Error& error) {
         host_.showError(error.what());
     }

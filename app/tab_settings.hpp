@@ -14,6 +14,10 @@ namespace trajix::gui {
 
 class TabHost;
 
+/// The tooltip of the Settings tab's rate edit while no log has set the rate.
+inline constexpr const char* sampleRateToolTip =
+    "Output rate in Hz (fixes per second), greater than 0; also the rate of the other tabs";
+
 class SettingsTab : public QWidget {
     Q_OBJECT
 public:
@@ -23,6 +27,8 @@ public:
     void fetchDailyAlmanac();
 
     QLineEdit* SampleRateEdit = nullptr;
+    /// Beside the rate: which log the rate was taken from, until a rate comes from elsewhere.
+    QLabel* SampleRateSourceLabel = nullptr;
     /// "Signal generator features": switches the scenario controls and the tools below on.
     QCheckBox* SignalGeneratorBox = nullptr;
     QCheckBox* VTGBox = nullptr;
@@ -59,7 +65,8 @@ signals:
 public slots:
     /// Asks for an almanac file and puts its name in AlmanacEdit.
     void browseAlmanac();
-    /// Asks for an almanac or RINEX navigation file and puts its name in SkyFileEdit.
+    /// Asks for an almanac or RINEX navigation file, puts its name in SkyFileEdit and
+    /// switches the sky on.
     void browseSkyFile();
     /// Asks for an NMEA file and writes its GGA lines to a corrected copy beside it.
     void correctNmeaFile();

@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,6 +10,7 @@
 #include <QLineSeries>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 #include <QValueAxis>
 
@@ -26,12 +26,15 @@
 #include "app/controls.hpp"
 #include "app/qt_progress.hpp"
 #include "app/secondary_windows.hpp"
+#include "app/sky_start.hpp"
 #include "app/tab_host.hpp"
 #include "app/tab_user_commands.hpp"
+#include "app/widgets.hpp"
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #include "common/numbers.hpp"
 #include "common/output.hpp"
+#include "common/units.hpp"
 #include "script/script.hpp"
 
 namespace trajix::gui {
@@ -49,6 +52,15 @@ std::vector<std::string> memoLines(const QPlainTextEdit* memo)
     lines.reserve(static_cast<std::size_t>(parts.size()));
     for (const QString& part : parts) lines.push_back(part.toStdString());
     return lines;
+}
+
+// The script line a refusal names: its messages start "line N: ". 0 for a message that
+// names none (a bad edit, a script without motion).
+int lineNamed(const char* message)
+{
+    static const QRegularExpression pattern("^line (\\d+):");
+    const QRegularExpressionMatch match = pattern.match(QString::fromUtf8(message));
+    return match.hasMatch() ? match.captured(1).toInt() : 0;
 }
 
 // The lowest and highest value seen, for an axis that fits its data.
@@ -183,9 +195,9 @@ UserCommandsTab::UserCommandsTab(TabHost& host, QWidget* parent) : QWidget(paren
     setObjectName("UserCommandsTab");
     auto* page = this;
 
-    Memo1 = new QPlainTextEdit(".end", page);
+    Memo1 = new CommandEditor(".end", page);
     Memo1->setObjectName("Memo1");
-    Memo1->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    Memo1->setFont(monospacedFont());
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo1->setMinimumWidth(300);
 
@@ -222,6 +234,8 @@ UserCommandsTab::UserCommandsTab(TabHost& host, QWidget* parent) : QWidget(paren
     left->addWidget(Memo1, 1);
     left->addLayout(fileButtons);
     left->addLayout(edits);
+    dateRow = new FileDateRow("script", page);
+    left->addWidget(dateRow);
     left->addLayout(runButtons);
 
     Chart5 = makeLineChart("Position (x,y) metres", "East (m)", "North (m)", {&Series9}, page);
@@ -290,7 +304,43 @@ QString UserCommandsTab::suggestedName(const char* ending) const
 
 void UserCommandsTab::preview()
 {
-    runCommandScript(QString());
+    if (startInsideSky()) runCommandScript(QString());
+}
+
+bool UserCommandsTab::startInsideSky()
+{
+    trajix::DateSentences dates;
+    trajix::ParsedScript script;
+    try {
+        dates = host_.sentences().dates();
+        script = trajix::parseScript(memoLines(Memo1));
+    } catch (const trajix::Error&) {
+        return true;  // the run names what is wrong
+    }
+    // The writer starts at the last time the script sets (9:00 without one).
+    long double clock = nineOClockSeconds;
+    int timeLine = 0;
+    for (const trajix::ScriptCommand& command : script.commands)
+        if (command.kind == trajix::ScriptCommand::Kind::Set && command.name == trajix::ScriptCommand::Name::Time) {
+            clock = command.value;
+            timeLine = command.line;
+        }
+    const SkyStartCheck sky =
+        checkSkyStart(host_.prompt(), dates, clock,
+                      timeLine > 0 ? QString("the first fix date and the \"time=\" of line %1").arg(timeLine)
+                                   : QString("the first fix date and a first line \"time=\""));
+    if (!sky.go) return false;
+    if (sky.moveTo) {
+        host_.setFileDate(sky.moveTo->date);
+        const QString line = QString("time=%1").arg(sky.moveTo->secondOfDay);
+        QStringList lines = Memo1->toPlainText().split('\n');
+        if (timeLine > 0 && timeLine <= lines.size())
+            lines[timeLine - 1] = line;
+        else
+            lines.prepend(line);
+        Memo1->setPlainText(lines.join('\n'));
+    }
+    return true;
 }
 
 void UserCommandsTab::generate()
@@ -302,6 +352,7 @@ void UserCommandsTab::generate()
         host_.showError(error.what());
         return;
     }
+    if (!startInsideSky()) return;
     const QString name = host_.dialogs().saveFile(this, "Enter name for NMEA output file", suggestedName(".nmea.txt"));
     if (name.isEmpty()) return;
     const QString target = withTxtExtension(name);
@@ -339,6 +390,8 @@ bool UserCommandsTab::runCommandScript(const QString& target)
             charts.show();
         } else {
             charts.clear();
+            // The line the message names is marked first, so that it shows behind the message.
+            Memo1->markFaultyLine(lineNamed(error.what()));
             host_.showError(error.what());
         }
         return false;
@@ -346,6 +399,7 @@ bool UserCommandsTab::runCommandScript(const QString& target)
     closeProgress();
     charts.show();
     scriptRunning_ = false;
+    Memo1->markFaultyLine(0);
     // Free text was always allowed; a misspelt command among it gets one message.
     if (!result.unmatchedLines.empty())
         host_.prompt().information(trajix::unmatchedLinesMessage(result.unmatchedLines));

@@ -13,6 +13,8 @@ class QPushButton;
 
 namespace trajix::gui {
 
+class CommandEditor;
+class FileDateRow;
 class TabHost;
 
 class UserCommandsTab : public QWidget {
@@ -28,9 +30,13 @@ public:
     /// A run is under way (its progress window lets events through).
     bool scriptRunning() const { return scriptRunning_; }
 
-    QPlainTextEdit* Memo1 = nullptr;
+    /// The script, with line numbers; a refused run marks the line it names.
+    CommandEditor* Memo1 = nullptr;
     QLineEdit* userMaxJerkEdit = nullptr;
     QLineEdit* outputUpdateEdit2 = nullptr;
+    /// The date of the first fix (the Settings tab's date) and whether the sky is on;
+    /// the script's "time=" line sets the time.
+    FileDateRow* dateRow = nullptr;
     QPushButton* BitBtn1 = nullptr;
     QPushButton* BitBtn4 = nullptr;
     QPushButton* BitBtn6 = nullptr;
@@ -61,6 +67,11 @@ private:
     /// The run's options from the edits; writing adds the output rate. Throws Error
     /// naming the edit that holds no usable number.
     trajix::ScriptOptions scriptOptions(bool writing) const;
+    /// With the sky on, checks that its file covers the script's first fix (the date and
+    /// the script's last "time=" line), before anything runs; outside, asks whether to
+    /// start inside what it covers and then sets the date and the time line. False when
+    /// nothing may run.
+    bool startInsideSky();
     /// A file name for a save dialog: the script file's name (or "commands") with ending.
     QString suggestedName(const char* ending) const;
 

@@ -1,11 +1,18 @@
 #include "app/widgets.hpp"
 
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QTextBlock>
+
+#include <algorithm>
 
 namespace trajix::gui {
 
@@ -18,6 +25,124 @@ constexpr int bannerWidth = 468;
 constexpr int bannerHeight = 60;
 constexpr int loadTimeoutMs = 10000;
 }  // namespace
+
+bool drawsMonospaced(const QFont& font)
+{
+    const QFontMetrics metrics(font);
+    const int width = metrics.horizontalAdvance(QLatin1Char('M'));
+    if (width <= 0) return false;
+    for (char c = ' '; c <= '~'; ++c)
+        if (metrics.horizontalAdvance(QLatin1Char(c)) != width) return false;
+    return true;
+}
+
+QFont monospacedFont()
+{
+    const QFont systemFixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    const qreal pointSize = QGuiApplication::font().pointSizeF();
+    const QStringList families = {"Courier New",     systemFixed.family(), "DejaVu Sans Mono",
+                                  "Liberation Mono", "Nimbus Mono PS",     "monospace"};
+    for (const QString& family : families) {
+        QFont font(family);
+        font.setStyleHint(QFont::TypeWriter);
+        if (pointSize > 0) font.setPointSizeF(pointSize);
+        if (drawsMonospaced(font)) return font;
+    }
+    return systemFixed;
+}
+
+namespace {
+/// The margin beside the command editor; the editor paints it.
+class LineNumberMargin : public QWidget {
+public:
+    explicit LineNumberMargin(CommandEditor* editor) : QWidget(editor), editor_(editor)
+    {
+        setObjectName("LineNumbers");
+    }
+    QSize sizeHint() const override { return {editor_->lineNumberWidth(), 0}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override { editor_->paintLineNumbers(event); }
+
+private:
+    CommandEditor* editor_;
+};
+}  // namespace
+
+CommandEditor::CommandEditor(const QString& text, QWidget* parent)
+    : QPlainTextEdit(text, parent), lineNumbers_(new LineNumberMargin(this))
+{
+    connect(this, &QPlainTextEdit::blockCountChanged, this, &CommandEditor::fitMargin);
+    connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect& rect, int dy) {
+        if (dy != 0)
+            lineNumbers_->scroll(0, dy);
+        else
+            lineNumbers_->update(0, rect.y(), lineNumbers_->width(), rect.height());
+    });
+    // The mark belongs to the text the run read: an edit may have mended the line.
+    connect(this, &QPlainTextEdit::textChanged, this, [this] {
+        if (faultyLine_ != 0) markFaultyLine(0);
+    });
+    fitMargin();
+}
+
+int CommandEditor::lineNumberWidth() const
+{
+    const int digits = static_cast<int>(QString::number(std::max(1, blockCount())).size());
+    return 8 + fontMetrics().horizontalAdvance(QLatin1Char('9')) * std::max(2, digits);
+}
+
+void CommandEditor::fitMargin()
+{
+    setViewportMargins(lineNumberWidth(), 0, 0, 0);
+    const QRect area = contentsRect();
+    lineNumbers_->setGeometry(area.left(), area.top(), lineNumberWidth(), area.height());
+}
+
+void CommandEditor::resizeEvent(QResizeEvent* event)
+{
+    QPlainTextEdit::resizeEvent(event);
+    fitMargin();
+}
+
+void CommandEditor::paintLineNumbers(QPaintEvent* event)
+{
+    QPainter painter(lineNumbers_);
+    painter.fillRect(event->rect(), palette().color(QPalette::Window));
+    QTextBlock block = firstVisibleBlock();
+    int top = qRound(blockBoundingGeometry(block).translated(contentOffset()).top());
+    const int width = lineNumbers_->width() - 4;
+    const int height = fontMetrics().height();
+    while (block.isValid() && top <= event->rect().bottom()) {
+        const int bottom = top + qRound(blockBoundingRect(block).height());
+        if (block.isVisible() && bottom >= event->rect().top()) {
+            const int line = block.blockNumber() + 1;
+            painter.setPen(line == faultyLine_ ? QColor(Qt::red) : palette().color(QPalette::PlaceholderText));
+            painter.drawText(0, top, width, height, Qt::AlignRight, QString::number(line));
+        }
+        block = block.next();
+        top = bottom;
+    }
+}
+
+void CommandEditor::markFaultyLine(int line)
+{
+    const QTextBlock block = document()->findBlockByNumber(line - 1);
+    QList<QTextEdit::ExtraSelection> marks;
+    faultyLine_ = 0;
+    if (line > 0 && block.isValid()) {
+        faultyLine_ = line;
+        QTextEdit::ExtraSelection mark;
+        mark.format.setBackground(QColor(255, 190, 190));
+        mark.format.setProperty(QTextFormat::FullWidthSelection, true);
+        mark.cursor = QTextCursor(block);
+        marks.append(mark);
+        setTextCursor(QTextCursor(block));
+        ensureCursorVisible();
+    }
+    setExtraSelections(marks);
+    lineNumbers_->update();
+}
 
 ClickLabel::ClickLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {}
 

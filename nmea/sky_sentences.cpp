@@ -124,6 +124,71 @@ std::shared_ptr<const sky::SkyModel> skyModelFor(const std::filesystem::path& fi
     return std::make_shared<const sky::SkyModel>(sky::SkyModel::fromFile(file, week));
 }
 
+namespace {
+CalendarDate dateOfGpsDay(long long day)
+{
+    using namespace std::chrono;
+    const year_month_day ymd{sys_days{year{1980} / January / 6} + days{day}};
+    return {static_cast<int>(ymd.year()), static_cast<int>(static_cast<unsigned>(ymd.month())),
+            static_cast<int>(static_cast<unsigned>(ymd.day()))};
+}
+}  // namespace
+
+double firstSampleGpsTime(const CalendarDate& date, long double clock)
+{
+    const long long day = SkySentences::gpsDay(date);
+    const int leap = gps::leapSecondsAtWeek(static_cast<int>(day / 7));
+    return static_cast<double>(static_cast<long double>(day * 86400 + leap) + clock);
+}
+
+FileStart suggestedFileStart(const sky::SkyCoverage& coverage)
+{
+    // Back to UTC by the leap seconds of the day the start falls on, as the sky takes them.
+    auto day = static_cast<long long>(std::floor(coverage.suggestedStart / 86400));
+    const auto utcSecond = [&] {
+        return coverage.suggestedStart - static_cast<double>(day) * 86400 -
+               gps::leapSecondsAtWeek(static_cast<int>(day / 7));
+    };
+    double second = utcSecond();
+    if (second < 0) {
+        --day;
+        second = utcSecond();
+    }
+    second = std::ceil(second);
+    if (const double minute = std::ceil(second / 60) * 60;
+        firstSampleGpsTime(dateOfGpsDay(day), minute) <= coverage.last)
+        second = minute;
+    if (second >= 86400) {
+        second -= 86400;
+        ++day;
+    }
+    return {dateOfGpsDay(day), static_cast<long long>(second)};
+}
+
+std::optional<CalendarDate> dateCoveringTimeOfDay(const sky::SkyCoverage& coverage, double gpsTime)
+{
+    // The time of day as the file prints it, taken back from GPS time by the leap
+    // seconds of its own day.
+    const auto day = static_cast<long long>(std::floor(gpsTime / 86400));
+    const double clock = gpsTime - static_cast<double>(day) * 86400 - gps::leapSecondsAtWeek(static_cast<int>(day / 7));
+    const auto first = static_cast<long long>(std::floor(coverage.first / 86400)) - 1;
+    const auto last = static_cast<long long>(std::floor(coverage.last / 86400)) + 1;
+    for (long long d = first; d <= last; ++d) {
+        if (d < 0) continue;
+        const CalendarDate date = dateOfGpsDay(d);
+        const double t = firstSampleGpsTime(date, clock);
+        if (t >= coverage.first && t <= coverage.last) return date;
+    }
+    return std::nullopt;
+}
+
+void checkSkyCoversStart(const sky::SkyModel& model, const CalendarDate& date, long double clock)
+{
+    // The sky checks each whole second it reaches, the first one's too.
+    const double week0 = static_cast<double>(model.baseWeek()) * gps::secondsPerWeek;
+    model.checkCovers(std::floor(firstSampleGpsTime(date, clock)) - week0);
+}
+
 long long SkySentences::gpsDay(const CalendarDate& date)
 {
     using namespace std::chrono;

@@ -4,6 +4,7 @@
 // and SNR), from the sky model at each sample's date, time and place.
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,29 @@ std::string gsvSentences(const sky::SkyView& view);
 /// lies on date (an almanac's 10-bit week is taken as the full week nearest the date's).
 /// Throws Error naming the file when it cannot be read.
 std::shared_ptr<const sky::SkyModel> skyModelFor(const std::filesystem::path& file, const CalendarDate& date);
+
+/// GPS time (seconds since the start of GPS week 0) of a file's first sample on date at
+/// clock (seconds since that date's midnight as the sentences print them, UTC; it may
+/// pass 24 h), with the leap seconds of the date's GPS week as the sky takes them.
+double firstSampleGpsTime(const CalendarDate& date, long double clock);
+
+/// A start as a file takes it: its date and the seconds since that midnight (UTC).
+struct FileStart {
+    CalendarDate date;
+    long long secondOfDay = 0;
+};
+
+/// The start inside a file's coverage to offer when a run falls outside it: the
+/// suggested start, put on the next whole minute when that is still covered.
+FileStart suggestedFileStart(const sky::SkyCoverage& coverage);
+
+/// The first date on which the time of day (UTC) of gpsTime falls inside the coverage:
+/// the date to move a file to whose times of day are fixed. Nothing when no day does.
+std::optional<CalendarDate> dateCoveringTimeOfDay(const sky::SkyCoverage& coverage, double gpsTime);
+
+/// Throws sky::SkyNotCovered (naming the file, the time and the span it covers, UTC)
+/// when model has no satellite for the first sample of a file on date at clock.
+void checkSkyCoversStart(const sky::SkyModel& model, const CalendarDate& date, long double clock);
 
 class SkySentences {
 public:

@@ -98,6 +98,7 @@ struct RouteState {
     std::int64_t stepCount = 0;  ///< 0.0001 s steps driven so far over the whole route
 
     std::string distanceText, timeText;
+    double totalTime = 0;  ///< s: the stationary periods and the samples between, as timeText gives it
     double maxLateralAcc = 0, maxLongitudinalAcc = 0;  ///< m/s^2: the highest reached (measureAccelerations)
     std::string accelerationText;                      ///< both, in g, for the summary and the speed chart
 };

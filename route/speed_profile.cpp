@@ -407,6 +407,7 @@ void runProfilePass(RouteState& state, const RouteParameters& parameters, Progre
     state.distanceText = "Scenario distance = " + formatPicture(state.routeDistance / 1000, "#####.00") + " km";
     const double total = static_cast<double>(state.sampleCount) / parameters.outputRate + parameters.stationaryStart +
                          parameters.stationaryEnd;
+    state.totalTime = total;
     state.timeText = "Total time = " + formatPicture(total, "####.00") + "s";
     if (callbacks.totals) callbacks.totals(state.distanceText, state.timeText);
     if (state.sampleCount < 2)

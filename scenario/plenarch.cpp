@@ -238,11 +238,16 @@ bool runPlenarch(ScenarioState& state, const std::string& nmeaFileName, const Sc
     const std::string profile = scenarioProfileText(state.edits, environment.startDrive);
     const std::filesystem::path profileFile = tools / "profile.txt";
     showStatus(environment, profileFile.string());
+    // A first run finds no tool directory yet: it is made, with the home folder if need be.
     {
         std::error_code ec;
-        if (!std::filesystem::is_directory(tools, ec))
-            throw Error(fmt::format("cannot write '{}': the tool directory '{}' does not exist", profileFile.string(),
-                                    tools.string()));
+        if (!std::filesystem::is_directory(tools, ec)) {
+            std::filesystem::create_directories(tools, ec);
+            if (ec || !std::filesystem::is_directory(tools))
+                throw Error(fmt::format("cannot write '{}': the tool directory '{}' cannot be created: {}",
+                                        profileFile.string(), tools.string(),
+                                        ec ? ec.message() : std::string("a file of that name is in the way")));
+        }
     }
     writeFileAtomically(profileFile, profile);
     FileCopy(nmeaFileName, tools / "nmeaInput.txt");

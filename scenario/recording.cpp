@@ -149,6 +149,12 @@ void reverseWordBits(std::uint8_t* data, std::size_t size, const std::array<std:
     reverseWordBits(data, data, size, table);
 }
 
+std::int64_t checkRecordingInput(const std::filesystem::path& input)
+{
+    const RecordingInput reader(input);  // says what keeps the file from being read
+    return recordingBlockCount(BigFileSize(input));
+}
+
 std::string binNameFor(const std::string& dsfName)
 {
     return (dsfName.size() >= 3 ? dsfName.substr(0, dsfName.size() - 3) : std::string()) + "bin";
@@ -194,15 +200,14 @@ std::string dropoutOutputName(const std::string& binName)
     return (binName.size() >= 4 ? binName.substr(0, binName.size() - 4) : std::string()) + "_mod.bin";
 }
 
-std::filesystem::path createDropouts(const DropoutRequest& request, ProgressSink& progress)
+std::int64_t checkDropoutRequest(const DropoutRequest& request)
 {
-    const std::filesystem::path output = dropoutOutputName(request.input.string());
     std::error_code ec;
     if (std::filesystem::is_directory(request.input, ec))
         throw Error(fmt::format("cannot read '{}': it is a directory", request.input.string()));
     if (!std::filesystem::exists(request.input, ec))
         throw Error(fmt::format("cannot open '{}': no such file", request.input.string()));
-    const std::int64_t blockCount = recordingBlockCount(BigFileSize(request.input));
+    const std::int64_t blockCount = checkRecordingInput(request.input);
     const long long start = request.start;
     const long long duration = request.duration;
     if (start != 0) {
@@ -217,6 +222,15 @@ std::filesystem::path createDropouts(const DropoutRequest& request, ProgressSink
                             "({} whole seconds)",
                             start, duration, start + duration + 1, request.input.string(), blockCount));
     }
+    return blockCount;
+}
+
+std::filesystem::path createDropouts(const DropoutRequest& request, ProgressSink& progress)
+{
+    const std::filesystem::path output = dropoutOutputName(request.input.string());
+    const std::int64_t blockCount = checkDropoutRequest(request);
+    const long long start = request.start;
+    const long long duration = request.duration;
     // Blocks are counted from 0 here: second s is block s.
     const long long firstBlank = start;
     const long long lastBlank = start == 0 ? -1 : start + duration;

@@ -34,6 +34,12 @@ void reverseWordBits(const std::uint8_t* source, std::uint8_t* target, std::size
 /// by "bin" (track.dsf gives track.bin).
 std::string binNameFor(const std::string& dsfName);
 
+/// Checks that a recording can be read: it exists, is no directory and opens for
+/// reading. Returns its whole one-second blocks (0 for less than a second of signal).
+/// Throws Error naming the file otherwise. Front ends call it before they ask for an
+/// output name.
+std::int64_t checkRecordingInput(const std::filesystem::path& input);
+
 /// Converts the whole blocks of a .dsf recording into the .bin form, streaming a piece
 /// at a time through one small buffer; a trailing part block is dropped. Refuses an output naming the input, and
 /// a missing input writes nothing. The output appears under its name only when complete.
@@ -50,6 +56,12 @@ struct DropoutRequest {
     long long start = 0;     ///< first blanked second; 0 means no dropout
     long long duration = 0;  ///< seconds start .. start + duration are blanked (duration + 1 blocks)
 };
+
+/// The checks createDropouts makes before it writes anything: the input as
+/// checkRecordingInput checks it, and with start != 0: start > 0, duration >= -1 and
+/// start + duration + 1 <= block count. Returns the block count; throws Error saying
+/// what is wrong.
+std::int64_t checkDropoutRequest(const DropoutRequest& request);
 
 /// Copies the whole blocks of a .bin recording to dropoutOutputName(input) with the
 /// seconds start .. start + duration set to zero bytes (the kept blocks copied by the

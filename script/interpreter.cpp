@@ -26,16 +26,53 @@ std::string lowerCase(std::string_view text)
     return lower;
 }
 
-double parseValue(std::string_view text, int line, std::string_view lineText)
+using Name = ScriptCommand::Name;
+
+// What the number after "=" of a name is, for the message that it is not one.
+std::string_view quantity(Name name)
 {
-    try {
-        return parseDouble(text);
-    } catch (const Error& e) {
-        throw Error(fmt::format("{} (line {}: '{}')", e.what(), line, lineText));
+    switch (name) {
+        case Name::Lat:
+            return "a latitude in degrees";
+        case Name::Long:
+            return "a longitude in degrees";
+        case Name::Height:
+            return "a height in metres";
+        case Name::Vel:
+            return "a speed in km/h";
+        case Name::Hdg:
+            return "a heading in degrees";
+        case Name::Time:
+            return "a time of day in seconds";
+        case Name::None:
+            break;
     }
+    return "a number";
 }
 
-using Name = ScriptCommand::Name;
+// The number piece holds, a piece of the lower-cased text of original. A piece that is
+// no number is refused naming it as the user typed it and what it should have been
+// ("'fast' is not a speed in km/h").
+double parseValue(std::string_view piece, std::string_view text, std::string_view original, std::string_view what,
+                  int line)
+{
+    try {
+        return parseDouble(piece);
+    } catch (const Error&) {
+        // Lower-casing keeps every byte where it was: the piece is found in the original.
+        std::string_view typed =
+            piece.empty() ? std::string_view()
+                          : original.substr(static_cast<std::size_t>(piece.data() - text.data()), piece.size());
+        const std::size_t first = typed.find_first_not_of(" \t");
+        typed = first == std::string_view::npos ? std::string_view()
+                                                : typed.substr(first, typed.find_last_not_of(" \t") - first + 1);
+        if (typed.empty())
+            throw Error(
+                fmt::format("line {}: '{}' gives no {}", line, visibleText(original), what.substr(what.find(' ') + 1)));
+        throw Error(
+            fmt::format("line {}: '{}' is not {} (in '{}')", line, visibleText(typed), what, visibleText(original)));
+    }
+}
 
 struct NameSpelling {
     std::string_view text;  // lower case, as the line is read
@@ -88,11 +125,15 @@ void parseLine(std::string_view original, int line, std::vector<ScriptCommand>& 
             command.name = *name;
             if (!change) {
                 command.kind = ScriptCommand::Kind::Set;
-                command.value = parseValue(std::string_view(text).substr(equals + 1), line, original);
+                command.value =
+                    parseValue(std::string_view(text).substr(equals + 1), text, original, quantity(*name), line);
             } else {
+                // The target comes first: in "vel=fast@10s" the fault is "fast", not the
+                // unit (whose search below would stop at the "s" of "fast").
+                command.kind = ScriptCommand::Kind::Change;
+                command.value = parseValue(between(text, equals, at), text, original, quantity(*name), line);
                 // The unit is metres when the line has an "m" anywhere; the amount runs up
                 // to the line's first "m" (or first "s" for seconds).
-                command.kind = ScriptCommand::Kind::Change;
                 command.metres = text.find('m') != std::string::npos;
                 const std::size_t unit = text.find(command.metres ? 'm' : 's');
                 if (unit == std::string::npos || unit < at)
@@ -100,8 +141,8 @@ void parseLine(std::string_view original, int line, std::vector<ScriptCommand>& 
                         fmt::format("line {}: '{}' needs its amount in seconds or metres after the "
                                     "'@' (hdg=90@5s, vel=50@100m)",
                                     line, visibleText(original)));
-                command.value = parseValue(between(text, equals, at), line, original);
-                command.amount = parseValue(between(text, at, unit), line, original);
+                command.amount = parseValue(between(text, at, unit), text, original,
+                                            command.metres ? "a distance in metres" : "a time in seconds", line);
             }
             commands.push_back(command);
         }
@@ -113,7 +154,7 @@ void parseLine(std::string_view original, int line, std::vector<ScriptCommand>& 
         command.kind = ScriptCommand::Kind::Wait;
         command.line = line;
         const std::string_view seconds = text.size() > 6 ? std::string_view(text).substr(5, text.size() - 6) : "";
-        command.value = parseValue(seconds, line, original);
+        command.value = parseValue(seconds, text, original, "a time in seconds", line);
         commands.push_back(std::move(command));
     }
 }

@@ -38,7 +38,7 @@ for size in "${sizes[@]}"; do
       import -window root "$3"
       kill "$pid"
       wait "$pid" 2>/dev/null || true
-    ' screenshot "$gui" "$tab" "$file" "$size" "${extra[@]}"
+    ' screenshot "$gui" "$((tab + 1))" "$file" "$size" "${extra[@]}"
     echo "$file"
   done
 done

@@ -127,7 +127,8 @@ int resolveTenBitWeek(long long tenBitWeek, long long nearWeek)
     return static_cast<int>(best);
 }
 
-GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath, bool nmeaFileNeeded)
+GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath, bool nmeaFileNeeded,
+                                       const std::filesystem::path& ephemerisFile)
 {
     const ProfileReader profile(profilePath);
     GeneratorSettings s;
@@ -147,7 +148,15 @@ GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath,
     s.format.intermediateFrequencyHz = profile.integer("IFFreq_in_Hz", -1000000000, 1000000000);
     s.maskDegrees = profile.number("Mask_in_deg", -90, 90);
     s.noiseFigureDb = profile.number("NoiseFigure_in_dB", 0, 30);
-    s.almanacFile = profile.file("Almanac_File");
+    // An ephemeris file brings its own almanac; the almanac file is then not read.
+    if (profile.hasValue("Ephemeris_File")) s.ephemerisFile = profile.file("Ephemeris_File");
+    if (!ephemerisFile.empty()) s.ephemerisFile = ephemerisFile;
+    if (s.ephemerisFile.empty() && !profile.hasValue("Almanac_File"))
+        throw Error(
+            fmt::format("the profile '{}' has no value for Almanac_File (nor for Ephemeris_File, which would "
+                        "stand in for it)",
+                        profilePath.string()));
+    if (profile.hasValue("Almanac_File")) s.almanacFile = profile.file("Almanac_File");
     s.nmeaFile = profile.file("Source_NMEA_file");
     // TrajixBinary's --output may stand in for it.
     if (profile.has("IF_IQ_File")) s.output = profile.file("IF_IQ_File");
@@ -161,7 +170,6 @@ GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath,
     if (profile.has("Noise_Seed"))
         s.seed = static_cast<std::uint64_t>(profile.integer("Noise_Seed", 0, 9000000000000000000LL));
     if (profile.has("Max_Satellites")) s.maxSatellites = static_cast<int>(profile.integer("Max_Satellites", 0, 32));
-    if (profile.hasValue("Ephemeris_File")) s.ephemerisFile = profile.file("Ephemeris_File");
     if (profile.has("Ionosphere")) s.ionosphere = profile.integer("Ionosphere", 0, 1) == 1;
     if (profile.has("Troposphere")) s.troposphere = profile.integer("Troposphere", 0, 1) == 1;
     if (profile.hasValue("Systems")) {
@@ -699,6 +707,7 @@ struct SignalGenerator::Impl {
         if (settings.ionosphere.value_or(false))
             notes.push_back("the ionosphere needs the coefficients of an ephemeris file: left out");
         atmosphereModel.troposphere = settings.troposphere.value_or(false);
+        if (settings.almanacFile.empty()) throw Error("no almanac file and no ephemeris file: the satellites need one");
         almanac = readYumaAlmanac(settings.almanacFile);
         almanacWeek = resolveTenBitWeek(almanac.front().week, settings.week);
 

@@ -70,7 +70,7 @@ std::string signalSystemsText(const SignalSystems& systems);
 
 /// What the generator makes; read from a scenario profile by readGeneratorProfile.
 struct GeneratorSettings {
-    std::filesystem::path almanacFile;
+    std::filesystem::path almanacFile;  ///< YUMA; may be empty with an ephemeris file
     /// Systems: the signals in the recording. Galileo needs an ephemeris file with its
     /// records.
     SignalSystems systems{sky::GnssSystem::gps};
@@ -114,8 +114,11 @@ int resolveTenBitWeek(long long tenBitWeek, long long nearWeek);
 /// sample format is checked by checkSampleFormat when the generator is made, after any
 /// command-line overrides. Windows path texts are mapped to files as the scenario step
 /// does. Throws Error naming the key, value, line and profile. With nmeaFileNeeded false
-/// (a live path), the NMEA file need not exist.
-GeneratorSettings readGeneratorProfile(const std::filesystem::path& profile, bool nmeaFileNeeded = true);
+/// (a live path), the NMEA file need not exist. ephemerisFile, when given, stands in for
+/// the profile's Ephemeris_File (TrajixBinary's --ephemeris). With an ephemeris file the
+/// profile need not name an Almanac_File; without one it must.
+GeneratorSettings readGeneratorProfile(const std::filesystem::path& profile, bool nmeaFileNeeded = true,
+                                       const std::filesystem::path& ephemerisFile = {});
 
 /// Receives the recording's bytes in order, a few tens of milliseconds of signal at a
 /// time (signalSeconds: the signal time at the end of these bytes); returns false to

@@ -21,19 +21,6 @@ namespace {
 constexpr double almanacSetSpacing = 7200;  // s between the toes of sets made from an almanac
 constexpr double almanacSetLead = 3600;     // s a set is in force before its toe
 
-// "YYYY-MM-DD hh:mm:ss GPS" of seconds since the start of GPS week 0.
-std::string gpsTimeText(double seconds)
-{
-    using namespace std::chrono;
-    const double days = std::floor(seconds / 86400);
-    const auto date =
-        year_month_day{sys_days{year{1980} / January / 6} + std::chrono::days{static_cast<long long>(days)}};
-    const auto ofDay = static_cast<long long>(std::floor(seconds - days * 86400));
-    return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02} GPS", static_cast<int>(date.year()),
-                       static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()), ofDay / 3600,
-                       ofDay / 60 % 60, ofDay % 60);
-}
-
 int resolveAlmanacWeek(int written, int nearWeek)
 {
     if (written >= 1024) return written;
@@ -44,6 +31,20 @@ int resolveAlmanacWeek(int written, int nearWeek)
 }
 
 }  // namespace
+
+std::string utcText(double gpsSeconds)
+{
+    using namespace std::chrono;
+    const int week = static_cast<int>(std::floor(gpsSeconds / gps::secondsPerWeek));
+    const double seconds = std::floor(gpsSeconds) - gps::leapSecondsAtWeek(week);
+    const double days = std::floor(seconds / 86400);
+    const auto date =
+        year_month_day{sys_days{year{1980} / January / 6} + std::chrono::days{static_cast<long long>(days)}};
+    const auto ofDay = static_cast<long long>(seconds - days * 86400);
+    return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02} UTC", static_cast<int>(date.year()),
+                       static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()), ofDay / 3600,
+                       ofDay / 60 % 60, ofDay % 60);
+}
 
 double carrierToNoise(double elevation, const SignalStrength& strength)
 {
@@ -222,7 +223,7 @@ double SkyModel::systemMinusUtc(GnssSystem system, double t) const
     return whole;
 }
 
-std::optional<gps::SatelliteState> SkyModel::otherStateAt(const Satellite& s, double t) const
+std::optional<std::size_t> SkyModel::recordAt(const Satellite& s, double t) const
 {
     const double absolute = static_cast<double>(baseWeek_) * gps::secondsPerWeek + t;
     std::size_t best = s.reference.size();
@@ -232,6 +233,24 @@ std::optional<gps::SatelliteState> SkyModel::otherStateAt(const Satellite& s, do
              std::abs(absolute - s.reference[k]) < std::abs(absolute - s.reference[best])))
             best = k;
     if (best == s.reference.size()) return std::nullopt;
+    return best;
+}
+
+const galileo::Ephemeris* SkyModel::galileoEphemerisAt(std::size_t satellite, double t) const
+{
+    const Satellite& s = satellites_[satellite];
+    if (s.system != GnssSystem::galileo) return nullptr;
+    const auto k = recordAt(s, t);
+    if (!k || !s.galileoSets[*k].servesE1()) return nullptr;
+    return &s.galileoSets[*k];
+}
+
+std::optional<gps::SatelliteState> SkyModel::otherStateAt(const Satellite& s, double t) const
+{
+    const double absolute = static_cast<double>(baseWeek_) * gps::secondsPerWeek + t;
+    const auto found = recordAt(s, t);
+    if (!found) return std::nullopt;
+    const std::size_t best = *found;
     switch (s.system) {
         case GnssSystem::galileo: {
             const galileo::Ephemeris& e = s.galileoSets[best];
@@ -360,21 +379,34 @@ std::optional<Signal> SkyModel::signalAt(std::size_t satellite, double t, const 
     return Signal{{state.x, state.y, state.z}, travel, state.clockOffset};
 }
 
-std::string SkyModel::describeSpan() const
+SkyCoverage SkyModel::coverage() const
 {
+    SkyCoverage coverage;
+    if (satellites_.empty()) return coverage;
     if (almanac_) {
         const double toa =
             static_cast<double>(almanacWeek_) * gps::secondsPerWeek + satellites_.front().almanac.timeOfApplicability;
-        return fmt::format("the almanac is for {} (week {}) and serves {} weeks either side", gpsTimeText(toa),
-                           almanacWeek_, almanacValiditySeconds / gps::secondsPerWeek);
+        return {toa - almanacValiditySeconds, toa + almanacValiditySeconds, toa};
     }
-    double from = std::numeric_limits<double>::infinity(), to = -from;
+    coverage.first = std::numeric_limits<double>::infinity();
+    coverage.last = -coverage.first;
     for (const Satellite& s : satellites_)
-        for (std::size_t k = 0; k < s.sets.size(); ++k) {
-            from = std::min(from, s.validFrom[k]);
-            to = std::max(to, s.validTo[k]);
+        for (std::size_t k = 0; k < s.validFrom.size(); ++k) {
+            coverage.first = std::min(coverage.first, s.validFrom[k]);
+            coverage.last = std::max(coverage.last, s.validTo[k]);
         }
-    return fmt::format("its sets cover {} to {}", gpsTimeText(from), gpsTimeText(to));
+    coverage.suggestedStart = coverage.first;
+    return coverage;
+}
+
+std::string SkyModel::describeSpan() const
+{
+    const SkyCoverage span = coverage();
+    if (almanac_)
+        return fmt::format("the almanac is for {} (week {}) and serves {} to {} ({} weeks either side)",
+                           utcText(span.suggestedStart), almanacWeek_, utcText(span.first), utcText(span.last),
+                           almanacValiditySeconds / gps::secondsPerWeek);
+    return fmt::format("it covers {} to {}", utcText(span.first), utcText(span.last));
 }
 
 void SkyModel::checkCovers(double t) const
@@ -387,11 +419,12 @@ void SkyModel::checkCovers(double t) const
         covered = std::abs(absolute - toa) <= almanacValiditySeconds;
     } else {
         for (const Satellite& s : satellites_)
-            for (std::size_t k = 0; k < s.sets.size() && !covered; ++k)
+            for (std::size_t k = 0; k < s.validFrom.size() && !covered; ++k)
                 covered = absolute >= s.validFrom[k] && absolute <= s.validTo[k];
     }
     if (!covered)
-        throw Error(fmt::format("'{}' has no satellite for {}: {}", source_, gpsTimeText(absolute), describeSpan()));
+        throw SkyNotCovered(fmt::format("'{}' has no satellite for {}: {}", source_, utcText(absolute), describeSpan()),
+                            coverage(), absolute);
 }
 
 // ---------------------------------------------------------------------------------

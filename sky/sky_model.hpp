@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error.hpp"
 #include "sky/ecef.hpp"
 #include "sky/gnss_system.hpp"
 #include "sky/gps_orbit.hpp"
@@ -97,6 +98,36 @@ double elevationDegrees(const ReceiverFrame& frame, const Ecef& satellite);
 /// Azimuth in degrees [0, 360), clockwise from true north.
 double azimuthDegrees(const ReceiverFrame& frame, const Ecef& satellite);
 
+/// The times a sky file serves, in seconds since the start of GPS week 0 (GPS time).
+struct SkyCoverage {
+    double first = 0;  ///< the earliest time it covers
+    double last = 0;   ///< the latest
+    /// Where a run that asks for a time outside is best moved: an almanac's time of
+    /// applicability, a navigation file's first covered time.
+    double suggestedStart = 0;
+};
+
+/// A time the file does not cover; what() names the file, the time and the span it
+/// covers (UTC), and the span comes along for an offer to move the start inside.
+class SkyNotCovered : public Error {
+public:
+    SkyNotCovered(const std::string& message, SkyCoverage coverage, double time)
+        : Error(message), coverage_(coverage), time_(time)
+    {
+    }
+    const SkyCoverage& coverage() const { return coverage_; }
+    /// The time asked for, seconds since the start of GPS week 0.
+    double time() const { return time_; }
+
+private:
+    SkyCoverage coverage_;
+    double time_ = 0;
+};
+
+/// "YYYY-MM-DD hh:mm:ss UTC" of a GPS time in seconds since the start of GPS week 0
+/// (the leap seconds of its week taken off).
+std::string utcText(double gpsSeconds);
+
 class SkyModel {
 public:
     /// Satellites of a YUMA almanac (unhealthy ones left out) whose records belong to
@@ -140,6 +171,14 @@ public:
     /// healthy one (and for satellites of other systems).
     const gps::BroadcastEphemeris* ephemerisAt(std::size_t satellite, double t) const;
 
+    /// A Galileo satellite's record in force at t (the one signalAt uses), or nullptr
+    /// when it has none valid and healthy for E1 (and for satellites of other systems).
+    const galileo::Ephemeris* galileoEphemerisAt(std::size_t satellite, double t) const;
+
+    /// The file's system time offsets (TIME SYSTEM CORR lines or STO records), GPGA
+    /// (GPS - Galileo) among them, in the order of the file.
+    const std::vector<RinexTimeCorrection>& timeCorrections() const { return timeCorrections_; }
+
     /// The first `count` almanac sets of a satellite, as the generator broadcasts them
     /// (almanac models only).
     std::vector<gps::BroadcastEphemeris> almanacEphemerides(std::size_t satellite, long long count) const;
@@ -149,10 +188,13 @@ public:
     /// generator makes four); nullopt when it has no set in force.
     std::optional<Signal> signalAt(std::size_t satellite, double t, const Ecef& receiver, int iterations = 4) const;
 
-    /// Throws Error naming the file and the time when no satellite has a set in force at
-    /// t (or the almanac lies further from t than its validity), with the span the file
-    /// covers.
+    /// Throws SkyNotCovered naming the file and the time when no satellite has a set in
+    /// force at t (or the almanac lies further from t than its validity), with the span
+    /// the file covers in UTC.
     void checkCovers(double t) const;
+    /// The span the file covers: an almanac its validity either side of its time of
+    /// applicability, a navigation file from its first set's fit interval to its last.
+    SkyCoverage coverage() const;
 
     /// How long an almanac stays usable before and after its time of applicability.
     static constexpr double almanacValiditySeconds = 26.0 * gps::secondsPerWeek;
@@ -182,6 +224,9 @@ private:
     /// A Galileo, BeiDou or GLONASS satellite's state at t (GPS seconds since the base
     /// week), ECEF of that instant; nullopt without a valid healthy record.
     std::optional<gps::SatelliteState> otherStateAt(const Satellite& s, double t) const;
+    /// The index of a Galileo, BeiDou or GLONASS satellite's record in force at t (the
+    /// nearest reference time within its validity), healthy or not.
+    std::optional<std::size_t> recordAt(const Satellite& s, double t) const;
 
     bool almanac_ = false;
     int almanacWeek_ = 0;

@@ -2,30 +2,14 @@
 // scenario profile and writes IF_IQ_File (output.dsf): Duration_in_sec seconds of the
 // GPS L1 C/A signal of the satellites above the mask, as a receiver on the NMEA file's
 // path sees it, in the profile's sample format (the scenario step's: one bit per real
-// sample at 16368 kHz). Options:
-//   --noise-only (or the profile key Noise_Only = 1) deterministic noise of the same size;
-//   --seed N, --max-satellites N  as Noise_Seed and Max_Satellites;
-//   --threads N                   N threads (default one per core; the bytes are the same);
-//   --iq-format I|IQ, --bits-per-sample 1|8|16, --sample-rate-khz N, --if-hz N
-//                                 override IQ_format, bitPerSample, SampleRate_in_KHz and
-//                                 IFFreq_in_Hz;
-//   --output FILE                 instead of IF_IQ_File; "-" streams to standard output
-//                                 (the messages then go to standard error);
-//   --realtime                    the samples leave at the signal's own rate, a note on
-//                                 standard error each time they fall behind it;
-//   --ephemeris FILE              (or Ephemeris_File) the satellites' broadcast ephemerides
-//                                 from a RINEX navigation file, with the ionosphere and
-//                                 troposphere on unless --no-iono, --no-tropo (or
-//                                 Ionosphere = 0, Troposphere = 0) turn them off;
-//   --live tcp://HOST:PORT|udp://[HOST]:PORT
-//                                 the receiver's path from a live NMEA stream (GGA, dated
-//                                 by RMC) instead of the NMEA file, from its first fix and
-//                                 at its date and time (the profile's start without RMC),
-//                                 until the stream ends or Ctrl-C, leaving a complete
-//                                 recording; the signal keeps pace with the stream;
-//   --duration-limited            with --live, ends after Duration_in_sec too.
+// sample at 16368 kHz). The options, each standing in for a profile key or saying it
+// has none, and the keys are set out in main, as --help prints them: noise only, seed,
+// satellites, threads, sample format, output (or standard output), real-time pacing,
+// RINEX ephemerides with the atmosphere's delays, and a live NMEA stream for the path.
 // Notes on what was left out go to standard error.
-// Exits 1 with a message on a bad profile or input, leaving nothing under the output name.
+// Exits 1 with a message on a bad profile or input, leaving nothing under the output
+// name; 2 with a message on a usage error.
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -42,6 +26,7 @@
 #include <unistd.h>
 
 #include <fmt/format.h>
+#include <CLI/CLI.hpp>
 
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
@@ -135,7 +120,8 @@ void startAt(const trajix::LiveFix& fix, double later, trajix::GeneratorSettings
 
 int run(const Arguments& arguments)
 {
-    trajix::GeneratorSettings settings = trajix::readGeneratorProfile(arguments.profile, !arguments.live);
+    trajix::GeneratorSettings settings =
+        trajix::readGeneratorProfile(arguments.profile, !arguments.live, arguments.ephemeris.value_or(""));
     if (arguments.noiseOnly) settings.noiseOnly = true;
     if (arguments.seed) settings.seed = static_cast<std::uint64_t>(*arguments.seed);
     if (arguments.maxSatellites) settings.maxSatellites = static_cast<int>(*arguments.maxSatellites);
@@ -151,7 +137,6 @@ int run(const Arguments& arguments)
     const bool toStandardOutput = settings.output == "-";
     // With the samples on standard output, every message goes to standard error.
     std::FILE* messages = toStandardOutput ? stderr : stdout;
-    if (arguments.ephemeris) settings.ephemerisFile = *arguments.ephemeris;
     if (arguments.noIonosphere) settings.ionosphere = false;
     if (arguments.noTroposphere) settings.troposphere = false;
     if (arguments.systems) settings.systems = *arguments.systems;
@@ -258,6 +243,18 @@ int run(const Arguments& arguments)
                         settings.live->fixesFollowed()));
     };
     double written = 0;
+    // A line per whole second written (per hundredth of a long run) says how far the
+    // run has come: the wait of the scenario step shows the last one.
+    const long long progressStep = std::max(1LL, (settings.durationSeconds + 99) / 100);
+    long long secondsSaid = 0;
+    const auto sayProgress = [&](double signalEnd) {
+        if (settings.live) return;
+        const auto whole = static_cast<long long>(signalEnd + 1e-9);
+        if (whole < secondsSaid + progressStep && whole < settings.durationSeconds) return;
+        if (whole <= secondsSaid) return;
+        secondsSaid = whole;
+        post(messages, fmt::format("TrajixBinary: {} of {} s written", whole, settings.durationSeconds));
+    };
     const auto summary = [&]() {
         if (pacer.timesBehind() > 0)
             post(stderr, fmt::format("TrajixBinary: fell behind real time {} time(s), {:.3f} s in all",
@@ -270,6 +267,7 @@ int run(const Arguments& arguments)
             pace(signalEnd);
             writeAll(STDOUT_FILENO, bytes, size);
             written = signalEnd;
+            sayProgress(signalEnd);
             return true;
         });
         summary();
@@ -290,6 +288,7 @@ int run(const Arguments& arguments)
         pace(signalEnd);
         out.write(bytes, size);
         written = signalEnd;
+        sayProgress(signalEnd);
         return true;
     });
     summary();
@@ -307,88 +306,188 @@ int run(const Arguments& arguments)
     return 0;
 }
 
-long long integerOption(const std::string& name, const char* text, long long low, long long high)
+// A whole number from low to high, or a usage error naming the option.
+CLI::Validator wholeNumber(long long low, long long high)
 {
-    long long value = 0;
-    if (!text || !trajix::tryParseInteger(text, value) || value < low || value > high)
-        throw trajix::Error(
-            fmt::format("{} needs a whole number from {} to {}, not '{}'", name, low, high, text ? text : ""));
-    return value;
+    return CLI::Validator(
+        [low, high](std::string& text) -> std::string {
+            long long value = 0;
+            if (trajix::tryParseInteger(text, value) && value >= low && value <= high) return {};
+            return fmt::format("needs a whole number from {} to {}, not '{}'", low, high, text);
+        },
+        "");
+}
+
+// A text that is not empty; what: what the option needs.
+CLI::Validator notEmpty(const std::string& what)
+{
+    return CLI::Validator(
+        [what](std::string& text) -> std::string { return text.empty() ? fmt::format("needs {}", what) : ""; }, "");
+}
+
+void addNumber(CLI::App& app, const std::string& name, std::optional<long long>& target, long long low, long long high,
+               const std::string& help)
+{
+    app.add_option_function<std::string>(
+           name,
+           [&target](const std::string& text) {
+               long long value = 0;
+               trajix::tryParseInteger(text, value);
+               target = value;
+           },
+           help)
+        ->type_name("N")
+        ->check(wholeNumber(low, high));
+}
+
+CLI::Option* addText(CLI::App& app, const std::string& name, std::optional<std::string>& target,
+                     const std::string& help)
+{
+    return app.add_option_function<std::string>(
+        name, [&target](const std::string& text) { target = text; }, help);
 }
 
 constexpr long long anyCount = 9000000000000000000LL;
+
+// Every key of the profile the generator reads, with what it holds; the options above
+// name the keys they stand in for.
+constexpr const char* profileKeys =
+    R"(Profile keys (PROFILE holds one "Key = value" a line, as the scenario step writes it):
+  GPS_Week               GPS week of the start (10-bit, placed by the date, or full)
+  GPS_Start_Time_in_sec  seconds into that week of the path's first fix
+  Duration_in_sec        seconds of signal, 1 to 86400
+  Simulation_Day         day of the month of the start
+  Simulation_Mon         month of the start
+  Simulation_Year        year of the start
+  SampleRate_in_KHz      samples per millisecond (--sample-rate-khz)
+  bitPerSample           1, 8 or 16 bits a sample (--bits-per-sample)
+  IQ_format              I or IQ (--iq-format)
+  IFFreq_in_Hz           the carrier's frequency in the samples (--if-hz)
+  Mask_in_deg            elevation mask in degrees
+  NoiseFigure_in_dB      the receiver's noise figure, 0 to 30 dB
+  Almanac_File           YUMA almanac of the satellites (not read with Ephemeris_File)
+  Ephemeris_File         RINEX navigation file of broadcast ephemerides (--ephemeris)
+  Source_NMEA_file       NMEA file of the receiver's path (GGA fixes)
+  IF_IQ_File             the recording to write (--output)
+  Static                 1: the receiver stays at the place below, no NMEA file
+  Latitude_in_deg        latitude of a static receiver in degrees
+  Longitude_in_deg       longitude of a static receiver in degrees
+  Altitude_in_m          height of a static receiver above the ellipsoid in metres
+  Noise_Only             1: noise only (--noise-only)
+  Noise_Seed             seed of the thermal noise (--seed)
+  Max_Satellites         most satellites at once, 0 to 32 (--max-satellites)
+  Ionosphere             0 or 1: the ionosphere's delay (--no-iono)
+  Troposphere            0 or 1: the troposphere's delay (--no-tropo)
+  Systems                the signals: gps, gps,galileo or galileo (--systems)
+
+Exit status: 0 the recording was written; 1 the profile, an input or the output could
+not be used (the message names it; nothing is written); 2 usage error; 143 stopped
+by SIGTERM or Ctrl-C.)";
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
     Arguments arguments;
-    std::vector<std::string> positional;
+    CLI::App app{
+        "The GPS L1 C/A and Galileo E1 signal generator of the scenario step: reads the scenario profile PROFILE and\n"
+        "writes the recording it names (IF_IQ_File), the signal of the satellites above the mask as\n"
+        "a receiver on the profile's NMEA path sees it.",
+        "TrajixBinary"};
+    app.set_version_flag("--version", std::string("TrajixBinary ") + TRAJIX_VERSION, "Print the version and exit");
+    app.get_formatter()->column_width(24);
+    app.footer(profileKeys);
+    app.add_option("PROFILE", arguments.profile, "The scenario profile (profile.txt)")->required()->type_name("");
+    app.add_flag("--noise-only", arguments.noiseOnly,
+                 "Deterministic noise of the same size instead of the\n"
+                 "signal. Profile key: Noise_Only = 1");
+    addNumber(app, "--seed", arguments.seed, 0, anyCount,
+              "Seed of the thermal noise; default 1.\n"
+              "Profile key: Noise_Seed");
+    addNumber(app, "--max-satellites", arguments.maxSatellites, 0, anyCount,
+              "At most N satellites at once; default 12.\n"
+              "Profile key: Max_Satellites");
+    addNumber(app, "--threads", arguments.threads, 1, 256,
+              "Make the samples on N threads (1 to 256); default one\n"
+              "per core. The bytes are the same whatever N.\n"
+              "No profile key");
+    addText(app, "--iq-format", arguments.iqFormat,
+            "Real samples (I), or complex ones written I then Q\n"
+            "(IQ). Profile key: IQ_format")
+        ->type_name("I|IQ")
+        ->check(CLI::IsMember({"I", "IQ"}).description(""));
+    addNumber(app, "--bits-per-sample", arguments.bitsPerSample, 1, 64,
+              "1, 8 (signed bytes) or 16 (signed little-endian\n"
+              "words). Profile key: bitPerSample");
+    addNumber(app, "--sample-rate-khz", arguments.sampleRateKHz, 1, 1000000,
+              "Samples per millisecond.\n"
+              "Profile key: SampleRate_in_KHz");
+    addNumber(app, "--if-hz", arguments.intermediateFrequencyHz, -1000000000, 1000000000,
+              "The carrier's frequency in the samples, 0 for\n"
+              "complex baseband. Profile key: IFFreq_in_Hz");
+    addText(app, "--output", arguments.output,
+            "Write FILE; - streams the samples to standard output\n"
+            "(every message then goes to standard error).\n"
+            "Profile key: IF_IQ_File")
+        ->type_name("FILE|-")
+        ->check(notEmpty("a file name or -"));
+    app.add_flag("--realtime", arguments.realtime,
+                 "Let the samples leave at the signal's own rate, a note\n"
+                 "on standard error each time they fall behind.\n"
+                 "No profile key");
+    addText(app, "--ephemeris", arguments.ephemeris,
+            "Broadcast ephemerides of a real day from a RINEX 2 or 3\n"
+            "GPS navigation file (the almanac is then not read),\n"
+            "with the ionosphere and troposphere on.\n"
+            "Profile key: Ephemeris_File")
+        ->type_name("FILE")
+        ->check(notEmpty("a RINEX navigation file"));
+    app.add_flag("--no-iono", arguments.noIonosphere,
+                 "No ionospheric delay.\n"
+                 "Profile key: Ionosphere = 0");
+    app.add_flag("--no-tropo", arguments.noTroposphere,
+                 "No tropospheric delay.\n"
+                 "Profile key: Troposphere = 0");
+    addText(app, "--live", arguments.live,
+            "The receiver's path from a live NMEA stream (GGA,\n"
+            "dated by RMC), tcp://HOST:PORT or udp://[HOST]:PORT,\n"
+            "instead of the NMEA file, until the stream ends or\n"
+            "Ctrl-C. No profile key (Source_NMEA_file is not read)")
+        ->type_name("URL")
+        ->check(notEmpty("tcp://HOST:PORT or udp://[HOST]:PORT"));
+    app.add_option_function<std::string>(
+           "--systems",
+           [&arguments](const std::string& text) {
+               try {
+                   arguments.systems = trajix::parseSignalSystems(text);
+               } catch (const trajix::Error& e) {
+                   throw CLI::ValidationError("--systems", e.what());
+               }
+           },
+           "The signals in the recording: gps (the default),\n"
+           "gps,galileo or galileo. Profile key: Systems")
+        ->type_name("LIST");
+    app.add_flag("--duration-limited", arguments.durationLimited,
+                 "With --live, end after Duration_in_sec too.\n"
+                 "No profile key");
     try {
-        for (int i = 1; i < argc; ++i) {
-            const std::string arg = argv[i];
-            const auto value = [&]() { return i + 1 < argc ? argv[++i] : nullptr; };
-            if (arg == "--noise-only")
-                arguments.noiseOnly = true;
-            else if (arg == "--realtime")
-                arguments.realtime = true;
-            else if (arg == "--duration-limited")
-                arguments.durationLimited = true;
-            else if (arg == "--live") {
-                const char* text = value();
-                if (!text || !*text) throw trajix::Error("--live needs tcp://HOST:PORT or udp://[HOST]:PORT");
-                arguments.live = text;
-            } else if (arg == "--seed")
-                arguments.seed = integerOption(arg, value(), 0, anyCount);
-            else if (arg == "--max-satellites")
-                arguments.maxSatellites = integerOption(arg, value(), 0, anyCount);
-            else if (arg == "--threads")
-                arguments.threads = integerOption(arg, value(), 1, 256);
-            else if (arg == "--bits-per-sample")
-                arguments.bitsPerSample = integerOption(arg, value(), 1, 64);
-            else if (arg == "--sample-rate-khz")
-                arguments.sampleRateKHz = integerOption(arg, value(), 1, 1000000);
-            else if (arg == "--if-hz")
-                arguments.intermediateFrequencyHz = integerOption(arg, value(), -1000000000, 1000000000);
-            else if (arg == "--iq-format") {
-                const char* text = value();
-                if (!text || (std::string(text) != "I" && std::string(text) != "IQ"))
-                    throw trajix::Error(fmt::format("--iq-format needs I or IQ, not '{}'", text ? text : ""));
-                arguments.iqFormat = text;
-            } else if (arg == "--output") {
-                const char* text = value();
-                if (!text || !*text) throw trajix::Error("--output needs a file name or -");
-                arguments.output = text;
-            } else if (arg == "--ephemeris") {
-                const char* text = value();
-                if (!text || !*text) throw trajix::Error("--ephemeris needs a RINEX navigation file");
-                arguments.ephemeris = text;
-            } else if (arg == "--no-iono")
-                arguments.noIonosphere = true;
-            else if (arg == "--no-tropo")
-                arguments.noTroposphere = true;
-            else if (arg == "--systems") {
-                const char* text = value();
-                arguments.systems = trajix::parseSignalSystems(text ? text : "");
-            } else if (arg.size() > 1 && arg[0] == '-')
-                positional.clear(), positional.push_back(""), positional.push_back(""), i = argc;
-            else
-                positional.push_back(arg);
-        }
-    } catch (const std::exception& e) {
-        fmt::print(stderr, "TrajixBinary: error: {}\n", e.what());
+        app.parse(argc, argv);
+        if (arguments.durationLimited && !arguments.live) throw CLI::RequiresError("--duration-limited", "--live");
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::RequiredError& e) {
+        // An unknown option before a missing profile: the option is what went wrong.
+        if (!app.remaining().empty())
+            app.exit(CLI::ExtrasError(app.remaining()));
+        else
+            app.exit(e);
+        return 2;
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
         return 2;
     }
-    if (positional.size() != 1) {
-        fmt::print(stderr,
-                   "usage: TrajixBinary [--noise-only] [--seed N] [--max-satellites N] [--threads N]\n"
-                   "                    [--iq-format I|IQ] [--bits-per-sample 1|8|16] [--sample-rate-khz N]\n"
-                   "                    [--if-hz N] [--output FILE|-] [--realtime] [--ephemeris FILE]\n"
-                   "                    [--no-iono] [--no-tropo] [--systems gps,galileo]\n"
-                   "                    [--live tcp://HOST:PORT|udp://[HOST]:PORT [--duration-limited]] PROFILE\n");
-        return 2;
-    }
-    arguments.profile = positional.front();
     std::signal(SIGTERM, requestStop);
     std::signal(SIGINT, requestStop);
     // A reader that closes standard output ends the run with a message, not a signal.

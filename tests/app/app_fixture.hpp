@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QChartView>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QLineSeries>
+#include <QPlainTextEdit>
 #include <QString>
 #include <QStringList>
 #include <QTabWidget>
@@ -119,6 +122,25 @@ inline QString replayFileName(gui::MainWindow& form)
     return QString::fromStdString(form.replayState().replayFileName);
 }
 #endif
+
+/// What the user sees in a memo whose columns must line up: every character of its text
+/// is drawn as wide as every other in the memo's font (whatever the font's family, and
+/// whether or not it calls itself fixed pitch).
+inline void expectDrawnMonospaced(const QPlainTextEdit* memo)
+{
+    const QString text = memo->toPlainText();
+    ASSERT_FALSE(text.isEmpty()) << memo->objectName().toStdString() << " shows nothing to measure";
+    const QFontMetrics metrics(memo->font());
+    const int width = metrics.horizontalAdvance(text.front());
+    QString otherWidths;
+    for (const QChar c : text)
+        if (c != QLatin1Char('\n') && metrics.horizontalAdvance(c) != width && !otherWidths.contains(c))
+            otherWidths += c;
+    EXPECT_TRUE(otherWidths.isEmpty()) << memo->objectName().toStdString() << " in "
+                                       << QFontInfo(memo->font()).family().toStdString() << ": '"
+                                       << otherWidths.toStdString() << "' not as wide as '"
+                                       << QString(text.front()).toStdString() << "'";
+}
 
 inline QString qs(const char* text)
 {

@@ -1,4 +1,5 @@
 // The main window: start-up, settings file, rate edits, the scenario switch, tab change.
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -10,8 +11,10 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -292,13 +295,22 @@ TEST_F(AppTest, SkyChoicesAreSavedOnceUsed)
 
     ScriptedDialogs dialogs;
     form->setDialogs(&dialogs);
+    auto* date = control<QDateEdit>(*form, "NmeaDateEdit");
+    auto* box = control<QCheckBox>(*form, "SkyBox");
+    EXPECT_FALSE(date->isEnabled());
+    // A browse the user cancels changes nothing; a file chosen switches the sky on with
+    // it (a chosen file the user must tick again is a trap), and the dates with it.
+    control<QPushButton>(*form, "SkyBrowseButton")->click();
+    EXPECT_FALSE(box->isChecked());
     dialogs.openAnswers.push_back(qs("/data/brdc1820.10n"));
     control<QPushButton>(*form, "SkyBrowseButton")->click();
     EXPECT_EQ(control<QLineEdit>(*form, "SkyFileEdit")->text(), qs("/data/brdc1820.10n"));
-    auto* date = control<QDateEdit>(*form, "NmeaDateEdit");
-    EXPECT_FALSE(date->isEnabled());
-    control<QCheckBox>(*form, "SkyBox")->click();
+    EXPECT_TRUE(box->isChecked());
     EXPECT_TRUE(date->isEnabled());
+    for (const char* name : {"routeDateEdit", "scriptDateEdit", "keloDateEdit"})
+        EXPECT_TRUE(control<QDateEdit>(*form, name)->isEnabled()) << name;
+    for (const char* name : {"routeSkyLabel", "scriptSkyLabel", "keloSkyLabel"})
+        EXPECT_EQ(control<QLabel>(*form, name)->text(), qs("Sky on: brdc1820.10n")) << name;
     control<QLineEdit>(*form, "SkyMaskEdit")->setText("12.5");
     form->closeDown();
     EXPECT_NE(settingsText().find("[Sky]\r\nOn=1\r\nFile=/data/brdc1820.10n\r\nMask=12.5\r\n"), std::string::npos)
@@ -320,8 +332,11 @@ TEST_F(AppTest, SimulatorFeaturesOptionKeepsThemEnabled)
     EXPECT_FALSE(gui::parseStartOptions({"trajix-gui"}).simulatorFeatures);
     EXPECT_TRUE(
         gui::parseStartOptions({"trajix-gui", "-platform", "offscreen", "--simulator-features"}).simulatorFeatures);
-    EXPECT_EQ(gui::parseStartOptions({"trajix-gui", "--tab", "4"}).tab, 4);
-    EXPECT_EQ(gui::parseStartOptions({"trajix-gui", "--tab", "9"}).tab, -1);
+    // Tabs count from 1 as the tab bar shows them.
+    EXPECT_EQ(gui::parseStartOptions({"trajix-gui", "--tab", "5"}).tab, 4);
+    EXPECT_EQ(gui::parseStartOptions({"trajix-gui", "--tab", "1"}).tab, 0);
+    EXPECT_EQ(gui::parseStartOptions({"trajix-gui", "--tab=6"}).tab, 5);
+    EXPECT_TRUE(gui::parseStartOptions({"trajix-gui", "--tab", "6"}).usageError.isEmpty());
     // A file from the desktop's file association; Qt's option values are not files.
     const QString example = QString::fromStdString(trajix::test::dataFile("../../examples/loop.kml").string());
     EXPECT_EQ(gui::parseStartOptions({"trajix-gui", "-platform", "offscreen", example}).file, example);
@@ -476,7 +491,7 @@ TEST_F(AppTest, HelpWindowHoldsTheCommandHelpAndFocusesClose)
             .replace("\r\n", "\n");
     EXPECT_EQ(form->helpform->Memo1->toPlainText(), expected);
     EXPECT_TRUE(form->helpform->Memo1->isReadOnly());
-    EXPECT_TRUE(form->helpform->Memo1->font().fixedPitch() || QFontInfo(form->helpform->Memo1->font()).fixedPitch());
+    expectDrawnMonospaced(form->helpform->Memo1);
     EXPECT_EQ(form->helpform->windowTitle(), qs("Command help"));
 
     form->show();
@@ -491,6 +506,81 @@ TEST_F(AppTest, HelpWindowHoldsTheCommandHelpAndFocusesClose)
 }
 
 // ---- what a new user met in the window as a whole
+
+// The window as it opens, on whatever screen this test program has: its frame lies on
+// the screen, the status bar is shown inside it, and every tab either fits its page or
+// scrolls to what does not. TRAJIX_TEST_SCREEN ("WxH") says which screen the run below
+// asked for, so that a screen setting the platform ignored cannot pass unseen.
+TEST_F(AppTest, WindowOpensWithinTheScreenWithItsStatusBar)
+{
+    for (const bool simulatorFeatures : {false, true}) {
+        SCOPED_TRACE(simulatorFeatures ? "simulator features on" : "simulator features off");
+        gui::StartOptions options;
+        options.simulatorFeatures = simulatorFeatures;
+        auto form = startWindow(options);
+        form->showAtOpeningSize();
+        QApplication::processEvents();
+        const QScreen* screen = form->screen();
+        ASSERT_NE(screen, nullptr);
+        const QRect available = screen->availableGeometry();
+        if (const QByteArray asked = qgetenv("TRAJIX_TEST_SCREEN"); !asked.isEmpty()) {
+            ASSERT_EQ(QString("%1x%2").arg(screen->size().width()).arg(screen->size().height()), QString(asked));
+        }
+        EXPECT_TRUE(available.contains(form->frameGeometry()))
+            << "frame " << form->frameGeometry().width() << "x" << form->frameGeometry().height() << " on "
+            << available.width() << "x" << available.height();
+
+        QStatusBar* bar = form->statusBar();
+        EXPECT_TRUE(bar->isVisible());
+        const QRect barArea(bar->mapTo(form.get(), QPoint(0, 0)), bar->size());
+        EXPECT_TRUE(form->rect().contains(barArea));
+        EXPECT_GE(bar->height(), bar->fontMetrics().height());
+
+        for (int index = 0; index < form->PageControl1->count(); ++index) {
+            SCOPED_TRACE(form->PageControl1->tabText(index).toStdString());
+            form->PageControl1->setCurrentIndex(index);
+            QApplication::processEvents();
+            auto* area = qobject_cast<QScrollArea*>(form->PageControl1->widget(index));
+            ASSERT_NE(area, nullptr);
+            const QWidget* content = area->widget();
+            const QSize needed = content->minimumSizeHint();
+            EXPECT_GE(content->width(), needed.width()) << "a squeezed tab";
+            EXPECT_GE(content->height(), needed.height()) << "a squeezed tab";
+            const QSize shown = area->viewport()->size();
+            EXPECT_TRUE(content->width() <= shown.width() || area->horizontalScrollBar()->isVisible());
+            EXPECT_TRUE(content->height() <= shown.height() || area->verticalScrollBar()->isVisible());
+            EXPECT_GE(shown.height(), 200) << "a page too small to work in";
+        }
+    }
+}
+
+// The test above on a netbook screen and a full HD one: the test program runs it again
+// with the offscreen platform's screen set to each size.
+TEST_F(AppTest, WindowFitsSmallAndLargeScreens)
+{
+    if (QGuiApplication::platformName() != "offscreen") GTEST_SKIP() << "needs the offscreen platform";
+    for (const auto& [width, height] : {std::pair{1024, 600}, std::pair{1920, 1080}}) {
+        const QString size = QString("%1x%2").arg(width).arg(height);
+        SCOPED_TRACE(size.toStdString());
+        const auto screens = dir / ("screen-" + size.toStdString() + ".json");
+        writeFileBytes(screens, QString(R"({"screens": [{"name": "screen", "x": 0, "y": 0, "width": %1, )"
+                                        R"("height": %2, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})")
+                                    .arg(width)
+                                    .arg(height)
+                                    .toStdString());
+        QProcess run;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen:configfile=" + QString::fromStdString(screens.string()));
+        environment.insert("TRAJIX_TEST_SCREEN", size);
+        run.setProcessEnvironment(environment);
+        run.start(QCoreApplication::applicationFilePath(),
+                  {"--gtest_filter=AppTest.WindowOpensWithinTheScreenWithItsStatusBar"});
+        ASSERT_TRUE(run.waitForFinished(120000));
+        const QString said = QString::fromLocal8Bit(run.readAllStandardOutput() + run.readAllStandardError());
+        EXPECT_EQ(run.exitCode(), 0) << said.toStdString();
+        EXPECT_TRUE(said.contains("[  PASSED  ] 1 test")) << said.toStdString();
+    }
+}
 
 TEST_F(AppTest, HelpPrintsTheOptionsAndStartsNoWindow)
 {
@@ -507,6 +597,32 @@ TEST_F(AppTest, HelpPrintsTheOptionsAndStartsNoWindow)
     for (const char* option : {"--help", "--simulator-features", "--tab"})
         EXPECT_TRUE(printed.contains(option)) << option << " in: " << printed.toStdString();
     EXPECT_TRUE(printed.startsWith("Usage: trajix-gui [options] [FILE]")) << printed.toStdString();
+}
+
+// A tab that does not exist is a usage error, said before any window could open.
+TEST_F(AppTest, TabOutsideOneToSixIsAUsageError)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("QT_QPA_PLATFORM");
+    const std::vector<std::pair<QStringList, QString>> cases{
+        {{"--tab", "0"}, "'0'"},    {{"--tab", "7"}, "'7'"},
+        {{"--tab", "-1"}, "'-1'"},  {{"--tab", "two"}, "'two'"},
+        {{"--tab=2.5"}, "'2.5'"},   {{"--tab="}, "''"},
+        {{"--tab"}, "from 1 to 6"}, {{"--tab", "99999999999"}, "'99999999999'"},
+    };
+    for (const auto& [arguments, named] : cases) {
+        QProcess gui;
+        gui.setProcessEnvironment(environment);
+        gui.start(TRAJIX_GUI_PATH, arguments);
+        ASSERT_TRUE(gui.waitForFinished(20000)) << arguments.join(' ').toStdString() << " must not start the window";
+        EXPECT_EQ(gui.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(gui.exitCode(), 2) << arguments.join(' ').toStdString();
+        const QString said = QString::fromLocal8Bit(gui.readAllStandardError());
+        EXPECT_TRUE(said.startsWith("trajix-gui: --tab needs a tab number from 1 to 6")) << said.toStdString();
+        EXPECT_TRUE(said.contains(named)) << said.toStdString();
+        EXPECT_TRUE(gui.readAllStandardOutput().isEmpty());
+    }
 }
 
 TEST_F(AppTest, CaptionsAreSpelledRightAndTheSettingsKeysStay)

@@ -15,7 +15,9 @@
 #include <QTimer>
 #include <QValueAxis>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <deque>
 #include <set>
 #include <utility>
@@ -115,7 +117,15 @@ TEST_F(GoogleEarthTabTest, LoadFillsChartsAndCaptionsAsTheCoreSendsThem)
     const CorePoints core = runCore(kml, route::RouteParameters{});
     EXPECT_EQ(series(*form, "Series1")->points(), core.raw);
     EXPECT_EQ(series(*form, "Series8")->points(), core.smoothed);
-    EXPECT_EQ(series(*form, "Series3")->points(), core.speed);
+    // The speed chart is the core's profile after the stationary start, at rest before
+    // and after it.
+    const QList<QPointF> chartSpeeds = series(*form, "Series3")->points();
+    const double stationaryStart = route::RouteParameters{}.stationaryStart;
+    ASSERT_EQ(chartSpeeds.size(), core.speed.size() + 2);
+    EXPECT_EQ(chartSpeeds.front(), QPointF(0, 0));
+    for (qsizetype i = 0; i < core.speed.size(); ++i)
+        ASSERT_EQ(chartSpeeds[i + 1], QPointF(core.speed[i].x() + stationaryStart, core.speed[i].y())) << i;
+    EXPECT_EQ(chartSpeeds.back().y(), 0);
     EXPECT_EQ(series(*form, "Series1")->points().size(), 4);
     EXPECT_GT(series(*form, "Series3")->count(), 100);
     EXPECT_EQ(series(*form, "Series2")->count(), 0);
@@ -271,6 +281,45 @@ TEST_F(GoogleEarthTabTest, PreviewAndGenerateBeforeAnyFileSayWhy)
         EXPECT_NE(message.find("Load path file"), std::string::npos) << message;
     expectChartsEmpty();
     EXPECT_TRUE(writtenFiles().empty());
+}
+
+// The chart covers the whole file, the time at rest included: it ends where
+// "Total time" says the file ends, with or without stationary periods and at
+// any rate.
+TEST_F(GoogleEarthTabTest, SpeedChartEndsAtTheTotalTime)
+{
+    dialogs.openAnswers.push_back(qpath(dataFile("route/corner.kml")));
+    tab<gui::GoogleEarthTab>(*form)->pickPathFile();
+    const struct {
+        const char *start, *end, *rate;
+    } cases[] = {{"80", "5", "20"}, {"0", "0", "20"}, {"3", "0", "10"}, {"0", "7", "1"}, {"12", "30", "5"}};
+    for (const auto& c : cases) {
+        control<QLineEdit>(*form, "StationaryPeriodEdit")->setText(c.start);
+        control<QLineEdit>(*form, "stationaryperiodendedit")->setText(c.end);
+        control<QLineEdit>(*form, "OutputUpdateEdit1")->setText(c.rate);
+        tab<gui::GoogleEarthTab>(*form)->preview();
+        const QString caption = control<QLabel>(*form, "TotalTimeLabel")->text();
+        ASSERT_TRUE(caption.startsWith("Total time = ") && caption.endsWith("s")) << caption.toStdString();
+        bool number = false;
+        const double total = caption.mid(13, caption.size() - 14).trimmed().toDouble(&number);
+        ASSERT_TRUE(number) << caption.toStdString();
+        const QList<QPointF> speed = series(*form, "Series3")->points();
+        ASSERT_FALSE(speed.isEmpty());
+        EXPECT_NEAR(speed.back().x(), total, 0.005) << c.start << " s, " << c.end << " s, " << c.rate << " Hz";
+        EXPECT_EQ(speed.front().x(), 0);
+        double slowest = speed.front().y();
+        for (const QPointF& point : speed) slowest = std::min(slowest, point.y());
+        EXPECT_GE(slowest, 0);
+        // At rest through the stationary start: the first moving point comes after it.
+        for (const QPointF& point : speed)
+            if (point.y() > 0.5) {
+                EXPECT_GE(point.x(), std::atof(c.start));
+                break;
+            }
+        QValueAxis* time = axis(control<QChartView>(*form, "Chart3"), Qt::Horizontal);
+        EXPECT_GE(time->max(), total) << "the axis shows the whole file";
+    }
+    EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
 }
 
 TEST_F(GoogleEarthTabTest, PreviewRerunsWithChangedLimitsAndWritesNothing)
@@ -448,6 +497,83 @@ TEST_F(GoogleEarthTabTest, TheSkyOfTheSettingsTabReachesTheFileAndThePlotShowsIt
     tab<gui::GoogleEarthTab>(*form)->preview();
     ASSERT_TRUE(plot->sky());
     EXPECT_EQ(plot->sky()->satellites.size(), expected.size());
+}
+
+TEST_F(GoogleEarthTabTest, ASkyThatMissesTheStartIsRefusedNamingItsSpanWithAnOfferToStartInside)
+{
+    const auto kml = dataFile("route/corner.kml");
+    const auto rinex = dataFile("sky/brdc1820_0000-0400.10n");
+    auto* startTime = control<QLineEdit>(*form, "StartTimeEdit");
+    auto* date = control<QDateEdit>(*form, "NmeaDateEdit");
+    auto* routeDate = control<QDateEdit>(*form, "routeDateEdit");
+    auto* skyLabel = control<QLabel>(*form, "routeSkyLabel");
+    auto* plot = form->findChild<gui::SkyPlot*>("SkyPlot");
+    ASSERT_FALSE(control<QCheckBox>(*form, "SignalGeneratorBox")->isChecked());
+
+    // Sky off: the start time belongs to the scenario controls, and "Sky off" says
+    // where the sky is switched on.
+    EXPECT_FALSE(startTime->isEnabled());
+    EXPECT_FALSE(routeDate->isEnabled());
+    EXPECT_EQ(skyLabel->text(), qs("Sky off"));
+    for (const QString& tip : {skyLabel->toolTip(), plot->toolTip()}) {
+        EXPECT_TRUE(tip.contains("Settings tab")) << tip.toStdString();
+        EXPECT_TRUE(tip.contains("\"Satellites from\"")) << tip.toStdString();
+    }
+
+    // A sky file chosen switches the sky on; the time and date of the first fix, which
+    // it must cover, become editable on this tab; its date is the Settings tab's.
+    dialogs.openAnswers.push_back(qpath(rinex));
+    control<QPushButton>(*form, "SkyBrowseButton")->click();
+    EXPECT_TRUE(startTime->isEnabled());
+    EXPECT_TRUE(routeDate->isEnabled());
+    EXPECT_EQ(skyLabel->text(), qs("Sky on: brdc1820_0000-0400.10n"));
+    routeDate->setDate(QDate(2021, 3, 4));
+    EXPECT_EQ(date->date(), QDate(2021, 3, 4));
+    date->setDate(QDate(2026, 12, 9));
+    EXPECT_EQ(routeDate->date(), QDate(2026, 12, 9));
+
+    // The file (2010-07-01, 00:00 to 04:00 with four hours' fit) misses the start: the
+    // question names its span in UTC and the start inside it; No runs nothing.
+    dialogs.openAnswers.push_back(qpath(kml));
+    prompt.answers = {false};
+    tab<gui::GoogleEarthTab>(*form)->pickPathFile();
+    ASSERT_EQ(prompt.questions.size(), 1u);
+    const std::string question = prompt.questions[0];
+    for (const char* part : {"brdc1820_0000-0400.10n", "2026-12-09 09:00:", "covers 2010-06-30 21:59:45 UTC to",
+                             "2010-07-01 ", "Start at 2010-06-30 22:00:00 UTC"})
+        EXPECT_NE(question.find(part), std::string::npos) << part << " in " << question;
+    EXPECT_TRUE(prompt.messages.empty());
+    expectChartsEmpty();
+    EXPECT_FALSE(plot->sky());
+
+    // Generate asks the same before the save dialog; Yes moves the date and the start
+    // time and the file starts there, with its sky.
+    std::size_t questionsAtSave = 0;
+    dialogs.onAsk = [&] { questionsAtSave = prompt.questions.size(); };
+    prompt.answers = {true};
+    dialogs.saveAnswers.push_back(qpath(dir / "inside.txt"));
+    tab<gui::GoogleEarthTab>(*form)->generate();
+    EXPECT_EQ(prompt.questions.size(), 2u);
+    EXPECT_EQ(questionsAtSave, 2u) << "asked before the output name";
+    EXPECT_EQ(date->date(), QDate(2010, 6, 30));
+    EXPECT_EQ(routeDate->date(), QDate(2010, 6, 30));
+    EXPECT_EQ(startTime->text(), qs("79200"));
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0], (dir / "inside.txt").string() + " created.");
+    const std::string bytes = readFileBytes(dir / "inside.txt");
+    EXPECT_EQ(bytes.find("$GPGGA,"), bytes.find("$GPGGA,220000.00,"));
+    EXPECT_NE(bytes.find("$GPGSV,"), std::string::npos);
+    ASSERT_TRUE(plot->sky());
+    EXPECT_GE(plot->sky()->satellites.size(), 4u);
+
+    // Covered now: no question.
+    tab<gui::GoogleEarthTab>(*form)->preview();
+    EXPECT_EQ(prompt.questions.size(), 2u);
+
+    // Sky off again: the start time goes back to the scenario controls.
+    control<QCheckBox>(*form, "SkyBox")->setChecked(false);
+    EXPECT_FALSE(startTime->isEnabled());
+    EXPECT_TRUE(startTime->toolTip().contains("Signal generator features")) << startTime->toolTip().toStdString();
 }
 
 TEST_F(GoogleEarthTabTest, PathsOfAFileAreListedToPickFromAndHeightsReachTheFile)

@@ -3,14 +3,17 @@
 // the rate edits, the preview and the charts.
 #ifdef TRAJIX_WITH_CONVERT
 
+#include <QApplication>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
+#include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <deque>
@@ -18,6 +21,11 @@
 
 #include "app/secondary_windows.hpp"
 #include "app_fixture.hpp"
+#ifdef TRAJIX_WITH_QTSERIAL
+#include "../replay/replay_fixtures.hpp"
+#include "app/tab_serial.hpp"
+#include "replay/scan.hpp"
+#endif
 
 namespace trajix::test {
 namespace {
@@ -86,7 +94,8 @@ TEST_F(KeloTabTest, TenHertzLogSetsEveryRateEditAndWritesWhatTheCommandWrites)
     EXPECT_EQ(form->output().outputFileName, guiOutput.string());
     EXPECT_DOUBLE_EQ(static_cast<double>(form->output().outputInterval), 0.1);
 #ifdef TRAJIX_WITH_QTSERIAL
-    EXPECT_EQ(replayFileName(*form), replayBefore) << "the import does not change the replay file";
+    EXPECT_NE(replayBefore, qpath(guiOutput));
+    EXPECT_EQ(replayFileName(*form), qpath(guiOutput)) << "the import's file is the one the Serial Output tab plays";
 #endif
 
     const auto cliOutput = dir / "cli_output";
@@ -103,6 +112,7 @@ TEST_F(KeloTabTest, TenHertzLogSetsEveryRateEditAndWritesWhatTheCommandWrites)
     EXPECT_EQ(countOf(memo, "$GPGGA"), 50);
     EXPECT_EQ(countOf(memo, "$GPVTG"), 50);
     EXPECT_EQ(memo.find('\r'), std::string::npos);
+    expectDrawnMonospaced(control<QPlainTextEdit>(*form, "Memo2"));
 
     // Every tenth row is charted; a second import replaces the first one's points (no
     // line joins the old log to the new one).
@@ -160,6 +170,59 @@ TEST_F(KeloTabTest, StationaryLogPreviewsItsSpotBeforeAskingForTheName)
         EXPECT_NE(prompt.messages[0].find(std::string("'") + bad + "'"), std::string::npos) << prompt.messages[0];
     }
     EXPECT_TRUE(dialogs.asked.isEmpty());
+}
+
+TEST_F(KeloTabTest, ASkyThatMissesTheLogsDayOffersADayThatCoversItsTimes)
+{
+    auto form = start();
+    // A log of 02:00:00 UTC; the VILL file covers 2018-06-18 about 21:00 to 2018-06-19
+    // about 08:00.
+    std::string log =
+        "KELO data logger\r\n[header]\r\nindex\r\ntime\r\nlat\r\nlon\r\nspeed\r\nheading\r\n"
+        "[channel units]\r\n-\r\nhhmmss\r\nmin\r\nmin\r\nkm/h\r\ndeg\r\n[data]\r\n";
+    for (int i = 0; i < 40; ++i)
+        log += std::to_string(i) + " " + std::to_string(20000 + i / 10) + "." + std::to_string(i % 10) +
+               "0 2424 -234 0 0\r\n";
+    writeFileBytes(dir / "night.kel", log);
+    auto* date = control<QDateEdit>(*form, "keloDateEdit");
+    dialogs.openAnswers = {qpath(dataFile("sky/VILL00ESP_R_20181700000_0000-0500_GPS.rnx"))};
+    control<QPushButton>(*form, "SkyBrowseButton")->click();
+    EXPECT_TRUE(date->isEnabled());
+    EXPECT_EQ(control<QLabel>(*form, "keloSkyLabel")->text(), qs("Sky on: VILL00ESP_R_20181700000_0000-0500_GPS.rnx"));
+    date->setDate(QDate(2018, 7, 1));
+
+    // No: nothing is written, no name is asked.
+    dialogs.asked.clear();
+    dialogs.openAnswers = {qpath(dir / "night.kel")};
+    prompt.answers = {false};
+    tab<gui::KeloTab>(*form)->importLog();
+    ASSERT_EQ(prompt.questions.size(), 1u);
+    for (const char* part : {"2018-07-01 ", "covers 2018-06-18 ", " UTC to 2018-06-19 ", "date to 2018-06-19"})
+        EXPECT_NE(prompt.questions[0].find(part), std::string::npos) << part << " in " << prompt.questions[0];
+    EXPECT_EQ(dialogs.asked.size(), 1);
+    EXPECT_EQ(date->date(), QDate(2018, 7, 1));
+
+    // Yes: the date moves and the log is imported again, with its sky.
+    dialogs.openAnswers = {qpath(dir / "night.kel")};
+    dialogs.saveAnswers = {qpath(dir / "night.txt")};
+    prompt.answers = {true};
+    tab<gui::KeloTab>(*form)->importLog();
+    ASSERT_EQ(prompt.questions.size(), 2u);
+    EXPECT_EQ(date->date(), QDate(2018, 6, 19));
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{(dir / "night.txt").string() + " created."});
+    EXPECT_NE(readFileBytes(dir / "night.txt").find("$GPGSV,"), std::string::npos);
+
+    // A log at a time of day no day of the file covers gets the refusal alone.
+    std::string noon = log;
+    for (std::size_t at = noon.find(" 2000"); at != std::string::npos; at = noon.find(" 2000", at + 1))
+        noon.replace(at, 5, " 12000");
+    writeFileBytes(dir / "noon.kel", noon);
+    dialogs.openAnswers = {qpath(dir / "noon.kel")};
+    prompt.messages.clear();
+    tab<gui::KeloTab>(*form)->importLog();
+    EXPECT_EQ(prompt.questions.size(), 2u);
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find(" UTC to 2018-06-19 "), std::string::npos) << prompt.messages[0];
 }
 
 TEST_F(KeloTabTest, LongPeriodsStillPreviewFiftySamples)
@@ -262,6 +325,101 @@ TEST_F(KeloTabTest, CancelStopsTheImportAndTheTextConversionWithoutAMessage)
         EXPECT_FALSE(form->ProgressForm->isVisible());
     }
     EXPECT_EQ(control<QPlainTextEdit>(*form, "Memo2")->toPlainText(), QString());
+}
+
+#ifdef TRAJIX_WITH_QTSERIAL
+// The Serial Output tab describes the file it plays and no other: after an import its
+// name, rate, length and type are those of one file, the scan of the file it names, so
+// Start plays that file at that file's rate. (A 20 Hz replay file once stayed beside the
+// import's 10 Hz description and played at 10 Hz.)
+TEST_F(KeloTabTest, AfterAnImportTheSerialTabDescribesTheFileItPlays)
+{
+    auto form = start();
+    auto* serial = tab<gui::SerialTab>(*form);
+    const auto expectDescribesTheReplayFile = [&](const char* when) {
+        const QString played = replayFileName(*form);
+        EXPECT_EQ(control<QLabel>(*form, "replayFilenameEdit")->text(), "Replay file : " + played) << when;
+        const auto scan = scanfile(played.toStdString(), false);
+        ASSERT_TRUE(scan && scan->measured) << when;
+        EXPECT_EQ(control<QLineEdit>(*form, "ReplayOutputRateEdit")->text().toStdString(), scan->rateText) << when;
+        EXPECT_EQ(control<QLabel>(*form, "ReplayFileLengthLabel")->text().toStdString(), scan->lengthText) << when;
+        EXPECT_EQ(control<QLabel>(*form, "ReplayFileTypeLabel")->text().toStdString(), scan->typeText) << when;
+        EXPECT_EQ(form->replayState().replaySentenceCount, scan->count) << when;
+    };
+
+    // A 20 Hz replay file first, then a 10 Hz log imported.
+    const auto twenty = dir / "twenty.txt";
+    writeFileBytes(twenty, crlfLines(fixLines(43200, 400, 20, false)));
+    serial->adoptReplayFile(qpath(twenty));
+    expectDescribesTheReplayFile("a file picked");
+    ASSERT_EQ(control<QLineEdit>(*form, "ReplayOutputRateEdit")->text(), qs("20"));
+
+    const auto imported = dir / "imported.txt";
+    dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
+    dialogs.saveAnswers = {qpath(imported)};
+    tab<gui::KeloTab>(*form)->importLog();
+    ASSERT_TRUE(std::filesystem::exists(imported));
+    EXPECT_EQ(replayFileName(*form), qpath(imported));
+    expectDescribesTheReplayFile("after the import");
+    EXPECT_EQ(control<QLineEdit>(*form, "ReplayOutputRateEdit")->text(), qs("10"));
+
+    // A text list's file is described and played the same way.
+    const auto list = dir / "list.txt";
+    writeFileBytes(list, "lat lon\r\n51.5 -0.25\r\n51.6 -0.25\r\n");
+    dialogs.openAnswers = {qpath(list)};
+    dialogs.saveAnswers = {qpath(dir / "list_out.txt")};
+    tab<gui::KeloTab>(*form)->convertTextList();
+    ASSERT_TRUE(std::filesystem::exists(dir / "list_out.txt"));
+    EXPECT_EQ(replayFileName(*form), qpath(dir / "list_out.txt"));
+    expectDescribesTheReplayFile("after a text list");
+
+    // A file that cannot be read leaves no other file's rate beside its name.
+    serial->adoptReplayFile(qpath(dir / "missing.txt"));
+    EXPECT_EQ(replayFileName(*form), qpath(dir / "missing.txt"));
+    EXPECT_EQ(control<QLineEdit>(*form, "ReplayOutputRateEdit")->text(), QString());
+    EXPECT_EQ(control<QLabel>(*form, "ReplayFileLengthLabel")->text(), qs("File length"));
+}
+#endif
+
+// The rate a log sets on every tab is said where the user looks: the status bar, the
+// Settings tab beside its rate and the rate's tooltip; a rate typed afterwards ends the note.
+TEST_F(KeloTabTest, TheRateALogSetsIsSaidInTheStatusBarAndBesideTheRate)
+{
+    auto form = start();
+    control<QLineEdit>(*form, "SampleRateEdit")->setText("20");
+    auto* note = control<QLabel>(*form, "SampleRateSourceLabel");
+    EXPECT_TRUE(note->text().isEmpty());
+    dialogs.openAnswers = {qpath(dataFile("convert/log10hz.kel"))};
+    dialogs.saveAnswers = {qpath(dir / "imported.txt")};
+    tab<gui::KeloTab>(*form)->importLog();
+    ASSERT_TRUE(std::filesystem::exists(dir / "imported.txt"));
+    EXPECT_EQ(form->statusPanel(1), qs("Output rate set to 10 Hz from the log log10hz.kel"));
+    EXPECT_EQ(note->text(), qs("set from the log log10hz.kel"));
+    EXPECT_NE(control<QLineEdit>(*form, "SampleRateEdit")->toolTip().indexOf("set to 10 Hz from the log log10hz.kel"),
+              -1);
+    for (const char* name : {"SampleRateEdit", "OutputUpdateEdit1", "outputUpdateEdit2"})
+        EXPECT_EQ(control<QLineEdit>(*form, name)->text(), qs("10")) << name;
+    // Beside the rate, on its row.
+    form->show();
+    form->PageControl1->setCurrentIndex(5);
+    QApplication::processEvents();
+    auto* rate = control<QLineEdit>(*form, "SampleRateEdit");
+    const QRect noteBox(note->mapTo(form.get(), QPoint(0, 0)), note->size());
+    const QRect rateBox(rate->mapTo(form.get(), QPoint(0, 0)), rate->size());
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_NEAR(noteBox.center().y(), rateBox.center().y(), 4);
+    EXPECT_GT(noteBox.left(), rateBox.right());
+
+    // Leaving a rate edit unchanged keeps the note; typing another rate on any tab ends it.
+    auto* routeRate = control<QLineEdit>(*form, "OutputUpdateEdit1");
+    emit routeRate->editingFinished();
+    EXPECT_EQ(note->text(), qs("set from the log log10hz.kel"));
+    routeRate->selectAll();
+    QTest::keyClicks(routeRate, "5");
+    EXPECT_EQ(control<QLineEdit>(*form, "SampleRateEdit")->text(), qs("5"));
+    EXPECT_TRUE(note->text().isEmpty());
+    EXPECT_TRUE(form->statusPanel(1).isEmpty());
+    EXPECT_EQ(control<QLineEdit>(*form, "SampleRateEdit")->toolTip().indexOf("from the log"), -1);
 }
 
 TEST_F(KeloTabTest, TextConversionUsesRateAndPeriodsAndAppendsToThePreview)

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <deque>
+#include <fstream>
 #include <optional>
 
 #include "app/secondary_windows.hpp"
@@ -94,22 +95,47 @@ TEST_F(RecordingTabTest, DsfToBinWritesTheBytesOfTheCommandAndDropsTheTrailingPa
     EXPECT_EQ(control<QProgressBar>(*form, "progressbar2")->value(), 2);
     EXPECT_EQ(form->PageControl1->currentIndex(), 3);
     EXPECT_TRUE(prompt.messages.empty());
+    // The status bar names the file written and the part second left out.
+    EXPECT_EQ(form->statusPanel(0), "Written: " + qpath(dir / "track.bin") +
+                                        " (2 s of signal; the last 100 bytes, less than a second, were left out)");
 }
 
-TEST_F(RecordingTabTest, DsfUnderOneBlockSaysSoAndWritesNothing)
+// An input the conversion cannot use is refused as soon as it is picked: the user is
+// not asked to name an output that will not be written.
+TEST_F(RecordingTabTest, DsfInputIsCheckedBeforeTheOutputIsAsked)
 {
     auto form = start();
-    const auto input = dir / "short.dsf";
-    writeFileBytes(input, patternBytes(block - 1, 5));
-    dialogs.answers = {qpath(input), qpath(dir / "short.bin")};
-    tab<gui::DsfTab>(*form)->pickAndConvert();
-    ASSERT_EQ(prompt.messages.size(), 1u);
-    EXPECT_NE(prompt.messages[0].find("short.dsf"), std::string::npos) << prompt.messages[0];
-    EXPECT_NE(prompt.messages[0].find("less than one second"), std::string::npos) << prompt.messages[0];
-    EXPECT_FALSE(std::filesystem::exists(dir / "short.bin"));
-    EXPECT_NE(control<QLabel>(*form, "Label17")->text(), qs("Conversion complete"));
-    auto* bar = control<QProgressBar>(*form, "progressbar2");
-    EXPECT_LT(bar->minimum(), bar->maximum()) << "a bar from 0 to 0 spins for ever";
+    writeFileBytes(dir / "short.dsf", patternBytes(block - 1, 5));
+    writeFileBytes(dir / "empty.dsf", "");
+    std::filesystem::create_directory(dir / "folder.dsf");
+    writeFileBytes(dir / "locked.dsf", patternBytes(block, 5));
+    std::filesystem::permissions(dir / "locked.dsf", std::filesystem::perms::none);
+    const bool rootReadsAnything = std::ifstream(dir / "locked.dsf").good();
+    struct Case {
+        const char* name;
+        const char* said;
+    };
+    for (const Case& refused :
+         {Case{"short.dsf", "less than one second"}, Case{"empty.dsf", "less than one second"},
+          Case{"folder.dsf", "directory"}, Case{"absent.dsf", "absent.dsf"}, Case{"locked.dsf", "locked.dsf"}}) {
+        if (rootReadsAnything && std::string(refused.name) == "locked.dsf") continue;
+        SCOPED_TRACE(refused.name);
+        prompt.messages.clear();
+        dialogs.asked.clear();
+        const auto input = dir / refused.name;
+        dialogs.answers = {qpath(input), qpath(dir / "out.bin")};
+        tab<gui::DsfTab>(*form)->pickAndConvert();
+        EXPECT_EQ(dialogs.asked.size(), 1u) << "only the input is asked for";
+        ASSERT_EQ(prompt.messages.size(), 1u);
+        EXPECT_NE(prompt.messages[0].find(input.string()), std::string::npos) << prompt.messages[0];
+        EXPECT_NE(prompt.messages[0].find(refused.said), std::string::npos) << prompt.messages[0];
+        EXPECT_FALSE(std::filesystem::exists(dir / "out.bin"));
+        EXPECT_FALSE(control<QLabel>(*form, "Label17")->text().startsWith("Conversion complete"));
+        EXPECT_FALSE(form->statusPanel(0).startsWith("Written"));
+        auto* bar = control<QProgressBar>(*form, "progressbar2");
+        EXPECT_LT(bar->minimum(), bar->maximum()) << "a bar from 0 to 0 spins for ever";
+    }
+    std::filesystem::permissions(dir / "locked.dsf", std::filesystem::perms::owner_all);
 }
 
 TEST_F(RecordingTabTest, TheFinishedBarsTextIsReadable)
@@ -138,7 +164,7 @@ TEST_F(RecordingTabTest, DsfToBinRefusesWhatTheCommandRefusesAndWritesNothing)
     const std::string original = patternBytes(block, 3);
     writeFileBytes(self, original);
     const auto missing = dir / "absent.dsf";
-    dialogs.answers = {qpath(self), qpath(self), qpath(missing), qpath(dir / "absent.bin"), QString()};
+    dialogs.answers = {qpath(self), qpath(self), qpath(missing), QString()};
 
     tab<gui::DsfTab>(*form)->pickAndConvert();
     tab<gui::DsfTab>(*form)->pickAndConvert();
@@ -180,9 +206,12 @@ TEST_F(RecordingTabTest, DropoutsMatchTheCommandAndRefuseBadRangesBeforeWriting)
     EXPECT_EQ(control<QProgressBar>(*form, "progressGauge2")->maximum(), 16);
     EXPECT_EQ(control<QProgressBar>(*form, "progressGauge2")->value(), 16);
     EXPECT_TRUE(prompt.messages.empty());
+    EXPECT_TRUE(prompt.questions.empty()) << "nothing to replace, nothing asked";
+    EXPECT_EQ(form->statusPanel(0), "Written: " + qpath(dir / "track_mod.bin"));
 
-    // Past the last block, and a Start that is no number: a message, and no output.
-    std::filesystem::remove(dir / "track_mod.bin");
+    // Past the last block, and a Start that is no number: a message, and no output. The
+    // earlier copy stays, and no question about it comes before the refusal.
+    writeFileBytes(dir / "track_mod.bin", "an earlier copy");
     control<QLineEdit>(*form, "Start1")->setText("15");
     control<QLineEdit>(*form, "Duration1")->setText("1");
     dialogs.answers = {qpath(input)};
@@ -191,9 +220,44 @@ TEST_F(RecordingTabTest, DropoutsMatchTheCommandAndRefuseBadRangesBeforeWriting)
     dialogs.answers = {qpath(input)};
     tab<gui::SettingsTab>(*form)->createDropouts();
     ASSERT_EQ(prompt.messages.size(), 2u);
+    EXPECT_NE(prompt.messages[0].find("past the end"), std::string::npos) << prompt.messages[0];
     EXPECT_NE(prompt.messages[1].find("'1x'"), std::string::npos) << prompt.messages[1];
     EXPECT_NE(prompt.messages[1].find("Start"), std::string::npos) << prompt.messages[1];
-    EXPECT_FALSE(std::filesystem::exists(dir / "track_mod.bin"));
+    EXPECT_TRUE(prompt.questions.empty());
+    EXPECT_EQ(readFileBytes(dir / "track_mod.bin"), "an earlier copy");
+}
+
+// An existing copy is replaced only when the user says so, and the status bar names
+// the copy written.
+TEST_F(RecordingTabTest, DropoutsAskBeforeReplacingAnEarlierCopy)
+{
+    auto form = start();
+    const auto input = dir / "track.bin";
+    const std::string recording = patternBytes(3 * block, 13);
+    writeFileBytes(input, recording);
+    const auto output = dir / "track_mod.bin";
+    writeFileBytes(output, "an earlier copy");
+    control<QLineEdit>(*form, "Start1")->setText("1");
+    control<QLineEdit>(*form, "Duration1")->setText("0");
+
+    prompt.answers = {false};
+    dialogs.answers = {qpath(input)};
+    tab<gui::SettingsTab>(*form)->createDropouts();
+    ASSERT_EQ(prompt.questions.size(), 1u);
+    EXPECT_NE(prompt.questions[0].find(output.string() + " already exists"), std::string::npos) << prompt.questions[0];
+    EXPECT_EQ(readFileBytes(output), "an earlier copy");
+    EXPECT_FALSE(form->statusPanel(0).startsWith("Written"));
+
+    prompt.answers = {true};
+    dialogs.answers = {qpath(input)};
+    tab<gui::SettingsTab>(*form)->createDropouts();
+    EXPECT_EQ(prompt.questions.size(), 2u);
+    const std::string written = readFileBytes(output);
+    ASSERT_EQ(written.size(), 3 * block);
+    EXPECT_TRUE(written.substr(block, block) == std::string(block, '\0'));
+    EXPECT_TRUE(written.substr(2 * block) == recording.substr(2 * block));
+    EXPECT_EQ(form->statusPanel(0), "Written: " + qpath(output));
+    EXPECT_TRUE(prompt.messages.empty());
 }
 
 TEST_F(RecordingTabTest, AlmanacBrowseStartsFromTheEditAndKeepsItOnCancel)
@@ -427,6 +491,93 @@ TEST_F(ScenarioStepTest, RunsOnlyWithSimulatorFeaturesAndStopsOnNoOrAMissingAlma
         EXPECT_EQ(control<QLineEdit>(*form, "WeekEdit")->text(), qs("46x"));
         EXPECT_FALSE(std::filesystem::exists(tools / "profile.txt"));
     }
+}
+
+// A new user's first scenario: no ~/GPStools yet, and a generator that takes its time.
+// The generator here is a script that writes half the recording, says so, and waits
+// until the test has seen the wait window show it.
+class FirstScenarioTest : public RecordingTabTest {
+protected:
+    void SetUp() override
+    {
+        RecordingTabTest::SetUp();
+        std::filesystem::create_directory(generators);
+        writeFileBytes(generators / "TrajixBinary",
+                       "#!/bin/sh\n"
+                       "echo 'TrajixBinary: writing 4 s of signal to output.dsf'\n"
+                       "head -c 4092000 /dev/zero > .output.dsf.partial-test\n"
+                       "echo 'TrajixBinary: 2 of 4 s written'\n"
+                       "while [ ! -e release ]; do sleep 0.05; done\n"
+                       "head -c 8184000 /dev/zero > .output.dsf.partial-test\n"
+                       "mv .output.dsf.partial-test output.dsf\n"
+                       "echo 'TrajixBinary: finished'\n");
+        std::filesystem::permissions(generators / "TrajixBinary", std::filesystem::perms::owner_all);
+        std::string fixes;
+        for (int i = 0; i < 3; ++i)
+            fixes += trajix::ggaSentence(32400 + 0.05L * i, 51.9988L, -0.9978L, trajix::fixedAltitude);
+        writeFileBytes(nmea, fixes);
+    }
+
+    ScopedEnv display{"DISPLAY", std::nullopt};
+    ScopedEnv wayland{"WAYLAND_DISPLAY", std::nullopt};
+    std::filesystem::path generators = dir / "generator";
+    ScopedEnv generatorEnv{"TRAJIX_GENERATOR_DIR", generators.string()};
+    std::filesystem::path tools = home.path() / "GPStools";
+    std::filesystem::path nmea = dir / "trip.nme";
+};
+
+TEST_F(FirstScenarioTest, MakesTheToolDirectoryAndTheWaitShowsTheGeneratorsProgress)
+{
+    ASSERT_FALSE(std::filesystem::exists(tools));
+    auto form = startWindow([] {
+        gui::StartOptions options;
+        options.simulatorFeatures = true;
+        return options;
+    }());
+    form->setDialogs(&dialogs);
+    control<QLineEdit>(*form, "AlmanacEdit")->setText(qpath(dataFile("scenario/week610.alm")));
+    control<QLineEdit>(*form, "WeekEdit")->setText("610");
+    control<QLineEdit>(*form, "DurationEdit")->setText("4");
+
+    // What the wait window showed while the generator was half way, and at its end.
+    QString halfWayLine, endLine;
+    int halfWayValue = -1, gaugeMaximum = -1;
+    auto* timer = new QTimer(form.get());
+    QObject::connect(timer, &QTimer::timeout, [&] {
+        gui::RecordingWaitWindow& wait = *form->continueForm;
+        if (!wait.isVisible()) return;
+        if (halfWayLine.isEmpty()) {
+            if (wait.GeneratorLabel->text() != qs("TrajixBinary: 2 of 4 s written")) return;
+            halfWayLine = wait.GeneratorLabel->text();
+            halfWayValue = wait.GeneratorGauge->value();
+            gaugeMaximum = wait.GeneratorGauge->maximum();
+            writeFileBytes(tools / "release", "");
+            return;
+        }
+        if (form->scenarioGeneratorRunning()) return;
+        wait.showGeneratorProgress();
+        endLine = wait.GeneratorLabel->text();
+        timer->stop();
+        wait.Button1->click();
+    });
+    timer->start(20);
+    // Should the window never show the progress, Cancel ends the wait and the checks fail.
+    QTimer::singleShot(120000, form.get(), [&form] {
+        if (form->continueForm->isVisible()) form->continueForm->Button2->click();
+    });
+
+    form->handOverWrittenFile(qpath(nmea), true);
+
+    EXPECT_TRUE(std::filesystem::is_directory(tools));
+    EXPECT_EQ(halfWayLine, qs("TrajixBinary: 2 of 4 s written"));
+    EXPECT_EQ(halfWayValue, 2);
+    EXPECT_EQ(gaugeMaximum, 4);
+    EXPECT_EQ(endLine, qs("TrajixBinary: finished"));
+    EXPECT_EQ(form->continueForm->GeneratorGauge->value(), 4);
+    const std::string bin = (dir / "trip.bin").string();
+    EXPECT_EQ(prompt.messages,
+              (std::vector<std::string>{"20/10/2002 day of year  = 293", "Output file " + bin + " created"}));
+    EXPECT_EQ(readFileBytes(bin), std::string(4 * block, '\0'));
 }
 
 }  // namespace

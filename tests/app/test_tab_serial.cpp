@@ -242,6 +242,7 @@ TEST_F(SerialTab, StartPlaysLinesInOrderWithTheVtgRulesAndTheSpeeds)
     EXPECT_EQ(play(1), crlfLines({lines[0], lines[1]}));
     EXPECT_EQ(control<QPlainTextEdit>(*form, "OutputpreviewMemo")->toPlainText().toStdString(),
               lines[1] + "\n" + lines[0]);
+    expectDrawnMonospaced(control<QPlainTextEdit>(*form, "OutputpreviewMemo"));
     EXPECT_EQ(play(2), crlfLines({lines[2], lines[3], lines[4], lines[5]}));
     EXPECT_EQ(control<QProgressBar>(*form, "ReplayProgress")->value(), 3);
     EXPECT_EQ(form->replayState().replayPosition, 3);
@@ -386,15 +387,17 @@ TEST_F(SerialTab, TabChangeAndClosingEndPlayback)
     EXPECT_TRUE(prompt.messages.empty());
 }
 
-TEST_F(SerialTab, DescribedFileLeavesTheReplayFilesPairing)
+TEST_F(SerialTab, AFileNotMadeTheReplayFileLeavesTheTabDescribingTheReplayFile)
 {
     const auto pairs = fixLines(43200, 4, 20, true);
     pick(writeLines("vtg.txt", pairs));
-    // A writer's file that is only described (not made the replay file).
+    // A written file handed over without becoming the replay file: the tab goes on
+    // describing the file it plays, its rate included (another file's rate beside the
+    // replay file's name once played it at that rate).
     form->handOverWrittenFile(qpath(writeLines("kelo.txt", fixLines(43200, 11, 10, false))), false);
-    EXPECT_EQ(control<QLabel>(*form, "ReplayFileTypeLabel")->text(), qs("File type : GGA only"));
+    EXPECT_EQ(control<QLabel>(*form, "ReplayFileTypeLabel")->text(), qs("File type : GGA and VTG"));
+    EXPECT_EQ(control<QLineEdit>(*form, "ReplayOutputRateEdit")->text(), qs("20"));
     EXPECT_TRUE(form->replayState().replayHasExtraSentences);
-    control<QLineEdit>(*form, "ReplayOutputRateEdit")->setText("20");
     connectPort();
     control<QCheckBox>(*form, "VTGBox")->setChecked(true);
     tab<gui::SerialTab>(*form)->start();

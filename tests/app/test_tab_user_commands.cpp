@@ -3,10 +3,12 @@
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
+#include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QValueAxis>
 
 #include <algorithm>
@@ -14,6 +16,7 @@
 #include <filesystem>
 
 #include "app/secondary_windows.hpp"
+#include "app/widgets.hpp"
 #include "app_fixture.hpp"
 
 namespace trajix::test {
@@ -82,6 +85,7 @@ TEST_F(UserCommandsTab, LoadReplacesTheMemoAndSaveStopsAtEnd)
     EXPECT_EQ(dialogs.titles.back(), QString("Pick user command file to load"));
     EXPECT_EQ(control<QPlainTextEdit>(*form, "Memo1")->toPlainText(),
               QString("Vel=50@100M\nwait 2s\n.END\n.end\nafter the end"));
+    expectDrawnMonospaced(control<QPlainTextEdit>(*form, "Memo1"));
     EXPECT_EQ(tab<gui::UserCommandsTab>(*form)->commandFileName(), path(dir / "drive.txt"));
 
     // ".END" is not the end line: only the exact ".end" is, and nothing after it is kept.
@@ -333,6 +337,125 @@ TEST_F(UserCommandsTab, ABadOutputRateIsReportedBeforeTheNameIsAsked)
         ASSERT_EQ(prompt.messages.size(), 1u) << rate;
     }
     EXPECT_NE(prompt.messages[0].find("'20 Hz'"), std::string::npos) << prompt.messages[0];
+}
+
+// A refused script names the part that is wrong, and the editor, which numbers its
+// lines, marks the line and puts the cursor there, as the user sees it drawn.
+TEST_F(UserCommandsTab, ARefusedScriptNamesThePartAndTheEditorMarksItsLine)
+{
+    form->resize(1280, 800);
+    form->show();
+    form->PageControl1->setCurrentIndex(1);
+    gui::CommandEditor* editor = tab<gui::UserCommandsTab>(*form)->Memo1;
+    editor->setPlainText("lat=51\nvel=0\nwait 2s\nVel=fast@10s\nvel=0@10s\n.end");
+    tab<gui::UserCommandsTab>(*form)->preview();
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0], "line 4: 'fast' is not a speed in km/h (in 'Vel=fast@10s')");
+    EXPECT_EQ(series(*form, "Series4")->count(), 0);
+    EXPECT_EQ(editor->faultyLine(), 4);
+    EXPECT_EQ(editor->textCursor().blockNumber(), 3);
+    EXPECT_EQ(editor->textCursor().positionInBlock(), 0);
+
+    // Drawn: line 4's row is red across the text area, line 3's is not; the numbers
+    // have a margin of their own left of the text.
+    QApplication::processEvents();
+    const QImage drawn = editor->grab().toImage();
+    const auto rowY = [editor](int block) {
+        QTextCursor cursor(editor->document()->findBlockByNumber(block));
+        return editor->viewport()->mapTo(editor, editor->cursorRect(cursor).center()).y();
+    };
+    const int rightX = editor->viewport()->geometry().right() - 4;
+    const QColor marked = drawn.pixelColor(rightX, rowY(3));
+    EXPECT_GT(marked.red(), marked.green() + 40) << marked.name().toStdString();
+    EXPECT_EQ(drawn.pixelColor(rightX, rowY(2)), editor->palette().color(QPalette::Base));
+    ASSERT_TRUE(editor->lineNumberArea()->isVisible());
+    EXPECT_GE(editor->viewport()->geometry().left(), editor->lineNumberArea()->geometry().right());
+    EXPECT_GE(editor->lineNumberArea()->width(), editor->fontMetrics().horizontalAdvance("10"));
+
+    // Mending the line takes the mark away; a run that goes through leaves none.
+    QTextCursor mend(editor->document()->findBlockByNumber(3));
+    mend.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    mend.insertText("vel=50@10s");
+    EXPECT_EQ(editor->faultyLine(), 0);
+    EXPECT_TRUE(editor->extraSelections().isEmpty());
+    tab<gui::UserCommandsTab>(*form)->preview();
+    EXPECT_EQ(prompt.messages.size(), 1u) << prompt.messages.back();
+    EXPECT_GT(series(*form, "Series4")->count(), 0);
+    EXPECT_EQ(editor->faultyLine(), 0);
+
+    // A refusal of a command that reads well names its line too; one that names no line
+    // (a bad edit) marks none.
+    editor->setPlainText("vel=0\nwait 1s\nheight=5@10m\n.end");
+    tab<gui::UserCommandsTab>(*form)->preview();
+    ASSERT_EQ(prompt.messages.size(), 2u);
+    EXPECT_EQ(prompt.messages[1].substr(0, 8), "line 3: ") << prompt.messages[1];
+    EXPECT_EQ(editor->faultyLine(), 3);
+    control<QLineEdit>(*form, "userMaxJerkEdit")->setText("soft");
+    tab<gui::UserCommandsTab>(*form)->preview();
+    ASSERT_EQ(prompt.messages.size(), 3u);
+    EXPECT_EQ(editor->faultyLine(), 0) << prompt.messages[2];
+}
+
+TEST_F(UserCommandsTab, TheSkyIsCheckedAtPreviewAndBeforeTheNameWithAnOfferToStartInside)
+{
+    // A script without a time line starts at 9:00; the VILL file covers 2018-06-18
+    // about 21:00 to 2018-06-19 about 08:00.
+    auto* memo = control<QPlainTextEdit>(*form, "Memo1");
+    auto* date = control<QDateEdit>(*form, "scriptDateEdit");
+    memo->setPlainText("lat=40.4\nlong=-3.9\nvel=36@5s\nvel=0@5s\nwait 2s\n.end");
+    control<QLineEdit>(*form, "SkyFileEdit")->setText(path(dataFile("sky/VILL00ESP_R_20181700000_0000-0500_GPS.rnx")));
+    EXPECT_FALSE(date->isEnabled());
+    EXPECT_EQ(control<QLabel>(*form, "scriptSkyLabel")->text(), qs("Sky off"));
+    control<QCheckBox>(*form, "SkyBox")->setChecked(true);
+    EXPECT_TRUE(date->isEnabled());
+    date->setDate(QDate(2018, 7, 1));
+
+    // Preview asks; No runs nothing.
+    prompt.answers = {false};
+    tab<gui::UserCommandsTab>(*form)->preview();
+    ASSERT_EQ(prompt.questions.size(), 1u);
+    for (const char* part : {"2018-07-01 09:00:00 UTC", "covers 2018-06-18 ", " UTC to 2018-06-19 ",
+                             "Yes sets the first fix date and a first line \"time=\"."})
+        EXPECT_NE(prompt.questions[0].find(part), std::string::npos) << part << " in " << prompt.questions[0];
+    EXPECT_EQ(series(*form, "Series4")->count(), 0);
+    EXPECT_TRUE(prompt.messages.empty());
+
+    // Yes: the date moves and a time line starts the script inside the span.
+    prompt.answers = {true};
+    tab<gui::UserCommandsTab>(*form)->preview();
+    ASSERT_EQ(prompt.questions.size(), 2u);
+    const QString offered = QString::fromStdString(prompt.questions[1]);
+    EXPECT_TRUE(offered.contains("Start at 2018-06-18 2")) << offered.toStdString();
+    EXPECT_EQ(date->date(), QDate(2018, 6, 18));
+    EXPECT_EQ(control<QDateEdit>(*form, "NmeaDateEdit")->date(), QDate(2018, 6, 18));
+    const QStringList lines = memo->toPlainText().split('\n');
+    ASSERT_EQ(lines.size(), 7);
+    EXPECT_TRUE(lines[0].startsWith("time=")) << lines[0].toStdString();
+    EXPECT_GT(series(*form, "Series4")->count(), 0);
+    EXPECT_TRUE(prompt.messages.empty());
+
+    // Generate asks before the output name, and Yes rewrites the script's own time line.
+    date->setDate(QDate(2019, 1, 1));
+    memo->setPlainText("lat=40.4\nlong=-3.9\ntime=43200\nvel=36@5s\nvel=0@5s\nwait 2s\ntime=50000\n.end");
+    std::size_t questionsAtSave = 0;
+    dialogs.onAsk = [&] { questionsAtSave = prompt.questions.size(); };
+    dialogs.saveAnswers = {path(dir / "inside.txt")};
+    tab<gui::UserCommandsTab>(*form)->generate();
+    ASSERT_EQ(prompt.questions.size(), 3u);
+    EXPECT_EQ(questionsAtSave, 3u) << "asked before the output name";
+    EXPECT_NE(prompt.questions[2].find("the \"time=\" of line 7"), std::string::npos) << prompt.questions[2];
+    const QStringList rewritten = memo->toPlainText().split('\n');
+    ASSERT_EQ(rewritten.size(), 8);
+    EXPECT_EQ(rewritten[2], qs("time=43200"));
+    EXPECT_TRUE(rewritten[6].startsWith("time=")) << rewritten[6].toStdString();
+    EXPECT_NE(rewritten[6], qs("time=50000"));
+    const std::string bytes = readFileBytes(dir / "inside.txt");
+    const auto times = ggaFields(bytes, 1);
+    ASSERT_FALSE(times.empty());
+    const long long start = rewritten[6].mid(5).toLongLong();
+    EXPECT_EQ(times[0],
+              QString::asprintf("%02lld%02lld%02lld.00", start / 3600, start / 60 % 60, start % 60).toStdString());
+    EXPECT_NE(bytes.find("$GPGSA,"), std::string::npos);
 }
 
 TEST_F(UserCommandsTab, TheTrackChartShowsOneMetreAsLongEastAsNorth)

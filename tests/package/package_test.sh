@@ -33,8 +33,13 @@ done
 # One version everywhere: the command, the package and the window's title.
 [[ "$("$bin/trajix" --version)" == "trajix $version" ]] || fail "trajix --version says $("$bin/trajix" --version)"
 [[ "$(dpkg-deb -f "$deb" Version)" == "$version" ]] || fail "package version $(dpkg-deb -f "$deb" Version)"
+[[ "$("$bin/TrajixBinary" --version)" == "TrajixBinary $version" ]] ||
+  fail "TrajixBinary --version says $("$bin/TrajixBinary" --version)"
 # The window prints its options and exits without a display.
 "$bin/trajix-gui" --help | grep -q -- "--tab" || fail "trajix-gui --help shows no options"
+# Read whole: grep -q stops at the first match, and a long help would meet a closed pipe.
+generator_help="$("$bin/TrajixBinary" --help)"
+grep -q -- "Profile key: Ephemeris_File" <<<"$generator_help" || fail "TrajixBinary --help shows no options"
 
 # The installed example drives from the installed copy.
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"

@@ -196,7 +196,15 @@ TEST(GeneratorRun, StepEndToEndWithTheStandInGenerator)
     const std::string recording = readFileBytes(dir / "GPStools" / "output.dsf");
     EXPECT_EQ(recording.size(), 5 * block);
     EXPECT_EQ(readFileBytes(dir / "trip.bin"), convertedBytes(recording));
-    EXPECT_NE(readFileBytes(dir / "GPStools" / "go.log").find("TrajixBinary: finished"), std::string::npos);
+    // The log says how far the run has come, a line per second, before it says it is done.
+    const std::string log = readFileBytes(dir / "GPStools" / "go.log");
+    std::size_t at = 0;
+    for (const char* line :
+         {"TrajixBinary: 1 of 5 s written\n", "TrajixBinary: 2 of 5 s written\n", "TrajixBinary: 3 of 5 s written\n",
+          "TrajixBinary: 4 of 5 s written\n", "TrajixBinary: 5 of 5 s written\n", "TrajixBinary: finished\n"}) {
+        at = log.find(line, at);
+        ASSERT_NE(at, std::string::npos) << line << " in order in:\n" << log;
+    }
 }
 
 TEST(ScenarioCommand, EndToEndInATemporaryHome)
@@ -440,6 +448,46 @@ TEST(Generator, BroadcastEphemeridesWithEachAtmosphereModelSwitchable)
     EXPECT_NE(neither, noTropo);
     EXPECT_EQ(run("Ionosphere = 0\r\n", {"--ephemeris", file}).first, noIono);
     EXPECT_EQ(run("Troposphere = 0\r\n", {"--ephemeris", file, "--no-iono"}).first, neither);
+}
+
+TEST(Generator, AnEphemerisFileNeedsNoAlmanacFile)
+{
+    TempDir dir;
+    const auto tools = dir / "GPStools";
+    std::filesystem::create_directories(tools);
+    const std::string file = dataFile(day2010).string();
+    // The profile names an almanac that does not exist: it is not read.
+    const std::string named = rinexProfile(tools);
+    const std::string almanacLine = "Almanac_File=\\gpstools\\179.alm\r\n";
+    ASSERT_NE(named.find(almanacLine), std::string::npos);
+    std::string none = named;
+    none.erase(none.find(almanacLine), almanacLine.size());
+    const auto run = [&](const std::string& profile, std::vector<std::string> options) {
+        std::filesystem::remove(tools / "output.dsf");
+        writeFileBytes(tools / "profile.txt", profile);
+        options.push_back((tools / "profile.txt").string());
+        return runProgram(standIn, options);
+    };
+    const std::string ephemerisLine = "Ephemeris_File = " + file + "\r\n";
+    auto result = run(named + ephemerisLine, {});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::string recording = readFileBytes(tools / "output.dsf");
+    ASSERT_EQ(recording.size(), block);
+    for (const std::string& profile : {none + ephemerisLine, none + "Almanac_File =\r\n" + ephemerisLine}) {
+        result = run(profile, {});
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(readFileBytes(tools / "output.dsf"), recording);
+    }
+    result = run(none, {"--ephemeris", file});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(readFileBytes(tools / "output.dsf"), recording);
+    // Neither file: refused, naming the key, nothing written.
+    for (const std::string& profile : {none, none + "Ephemeris_File =\r\n", none + "Almanac_File = \r\n"}) {
+        result = run(profile, {});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_NE(result.err.find("has no value for Almanac_File"), std::string::npos) << result.err;
+        EXPECT_FALSE(std::filesystem::exists(tools / "output.dsf"));
+    }
 }
 
 TEST(Generator, UnusableEphemerisFilesAndStartsOutsideTheSetsFailWithAMessageAndWriteNothing)

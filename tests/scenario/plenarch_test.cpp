@@ -210,18 +210,44 @@ TEST_F(ScenarioStep, WeekThatIsNoIntegerStopsAfterTheDates)
     EXPECT_FALSE(std::filesystem::exists(tools() / "profile.txt"));
 }
 
-TEST_F(ScenarioStep, MissingToolDirectoryIsReported)
+// A first run on a new account: neither the tool directory nor (a home given by a
+// path that is not there yet) its parent exists; both are made and the step runs.
+TEST_F(ScenarioStep, MissingToolDirectoryIsMade)
 {
     state.edits.almanac = (dir_ / "179.alm").string();
     std::filesystem::copy_file(dataFile("scenario/week610.alm"), state.edits.almanac);
-    std::filesystem::remove_all(tools());
-    try {
-        run();
-        FAIL();
-    } catch (const Error& e) {
-        EXPECT_NE(std::string(e.what()).find("profile.txt': the tool directory"), std::string::npos) << e.what();
+    std::filesystem::remove_all(home());
+    EXPECT_TRUE(run());
+    EXPECT_EQ(readFileBytes(tools() / "nmeaInput.txt"), readFileBytes(nmea()));
+    EXPECT_TRUE(std::filesystem::exists(tools() / "profile.txt"));
+    EXPECT_TRUE(std::filesystem::exists(tools() / "go.sh"));
+    EXPECT_EQ(readFileBytes(bin()).size(), 2 * block);
+}
+
+// What stands in the way of the tool directory is named, and nothing runs.
+TEST_F(ScenarioStep, ToolDirectoryThatCannotBeMadeIsReported)
+{
+    state.edits.almanac = (dir_ / "179.alm").string();
+    std::filesystem::copy_file(dataFile("scenario/week610.alm"), state.edits.almanac);
+    for (const bool fileAsHome : {false, true}) {
+        std::filesystem::remove_all(home());
+        if (fileAsHome) {
+            writeFileBytes(home(), "a file where the home folder should be");
+        } else {
+            std::filesystem::create_directories(home());
+            writeFileBytes(tools(), "a file named like the tool directory");
+        }
+        try {
+            run();
+            ADD_FAILURE() << "no error with " << (fileAsHome ? "a file as home" : "a file as GPStools");
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find("the tool directory '" + tools().string() + "' cannot be created"),
+                      std::string::npos)
+                << e.what();
+        }
+        EXPECT_TRUE(runner.calls.empty());
+        EXPECT_FALSE(std::filesystem::exists(bin()));
     }
-    EXPECT_TRUE(runner.calls.empty());
 }
 
 // An NMEA file whose name ends in "bin" would be replaced by its own recording.

@@ -132,7 +132,7 @@ TEST(ScriptLanguage, BadNumberNamesTheTextAndLine)
 {
     ScriptRun r;
     const std::string message = errorOf(r, "lat=51\n\nvel=12x\n.end\n");
-    EXPECT_EQ(message, "'12x' is not a valid floating point value (line 3: 'vel=12x')");
+    EXPECT_EQ(message, "line 3: '12x' is not a speed in km/h (in 'vel=12x')");
     EXPECT_EQ(r.state.geoLatitude, 0);  // nothing ran
     EXPECT_NE(errorOf(r, "wait\n.end\n").find("line 1"), std::string::npos);
     EXPECT_NE(errorOf(r, "vel=nan\n").find("'nan'"), std::string::npos);
@@ -191,6 +191,16 @@ TEST(ScriptRefusals, EndlessOrMeaninglessCommandsAreRefusedNamingTheLine)
         {"vel=36\nHdg=+90@5x\n", "line 2: 'Hdg=+90@5x' needs its amount in seconds or metres"},
         {"hdg=90@10\n", "line 1: 'hdg=90@10' needs its amount"},
         {"wait 10s vel=50@5s\n", "line 1: 'wait 10s vel=50@5s' holds more than one command"},
+        // A value that is no number is named as typed, with what it should have been;
+        // the target before the unit (the "s" of "fast" is no unit).
+        {"Vel=fast@10s\n", "line 1: 'fast' is not a speed in km/h (in 'Vel=fast@10s')"},
+        {"vel=36\nHDG=Left@5s\n", "line 2: 'Left' is not a heading in degrees (in 'HDG=Left@5s')"},
+        {"Height=10@tenM\n", "line 1: 'ten' is not a distance in metres (in 'Height=10@tenM')"},
+        {"wait forevers\n", "line 1: 'forever' is not a time in seconds (in 'wait forevers')"},
+        {"lat=north\n", "line 1: 'north' is not a latitude in degrees"},
+        {"time=noon\n", "line 1: 'noon' is not a time of day in seconds"},
+        {"vel=@10s\n", "line 1: 'vel=@10s' gives no speed in km/h"},
+        {"vel=36\nwait\n", "line 2: 'wait' gives no time in seconds"},
         {"vel=50@5s hdg=90@10m\n", "line 1: 'vel=50@5s hdg=90@10m' holds more than one command"},
     };
     for (const auto& c : cases) {
@@ -274,8 +284,7 @@ TEST(ScriptRun, CancelledRunWritesNothing)
     // stops it there, the gauge still on that line.
     ScriptRun longLine;
     longLine.progress.cancelAfter = 3;
-    EXPECT_EQ(errorOf(longLine, "time=0\nwait 1000s\n.end\n", (dir / "out.nmea").string()),
-              "the run was cancelled");
+    EXPECT_EQ(errorOf(longLine, "time=0\nwait 1000s\n.end\n", (dir / "out.nmea").string()), "the run was cancelled");
     EXPECT_EQ(longLine.progress.positions, (std::vector<long long>{0, 1, 1}));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 0);
 }

@@ -121,6 +121,28 @@ TEST(MixedRinex, Version400RecordsOfEveryKind)
     EXPECT_EQ(readRinexNavigation(dataFile(version400)).ephemerides.size(), 30u);
 }
 
+TEST(MixedRinex, Version400RecordsNotReadAreNamed)
+{
+    // A GPS CNAV record, an EOP record, a record without lines and lines outside any
+    // record: each a note, the rest read.
+    std::string text = readFileBytes(dataFile(version400));
+    const std::size_t lnav = text.find("> EPH G02 LNAV");
+    text.replace(lnav, 14, "> EPH G02 CNAV");
+    const std::size_t sto = text.find("> STO");
+    text.insert(
+        sto,
+        "> EOP G01 LNAV\n    2022 06 08 10 00 00 0.0 0.0 0.0\n     0.0 0.0 0.0\n     0.0 0.0 0.0\n> EPH G05 LNAV\n");
+    const std::size_t header = text.find('\n', text.find("END OF HEADER")) + 1;
+    text.insert(header, "stray text\n");
+    const RinexNavigation n = parseRinexNavigation(text, "v4.rnx", everySystem);
+    EXPECT_EQ(n.ephemerides.size(), 29u);
+    EXPECT_EQ(n.galileo.size(), 108u);
+    EXPECT_TRUE(mentions(n.skipped, "1 GPS CNAV record skipped (not read)"));
+    EXPECT_TRUE(mentions(n.skipped, "1 EOP record skipped (not read)"));
+    EXPECT_TRUE(mentions(n.skipped, "an EPH record without lines; skipped"));
+    EXPECT_TRUE(mentions(n.skipped, "line 5: 1 line outside any '>' record; skipped"));
+}
+
 TEST(MixedRinex, ConsecutiveRecordsOfOneSatelliteAgree)
 {
     // Each record carried to the midpoint between it and the satellite's next one: the
@@ -187,7 +209,7 @@ TEST(MixedRinex, ConsecutiveRecordsOfOneSatelliteAgree)
     }
     // Metres between the two records' positions, at worst.
     const std::map<std::string, double> limits{
-        {"Galileo", 5}, {"BeiDou MEO/IGSO", 15}, {"BeiDou GEO", 15}, {"GLONASS", 15}};
+        {"Galileo", 3}, {"BeiDou MEO/IGSO", 5}, {"BeiDou GEO", 5}, {"GLONASS", 8}};
     for (const auto& [name, limit] : limits) {
         const Tally& t = tallies[name];
         EXPECT_GE(t.pairs, 3) << name;
@@ -315,6 +337,37 @@ TEST(MixedSky, SystemsAskedForAndTheirOrder)
     EXPECT_EQ(anchored.systemMinusUtc(GnssSystem::glonass, 0), 0);
 }
 
+TEST(MixedSky, OneSystemWithoutGps)
+{
+    // A sky of Galileo alone covers its records' times (and says which when it does not).
+    auto model = sky::SkyModel::fromFile(dataFile(version303), 2006, {GnssSystem::galileo});
+    model.anchor(2006, 2 * 86400 + 11 * 3600);
+    sky::SkyTracker tracker(model, 5);
+    const auto& view = tracker.at(2 * 86400 + 11 * 3600, geodeticToEcef(40.4436, -3.9520, 647));
+    EXPECT_GE(view.satellites.size(), 4u);
+    for (const auto& s : view.satellites) EXPECT_EQ(s.system, GnssSystem::galileo);
+    sky::SkyTracker late(model, 5);
+    try {
+        late.at(6 * 86400, geodeticToEcef(40.4436, -3.9520, 647));
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("its sets cover 2018-06-19 07:"), std::string::npos) << e.what();
+    }
+}
+
+TEST(MixedSky, AnAlmanacHoldsGpsAlone)
+{
+    const auto almanac = dataFile("scenario/week314.alm");
+    const auto both = sky::SkyModel::fromFile(almanac, 2362, {GnssSystem::gps, GnssSystem::glonass});
+    EXPECT_TRUE(mentions(both.skipped(), "no GLONASS satellite in an almanac of GPS"));
+    try {
+        sky::SkyModel::fromFile(almanac, 2362, {GnssSystem::galileo});
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("week314.alm' holds GPS satellites alone"), std::string::npos) << e.what();
+    }
+}
+
 TEST(MixedSky, GalileoHealthAsE1ReadsIt)
 {
     // A record flagged only for E5a (bits 3-5) still serves E1; one flagged for E1-B
@@ -332,7 +385,12 @@ TEST(MixedSky, GalileoHealthAsE1ReadsIt)
             if (r.prn == prn) r.health = health;
         auto m = sky::SkyModel::fromRinex(changed, "x");
         m.anchor(2006, 0);
-        return m.signalAt(satelliteOf(m), t, geodeticToEcef(40, -4, 0)).has_value();
+        const bool up = m.signalAt(satelliteOf(m), t, geodeticToEcef(40, -4, 0)).has_value();
+        // The record the generator would broadcast is the one the sky uses: an I/NAV one.
+        const galileo::Ephemeris* record = m.galileoEphemerisAt(satelliteOf(m), t);
+        EXPECT_EQ(record != nullptr, up);
+        if (record) EXPECT_TRUE(record->inav());
+        return up;
     };
     const double t = n.galileo.front().toeSeconds() - 2006 * 604800.0;
     EXPECT_TRUE(upAt(0, t));
