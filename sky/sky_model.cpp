@@ -8,6 +8,7 @@
 #include <limits>
 #include <numbers>
 #include <sstream>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -299,17 +300,19 @@ SkyView viewOf(const std::vector<SatellitePosition>& satellites, const ReceiverF
         if (maskDegrees >= 0 && frame.upX * dx + frame.upY * dy + frame.upZ * dz < 0) continue;
         const double elevation = elevationDegrees(frame, s.position);
         if (!(elevation >= maskDegrees)) continue;
-        view.satellites.push_back(
-            {s.prn, elevation, azimuthDegrees(frame, s.position), carrierToNoise(elevation, strength), false});
+        view.satellites.push_back({s.system, s.prn, elevation, azimuthDegrees(frame, s.position),
+                                   carrierToNoise(elevation, strength), false});
     }
-    std::sort(view.satellites.begin(), view.satellites.end(),
-              [](const SatelliteView& a, const SatelliteView& b) { return a.prn < b.prn; });
+    const auto before = [](const SatelliteView& a, const SatelliteView& b) {
+        return a.system != b.system ? a.system < b.system : a.prn < b.prn;
+    };
+    std::sort(view.satellites.begin(), view.satellites.end(), before);
     std::vector<std::size_t> order(view.satellites.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         const SatelliteView& x = view.satellites[a];
         const SatelliteView& y = view.satellites[b];
-        return x.elevation != y.elevation ? x.elevation > y.elevation : x.prn < y.prn;
+        return x.elevation != y.elevation ? x.elevation > y.elevation : before(x, y);
     });
     const std::size_t used = std::min<std::size_t>(order.size(), static_cast<std::size_t>(std::max(0, maxUsed)));
     std::array<std::array<double, 4>, 4> normal{};
@@ -358,7 +361,7 @@ SkyView SkyTracker::viewFrom(const std::vector<std::optional<Ecef>>& signals, co
 {
     positions_.clear();
     for (std::size_t i = 0; i < model_.size(); ++i)
-        if (signals[i]) positions_.push_back({model_.prn(i), *signals[i]});
+        if (signals[i]) positions_.push_back({model_.system(i), model_.prn(i), *signals[i]});
     return viewOf(positions_, frame, mask_, maxUsed_, strength_);
 }
 
@@ -401,9 +404,10 @@ const SkyView& SkyTracker::at(double t, const Ecef& receiver, bool interpolateAn
         viewHoldsStart_ = false;
         std::size_t k = 0;
         for (SatelliteView& s : view_.satellites) {
-            // Both lists are ordered by PRN.
-            while (k < viewAtNext_.satellites.size() && viewAtNext_.satellites[k].prn < s.prn) ++k;
-            if (k == viewAtNext_.satellites.size() || viewAtNext_.satellites[k].prn != s.prn) continue;
+            // Both lists are ordered by system and number.
+            const auto key = [](const SatelliteView& v) { return std::pair(v.system, v.prn); };
+            while (k < viewAtNext_.satellites.size() && key(viewAtNext_.satellites[k]) < key(s)) ++k;
+            if (k == viewAtNext_.satellites.size() || key(viewAtNext_.satellites[k]) != key(s)) continue;
             const SatelliteView& next = viewAtNext_.satellites[k];
             s.elevation = between(s.elevation, next.elevation);
             s.cn0 = between(s.cn0, next.cn0);

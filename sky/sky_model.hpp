@@ -115,6 +115,8 @@ public:
     /// Number of satellites and the PRN of each (in the order of the file).
     std::size_t size() const { return satellites_.size(); }
     int prn(std::size_t satellite) const { return satellites_[satellite].prn; }
+    /// The system of a satellite (the readers of today give GPS alone).
+    GnssSystem system(std::size_t /*satellite*/) const { return GnssSystem::gps; }
 
     /// The set in force at t, or nullptr when the satellite has no valid healthy one.
     const gps::BroadcastEphemeris* ephemerisAt(std::size_t satellite, double t) const;
@@ -166,23 +168,25 @@ private:
 /// One satellite above the mask as a receiver reports it.
 struct SatelliteView {
     GnssSystem system = GnssSystem::gps;
-    int prn = 0;  ///< the system's own number (GLONASS: slot)
+    int prn = 0;           ///< the system's own number (GLONASS: slot)
     double elevation = 0;  ///< degrees
     double azimuth = 0;    ///< degrees [0, 360)
     double cn0 = 0;        ///< dB-Hz
     bool used = false;     ///< among the satellites in use
 };
 
-/// The sky at one time and place: satellites above the mask by PRN; the DOPs of the
-/// ones in use (absent with fewer than 4 or a singular geometry).
+/// The sky at one time and place: satellites above the mask by system (GPS, Galileo,
+/// BeiDou, GLONASS) and number; the DOPs of the ones in use (absent with fewer than 4 or
+/// a singular geometry).
 struct SkyView {
     std::vector<SatelliteView> satellites;
     int usedCount = 0;
     std::optional<double> pdop, hdop, vdop;
 };
 
-/// The view of satellites at the given positions: those at or above maskDegrees, the
-/// up to maxUsed highest of them in use (ties by PRN), their DOPs.
+/// The view of satellites at the given positions: those at or above maskDegrees by
+/// system and number, the up to maxUsed highest of them in use (ties by system and
+/// number), their DOPs (one receiver clock for every system).
 struct SatellitePosition {
     GnssSystem system = GnssSystem::gps;
     int prn = 0;

@@ -33,11 +33,12 @@ TEST(SkySentences, EdgesOfTheLayouts)
 
     // Azimuth 359.6 prints 000; elevation and SNR round halves away from zero.
     sky::SkyView view;
-    view.satellites = {{3, 4.5, 359.6, 42.5, true},
-                       {7, 89.6, 0.4, 44.99, true},
-                       {12, 30, 90, 43.49, true},
-                       {19, 60, 180, 44, true},
-                       {31, 10, 270, 41.2, false}};
+    constexpr auto gps = sky::GnssSystem::gps;
+    view.satellites = {{gps, 3, 4.5, 359.6, 42.5, true},
+                       {gps, 7, 89.6, 0.4, 44.99, true},
+                       {gps, 12, 30, 90, 43.49, true},
+                       {gps, 19, 60, 180, 44, true},
+                       {gps, 31, 10, 270, 41.2, false}};
     view.usedCount = 4;
     view.pdop = 2.345;
     view.hdop = 1.005;
