@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStringList>
 #include <QVBoxLayout>
 
 #include <QApplication>
@@ -157,6 +158,26 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     skyRow->addWidget(SkyMaskEdit);
     skyRow->addWidget(new QLabel("°", page));
     skyRow->addStretch();
+    SkyGpsBox = new QCheckBox("GPS", page);
+    SkyGpsBox->setObjectName("SkyGpsBox");
+    SkyGpsBox->setChecked(true);
+    SkyGalileoBox = new QCheckBox("Galileo", page);
+    SkyGalileoBox->setObjectName("SkyGalileoBox");
+    SkyBeidouBox = new QCheckBox("BeiDou", page);
+    SkyBeidouBox->setObjectName("SkyBeidouBox");
+    SkyGlonassBox = new QCheckBox("GLONASS", page);
+    SkyGlonassBox->setObjectName("SkyGlonassBox");
+    auto* systemsRow = new QHBoxLayout;
+    systemsRow->addSpacing(24);
+    systemsRow->addWidget(makeLabel(page, "SkySystemsLabel", "Systems"));
+    for (QCheckBox* box : {SkyGpsBox, SkyGalileoBox, SkyBeidouBox, SkyGlonassBox}) {
+        box->setToolTip(
+            "Satellites of the ticked systems from the file (a RINEX 3 mixed navigation file holds them all). "
+            "GPS alone writes GP sentences as always; more systems write GN position sentences, a GSA per "
+            "system and each system's own GSV (NMEA 4.11)");
+        systemsRow->addWidget(box);
+    }
+    systemsRow->addStretch();
     const auto dateNeeded = [this] {
         NmeaDateEdit->setEnabled(RMCBox->isChecked() || ZDABox->isChecked() || SkyBox->isChecked());
     };
@@ -242,10 +263,35 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     layout->addLayout(gll);
     layout->addLayout(dates);
     layout->addLayout(skyRow);
+    layout->addLayout(systemsRow);
     layout->addSpacing(10);
     layout->addWidget(SignalGeneratorBox);
     layout->addWidget(OrvenaSettingsGroupBox);
     layout->addStretch();
+}
+
+QString SettingsTab::skySystems() const
+{
+    QStringList names;
+    if (SkyGpsBox->isChecked()) names << "gps";
+    if (SkyGlonassBox->isChecked()) names << "glonass";
+    if (SkyGalileoBox->isChecked()) names << "galileo";
+    if (SkyBeidouBox->isChecked()) names << "beidou";
+    return names.join(',');
+}
+
+void SettingsTab::setSkySystems(const QString& names)
+{
+    QStringList chosen;
+    for (const QString& name : names.split(',')) chosen << name.trimmed().toLower();
+    const bool known = std::all_of(chosen.begin(), chosen.end(), [](const QString& name) {
+        return name == "gps" || name == "galileo" || name == "beidou" || name == "glonass";
+    });
+    if (!known) chosen = QStringList{"gps"};
+    SkyGpsBox->setChecked(chosen.contains("gps"));
+    SkyGalileoBox->setChecked(chosen.contains("galileo"));
+    SkyBeidouBox->setChecked(chosen.contains("beidou"));
+    SkyGlonassBox->setChecked(chosen.contains("glonass"));
 }
 
 void SettingsTab::browseAlmanac()
@@ -256,8 +302,8 @@ void SettingsTab::browseAlmanac()
 
 void SettingsTab::browseSkyFile()
 {
-    const QString chosen =
-        host_.dialogs().openFile(this, "Pick an almanac or RINEX navigation file", "*.alm *.rnx *.??n *.??N");
+    const QString chosen = host_.dialogs().openFile(this, "Pick an almanac or RINEX navigation file",
+                                                    "*.alm *.rnx *.??n *.??N *.??p *.??P");
     if (!chosen.isEmpty()) SkyFileEdit->setText(chosen);
 }
 
