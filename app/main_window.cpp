@@ -271,7 +271,8 @@ trajix::DateSentences SentenceChoices::dates() const
     sentences.maskDegrees = mask;
     sentences.systems = trajix::parseNmeaSystems(skySystems.toStdString());
     trajix::checkDateSentences(sentences);  // a bad mask is refused before the file is read
-    sentences.sky = trajix::skyModelFor(std::filesystem::path(QFile::encodeName(skyFile).toStdString()), date);
+    sentences.sky =
+        trajix::skyModelFor(std::filesystem::path(QFile::encodeName(skyFile).toStdString()), date, sentences.systems);
     trajix::checkSkySystems(*sentences.sky, sentences.systems);
     return sentences;
 }

@@ -144,7 +144,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
         "GGA's satellites and HDOP, GSA with every sample and GSV every second from the sky of the "
         "file at the date, time and place of each sample, in every file the window writes");
     SkyFileEdit = makeEdit(page, "SkyFileEdit", QString(), 320);
-    SkyFileEdit->setToolTip("YUMA almanac (.alm) or RINEX 2 or 3 GPS navigation file covering the date");
+    SkyFileEdit->setToolTip("YUMA almanac (.alm) or RINEX 2, 3 or 4 navigation file (GPS or mixed) covering the date");
     SkyBrowseButton = makeButton(page, "SkyBrowseButton", "Browse");
     connect(SkyBrowseButton, &QPushButton::clicked, this, &SettingsTab::browseSkyFile);
     SkyMaskEdit = makeEdit(page, "SkyMaskEdit", "5", 60);

@@ -33,7 +33,7 @@ inline void addDateOptions(CLI::App* sub, DateOptions& options)
                     "Date of the first sample, YYYY-MM-DD (default: today's UTC date); the times then wrap at "
                     "midnight and the date advances. Needs --rmc, --zda or --sky");
     sub->add_option("--sky", options.sky,
-                    "Satellites from a YUMA almanac or a RINEX 2/3 GPS navigation file: GGA's satellites and HDOP, "
+                    "Satellites from a YUMA almanac or a RINEX 2/3/4 navigation file: GGA's satellites and HDOP, "
                     "GSA with every sample and GSV every second from the sky at the file's date, time and place");
     sub->add_option("--mask", options.mask, "Elevation mask of --sky, degrees (default 5)");
     sub->add_option("--systems", options.systems,
@@ -72,7 +72,7 @@ inline DateSentences dateSentences(const DateOptions& options)
                     fmt::format("--max-used {} is not a count from 1 up to {}", *options.maxUsed, maxUsedLimit));
             sentences.maxUsed = *options.maxUsed;
         }
-        auto model = skyModelFor(options.sky, *sentences.date);
+        auto model = skyModelFor(options.sky, *sentences.date, sentences.systems);
         for (const std::string& note : model->skipped()) fmt::print(stderr, "trajix: {}: {}\n", options.sky, note);
         sentences.sky = std::move(model);
         sentences.maskDegrees = options.mask.value_or(5.0);

@@ -183,7 +183,7 @@ void checkSkySystems(const sky::SkyModel& model, const NmeaSystems& systems)
     for (const sky::GnssSystem system : systems.list()) {
         bool found = false;
         for (std::size_t i = 0; i < model.size() && !found; ++i) found = model.system(i) == system;
-        if (!found) missing.emplace_back(displayName(system));
+        if (!found) missing.emplace_back(sky::displayName(system));
     }
     if (missing.empty()) return;
     std::string names = missing.front();
@@ -201,10 +201,11 @@ SkySentences::SkySentences(std::shared_ptr<const sky::SkyModel> model, double ma
     if (!model_) throw Error("the sky needs a satellites file");
 }
 
-std::shared_ptr<const sky::SkyModel> skyModelFor(const std::filesystem::path& file, const CalendarDate& date)
+std::shared_ptr<const sky::SkyModel> skyModelFor(const std::filesystem::path& file, const CalendarDate& date,
+                                                 const NmeaSystems& systems)
 {
     const auto week = static_cast<int>(SkySentences::gpsDay(date) / 7);
-    return std::make_shared<const sky::SkyModel>(sky::SkyModel::fromFile(file, week));
+    return std::make_shared<const sky::SkyModel>(sky::SkyModel::fromFile(file, week, systems.set()));
 }
 
 long long SkySentences::gpsDay(const CalendarDate& date)

@@ -51,8 +51,10 @@ std::string gsvSentences(const sky::SkyView& view, const NmeaSystems& systems);
 /// base week and its time the start of an almanac's sets.
 /// The sky model of an almanac or RINEX navigation file for a file whose first sample
 /// lies on date (an almanac's 10-bit week is taken as the full week nearest the date's).
-/// Throws Error naming the file when it cannot be read.
-std::shared_ptr<const sky::SkyModel> skyModelFor(const std::filesystem::path& file, const CalendarDate& date);
+/// Only the satellites of systems are read (GPS alone by default). Throws Error naming
+/// the file when it cannot be read.
+std::shared_ptr<const sky::SkyModel> skyModelFor(const std::filesystem::path& file, const CalendarDate& date,
+                                                 const NmeaSystems& systems = {});
 
 /// Throws Error naming the file and the systems when the model holds no satellite of one
 /// of the chosen systems.

@@ -78,19 +78,4 @@ int nmeaSignalId(sky::GnssSystem system)
     return system == sky::GnssSystem::galileo ? 7 : 1;
 }
 
-std::string_view displayName(sky::GnssSystem system)
-{
-    switch (system) {
-        case sky::GnssSystem::gps:
-            return "GPS";
-        case sky::GnssSystem::galileo:
-            return "Galileo";
-        case sky::GnssSystem::beidou:
-            return "BeiDou";
-        case sky::GnssSystem::glonass:
-            return "GLONASS";
-    }
-    return "";
-}
-
 }  // namespace trajix

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sky/gnss_system.hpp"
+#include "sky/system_set.hpp"
 
 namespace trajix {
 
@@ -27,6 +28,8 @@ public:
     /// The systems in NMEA system ID order (GPS, GLONASS, Galileo, BeiDou).
     const std::vector<sky::GnssSystem>& list() const { return systems_; }
     bool contains(sky::GnssSystem system) const;
+    /// The systems as the sky's readers take them.
+    sky::SystemSet set() const { return {systems_.begin(), systems_.end()}; }
     /// GPS alone: the layout without system and signal IDs.
     bool gpsOnly() const { return systems_.size() == 1 && systems_.front() == sky::GnssSystem::gps; }
     /// The talker of the position sentences: GP for GPS alone, the system's own for one
@@ -56,8 +59,5 @@ int nmeaSatelliteNumber(sky::GnssSystem system, int number);
 /// The NMEA 4.11 signal ID of the signal the sky reports for a system: GPS L1 C/A 1,
 /// Galileo E1 B/C 7, BeiDou B1I 1, GLONASS L1 C/A 1.
 int nmeaSignalId(sky::GnssSystem system);
-
-/// "GPS", "Galileo", "BeiDou", "GLONASS": the name a person reads.
-std::string_view displayName(sky::GnssSystem system);
 
 }  // namespace trajix

@@ -20,7 +20,7 @@ test_packages=(
   clang libclang-rt-14-dev llvm
   xvfb xauth x11-utils imagemagick fonts-dejavu-core
   socat python3
-  gpsbabel gpsd gpsd-clients
+  gpsbabel gpsd gpsd-clients rtklib
   gnss-sdr faketime
   zip unzip
   file lintian desktop-file-utils man-db

@@ -1,8 +1,10 @@
 #pragma once
-// GPS broadcast ephemerides from RINEX navigation files, versions 2.x and 3.x: every
-// GPS record with its orbit, clock and validity, the header's ionosphere and UTC
-// parameters, and a report of what the reader left out. Records of other systems (in a
-// version 3 mixed file) are counted and skipped.
+// Broadcast ephemerides from RINEX navigation files, versions 2.x (GPS), 3.02 to 3.05
+// and 4.00 (mixed): the records of the systems asked for (GPS, Galileo, BeiDou,
+// GLONASS) with their orbits, clocks and validity, the ionosphere and the systems'
+// time offsets, and a report of what the reader left out. Records of other systems,
+// QZSS, NavIC and SBAS among them, are counted and skipped. In a version 3 or 4 file a
+// broken record is skipped with a note naming its line, and the rest is read.
 #include <array>
 #include <filesystem>
 #include <optional>
@@ -10,7 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include "sky/beidou_orbit.hpp"
+#include "sky/galileo_orbit.hpp"
+#include "sky/glonass_orbit.hpp"
 #include "sky/gps_orbit.hpp"
+#include "sky/system_set.hpp"
 
 namespace trajix {
 
@@ -61,11 +67,27 @@ struct RinexUtc {
     int referenceWeek = 0;  ///< full week (a week written modulo 1024 is resolved near the records')
 };
 
+/// A system time's offset as TIME SYSTEM CORR (version 3) or an STO record (version 4)
+/// gives it: kind "GPUT" (GPS - UTC), "GAUT", "BDUT", "GLUT" (GLONASS - UTC, the 3 h
+/// left out), "GPGA" (GPS - Galileo) ..., CORR = a0 + a1 (t - reference) seconds.
+struct RinexTimeCorrection {
+    std::string kind;
+    double a0 = 0, a1 = 0;
+    int referenceTime = 0;  ///< seconds into referenceWeek
+    int referenceWeek = 0;  ///< as written (the week of the first system of the pair)
+};
+
 struct RinexNavigation {
-    std::string version;  ///< as written, e.g. "2", "2.11", "3.03"
+    std::string version;  ///< as written, e.g. "2", "2.11", "3.03", "4.00"
     /// Every usable GPS record, ordered by PRN and then by toe (file order for equal toe).
     std::vector<RinexEphemeris> ephemerides;
-    std::optional<RinexIonosphere> ionosphere;  ///< when the header has both alpha and beta
+    /// The Galileo, BeiDou and GLONASS records, when asked for, ordered the same way
+    /// (GLONASS by slot and epoch). Galileo I/NAV and F/NAV records both stay.
+    std::vector<galileo::Ephemeris> galileo;
+    std::vector<beidou::Ephemeris> beidou;
+    std::vector<glonass::Ephemeris> glonass;
+    std::vector<RinexTimeCorrection> timeCorrections;  ///< in the order of the file
+    std::optional<RinexIonosphere> ionosphere;         ///< when the header has both alpha and beta
     std::optional<RinexUtc> utc;
     std::optional<int> leapSeconds;  ///< GPS minus UTC, from "LEAP SECONDS"
     /// What was left out and why, one line each (other systems, records whose values do
@@ -77,14 +99,18 @@ struct RinexNavigation {
 /// "RINEX VERSION / TYPE").
 bool looksLikeRinex(std::string_view text);
 
-/// Reads a RINEX 2.x or 3.x navigation file. Throws Error naming the file and line for
-/// an unreadable file, a version other than 2 or 3, a file that is not a GPS or mixed
-/// navigation file, a header without "END OF HEADER", a truncated record, a value that
-/// is not a number, a date that is not one, and a file without a single GPS record.
-RinexNavigation readRinexNavigation(const std::filesystem::path& file);
+/// Reads a RINEX 2.x, 3.x or 4.00 navigation file, keeping the records of `systems`.
+/// Throws Error naming the file and line for an unreadable file, a version other than
+/// 2, 3 or 4, a file that is not a navigation file or holds another system alone, a
+/// header without "END OF HEADER", and a file without a single usable record of the
+/// systems asked for. In a version 2 file a truncated record, a value that is not a
+/// number and a date that is not one end the reading too; in version 3 and 4 files
+/// they leave out the record, with a note in `skipped`.
+RinexNavigation readRinexNavigation(const std::filesystem::path& file, const sky::SystemSet& systems = sky::gpsOnly);
 
 /// The same from the file's text; source names it in messages.
-RinexNavigation parseRinexNavigation(std::string_view text, const std::string& source);
+RinexNavigation parseRinexNavigation(std::string_view text, const std::string& source,
+                                     const sky::SystemSet& systems = sky::gpsOnly);
 
 /// The record as the satellite broadcasts it: each value rounded to its field's scale.
 /// Broadcast values written to 12 digits come back exactly. The reader leaves out

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <limits>
 #include <numbers>
+#include <set>
 #include <sstream>
-#include <utility>
 
 #include <fmt/format.h>
 
@@ -125,6 +125,8 @@ SkyModel SkyModel::fromRinex(const RinexNavigation& navigation, std::string sour
     SkyModel model;
     model.source_ = std::move(source);
     model.skipped_ = navigation.skipped;
+    model.timeCorrections_ = navigation.timeCorrections;
+    model.leapSeconds_ = navigation.leapSeconds;
     for (const RinexEphemeris& record : navigation.ephemerides) {
         if (model.satellites_.empty() || model.satellites_.back().prn != record.prn) {
             Satellite s;
@@ -137,11 +139,142 @@ SkyModel SkyModel::fromRinex(const RinexNavigation& navigation, std::string sour
         s.validFrom.push_back(record.toeSeconds() - halfFit);
         s.validTo.push_back(record.toeSeconds() + halfFit);
     }
+    // The other systems' records, each satellite's by reference time.
+    const auto satelliteOf = [&](GnssSystem system, int number) -> Satellite& {
+        if (model.satellites_.empty() || model.satellites_.back().system != system ||
+            model.satellites_.back().prn != number) {
+            Satellite s;
+            s.system = system;
+            s.prn = number;
+            model.satellites_.push_back(s);
+        }
+        return model.satellites_.back();
+    };
+    const auto addWindow = [](Satellite& s, double reference, double half) {
+        s.reference.push_back(reference);
+        s.validFrom.push_back(reference - half);
+        s.validTo.push_back(reference + half);
+    };
+    constexpr double keplerHalfWindow = 7200;  // s either side of toe
+    constexpr double glonassHalfWindow = 1800;
+    std::set<int> withInav;
+    for (const galileo::Ephemeris& record : navigation.galileo)
+        if (record.inav()) withInav.insert(record.prn);
+    for (const galileo::Ephemeris& record : navigation.galileo) {
+        // E1 reads I/NAV: F/NAV records serve only a satellite that has no I/NAV one.
+        if (!record.inav() && withInav.count(record.prn) != 0) continue;
+        Satellite& s = satelliteOf(GnssSystem::galileo, record.prn);
+        s.galileoSets.push_back(record);
+        addWindow(s, record.toeSeconds(), keplerHalfWindow);
+    }
+    for (const beidou::Ephemeris& record : navigation.beidou) {
+        Satellite& s = satelliteOf(GnssSystem::beidou, record.prn);
+        s.beidouSets.push_back(record);
+        addWindow(s, record.toeSeconds(), keplerHalfWindow);
+    }
+    for (const glonass::Ephemeris& record : navigation.glonass) {
+        Satellite& s = satelliteOf(GnssSystem::glonass, record.slot);
+        s.glonassSets.push_back(record);
+        s.channel = record.channel;
+        const int week = static_cast<int>(record.epochUtc / gps::secondsPerWeek);
+        const int leap = navigation.leapSeconds.value_or(gps::leapSecondsAtWeek(week));
+        addWindow(s, static_cast<double>(record.epochUtc + leap), glonassHalfWindow);
+    }
     if (model.satellites_.empty()) throw Error(fmt::format("'{}' holds no usable GPS ephemeris record", model.source_));
     return model;
 }
 
-SkyModel SkyModel::fromFile(const std::filesystem::path& file, int nearWeek)
+double SkyModel::systemMinusUtc(GnssSystem system, double t) const
+{
+    const double absolute = static_cast<double>(baseWeek_) * gps::secondsPerWeek + t;
+    const int leap =
+        leapSeconds_.value_or(gps::leapSecondsAtWeek(static_cast<int>(std::floor(absolute / gps::secondsPerWeek))));
+    std::string_view kind;
+    double whole = leap;
+    int weekOffset = 0;  // GPS week of the correction's week 0
+    switch (system) {
+        case GnssSystem::gps:
+            kind = "GPUT";
+            break;
+        case GnssSystem::galileo:
+            kind = "GAUT";
+            break;
+        case GnssSystem::beidou:
+            kind = "BDUT";
+            whole = leap - beidou::gpsMinusBdt;
+            weekOffset = beidou::weekOffset;
+            break;
+        case GnssSystem::glonass:
+            kind = "GLUT";
+            whole = 0;
+            break;
+    }
+    for (const RinexTimeCorrection& c : timeCorrections_) {
+        if (c.kind != kind) continue;
+        double drift = 0;
+        if (c.a1 != 0) {
+            const double reference =
+                static_cast<double>(c.referenceWeek + weekOffset) * gps::secondsPerWeek + c.referenceTime;
+            drift = c.a1 * (absolute - reference);
+        }
+        return whole + c.a0 + drift;
+    }
+    return whole;
+}
+
+std::optional<std::size_t> SkyModel::recordAt(const Satellite& s, double t) const
+{
+    const double absolute = static_cast<double>(baseWeek_) * gps::secondsPerWeek + t;
+    std::size_t best = s.reference.size();
+    for (std::size_t k = 0; k < s.reference.size(); ++k)
+        if (absolute >= s.validFrom[k] && absolute <= s.validTo[k] &&
+            (best == s.reference.size() ||
+             std::abs(absolute - s.reference[k]) < std::abs(absolute - s.reference[best])))
+            best = k;
+    if (best == s.reference.size()) return std::nullopt;
+    return best;
+}
+
+const galileo::Ephemeris* SkyModel::galileoEphemerisAt(std::size_t satellite, double t) const
+{
+    const Satellite& s = satellites_[satellite];
+    if (s.system != GnssSystem::galileo) return nullptr;
+    const auto k = recordAt(s, t);
+    if (!k || !s.galileoSets[*k].servesE1()) return nullptr;
+    return &s.galileoSets[*k];
+}
+
+std::optional<gps::SatelliteState> SkyModel::otherStateAt(const Satellite& s, double t) const
+{
+    const double absolute = static_cast<double>(baseWeek_) * gps::secondsPerWeek + t;
+    const auto found = recordAt(s, t);
+    if (!found) return std::nullopt;
+    const std::size_t best = *found;
+    switch (s.system) {
+        case GnssSystem::galileo: {
+            const galileo::Ephemeris& e = s.galileoSets[best];
+            if (!e.servesE1()) return std::nullopt;
+            return galileo::satelliteState(e, absolute - static_cast<double>(e.week) * gps::secondsPerWeek);
+        }
+        case GnssSystem::beidou: {
+            const beidou::Ephemeris& e = s.beidouSets[best];
+            if (e.health != 0) return std::nullopt;
+            const double bdt =
+                absolute - beidou::gpsMinusBdt - static_cast<double>(e.week + beidou::weekOffset) * gps::secondsPerWeek;
+            return beidou::satelliteState(e, bdt);
+        }
+        case GnssSystem::glonass: {
+            const glonass::Ephemeris& e = s.glonassSets[best];
+            if (e.health != 0) return std::nullopt;
+            return glonass::satelliteState(e, absolute - s.reference[best]);
+        }
+        case GnssSystem::gps:
+            break;
+    }
+    return std::nullopt;
+}
+
+SkyModel SkyModel::fromFile(const std::filesystem::path& file, int nearWeek, const SystemSet& systems)
 {
     std::error_code ec;
     if (std::filesystem::is_directory(file, ec))
@@ -151,9 +284,16 @@ SkyModel SkyModel::fromFile(const std::filesystem::path& file, int nearWeek)
     std::string head(256, '\0');
     in.read(head.data(), static_cast<std::streamsize>(head.size()));
     head.resize(static_cast<std::size_t>(in.gcount()));
-    if (looksLikeRinex(head)) return fromRinex(readRinexNavigation(file), file.string());
+    if (looksLikeRinex(head)) return fromRinex(readRinexNavigation(file, systems), file.string());
+    if (systems.count(GnssSystem::gps) == 0)
+        throw Error(
+            fmt::format("the almanac '{}' holds GPS satellites alone, none of the systems asked for", file.string()));
     const std::vector<AlmanacRecord> records = readYumaAlmanac(file);
-    return fromAlmanac(records, resolveAlmanacWeek(records.front().week, nearWeek), file.string());
+    SkyModel model = fromAlmanac(records, resolveAlmanacWeek(records.front().week, nearWeek), file.string());
+    for (const GnssSystem system : systems)
+        if (system != GnssSystem::gps)
+            model.skipped_.push_back(fmt::format("no {} satellite in an almanac of GPS", displayName(system)));
+    return model;
 }
 
 void SkyModel::anchor(int baseWeek, double startSeconds)
@@ -215,8 +355,27 @@ const gps::BroadcastEphemeris* SkyModel::ephemerisAt(std::size_t satellite, doub
 
 std::optional<Signal> SkyModel::signalAt(std::size_t satellite, double t, const Ecef& receiver, int iterations) const
 {
-    return signalFrom([&](double transmit) { return ephemerisAt(satellite, transmit); }, baseWeek_, t, receiver,
-                      iterations);
+    const Satellite& s = satellites_[satellite];
+    if (s.system == GnssSystem::gps)
+        return signalFrom([&](double transmit) { return ephemerisAt(satellite, transmit); }, baseWeek_, t, receiver,
+                          iterations);
+    // The same light-time passes as signalFrom's, from each system's own orbit.
+    double travel = 0.075;
+    gps::SatelliteState state;
+    for (int iteration = 0; iteration < iterations; ++iteration) {
+        const auto sent = otherStateAt(s, t - travel);
+        if (!sent) return std::nullopt;
+        state = *sent;
+        const double turn = gps::earthRotationRate * travel;
+        const double x = state.x * std::cos(turn) + state.y * std::sin(turn);
+        const double y = -state.x * std::sin(turn) + state.y * std::cos(turn);
+        state.x = x;
+        state.y = y;
+        const double range = std::sqrt((x - receiver.x) * (x - receiver.x) + (y - receiver.y) * (y - receiver.y) +
+                                       (state.z - receiver.z) * (state.z - receiver.z));
+        travel = range / gps::speedOfLight;
+    }
+    return Signal{{state.x, state.y, state.z}, travel, state.clockOffset};
 }
 
 std::string SkyModel::describeSpan() const
@@ -229,7 +388,7 @@ std::string SkyModel::describeSpan() const
     }
     double from = std::numeric_limits<double>::infinity(), to = -from;
     for (const Satellite& s : satellites_)
-        for (std::size_t k = 0; k < s.sets.size(); ++k) {
+        for (std::size_t k = 0; k < s.validFrom.size(); ++k) {
             from = std::min(from, s.validFrom[k]);
             to = std::max(to, s.validTo[k]);
         }
@@ -246,7 +405,7 @@ void SkyModel::checkCovers(double t) const
         covered = std::abs(absolute - toa) <= almanacValiditySeconds;
     } else {
         for (const Satellite& s : satellites_)
-            for (std::size_t k = 0; k < s.sets.size() && !covered; ++k)
+            for (std::size_t k = 0; k < s.validFrom.size() && !covered; ++k)
                 covered = absolute >= s.validFrom[k] && absolute <= s.validTo[k];
     }
     if (!covered)
@@ -303,16 +462,16 @@ SkyView viewOf(const std::vector<SatellitePosition>& satellites, const ReceiverF
         view.satellites.push_back({s.system, s.prn, elevation, azimuthDegrees(frame, s.position),
                                    carrierToNoise(elevation, strength), false});
     }
-    const auto before = [](const SatelliteView& a, const SatelliteView& b) {
+    std::sort(view.satellites.begin(), view.satellites.end(), [](const SatelliteView& a, const SatelliteView& b) {
         return a.system != b.system ? a.system < b.system : a.prn < b.prn;
-    };
-    std::sort(view.satellites.begin(), view.satellites.end(), before);
+    });
     std::vector<std::size_t> order(view.satellites.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         const SatelliteView& x = view.satellites[a];
         const SatelliteView& y = view.satellites[b];
-        return x.elevation != y.elevation ? x.elevation > y.elevation : before(x, y);
+        if (x.elevation != y.elevation) return x.elevation > y.elevation;
+        return x.system != y.system ? x.system < y.system : x.prn < y.prn;
     });
     const std::size_t used = std::min<std::size_t>(order.size(), static_cast<std::size_t>(std::max(0, maxUsed)));
     std::array<std::array<double, 4>, 4> normal{};
@@ -405,9 +564,13 @@ const SkyView& SkyTracker::at(double t, const Ecef& receiver, bool interpolateAn
         std::size_t k = 0;
         for (SatelliteView& s : view_.satellites) {
             // Both lists are ordered by system and number.
-            const auto key = [](const SatelliteView& v) { return std::pair(v.system, v.prn); };
-            while (k < viewAtNext_.satellites.size() && key(viewAtNext_.satellites[k]) < key(s)) ++k;
-            if (k == viewAtNext_.satellites.size() || key(viewAtNext_.satellites[k]) != key(s)) continue;
+            const auto before = [&s](const SatelliteView& other) {
+                return other.system != s.system ? other.system < s.system : other.prn < s.prn;
+            };
+            while (k < viewAtNext_.satellites.size() && before(viewAtNext_.satellites[k])) ++k;
+            if (k == viewAtNext_.satellites.size() || viewAtNext_.satellites[k].prn != s.prn ||
+                viewAtNext_.satellites[k].system != s.system)
+                continue;
             const SatelliteView& next = viewAtNext_.satellites[k];
             s.elevation = between(s.elevation, next.elevation);
             s.cn0 = between(s.cn0, next.cn0);

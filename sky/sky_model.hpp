@@ -1,17 +1,23 @@
 #pragma once
-// The sky a GPS receiver sees: which satellites are up at a time and place, where they
-// are in its sky, how strong their signals arrive, and the dilution of precision of the
-// ones it uses. One model for the NMEA writers and the signal generator, so a file and
-// the signal of the same scenario tell the same story.
+// The sky a GNSS receiver sees: which satellites of GPS, Galileo, BeiDou and GLONASS are
+// up at a time and place, where they are in its sky, how strong their signals arrive,
+// and the dilution of precision of the ones it uses. One model for the NMEA writers and
+// the signal generator, so a file and the signal of the same scenario tell the same
+// story.
 //
-// Times are seconds since the start of the model's base GPS week (they may run past the
-// week's end). A satellite's ephemeris at a time is:
+// Times are seconds of GPS time since the start of the model's base GPS week (they may
+// run past the week's end), whatever the satellite's system. A GPS satellite's
+// ephemeris at a time is:
 // - from an almanac: sets made from the almanac every 2 hours, the first with its toe on
 //   the 16 s grid nearest the anchor (the start of the run), each in force from 1 hour
 //   before its toe (the first from any earlier time);
 // - from broadcast ephemerides: the set with the latest toe among those whose fit
 //   interval (centred on toe) holds the time; a satellite whose set is unhealthy is not
 //   in the sky.
+// A Galileo, BeiDou or GLONASS satellite's record at a time is the one with the nearest
+// reference time within its validity (Galileo and BeiDou 2 h either side, GLONASS
+// 30 min), unless it is unhealthy for the signal used (Galileo: E1). Of Galileo, the
+// I/NAV records are used, the F/NAV ones only for a satellite without I/NAV records.
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -26,6 +32,7 @@
 #include "sky/gnss_system.hpp"
 #include "sky/gps_orbit.hpp"
 #include "sky/rinex_navigation.hpp"
+#include "sky/system_set.hpp"
 #include "sky/yuma_almanac.hpp"
 
 namespace trajix::sky {
@@ -35,7 +42,7 @@ namespace trajix::sky {
 struct Signal {
     Ecef position;           ///< ECEF of the reception instant, metres
     double travel = 0;       ///< seconds
-    double clockOffset = 0;  ///< satellite minus GPS time, seconds
+    double clockOffset = 0;  ///< satellite clock minus its system's time (GPS, GST, BDT, GLONASS), seconds
 };
 
 /// The signal of a satellite received at t (seconds since the start of baseWeek) by a
@@ -95,12 +102,14 @@ public:
     /// Satellites of a YUMA almanac (unhealthy ones left out) whose records belong to
     /// full GPS week almanacWeek. source names the file in messages.
     static SkyModel fromAlmanac(const std::vector<AlmanacRecord>& records, int almanacWeek, std::string source);
-    /// Satellites of a RINEX navigation file.
+    /// Satellites of a RINEX navigation file: every system its reader kept.
     static SkyModel fromRinex(const RinexNavigation& navigation, std::string source);
     /// Reads a YUMA almanac or a RINEX navigation file (told apart by the RINEX header
-    /// line); an almanac's 10-bit week is taken as the full week nearest nearWeek.
-    /// Throws Error naming the file for unreadable ones.
-    static SkyModel fromFile(const std::filesystem::path& file, int nearWeek);
+    /// line), keeping the satellites of `systems`; an almanac's 10-bit week is taken as
+    /// the full week nearest nearWeek. Throws Error naming the file for unreadable ones
+    /// and for files without a satellite of the systems asked for (an almanac holds GPS
+    /// alone; other systems asked for are a line in skipped()).
+    static SkyModel fromFile(const std::filesystem::path& file, int nearWeek, const SystemSet& systems = gpsOnly);
 
     /// Sets the base week of all times and the start of the run (seconds since the base
     /// week began), on which an almanac's sets are laid.
@@ -112,14 +121,32 @@ public:
     /// What the reader of the file left out, one line each.
     const std::vector<std::string>& skipped() const { return skipped_; }
 
-    /// Number of satellites and the PRN of each (in the order of the file).
+    /// Number of satellites and the number of each in its system (GLONASS: the slot),
+    /// by system (GPS, Galileo, BeiDou, GLONASS) and number.
     std::size_t size() const { return satellites_.size(); }
     int prn(std::size_t satellite) const { return satellites_[satellite].prn; }
-    /// The system of a satellite (the readers of today give GPS alone).
-    GnssSystem system(std::size_t /*satellite*/) const { return GnssSystem::gps; }
+    GnssSystem system(std::size_t satellite) const { return satellites_[satellite].system; }
+    /// A GLONASS satellite's frequency channel (-7..+6, from its latest record); nullopt
+    /// for the other systems.
+    std::optional<int> glonassChannel(std::size_t satellite) const { return satellites_[satellite].channel; }
 
-    /// The set in force at t, or nullptr when the satellite has no valid healthy one.
+    /// The system's time minus UTC in seconds at t: the file's offset (TIME SYSTEM CORR
+    /// or STO: GPUT, GAUT, BDUT, GLUT) over the leap seconds, or the leap seconds alone
+    /// (the file's LEAP SECONDS, else the standard table) when it has none. GLONASS time
+    /// is taken without its 3 h; BeiDou time runs 14 s behind GPS time.
+    double systemMinusUtc(GnssSystem system, double t) const;
+
+    /// A GPS satellite's set in force at t, or nullptr when the satellite has no valid
+    /// healthy one (and for satellites of other systems).
     const gps::BroadcastEphemeris* ephemerisAt(std::size_t satellite, double t) const;
+
+    /// A Galileo satellite's record in force at t (the one signalAt uses), or nullptr
+    /// when it has none valid and healthy for E1 (and for satellites of other systems).
+    const galileo::Ephemeris* galileoEphemerisAt(std::size_t satellite, double t) const;
+
+    /// The file's system time offsets (TIME SYSTEM CORR lines or STO records), GPGA
+    /// (GPS - Galileo) among them, in the order of the file.
+    const std::vector<RinexTimeCorrection>& timeCorrections() const { return timeCorrections_; }
 
     /// The first `count` almanac sets of a satellite, as the generator broadcasts them
     /// (almanac models only).
@@ -140,10 +167,16 @@ public:
 
 private:
     struct Satellite {
+        GnssSystem system = GnssSystem::gps;
         int prn = 0;
-        AlmanacRecord almanac;                      // almanac models
-        std::vector<gps::BroadcastEphemeris> sets;  // broadcast models, by toe
-        std::vector<double> validFrom, validTo;     // seconds since GPS week 0
+        std::optional<int> channel;                   // GLONASS
+        std::vector<galileo::Ephemeris> galileoSets;  // by toe
+        std::vector<beidou::Ephemeris> beidouSets;    // by toe
+        std::vector<glonass::Ephemeris> glonassSets;  // by epoch
+        std::vector<double> reference;                // other systems: toe (tb) in GPS seconds since week 0
+        AlmanacRecord almanac;                        // almanac models
+        std::vector<gps::BroadcastEphemeris> sets;    // broadcast models, by toe
+        std::vector<double> validFrom, validTo;       // seconds since GPS week 0
         // Almanac sets made so far, by index; an entry never moves once made, so the
         // pointers ephemerisAt hands out stay valid (the generator's threads share them).
         mutable std::map<long long, gps::BroadcastEphemeris> made;
@@ -154,12 +187,20 @@ private:
     }
     gps::BroadcastEphemeris almanacSet(const Satellite& s, long long index) const;
     std::string describeSpan() const;
+    /// A Galileo, BeiDou or GLONASS satellite's state at t (GPS seconds since the base
+    /// week), ECEF of that instant; nullopt without a valid healthy record.
+    std::optional<gps::SatelliteState> otherStateAt(const Satellite& s, double t) const;
+    /// The index of a Galileo, BeiDou or GLONASS satellite's record in force at t (the
+    /// nearest reference time within its validity), healthy or not.
+    std::optional<std::size_t> recordAt(const Satellite& s, double t) const;
 
     bool almanac_ = false;
     int almanacWeek_ = 0;
     std::string source_;
     std::vector<std::string> skipped_;
     std::vector<Satellite> satellites_;
+    std::vector<RinexTimeCorrection> timeCorrections_;
+    std::optional<int> leapSeconds_;  // the file's LEAP SECONDS
     int baseWeek_ = 0;
     int firstToe_ = 0;  // almanac sets: toe of the first, seconds since the base week began
     std::shared_ptr<std::mutex> madeLock_ = std::make_shared<std::mutex>();
@@ -175,18 +216,16 @@ struct SatelliteView {
     bool used = false;     ///< among the satellites in use
 };
 
-/// The sky at one time and place: satellites above the mask by system (GPS, Galileo,
-/// BeiDou, GLONASS) and number; the DOPs of the ones in use (absent with fewer than 4 or
-/// a singular geometry).
+/// The sky at one time and place: satellites above the mask by PRN; the DOPs of the
+/// ones in use (absent with fewer than 4 or a singular geometry).
 struct SkyView {
     std::vector<SatelliteView> satellites;
     int usedCount = 0;
     std::optional<double> pdop, hdop, vdop;
 };
 
-/// The view of satellites at the given positions: those at or above maskDegrees by
-/// system and number, the up to maxUsed highest of them in use (ties by system and
-/// number), their DOPs (one receiver clock for every system).
+/// The view of satellites at the given positions: those at or above maskDegrees, the
+/// up to maxUsed highest of them in use (ties by PRN), their DOPs.
 struct SatellitePosition {
     GnssSystem system = GnssSystem::gps;
     int prn = 0;
