@@ -209,7 +209,7 @@ TEST(MixedRinex, ConsecutiveRecordsOfOneSatelliteAgree)
     }
     // Metres between the two records' positions, at worst.
     const std::map<std::string, double> limits{
-        {"Galileo", 5}, {"BeiDou MEO/IGSO", 15}, {"BeiDou GEO", 15}, {"GLONASS", 15}};
+        {"Galileo", 3}, {"BeiDou MEO/IGSO", 5}, {"BeiDou GEO", 5}, {"GLONASS", 8}};
     for (const auto& [name, limit] : limits) {
         const Tally& t = tallies[name];
         EXPECT_GE(t.pairs, 3) << name;
