@@ -220,6 +220,9 @@ MainWindow::MainWindow(const StartOptions& options, QWidget* parent) : QMainWind
     for (QCheckBox* box : {settings_->RMCBox, settings_->ZDABox, settings_->SkyBox})
         connect(box, &QCheckBox::toggled, this, &MainWindow::showSkyChoices);
     connect(settings_->SkyFileEdit, &QLineEdit::textChanged, this, &MainWindow::showSkyChoices);
+    for (QCheckBox* box :
+         {settings_->SkyGpsBox, settings_->SkyGalileoBox, settings_->SkyBeidouBox, settings_->SkyGlonassBox})
+        connect(box, &QCheckBox::toggled, googleEarth_, &GoogleEarthTab::showSkyChoice);
     PageControl1->addTab(scrolling(googleEarth_), "Google Earth import");
     PageControl1->addTab(scrolling(userCommands_), "User commands");
     PageControl1->addTab(scrolling(kelo_), "KELO import");
@@ -298,9 +301,14 @@ trajix::DateSentences SentenceChoices::dates() const
         throw trajix::Error(
             fmt::format("'{}' is not a valid number (Elevation mask (degrees))", skyMask.toStdString()));
     if (skyFile.trimmed().isEmpty()) throw trajix::Error("Satellites from: choose an almanac or RINEX navigation file");
+    if (skySystems.isEmpty())
+        throw trajix::Error("Satellites from: tick at least one of GPS, Galileo, BeiDou and GLONASS");
     sentences.maskDegrees = mask;
+    sentences.systems = trajix::parseNmeaSystems(skySystems.toStdString());
     trajix::checkDateSentences(sentences);  // a bad mask is refused before the file is read
-    sentences.sky = trajix::skyModelFor(std::filesystem::path(QFile::encodeName(skyFile).toStdString()), date);
+    sentences.sky =
+        trajix::skyModelFor(std::filesystem::path(QFile::encodeName(skyFile).toStdString()), date, sentences.systems);
+    trajix::checkSkySystems(*sentences.sky, sentences.systems);
     return sentences;
 }
 
@@ -491,6 +499,7 @@ void MainWindow::applySettings(const trajix::Settings& settings)
     settings_->SkyBox->setChecked(settings.sky);
     settings_->SkyFileEdit->setText(fromStd(settings.skyFile));
     settings_->SkyMaskEdit->setText(fromStd(settings.skyMask));
+    settings_->setSkySystems(fromStd(settings.skySystems));
     const int index = settings.baudRateIndex;
     QComboBox* baudRates = serial_->BaudRateComboBox;
     baudRates->setCurrentIndex(index >= 0 && index < baudRates->count() ? index : trajix::defaultBaudRateIndex);
@@ -511,6 +520,7 @@ trajix::Settings MainWindow::currentSettings() const
     settings.sky = settings_->SkyBox->isChecked();
     settings.skyFile = settings_->SkyFileEdit->text().toStdString();
     settings.skyMask = settings_->SkyMaskEdit->text().toStdString();
+    settings.skySystems = settings_->skySystems().toStdString();
     settings.baudRateIndex = serial_->BaudRateComboBox->currentIndex();
     settings.folders = folders_.folders;
     // Switched on by --simulator-features alone, the box leaves the saved choice as it was.
@@ -568,7 +578,8 @@ SentenceChoices MainWindow::sentences() const
             settings_->StandardGllBox->isChecked(),
             settings_->SkyBox->isChecked(),
             settings_->SkyFileEdit->text(),
-            settings_->SkyMaskEdit->text()};
+            settings_->SkyMaskEdit->text(),
+            settings_->skySystems()};
 }
 
 void MainWindow::showTab(QWidget* tab)

@@ -3,6 +3,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QPolygonF>
 
 #include <algorithm>
 #include <cmath>
@@ -24,6 +25,68 @@ double polarSide(const QRectF& area)
     return std::max(0.0, std::min(area.height(), area.width() - barsWidth));
 }
 
+constexpr sky::GnssSystem systemOrder[] = {sky::GnssSystem::gps, sky::GnssSystem::galileo, sky::GnssSystem::beidou,
+                                           sky::GnssSystem::glonass};
+
+// Each system's colour, told apart also by those who confuse red and green (blue, green,
+// vermilion, orange-yellow of the Okabe-Ito set).
+QColor systemColour(sky::GnssSystem system)
+{
+    switch (system) {
+        case sky::GnssSystem::gps:
+            return {0, 110, 200};
+        case sky::GnssSystem::galileo:
+            return {0, 158, 115};
+        case sky::GnssSystem::beidou:
+            return {213, 94, 0};
+        case sky::GnssSystem::glonass:
+            return {204, 150, 0};
+    }
+    return {0, 110, 200};
+}
+
+// Each system's mark, half-size `half` around at: GPS a circle, Galileo a square,
+// BeiDou a triangle, GLONASS a diamond; filled when in use.
+void drawMark(QPainter& painter, sky::GnssSystem system, QPointF at, double half, bool filled)
+{
+    const QColor colour = systemColour(system);
+    painter.setPen(QPen(colour, 1.5));
+    painter.setBrush(filled ? QBrush(colour) : Qt::NoBrush);
+    switch (system) {
+        case sky::GnssSystem::gps:
+            painter.drawEllipse(at, half, half);
+            return;
+        case sky::GnssSystem::galileo:
+            painter.drawRect(QRectF(at - QPointF(half * 0.9, half * 0.9), QSizeF(half * 1.8, half * 1.8)));
+            return;
+        case sky::GnssSystem::beidou:
+            painter.drawPolygon(QPolygonF{at + QPointF(0, -half * 1.1), at + QPointF(half * 1.1, half * 0.85),
+                                          at + QPointF(-half * 1.1, half * 0.85)});
+            return;
+        case sky::GnssSystem::glonass:
+            painter.drawPolygon(QPolygonF{at + QPointF(0, -half * 1.2), at + QPointF(half * 1.2, 0),
+                                          at + QPointF(0, half * 1.2), at + QPointF(-half * 1.2, 0)});
+            return;
+    }
+}
+
+// The system's name in the legend: form 0 in full, 1 short, 2 its RINEX letter.
+QString systemLabel(sky::GnssSystem system, int form)
+{
+    if (form == 2) return QString(QChar(sky::rinexLetter(system)));
+    switch (system) {
+        case sky::GnssSystem::gps:
+            return "GPS";
+        case sky::GnssSystem::galileo:
+            return form == 0 ? "Galileo" : "GAL";
+        case sky::GnssSystem::beidou:
+            return form == 0 ? "BeiDou" : "BDS";
+        case sky::GnssSystem::glonass:
+            return form == 0 ? "GLONASS" : "GLO";
+    }
+    return {};
+}
+
 }  // namespace
 
 SkyPlot::SkyPlot(QWidget* parent) : QWidget(parent), emptyHint_(skyOffHint)
@@ -36,7 +99,9 @@ void SkyPlot::showHint()
 {
     setToolTip(sky_ ? QString("Satellites of the route's first fix after Preview or Generate: the polar plot shows "
                               "azimuth around (north up) and elevation inward (horizon on the rim, zenith in the "
-                              "centre), filled when in use; the bars show each satellite's C/N0 in dB-Hz")
+                              "centre), each system with its colour and mark (legend above the bars), filled when in "
+                              "use; the bars show "
+                              "each satellite's C/N0 in dB-Hz")
                     : emptyHint_);
 }
 
@@ -160,13 +225,9 @@ void SkyPlot::paintEvent(QPaintEvent* /*event*/)
     const char* letters[] = {"N", "E", "S", "W"};
     for (int k = 0; k < 4; ++k) painter.drawText(parts.compass[k], Qt::AlignCenter, letters[k]);
 
-    const QColor used(0, 110, 200);
     for (std::size_t k = 0; k < sky_->satellites.size(); ++k) {
         const sky::SatelliteView& satellite = sky_->satellites[k];
-        painter.setPen(QPen(used, 1.5));
-        painter.setBrush(satellite.used ? QBrush(used) : Qt::NoBrush);
-        const double dot = parts.dots[k].width() / 2;
-        painter.drawEllipse(parts.dots[k].center(), dot, dot);
+        drawMark(painter, satellite.system, parts.dots[k].center(), parts.dots[k].width() / 2, satellite.used);
         if (!parts.leaders[k].isNull()) {
             painter.setPen(QPen(palette().color(QPalette::Dark), 1));
             painter.drawLine(parts.leaders[k]);
@@ -196,6 +257,33 @@ void SkyPlot::paintEvent(QPaintEvent* /*event*/)
         return;
     }
     painter.drawText(QRectF(left, area.top(), bars.width(), lineHeight), Qt::AlignLeft, "C/N0 (dB-Hz)");
+    // The legend: the mark and name of every system in the sky, right of the title.
+    const double dot = std::max(4.0, lineHeight * 0.4);
+    std::vector<sky::GnssSystem> shown;
+    for (const sky::GnssSystem system : systemOrder)
+        if (std::any_of(sky_->satellites.begin(), sky_->satellites.end(),
+                        [&](const sky::SatelliteView& s) { return s.system == system; }))
+            shown.push_back(system);
+    // Names as long as the room allows: full, short, or the RINEX letter.
+    const double room = area.right() - left - metrics.horizontalAdvance("C/N0 (dB-Hz)") - 8;
+    int form = 0;
+    for (; form < 2; ++form) {
+        double width = 0;
+        for (const sky::GnssSystem system : shown)
+            width += metrics.horizontalAdvance(systemLabel(system, form)) + 2 * dot + 11;
+        if (width <= room) break;
+    }
+    double x = area.right();
+    for (auto system = shown.rbegin(); system != shown.rend(); ++system) {
+        const QString name = systemLabel(*system, form);
+        const double width = metrics.horizontalAdvance(name);
+        x -= width;
+        painter.setPen(palette().color(QPalette::Text));
+        painter.drawText(QRectF(x, area.top(), width, lineHeight), Qt::AlignLeft, name);
+        x -= dot + 3;
+        drawMark(painter, *system, QPointF(x, area.top() + lineHeight / 2), dot * 0.8, true);
+        x -= dot + 8;
+    }
     const double slot = bars.width() / count;
     painter.setPen(QPen(palette().color(QPalette::Mid), 1));
     painter.drawLine(bars.bottomLeft(), bars.bottomRight());
@@ -204,8 +292,9 @@ void SkyPlot::paintEvent(QPaintEvent* /*event*/)
         const double height = bars.height() * std::clamp(satellite.cn0, 0.0, cn0Top) / cn0Top;
         const QRectF bar(bars.left() + slot * static_cast<double>(k) + slot * 0.15, bars.bottom() - height, slot * 0.7,
                          height);
-        painter.setPen(QPen(used, 1));
-        painter.setBrush(satellite.used ? QBrush(used) : Qt::NoBrush);
+        const QColor colour = systemColour(satellite.system);
+        painter.setPen(QPen(colour, 1));
+        painter.setBrush(satellite.used ? QBrush(colour) : Qt::NoBrush);
         painter.drawRect(bar);
         painter.setPen(palette().color(QPalette::Text));
         if (rows > 0) {

@@ -1,7 +1,9 @@
 #pragma once
 // The sky of a route's first fix: a polar plot (azimuth around, north up, elevation
 // inward from 0 at the rim to 90 at the centre) with each satellite's PRN, filled when
-// in use and hollow when not, and its C/N0 as one bar per PRN beside it.
+// in use and hollow when not, and its C/N0 as one bar per PRN beside it. Each system has
+// its colour and mark (GPS a circle, Galileo a square, BeiDou a triangle, GLONASS a
+// diamond), named in a legend.
 #include <optional>
 #include <vector>
 

@@ -35,18 +35,20 @@ QString withTxtExtension(const QString& fileName);
 
 /// The Settings tab's sentence choices, as every writer and the replay read them.
 struct SentenceChoices {
-    bool includeVtg = false;    ///< "Output VTG in NMEA file"
-    bool hdtAndGll = false;     ///< "HDT and GLL only"
-    bool includeRmc = false;    ///< "Write RMC"
-    bool includeZda = false;    ///< "Write ZDA"
-    trajix::CalendarDate date;  ///< the date edit: the date of the first sample
-    bool standardGll = false;   ///< "Standard GLL": GLL in NMEA 0183's layout
-    bool sky = false;           ///< "Satellites from": the box that switches the sky on
-    QString skyFile;            ///< the almanac or RINEX navigation file of the sky
-    QString skyMask = "5";      ///< the elevation mask edit, degrees
+    bool includeVtg = false;     ///< "Output VTG in NMEA file"
+    bool hdtAndGll = false;      ///< "HDT and GLL only"
+    bool includeRmc = false;     ///< "Write RMC"
+    bool includeZda = false;     ///< "Write ZDA"
+    trajix::CalendarDate date;   ///< the date edit: the date of the first sample
+    bool standardGll = false;    ///< "Standard GLL": GLL in NMEA 0183's layout
+    bool sky = false;            ///< "Satellites from": the box that switches the sky on
+    QString skyFile;             ///< the almanac or RINEX navigation file of the sky
+    QString skyMask = "5";       ///< the elevation mask edit, degrees
+    QString skySystems = "gps";  ///< the systems ticked, "gps,galileo"; empty when none is
     /// What the writers add: RMC and ZDA, the satellites of the sky file, and the date
     /// only when one of them is on. Throws Error naming the sky file when it cannot be
-    /// read, and for a mask that is not a number from 0 up to 90.
+    /// read or holds none of a ticked system's satellites, for a mask that is not a
+    /// number from 0 up to 90, and when no system is ticked.
     trajix::DateSentences dates() const;
 };
 

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStringList>
 #include <QVBoxLayout>
 
 #include <QApplication>
@@ -151,7 +152,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
         "GGA's satellites and HDOP, GSA with every sample and GSV every second from the sky of the "
         "file at the date, time and place of each sample, in every file the window writes");
     SkyFileEdit = makeEdit(page, "SkyFileEdit", QString(), 320);
-    SkyFileEdit->setToolTip("YUMA almanac (.alm) or RINEX 2 or 3 GPS navigation file covering the date");
+    SkyFileEdit->setToolTip("YUMA almanac (.alm) or RINEX 2, 3 or 4 navigation file (GPS or mixed) covering the date");
     SkyBrowseButton = makeButton(page, "SkyBrowseButton", "Browse");
     connect(SkyBrowseButton, &QPushButton::clicked, this, &SettingsTab::browseSkyFile);
     SkyMaskEdit = makeEdit(page, "SkyMaskEdit", "5", 60);
@@ -165,6 +166,26 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     skyRow->addWidget(SkyMaskEdit);
     skyRow->addWidget(new QLabel("°", page));
     skyRow->addStretch();
+    SkyGpsBox = new QCheckBox("GPS", page);
+    SkyGpsBox->setObjectName("SkyGpsBox");
+    SkyGpsBox->setChecked(true);
+    SkyGalileoBox = new QCheckBox("Galileo", page);
+    SkyGalileoBox->setObjectName("SkyGalileoBox");
+    SkyBeidouBox = new QCheckBox("BeiDou", page);
+    SkyBeidouBox->setObjectName("SkyBeidouBox");
+    SkyGlonassBox = new QCheckBox("GLONASS", page);
+    SkyGlonassBox->setObjectName("SkyGlonassBox");
+    auto* systemsRow = new QHBoxLayout;
+    systemsRow->addSpacing(24);
+    systemsRow->addWidget(makeLabel(page, "SkySystemsLabel", "Systems"));
+    for (QCheckBox* box : {SkyGpsBox, SkyGalileoBox, SkyBeidouBox, SkyGlonassBox}) {
+        box->setToolTip(
+            "Satellites of the ticked systems from the file (a RINEX 3 mixed navigation file holds them all). "
+            "GPS alone writes GP sentences as always; more systems write GN position sentences, a GSA per "
+            "system and each system's own GSV (NMEA 4.11)");
+        systemsRow->addWidget(box);
+    }
+    systemsRow->addStretch();
     const auto dateNeeded = [this] {
         NmeaDateEdit->setEnabled(RMCBox->isChecked() || ZDABox->isChecked() || SkyBox->isChecked());
     };
@@ -250,10 +271,35 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     layout->addLayout(gll);
     layout->addLayout(dates);
     layout->addLayout(skyRow);
+    layout->addLayout(systemsRow);
     layout->addSpacing(10);
     layout->addWidget(SignalGeneratorBox);
     layout->addWidget(OrvenaSettingsGroupBox);
     layout->addStretch();
+}
+
+QString SettingsTab::skySystems() const
+{
+    QStringList names;
+    if (SkyGpsBox->isChecked()) names << "gps";
+    if (SkyGlonassBox->isChecked()) names << "glonass";
+    if (SkyGalileoBox->isChecked()) names << "galileo";
+    if (SkyBeidouBox->isChecked()) names << "beidou";
+    return names.join(',');
+}
+
+void SettingsTab::setSkySystems(const QString& names)
+{
+    QStringList chosen;
+    for (const QString& name : names.split(',')) chosen << name.trimmed().toLower();
+    const bool known = std::all_of(chosen.begin(), chosen.end(), [](const QString& name) {
+        return name == "gps" || name == "galileo" || name == "beidou" || name == "glonass";
+    });
+    if (!known) chosen = QStringList{"gps"};
+    SkyGpsBox->setChecked(chosen.contains("gps"));
+    SkyGalileoBox->setChecked(chosen.contains("galileo"));
+    SkyBeidouBox->setChecked(chosen.contains("beidou"));
+    SkyGlonassBox->setChecked(chosen.contains("glonass"));
 }
 
 void SettingsTab::browseAlmanac()
@@ -264,8 +310,8 @@ void SettingsTab::browseAlmanac()
 
 void SettingsTab::browseSkyFile()
 {
-    const QString chosen =
-        host_.dialogs().openFile(this, "Pick an almanac or RINEX navigation file", "*.alm *.rnx *.??n *.??N");
+    const QString chosen = host_.dialogs().openFile(this, "Pick an almanac or RINEX navigation file",
+                                                    "*.alm *.rnx *.??n *.??N *.??p *.??P");
     if (chosen.isEmpty()) return;
     // A file chosen is a sky wanted: the box goes on with it.
     SkyFileEdit->setText(chosen);

@@ -42,6 +42,17 @@ public:
     QLineEdit* SkyFileEdit = nullptr;  ///< the almanac or RINEX navigation file of the sky
     QPushButton* SkyBrowseButton = nullptr;
     QLineEdit* SkyMaskEdit = nullptr;  ///< elevation mask, degrees
+    /// The systems of the sky: GPS (on by default), Galileo, BeiDou, GLONASS.
+    QCheckBox* SkyGpsBox = nullptr;
+    QCheckBox* SkyGalileoBox = nullptr;
+    QCheckBox* SkyBeidouBox = nullptr;
+    QCheckBox* SkyGlonassBox = nullptr;
+
+    /// The systems ticked, as the settings file and --systems name them ("gps,galileo";
+    /// empty when none is).
+    QString skySystems() const;
+    /// Ticks the systems of a "gps,galileo" text (GPS alone for one it cannot read).
+    void setSkySystems(const QString& names);
     QGroupBox* OrvenaSettingsGroupBox = nullptr;
     QLabel* Label27 = nullptr;
     QLabel* Label28 = nullptr;

@@ -70,14 +70,19 @@ Driven& driven()
     return d;
 }
 
-void write(benchmark::State& st, const std::string& skyFile)
+void write(benchmark::State& st, const std::string& skyFile, const std::string& systems = "gps")
 {
     Driven& d = driven();
     auto parameters = d.parameters;
     if (!skyFile.empty()) {
         const auto file = std::filesystem::path(TRAJIX_SOURCE_DIR) / "tests/data" / skyFile;
-        parameters.dates.sky = std::make_shared<const trajix::sky::SkyModel>(trajix::sky::SkyModel::fromFile(
-            file, static_cast<int>(trajix::SkySentences::gpsDay(*parameters.dates.date) / 7)));
+        parameters.dates.systems = trajix::parseNmeaSystems(systems);
+        if (skyFile.find("VILL00ESP") != std::string::npos) {
+            // The mixed file's records cover 2018-06-19 09:30 to 12:30 UTC.
+            parameters.dates.date = trajix::CalendarDate{2018, 6, 19};
+            parameters.startTime = 37800;
+        }
+        parameters.dates.sky = trajix::skyModelFor(file, *parameters.dates.date, parameters.dates.systems);
     }
     const auto out = std::filesystem::temp_directory_path() / "trajix-bench-sky-out.nmea";
     trajix::NullProgress progress;
@@ -97,7 +102,21 @@ void BM_Route50kmWriteSkyRinex(benchmark::State& st)
     write(st, "sky/brdc1820_0000-0400.10n");
 }
 
+// The mixed file of 2018 with GPS alone and with all four systems: what the other
+// three systems add.
+void BM_Route50kmWriteSkyMixedGps(benchmark::State& st)
+{
+    write(st, "sky/VILL00ESP_R_20181700000_0930-1230_MN.rnx", "gps");
+}
+
+void BM_Route50kmWriteSkyFourSystems(benchmark::State& st)
+{
+    write(st, "sky/VILL00ESP_R_20181700000_0930-1230_MN.rnx", "gps,galileo,beidou,glonass");
+}
+
 }  // namespace
 
 BENCHMARK(BM_Route50kmWrite)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Route50kmWriteSkyRinex)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Route50kmWriteSkyMixedGps)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Route50kmWriteSkyFourSystems)->Unit(benchmark::kMillisecond)->Iterations(3);

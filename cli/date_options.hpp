@@ -1,6 +1,6 @@
 #pragma once
-// The --rmc, --zda, --date, --sky and --mask options shared by the commands that write
-// NMEA files.
+// The --rmc, --zda, --date, --sky, --mask, --systems and --max-used options shared by
+// the commands that write NMEA files.
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
 
+#include "common/error.hpp"
 #include "nmea/dates.hpp"
 #include "nmea/sky_sentences.hpp"
 
@@ -20,6 +21,8 @@ struct DateOptions {
     std::string date;  ///< YYYY-MM-DD as given; empty for today's UTC date
     std::string sky;   ///< almanac or RINEX navigation file; empty for none
     std::optional<double> mask;
+    std::optional<std::string> systems;  ///< "gps,galileo,..." as given
+    std::optional<int> maxUsed;
 };
 
 inline void addDateOptions(CLI::App* sub, DateOptions& options)
@@ -30,14 +33,21 @@ inline void addDateOptions(CLI::App* sub, DateOptions& options)
                     "Date of the first sample, YYYY-MM-DD (default: today's UTC date); the times then wrap at "
                     "midnight and the date advances. Needs --rmc, --zda or --sky");
     sub->add_option("--sky", options.sky,
-                    "Satellites from a YUMA almanac or a RINEX 2/3 GPS navigation file: GGA's satellites and HDOP, "
+                    "Satellites from a YUMA almanac or a RINEX 2/3/4 navigation file: GGA's satellites and HDOP, "
                     "GSA with every sample and GSV every second from the sky at the file's date, time and place");
     sub->add_option("--mask", options.mask, "Elevation mask of --sky, degrees (default 5)");
+    sub->add_option("--systems", options.systems,
+                    "Satellite systems of --sky, any of gps,galileo,beidou,glonass (default gps). More than one: "
+                    "GGA, RMC, VTG, GLL and ZDA from the talker GN, a GSA per system and each system's own GSV "
+                    "(NMEA 4.11); one other than GPS: every sentence from its talker (GA, GB, GL)");
+    sub->add_option("--max-used", options.maxUsed,
+                    "Satellites in use at most, the highest above the mask over every system of --sky, 1 up to 99 "
+                    "(default 12 for GPS alone, 24 for more systems)");
 }
 
 /// The writers' date sentences from the options. Without --rmc, --zda and --sky the
 /// file has no date (its times are printed as before, hours past 24 included); --date
-/// alone and --mask without --sky are usage errors. Throws Error for a date that is not
+/// alone, and --mask, --systems and --max-used without --sky are usage errors. Throws Error for a date that is not
 /// a calendar date, lies before 1980-01-06 or after 2099, and for an unreadable --sky
 /// file (what its reader skipped goes to stderr).
 inline DateSentences dateSentences(const DateOptions& options)
@@ -46,13 +56,23 @@ inline DateSentences dateSentences(const DateOptions& options)
     sentences.rmc = options.rmc;
     sentences.zda = options.zda;
     if (options.mask && options.sky.empty()) throw CLI::ValidationError("--mask", "needs --sky");
+    if (options.systems && options.sky.empty()) throw CLI::ValidationError("--systems", "needs --sky");
+    if (options.maxUsed && options.sky.empty()) throw CLI::ValidationError("--max-used", "needs --sky");
     if (!options.rmc && !options.zda && options.sky.empty()) {
         if (!options.date.empty()) throw CLI::ValidationError("--date", "needs --rmc, --zda or --sky");
         return sentences;
     }
     sentences.date = options.date.empty() ? todayUtc() : parseFileDate(options.date);
     if (!options.sky.empty()) {
-        auto model = skyModelFor(options.sky, *sentences.date);
+        // The choices are checked before the file is read.
+        if (options.systems) sentences.systems = parseNmeaSystems(*options.systems);
+        if (options.maxUsed) {
+            if (*options.maxUsed < 1 || *options.maxUsed > maxUsedLimit)
+                throw Error(
+                    fmt::format("--max-used {} is not a count from 1 up to {}", *options.maxUsed, maxUsedLimit));
+            sentences.maxUsed = *options.maxUsed;
+        }
+        auto model = skyModelFor(options.sky, *sentences.date, sentences.systems);
         for (const std::string& note : model->skipped()) fmt::print(stderr, "trajix: {}: {}\n", options.sky, note);
         sentences.sky = std::move(model);
         sentences.maskDegrees = options.mask.value_or(5.0);

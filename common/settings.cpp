@@ -141,6 +141,7 @@ Settings readSettings(const IniFile& ini)
     s.sky = integer("Sky", "On", 0) != 0;
     if (auto v = ini.get("Sky", "File")) s.skyFile = *v;
     if (auto v = ini.get("Sky", "Mask"); v && !v->empty()) s.skyMask = *v;
+    if (auto v = ini.get("Sky", "Systems"); v && !v->empty()) s.skySystems = *v;
     s.baudRateIndex = baud >= 0 && baud < static_cast<long long>(std::size(baudRates)) ? static_cast<int>(baud)
                                                                                        : defaultBaudRateIndex;
     for (const std::string_view kind : fileKinds)
@@ -175,10 +176,12 @@ std::vector<std::string> writeSettings(IniFile& ini, const Settings& s)
     if (s.signalGeneratorFeatures || ini.get("Signal generator", "Features"))
         ini.set("Signal generator", "Features", s.signalGeneratorFeatures ? "1" : "0");
     // And the sky, once switched on or given a file or a mask of its own.
-    if (s.sky || !s.skyFile.empty() || s.skyMask != "5" || ini.get("Sky", "On")) {
+    if (s.sky || !s.skyFile.empty() || s.skyMask != "5" || s.skySystems != "gps" || ini.get("Sky", "On")) {
         ini.set("Sky", "On", s.sky ? "1" : "0");
         ini.set("Sky", "File", s.skyFile);
         ini.set("Sky", "Mask", s.skyMask);
+        // The systems join the section once more than GPS was chosen.
+        if (s.skySystems != "gps" || ini.get("Sky", "Systems")) ini.set("Sky", "Systems", s.skySystems);
     }
     for (const auto& [kind, folder] : s.folders)
         if (!folder.empty()) ini.set("Folders", kind, folder);

@@ -44,7 +44,7 @@ std::string SampleWriter::sampleText(const SamplePosition& position, double head
     std::string text = dateSentences_.gga(stamp, position.latitude, position.longitude, fixedAltitude);
     text += dateSentences_.gsa();
     text += dateSentences_.rmc(stamp, position.latitude, position.longitude, speedKmh, heading);
-    if (withVtg_) text += vtgSentence(heading, speedKmh, VtgStyle::Logger);
+    if (withVtg_) text += dateSentences_.vtg(heading, speedKmh);
     text += dateSentences_.zda(stamp);
     text += dateSentences_.gsv(stamp);
     return text;

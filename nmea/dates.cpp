@@ -125,6 +125,9 @@ void checkDateSentences(const DateSentences& options)
         throw Error("the satellites need the date of the first sample");
     if (options.sky && !(options.maskDegrees >= 0 && options.maskDegrees < 90))
         throw Error(fmt::format("elevation mask {} is not an angle from 0 up to 90 degrees", options.maskDegrees));
+    if (options.maxUsed < 0 || options.maxUsed > maxUsedLimit)
+        throw Error(fmt::format("{} satellites in use is not a count from 1 up to {}", options.maxUsed, maxUsedLimit));
+    if (options.sky) checkSkySystems(*options.sky, options.systems);
 }
 
 SampleSentences::SampleSentences(const DateSentences& options, long double firstClock, long double interval,
@@ -133,14 +136,32 @@ SampleSentences::SampleSentences(const DateSentences& options, long double first
 {
     checkDateSentences(options);
     if (options.date) clock_ = NmeaClock(*options.date, firstClock, timeDecimalsForInterval(interval));
-    if (options.sky) sky_ = std::make_shared<SkySentences>(options.sky, options.maskDegrees);
+    if (options.sky) {
+        sky_ = std::make_shared<SkySentences>(options.sky, options.maskDegrees, options.systems, options.maxUsed);
+        talker_ = options.systems.talker();
+    }
+}
+
+std::string SampleSentences::talk(std::string sentence) const
+{
+    return talker_ == "GP" ? sentence : withTalker(std::move(sentence), talker_);
+}
+
+std::string SampleSentences::vtg(long double course, long double speedKmh) const
+{
+    return talk(vtgSentence(course, speedKmh, style_));
+}
+
+std::string SampleSentences::hdt(long double heading) const
+{
+    return talk(hdtSentence(heading));
 }
 
 std::string SampleSentences::rmc(const NmeaStamp& stamp, long double latitude, long double longitude,
                                  long double speedKmh, long double course) const
 {
     if (!options_.rmc) return {};
-    return rmcSentence(stamp.time, latitude, longitude, speedKmh, course, stamp.date, style_);
+    return talk(rmcSentence(stamp.time, latitude, longitude, speedKmh, course, stamp.date, style_));
 }
 
 std::string SampleSentences::zda(const NmeaStamp& stamp)
@@ -151,21 +172,22 @@ std::string SampleSentences::zda(const NmeaStamp& stamp)
     second.append(stamp.time, 0, stamp.time.find('.'));
     if (second == lastSecond_) return {};
     lastSecond_ = std::move(second);
-    return zdaSentence(stamp.time, stamp.date);
+    return talk(zdaSentence(stamp.time, stamp.date));
 }
 
 std::string SampleSentences::gga(const NmeaStamp& stamp, long double latitude, long double longitude,
                                  std::string_view altitude)
 {
     if (!sky_) return ggaSentence(stamp.time, latitude, longitude, altitude);
-    return ggaSentence(stamp.time, latitude, longitude, altitude, sky_->observe(stamp, latitude, longitude, altitude));
+    return talk(
+        ggaSentence(stamp.time, latitude, longitude, altitude, sky_->observe(stamp, latitude, longitude, altitude)));
 }
 
 std::string SampleSentences::gll(const NmeaStamp& stamp, long double latitude, long double longitude,
                                  std::string_view altitude, GllLayout layout)
 {
     if (sky_) sky_->observe(stamp, latitude, longitude, altitude);
-    return gllSentence(stamp.time, latitude, longitude, layout);
+    return talk(gllSentence(stamp.time, latitude, longitude, layout));
 }
 
 std::string SampleSentences::gsa() const
@@ -180,7 +202,7 @@ std::string SampleSentences::gsv(const NmeaStamp& stamp)
     if (stamp.date == lastSkyDate_ && stamp.time.compare(0, 6, lastSkySecond_) == 0) return {};
     lastSkyDate_ = stamp.date;
     lastSkySecond_.assign(stamp.time, 0, 6);
-    return gsvSentences(sky_->view());
+    return sky_->gsv();
 }
 
 }  // namespace trajix

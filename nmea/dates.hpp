@@ -9,6 +9,7 @@
 
 #include "common/calendar.hpp"
 #include "nmea/sentences.hpp"
+#include "nmea/systems.hpp"
 
 namespace trajix {
 
@@ -54,9 +55,18 @@ struct DateSentences {
     /// sample's date, time and place. Needs a date.
     std::shared_ptr<const sky::SkyModel> sky{};
     double maskDegrees = 5;  ///< elevation mask of the sky, degrees (0 up to 90)
+    /// The systems of the sky's satellites, and with them the talkers of every sentence
+    /// (nmea/systems.hpp); GPS alone writes the files as they have always been.
+    NmeaSystems systems{};
+    /// The satellites in use at most (1 up to 99); 0 for systems.defaultMaxUsed().
+    int maxUsed = 0;
 };
 
-/// Throws Error for a bad date, for RMC, ZDA or a sky without a date, and a bad mask.
+/// The longest count of satellites in use: GGA prints it with two digits.
+inline constexpr int maxUsedLimit = 99;
+
+/// Throws Error for a bad date, for RMC, ZDA or a sky without a date, a bad mask, a
+/// count of satellites in use out of range, and a sky file without a chosen system.
 void checkDateSentences(const DateSentences& options);
 
 /// The time of one sample as its sentences print it.
@@ -117,14 +127,22 @@ public:
     /// The GLL sentence of a sample; with the sky, computes it as gga() does.
     std::string gll(const NmeaStamp& stamp, long double latitude, long double longitude, std::string_view altitude,
                     GllLayout layout = GllLayout::TimeFirst);
-    /// The GSA sentence of the sample last passed to gga() or gll(), or "" without the sky.
+    /// The GSA sentences of the sample last passed to gga() or gll(), or "" without the sky.
     std::string gsa() const;
     /// The GSV sentences on the first sample of every second (as zda()), or "".
     std::string gsv(const NmeaStamp& stamp);
+    /// vtgSentence's in the writer's style, from the file's talker.
+    std::string vtg(long double course, long double speedKmh) const;
+    /// hdtSentence's from the file's talker.
+    std::string hdt(long double heading) const;
 
 private:
+    // The sentence from the file's talker.
+    std::string talk(std::string sentence) const;
+
     DateSentences options_;
     VtgStyle style_;
+    std::string_view talker_ = "GP";
     NmeaClock clock_;
     std::string lastSecond_;
     std::shared_ptr<SkySentences> sky_;

@@ -34,10 +34,22 @@ std::string finishSentence(std::string_view textWithStar)
     return line;
 }
 
+std::string withTalker(std::string sentence, std::string_view talker)
+{
+    const std::size_t star = sentence.rfind('*');
+    if (talker.size() != 2 || sentence.size() < 3 || star == std::string::npos || star < 3 ||
+        sentence.compare(1, 2, talker) == 0)
+        return sentence;
+    sentence.replace(1, 2, talker);
+    sentence.replace(star + 1, 2, nmeaChecksum(std::string_view(sentence).substr(1, star - 1)));
+    return sentence;
+}
+
 std::string formatNmeaTime(long double t, int decimals)
 {
     if (!std::isfinite(t)) throw Error("cannot format a non-finite time");
-    if (decimals < 2 || decimals > maxTimeDecimals) throw Error(fmt::format("cannot print a time with {} decimals", decimals));
+    if (decimals < 2 || decimals > maxTimeDecimals)
+        throw Error(fmt::format("cannot print a time with {} decimals", decimals));
     // 0.0001 s at two decimals; a tenth of it for every further decimal.
     long double nudge = 0.0001L;
     for (int d = 2; d < decimals; ++d) nudge /= 10;

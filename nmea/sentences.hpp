@@ -13,6 +13,11 @@ std::string nmeaChecksum(std::string_view text);
 /// checksum of the bytes between them and CR LF.
 std::string finishSentence(std::string_view textWithStar);
 
+/// The sentence (as finishSentence gives it) with the talker after "$" replaced by
+/// talker (two letters, "GN") and its checksum mended; as it was when it has that
+/// talker already.
+std::string withTalker(std::string sentence, std::string_view talker);
+
 /// hhmmss.ss for a clock in seconds of day (not wrapped at 24 h: 90000 s gives
 /// "250000.00"). Hours and minutes are taken with a 0.0001 s nudge, seconds print with
 /// "00.00", and seconds that print as 60.00 carry into the minutes (and 60 minutes into

@@ -72,56 +72,140 @@ std::string gsaSentence(const sky::SkyView& view)
     return gsaSentence(view, dopText(view.pdop), dopText(view.hdop), dopText(view.vdop));
 }
 
+namespace {
+
+// The GSA sentences of the satellites of one system in use (all of them when system is
+// empty), twelve to a sentence; with an ID, NMEA 4.11's system ID after the DOPs.
+void appendGsa(std::string& out, const sky::SkyView& view, std::string_view talker,
+               std::optional<sky::GnssSystem> system, std::string_view pdop, std::string_view hdop,
+               std::string_view vdop)
+{
+    std::string text;
+    int fields = 0;
+    const auto start = [&] {
+        fields = 0;
+        text = '$';
+        text += talker;
+        text += view.pdop ? "GSA,A,3" : "GSA,A,1";
+    };
+    const auto finish = [&] {
+        for (; fields < 12; ++fields) text += ',';
+        text += ',';
+        text += pdop;
+        text += ',';
+        text += hdop;
+        text += ',';
+        text += vdop;
+        if (system) text += fmt::format(",{}", sky::nmeaSystemId(*system));
+        text += '*';
+        out += finishSentence(text);
+    };
+    start();
+    for (const sky::SatelliteView& s : view.satellites) {
+        if (!s.used || (system && s.system != *system)) continue;
+        if (fields == 12) {
+            finish();
+            start();
+        }
+        text += ',';
+        appendTwoDigits(text, nmeaSatelliteNumber(s.system, s.prn));
+        ++fields;
+    }
+    finish();
+}
+
+// The GSV sentences of the satellites [first, last) of the view, from talker, with the
+// signal ID last when there is one.
+void appendGsv(std::string& out, const sky::SkyView& view, std::size_t first, std::size_t last, std::string_view talker,
+               std::optional<int> signalId)
+{
+    const std::size_t count = last - first;
+    const std::size_t total = std::max<std::size_t>(1, (count + 3) / 4);
+    for (std::size_t n = 0; n < total; ++n) {
+        std::string text = fmt::format("${}GSV,{},{},{:02}", talker, total, n + 1, count);
+        for (std::size_t k = first + 4 * n; k < std::min(last, first + 4 * n + 4); ++k) {
+            const sky::SatelliteView& s = view.satellites[k];
+            int azimuth = rounded(s.azimuth, 0, 360);
+            if (azimuth == 360) azimuth = 0;
+            text += fmt::format(",{:02},{:02},{:03},{:02}", nmeaSatelliteNumber(s.system, s.prn),
+                                rounded(s.elevation, 0, 90), azimuth, rounded(s.cn0, 0, 99));
+        }
+        if (signalId) text += fmt::format(",{}", *signalId);
+        out += finishSentence(text + "*");
+    }
+}
+
+}  // namespace
+
 std::string gsaSentence(const sky::SkyView& view, std::string_view pdop, std::string_view hdop, std::string_view vdop)
 {
-    std::string text = view.pdop ? "$GPGSA,A,3" : "$GPGSA,A,1";
-    int fields = 0;
-    for (const sky::SatelliteView& s : view.satellites)
-        if (s.used && fields < 12) {
-            text += ',';
-            appendTwoDigits(text, s.prn);
-            ++fields;
-        }
-    for (; fields < 12; ++fields) text += ',';
-    text += ',';
-    text += pdop;
-    text += ',';
-    text += hdop;
-    text += ',';
-    text += vdop;
-    text += '*';
-    return finishSentence(text);
+    std::string out;
+    appendGsa(out, view, "GP", std::nullopt, pdop, hdop, vdop);
+    return out;
+}
+
+std::string gsaSentences(const sky::SkyView& view, const NmeaSystems& systems, std::string_view pdop,
+                         std::string_view hdop, std::string_view vdop)
+{
+    if (systems.gpsOnly()) return gsaSentence(view, pdop, hdop, vdop);
+    std::string out;
+    for (const sky::GnssSystem system : systems.list())
+        appendGsa(out, view, sky::talker(system), system, pdop, hdop, vdop);
+    return out;
 }
 
 std::string gsvSentences(const sky::SkyView& view)
 {
-    const std::size_t count = view.satellites.size();
-    const std::size_t total = std::max<std::size_t>(1, (count + 3) / 4);
     std::string out;
-    for (std::size_t n = 0; n < total; ++n) {
-        std::string text = fmt::format("$GPGSV,{},{},{:02}", total, n + 1, count);
-        for (std::size_t k = 4 * n; k < std::min(count, 4 * n + 4); ++k) {
-            const sky::SatelliteView& s = view.satellites[k];
-            int azimuth = rounded(s.azimuth, 0, 360);
-            if (azimuth == 360) azimuth = 0;
-            text += fmt::format(",{:02},{:02},{:03},{:02}", s.prn, rounded(s.elevation, 0, 90), azimuth,
-                                rounded(s.cn0, 0, 99));
-        }
-        out += finishSentence(text + "*");
+    appendGsv(out, view, 0, view.satellites.size(), "GP", std::nullopt);
+    return out;
+}
+
+std::string gsvSentences(const sky::SkyView& view, const NmeaSystems& systems)
+{
+    if (systems.gpsOnly()) return gsvSentences(view);
+    std::string out;
+    for (const sky::GnssSystem system : systems.list()) {
+        // The view lists each system's satellites together.
+        const auto first = std::find_if(view.satellites.begin(), view.satellites.end(),
+                                        [&](const sky::SatelliteView& s) { return s.system == system; });
+        const auto last =
+            std::find_if(first, view.satellites.end(), [&](const sky::SatelliteView& s) { return s.system != system; });
+        appendGsv(out, view, static_cast<std::size_t>(first - view.satellites.begin()),
+                  static_cast<std::size_t>(last - view.satellites.begin()), sky::talker(system), nmeaSignalId(system));
     }
     return out;
 }
 
-SkySentences::SkySentences(std::shared_ptr<const sky::SkyModel> model, double maskDegrees)
-    : model_(std::move(model)), mask_(maskDegrees)
+void checkSkySystems(const sky::SkyModel& model, const NmeaSystems& systems)
+{
+    std::vector<std::string> missing;
+    for (const sky::GnssSystem system : systems.list()) {
+        bool found = false;
+        for (std::size_t i = 0; i < model.size() && !found; ++i) found = model.system(i) == system;
+        if (!found) missing.emplace_back(sky::displayName(system));
+    }
+    if (missing.empty()) return;
+    std::string names = missing.front();
+    for (std::size_t k = 1; k < missing.size(); ++k) names += (k + 1 == missing.size() ? " or " : ", ") + missing[k];
+    throw Error(fmt::format("'{}' holds no {} satellite", model.source(), names));
+}
+
+SkySentences::SkySentences(std::shared_ptr<const sky::SkyModel> model, double maskDegrees, NmeaSystems systems,
+                           int maxUsed)
+    : model_(std::move(model)),
+      mask_(maskDegrees),
+      systems_(std::move(systems)),
+      maxUsed_(maxUsed > 0 ? maxUsed : systems_.defaultMaxUsed())
 {
     if (!model_) throw Error("the sky needs a satellites file");
 }
 
-std::shared_ptr<const sky::SkyModel> skyModelFor(const std::filesystem::path& file, const CalendarDate& date)
+std::shared_ptr<const sky::SkyModel> skyModelFor(const std::filesystem::path& file, const CalendarDate& date,
+                                                 const NmeaSystems& systems)
 {
     const auto week = static_cast<int>(SkySentences::gpsDay(date) / 7);
-    return std::make_shared<const sky::SkyModel>(sky::SkyModel::fromFile(file, week));
+    return std::make_shared<const sky::SkyModel>(sky::SkyModel::fromFile(file, week, systems.set()));
 }
 
 namespace {
@@ -220,7 +304,7 @@ const sky::SkyView& SkySentences::observe(const NmeaStamp& stamp, long double la
             static_cast<double>((day - 7LL * week) * 86400 + hours * 3600 + minutes * 60 + leapSeconds_) + seconds;
         sky::SkyModel anchored = *model_;
         anchored.anchor(week, start);
-        tracker_ = std::make_unique<sky::SkyTracker>(std::move(anchored), mask_);
+        tracker_ = std::make_unique<sky::SkyTracker>(std::move(anchored), mask_, maxUsed_);
     }
     // Seconds since the base week began, summed from whole seconds so no precision is lost.
     const long long wholeSeconds =
@@ -238,19 +322,24 @@ const sky::SkyView& SkySentences::observe(const NmeaStamp& stamp, long double la
 
 std::string SkySentences::gsa()
 {
-    if (!view_) return gsaSentence(empty_);
+    if (!view_) return gsaSentences(empty_, systems_, "", "", "");
     const sky::SkyView& view = *view_;
     // Within a second the satellites in use stay; the sentence changes only with the
     // printed DOPs.
     std::string pdop = dopText(view.pdop), hdop = dopText(view.hdop), vdop = dopText(view.vdop);
     if (gsaSecond_ != lastSecond_ || pdop != gsaPdop_ || hdop != gsaHdop_ || vdop != gsaVdop_) {
-        gsa_ = gsaSentence(view, pdop, hdop, vdop);
+        gsa_ = gsaSentences(view, systems_, pdop, hdop, vdop);
         gsaSecond_ = lastSecond_;
         gsaPdop_ = std::move(pdop);
         gsaHdop_ = std::move(hdop);
         gsaVdop_ = std::move(vdop);
     }
     return gsa_;
+}
+
+std::string SkySentences::gsv() const
+{
+    return gsvSentences(view(), systems_);
 }
 
 }  // namespace trajix

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/calendar.hpp"
+#include "nmea/systems.hpp"
 #include "sky/sky_model.hpp"
 
 namespace trajix {
@@ -24,21 +25,41 @@ std::string ggaSentence(std::string_view time, long double latitude, long double
                         const sky::SkyView& view);
 
 /// "$GPGSA,A,3,P1,...,P12,PDOP,HDOP,VDOP*CS" CR LF: the PRNs in use ascending, twelve
-/// fields; mode 1 and empty DOPs without a DOP (fewer than four in use).
+/// fields; mode 1 and empty DOPs without a DOP (fewer than four in use). More than twelve
+/// in use take further sentences of twelve.
 std::string gsaSentence(const sky::SkyView& view);
 /// The same with the DOP fields already printed.
 std::string gsaSentence(const sky::SkyView& view, std::string_view pdop, std::string_view hdop, std::string_view vdop);
+/// The GSA sentences of a file of the given systems: gsaSentence's for GPS alone;
+/// otherwise one per system in system ID order, from the system's own talker, with the
+/// satellites of that system in use by their NMEA numbers, the DOPs of all of them and
+/// the system ID last: "$GAGSA,A,3,P1,...,P12,PDOP,HDOP,VDOP,3*CS" (a system with more
+/// than twelve in use takes further sentences).
+std::string gsaSentences(const sky::SkyView& view, const NmeaSystems& systems, std::string_view pdop,
+                         std::string_view hdop, std::string_view vdop);
 
 /// The GSV sentences of the view, four satellites each ("PRN,elevation,azimuth,SNR" as
 /// "00,00,000,00", by PRN); one sentence with a count of 00 for an empty sky.
 std::string gsvSentences(const sky::SkyView& view);
+/// The GSV sentences of a file of the given systems: gsvSentences' for GPS alone;
+/// otherwise each system's own sentences in system ID order, from its own talker (GP, GL,
+/// GA, GB), its satellites by NMEA number and its signal ID last:
+/// "$GAGSV,2,1,05,...,7*CS"; a system with no satellite above the mask gives
+/// "$GAGSV,1,1,00,7*CS".
+std::string gsvSentences(const sky::SkyView& view, const NmeaSystems& systems);
 
 /// The sky of a file's samples. The first sample anchors the model: its GPS week is the
 /// base week and its time the start of an almanac's sets.
 /// The sky model of an almanac or RINEX navigation file for a file whose first sample
 /// lies on date (an almanac's 10-bit week is taken as the full week nearest the date's).
-/// Throws Error naming the file when it cannot be read.
-std::shared_ptr<const sky::SkyModel> skyModelFor(const std::filesystem::path& file, const CalendarDate& date);
+/// Only the satellites of systems are read (GPS alone by default). Throws Error naming
+/// the file when it cannot be read.
+std::shared_ptr<const sky::SkyModel> skyModelFor(const std::filesystem::path& file, const CalendarDate& date,
+                                                 const NmeaSystems& systems = {});
+
+/// Throws Error naming the file and the systems when the model holds no satellite of one
+/// of the chosen systems.
+void checkSkySystems(const sky::SkyModel& model, const NmeaSystems& systems);
 
 /// GPS time (seconds since the start of GPS week 0) of a file's first sample on date at
 /// clock (seconds since that date's midnight as the sentences print them, UTC; it may
@@ -65,7 +86,10 @@ void checkSkyCoversStart(const sky::SkyModel& model, const CalendarDate& date, l
 
 class SkySentences {
 public:
-    SkySentences(std::shared_ptr<const sky::SkyModel> model, double maskDegrees);
+    /// The sky of model above maskDegrees written for systems (the model holds their
+    /// satellites), the up to maxUsed highest in use (systems.defaultMaxUsed() when 0).
+    SkySentences(std::shared_ptr<const sky::SkyModel> model, double maskDegrees, NmeaSystems systems = {},
+                 int maxUsed = 0);
 
     /// Computes the sky of a sample: its stamp (date and time of day, UTC), position in
     /// degrees and the GGA altitude text (metres above the geoid; the geoid lies
@@ -74,8 +98,10 @@ public:
     const sky::SkyView& observe(const NmeaStamp& stamp, long double latitude, long double longitude,
                                 std::string_view altitude);
 
-    /// The GSA sentence of the latest sample observed.
+    /// The GSA sentences of the latest sample observed.
     std::string gsa();
+    /// The GSV sentences of the latest sample observed.
+    std::string gsv() const;
 
     /// The sky of the latest sample observed.
     const sky::SkyView& view() const { return view_ ? *view_ : empty_; }
@@ -86,6 +112,8 @@ public:
 private:
     std::shared_ptr<const sky::SkyModel> model_;
     double mask_;
+    NmeaSystems systems_;
+    int maxUsed_;
     std::unique_ptr<sky::SkyTracker> tracker_;
     int leapSeconds_ = 0;
     const sky::SkyView* view_ = nullptr;  // owned by the tracker

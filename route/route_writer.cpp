@@ -137,7 +137,7 @@ public:
         buffer_ += sentences_.gga(stamp, fix.latitude, fix.longitude, fix.altitude);
         buffer_ += sentences_.gsa();
         buffer_ += sentences_.rmc(stamp, fix.latitude, fix.longitude, speedKmh, fix.course);
-        if (vtg_) buffer_ += vtgSentence(fix.course, speedKmh, VtgStyle::Route);
+        if (vtg_) buffer_ += sentences_.vtg(fix.course, speedKmh);
         buffer_ += sentences_.zda(stamp);
         buffer_ += sentences_.gsv(stamp);
         if (buffer_.size() >= flushSize) flush();
@@ -217,7 +217,8 @@ std::optional<sky::SkyView> firstFixSky(RouteState& state, const RouteParameters
     SampleSentences sentences(parameters.dates, static_cast<long double>(parameters.startTime),
                               static_cast<long double>(interval), VtgStyle::Route);
     const NmeaStamp stamp = sentences.stamp(static_cast<long double>(parameters.startTime));
-    SkySentences sky(parameters.dates.sky, parameters.dates.maskDegrees);
+    SkySentences sky(parameters.dates.sky, parameters.dates.maskDegrees, parameters.dates.systems,
+                     parameters.dates.maxUsed);
     return sky.observe(stamp, fix.latitude, fix.longitude, fix.altitude);
 }
 

@@ -78,7 +78,7 @@ std::int64_t saveNMEA(ScriptState& state, const ScriptOptions& options, Progress
         if (options.hdtAndGll) {
             addSentence(dateSentences.gll(stamp, lastLatitude, lastLongitude, lastAltitude,
                                           options.standardGll ? GllLayout::Standard : GllLayout::TimeFirst));
-            addSentence(hdtSentence(lastHeading));
+            addSentence(dateSentences.hdt(lastHeading));
         } else {
             addSentence(dateSentences.gga(stamp, lastLatitude, lastLongitude, lastAltitude));
         }

@@ -320,6 +320,18 @@ TEST_F(AppTest, SkyChoicesAreSavedOnceUsed)
     EXPECT_TRUE(control<QCheckBox>(*again, "SkyBox")->isChecked());
     EXPECT_EQ(control<QLineEdit>(*again, "SkyFileEdit")->text(), qs("/data/brdc1820.10n"));
     EXPECT_EQ(control<QLineEdit>(*again, "SkyMaskEdit")->text(), qs("12.5"));
+    EXPECT_FALSE(settingsText().find("Systems=") != std::string::npos) << "GPS alone adds no key";
+    // The systems join the section once more than GPS is ticked, and come back.
+    control<QCheckBox>(*again, "SkyGalileoBox")->click();
+    control<QCheckBox>(*again, "SkyGlonassBox")->click();
+    control<QCheckBox>(*again, "SkyGpsBox")->click();
+    again->closeDown();
+    EXPECT_NE(settingsText().find("Mask=12.5\r\nSystems=glonass,galileo\r\n"), std::string::npos) << settingsText();
+    again = startWindow();
+    EXPECT_FALSE(control<QCheckBox>(*again, "SkyGpsBox")->isChecked());
+    EXPECT_TRUE(control<QCheckBox>(*again, "SkyGalileoBox")->isChecked());
+    EXPECT_FALSE(control<QCheckBox>(*again, "SkyBeidouBox")->isChecked());
+    EXPECT_TRUE(control<QCheckBox>(*again, "SkyGlonassBox")->isChecked());
     // Switched off, the keys stay and say so.
     control<QCheckBox>(*again, "SkyBox")->click();
     again->closeDown();

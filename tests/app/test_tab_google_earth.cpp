@@ -456,7 +456,22 @@ TEST_F(GoogleEarthTabTest, TheSkyOfTheSettingsTabReachesTheFileAndThePlotShowsIt
     EXPECT_FALSE(plot->sky());
     EXPECT_TRUE(plot->emptyText().startsWith("Sky on")) << plot->emptyText().toStdString();
 
+    // A system the file does not hold is named before the save dialog too; so is none.
     control<QLineEdit>(*form, "SkyFileEdit")->setText(qpath(rinex));
+    control<QCheckBox>(*form, "SkyBeidouBox")->setChecked(true);
+    tab<gui::GoogleEarthTab>(*form)->generate();
+    control<QCheckBox>(*form, "SkyBeidouBox")->setChecked(false);
+    control<QCheckBox>(*form, "SkyGpsBox")->setChecked(false);
+    tab<gui::GoogleEarthTab>(*form)->generate();
+    control<QCheckBox>(*form, "SkyGpsBox")->setChecked(true);
+    EXPECT_EQ(dialogs.asked.size(), asked);
+    ASSERT_EQ(prompt.messages.size(), 3u);
+    EXPECT_NE(prompt.messages[1].find("BeiDou"), std::string::npos) << prompt.messages[1];
+    EXPECT_NE(prompt.messages[1].find("brdc1820_0000-0400.10n"), std::string::npos) << prompt.messages[1];
+    EXPECT_NE(prompt.messages[2].find("tick at least one"), std::string::npos) << prompt.messages[2];
+    EXPECT_EQ(readFileBytes(kept), "keep me");
+    prompt.messages.resize(1);
+
     tab<gui::GoogleEarthTab>(*form)->generate();
     ASSERT_EQ(prompt.messages.size(), 2u);
     EXPECT_EQ(prompt.messages[1], kept.string() + " created.");
@@ -574,6 +589,43 @@ TEST_F(GoogleEarthTabTest, ASkyThatMissesTheStartIsRefusedNamingItsSpanWithAnOff
     control<QCheckBox>(*form, "SkyBox")->setChecked(false);
     EXPECT_FALSE(startTime->isEnabled());
     EXPECT_TRUE(startTime->toolTip().contains("Signal generator features")) << startTime->toolTip().toStdString();
+}
+
+TEST_F(GoogleEarthTabTest, TheSkyPlotGivesEachSystemItsColourAndALegend)
+{
+    gui::SkyPlot plot;
+    plot.resize(520, 200);
+    sky::SkyView view;
+    const std::pair<sky::GnssSystem, QColor> systems[] = {{sky::GnssSystem::gps, QColor(0, 110, 200)},
+                                                          {sky::GnssSystem::galileo, QColor(0, 158, 115)},
+                                                          {sky::GnssSystem::beidou, QColor(213, 94, 0)},
+                                                          {sky::GnssSystem::glonass, QColor(204, 150, 0)}};
+    for (int k = 0; k < 4; ++k)
+        view.satellites.push_back({systems[k].first, k + 1, 20.0 + 15 * k, 90.0 * k, 40, k % 2 == 0});
+    plot.setSky(view);
+    const QImage image = plot.grab().toImage();
+    // Every system's colour on the plot, and in the legend's line at the top right.
+    const auto count = [&](const QColor& colour, const QRect& area) {
+        int n = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x) n += image.pixelColor(x, y) == colour;
+        return n;
+    };
+    const int legendHeight = QFontMetrics(plot.font()).height() + 2;
+    for (const auto& [system, colour] : systems) {
+        EXPECT_GE(count(colour, image.rect()), 20) << static_cast<int>(system);
+        EXPECT_GE(count(colour, QRect(image.width() / 2, 0, image.width() / 2, legendHeight)), 4)
+            << static_cast<int>(system);
+    }
+    // A sky of GPS alone names GPS alone.
+    view.satellites.resize(1);
+    plot.setSky(view);
+    const QImage alone = plot.grab().toImage();
+    int others = 0;
+    for (int y = 0; y < alone.height(); ++y)
+        for (int x = 0; x < alone.width(); ++x)
+            others += alone.pixelColor(x, y) == systems[1].second || alone.pixelColor(x, y) == systems[3].second;
+    EXPECT_EQ(others, 0);
 }
 
 TEST_F(GoogleEarthTabTest, PathsOfAFileAreListedToPickFromAndHeightsReachTheFile)

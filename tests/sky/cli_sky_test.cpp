@@ -3,6 +3,7 @@
 // same scenario.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -101,6 +102,16 @@ TEST(SkyCommandLine, BadSatelliteFilesAndDatesFailAndWriteNothing)
         {{"--sky", dataFile("scenario/week314.alm").string(), "--date", "2026-06-01"}, 1, {"2026-06-01", "2025-04-17"}},
         {{"--sky", dataFile(rinex2).string(), "--date", "2010-07-01", "--mask", "90"}, 1, {"mask 90"}},
         {{"--mask", "10"}, 2, {"--mask", "needs --sky"}},
+        // The systems and the count in use: refused before the file is read, or naming it.
+        {{"--systems", "galileo"}, 2, {"--systems", "needs --sky"}},
+        {{"--max-used", "20"}, 2, {"--max-used", "needs --sky"}},
+        {{"--sky", dataFile(rinex2).string(), "--date", "2010-07-01", "--systems", "gps,qzss"}, 1, {"'qzss'"}},
+        {{"--sky", dataFile(rinex2).string(), "--date", "2010-07-01", "--systems", ""}, 1, {"no satellite system"}},
+        {{"--sky", dataFile(rinex2).string(), "--date", "2010-07-01", "--max-used", "0"}, 1, {"--max-used 0"}},
+        {{"--sky", dataFile(rinex2).string(), "--date", "2010-07-01", "--max-used", "100"}, 1, {"--max-used 100"}},
+        {{"--sky", dataFile(rinex2).string(), "--date", "2010-07-01", "--systems", "gps,glonass"},
+         1,
+         {"brdc1820_0000-0400.10n", "GLONASS"}},
     };
     for (const Case& c : cases) {
         const auto out = dir / "out.nmea";
@@ -116,6 +127,31 @@ TEST(SkyCommandLine, BadSatelliteFilesAndDatesFailAndWriteNothing)
         for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
         EXPECT_EQ(entries, 4u) << "a stray temporary after: " << r.err;
     }
+}
+
+TEST(SkyCommandLine, GpsChosenAloneWritesTheFilesAsAlways)
+{
+    TempDir dir;
+    const std::string plain = readFileBytes(writeSkyRoute(dir));
+    EXPECT_EQ(readFileBytes(writeSkyRoute(dir, {"--systems", "gps"})), plain);
+    EXPECT_EQ(readFileBytes(writeSkyRoute(dir, {"--systems", " GPS ", "--max-used", "12"})), plain);
+    // A tighter count in use changes GGA's count, GSA and the DOPs, nothing else.
+    const auto fewer = linesOf(readFileBytes(writeSkyRoute(dir, {"--max-used", "5"})));
+    const auto lines = linesOf(plain);
+    ASSERT_EQ(fewer.size(), lines.size());
+    bool changed = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const auto a = fieldsOf(lines[i]), b = fieldsOf(fewer[i]);
+        if (a[0] == "$GPGSA") {
+            EXPECT_EQ(std::count_if(b.begin() + 3, b.begin() + 15, [](const auto& f) { return !f.empty(); }), 5);
+            changed = changed || lines[i] != fewer[i];
+        } else if (a[0] == "$GPGGA") {
+            EXPECT_EQ(b[7], "05");
+        } else {
+            EXPECT_EQ(lines[i], fewer[i]);
+        }
+    }
+    EXPECT_TRUE(changed);
 }
 
 TEST(SkyCommandLine, SkyFilesScanAsReceiverLogsWithTheirSentences)
