@@ -136,7 +136,10 @@ ReceiverRun runReceiverOn(const std::filesystem::path& samples, const std::files
         if (line.find("tracking synchronization time limit reached") != std::string::npos) ++limitReached;
         if (line.find("Number of samples between Acquisition and Tracking = -") != std::string::npos) ++startedEarly;
     }
-    run.droppedAtStart = std::min(limitReached, startedEarly);
+    // A drop at the start is one of the losses the console reported; on a loaded machine
+    // the log may name more such drops than the console printed losses, and the count
+    // of losses must not go below zero.
+    run.droppedAtStart = std::min({limitReached, startedEarly, run.lossesOfLock});
     run.lossesOfLock -= run.droppedAtStart;
     run.trackedAtEnd = prnsOfLastRinexEpoch(folder);
     run.utcFixes = utcFixesOf(folder);
