@@ -42,7 +42,9 @@ public:
     explicit WordWriter(int type) { put(static_cast<std::uint64_t>(type), 6); }
     WordWriter& put(std::uint64_t value, int bits)
     {
-        for (int k = bits - 1; k >= 0; --k) word_[static_cast<std::size_t>(position_++)] = (value >> k) & 1u;
+        // A field wider than the value (the spare word's 88 zero bits) is zeros above bit 63.
+        for (int k = bits - 1; k >= 0; --k)
+            word_[static_cast<std::size_t>(position_++)] = k < 64 ? (value >> k) & 1u : 0u;
         return *this;
     }
     // A signed value as two's complement in `bits` bits.
