@@ -10,10 +10,14 @@ enum class GnssSystem { gps, galileo, beidou, glonass };
 constexpr char rinexLetter(GnssSystem system)
 {
     switch (system) {
-    case GnssSystem::gps: return 'G';
-    case GnssSystem::galileo: return 'E';
-    case GnssSystem::beidou: return 'C';
-    case GnssSystem::glonass: return 'R';
+        case GnssSystem::gps:
+            return 'G';
+        case GnssSystem::galileo:
+            return 'E';
+        case GnssSystem::beidou:
+            return 'C';
+        case GnssSystem::glonass:
+            return 'R';
     }
     return '?';
 }
@@ -22,10 +26,14 @@ constexpr char rinexLetter(GnssSystem system)
 constexpr std::string_view talker(GnssSystem system)
 {
     switch (system) {
-    case GnssSystem::gps: return "GP";
-    case GnssSystem::galileo: return "GA";
-    case GnssSystem::beidou: return "GB";
-    case GnssSystem::glonass: return "GL";
+        case GnssSystem::gps:
+            return "GP";
+        case GnssSystem::galileo:
+            return "GA";
+        case GnssSystem::beidou:
+            return "GB";
+        case GnssSystem::glonass:
+            return "GL";
     }
     return "GN";
 }
@@ -34,10 +42,14 @@ constexpr std::string_view talker(GnssSystem system)
 constexpr int nmeaSystemId(GnssSystem system)
 {
     switch (system) {
-    case GnssSystem::gps: return 1;
-    case GnssSystem::glonass: return 2;
-    case GnssSystem::galileo: return 3;
-    case GnssSystem::beidou: return 4;
+        case GnssSystem::gps:
+            return 1;
+        case GnssSystem::glonass:
+            return 2;
+        case GnssSystem::galileo:
+            return 3;
+        case GnssSystem::beidou:
+            return 4;
     }
     return 0;
 }
@@ -46,10 +58,14 @@ constexpr int nmeaSystemId(GnssSystem system)
 constexpr std::string_view systemName(GnssSystem system)
 {
     switch (system) {
-    case GnssSystem::gps: return "gps";
-    case GnssSystem::galileo: return "galileo";
-    case GnssSystem::beidou: return "beidou";
-    case GnssSystem::glonass: return "glonass";
+        case GnssSystem::gps:
+            return "gps";
+        case GnssSystem::galileo:
+            return "galileo";
+        case GnssSystem::beidou:
+            return "beidou";
+        case GnssSystem::glonass:
+            return "glonass";
     }
     return "";
 }
