@@ -12,6 +12,7 @@ example_packages=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   qt6-charts-dev qt6-serialport-dev
   libfmt-dev libcli11-dev libzip-dev
+  libgdal-dev libboost-dev
 )
 test_packages=(
   git ccache
