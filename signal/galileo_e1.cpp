@@ -483,6 +483,12 @@ InavCommon inavCommonOf(const RinexNavigation& navigation, int week, double star
             c.ggtoReferenceWeek = correction.referenceWeek;
         }
     }
+    if (navigation.galileoIonosphere) {
+        const auto& [ai0, ai1, ai2] = *navigation.galileoIonosphere;
+        c.ai0 = static_cast<std::int32_t>(gps::unsignedField(ai0, twoToThe(-2), 11));
+        c.ai1 = static_cast<std::int32_t>(signedField(ai1, twoToThe(-8), 11));
+        c.ai2 = static_cast<std::int32_t>(signedField(ai2, twoToThe(-15), 14));
+    }
     c.almanacWeek = week;
     c.almanacReferenceTime = std::clamp(static_cast<int>(std::lround(startSeconds / 600)) * 600, 0, 1023 * 600);
     c.almanacIssue = (c.almanacReferenceTime / 600) % 16;

@@ -224,8 +224,8 @@ InavSchedule inavSchedule(const std::vector<Ephemeris>& records, int prn, int ba
 /// What every satellite broadcasts alike at a start (seconds into full GPS week `week`):
 /// the GST-UTC offset (the file's GAUT, else GPS's as utc gives it), the GPS-Galileo
 /// offset (GPGA: GST minus GPS time; zero without), the almanac's reference (the
-/// 600-s step nearest the start). The ionosphere's coefficients are left at zero (the
-/// generator's ionosphere is the GPS model).
+/// 600-s step nearest the start), the file's NeQuick coefficients (zero without them;
+/// the delay in the signal itself follows the GPS model).
 InavCommon inavCommonOf(const RinexNavigation& navigation, int week, double startSeconds,
                         const gps::UtcParameters& utc);
 

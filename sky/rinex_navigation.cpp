@@ -172,6 +172,10 @@ private:
                 const std::string_view kind = trimBlanks(columns(line, 1, 4));
                 if (kind == "GPSA") alpha = four(6);
                 if (kind == "GPSB") beta = four(6);
+                if (kind == "GAL") {
+                    const auto values = four(6);
+                    result_.galileoIonosphere = std::array<double, 3>{values[0], values[1], values[2]};
+                }
             } else if (label == "DELTA-UTC: A0,A1,T,W") {
                 RinexUtc utc;
                 utc.a0 = required(i, columns(line, 4, 22), "A0");
@@ -315,6 +319,8 @@ private:
             } else if (type == "ION" && count >= 2 && words.size() >= 3 && words[1].front() == 'G' &&
                        message == "LNAV") {
                 readKlobuchar(first, count);
+            } else if (type == "ION" && words.size() >= 3 && words[1].front() == 'E' && message == "IFNV") {
+                readNequick(first);
             } else {
                 ++otherRecords_[type.empty() ? std::string("untyped") : type];
             }
@@ -372,6 +378,18 @@ private:
         if (!result_.ionosphere)
             result_.ionosphere = RinexIonosphere{{values[0], values[1], values[2], values[3]},
                                                  {values[4], values[5], values[6], values[7]}};
+    }
+
+    // "    2022 06 08 09 59 57 ai0 ai1 ai2": the epoch and three coefficients on one line.
+    void readNequick(std::size_t first)
+    {
+        bodyEpoch(first);
+        std::array<double, 3> values{};
+        for (std::size_t j = 0; j < 3; ++j) {
+            const std::size_t from = 24 + 19 * j;
+            values[j] = required(first, columns(lines_[first], from, from + 18), "ionosphere coefficient");
+        }
+        if (!result_.galileoIonosphere) result_.galileoIonosphere = values;
     }
 
     // One ephemeris record of a version 3 or 4 file; message is version 4's ("" in 3).

@@ -88,6 +88,9 @@ struct RinexNavigation {
     std::vector<glonass::Ephemeris> glonass;
     std::vector<RinexTimeCorrection> timeCorrections;  ///< in the order of the file
     std::optional<RinexIonosphere> ionosphere;         ///< when the header has both alpha and beta
+    /// Galileo's NeQuick coefficients ai0 (sfu), ai1 (sfu/deg), ai2 (sfu/deg^2): the
+    /// header's "GAL" line or version 4's first Galileo ION record.
+    std::optional<std::array<double, 3>> galileoIonosphere;
     std::optional<RinexUtc> utc;
     std::optional<int> leapSeconds;  ///< GPS minus UTC, from "LEAP SECONDS"
     /// What was left out and why, one line each (other systems, records whose values do

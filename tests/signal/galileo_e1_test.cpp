@@ -13,6 +13,9 @@
 
 #include "common/error.hpp"
 #include "signal/galileo_e1.hpp"
+#include "signal/gps_l1ca.hpp"
+#include "sky/rinex_navigation.hpp"
+#include "test_support.hpp"
 
 namespace trajix::test {
 namespace {
@@ -396,4 +399,25 @@ TEST(GalileoE1Message, PagesReadBackWithTheirCrcAndTimeAcrossAWeekEnd)
 }
 
 }  // namespace
+}  // namespace trajix::test
+
+namespace trajix::test {
+
+TEST(GalileoE1Message, IonosphereWordCarriesTheFilesCoefficientsInItsOwnUnits)
+{
+    // The header's "GAL 3.4000E+01 1.1719E-01 1.2848E-02": 2^-2 sfu, 2^-8 sfu/deg and
+    // 2^-15 sfu/deg^2; a file without the line leaves them zero.
+    const auto withLine = readRinexNavigation(dataFile("signal/VILL00ESP_R_20181700000_0300-1100_GE.rnx"),
+                                              {sky::GnssSystem::gps, sky::GnssSystem::galileo});
+    ASSERT_TRUE(withLine.galileoIonosphere);
+    const galileo::InavCommon common = galileo::inavCommonOf(withLine, 2006, 2 * 86400 + 36000, gps::UtcParameters{});
+    EXPECT_EQ(common.ai0, 136);
+    EXPECT_EQ(common.ai1, 30);
+    EXPECT_EQ(common.ai2, 421);
+    RinexNavigation without = withLine;
+    without.galileoIonosphere.reset();
+    const galileo::InavCommon zero = galileo::inavCommonOf(without, 2006, 2 * 86400 + 36000, gps::UtcParameters{});
+    EXPECT_EQ(zero.ai0 | zero.ai1 | zero.ai2, 0);
+}
+
 }  // namespace trajix::test

@@ -7,8 +7,10 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -116,7 +118,7 @@ TEST(MixedRinex, Version400RecordsOfEveryKind)
     EXPECT_DOUBLE_EQ(n.utc->a0, 9.313225746155e-10);
     EXPECT_TRUE(mentions(n.skipped, "1 QZSS record skipped"));
     EXPECT_TRUE(mentions(n.skipped, "2 SBAS records skipped"));
-    EXPECT_TRUE(mentions(n.skipped, "ION records skipped (not read)"));
+    EXPECT_TRUE(mentions(n.skipped, "1 ION record skipped (not read)"));  // BeiDou's
     // GPS alone reads the same GPS records.
     EXPECT_EQ(readRinexNavigation(dataFile(version400)).ephemerides.size(), 30u);
 }
@@ -365,6 +367,27 @@ TEST(MixedSky, AnAlmanacHoldsGpsAlone)
         ADD_FAILURE() << "no error";
     } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find("week314.alm' holds GPS satellites alone"), std::string::npos) << e.what();
+    }
+}
+
+TEST(MixedRinex, GalileoIonosphereFromTheHeaderOrTheFirstIonRecord)
+{
+    // Version 3 gives NeQuick's coefficients in a "GAL" header line, version 4 in ION
+    // records of Galileo's I/NAV (the first one counts); a version 2 file has none.
+    struct Case {
+        std::string file;
+        std::optional<std::array<double, 3>> expected;
+    };
+    const Case cases[] = {
+        {version303, std::array<double, 3>{34.0, 0.11719, 0.012848}},
+        {version400, std::array<double, 3>{78.5, 0.5390625, 0.02713012695312}},
+        {"sky/brdc1820_0000-0400.10n", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const RinexNavigation n = readRinexNavigation(dataFile(c.file), everySystem);
+        ASSERT_EQ(n.galileoIonosphere.has_value(), c.expected.has_value()) << c.file;
+        if (!c.expected) continue;
+        for (std::size_t k = 0; k < 3; ++k) EXPECT_DOUBLE_EQ((*n.galileoIonosphere)[k], (*c.expected)[k]) << c.file;
     }
 }
 
