@@ -146,6 +146,8 @@ GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath,
     s.format.bitsPerSample = static_cast<int>(profile.integer("bitPerSample", 1, 64));
     s.format.complex = profile.choice("IQ_format", {"I", "IQ"}) == "IQ";
     s.format.intermediateFrequencyHz = profile.integer("IFFreq_in_Hz", -1000000000, 1000000000);
+    if (profile.hasValue("CenterFreq_in_Hz"))
+        s.format.centerHz = profile.integer("CenterFreq_in_Hz", 1, 100000000000LL);
     s.maskDegrees = profile.number("Mask_in_deg", -90, 90);
     s.noiseFigureDb = profile.number("NoiseFigure_in_dB", 0, 30);
     // An ephemeris file brings its own almanac; the almanac file is then not read.
@@ -235,7 +237,16 @@ std::size_t SampleFormat::bytesPerSecond() const
     return static_cast<std::size_t>(bytesPerMillisecond() * 1000);
 }
 
-void checkSampleFormat(const SampleFormat& f, bool galileo)
+namespace {
+
+constexpr long long gpsL1Hz = 1575420000;
+constexpr long long beidouB1Hz = 1561098000;
+constexpr long long glonassL1Hz = 1602000000;
+constexpr long long glonassSpacingHz = 562500;
+
+// The format checks of the GPS and Galileo signals at the centre, as they were before
+// recordings held other bands.
+void checkBaseFormat(const SampleFormat& f, bool galileo, bool centredBands)
 {
     // The C/A main lobe reaches 1.023 MHz either side of the carrier, the main lobes of
     // Galileo's BOC(1,1) 2.046 MHz.
@@ -244,15 +255,17 @@ void checkSampleFormat(const SampleFormat& f, bool galileo)
         throw Error(fmt::format("bitPerSample = {}: samples have 1, 8 or 16 bits", f.bitsPerSample));
     if (f.bitsPerSample == 1 && f.complex)
         throw Error("bitPerSample = 1: one-bit samples are real only (IQ_format = I)");
-    const int lowest = (f.complex ? 2046 : 4092) * (galileo ? 2 : 1);
-    if (f.rateKHz < lowest || f.rateKHz > 40000)
-        throw Error(fmt::format("SampleRate_in_KHz = {}: {} samples{} need {} to 40000 kHz", f.rateKHz,
-                                f.complex ? "complex" : "real", galileo ? " with Galileo E1 (Systems)" : "", lowest));
+    const int lowest = centredBands ? (f.complex ? 2046 : 4092) * (galileo ? 2 : 1) : 1;
+    if (f.rateKHz < lowest || f.rateKHz > generatorMaxRateKHz)
+        throw Error(fmt::format("SampleRate_in_KHz = {}: {} samples{} need {} to {} kHz", f.rateKHz,
+                                f.complex ? "complex" : "real", galileo ? " with Galileo E1 (Systems)" : "", lowest,
+                                generatorMaxRateKHz));
     if (f.bitsPerSample == 1 && f.rateKHz % 2 != 0)
         throw Error(
             fmt::format("SampleRate_in_KHz = {}: one-bit samples need an even rate in kHz (whole 16-bit "
                         "words every second)",
                         f.rateKHz));
+    if (!centredBands) return;
     const long long nyquist = static_cast<long long>(f.rateKHz) * 500;
     if (f.complex) {
         if (std::llabs(f.intermediateFrequencyHz) > nyquist - halfBand)
@@ -262,6 +275,99 @@ void checkSampleFormat(const SampleFormat& f, bool galileo)
         throw Error(fmt::format("IFFreq_in_Hz = {}: real samples at {} kHz carry an IF from {} to {} Hz",
                                 f.intermediateFrequencyHz, f.rateKHz, halfBand, nyquist - halfBand));
     }
+}
+
+bool onlyGpsAndGalileo(const SignalSystems& systems)
+{
+    return std::all_of(systems.begin(), systems.end(),
+                       [](sky::GnssSystem s) { return s == sky::GnssSystem::gps || s == sky::GnssSystem::galileo; });
+}
+
+}  // namespace
+
+std::vector<SignalBand> signalBands(const SignalSystems& systems)
+{
+    std::vector<SignalBand> bands;
+    for (const sky::GnssSystem system : systems) switch (system) {
+            case sky::GnssSystem::gps:
+                bands.push_back({"GPS L1 C/A", gpsL1Hz, 1023000});
+                break;
+            case sky::GnssSystem::galileo:
+                bands.push_back({"Galileo E1", gpsL1Hz, 2046000});
+                break;
+            case sky::GnssSystem::beidou:
+                bands.push_back({"BeiDou B1I", beidouB1Hz, 2046000});
+                break;
+            case sky::GnssSystem::glonass:
+                for (int k = -7; k <= 6; ++k)
+                    bands.push_back(
+                        {fmt::format("GLONASS L1 channel {}", k), glonassL1Hz + k * glonassSpacingHz, 511000});
+                break;
+        }
+    return bands;
+}
+
+long long defaultCenterHz(const SignalSystems& systems)
+{
+    if (onlyGpsAndGalileo(systems)) return gpsL1Hz;
+    if (systems == SignalSystems{sky::GnssSystem::glonass}) return glonassL1Hz;
+    long long low = std::numeric_limits<long long>::max(), high = std::numeric_limits<long long>::min();
+    for (const SignalBand& band : signalBands(systems)) {
+        low = std::min(low, band.carrierHz - band.halfWidthHz);
+        high = std::max(high, band.carrierHz + band.halfWidthHz);
+    }
+    return (low + high) / 2;
+}
+
+long long centerHzOf(const SampleFormat& format, const SignalSystems& systems)
+{
+    return format.centerHz ? *format.centerHz : defaultCenterHz(systems);
+}
+
+void checkSignalBands(const SampleFormat& f, long long centerHz, const std::vector<SignalBand>& bands)
+{
+    // Each band's lowest and highest frequency in the samples.
+    long long needed = 0;  // the least half rate in Hz
+    const SignalBand* widest = nullptr;
+    for (const SignalBand& band : bands) {
+        const long long middle = f.intermediateFrequencyHz + band.carrierHz - centerHz;
+        const long long low = middle - band.halfWidthHz, high = middle + band.halfWidthHz;
+        if (!f.complex && low < 0)
+            throw Error(
+                fmt::format("IFFreq_in_Hz = {}: real samples centred at CenterFreq_in_Hz = {} put the main lobe of {} "
+                            "({} Hz +-{} Hz) below 0 Hz; it needs an IF of at least {} Hz",
+                            f.intermediateFrequencyHz, centerHz, band.name, band.carrierHz, band.halfWidthHz,
+                            f.intermediateFrequencyHz - low));
+        const long long reach = f.complex ? std::max(std::llabs(low), std::llabs(high)) : high;
+        if (reach > needed) needed = reach, widest = &band;
+    }
+    long long leastKHz = (2 * needed + 999) / 1000;
+    if (f.bitsPerSample == 1 && leastKHz % 2 != 0) ++leastKHz;
+    if (widest && leastKHz > f.rateKHz)
+        throw Error(fmt::format(
+            "SampleRate_in_KHz = {}: {} samples with IFFreq_in_Hz = {} and CenterFreq_in_Hz = {} need at least "
+            "{} kHz to hold the main lobe of {} ({} Hz +-{} Hz){}",
+            f.rateKHz, f.complex ? "complex" : "real", f.intermediateFrequencyHz, centerHz, leastKHz, widest->name,
+            widest->carrierHz, widest->halfWidthHz,
+            leastKHz > generatorMaxRateKHz
+                ? fmt::format(", more than the {} kHz made: choose another CenterFreq_in_Hz", generatorMaxRateKHz)
+                : ""));
+}
+
+void checkSampleFormat(const SampleFormat& f, const SignalSystems& systems)
+{
+    const long long centre = centerHzOf(f, systems);
+    // GPS and Galileo at 1575.42 MHz: the checks (and messages) of the recordings before.
+    const bool centred = onlyGpsAndGalileo(systems) && centre == gpsL1Hz;
+    checkBaseFormat(f, systems.count(sky::GnssSystem::galileo) > 0, centred);
+    checkSignalBands(f, centre, signalBands(systems));
+}
+
+void checkSampleFormat(const SampleFormat& f, bool galileo)
+{
+    SignalSystems systems{sky::GnssSystem::gps};
+    if (galileo) systems.insert(sky::GnssSystem::galileo);
+    checkSampleFormat(f, systems);
 }
 
 // ---------------------------------------------------------------------------------
@@ -332,6 +438,7 @@ struct ChannelDelay {
 struct Channel {
     sky::GnssSystem system = sky::GnssSystem::gps;
     int prn = 0;
+    long long carrierHz = gpsL1Hz;  // the nominal carrier; it lies at the IF plus carrierHz less the centre
     std::unique_ptr<sampling::CodeTables> code;   // GPS: the C/A code; Galileo: E1-B with its subcarrier
     std::unique_ptr<sampling::CodeTables> pilot;  // Galileo: E1-C with its subcarrier, negated
     std::unique_ptr<galileo::InavMessage> inav;   // Galileo: the I/NAV message of E1-B
@@ -374,6 +481,12 @@ struct WorkerState {
     std::vector<Subframe> subframes;   // per channel
     std::vector<PagePart> pageParts;   // per channel (Galileo)
     std::vector<ChannelDelay> delays;  // per planned channel: at the next block's start
+    struct Carrier {
+        std::int64_t modulo = 0;  // the channel's frequency in the samples, modulo the rate (Hz)
+        double step = 0;          // and in cycles per sample
+        double frequency = 0;     // its radio carrier, Hz
+    };
+    std::vector<Carrier> carriers;  // per planned channel
     // The plain way (referenceLoops): each channel's delay carried from block to block
     // through the whole recording, as one thread makes it.
     std::vector<ChannelDelay> carried;  // per channel
@@ -397,7 +510,8 @@ struct SignalGenerator::Impl {
     std::vector<bool> activeBefore;  // channels active in the last second planned
     std::int64_t startMs = 0;        // whole milliseconds of the start since the base week began
     double startFractionMs = 0;
-    std::int32_t gain = 1;  // of multi-bit samples, in 1/4096 (sampleGain)
+    std::int32_t gain = 1;         // of multi-bit samples, in 1/4096 (sampleGain)
+    long long centerHz = gpsL1Hz;  // the radio frequency at the IF
     // GST minus GPS time: a0 + a1 (t - reference), t in seconds since the base week began.
     double gstMinusGpsA0 = 0, gstMinusGpsA1 = 0, gstMinusGpsReference = 0;
 
@@ -407,7 +521,8 @@ struct SignalGenerator::Impl {
     Impl(const GeneratorSettings& s, GeneratorLog l)
         : settings(s),
           log(std::move(l)),
-          noise(s.seed, s.format.isScenarioFormat() ? scenarioNoiseSigma : formatNoiseSigma)
+          noise(s.seed, s.format.isScenarioFormat() ? scenarioNoiseSigma : formatNoiseSigma),
+          centerHz(centerHzOf(s.format, s.systems))
     {
     }
 
@@ -440,7 +555,8 @@ struct SignalGenerator::Impl {
         double delay = signal->travel - signal->clockOffset;
         if (channel.system == sky::GnssSystem::galileo) delay -= gstMinusGps(t - signal->travel);
         if (!place || !atmosphereModel.any()) return {delay, delay};
-        const atmosphere::PathDelay extra = atmosphereModel.delays(*place, signal->position, t);
+        const atmosphere::PathDelay extra =
+            atmosphereModel.delays(*place, signal->position, t, static_cast<double>(channel.carrierHz));
         return {delay + extra.code, delay + extra.carrier};
     }
 
@@ -884,10 +1000,15 @@ struct SignalGenerator::Impl {
             }
         }
 
+        // Each channel lies at the IF plus its carrier's distance from the centre.
         const std::int64_t fs = sampleRate();
-        const long long ifHz = settings.format.intermediateFrequencyHz;
-        const std::int64_t ifModulo = ((ifHz % fs) + fs) % fs;
-        const double ifStep = static_cast<double>(ifHz) / static_cast<double>(fs);
+        w.carriers.resize(plan.channels.size());
+        for (std::size_t c = 0; c < plan.channels.size(); ++c) {
+            const Channel& channel = channels[plan.channels[c].index];
+            const long long ifHz = settings.format.intermediateFrequencyHz + channel.carrierHz - centerHz;
+            w.carriers[c] = {((ifHz % fs) + fs) % fs, static_cast<double>(ifHz) / static_cast<double>(fs),
+                             static_cast<double>(channel.carrierHz)};
+        }
         for (int b = 0; b < blocks; ++b) {
             const std::int64_t k = firstBlock + b;
             std::int16_t* inPhase = w.inPhase.data() + static_cast<std::ptrdiff_t>(b) * n;
@@ -899,15 +1020,17 @@ struct SignalGenerator::Impl {
             const double tEnd = secondsOfWeek(secondsAfterStart + 0.001);
             const Ecef receiverEnd = receiverAt(secondsAfterStart + 0.001);
             const auto placeEnd = placeOf(receiverEnd);
-            // The intermediate frequency's phase at the block's first sample, exactly.
             const std::int64_t sampleInSecond = (k % 1000) * n;
-            const std::int64_t ifNumerator = (ifModulo * sampleInSecond) % fs;
-            const std::uint32_t ifPhase = static_cast<std::uint32_t>((static_cast<std::uint64_t>(ifNumerator) << 32) /
-                                                                     static_cast<std::uint64_t>(fs));
 
             for (std::size_t c = 0; c < plan.channels.size(); ++c) {
                 const PlannedChannel& planned = plan.channels[c];
                 const Channel& channel = channels[planned.index];
+                // The channel's nominal phase at the block's first sample, exactly.
+                const WorkerState::Carrier& nominal = w.carriers[c];
+                const std::int64_t ifNumerator = (nominal.modulo * sampleInSecond) % fs;
+                const std::uint32_t ifPhase = static_cast<std::uint32_t>(
+                    (static_cast<std::uint64_t>(ifNumerator) << 32) / static_cast<std::uint64_t>(fs));
+                const double ifStep = nominal.step;
                 const double delayStart = w.delays[c].code;
                 const double carrierDelayStart = w.delays[c].carrier;
                 const ChannelDelay end = delayAt(channel, tEnd, receiverEnd, placeEnd ? &*placeEnd : nullptr);
@@ -920,11 +1043,11 @@ struct SignalGenerator::Impl {
                 const double wholeMs = std::floor(fractionMs);
                 std::int64_t epoch = startMs + k + static_cast<std::int64_t>(wholeMs);
                 if (channel.system == sky::GnssSystem::galileo) {
-                    const double delayCycles = gps::l1Frequency * carrierDelayStart;
+                    const double delayCycles = nominal.frequency * carrierDelayStart;
                     const double carrierStart = -(delayCycles - std::floor(delayCycles));
                     const std::uint32_t carrier = ifPhase + static_cast<std::uint32_t>(static_cast<std::int64_t>(
                                                                 std::llround((carrierStart + 1) * 4294967296.0)));
-                    const double cycleStep = ifStep - gps::l1Frequency * carrierChange / n;
+                    const double cycleStep = ifStep - nominal.frequency * carrierChange / n;
                     const auto carrierStep =
                         static_cast<std::uint32_t>(static_cast<std::int64_t>(std::llround(cycleStep * 4294967296.0)));
                     addGalileoBlock(planned, channel, w, fractionMs - wholeMs, epoch, change, carrier, carrierStep,
@@ -941,11 +1064,11 @@ struct SignalGenerator::Impl {
                 if (phase.code >= codeWrap) phase.code = codeWrap - 1;
 
                 // Carrier: the intermediate frequency less the phase the delay takes away.
-                const double delayCycles = gps::l1Frequency * carrierDelayStart;
+                const double delayCycles = nominal.frequency * carrierDelayStart;
                 const double carrierStart = -(delayCycles - std::floor(delayCycles));
                 phase.carrier = ifPhase + static_cast<std::uint32_t>(
                                               static_cast<std::int64_t>(std::llround((carrierStart + 1) * fixedOne)));
-                const double cycleStep = ifStep - gps::l1Frequency * carrierChange / n;
+                const double cycleStep = ifStep - nominal.frequency * carrierChange / n;
                 phase.carrierStep =
                     static_cast<std::uint32_t>(static_cast<std::int64_t>(std::llround(cycleStep * fixedOne)));
 
@@ -1157,7 +1280,7 @@ bool SignalGenerator::Impl::run(const SampleSink& sink)
 
 SignalGenerator::SignalGenerator(const GeneratorSettings& settings, GeneratorLog log)
 {
-    checkSampleFormat(settings.format, settings.systems.count(sky::GnssSystem::galileo) > 0);
+    checkSampleFormat(settings.format, settings.systems);
     impl_ = std::make_unique<Impl>(settings, std::move(log));
     impl_->setUp();
 }

@@ -58,6 +58,7 @@ struct Arguments {
     std::optional<long long> bitsPerSample;
     std::optional<long long> sampleRateKHz;
     std::optional<long long> intermediateFrequencyHz;
+    std::optional<long long> centerHz;
     std::optional<std::string> output;
     bool realtime = false;
     std::optional<std::string> ephemeris;
@@ -130,6 +131,7 @@ int run(const Arguments& arguments)
     if (arguments.bitsPerSample) settings.format.bitsPerSample = static_cast<int>(*arguments.bitsPerSample);
     if (arguments.sampleRateKHz) settings.format.rateKHz = static_cast<int>(*arguments.sampleRateKHz);
     if (arguments.intermediateFrequencyHz) settings.format.intermediateFrequencyHz = *arguments.intermediateFrequencyHz;
+    if (arguments.centerHz) settings.format.centerHz = *arguments.centerHz;
     if (arguments.output) settings.output = *arguments.output;
     if (settings.output.empty())
         throw trajix::Error(
@@ -362,7 +364,9 @@ constexpr const char* profileKeys =
   SampleRate_in_KHz      samples per millisecond (--sample-rate-khz)
   bitPerSample           1, 8 or 16 bits a sample (--bits-per-sample)
   IQ_format              I or IQ (--iq-format)
-  IFFreq_in_Hz           the carrier's frequency in the samples (--if-hz)
+  IFFreq_in_Hz           where the centre lies in the samples (--if-hz)
+  CenterFreq_in_Hz       the radio frequency at the IF; default from Systems
+                         (--center-hz)
   Mask_in_deg            elevation mask in degrees
   NoiseFigure_in_dB      the receiver's noise figure, 0 to 30 dB
   Almanac_File           YUMA almanac of the satellites (not read with Ephemeris_File)
@@ -423,8 +427,14 @@ int main(int argc, char** argv)
               "Samples per millisecond.\n"
               "Profile key: SampleRate_in_KHz");
     addNumber(app, "--if-hz", arguments.intermediateFrequencyHz, -1000000000, 1000000000,
-              "The carrier's frequency in the samples, 0 for\n"
-              "complex baseband. Profile key: IFFreq_in_Hz");
+              "Where the centre frequency lies in the samples, 0\n"
+              "for complex baseband. Profile key: IFFreq_in_Hz");
+    addNumber(app, "--center-hz", arguments.centerHz, 1, 100000000000LL,
+              "The radio frequency at the IF; each signal lies at\n"
+              "its carrier's distance from it. Default: 1575420000\n"
+              "for GPS and Galileo, 1602000000 for GLONASS alone,\n"
+              "else the middle of the systems' main lobes.\n"
+              "Profile key: CenterFreq_in_Hz");
     addText(app, "--output", arguments.output,
             "Write FILE; - streams the samples to standard output\n"
             "(every message then goes to standard error).\n"
