@@ -22,6 +22,7 @@
 #include "scenario/gps_week.hpp"
 #include "signal/atmosphere.hpp"
 #include "signal/galileo_e1.hpp"
+#include "signal/glonass_l1.hpp"
 #include "signal/sampling.hpp"
 #include "sky/broadcast_fields.hpp"
 #include "sky/rinex_navigation.hpp"
@@ -199,9 +200,10 @@ SignalSystems parseSignalSystems(std::string_view list)
         const std::size_t comma = list.find(',', start);
         const std::string_view name = trimBlanks(list.substr(start, comma - start));
         const std::optional<sky::GnssSystem> system = sky::systemNamed(name);
-        if (!system) throw Error(fmt::format("'{}' is not a system: the signal carries gps and galileo", name));
-        if (*system != sky::GnssSystem::gps && *system != sky::GnssSystem::galileo)
-            throw Error(fmt::format("the signal carries gps and galileo, not {} yet", name));
+        if (!system)
+            throw Error(fmt::format("'{}' is not a system: the signal carries gps, galileo and glonass", name));
+        if (*system == sky::GnssSystem::beidou)
+            throw Error(fmt::format("the signal carries gps, galileo and glonass, not {} yet", name));
         if (!systems.insert(*system).second) throw Error(fmt::format("{} is named twice", name));
         if (comma == std::string_view::npos) break;
         start = comma + 1;
@@ -442,6 +444,7 @@ struct Channel {
     std::unique_ptr<sampling::CodeTables> code;   // GPS: the C/A code; Galileo: E1-B with its subcarrier
     std::unique_ptr<sampling::CodeTables> pilot;  // Galileo: E1-C with its subcarrier, negated
     std::unique_ptr<galileo::InavMessage> inav;   // Galileo: the I/NAV message of E1-B
+    std::unique_ptr<glonass::NavMessage> gnav;    // GLONASS: the strings of L1 C/A
     sampling::CarrierWave wave;
     std::size_t satellite = 0;  // in the sky model
     std::unique_ptr<gps::NavigationMessage> navigation;
@@ -514,6 +517,11 @@ struct SignalGenerator::Impl {
     long long centerHz = gpsL1Hz;  // the radio frequency at the IF
     // GST minus GPS time: a0 + a1 (t - reference), t in seconds since the base week began.
     double gstMinusGpsA0 = 0, gstMinusGpsA1 = 0, gstMinusGpsReference = 0;
+    // GLONASS time: milliseconds since 1980-01-06 on the UTC(SU) + 3 h scale less GPS
+    // milliseconds since the base week began (whole seconds), and the fraction GLONASS
+    // time runs ahead of GPS time beyond them (the file's GPUT and GLUT).
+    std::int64_t glonassOffsetMs = 0;
+    double glonassMinusGps = 0;
 
     bool carries(sky::GnssSystem system) const { return settings.systems.count(system) > 0; }
     double gstMinusGps(double t) const { return gstMinusGpsA0 + gstMinusGpsA1 * (t - gstMinusGpsReference); }
@@ -554,6 +562,7 @@ struct SignalGenerator::Impl {
         if (satellitePosition) *satellitePosition = signal->position;
         double delay = signal->travel - signal->clockOffset;
         if (channel.system == sky::GnssSystem::galileo) delay -= gstMinusGps(t - signal->travel);
+        if (channel.system == sky::GnssSystem::glonass) delay -= glonassMinusGps;
         if (!place || !atmosphereModel.any()) return {delay, delay};
         const atmosphere::PathDelay extra =
             atmosphereModel.delays(*place, signal->position, t, static_cast<double>(channel.carrierHz));
@@ -577,8 +586,9 @@ struct SignalGenerator::Impl {
 
     bool validFor(const Channel& channel, double t) const
     {
-        // A Galileo satellite: a valid healthy record over the second (the place does not matter).
-        if (channel.system == sky::GnssSystem::galileo)
+        // A Galileo or GLONASS satellite: a valid healthy record over the second (the place
+        // does not matter).
+        if (channel.system != sky::GnssSystem::gps)
             return skyModel->signalAt(channel.satellite, t, Ecef{}).has_value() &&
                    skyModel->signalAt(channel.satellite, t + 1.2, Ecef{}).has_value();
         if (channel.validFrames.empty()) return true;
@@ -609,15 +619,21 @@ struct SignalGenerator::Impl {
     // -158.5 dBW), split evenly between E1-B and E1-C: each 1.5 dB below the C/A code.
     static constexpr double galileoTotalDb = 1.5;
     static constexpr double galileoComponentDb = galileoTotalDb - 3.0103;
+    // GLONASS L1 C/A arrives at least at -161 dBW: 2.5 dB below GPS L1 C/A.
+    static constexpr double glonassDb = -2.5;
 
     double cn0Of(const Channel& channel, double elevation) const
     {
-        return cn0For(elevation) + (channel.system == sky::GnssSystem::galileo ? galileoTotalDb : 0);
+        return cn0For(elevation) + (channel.system == sky::GnssSystem::galileo   ? galileoTotalDb
+                                    : channel.system == sky::GnssSystem::glonass ? glonassDb
+                                                                                 : 0);
     }
 
     void setStrength(Channel& channel, double elevation)
     {
-        const double cn0 = cn0For(elevation) + (channel.system == sky::GnssSystem::galileo ? galileoComponentDb : 0);
+        const double cn0 = cn0For(elevation) + (channel.system == sky::GnssSystem::galileo   ? galileoComponentDb
+                                                : channel.system == sky::GnssSystem::glonass ? glonassDb
+                                                                                             : 0);
         channel.wave.set(amplitudeFor(cn0), settings.format.complex);
     }
 
@@ -714,6 +730,7 @@ struct SignalGenerator::Impl {
             throw Error(fmt::format("the start (GPS_Week {}, GPS_Start_Time_in_sec {}) finds no healthy set in '{}'",
                                     settings.week, settings.startSeconds, source));
         if (carries(sky::GnssSystem::galileo)) setUpGalileo(navigation, utc);
+        if (carries(sky::GnssSystem::glonass)) setUpGlonass(navigation, utc);
         for (std::size_t i = 0; i < sky.size(); ++i) {
             if (sky.system(i) != sky::GnssSystem::gps || !carries(sky::GnssSystem::gps)) continue;
             Channel channel;
@@ -733,7 +750,7 @@ struct SignalGenerator::Impl {
             noteGaps(channel);
             channels.push_back(std::move(channel));
         }
-        if (channels.empty() && carries(sky::GnssSystem::galileo))
+        if (channels.empty() && (carries(sky::GnssSystem::galileo) || carries(sky::GnssSystem::glonass)))
             throw Error(fmt::format("'{}' holds no satellite of Systems = {} with a valid set during the run", source,
                                     signalSystemsText(settings.systems)));
     }
@@ -788,6 +805,71 @@ struct SignalGenerator::Impl {
             notes.push_back(fmt::format("'{}' holds no Galileo satellite with an I/NAV record for E1", source));
     }
 
+    // The GLONASS satellites of the file: each on its own frequency channel (its
+    // records'), sending the records the sky model follows (a record from the first
+    // frame after the model takes it up) and the almanac of the file's satellites (each
+    // from its record nearest the start). GLONASS time is UTC(SU) + 3 h: GPS time less
+    // the leap seconds plus 3 h, and beyond that the fraction of a second the file's
+    // GPUT and GLUT give, which string 5 broadcasts as tau_c and tau_GPS.
+    void setUpGlonass(const RinexNavigation& navigation, const gps::UtcParameters& utc)
+    {
+        const std::string source = settings.ephemerisFile.string();
+        sky::SkyModel& sky = *skyModel;
+        const double start = settings.startSeconds;
+        const std::int64_t offsetSeconds =
+            static_cast<std::int64_t>(settings.week) * gps::secondsPerWeek - utc.leapSeconds + glonass::moscowOffset;
+        glonassOffsetMs = offsetSeconds * 1000;
+        const double glonassMinusUtc = sky.systemMinusUtc(sky::GnssSystem::glonass, start);
+        glonassMinusGps = glonassMinusUtc - (sky.systemMinusUtc(sky::GnssSystem::gps, start) - utc.leapSeconds);
+        const long long startG = static_cast<long long>(std::floor(start)) + offsetSeconds;
+        const long long dayStart = floorDiv(startG, 86400) * 86400;
+        glonass::TimeData time;
+        time.tauC = std::llround(-glonassMinusUtc / gps::twoToThe(-31));
+        time.tauGps = std::llround(-glonassMinusGps / gps::twoToThe(-30));
+        time.almanacDay = glonass::glonassDate(startG).dayInFourYears;
+        std::array<const glonass::Ephemeris*, glonass::almanacSlots> nearest{};
+        for (const glonass::Ephemeris& e : navigation.glonass) {
+            if (e.slot < 1 || e.slot > glonass::almanacSlots) continue;
+            const glonass::Ephemeris*& best = nearest[static_cast<std::size_t>(e.slot - 1)];
+            if (!best || std::llabs(glonass::glonassSecondsOf(e) - startG) <
+                             std::llabs(glonass::glonassSecondsOf(*best) - startG))
+                best = &e;
+        }
+        std::array<std::optional<glonass::AlmanacEntry>, glonass::almanacSlots> almanac;
+        for (std::size_t k = 0; k < nearest.size(); ++k)
+            if (nearest[k]) almanac[k] = glonass::almanacOf(*nearest[k], dayStart);
+        const glonass::L1Code code = glonass::l1Code();
+        for (std::size_t i = 0; i < sky.size(); ++i) {
+            if (sky.system(i) != sky::GnssSystem::glonass) continue;
+            Channel channel;
+            channel.system = sky::GnssSystem::glonass;
+            channel.prn = sky.prn(i);
+            channel.satellite = i;
+            const std::string name = satelliteName(channel.system, channel.prn);
+            const std::optional<int> frequencyChannel = sky.glonassChannel(i);
+            if (!frequencyChannel) {
+                notes.push_back(fmt::format("{} has no frequency channel in '{}': left out", name, source));
+                continue;
+            }
+            glonass::Schedule schedule;
+            try {
+                schedule = glonass::scheduleOf(navigation.glonass, channel.prn);
+            } catch (const Error& e) {
+                notes.push_back(fmt::format("{} in '{}': {}: left out", name, source, e.what()));
+                continue;
+            }
+            channel.carrierHz = static_cast<long long>(glonass::l1FrequencyOf(*frequencyChannel));
+            channel.code = std::make_unique<sampling::CodeTables>(std::vector<std::uint8_t>(code.begin(), code.end()));
+            channel.gnav = std::make_unique<glonass::NavMessage>(std::move(schedule.sets),
+                                                                 std::move(schedule.broadcastFrom), almanac, time);
+            noteGaps(channel);
+            channels.push_back(std::move(channel));
+        }
+        if (std::none_of(channels.begin(), channels.end(),
+                         [](const Channel& c) { return c.system == sky::GnssSystem::glonass; }))
+            notes.push_back(fmt::format("'{}' holds no GLONASS satellite with a frequency channel", source));
+    }
+
     // A note for each span of the run in which the channel has no valid set.
     void noteGaps(const Channel& channel)
     {
@@ -815,11 +897,12 @@ struct SignalGenerator::Impl {
             updateVisibility(0, true);
             return;
         }
-        if (carries(sky::GnssSystem::galileo))
+        if (carries(sky::GnssSystem::galileo) || carries(sky::GnssSystem::glonass))
             throw Error(
-                fmt::format("Systems = {}: Galileo needs an Ephemeris_File with its records (the almanac '{}' "
+                fmt::format("Systems = {}: {} needs an Ephemeris_File with its records (the almanac '{}' "
                             "holds GPS alone)",
-                            signalSystemsText(settings.systems), settings.almanacFile.string()));
+                            signalSystemsText(settings.systems),
+                            carries(sky::GnssSystem::galileo) ? "Galileo" : "GLONASS", settings.almanacFile.string()));
         if (settings.ionosphere.value_or(false))
             notes.push_back("the ionosphere needs the coefficients of an ephemeris file: left out");
         atmosphereModel.troposphere = settings.troposphere.value_or(false);
@@ -904,8 +987,27 @@ struct SignalGenerator::Impl {
         return (cache.words[static_cast<std::size_t>(position / 30)] >> (29 - position % 30)) & 1u;
     }
 
+    // The 10-ms chip of a GLONASS string (data halves, then the time mark) at a
+    // millisecond of GLONASS time; each worker keeps the string's 200 chips in its cache.
+    static unsigned glonassChip(const glonass::NavMessage& message, WorkerState::Subframe& cache,
+                                std::int64_t glonassMs)
+    {
+        const std::int64_t chip = floorDiv(glonassMs, 1000 / glonass::chipsPerSecond);
+        const std::int64_t string = floorDiv(chip, glonass::chipsPerString);
+        if (string != cache.index) {
+            const glonass::StringChips chips = glonass::stringChips(message.string(string));
+            cache.words.fill(0);
+            for (std::size_t k = 0; k < chips.size(); ++k)
+                cache.words[k / 32] |= static_cast<std::uint32_t>(chips[k]) << (k % 32);
+            cache.index = string;
+        }
+        const auto k = static_cast<std::size_t>(chip - string * glonass::chipsPerString);
+        return (cache.words[k / 32] >> (k % 32)) & 1u;
+    }
+
     unsigned dataBitOfEpoch(const Channel& channel, WorkerState::Subframe& cache, std::int64_t epoch) const
     {
+        if (channel.gnav) return glonassChip(*channel.gnav, cache, epoch + glonassOffsetMs);
         return dataBit(*channel.navigation, cache, epoch >= 0 ? epoch / 20 : (epoch - 19) / 20);
     }
 
@@ -1054,13 +1156,15 @@ struct SignalGenerator::Impl {
                                     inPhase, quadrature);
                     continue;
                 }
-                const double chipPhase = (fractionMs - wholeMs) * gps::codeLength;
-                const double chipStep = gps::codeLength * (1 - change * 1000) / n;
+                // One code period a millisecond: the C/A code's 1023 chips, GLONASS's 511.
+                const int chips = channel.code->length();
+                const double chipPhase = (fractionMs - wholeMs) * chips;
+                const double chipStep = chips * (1 - change * 1000) / n;
                 constexpr double fixedOne = 4294967296.0;
                 sampling::RunPhase phase;
                 phase.code = static_cast<std::uint64_t>(chipPhase * fixedOne);
                 phase.codeStep = static_cast<std::uint64_t>(std::llround(chipStep * fixedOne));
-                constexpr std::uint64_t codeWrap = static_cast<std::uint64_t>(gps::codeLength) << 32;
+                const std::uint64_t codeWrap = static_cast<std::uint64_t>(chips) << 32;
                 if (phase.code >= codeWrap) phase.code = codeWrap - 1;
 
                 // Carrier: the intermediate frequency less the phase the delay takes away.
@@ -1105,6 +1209,10 @@ struct SignalGenerator::Impl {
         if (carries(sky::GnssSystem::galileo)) {
             const double component = amplitudeFor(settings.zenithCn0 - settings.noiseFigureDb + galileoComponentDb);
             power += satellites * 2 * component * component / 2;
+        }
+        if (carries(sky::GnssSystem::glonass)) {
+            const double glonassAmplitude = amplitudeFor(settings.zenithCn0 - settings.noiseFigureDb + glonassDb);
+            power += satellites * glonassAmplitude * glonassAmplitude / 2;
         }
         const double sigma = std::sqrt(noise.sigma() * noise.sigma() + power);
         const double range = settings.format.bitsPerSample == 8 ? 127.5 : 32767.5;

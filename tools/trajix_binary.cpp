@@ -382,7 +382,7 @@ constexpr const char* profileKeys =
   Max_Satellites         most satellites at once, 0 to 32 (--max-satellites)
   Ionosphere             0 or 1: the ionosphere's delay (--no-iono)
   Troposphere            0 or 1: the troposphere's delay (--no-tropo)
-  Systems                the signals: gps, gps,galileo or galileo (--systems)
+  Systems                the signals: gps, galileo, glonass, comma-separated (--systems)
 
 Exit status: 0 the recording was written; 1 the profile, an input or the output could
 not be used (the message names it; nothing is written); 2 usage error; 143 stopped
@@ -475,7 +475,7 @@ int main(int argc, char** argv)
                }
            },
            "The signals in the recording: gps (the default),\n"
-           "gps,galileo or galileo. Profile key: Systems")
+           "galileo, glonass, comma-separated. Profile key: Systems")
         ->type_name("LIST");
     app.add_flag("--duration-limited", arguments.durationLimited,
                  "With --live, end after Duration_in_sec too.\n"
