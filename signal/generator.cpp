@@ -21,6 +21,7 @@
 #include "common/platform.hpp"
 #include "scenario/gps_week.hpp"
 #include "signal/atmosphere.hpp"
+#include "signal/beidou_b1i.hpp"
 #include "signal/galileo_e1.hpp"
 #include "signal/glonass_l1.hpp"
 #include "signal/sampling.hpp"
@@ -201,9 +202,7 @@ SignalSystems parseSignalSystems(std::string_view list)
         const std::string_view name = trimBlanks(list.substr(start, comma - start));
         const std::optional<sky::GnssSystem> system = sky::systemNamed(name);
         if (!system)
-            throw Error(fmt::format("'{}' is not a system: the signal carries gps, galileo and glonass", name));
-        if (*system == sky::GnssSystem::beidou)
-            throw Error(fmt::format("the signal carries gps, galileo and glonass, not {} yet", name));
+            throw Error(fmt::format("'{}' is not a system: the signal carries gps, galileo, beidou and glonass", name));
         if (!systems.insert(*system).second) throw Error(fmt::format("{} is named twice", name));
         if (comma == std::string_view::npos) break;
         start = comma + 1;
@@ -444,6 +443,7 @@ struct Channel {
     std::unique_ptr<sampling::CodeTables> code;   // GPS: the C/A code; Galileo: E1-B with its subcarrier
     std::unique_ptr<sampling::CodeTables> pilot;  // Galileo: E1-C with its subcarrier, negated
     std::unique_ptr<galileo::InavMessage> inav;   // Galileo: the I/NAV message of E1-B
+    std::unique_ptr<beidou::B1Message> b1;        // BeiDou: the D1 or D2 message of B1I
     std::unique_ptr<glonass::NavMessage> gnav;    // GLONASS: the strings of L1 C/A
     sampling::CarrierWave wave;
     std::size_t satellite = 0;  // in the sky model
@@ -586,7 +586,7 @@ struct SignalGenerator::Impl {
 
     bool validFor(const Channel& channel, double t) const
     {
-        // A Galileo or GLONASS satellite: a valid healthy record over the second (the place
+        // A Galileo, BeiDou or GLONASS satellite: a valid healthy record over the second (the place
         // does not matter).
         if (channel.system != sky::GnssSystem::gps)
             return skyModel->signalAt(channel.satellite, t, Ecef{}).has_value() &&
@@ -622,9 +622,13 @@ struct SignalGenerator::Impl {
     // GLONASS L1 C/A arrives at least at -161 dBW: 2.5 dB below GPS L1 C/A.
     static constexpr double glonassDb = -2.5;
 
+    // BeiDou B1I arrives at least at -163 dBW, 4.5 dB below the C/A code's -158.5 dBW.
+    static constexpr double beidouDb = -4.5;
+
     double cn0Of(const Channel& channel, double elevation) const
     {
         return cn0For(elevation) + (channel.system == sky::GnssSystem::galileo   ? galileoTotalDb
+                                    : channel.system == sky::GnssSystem::beidou  ? beidouDb
                                     : channel.system == sky::GnssSystem::glonass ? glonassDb
                                                                                  : 0);
     }
@@ -632,6 +636,7 @@ struct SignalGenerator::Impl {
     void setStrength(Channel& channel, double elevation)
     {
         const double cn0 = cn0For(elevation) + (channel.system == sky::GnssSystem::galileo   ? galileoComponentDb
+                                                : channel.system == sky::GnssSystem::beidou  ? beidouDb
                                                 : channel.system == sky::GnssSystem::glonass ? glonassDb
                                                                                              : 0);
         channel.wave.set(amplitudeFor(cn0), settings.format.complex);
@@ -730,6 +735,7 @@ struct SignalGenerator::Impl {
             throw Error(fmt::format("the start (GPS_Week {}, GPS_Start_Time_in_sec {}) finds no healthy set in '{}'",
                                     settings.week, settings.startSeconds, source));
         if (carries(sky::GnssSystem::galileo)) setUpGalileo(navigation, utc);
+        if (carries(sky::GnssSystem::beidou)) setUpBeidou(navigation, utc);
         if (carries(sky::GnssSystem::glonass)) setUpGlonass(navigation, utc);
         for (std::size_t i = 0; i < sky.size(); ++i) {
             if (sky.system(i) != sky::GnssSystem::gps || !carries(sky::GnssSystem::gps)) continue;
@@ -750,7 +756,7 @@ struct SignalGenerator::Impl {
             noteGaps(channel);
             channels.push_back(std::move(channel));
         }
-        if (channels.empty() && (carries(sky::GnssSystem::galileo) || carries(sky::GnssSystem::glonass)))
+        if (channels.empty() && !carries(sky::GnssSystem::gps))
             throw Error(fmt::format("'{}' holds no satellite of Systems = {} with a valid set during the run", source,
                                     signalSystemsText(settings.systems)));
     }
@@ -870,6 +876,44 @@ struct SignalGenerator::Impl {
             notes.push_back(fmt::format("'{}' holds no GLONASS satellite with a frequency channel", source));
     }
 
+    // The BeiDou satellites of the file: each sends on B1I the records the sky model
+    // follows (a set from the first D1 frame after the model takes it up), D1 from MEO
+    // and IGSO satellites, D2 from geostationary ones.
+    void setUpBeidou(const RinexNavigation& navigation, const gps::UtcParameters& utc)
+    {
+        const std::string source = settings.ephemerisFile.string();
+        sky::SkyModel& sky = *skyModel;
+        const beidou::B1Common common = beidou::b1CommonOf(navigation, settings.week, utc);
+        bool any = false;
+        for (std::size_t i = 0; i < sky.size(); ++i) {
+            if (sky.system(i) != sky::GnssSystem::beidou) continue;
+            Channel channel;
+            channel.system = sky::GnssSystem::beidou;
+            channel.prn = sky.prn(i);
+            channel.satellite = i;
+            channel.carrierHz = beidou::b1FrequencyHz;
+            if (channel.prn < 1 || channel.prn > beidou::b1PrnCount) {
+                notes.push_back(fmt::format("{} has no B1I ranging code (C01 to C{:02}): left out",
+                                            satelliteName(channel.system, channel.prn), beidou::b1PrnCount));
+                continue;
+            }
+            beidou::B1Schedule schedule = beidou::b1Schedule(navigation.beidou, channel.prn, settings.week);
+            if (schedule.sets.empty()) {
+                notes.push_back(fmt::format("{} has no healthy record in '{}': left out",
+                                            satelliteName(channel.system, channel.prn), source));
+                continue;
+            }
+            const beidou::B1Code code = beidou::b1iCode(channel.prn);
+            channel.code = std::make_unique<sampling::CodeTables>(std::vector<std::uint8_t>(code.begin(), code.end()));
+            channel.b1 = std::make_unique<beidou::B1Message>(channel.prn, std::move(schedule.sets),
+                                                             std::move(schedule.broadcastFrom), common, settings.week);
+            noteGaps(channel);
+            channels.push_back(std::move(channel));
+            any = true;
+        }
+        if (!any) notes.push_back(fmt::format("'{}' holds no BeiDou satellite with a healthy record", source));
+    }
+
     // A note for each span of the run in which the channel has no valid set.
     void noteGaps(const Channel& channel)
     {
@@ -897,12 +941,11 @@ struct SignalGenerator::Impl {
             updateVisibility(0, true);
             return;
         }
-        if (carries(sky::GnssSystem::galileo) || carries(sky::GnssSystem::glonass))
-            throw Error(
-                fmt::format("Systems = {}: {} needs an Ephemeris_File with its records (the almanac '{}' "
-                            "holds GPS alone)",
-                            signalSystemsText(settings.systems),
-                            carries(sky::GnssSystem::galileo) ? "Galileo" : "GLONASS", settings.almanacFile.string()));
+        for (const sky::GnssSystem system : settings.systems)
+            if (system != sky::GnssSystem::gps)
+                throw Error(fmt::format(
+                    "Systems = {}: {} needs an Ephemeris_File with its records (the almanac '{}' holds GPS alone)",
+                    signalSystemsText(settings.systems), sky::displayName(system), settings.almanacFile.string()));
         if (settings.ionosphere.value_or(false))
             notes.push_back("the ionosphere needs the coefficients of an ephemeris file: left out");
         atmosphereModel.troposphere = settings.troposphere.value_or(false);
@@ -1008,7 +1051,27 @@ struct SignalGenerator::Impl {
     unsigned dataBitOfEpoch(const Channel& channel, WorkerState::Subframe& cache, std::int64_t epoch) const
     {
         if (channel.gnav) return glonassChip(*channel.gnav, cache, epoch + glonassOffsetMs);
+        if (channel.b1) return beidouBit(*channel.b1, cache, epoch);
         return dataBit(*channel.navigation, cache, epoch >= 0 ? epoch / 20 : (epoch - 19) / 20);
+    }
+
+    // The B1I level of the code period starting at `epoch` (milliseconds of the
+    // satellite's time, counted as GPS time from the base week's start): the D1 bit with
+    // its Neuman-Hoffman chip, or the D2 bit; BDT runs 14 s behind.
+    static unsigned beidouBit(const beidou::B1Message& message, WorkerState::Subframe& cache, std::int64_t epoch)
+    {
+        const std::int64_t bdtMs = epoch - static_cast<std::int64_t>(beidou::gpsMinusBdt) * 1000;
+        const std::int64_t bit = floorDiv(bdtMs, message.bitMilliseconds());
+        const std::int64_t index = floorDiv(bit, beidou::subframeBits);
+        if (index != cache.index) {
+            cache.words = message.subframe(index);
+            cache.index = index;
+        }
+        const auto position = static_cast<int>(bit - index * beidou::subframeBits);
+        unsigned value = (cache.words[static_cast<std::size_t>(position / 30)] >> (29 - position % 30)) & 1u;
+        if (!message.d2())
+            value ^= beidou::neumanHoffmanCode[static_cast<std::size_t>(bdtMs - floorDiv(bdtMs, 20) * 20)];
+        return value;
     }
 
     // The E1-B symbol of a 4-ms Galileo code period (250 a second from the base week's
@@ -1156,7 +1219,7 @@ struct SignalGenerator::Impl {
                                     inPhase, quadrature);
                     continue;
                 }
-                // One code period a millisecond: the C/A code's 1023 chips, GLONASS's 511.
+                // One code period a millisecond: GPS 1023 chips, BeiDou 2046, GLONASS 511.
                 const int chips = channel.code->length();
                 const double chipPhase = (fractionMs - wholeMs) * chips;
                 const double chipStep = chips * (1 - change * 1000) / n;
@@ -1206,6 +1269,10 @@ struct SignalGenerator::Impl {
         const double amplitude = amplitudeFor(settings.zenithCn0 - settings.noiseFigureDb);
         const double satellites = std::max(settings.maxSatellites, 0);
         double power = carries(sky::GnssSystem::gps) ? satellites * amplitude * amplitude / 2 : 0;
+        if (carries(sky::GnssSystem::beidou)) {
+            const double b1 = amplitudeFor(settings.zenithCn0 - settings.noiseFigureDb + beidouDb);
+            power += satellites * b1 * b1 / 2;
+        }
         if (carries(sky::GnssSystem::galileo)) {
             const double component = amplitudeFor(settings.zenithCn0 - settings.noiseFigureDb + galileoComponentDb);
             power += satellites * 2 * component * component / 2;

@@ -1,7 +1,8 @@
 #pragma once
 // The signal generator behind TrajixBinary: the GPS L1 C/A signal (and, when the
-// profile's Systems name it, the Galileo E1 signal in the same stream) of the
-// satellites above the mask, as a receiver on the profile's path sees it. The scenario step's
+// profile's Systems name them, the Galileo E1 and BeiDou B1I signals in the same
+// stream, each at its carrier's distance from the centre) of the satellites above the
+// mask, as a receiver on the profile's path sees it. The scenario step's
 // recording is one-bit real samples at 16368 kHz; the profile may also ask for 8 or
 // 16-bit samples, real or complex (I/Q), at other rates.
 //
@@ -97,7 +98,7 @@ void checkSampleFormat(const SampleFormat& format, bool galileo = false);
 /// that would do; an IF or centre that puts a real band below 0 Hz with the IF it needs.
 void checkSignalBands(const SampleFormat& format, long long centerHz, const std::vector<SignalBand>& bands);
 
-/// The systems of a comma-separated list of names ("gps", "galileo"; blanks around
+/// The systems of a comma-separated list of names ("gps", "galileo", "beidou"; blanks around
 /// names allowed, each at most once). Throws Error naming the text for an empty list,
 /// an unknown name or a system the signal does not carry.
 SignalSystems parseSignalSystems(std::string_view list);
@@ -108,8 +109,8 @@ std::string signalSystemsText(const SignalSystems& systems);
 /// What the generator makes; read from a scenario profile by readGeneratorProfile.
 struct GeneratorSettings {
     std::filesystem::path almanacFile;  ///< YUMA; may be empty with an ephemeris file
-    /// Systems: the signals in the recording. Galileo needs an ephemeris file with its
-    /// records.
+    /// Systems: the signals in the recording. Galileo and BeiDou need an ephemeris file
+    /// with their records.
     SignalSystems systems{sky::GnssSystem::gps};
     /// A RINEX 2 or 3 navigation file: the satellites broadcast its ephemerides, almanac,
     /// ionosphere and UTC parameters (the almanac file is then not read). Empty: sets

@@ -382,7 +382,7 @@ constexpr const char* profileKeys =
   Max_Satellites         most satellites at once, 0 to 32 (--max-satellites)
   Ionosphere             0 or 1: the ionosphere's delay (--no-iono)
   Troposphere            0 or 1: the troposphere's delay (--no-tropo)
-  Systems                the signals: gps, galileo, glonass, comma-separated (--systems)
+  Systems                the signals: any of gps, galileo, beidou, glonass (--systems)
 
 Exit status: 0 the recording was written; 1 the profile, an input or the output could
 not be used (the message names it; nothing is written); 2 usage error; 143 stopped
@@ -394,7 +394,8 @@ int main(int argc, char** argv)
 {
     Arguments arguments;
     CLI::App app{
-        "The GPS L1 C/A and Galileo E1 signal generator of the scenario step: reads the scenario profile PROFILE and\n"
+        "The GPS L1 C/A, Galileo E1 and BeiDou B1I signal generator of the scenario step: reads the scenario profile "
+        "PROFILE and\n"
         "writes the recording it names (IF_IQ_File), the signal of the satellites above the mask as\n"
         "a receiver on the profile's NMEA path sees it.",
         "TrajixBinary"};
@@ -474,8 +475,8 @@ int main(int argc, char** argv)
                    throw CLI::ValidationError("--systems", e.what());
                }
            },
-           "The signals in the recording: gps (the default),\n"
-           "galileo, glonass, comma-separated. Profile key: Systems")
+           "The signals in the recording, a list of gps (the\n"
+           "default), galileo, beidou and glonass. Profile key: Systems")
         ->type_name("LIST");
     app.add_flag("--duration-limited", arguments.durationLimited,
                  "With --live, end after Duration_in_sec too.\n"
