@@ -331,22 +331,6 @@ TEST(GlonassStrings, EveryStringInItsPlaceOfFrameSuperframeAndDay)
     EXPECT_EQ(stringField(f.message.string(midnight / 2 - 12), 26, 11), 901u);
 }
 
-// The record of the nearest tb, from the first frame after the midpoint between tb's.
-TEST(GlonassStrings, ARecordIsBroadcastFromTheFrameAfterTheMidpoint)
-{
-    MessageFixture f;
-    const Schedule schedule = scheduleOf(f.navigation.glonass, 7);
-    ASSERT_GE(schedule.sets.size(), 3u);
-    for (std::size_t k = 1; k < schedule.sets.size(); ++k) {
-        const long long midpoint = (schedule.sets[k - 1].tbSeconds + schedule.sets[k].tbSeconds) / 2;
-        EXPECT_EQ(schedule.broadcastFrom[k] % 30, 0);
-        EXPECT_GE(schedule.broadcastFrom[k], midpoint);
-        EXPECT_LT(schedule.broadcastFrom[k] - midpoint, 30);
-        EXPECT_EQ(f.message.setAt(schedule.broadcastFrom[k] - 1).tb, schedule.sets[k - 1].tb);
-        EXPECT_EQ(f.message.setAt(schedule.broadcastFrom[k] + 29).tb, schedule.sets[k].tb);
-    }
-}
-
 // The almanac's node, as the broadcast state integrated back to it finds it: the
 // satellite crosses the equator northwards within two minutes of t_lambda, at the
 // longitude lambda (within a degree), for every satellite of the file.
