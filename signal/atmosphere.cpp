@@ -111,7 +111,7 @@ Look lookAt(const Place& place, const Ecef& satellite)
     return {std::atan2(up, std::hypot(east, north)), std::atan2(east, north)};
 }
 
-PathDelay Model::delays(const Place& place, const Ecef& satellite, double gpsSeconds) const
+PathDelay Model::delays(const Place& place, const Ecef& satellite, double gpsSeconds, double frequencyHz) const
 {
     PathDelay delay;
     if (!any()) return delay;
@@ -123,8 +123,11 @@ PathDelay Model::delays(const Place& place, const Ecef& satellite, double gpsSec
         delay.carrier += seconds;
     }
     if (ionosphere) {
+        // The delay goes with the inverse square of the frequency (exactly 1 on L1).
+        const double ratio = 1575.42e6 / frequencyHz;
         const double seconds =
-            klobucharDelay(*ionosphere, place.latitude, place.longitude, look.elevation, look.azimuth, gpsSeconds);
+            klobucharDelay(*ionosphere, place.latitude, place.longitude, look.elevation, look.azimuth, gpsSeconds) *
+            (ratio * ratio);
         delay.code += seconds;
         delay.carrier -= seconds;
     }

@@ -62,8 +62,11 @@ struct Model {
     bool troposphere = false;
 
     bool any() const { return ionosphere.has_value() || troposphere; }
-    /// The delays of a satellite's signal received at place at GPS time gpsSeconds.
-    PathDelay delays(const Place& place, const Ecef& satellite, double gpsSeconds) const;
+    /// The delays of a satellite's signal received at place at GPS time gpsSeconds, on a
+    /// carrier of frequencyHz: the ionosphere's, dispersive, scales with (1575.42 MHz /
+    /// frequencyHz)^2 from the L1 delay the model gives; the troposphere's does not.
+    PathDelay delays(const Place& place, const Ecef& satellite, double gpsSeconds,
+                     double frequencyHz = 1575.42e6) const;
 };
 
 }  // namespace trajix::atmosphere

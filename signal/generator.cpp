@@ -21,7 +21,9 @@
 #include "common/platform.hpp"
 #include "scenario/gps_week.hpp"
 #include "signal/atmosphere.hpp"
+#include "signal/beidou_b1i.hpp"
 #include "signal/galileo_e1.hpp"
+#include "signal/glonass_l1.hpp"
 #include "signal/sampling.hpp"
 #include "sky/broadcast_fields.hpp"
 #include "sky/rinex_navigation.hpp"
@@ -146,6 +148,8 @@ GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath,
     s.format.bitsPerSample = static_cast<int>(profile.integer("bitPerSample", 1, 64));
     s.format.complex = profile.choice("IQ_format", {"I", "IQ"}) == "IQ";
     s.format.intermediateFrequencyHz = profile.integer("IFFreq_in_Hz", -1000000000, 1000000000);
+    if (profile.hasValue("CenterFreq_in_Hz"))
+        s.format.centerHz = profile.integer("CenterFreq_in_Hz", 1, 100000000000LL);
     s.maskDegrees = profile.number("Mask_in_deg", -90, 90);
     s.noiseFigureDb = profile.number("NoiseFigure_in_dB", 0, 30);
     // An ephemeris file brings its own almanac; the almanac file is then not read.
@@ -197,9 +201,8 @@ SignalSystems parseSignalSystems(std::string_view list)
         const std::size_t comma = list.find(',', start);
         const std::string_view name = trimBlanks(list.substr(start, comma - start));
         const std::optional<sky::GnssSystem> system = sky::systemNamed(name);
-        if (!system) throw Error(fmt::format("'{}' is not a system: the signal carries gps and galileo", name));
-        if (*system != sky::GnssSystem::gps && *system != sky::GnssSystem::galileo)
-            throw Error(fmt::format("the signal carries gps and galileo, not {} yet", name));
+        if (!system)
+            throw Error(fmt::format("'{}' is not a system: the signal carries gps, galileo, beidou and glonass", name));
         if (!systems.insert(*system).second) throw Error(fmt::format("{} is named twice", name));
         if (comma == std::string_view::npos) break;
         start = comma + 1;
@@ -235,7 +238,16 @@ std::size_t SampleFormat::bytesPerSecond() const
     return static_cast<std::size_t>(bytesPerMillisecond() * 1000);
 }
 
-void checkSampleFormat(const SampleFormat& f, bool galileo)
+namespace {
+
+constexpr long long gpsL1Hz = 1575420000;
+constexpr long long beidouB1Hz = 1561098000;
+constexpr long long glonassL1Hz = 1602000000;
+constexpr long long glonassSpacingHz = 562500;
+
+// The format checks of the GPS and Galileo signals at the centre, as they were before
+// recordings held other bands.
+void checkBaseFormat(const SampleFormat& f, bool galileo, bool centredBands)
 {
     // The C/A main lobe reaches 1.023 MHz either side of the carrier, the main lobes of
     // Galileo's BOC(1,1) 2.046 MHz.
@@ -244,15 +256,17 @@ void checkSampleFormat(const SampleFormat& f, bool galileo)
         throw Error(fmt::format("bitPerSample = {}: samples have 1, 8 or 16 bits", f.bitsPerSample));
     if (f.bitsPerSample == 1 && f.complex)
         throw Error("bitPerSample = 1: one-bit samples are real only (IQ_format = I)");
-    const int lowest = (f.complex ? 2046 : 4092) * (galileo ? 2 : 1);
-    if (f.rateKHz < lowest || f.rateKHz > 40000)
-        throw Error(fmt::format("SampleRate_in_KHz = {}: {} samples{} need {} to 40000 kHz", f.rateKHz,
-                                f.complex ? "complex" : "real", galileo ? " with Galileo E1 (Systems)" : "", lowest));
+    const int lowest = centredBands ? (f.complex ? 2046 : 4092) * (galileo ? 2 : 1) : 1;
+    if (f.rateKHz < lowest || f.rateKHz > generatorMaxRateKHz)
+        throw Error(fmt::format("SampleRate_in_KHz = {}: {} samples{} need {} to {} kHz", f.rateKHz,
+                                f.complex ? "complex" : "real", galileo ? " with Galileo E1 (Systems)" : "", lowest,
+                                generatorMaxRateKHz));
     if (f.bitsPerSample == 1 && f.rateKHz % 2 != 0)
         throw Error(
             fmt::format("SampleRate_in_KHz = {}: one-bit samples need an even rate in kHz (whole 16-bit "
                         "words every second)",
                         f.rateKHz));
+    if (!centredBands) return;
     const long long nyquist = static_cast<long long>(f.rateKHz) * 500;
     if (f.complex) {
         if (std::llabs(f.intermediateFrequencyHz) > nyquist - halfBand)
@@ -262,6 +276,99 @@ void checkSampleFormat(const SampleFormat& f, bool galileo)
         throw Error(fmt::format("IFFreq_in_Hz = {}: real samples at {} kHz carry an IF from {} to {} Hz",
                                 f.intermediateFrequencyHz, f.rateKHz, halfBand, nyquist - halfBand));
     }
+}
+
+bool onlyGpsAndGalileo(const SignalSystems& systems)
+{
+    return std::all_of(systems.begin(), systems.end(),
+                       [](sky::GnssSystem s) { return s == sky::GnssSystem::gps || s == sky::GnssSystem::galileo; });
+}
+
+}  // namespace
+
+std::vector<SignalBand> signalBands(const SignalSystems& systems)
+{
+    std::vector<SignalBand> bands;
+    for (const sky::GnssSystem system : systems) switch (system) {
+            case sky::GnssSystem::gps:
+                bands.push_back({"GPS L1 C/A", gpsL1Hz, 1023000});
+                break;
+            case sky::GnssSystem::galileo:
+                bands.push_back({"Galileo E1", gpsL1Hz, 2046000});
+                break;
+            case sky::GnssSystem::beidou:
+                bands.push_back({"BeiDou B1I", beidouB1Hz, 2046000});
+                break;
+            case sky::GnssSystem::glonass:
+                for (int k = -7; k <= 6; ++k)
+                    bands.push_back(
+                        {fmt::format("GLONASS L1 channel {}", k), glonassL1Hz + k * glonassSpacingHz, 511000});
+                break;
+        }
+    return bands;
+}
+
+long long defaultCenterHz(const SignalSystems& systems)
+{
+    if (onlyGpsAndGalileo(systems)) return gpsL1Hz;
+    if (systems == SignalSystems{sky::GnssSystem::glonass}) return glonassL1Hz;
+    long long low = std::numeric_limits<long long>::max(), high = std::numeric_limits<long long>::min();
+    for (const SignalBand& band : signalBands(systems)) {
+        low = std::min(low, band.carrierHz - band.halfWidthHz);
+        high = std::max(high, band.carrierHz + band.halfWidthHz);
+    }
+    return (low + high) / 2;
+}
+
+long long centerHzOf(const SampleFormat& format, const SignalSystems& systems)
+{
+    return format.centerHz ? *format.centerHz : defaultCenterHz(systems);
+}
+
+void checkSignalBands(const SampleFormat& f, long long centerHz, const std::vector<SignalBand>& bands)
+{
+    // Each band's lowest and highest frequency in the samples.
+    long long needed = 0;  // the least half rate in Hz
+    const SignalBand* widest = nullptr;
+    for (const SignalBand& band : bands) {
+        const long long middle = f.intermediateFrequencyHz + band.carrierHz - centerHz;
+        const long long low = middle - band.halfWidthHz, high = middle + band.halfWidthHz;
+        if (!f.complex && low < 0)
+            throw Error(
+                fmt::format("IFFreq_in_Hz = {}: real samples centred at CenterFreq_in_Hz = {} put the main lobe of {} "
+                            "({} Hz +-{} Hz) below 0 Hz; it needs an IF of at least {} Hz",
+                            f.intermediateFrequencyHz, centerHz, band.name, band.carrierHz, band.halfWidthHz,
+                            f.intermediateFrequencyHz - low));
+        const long long reach = f.complex ? std::max(std::llabs(low), std::llabs(high)) : high;
+        if (reach > needed) needed = reach, widest = &band;
+    }
+    long long leastKHz = (2 * needed + 999) / 1000;
+    if (f.bitsPerSample == 1 && leastKHz % 2 != 0) ++leastKHz;
+    if (widest && leastKHz > f.rateKHz)
+        throw Error(fmt::format(
+            "SampleRate_in_KHz = {}: {} samples with IFFreq_in_Hz = {} and CenterFreq_in_Hz = {} need at least "
+            "{} kHz to hold the main lobe of {} ({} Hz +-{} Hz){}",
+            f.rateKHz, f.complex ? "complex" : "real", f.intermediateFrequencyHz, centerHz, leastKHz, widest->name,
+            widest->carrierHz, widest->halfWidthHz,
+            leastKHz > generatorMaxRateKHz
+                ? fmt::format(", more than the {} kHz made: choose another CenterFreq_in_Hz", generatorMaxRateKHz)
+                : ""));
+}
+
+void checkSampleFormat(const SampleFormat& f, const SignalSystems& systems)
+{
+    const long long centre = centerHzOf(f, systems);
+    // GPS and Galileo at 1575.42 MHz: the checks (and messages) of the recordings before.
+    const bool centred = onlyGpsAndGalileo(systems) && centre == gpsL1Hz;
+    checkBaseFormat(f, systems.count(sky::GnssSystem::galileo) > 0, centred);
+    checkSignalBands(f, centre, signalBands(systems));
+}
+
+void checkSampleFormat(const SampleFormat& f, bool galileo)
+{
+    SignalSystems systems{sky::GnssSystem::gps};
+    if (galileo) systems.insert(sky::GnssSystem::galileo);
+    checkSampleFormat(f, systems);
 }
 
 // ---------------------------------------------------------------------------------
@@ -332,9 +439,12 @@ struct ChannelDelay {
 struct Channel {
     sky::GnssSystem system = sky::GnssSystem::gps;
     int prn = 0;
+    long long carrierHz = gpsL1Hz;  // the nominal carrier; it lies at the IF plus carrierHz less the centre
     std::unique_ptr<sampling::CodeTables> code;   // GPS: the C/A code; Galileo: E1-B with its subcarrier
     std::unique_ptr<sampling::CodeTables> pilot;  // Galileo: E1-C with its subcarrier, negated
     std::unique_ptr<galileo::InavMessage> inav;   // Galileo: the I/NAV message of E1-B
+    std::unique_ptr<beidou::B1Message> b1;        // BeiDou: the D1 or D2 message of B1I
+    std::unique_ptr<glonass::NavMessage> gnav;    // GLONASS: the strings of L1 C/A
     sampling::CarrierWave wave;
     std::size_t satellite = 0;  // in the sky model
     std::unique_ptr<gps::NavigationMessage> navigation;
@@ -374,6 +484,12 @@ struct WorkerState {
     std::vector<Subframe> subframes;   // per channel
     std::vector<PagePart> pageParts;   // per channel (Galileo)
     std::vector<ChannelDelay> delays;  // per planned channel: at the next block's start
+    struct Carrier {
+        std::int64_t modulo = 0;  // the channel's frequency in the samples, modulo the rate (Hz)
+        double step = 0;          // and in cycles per sample
+        double frequency = 0;     // its radio carrier, Hz
+    };
+    std::vector<Carrier> carriers;  // per planned channel
     // The plain way (referenceLoops): each channel's delay carried from block to block
     // through the whole recording, as one thread makes it.
     std::vector<ChannelDelay> carried;  // per channel
@@ -397,9 +513,15 @@ struct SignalGenerator::Impl {
     std::vector<bool> activeBefore;  // channels active in the last second planned
     std::int64_t startMs = 0;        // whole milliseconds of the start since the base week began
     double startFractionMs = 0;
-    std::int32_t gain = 1;  // of multi-bit samples, in 1/4096 (sampleGain)
+    std::int32_t gain = 1;         // of multi-bit samples, in 1/4096 (sampleGain)
+    long long centerHz = gpsL1Hz;  // the radio frequency at the IF
     // GST minus GPS time: a0 + a1 (t - reference), t in seconds since the base week began.
     double gstMinusGpsA0 = 0, gstMinusGpsA1 = 0, gstMinusGpsReference = 0;
+    // GLONASS time: milliseconds since 1980-01-06 on the UTC(SU) + 3 h scale less GPS
+    // milliseconds since the base week began (whole seconds), and the fraction GLONASS
+    // time runs ahead of GPS time beyond them (the file's GPUT and GLUT).
+    std::int64_t glonassOffsetMs = 0;
+    double glonassMinusGps = 0;
 
     bool carries(sky::GnssSystem system) const { return settings.systems.count(system) > 0; }
     double gstMinusGps(double t) const { return gstMinusGpsA0 + gstMinusGpsA1 * (t - gstMinusGpsReference); }
@@ -407,7 +529,8 @@ struct SignalGenerator::Impl {
     Impl(const GeneratorSettings& s, GeneratorLog l)
         : settings(s),
           log(std::move(l)),
-          noise(s.seed, s.format.isScenarioFormat() ? scenarioNoiseSigma : formatNoiseSigma)
+          noise(s.seed, s.format.isScenarioFormat() ? scenarioNoiseSigma : formatNoiseSigma),
+          centerHz(centerHzOf(s.format, s.systems))
     {
     }
 
@@ -439,8 +562,10 @@ struct SignalGenerator::Impl {
         if (satellitePosition) *satellitePosition = signal->position;
         double delay = signal->travel - signal->clockOffset;
         if (channel.system == sky::GnssSystem::galileo) delay -= gstMinusGps(t - signal->travel);
+        if (channel.system == sky::GnssSystem::glonass) delay -= glonassMinusGps;
         if (!place || !atmosphereModel.any()) return {delay, delay};
-        const atmosphere::PathDelay extra = atmosphereModel.delays(*place, signal->position, t);
+        const atmosphere::PathDelay extra =
+            atmosphereModel.delays(*place, signal->position, t, static_cast<double>(channel.carrierHz));
         return {delay + extra.code, delay + extra.carrier};
     }
 
@@ -461,8 +586,9 @@ struct SignalGenerator::Impl {
 
     bool validFor(const Channel& channel, double t) const
     {
-        // A Galileo satellite: a valid healthy record over the second (the place does not matter).
-        if (channel.system == sky::GnssSystem::galileo)
+        // A Galileo, BeiDou or GLONASS satellite: a valid healthy record over the second (the place
+        // does not matter).
+        if (channel.system != sky::GnssSystem::gps)
             return skyModel->signalAt(channel.satellite, t, Ecef{}).has_value() &&
                    skyModel->signalAt(channel.satellite, t + 1.2, Ecef{}).has_value();
         if (channel.validFrames.empty()) return true;
@@ -493,15 +619,26 @@ struct SignalGenerator::Impl {
     // -158.5 dBW), split evenly between E1-B and E1-C: each 1.5 dB below the C/A code.
     static constexpr double galileoTotalDb = 1.5;
     static constexpr double galileoComponentDb = galileoTotalDb - 3.0103;
+    // GLONASS L1 C/A arrives at least at -161 dBW: 2.5 dB below GPS L1 C/A.
+    static constexpr double glonassDb = -2.5;
+
+    // BeiDou B1I arrives at least at -163 dBW, 4.5 dB below the C/A code's -158.5 dBW.
+    static constexpr double beidouDb = -4.5;
 
     double cn0Of(const Channel& channel, double elevation) const
     {
-        return cn0For(elevation) + (channel.system == sky::GnssSystem::galileo ? galileoTotalDb : 0);
+        return cn0For(elevation) + (channel.system == sky::GnssSystem::galileo   ? galileoTotalDb
+                                    : channel.system == sky::GnssSystem::beidou  ? beidouDb
+                                    : channel.system == sky::GnssSystem::glonass ? glonassDb
+                                                                                 : 0);
     }
 
     void setStrength(Channel& channel, double elevation)
     {
-        const double cn0 = cn0For(elevation) + (channel.system == sky::GnssSystem::galileo ? galileoComponentDb : 0);
+        const double cn0 = cn0For(elevation) + (channel.system == sky::GnssSystem::galileo   ? galileoComponentDb
+                                                : channel.system == sky::GnssSystem::beidou  ? beidouDb
+                                                : channel.system == sky::GnssSystem::glonass ? glonassDb
+                                                                                             : 0);
         channel.wave.set(amplitudeFor(cn0), settings.format.complex);
     }
 
@@ -598,6 +735,8 @@ struct SignalGenerator::Impl {
             throw Error(fmt::format("the start (GPS_Week {}, GPS_Start_Time_in_sec {}) finds no healthy set in '{}'",
                                     settings.week, settings.startSeconds, source));
         if (carries(sky::GnssSystem::galileo)) setUpGalileo(navigation, utc);
+        if (carries(sky::GnssSystem::beidou)) setUpBeidou(navigation, utc);
+        if (carries(sky::GnssSystem::glonass)) setUpGlonass(navigation, utc);
         for (std::size_t i = 0; i < sky.size(); ++i) {
             if (sky.system(i) != sky::GnssSystem::gps || !carries(sky::GnssSystem::gps)) continue;
             Channel channel;
@@ -617,7 +756,7 @@ struct SignalGenerator::Impl {
             noteGaps(channel);
             channels.push_back(std::move(channel));
         }
-        if (channels.empty() && carries(sky::GnssSystem::galileo))
+        if (channels.empty() && !carries(sky::GnssSystem::gps))
             throw Error(fmt::format("'{}' holds no satellite of Systems = {} with a valid set during the run", source,
                                     signalSystemsText(settings.systems)));
     }
@@ -672,6 +811,109 @@ struct SignalGenerator::Impl {
             notes.push_back(fmt::format("'{}' holds no Galileo satellite with an I/NAV record for E1", source));
     }
 
+    // The GLONASS satellites of the file: each on its own frequency channel (its
+    // records'), sending the records the sky model follows (a record from the first
+    // frame after the model takes it up) and the almanac of the file's satellites (each
+    // from its record nearest the start). GLONASS time is UTC(SU) + 3 h: GPS time less
+    // the leap seconds plus 3 h, and beyond that the fraction of a second the file's
+    // GPUT and GLUT give, which string 5 broadcasts as tau_c and tau_GPS.
+    void setUpGlonass(const RinexNavigation& navigation, const gps::UtcParameters& utc)
+    {
+        const std::string source = settings.ephemerisFile.string();
+        sky::SkyModel& sky = *skyModel;
+        const double start = settings.startSeconds;
+        const std::int64_t offsetSeconds =
+            static_cast<std::int64_t>(settings.week) * gps::secondsPerWeek - utc.leapSeconds + glonass::moscowOffset;
+        glonassOffsetMs = offsetSeconds * 1000;
+        const double glonassMinusUtc = sky.systemMinusUtc(sky::GnssSystem::glonass, start);
+        glonassMinusGps = glonassMinusUtc - (sky.systemMinusUtc(sky::GnssSystem::gps, start) - utc.leapSeconds);
+        const long long startG = static_cast<long long>(std::floor(start)) + offsetSeconds;
+        const long long dayStart = floorDiv(startG, 86400) * 86400;
+        glonass::TimeData time;
+        time.tauC = std::llround(-glonassMinusUtc / gps::twoToThe(-31));
+        time.tauGps = std::llround(-glonassMinusGps / gps::twoToThe(-30));
+        time.almanacDay = glonass::glonassDate(startG).dayInFourYears;
+        std::array<const glonass::Ephemeris*, glonass::almanacSlots> nearest{};
+        for (const glonass::Ephemeris& e : navigation.glonass) {
+            if (e.slot < 1 || e.slot > glonass::almanacSlots) continue;
+            const glonass::Ephemeris*& best = nearest[static_cast<std::size_t>(e.slot - 1)];
+            if (!best || std::llabs(glonass::glonassSecondsOf(e) - startG) <
+                             std::llabs(glonass::glonassSecondsOf(*best) - startG))
+                best = &e;
+        }
+        std::array<std::optional<glonass::AlmanacEntry>, glonass::almanacSlots> almanac;
+        for (std::size_t k = 0; k < nearest.size(); ++k)
+            if (nearest[k]) almanac[k] = glonass::almanacOf(*nearest[k], dayStart);
+        const glonass::L1Code code = glonass::l1Code();
+        for (std::size_t i = 0; i < sky.size(); ++i) {
+            if (sky.system(i) != sky::GnssSystem::glonass) continue;
+            Channel channel;
+            channel.system = sky::GnssSystem::glonass;
+            channel.prn = sky.prn(i);
+            channel.satellite = i;
+            const std::string name = satelliteName(channel.system, channel.prn);
+            const std::optional<int> frequencyChannel = sky.glonassChannel(i);
+            if (!frequencyChannel) {
+                notes.push_back(fmt::format("{} has no frequency channel in '{}': left out", name, source));
+                continue;
+            }
+            glonass::Schedule schedule;
+            try {
+                schedule = glonass::scheduleOf(navigation.glonass, channel.prn);
+            } catch (const Error& e) {
+                notes.push_back(fmt::format("{} in '{}': {}: left out", name, source, e.what()));
+                continue;
+            }
+            channel.carrierHz = static_cast<long long>(glonass::l1FrequencyOf(*frequencyChannel));
+            channel.code = std::make_unique<sampling::CodeTables>(std::vector<std::uint8_t>(code.begin(), code.end()));
+            channel.gnav = std::make_unique<glonass::NavMessage>(std::move(schedule.sets),
+                                                                 std::move(schedule.broadcastFrom), almanac, time);
+            noteGaps(channel);
+            channels.push_back(std::move(channel));
+        }
+        if (std::none_of(channels.begin(), channels.end(),
+                         [](const Channel& c) { return c.system == sky::GnssSystem::glonass; }))
+            notes.push_back(fmt::format("'{}' holds no GLONASS satellite with a frequency channel", source));
+    }
+
+    // The BeiDou satellites of the file: each sends on B1I the records the sky model
+    // follows (a set from the first D1 frame after the model takes it up), D1 from MEO
+    // and IGSO satellites, D2 from geostationary ones.
+    void setUpBeidou(const RinexNavigation& navigation, const gps::UtcParameters& utc)
+    {
+        const std::string source = settings.ephemerisFile.string();
+        sky::SkyModel& sky = *skyModel;
+        const beidou::B1Common common = beidou::b1CommonOf(navigation, settings.week, utc);
+        bool any = false;
+        for (std::size_t i = 0; i < sky.size(); ++i) {
+            if (sky.system(i) != sky::GnssSystem::beidou) continue;
+            Channel channel;
+            channel.system = sky::GnssSystem::beidou;
+            channel.prn = sky.prn(i);
+            channel.satellite = i;
+            channel.carrierHz = beidou::b1FrequencyHz;
+            if (channel.prn < 1 || channel.prn > beidou::b1PrnCount) {
+                notes.push_back(fmt::format("{} has no B1I ranging code (C01 to C{:02}): left out",
+                                            satelliteName(channel.system, channel.prn), beidou::b1PrnCount));
+                continue;
+            }
+            beidou::B1Schedule schedule = beidou::b1Schedule(navigation.beidou, channel.prn, settings.week);
+            if (schedule.sets.empty()) {
+                notes.push_back(fmt::format("{} has no healthy record in '{}': left out",
+                                            satelliteName(channel.system, channel.prn), source));
+                continue;
+            }
+            const beidou::B1Code code = beidou::b1iCode(channel.prn);
+            channel.code = std::make_unique<sampling::CodeTables>(std::vector<std::uint8_t>(code.begin(), code.end()));
+            channel.b1 = std::make_unique<beidou::B1Message>(channel.prn, std::move(schedule.sets),
+                                                             std::move(schedule.broadcastFrom), common, settings.week);
+            noteGaps(channel);
+            channels.push_back(std::move(channel));
+            any = true;
+        }
+        if (!any) notes.push_back(fmt::format("'{}' holds no BeiDou satellite with a healthy record", source));
+    }
+
     // A note for each span of the run in which the channel has no valid set.
     void noteGaps(const Channel& channel)
     {
@@ -699,11 +941,11 @@ struct SignalGenerator::Impl {
             updateVisibility(0, true);
             return;
         }
-        if (carries(sky::GnssSystem::galileo))
-            throw Error(
-                fmt::format("Systems = {}: Galileo needs an Ephemeris_File with its records (the almanac '{}' "
-                            "holds GPS alone)",
-                            signalSystemsText(settings.systems), settings.almanacFile.string()));
+        for (const sky::GnssSystem system : settings.systems)
+            if (system != sky::GnssSystem::gps)
+                throw Error(fmt::format(
+                    "Systems = {}: {} needs an Ephemeris_File with its records (the almanac '{}' holds GPS alone)",
+                    signalSystemsText(settings.systems), sky::displayName(system), settings.almanacFile.string()));
         if (settings.ionosphere.value_or(false))
             notes.push_back("the ionosphere needs the coefficients of an ephemeris file: left out");
         atmosphereModel.troposphere = settings.troposphere.value_or(false);
@@ -788,9 +1030,48 @@ struct SignalGenerator::Impl {
         return (cache.words[static_cast<std::size_t>(position / 30)] >> (29 - position % 30)) & 1u;
     }
 
+    // The 10-ms chip of a GLONASS string (data halves, then the time mark) at a
+    // millisecond of GLONASS time; each worker keeps the string's 200 chips in its cache.
+    static unsigned glonassChip(const glonass::NavMessage& message, WorkerState::Subframe& cache,
+                                std::int64_t glonassMs)
+    {
+        const std::int64_t chip = floorDiv(glonassMs, 1000 / glonass::chipsPerSecond);
+        const std::int64_t string = floorDiv(chip, glonass::chipsPerString);
+        if (string != cache.index) {
+            const glonass::StringChips chips = glonass::stringChips(message.string(string));
+            cache.words.fill(0);
+            for (std::size_t k = 0; k < chips.size(); ++k)
+                cache.words[k / 32] |= static_cast<std::uint32_t>(chips[k]) << (k % 32);
+            cache.index = string;
+        }
+        const auto k = static_cast<std::size_t>(chip - string * glonass::chipsPerString);
+        return (cache.words[k / 32] >> (k % 32)) & 1u;
+    }
+
     unsigned dataBitOfEpoch(const Channel& channel, WorkerState::Subframe& cache, std::int64_t epoch) const
     {
+        if (channel.gnav) return glonassChip(*channel.gnav, cache, epoch + glonassOffsetMs);
+        if (channel.b1) return beidouBit(*channel.b1, cache, epoch);
         return dataBit(*channel.navigation, cache, epoch >= 0 ? epoch / 20 : (epoch - 19) / 20);
+    }
+
+    // The B1I level of the code period starting at `epoch` (milliseconds of the
+    // satellite's time, counted as GPS time from the base week's start): the D1 bit with
+    // its Neuman-Hoffman chip, or the D2 bit; BDT runs 14 s behind.
+    static unsigned beidouBit(const beidou::B1Message& message, WorkerState::Subframe& cache, std::int64_t epoch)
+    {
+        const std::int64_t bdtMs = epoch - static_cast<std::int64_t>(beidou::gpsMinusBdt) * 1000;
+        const std::int64_t bit = floorDiv(bdtMs, message.bitMilliseconds());
+        const std::int64_t index = floorDiv(bit, beidou::subframeBits);
+        if (index != cache.index) {
+            cache.words = message.subframe(index);
+            cache.index = index;
+        }
+        const auto position = static_cast<int>(bit - index * beidou::subframeBits);
+        unsigned value = (cache.words[static_cast<std::size_t>(position / 30)] >> (29 - position % 30)) & 1u;
+        if (!message.d2())
+            value ^= beidou::neumanHoffmanCode[static_cast<std::size_t>(bdtMs - floorDiv(bdtMs, 20) * 20)];
+        return value;
     }
 
     // The E1-B symbol of a 4-ms Galileo code period (250 a second from the base week's
@@ -884,10 +1165,15 @@ struct SignalGenerator::Impl {
             }
         }
 
+        // Each channel lies at the IF plus its carrier's distance from the centre.
         const std::int64_t fs = sampleRate();
-        const long long ifHz = settings.format.intermediateFrequencyHz;
-        const std::int64_t ifModulo = ((ifHz % fs) + fs) % fs;
-        const double ifStep = static_cast<double>(ifHz) / static_cast<double>(fs);
+        w.carriers.resize(plan.channels.size());
+        for (std::size_t c = 0; c < plan.channels.size(); ++c) {
+            const Channel& channel = channels[plan.channels[c].index];
+            const long long ifHz = settings.format.intermediateFrequencyHz + channel.carrierHz - centerHz;
+            w.carriers[c] = {((ifHz % fs) + fs) % fs, static_cast<double>(ifHz) / static_cast<double>(fs),
+                             static_cast<double>(channel.carrierHz)};
+        }
         for (int b = 0; b < blocks; ++b) {
             const std::int64_t k = firstBlock + b;
             std::int16_t* inPhase = w.inPhase.data() + static_cast<std::ptrdiff_t>(b) * n;
@@ -899,15 +1185,17 @@ struct SignalGenerator::Impl {
             const double tEnd = secondsOfWeek(secondsAfterStart + 0.001);
             const Ecef receiverEnd = receiverAt(secondsAfterStart + 0.001);
             const auto placeEnd = placeOf(receiverEnd);
-            // The intermediate frequency's phase at the block's first sample, exactly.
             const std::int64_t sampleInSecond = (k % 1000) * n;
-            const std::int64_t ifNumerator = (ifModulo * sampleInSecond) % fs;
-            const std::uint32_t ifPhase = static_cast<std::uint32_t>((static_cast<std::uint64_t>(ifNumerator) << 32) /
-                                                                     static_cast<std::uint64_t>(fs));
 
             for (std::size_t c = 0; c < plan.channels.size(); ++c) {
                 const PlannedChannel& planned = plan.channels[c];
                 const Channel& channel = channels[planned.index];
+                // The channel's nominal phase at the block's first sample, exactly.
+                const WorkerState::Carrier& nominal = w.carriers[c];
+                const std::int64_t ifNumerator = (nominal.modulo * sampleInSecond) % fs;
+                const std::uint32_t ifPhase = static_cast<std::uint32_t>(
+                    (static_cast<std::uint64_t>(ifNumerator) << 32) / static_cast<std::uint64_t>(fs));
+                const double ifStep = nominal.step;
                 const double delayStart = w.delays[c].code;
                 const double carrierDelayStart = w.delays[c].carrier;
                 const ChannelDelay end = delayAt(channel, tEnd, receiverEnd, placeEnd ? &*placeEnd : nullptr);
@@ -920,32 +1208,34 @@ struct SignalGenerator::Impl {
                 const double wholeMs = std::floor(fractionMs);
                 std::int64_t epoch = startMs + k + static_cast<std::int64_t>(wholeMs);
                 if (channel.system == sky::GnssSystem::galileo) {
-                    const double delayCycles = gps::l1Frequency * carrierDelayStart;
+                    const double delayCycles = nominal.frequency * carrierDelayStart;
                     const double carrierStart = -(delayCycles - std::floor(delayCycles));
                     const std::uint32_t carrier = ifPhase + static_cast<std::uint32_t>(static_cast<std::int64_t>(
                                                                 std::llround((carrierStart + 1) * 4294967296.0)));
-                    const double cycleStep = ifStep - gps::l1Frequency * carrierChange / n;
+                    const double cycleStep = ifStep - nominal.frequency * carrierChange / n;
                     const auto carrierStep =
                         static_cast<std::uint32_t>(static_cast<std::int64_t>(std::llround(cycleStep * 4294967296.0)));
                     addGalileoBlock(planned, channel, w, fractionMs - wholeMs, epoch, change, carrier, carrierStep,
                                     inPhase, quadrature);
                     continue;
                 }
-                const double chipPhase = (fractionMs - wholeMs) * gps::codeLength;
-                const double chipStep = gps::codeLength * (1 - change * 1000) / n;
+                // One code period a millisecond: GPS 1023 chips, BeiDou 2046, GLONASS 511.
+                const int chips = channel.code->length();
+                const double chipPhase = (fractionMs - wholeMs) * chips;
+                const double chipStep = chips * (1 - change * 1000) / n;
                 constexpr double fixedOne = 4294967296.0;
                 sampling::RunPhase phase;
                 phase.code = static_cast<std::uint64_t>(chipPhase * fixedOne);
                 phase.codeStep = static_cast<std::uint64_t>(std::llround(chipStep * fixedOne));
-                constexpr std::uint64_t codeWrap = static_cast<std::uint64_t>(gps::codeLength) << 32;
+                const std::uint64_t codeWrap = static_cast<std::uint64_t>(chips) << 32;
                 if (phase.code >= codeWrap) phase.code = codeWrap - 1;
 
                 // Carrier: the intermediate frequency less the phase the delay takes away.
-                const double delayCycles = gps::l1Frequency * carrierDelayStart;
+                const double delayCycles = nominal.frequency * carrierDelayStart;
                 const double carrierStart = -(delayCycles - std::floor(delayCycles));
                 phase.carrier = ifPhase + static_cast<std::uint32_t>(
                                               static_cast<std::int64_t>(std::llround((carrierStart + 1) * fixedOne)));
-                const double cycleStep = ifStep - gps::l1Frequency * carrierChange / n;
+                const double cycleStep = ifStep - nominal.frequency * carrierChange / n;
                 phase.carrierStep =
                     static_cast<std::uint32_t>(static_cast<std::int64_t>(std::llround(cycleStep * fixedOne)));
 
@@ -979,9 +1269,17 @@ struct SignalGenerator::Impl {
         const double amplitude = amplitudeFor(settings.zenithCn0 - settings.noiseFigureDb);
         const double satellites = std::max(settings.maxSatellites, 0);
         double power = carries(sky::GnssSystem::gps) ? satellites * amplitude * amplitude / 2 : 0;
+        if (carries(sky::GnssSystem::beidou)) {
+            const double b1 = amplitudeFor(settings.zenithCn0 - settings.noiseFigureDb + beidouDb);
+            power += satellites * b1 * b1 / 2;
+        }
         if (carries(sky::GnssSystem::galileo)) {
             const double component = amplitudeFor(settings.zenithCn0 - settings.noiseFigureDb + galileoComponentDb);
             power += satellites * 2 * component * component / 2;
+        }
+        if (carries(sky::GnssSystem::glonass)) {
+            const double glonassAmplitude = amplitudeFor(settings.zenithCn0 - settings.noiseFigureDb + glonassDb);
+            power += satellites * glonassAmplitude * glonassAmplitude / 2;
         }
         const double sigma = std::sqrt(noise.sigma() * noise.sigma() + power);
         const double range = settings.format.bitsPerSample == 8 ? 127.5 : 32767.5;
@@ -1157,7 +1455,7 @@ bool SignalGenerator::Impl::run(const SampleSink& sink)
 
 SignalGenerator::SignalGenerator(const GeneratorSettings& settings, GeneratorLog log)
 {
-    checkSampleFormat(settings.format, settings.systems.count(sky::GnssSystem::galileo) > 0);
+    checkSampleFormat(settings.format, settings.systems);
     impl_ = std::make_unique<Impl>(settings, std::move(log));
     impl_->setUp();
 }

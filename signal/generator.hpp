@@ -1,7 +1,8 @@
 #pragma once
 // The signal generator behind TrajixBinary: the GPS L1 C/A signal (and, when the
-// profile's Systems name it, the Galileo E1 signal in the same stream) of the
-// satellites above the mask, as a receiver on the profile's path sees it. The scenario step's
+// profile's Systems name them, the Galileo E1 and BeiDou B1I signals in the same
+// stream, each at its carrier's distance from the centre) of the satellites above the
+// mask, as a receiver on the profile's path sees it. The scenario step's
 // recording is one-bit real samples at 16368 kHz; the profile may also ask for 8 or
 // 16-bit samples, real or complex (I/Q), at other rates.
 //
@@ -30,13 +31,19 @@ inline constexpr int generatorSampleRate = 16368000;  ///< samples per second
 inline constexpr int generatorBlockSamples = 16368;   ///< samples per millisecond
 inline constexpr std::size_t generatorSecondBytes = 2046000;
 
+inline constexpr int generatorMaxRateKHz = 100000;  ///< the highest rate made
+
 /// How the samples are written: the profile keys IQ_format, bitPerSample,
-/// SampleRate_in_KHz and IFFreq_in_Hz.
+/// SampleRate_in_KHz, IFFreq_in_Hz and CenterFreq_in_Hz.
 struct SampleFormat {
     bool complex = false;                         ///< IQ_format=IQ: I then Q per sample
     int bitsPerSample = 1;                        ///< 1 (real only), 8 or 16
     int rateKHz = 16368;                          ///< samples per millisecond
-    long long intermediateFrequencyHz = 4092000;  ///< the carrier's frequency in the samples (0: baseband)
+    long long intermediateFrequencyHz = 4092000;  ///< where the centre lies in the samples (0: baseband)
+    /// CenterFreq_in_Hz: the radio frequency that lies at intermediateFrequencyHz in the
+    /// samples; a carrier f lies at intermediateFrequencyHz + f - centre. Unset: chosen
+    /// from the systems (defaultCenterHz).
+    std::optional<long long> centerHz{};
 
     /// Bytes of one millisecond of samples (one-bit samples fill whole 16-bit words
     /// over a second, not always over a millisecond: then the mean).
@@ -50,17 +57,48 @@ struct SampleFormat {
     }
 };
 
-/// Refuses a format the generator cannot make: a rate out of range, a bit depth other
-/// than 1, 8 or 16, one bit with complex samples, an IF the rate cannot carry (with
-/// Galileo E1, whose BOC(1,1) lobes reach 2.046 MHz either side: complex samples at
-/// 4092 kHz or more, real ones at 8184 kHz or more). The message names the profile key
-/// and value.
-void checkSampleFormat(const SampleFormat& format, bool galileo = false);
-
 /// The systems whose signals a recording carries.
 using SignalSystems = std::set<sky::GnssSystem>;
 
-/// The systems of a comma-separated list of names ("gps", "galileo"; blanks around
+/// Where one signal lies in the spectrum: its carrier and the half-width of its main
+/// lobe (the first nulls of its spectrum either side of the carrier).
+struct SignalBand {
+    std::string name;  ///< "GPS L1 C/A", "Galileo E1", "BeiDou B1I", "GLONASS L1 channel -7"
+    long long carrierHz = 0;
+    long long halfWidthHz = 0;
+};
+
+/// The bands of the systems' signals: GPS L1 C/A 1575.42 MHz +-1.023 MHz, Galileo E1
+/// 1575.42 MHz +-2.046 MHz (BOC(1,1)), BeiDou B1I 1561.098 MHz +-2.046 MHz, GLONASS L1
+/// every FDMA channel -7..+6 (1602 MHz + k 562.5 kHz, +-0.511 MHz each).
+std::vector<SignalBand> signalBands(const SignalSystems& systems);
+
+/// The centre a recording of these systems gets when the profile names none: GPS and
+/// Galileo alone 1575.42 MHz (the scenario step's recordings); GLONASS alone 1602 MHz;
+/// any other choice the middle (to the Hz, rounded down) between the lowest and the
+/// highest edge of the systems' main lobes, so that the least rate carries them all.
+long long defaultCenterHz(const SignalSystems& systems);
+
+/// The centre of a recording: the format's own, else the systems' default.
+long long centerHzOf(const SampleFormat& format, const SignalSystems& systems);
+
+/// Refuses a format the generator cannot make: a rate out of range, a bit depth other
+/// than 1, 8 or 16, one bit with complex samples, an IF the rate cannot carry (with
+/// Galileo E1, whose BOC(1,1) lobes reach 2.046 MHz either side: complex samples at
+/// 4092 kHz or more, real ones at 8184 kHz or more), and a centre and rate that cannot
+/// hold every band of the systems (checkSignalBands). The message names the profile
+/// key and value (and for a rate too low, the least rate that would do).
+void checkSampleFormat(const SampleFormat& format, const SignalSystems& systems);
+/// The same for GPS, with Galileo when asked.
+void checkSampleFormat(const SampleFormat& format, bool galileo = false);
+
+/// Refuses a centre and rate that cannot hold every band's main lobe: complex samples
+/// hold -rate/2 .. +rate/2, real ones 0 .. rate/2, each band lying at the format's IF
+/// plus its carrier less centerHz. A rate too low is named with the least rate in kHz
+/// that would do; an IF or centre that puts a real band below 0 Hz with the IF it needs.
+void checkSignalBands(const SampleFormat& format, long long centerHz, const std::vector<SignalBand>& bands);
+
+/// The systems of a comma-separated list of names ("gps", "galileo", "beidou"; blanks around
 /// names allowed, each at most once). Throws Error naming the text for an empty list,
 /// an unknown name or a system the signal does not carry.
 SignalSystems parseSignalSystems(std::string_view list);
@@ -71,8 +109,8 @@ std::string signalSystemsText(const SignalSystems& systems);
 /// What the generator makes; read from a scenario profile by readGeneratorProfile.
 struct GeneratorSettings {
     std::filesystem::path almanacFile;  ///< YUMA; may be empty with an ephemeris file
-    /// Systems: the signals in the recording. Galileo needs an ephemeris file with its
-    /// records.
+    /// Systems: the signals in the recording. Galileo and BeiDou need an ephemeris file
+    /// with their records.
     SignalSystems systems{sky::GnssSystem::gps};
     /// A RINEX 2 or 3 navigation file: the satellites broadcast its ephemerides, almanac,
     /// ionosphere and UTC parameters (the almanac file is then not read). Empty: sets

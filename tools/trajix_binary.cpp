@@ -58,6 +58,7 @@ struct Arguments {
     std::optional<long long> bitsPerSample;
     std::optional<long long> sampleRateKHz;
     std::optional<long long> intermediateFrequencyHz;
+    std::optional<long long> centerHz;
     std::optional<std::string> output;
     bool realtime = false;
     std::optional<std::string> ephemeris;
@@ -130,6 +131,7 @@ int run(const Arguments& arguments)
     if (arguments.bitsPerSample) settings.format.bitsPerSample = static_cast<int>(*arguments.bitsPerSample);
     if (arguments.sampleRateKHz) settings.format.rateKHz = static_cast<int>(*arguments.sampleRateKHz);
     if (arguments.intermediateFrequencyHz) settings.format.intermediateFrequencyHz = *arguments.intermediateFrequencyHz;
+    if (arguments.centerHz) settings.format.centerHz = *arguments.centerHz;
     if (arguments.output) settings.output = *arguments.output;
     if (settings.output.empty())
         throw trajix::Error(
@@ -362,7 +364,9 @@ constexpr const char* profileKeys =
   SampleRate_in_KHz      samples per millisecond (--sample-rate-khz)
   bitPerSample           1, 8 or 16 bits a sample (--bits-per-sample)
   IQ_format              I or IQ (--iq-format)
-  IFFreq_in_Hz           the carrier's frequency in the samples (--if-hz)
+  IFFreq_in_Hz           where the centre lies in the samples (--if-hz)
+  CenterFreq_in_Hz       the radio frequency at the IF; default from Systems
+                         (--center-hz)
   Mask_in_deg            elevation mask in degrees
   NoiseFigure_in_dB      the receiver's noise figure, 0 to 30 dB
   Almanac_File           YUMA almanac of the satellites (not read with Ephemeris_File)
@@ -378,7 +382,7 @@ constexpr const char* profileKeys =
   Max_Satellites         most satellites at once, 0 to 32 (--max-satellites)
   Ionosphere             0 or 1: the ionosphere's delay (--no-iono)
   Troposphere            0 or 1: the troposphere's delay (--no-tropo)
-  Systems                the signals: gps, gps,galileo or galileo (--systems)
+  Systems                the signals: any of gps, galileo, beidou, glonass (--systems)
 
 Exit status: 0 the recording was written; 1 the profile, an input or the output could
 not be used (the message names it; nothing is written); 2 usage error; 143 stopped
@@ -390,7 +394,8 @@ int main(int argc, char** argv)
 {
     Arguments arguments;
     CLI::App app{
-        "The GPS L1 C/A and Galileo E1 signal generator of the scenario step: reads the scenario profile PROFILE and\n"
+        "The GPS L1 C/A, Galileo E1 and BeiDou B1I signal generator of the scenario step: reads the scenario profile "
+        "PROFILE and\n"
         "writes the recording it names (IF_IQ_File), the signal of the satellites above the mask as\n"
         "a receiver on the profile's NMEA path sees it.",
         "TrajixBinary"};
@@ -423,8 +428,14 @@ int main(int argc, char** argv)
               "Samples per millisecond.\n"
               "Profile key: SampleRate_in_KHz");
     addNumber(app, "--if-hz", arguments.intermediateFrequencyHz, -1000000000, 1000000000,
-              "The carrier's frequency in the samples, 0 for\n"
-              "complex baseband. Profile key: IFFreq_in_Hz");
+              "Where the centre frequency lies in the samples, 0\n"
+              "for complex baseband. Profile key: IFFreq_in_Hz");
+    addNumber(app, "--center-hz", arguments.centerHz, 1, 100000000000LL,
+              "The radio frequency at the IF; each signal lies at\n"
+              "its carrier's distance from it. Default: 1575420000\n"
+              "for GPS and Galileo, 1602000000 for GLONASS alone,\n"
+              "else the middle of the systems' main lobes.\n"
+              "Profile key: CenterFreq_in_Hz");
     addText(app, "--output", arguments.output,
             "Write FILE; - streams the samples to standard output\n"
             "(every message then goes to standard error).\n"
@@ -464,8 +475,8 @@ int main(int argc, char** argv)
                    throw CLI::ValidationError("--systems", e.what());
                }
            },
-           "The signals in the recording: gps (the default),\n"
-           "gps,galileo or galileo. Profile key: Systems")
+           "The signals in the recording, a list of gps (the\n"
+           "default), galileo, beidou and glonass. Profile key: Systems")
         ->type_name("LIST");
     app.add_flag("--duration-limited", arguments.durationLimited,
                  "With --live, end after Duration_in_sec too.\n"

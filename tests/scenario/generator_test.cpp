@@ -373,7 +373,7 @@ TEST(Generator, FormatsItCannotMakeAreRefusedNamingTheKeyAndValue)
         {{"--bits-per-sample", "8", "--sample-rate-khz", "4000", "--if-hz", "1000000"}, "SampleRate_in_KHz = 4000"},
         {{"--iq-format", "IQ", "--bits-per-sample", "8", "--sample-rate-khz", "2000", "--if-hz", "0"},
          "SampleRate_in_KHz = 2000"},
-        {{"--sample-rate-khz", "40002"}, "SampleRate_in_KHz = 40002"},
+        {{"--sample-rate-khz", "100002"}, "SampleRate_in_KHz = 100002"},
         {{"--sample-rate-khz", "8183", "--if-hz", "2000000"}, "SampleRate_in_KHz = 8183"},
         {{"--iq-format", "IQ", "--bits-per-sample", "16", "--sample-rate-khz", "2600", "--if-hz", "300000"},
          "IFFreq_in_Hz = 300000"},
