@@ -183,8 +183,10 @@ for name, b in sorted(runs.items()):
             f"goal 20x, load {b['load_1min']:.1f}")
         reference = f"GPS alone {gps['signal_s_per_idle_cores_s']:.1f}x" if gps else "goal 20x"
         row(label + " speed on idle cores", f"{b['signal_s_per_idle_cores_s']:.1f}x real time", reference, "goal 20x")
+        short = next((p for p in runs.values() if p.get("systems") == 1 and p.get("signal_s") == 10), None)
         row(label + " peak memory growth", f"{b['run_peak_growth_MiB']:.1f} MiB",
-            f"GPS alone {gps['run_peak_growth_MiB']:.1f} MiB" if gps else "-", "-")
+            f"GPS alone {gps['run_peak_growth_MiB']:.1f} MiB" if gps else "-",
+            f"10 s: {short['run_peak_growth_MiB']:.1f} MiB" if short and short is not b else "-")
 
 # What the sky adds to writing a 50 km route at 20 Hz: against the same route without it.
 plain = runs.get("BM_Route50kmWrite/iterations:3")
@@ -253,7 +255,7 @@ if os.path.exists(os.path.join(sys.argv[1], "live_soak.jsonl")):
 
 # Everything else, plain.
 listed = {"BM_Script", "BM_Route", "BM_ReadTrackFile", "BM_ConvertDsf", "BM_CreateDropouts", "BM_ReplayTimer",
-          "BM_SignalGenerator", "BM_ReplayReaders"}
+          "BM_SignalGenerator", "BM_SignalSystems", "BM_ReplayReaders"}
 for name, b in sorted(runs.items()):
     if not any(name.startswith(p) for p in listed):
         row(name, f"{cpu(b):.4f} ms", "-", "-")
