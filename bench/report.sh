@@ -171,6 +171,33 @@ for name, b in sorted(runs.items()):
         row(label + " processor time", f"{b['cpu_s_per_signal_s'] * 1000:.0f} ms per signal s", "-", "-")
         row(label + " peak memory", f"{b['peak_rss_MiB']:.0f} MiB", "-", "-")
 
+# GPS with Galileo beside GPS alone at 4092 kHz 8-bit I/Q (goal 20x real time), and its
+# memory at two durations.
+for name, b in sorted(runs.items()):
+    if name.startswith("BM_SignalSystems/systems:1/"):
+        gps = next((p for p in runs.values() if p.get("systems") == 0 and p.get("signal_s") == b["signal_s"]), None)
+        label = f"GPS+Galileo 4092 kHz 8-bit I/Q, {b['satellites']:.0f} satellites, {b['signal_s']:.0f} s"
+        reference = (f"GPS alone {gps['satellites']:.0f} satellites {gps['signal_s_per_wall_s']:.1f}x"
+                     if gps else "goal 20x")
+        row(label + " speed", f"{b['signal_s_per_wall_s']:.1f}x real time", reference,
+            f"goal 20x, load {b['load_1min']:.1f}")
+        reference = f"GPS alone {gps['signal_s_per_idle_cores_s']:.1f}x" if gps else "goal 20x"
+        row(label + " speed on idle cores", f"{b['signal_s_per_idle_cores_s']:.1f}x real time", reference, "goal 20x")
+        short = next((p for p in runs.values() if p.get("systems") == 1 and p.get("signal_s") == 10), None)
+        row(label + " peak memory growth", f"{b['run_peak_growth_MiB']:.1f} MiB",
+            f"GPS alone {gps['run_peak_growth_MiB']:.1f} MiB" if gps else "-",
+            f"10 s: {short['run_peak_growth_MiB']:.1f} MiB" if short and short is not b else "-")
+
+# What the sky adds to writing a 50 km route at 20 Hz: against the same route without it.
+plain = runs.get("BM_Route50kmWrite/iterations:3")
+for name, label in [("BM_Route50kmWriteSkyRinex/iterations:3", "GPS sky (RINEX 2)"),
+                    ("BM_Route50kmWriteSkyMixedGps/iterations:3", "GPS sky (mixed file)"),
+                    ("BM_Route50kmWriteSkyFourSystems/iterations:3", "four-system sky")]:
+    b = runs.get(name)
+    if plain and b:
+        row(f"route 50 km at 20 Hz written with the {label}", f"{cpu(b):.0f} ms", f"no sky {cpu(plain):.0f} ms",
+            f"{(cpu(b) / cpu(plain) - 1) * 100:+.0f} % (goal under +50 %)")
+
 # The replay timer: lateness and drift against the tick period.
 for rate in (200, 20):
     b = next((b for n, b in runs.items() if n.startswith(f"BM_ReplayTimer/{rate}/")), None)
@@ -228,7 +255,7 @@ if os.path.exists(os.path.join(sys.argv[1], "live_soak.jsonl")):
 
 # Everything else, plain.
 listed = {"BM_Script", "BM_Route", "BM_ReadTrackFile", "BM_ConvertDsf", "BM_CreateDropouts", "BM_ReplayTimer",
-          "BM_SignalGenerator", "BM_ReplayReaders"}
+          "BM_SignalGenerator", "BM_SignalSystems", "BM_ReplayReaders"}
 for name, b in sorted(runs.items()):
     if not any(name.startswith(p) for p in listed):
         row(name, f"{cpu(b):.4f} ms", "-", "-")

@@ -1,6 +1,8 @@
 #include "nmea/sentences.hpp"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include <fmt/format.h>
 
@@ -34,14 +36,51 @@ std::string finishSentence(std::string_view textWithStar)
     return line;
 }
 
+namespace {
+
+// The XOR of the bytes, eight at a time (XOR does not mind the grouping).
+unsigned char xorOf(std::string_view text)
+{
+    std::uint64_t words = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, text.data() + i, 8);
+        words ^= word;
+    }
+    words ^= words >> 32;
+    words ^= words >> 16;
+    words ^= words >> 8;
+    auto sum = static_cast<unsigned char>(words & 0xFFu);
+    for (; i < text.size(); ++i) sum ^= static_cast<unsigned char>(text[i]);
+    return sum;
+}
+
+constexpr std::string_view hexDigits = "0123456789ABCDEF";
+
+}  // namespace
+
+void finishSentenceInPlace(std::string& text)
+{
+    const unsigned char sum = text.size() >= 2 ? xorOf(std::string_view(text).substr(1, text.size() - 2)) : 0;
+    text += hexDigits[sum >> 4];
+    text += hexDigits[sum & 0xFu];
+    text += "\r\n";
+}
+
 std::string withTalker(std::string sentence, std::string_view talker)
 {
     const std::size_t star = sentence.rfind('*');
     if (talker.size() != 2 || sentence.size() < 3 || star == std::string::npos || star < 3 ||
         sentence.compare(1, 2, talker) == 0)
         return sentence;
-    sentence.replace(1, 2, talker);
-    sentence.replace(star + 1, 2, nmeaChecksum(std::string_view(sentence).substr(1, star - 1)));
+    sentence[1] = talker[0];
+    sentence[2] = talker[1];
+    // Every sentence of a file of several systems passes here: the checksum's two digits
+    // are written in place (a sentence cut short after "*" gets them appended).
+    const unsigned char sum = xorOf(std::string_view(sentence).substr(1, star - 1));
+    const char digits[2] = {hexDigits[sum >> 4], hexDigits[sum & 0xFu]};
+    sentence.replace(star + 1, 2, digits, 2);
     return sentence;
 }
 

@@ -13,6 +13,11 @@ std::string nmeaChecksum(std::string_view text);
 /// checksum of the bytes between them and CR LF.
 std::string finishSentence(std::string_view textWithStar);
 
+/// finishSentence in place: text runs from "$" up to and including "*"; the checksum
+/// and CR LF are appended to it (no formatting machinery: the sky's sentences are
+/// written many times a second).
+void finishSentenceInPlace(std::string& textWithStar);
+
 /// The sentence (as finishSentence gives it) with the talker after "$" replaced by
 /// talker (two letters, "GN") and its checksum mended; as it was when it has that
 /// talker already.

@@ -1,6 +1,7 @@
 #include "nmea/sky_sentences.hpp"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <optional>
@@ -29,15 +30,27 @@ void appendTwoDigits(std::string& text, int value)
 
 }  // namespace
 
-std::string formatDop(double value)
+namespace {
+
+// The hundredths formatDop prints a DOP of 0 up to 1e12 with; -1 for other values (the
+// picture prints those).
+long long dopHundredths(double value)
 {
-    if (!(value >= 0 && value < 1e12)) return formatPicture(value, "0.00");
+    if (!(value >= 0 && value < 1e12)) return -1;
     // value * 100 is exact in extended precision (53 + 7 bits), so the half is decided
     // on the exact binary value, away from zero, as the "0.00" picture does.
     const long double scaled = static_cast<long double>(value) * 100;
     long double whole = std::floor(scaled);
     if (scaled - whole >= 0.5L) whole += 1;
-    const auto hundredths = static_cast<long long>(whole);
+    return static_cast<long long>(whole);
+}
+
+}  // namespace
+
+std::string formatDop(double value)
+{
+    const long long hundredths = dopHundredths(value);
+    if (hundredths < 0) return formatPicture(value, "0.00");
     std::string text = std::to_string(hundredths / 100);
     text += '.';
     appendTwoDigits(text, static_cast<int>(hundredths % 100));
@@ -54,6 +67,24 @@ std::string dopText(const std::optional<double>& dop)
 int rounded(double value, int low, int high)
 {
     return static_cast<int>(std::clamp<long>(std::lround(value), low, high));
+}
+
+// fmt's "{:0W}" of an integer (W = width), written without it: the GSV and GSA fields
+// of every second of a file of several systems.
+void appendNumber(std::string& text, long long value, int width)
+{
+    if (value < 0) {
+        text += fmt::format("{:0{}}", value, width);
+        return;
+    }
+    char digits[24];
+    int size = 0;
+    do {
+        digits[size++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    for (int pad = size; pad < width; ++pad) text += '0';
+    while (size > 0) text += digits[--size];
 }
 
 }  // namespace
@@ -96,9 +127,13 @@ void appendGsa(std::string& out, const sky::SkyView& view, std::string_view talk
         text += hdop;
         text += ',';
         text += vdop;
-        if (system) text += fmt::format(",{}", sky::nmeaSystemId(*system));
+        if (system) {
+            text += ',';
+            appendNumber(text, sky::nmeaSystemId(*system), 1);
+        }
         text += '*';
-        out += finishSentence(text);
+        finishSentenceInPlace(text);
+        out += text;
     };
     start();
     for (const sky::SatelliteView& s : view.satellites) {
@@ -121,17 +156,36 @@ void appendGsv(std::string& out, const sky::SkyView& view, std::size_t first, st
 {
     const std::size_t count = last - first;
     const std::size_t total = std::max<std::size_t>(1, (count + 3) / 4);
+    std::string text;
     for (std::size_t n = 0; n < total; ++n) {
-        std::string text = fmt::format("${}GSV,{},{},{:02}", talker, total, n + 1, count);
+        text = '$';
+        text += talker;
+        text += "GSV,";
+        appendNumber(text, static_cast<long long>(total), 1);
+        text += ',';
+        appendNumber(text, static_cast<long long>(n + 1), 1);
+        text += ',';
+        appendNumber(text, static_cast<long long>(count), 2);
         for (std::size_t k = first + 4 * n; k < std::min(last, first + 4 * n + 4); ++k) {
             const sky::SatelliteView& s = view.satellites[k];
             int azimuth = rounded(s.azimuth, 0, 360);
             if (azimuth == 360) azimuth = 0;
-            text += fmt::format(",{:02},{:02},{:03},{:02}", nmeaSatelliteNumber(s.system, s.prn),
-                                rounded(s.elevation, 0, 90), azimuth, rounded(s.cn0, 0, 99));
+            text += ',';
+            appendNumber(text, nmeaSatelliteNumber(s.system, s.prn), 2);
+            text += ',';
+            appendNumber(text, rounded(s.elevation, 0, 90), 2);
+            text += ',';
+            appendNumber(text, azimuth, 3);
+            text += ',';
+            appendNumber(text, rounded(s.cn0, 0, 99), 2);
         }
-        if (signalId) text += fmt::format(",{}", *signalId);
-        out += finishSentence(text + "*");
+        if (signalId) {
+            text += ',';
+            appendNumber(text, *signalId, 1);
+        }
+        text += '*';
+        finishSentenceInPlace(text);
+        out += text;
     }
 }
 
@@ -325,7 +379,12 @@ std::string SkySentences::gsa()
     if (!view_) return gsaSentences(empty_, systems_, "", "", "");
     const sky::SkyView& view = *view_;
     // Within a second the satellites in use stay; the sentence changes only with the
-    // printed DOPs.
+    // printed DOPs, which are a function of their hundredths: while those stay, so does
+    // the sentence, and the DOPs need not be printed to tell.
+    const auto key = [](const std::optional<double>& dop) { return dop ? dopHundredths(*dop) : -2; };
+    const std::array<long long, 3> keys{key(view.pdop), key(view.hdop), key(view.vdop)};
+    if (gsaSecond_ == lastSecond_ && keys == gsaKeys_ && keys[0] != -1 && keys[1] != -1 && keys[2] != -1) return gsa_;
+    gsaKeys_ = keys;
     std::string pdop = dopText(view.pdop), hdop = dopText(view.hdop), vdop = dopText(view.vdop);
     if (gsaSecond_ != lastSecond_ || pdop != gsaPdop_ || hdop != gsaHdop_ || vdop != gsaVdop_) {
         gsa_ = gsaSentences(view, systems_, pdop, hdop, vdop);

@@ -2,6 +2,7 @@
 // The sky in an NMEA file: GGA's satellites in use and HDOP, GSA (the satellites in use
 // and their DOPs) and GSV (every satellite above the mask with its elevation, azimuth
 // and SNR), from the sky model at each sample's date, time and place.
+#include <array>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -119,6 +120,7 @@ private:
     const sky::SkyView* view_ = nullptr;  // owned by the tracker
     long long lastSecond_ = 0;            // the whole second of the latest sample
     std::string gsa_, gsaPdop_, gsaHdop_, gsaVdop_;
+    std::array<long long, 3> gsaKeys_{};  // the DOPs of gsa_ in printed hundredths
     long long gsaSecond_ = -1;
     sky::SkyView empty_;
 };

@@ -461,6 +461,7 @@ struct PlannedChannel {
     std::size_t index = 0;  // into the generator's channels
     sampling::CarrierWave wave;
     sampling::AddRun addRun = sampling::addRunReference;
+    sampling::AddRunPair addRunPair = sampling::addRunPairReference;  // Galileo's E1-B and E1-C
     bool joined = false;  // joined at this second's start: its first block starts at joinDelay
     ChannelDelay joinDelay;
 };
@@ -996,6 +997,8 @@ struct SignalGenerator::Impl {
             planned.wave = channel.wave;
             planned.addRun =
                 settings.referenceLoops ? sampling::addRunReference : sampling::fastestAddRun(channel.wave);
+            planned.addRunPair =
+                settings.referenceLoops ? sampling::addRunPairReference : sampling::fastestAddRunPair(channel.wave);
             planned.joined = !wasActive;
             planned.joinDelay = channel.delayAtBlockStart;
             plan->channels.push_back(std::move(planned));
@@ -1118,11 +1121,8 @@ struct SignalGenerator::Impl {
         while (i < n) {
             const std::uint64_t left = (codeWrap - phase.code + phase.codeStep - 1) / phase.codeStep;
             const int count = static_cast<int>(std::min<std::uint64_t>(left, static_cast<std::uint64_t>(n - i)));
-            sampling::RunPhase pilotPhase = phase;
-            planned.addRun(*channel.code, planned.wave, phase, symbol, inPhase + i,
-                           quadrature ? quadrature + i : nullptr, count);
-            planned.addRun(*channel.pilot, planned.wave, pilotPhase, secondary, inPhase + i,
-                           quadrature ? quadrature + i : nullptr, count);
+            planned.addRunPair(*channel.code, *channel.pilot, planned.wave, phase, symbol, secondary, inPhase + i,
+                               quadrature ? quadrature + i : nullptr, count);
             i += count;
             if (phase.code >= codeWrap) {
                 phase.code -= codeWrap;

@@ -77,6 +77,22 @@ void addRunReference(const CodeTables& code, const CarrierWave& wave, RunPhase& 
 /// vector instructions are present and the wave fits bytes, else the reference.
 AddRun fastestAddRun(const CarrierWave& wave);
 
+/// Adds two codes on one carrier from the same phase (Galileo's E1-B with its data
+/// symbol and E1-C with its secondary code chip): what addRun with code and dataBit, then
+/// addRun with pilot and pilotBit from the phase as it was, add; the phase is advanced once.
+using AddRunPair = void (*)(const CodeTables& code, const CodeTables& pilot, const CarrierWave& wave, RunPhase& phase,
+                            unsigned dataBit, unsigned pilotBit, std::int16_t* inPhase, std::int16_t* quadrature,
+                            int count);
+
+/// The plain pair: addRunReference twice.
+void addRunPairReference(const CodeTables& code, const CodeTables& pilot, const CarrierWave& wave, RunPhase& phase,
+                         unsigned dataBit, unsigned pilotBit, std::int16_t* inPhase, std::int16_t* quadrature,
+                         int count);
+
+/// The fastest pair this processor runs for this wave: one carrier lookup for both codes
+/// where the vector loop runs, else the reference.
+AddRunPair fastestAddRunPair(const CarrierWave& wave);
+
 /// Thermal noise: 16-bit indices from a counter-based generator (splitmix64, four
 /// indices per draw) into a table of the inverse normal distribution of standard
 /// deviation sigma. Values are odd, so that with the satellites' even ones a sum is

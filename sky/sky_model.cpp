@@ -555,11 +555,14 @@ const SkyView& SkyTracker::at(double t, const Ecef& receiver, bool interpolateAn
         second_ = second;
         haveSecond_ = true;
         const ReceiverFrame frame = receiverFrame(receiver);
-        constexpr double deepBelow = -10;  // degrees
-        constexpr long long restSeconds = 60;
-        for (std::size_t i = 0; i < atNext_.size(); ++i)
-            if (mask_ > deepBelow && atNext_[i] && elevationDegrees(frame, *atNext_[i]) < deepBelow)
-                dormantUntil_[i] = second + restSeconds;
+        // Below the mask a satellite cannot reach it within 6 s for each degree it lacks:
+        // it is not followed until then (its position is of use to nothing while below).
+        constexpr double secondsPerDegree = 6;
+        for (std::size_t i = 0; i < atNext_.size(); ++i) {
+            if (!atNext_[i]) continue;
+            const double rest = std::floor((mask_ - elevationDegrees(frame, *atNext_[i])) * secondsPerDegree);
+            if (rest >= 1) dormantUntil_[i] = second + 1 + static_cast<long long>(std::min(rest, 86400.0));
+        }
         viewAtSecond_ = viewFrom(atSecond_, frame);
         viewAtNext_ = viewFrom(atNext_, frame);
     }

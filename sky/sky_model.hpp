@@ -274,9 +274,10 @@ SkyView viewOf(const std::vector<SatellitePosition>& satellites, const ReceiverF
 /// DOPs are interpolated towards the next second's, and the satellites and the ones in
 /// use stay those of the second's start. Over a second a receiver moves a few tens of
 /// metres at most, which turns no angle by a ten-thousandth of a degree. A satellite
-/// 10 degrees or more below the horizon is left alone for a minute: it climbs under a
-/// degree a minute, and a receiver crossing the Earth at airliner speed turns its sky
-/// by less than that.
+/// below the mask is left alone for 6 s per degree it lies below (10 degrees a minute):
+/// it climbs under a degree a minute, and a receiver crossing the Earth at airliner
+/// speed turns its sky by less than that. (A satellite 10 degrees below a mask at the
+/// horizon thus rests a minute, as it always has.)
 class SkyTracker {
 public:
     SkyTracker(SkyModel model, double maskDegrees, int maxUsed = 12, SignalStrength strength = {});

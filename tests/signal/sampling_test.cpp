@@ -90,6 +90,57 @@ TEST(SampleLoops, VectorLoopAddsExactlyWhatThePlainLoopAdds)
 #endif
 }
 
+// Galileo's two codes on one carrier: the vector pair, which looks the wave up once,
+// against the plain loop run for E1-B and then for E1-C, over random runs of every PRN,
+// symbol and secondary chip, at 2 to 20 samples per half-chip.
+TEST(SampleLoops, VectorPairAddsExactlyWhatThePlainLoopAddsTwice)
+{
+    std::mt19937_64 random(20261210);
+    std::uniform_real_distribution<double> unit(0, 1);
+    int vectorRuns = 0;
+    for (int trial = 0; trial < 2000; ++trial) {
+        const int prn = 1 + static_cast<int>(random() % 36);
+        const sampling::CodeTables data(sampling::withBocSubcarrier(galileo::e1bCode(prn), false));
+        const sampling::CodeTables pilot(sampling::withBocSubcarrier(galileo::e1cCode(prn), true));
+        sampling::CarrierWave wave;
+        const bool complex = trial % 2 == 1;
+        // Now and then a wave too strong for bytes: the plain loop runs then.
+        wave.set(trial % 50 == 0 ? 200 : 0.5 + 127 * unit(random), complex);
+        const double samplesPerChip = 2 + 18 * unit(random);
+        sampling::RunPhase phase;
+        phase.codeStep = static_cast<std::uint64_t>(4294967296.0 / samplesPerChip);
+        const std::uint64_t wrap = static_cast<std::uint64_t>(data.length()) << 32;
+        phase.code = trial % 5 == 0 ? wrap - 1 - random() % (64 * phase.codeStep) : random() % wrap;
+        phase.carrier = static_cast<std::uint32_t>(random());
+        phase.carrierStep = static_cast<std::uint32_t>(random());
+        const auto room = static_cast<int>((wrap - phase.code + phase.codeStep - 1) / phase.codeStep);
+        const int count = std::min(room, static_cast<int>(random() % 600));
+        const unsigned symbol = static_cast<unsigned>(random() % 2), chip = static_cast<unsigned>(random() % 2);
+
+        std::vector<std::int16_t> i1(static_cast<std::size_t>(count)), q1(i1.size());
+        for (std::size_t k = 0; k < i1.size(); ++k) {
+            // Sums near the ends of the range too: both ways must wrap alike.
+            const int spread = trial % 7 == 0 ? 65536 : 8001;
+            i1[k] = static_cast<std::int16_t>(static_cast<int>(random() % spread) - spread / 2);
+            q1[k] = static_cast<std::int16_t>(static_cast<int>(random() % spread) - spread / 2);
+        }
+        auto i2 = i1, q2 = q1;
+        sampling::RunPhase plain = phase, pilotPlain = phase, fast = phase;
+        sampling::addRunReference(data, wave, plain, symbol, i1.data(), complex ? q1.data() : nullptr, count);
+        sampling::addRunReference(pilot, wave, pilotPlain, chip, i1.data(), complex ? q1.data() : nullptr, count);
+        const sampling::AddRunPair add = sampling::fastestAddRunPair(wave);
+        vectorRuns += add != sampling::addRunPairReference ? 1 : 0;
+        add(data, pilot, wave, fast, symbol, chip, i2.data(), complex ? q2.data() : nullptr, count);
+        ASSERT_EQ(i1, i2) << "trial " << trial;
+        ASSERT_EQ(q1, q2) << "trial " << trial;
+        ASSERT_EQ(plain.code, fast.code) << "trial " << trial;
+        ASSERT_EQ(plain.carrier, fast.carrier) << "trial " << trial;
+    }
+#if defined(__x86_64__)
+    EXPECT_GT(vectorRuns, 1500) << "the vector pair hardly ran";
+#endif
+}
+
 TEST(SignalGenerator, RecordingsAreTheSameOnAnyNumberOfThreadsAndAsThePlainLoops)
 {
     TempDir dir;
