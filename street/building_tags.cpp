@@ -14,9 +14,15 @@ namespace {
 constexpr double metresPerFoot = 0.3048;
 constexpr double highestBuilding = 1000;  // metres: above this a value is a typing error
 
-bool isNo(std::string_view value) { return value == "no" || value == "false" || value == "0"; }
+bool isNo(std::string_view value)
+{
+    return value == "no" || value == "false" || value == "0";
+}
 
-std::string quoted(std::string_view value) { return "'" + visibleText(value) + "'"; }
+std::string quoted(std::string_view value)
+{
+    return "'" + visibleText(value) + "'";
+}
 
 }  // namespace
 
@@ -174,11 +180,10 @@ double widthByClass(std::string_view highway, bool railway)
         double width;
     };
     static constexpr ClassWidth widths[] = {
-        {"motorway", 14},     {"trunk", 14},          {"primary", 12},     {"secondary", 10},
-        {"tertiary", 8},      {"motorway_link", 7},   {"trunk_link", 7},   {"primary_link", 7},
-        {"secondary_link", 7}, {"tertiary_link", 7},  {"residential", 7},  {"unclassified", 7},
-        {"living_street", 6}, {"service", 5},         {"pedestrian", 5},   {"footway", 3},
-        {"cycleway", 3},      {"path", 3},            {"steps", 3},        {"track", 4},
+        {"motorway", 14},     {"trunk", 14},       {"primary", 12},      {"secondary", 10},     {"tertiary", 8},
+        {"motorway_link", 7}, {"trunk_link", 7},   {"primary_link", 7},  {"secondary_link", 7}, {"tertiary_link", 7},
+        {"residential", 7},   {"unclassified", 7}, {"living_street", 6}, {"service", 5},        {"pedestrian", 5},
+        {"footway", 3},       {"cycleway", 3},     {"path", 3},          {"steps", 3},          {"track", 4},
     };
     for (const auto& entry : widths)
         if (entry.name == highway) return entry.width;

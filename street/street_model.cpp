@@ -58,7 +58,10 @@ IndexBox boxOf(const std::vector<LocalPoint>& ring)
     return box;
 }
 
-double cross(double ax, double ay, double bx, double by) { return ax * by - ay * bx; }
+double cross(double ax, double ay, double bx, double by)
+{
+    return ax * by - ay * bx;
+}
 
 }  // namespace
 
@@ -191,9 +194,9 @@ struct StreetModel::Data {
                 ny = -ny;
                 distance = -distance;
             }
-            if (distance <= leavingGap || distance > range) continue;
-            const double facing = cosE * (dx * nx + dy * ny);  // the satellite's direction on the normal
-            if (facing <= 0) continue;                           // the satellite is behind the wall
+            if (distance <= leavingGap || distance > range) continue;  // no point of it is in range
+            const double facing = cosE * (dx * nx + dy * ny);          // the satellite's direction on the normal
+            if (facing <= 0) continue;                                 // the satellite is behind the wall
             // The receiver's mirror image behind the wall looks at the satellite through
             // the reflection point.
             const double t = distance / facing;
@@ -202,17 +205,19 @@ struct StreetModel::Data {
             const double qz = z + t * sinE;
             if (qz < wall.low || qz > wall.high) continue;
             const double along = ((qx - wall.ax) * ex + (qy - wall.ay) * ey) / (wallLength * wallLength);
-            if (along < 0 || along > 1) continue;
+            if (along < 0 || along > 1 || std::hypot(qx - x, qy - y) > range) continue;
             candidates.push_back({2 * distance * facing, qx, qy, qz, it->second});
         }
-        std::sort(candidates.begin(), candidates.end(),
-                  [](const Candidate& a, const Candidate& b) { return a.extra < b.extra || (a.extra == b.extra && a.wall < b.wall); });
+        std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+            return a.extra < b.extra || (a.extra == b.extra && a.wall < b.wall);
+        });
         for (const auto& candidate : candidates) {
             if (skyBlocked(candidate.qx, candidate.qy, candidate.qz, azimuth, elevation, candidate.wall)) continue;
             const double hx = x - candidate.qx, hy = y - candidate.qy;
             const double horizontal = std::hypot(hx, hy);
-            if (horizontal > 0 && pathBlocked(candidate.qx, candidate.qy, candidate.qz, hx / horizontal, hy / horizontal,
-                                              (z - candidate.qz) / horizontal, horizontal - leavingGap, candidate.wall))
+            if (horizontal > 0 &&
+                pathBlocked(candidate.qx, candidate.qy, candidate.qz, hx / horizontal, hy / horizontal,
+                            (z - candidate.qz) / horizontal, horizontal - leavingGap, candidate.wall))
                 continue;
             return Reflection{candidate.extra, options.reflectionLossDb, candidate.wall};
         }
@@ -321,8 +326,13 @@ StreetModel StreetModel::Builder::finish()
             for (std::size_t k = 0; k < ring.size(); ++k) {
                 const auto& a = ring[k];
                 const auto& b = ring[(k + 1) % ring.size()];
-                const Wall wall{static_cast<float>(a.east), static_cast<float>(a.north), static_cast<float>(b.east),
-                                static_cast<float>(b.north), footprint.low, footprint.high, i};
+                const Wall wall{static_cast<float>(a.east),
+                                static_cast<float>(a.north),
+                                static_cast<float>(b.east),
+                                static_cast<float>(b.north),
+                                footprint.low,
+                                footprint.high,
+                                i};
                 const auto index = static_cast<std::uint32_t>(d.walls.size());
                 d.walls.push_back(wall);
                 wallEntries.emplace_back(IndexBox(IndexPoint(std::min(wall.ax, wall.bx), std::min(wall.ay, wall.by)),
@@ -337,9 +347,10 @@ StreetModel StreetModel::Builder::finish()
     std::vector<IndexEntry> wayEntries;
     for (std::uint32_t i = 0; i < d.waySegments.size(); ++i) {
         const auto& s = d.waySegments[i];
-        wayEntries.emplace_back(IndexBox(IndexPoint(std::min(s.ax, s.bx) - s.halfWidth, std::min(s.ay, s.by) - s.halfWidth),
-                                         IndexPoint(std::max(s.ax, s.bx) + s.halfWidth, std::max(s.ay, s.by) + s.halfWidth)),
-                                i);
+        wayEntries.emplace_back(
+            IndexBox(IndexPoint(std::min(s.ax, s.bx) - s.halfWidth, std::min(s.ay, s.by) - s.halfWidth),
+                     IndexPoint(std::max(s.ax, s.bx) + s.halfWidth, std::max(s.ay, s.by) + s.halfWidth)),
+            i);
     }
     d.wayTree = Tree(wayEntries.begin(), wayEntries.end());
     std::vector<IndexEntry> areaEntries;
@@ -362,7 +373,10 @@ StreetModel StreetModel::fromFile(const std::filesystem::path& file, const Stree
     return builder.finish();
 }
 
-LocalPoint StreetModel::local(double latitude, double longitude) const { return data_->toLocal(latitude, longitude); }
+LocalPoint StreetModel::local(double latitude, double longitude) const
+{
+    return data_->toLocal(latitude, longitude);
+}
 
 Place StreetModel::place(double latitude, double longitude, std::optional<double> heading) const
 {
@@ -409,15 +423,28 @@ SatelliteInStreet StreetModel::satellite(const Place& place, double azimuth, dou
         result.reception = Reception::blocked;
         return result;
     }
-    const bool direct = !d.skyBlocked(place.point.east, place.point.north, d.options.antennaHeight, azimuth, elevation, -1);
+    const bool direct =
+        !d.skyBlocked(place.point.east, place.point.north, d.options.antennaHeight, azimuth, elevation, -1);
     result.reflection = d.bestReflection(place.point, azimuth, elevation);
     result.reception = direct ? Reception::clear : result.reflection ? Reception::reflected : Reception::blocked;
     return result;
 }
 
-const std::vector<Wall>& StreetModel::walls() const { return data_->walls; }
-const std::vector<Footprint>& StreetModel::footprints() const { return data_->footprints; }
-const StreetModelOptions& StreetModel::options() const { return data_->options; }
-std::size_t StreetModel::coveredWays() const { return data_->ways; }
+const std::vector<Wall>& StreetModel::walls() const
+{
+    return data_->walls;
+}
+const std::vector<Footprint>& StreetModel::footprints() const
+{
+    return data_->footprints;
+}
+const StreetModelOptions& StreetModel::options() const
+{
+    return data_->options;
+}
+std::size_t StreetModel::coveredWays() const
+{
+    return data_->ways;
+}
 
 }  // namespace trajix::street

@@ -33,9 +33,9 @@ struct Footprint {
 };
 
 struct StreetModelOptions {
-    double antennaHeight = 1.5;     ///< metres above the ground under the receiver
-    double reflectionLossDb = 6;    ///< a reflected copy is this much weaker
-    double reflectionRange = 100;   ///< metres: walls farther away reflect too weakly to count
+    double antennaHeight = 1.5;    ///< metres above the ground under the receiver
+    double reflectionLossDb = 6;   ///< a reflected copy is this much weaker
+    double reflectionRange = 100;  ///< metres from the receiver to a reflection point, beyond: too weak to count
 };
 
 enum class Reception { clear, reflected, blocked };

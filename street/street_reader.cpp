@@ -1,14 +1,16 @@
 #include "street/street_reader.hpp"
 
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <regex>
 #include <unordered_map>
 
-#include <boost/geometry.hpp>
 #include <fmt/format.h>
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
+#include <boost/geometry.hpp>
 
 #include "common/error.hpp"
 
@@ -22,16 +24,20 @@ using PlaneRing = bg::model::ring<PlanePoint, true, false>;
 
 constexpr std::size_t notesKept = 100;
 
-/// GDAL's messages go to its last-error slot, never to stderr, while one of these lives.
+/// GDAL's messages go to its last-error slot, never to stderr, while one of these lives;
+/// the first failure PROJ reports is kept (GDAL drops a coordinate system PROJ does not
+/// know with nothing but that message, and goes on without one).
 class QuietGdal {
 public:
     QuietGdal()
     {
         static std::once_flag registered;
         std::call_once(registered, [] { GDALAllRegister(); });
-        CPLPushErrorHandler(CPLQuietErrorHandler);
+        CPLPushErrorHandlerEx(&QuietGdal::handler, this);
         CPLErrorReset();
     }
+    const std::string& projFailure() const { return projFailure_; }
+    void forgetProjFailure() { projFailure_.clear(); }
     ~QuietGdal() { CPLPopErrorHandler(); }
     QuietGdal(const QuietGdal&) = delete;
     QuietGdal& operator=(const QuietGdal&) = delete;
@@ -41,7 +47,30 @@ public:
         const std::string message = CPLGetLastErrorMsg();
         return message.empty() ? "no message" : message;
     }
+
+private:
+    static void CPL_STDCALL handler(CPLErr type, CPLErrorNum, const char* message)
+    {
+        auto* self = static_cast<QuietGdal*>(CPLGetErrorHandlerUserData());
+        if (self && type >= CE_Failure && message && std::string_view(message).starts_with("PROJ") &&
+            self->projFailure_.empty())
+            self->projFailure_ = message;
+    }
+    std::string projFailure_;
 };
+
+/// The name a GeoJSON file's "crs" member gives (a CRS GDAL dropped), for the message.
+std::string geojsonCrsName(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::string head(8192, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    static const std::regex crs(R"re("crs"\s*:\s*\{[^}]*"name"\s*:\s*"([^"]{1,200})")re");
+    std::smatch match;
+    if (std::regex_search(head, match, crs)) return match[1].str();
+    return {};
+}
 
 struct DatasetCloser {
     void operator()(GDALDataset* dataset) const { GDALClose(dataset); }
@@ -55,8 +84,8 @@ struct FeatureDeleter {
 struct LayerInfo {
     std::unique_ptr<OGRCoordinateTransformation> toWgs84;  ///< null: already WGS-84 longitude, latitude
     bool footprintsOnly = false;
-    int otherTags = -1;                                 ///< field index of the OSM driver's other_tags
-    int osmId = -1, osmWayId = -1, plainId = -1;        ///< fields that name a feature in notes
+    int otherTags = -1;                           ///< field index of the OSM driver's other_tags
+    int osmId = -1, osmWayId = -1, plainId = -1;  ///< fields that name a feature in notes
 };
 
 class Reader {
@@ -78,9 +107,9 @@ public:
         const char* vectorOnly[] = {nullptr};
         GDALDriverH driver = GDALIdentifyDriverEx(file_.c_str(), GDAL_OF_VECTOR, nullptr, nullptr);
         if (!driver)
-            throw Error(fmt::format("{}: GDAL cannot read it as buildings ({})", file_.string(),
-                                    CPLGetLastErrorMsg()[0] ? CPLGetLastErrorMsg()
-                                                            : "no GDAL driver recognises it as vector data"));
+            throw Error(fmt::format(
+                "{}: GDAL cannot read it as buildings ({})", file_.string(),
+                CPLGetLastErrorMsg()[0] ? CPLGetLastErrorMsg() : "no GDAL driver recognises it as vector data"));
         // OSM files from the API's map call and from editors are not sorted by node id,
         // which the OSM driver's own index needs; its SQLite index takes any order and
         // keeps the nodes on disk beyond a bounded cache.
@@ -89,7 +118,13 @@ public:
         std::unique_ptr<GDALDataset, DatasetCloser> dataset(static_cast<GDALDataset*>(GDALOpenEx(
             file_.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, isOsm ? osmOptions : vectorOnly, nullptr)));
         if (!dataset)
-            throw Error(fmt::format("{}: GDAL cannot read it as buildings ({})", file_.string(), QuietGdal::lastMessage()));
+            throw Error(
+                fmt::format("{}: GDAL cannot read it as buildings ({})", file_.string(), QuietGdal::lastMessage()));
+        if (!quiet.projFailure().empty()) {
+            const std::string name = geojsonCrsName(file_);
+            throw Error(fmt::format("{}: its coordinate system{} is not one PROJ knows ({})", file_.string(),
+                                    name.empty() ? "" : " '" + visibleText(name) + "'", quiet.projFailure()));
+        }
         osm_ = dataset->GetDriver() && std::string_view(dataset->GetDriver()->GetDescription()) == "OSM";
         const std::string driverName = dataset->GetDriver() ? dataset->GetDriver()->GetDescription() : "?";
 
@@ -99,7 +134,8 @@ public:
         std::size_t features = 0;
         for (;;) {
             OGRLayer* layer = nullptr;
-            std::unique_ptr<OGRFeature, FeatureDeleter> feature(dataset->GetNextFeature(&layer, nullptr, nullptr, nullptr));
+            std::unique_ptr<OGRFeature, FeatureDeleter> feature(
+                dataset->GetNextFeature(&layer, nullptr, nullptr, nullptr));
             if (!feature) break;
             ++features;
             if (!layer) continue;
@@ -125,8 +161,8 @@ private:
         if (found != layers_.end()) return found->second;
         LayerInfo info;
         const OGRFeatureDefn* definition = layer.GetLayerDefn();
-        info.footprintsOnly = !osm_ && definition->GetFieldIndex("building") < 0 &&
-                              definition->GetFieldIndex("building:part") < 0;
+        info.footprintsOnly =
+            !osm_ && definition->GetFieldIndex("building") < 0 && definition->GetFieldIndex("building:part") < 0;
         info.otherTags = osm_ ? definition->GetFieldIndex("other_tags") : -1;
         info.osmId = definition->GetFieldIndex("osm_id");
         info.osmWayId = definition->GetFieldIndex("osm_way_id");
@@ -134,6 +170,10 @@ private:
             info.plainId = definition->GetFieldIndex(name);
             if (info.plainId >= 0) break;
         }
+        if (!osm_ && !options_.heights.heightAttribute.empty() &&
+            definition->GetFieldIndex(options_.heights.heightAttribute.c_str()) < 0)
+            note(fmt::format("{}: layer {} has no field {}; its heights come from the OSM tags or the default",
+                             file_.string(), layer.GetName(), options_.heights.heightAttribute));
         if (const OGRSpatialReference* source = layer.GetSpatialRef()) {
             const char* wgs84Options[] = {"IGNORE_DATA_AXIS_TO_SRS_AXIS_MAPPING=NO", nullptr};
             if (!(source->IsGeographic() && source->IsSame(&wgs84_, wgs84Options) &&
@@ -290,8 +330,8 @@ private:
     }
 
     template <class Emit>
-    void forEachPolygon(const OGRGeometry& geometry, const OGRFeature& feature, OGRLayer& layer,
-                        const LayerInfo& info, Emit&& emit)
+    void forEachPolygon(const OGRGeometry& geometry, const OGRFeature& feature, OGRLayer& layer, const LayerInfo& info,
+                        Emit&& emit)
     {
         const auto type = wkbFlatten(geometry.getGeometryType());
         if (type == wkbMultiPolygon || type == wkbGeometryCollection) {
