@@ -92,15 +92,6 @@ TEST(BuildingTags, OtherTagsOfTheOsmDriver)
     }
 }
 
-TEST(BuildingTags, KindOfPolygon)
-{
-    EXPECT_EQ(buildingKind({{"building", "yes"}}, false), BuildingKind::outline);
-    EXPECT_EQ(buildingKind({{"building", "no"}, {"building:part", "yes"}}, false), BuildingKind::part);
-    EXPECT_EQ(buildingKind({{"building", "no"}}, false), BuildingKind::none);
-    EXPECT_EQ(buildingKind({{"landuse", "grass"}}, false), BuildingKind::none);
-    EXPECT_EQ(buildingKind({{"HEIGHT_ROOF", "20"}}, true), BuildingKind::outline);  // a file of footprints
-}
-
 struct WayCase {
     Tags tags;
     bool rail;
