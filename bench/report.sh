@@ -130,6 +130,21 @@ if checked and unchecked:
     row("route 50 km with the lateral limit check", f"{c / 1000:.3f} s, {checked['corners']:.0f} corners",
         f"without {u / 1000:.3f} s, {unchecked['corners']:.0f} corners", f"{(c / u - 1) * 100:+.1f} %")
 
+# The street: reading buildings (goal: 100,000 in under 2 s) and one satellite's lookups.
+b = runs.get("BM_StreetReadSharedCity/iterations:3")
+if b:
+    row(f"street: read Lower Manhattan OSM ({b['file_MiB']:.1f} MiB)", f"{cpu(b):.0f} ms",
+        f"{b['buildings']:.0f} buildings, {b['walls']:.0f} walls", f"peak {b['peak_rss_MiB']:.0f} MiB")
+b = runs.get("BM_StreetReadGenerated/iterations:1")
+if b:
+    row(f"street: read {b['buildings']:.0f} generated buildings (GeoJSON {b['file_MiB']:.0f} MiB)",
+        f"{cpu(b) / 1000:.2f} s", "bound 2 s", f"peak {b['peak_rss_MiB']:.0f} MiB")
+direct, whole = find("BM_StreetDirectPath"), find("BM_StreetSatellite")
+if direct and whole:
+    d, w = runs[direct], runs[whole]
+    row("street: one satellite among the towers", f"{cpu(w) * 1000:.1f} us with reflections",
+        f"direct path alone {cpu(d) * 1000:.1f} us", f"{w['reflected_share'] * 100:.0f} % reflected")
+
 # The one-hour script.
 for name, b in runs.items():
     if name.startswith("BM_ScriptOneHourAt20Hz"):

@@ -1,6 +1,6 @@
 #pragma once
 // The --rmc, --zda, --date, --sky, --mask, --systems and --max-used options shared by
-// the commands that write NMEA files.
+// the commands that write NMEA files, and the street's: --buildings and its choices.
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -12,6 +12,7 @@
 #include "common/error.hpp"
 #include "nmea/dates.hpp"
 #include "nmea/sky_sentences.hpp"
+#include "street/street_model.hpp"
 
 namespace trajix::cli {
 
@@ -23,6 +24,12 @@ struct DateOptions {
     std::optional<double> mask;
     std::optional<std::string> systems;  ///< "gps,galileo,..." as given
     std::optional<int> maxUsed;
+    std::string buildings;  ///< buildings and tunnels file; empty for an open sky
+    std::optional<double> defaultBuildingHeight;
+    std::optional<std::string> heightAttribute;
+    bool railTunnels = false;
+    std::optional<double> antennaHeight;
+    std::optional<double> reflectionLoss;
 };
 
 inline void addDateOptions(CLI::App* sub, DateOptions& options)
@@ -43,6 +50,64 @@ inline void addDateOptions(CLI::App* sub, DateOptions& options)
     sub->add_option("--max-used", options.maxUsed,
                     "Satellites in use at most, the highest above the mask over every system of --sky, 1 up to 99 "
                     "(default 12 for GPS alone, 24 for more systems)");
+    sub->add_option("--buildings", options.buildings,
+                    "Buildings and tunnels around the path (OSM .osm or .osm.pbf, GeoJSON, Shapefile, GeoPackage, any "
+                    "coordinate system): satellites they hide are not received (empty SNR in GSV), ones received by a "
+                    "reflection only are weaker, and with fewer than 4 in use the fix is lost. Needs --sky");
+    sub->add_option("--default-building-height", options.defaultBuildingHeight,
+                    "Height of a building with no height and no levels, metres (default 10)");
+    sub->add_option("--height-attribute", options.heightAttribute,
+                    "The field of --buildings that holds the height in metres (e.g. HEIGHT_ROOF), tried first");
+    sub->add_flag("--rail-tunnels", options.railTunnels,
+                  "Railway tunnels cover the sky too (a receiver on a train); road tunnels always do");
+    sub->add_option("--antenna-height", options.antennaHeight, "Antenna height above the ground, metres (default 1.5)");
+    sub->add_option("--reflection-loss", options.reflectionLoss,
+                    "How much weaker a reflected signal is, dB (default 6)");
+}
+
+/// The street of the options, or nothing without --buildings. Usage errors for its
+/// choices without --buildings and for --buildings without --sky; Error for a value out
+/// of range or a file the reader refuses (its notes go to stderr).
+inline std::shared_ptr<const street::StreetModel> streetModel(const DateOptions& options)
+{
+    const bool anyChoice = options.defaultBuildingHeight || options.heightAttribute || options.railTunnels ||
+                           options.antennaHeight || options.reflectionLoss;
+    if (options.buildings.empty()) {
+        if (anyChoice)
+            throw CLI::ValidationError(
+                "--default-building-height, --height-attribute, --rail-tunnels, "
+                "--antenna-height and --reflection-loss",
+                "need --buildings");
+        return nullptr;
+    }
+    if (options.sky.empty()) throw CLI::ValidationError("--buildings", "needs --sky");
+    street::StreetReadOptions read;
+    street::StreetModelOptions model;
+    if (options.defaultBuildingHeight) {
+        if (!(*options.defaultBuildingHeight > 0 && *options.defaultBuildingHeight <= 1000))
+            throw Error(fmt::format("--default-building-height {} is not a height from 0 up to 1000 m",
+                                    *options.defaultBuildingHeight));
+        read.heights.defaultHeight = *options.defaultBuildingHeight;
+    }
+    if (options.heightAttribute) read.heights.heightAttribute = *options.heightAttribute;
+    read.railTunnels = options.railTunnels;
+    if (options.antennaHeight) {
+        if (!(*options.antennaHeight >= 0 && *options.antennaHeight <= 1000))
+            throw Error(fmt::format("--antenna-height {} is not a height from 0 to 1000 m", *options.antennaHeight));
+        model.antennaHeight = *options.antennaHeight;
+    }
+    if (options.reflectionLoss) {
+        if (!(*options.reflectionLoss >= 0 && *options.reflectionLoss <= 60))
+            throw Error(fmt::format("--reflection-loss {} is not a loss from 0 to 60 dB", *options.reflectionLoss));
+        model.reflectionLossDb = *options.reflectionLoss;
+    }
+    street::StreetReadSummary summary;
+    auto street = std::make_shared<const street::StreetModel>(
+        street::StreetModel::fromFile(options.buildings, read, model, &summary));
+    for (const std::string& note : summary.notes) fmt::print(stderr, "trajix: {}\n", note);
+    if (summary.notesDropped > 0)
+        fmt::print(stderr, "trajix: {}: {} more features left out\n", options.buildings, summary.notesDropped);
+    return street;
 }
 
 /// The writers' date sentences from the options. Without --rmc, --zda and --sky the
@@ -52,12 +117,14 @@ inline void addDateOptions(CLI::App* sub, DateOptions& options)
 /// file (what its reader skipped goes to stderr).
 inline DateSentences dateSentences(const DateOptions& options)
 {
+    if (options.buildings.empty()) streetModel(options);  // its choices alone are usage errors
     DateSentences sentences;
     sentences.rmc = options.rmc;
     sentences.zda = options.zda;
     if (options.mask && options.sky.empty()) throw CLI::ValidationError("--mask", "needs --sky");
     if (options.systems && options.sky.empty()) throw CLI::ValidationError("--systems", "needs --sky");
     if (options.maxUsed && options.sky.empty()) throw CLI::ValidationError("--max-used", "needs --sky");
+    if (!options.buildings.empty() && options.sky.empty()) throw CLI::ValidationError("--buildings", "needs --sky");
     if (!options.rmc && !options.zda && options.sky.empty()) {
         if (!options.date.empty()) throw CLI::ValidationError("--date", "needs --rmc, --zda or --sky");
         return sentences;
@@ -76,6 +143,7 @@ inline DateSentences dateSentences(const DateOptions& options)
         for (const std::string& note : model->skipped()) fmt::print(stderr, "trajix: {}: {}\n", options.sky, note);
         sentences.sky = std::move(model);
         sentences.maskDegrees = options.mask.value_or(5.0);
+        sentences.street = streetModel(options);
         checkDateSentences(sentences);
     }
     return sentences;

@@ -41,7 +41,7 @@ std::string SampleWriter::sampleText(const SamplePosition& position, double head
 {
     // The sentences of a sample form one output line: GGA, CR LF, VTG, CR LF.
     const NmeaStamp stamp = dateSentences_.stamp(output_.outputClock);
-    std::string text = dateSentences_.gga(stamp, position.latitude, position.longitude, fixedAltitude);
+    std::string text = dateSentences_.gga(stamp, position.latitude, position.longitude, fixedAltitude, heading);
     text += dateSentences_.gsa();
     text += dateSentences_.rmc(stamp, position.latitude, position.longitude, speedKmh, heading);
     if (withVtg_) text += dateSentences_.vtg(heading, speedKmh);

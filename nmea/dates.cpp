@@ -97,6 +97,12 @@ std::string rmcSentence(std::string_view time, long double latitude, long double
                     formatDirection(course, route ? "000.00" : "##0.00"), date.day, date.month, date.year % 100));
 }
 
+std::string rmcSentenceWithoutFix(std::string_view time, const CalendarDate& date)
+{
+    return finishSentence(
+        fmt::format("$GPRMC,{},V,,,,,,,{:02}{:02}{:02},,,N*", time, date.day, date.month, date.year % 100));
+}
+
 std::string zdaSentence(std::string_view time, const CalendarDate& date)
 {
     return finishSentence(fmt::format("$GPZDA,{},{:02},{:02},{:04},00,00*", time, date.day, date.month, date.year));
@@ -128,6 +134,7 @@ void checkDateSentences(const DateSentences& options)
     if (options.maxUsed < 0 || options.maxUsed > maxUsedLimit)
         throw Error(fmt::format("{} satellites in use is not a count from 1 up to {}", options.maxUsed, maxUsedLimit));
     if (options.sky) checkSkySystems(*options.sky, options.systems);
+    if (options.street && !options.sky) throw Error("the buildings need the satellites of a sky file");
 }
 
 SampleSentences::SampleSentences(const DateSentences& options, long double firstClock, long double interval,
@@ -137,7 +144,8 @@ SampleSentences::SampleSentences(const DateSentences& options, long double first
     checkDateSentences(options);
     if (options.date) clock_ = NmeaClock(*options.date, firstClock, timeDecimalsForInterval(interval));
     if (options.sky) {
-        sky_ = std::make_shared<SkySentences>(options.sky, options.maskDegrees, options.systems, options.maxUsed);
+        sky_ = std::make_shared<SkySentences>(options.sky, options.maskDegrees, options.systems, options.maxUsed,
+                                              options.street);
         talker_ = options.systems.talker();
     }
 }
@@ -161,6 +169,7 @@ std::string SampleSentences::rmc(const NmeaStamp& stamp, long double latitude, l
                                  long double speedKmh, long double course) const
 {
     if (!options_.rmc) return {};
+    if (sky_ && sky_->fixLost()) return talk(rmcSentenceWithoutFix(stamp.time, stamp.date));
     return talk(rmcSentence(stamp.time, latitude, longitude, speedKmh, course, stamp.date, style_));
 }
 
@@ -176,17 +185,20 @@ std::string SampleSentences::zda(const NmeaStamp& stamp)
 }
 
 std::string SampleSentences::gga(const NmeaStamp& stamp, long double latitude, long double longitude,
-                                 std::string_view altitude)
+                                 std::string_view altitude, std::optional<double> heading)
 {
     if (!sky_) return ggaSentence(stamp.time, latitude, longitude, altitude);
-    return talk(
-        ggaSentence(stamp.time, latitude, longitude, altitude, sky_->observe(stamp, latitude, longitude, altitude)));
+    const sky::SkyView& view = sky_->observe(stamp, latitude, longitude, altitude, heading);
+    if (sky_->fixLost()) return talk(ggaSentenceWithoutFix(stamp.time, view));
+    return talk(ggaSentence(stamp.time, latitude, longitude, altitude, view));
 }
 
 std::string SampleSentences::gll(const NmeaStamp& stamp, long double latitude, long double longitude,
-                                 std::string_view altitude, GllLayout layout)
+                                 std::string_view altitude, GllLayout layout, std::optional<double> heading)
 {
-    if (sky_) sky_->observe(stamp, latitude, longitude, altitude);
+    if (sky_) sky_->observe(stamp, latitude, longitude, altitude, heading);
+    if (layout == GllLayout::Standard && sky_ && sky_->fixLost())
+        return talk(finishSentence(fmt::format("$GPGLL,,,,,{},V,N*", stamp.time)));
     return talk(gllSentence(stamp.time, latitude, longitude, layout));
 }
 

@@ -16,6 +16,9 @@ namespace trajix {
 namespace sky {
 class SkyModel;
 }
+namespace street {
+class StreetModel;
+}
 class SkySentences;
 
 /// The first and the last date a file may start on: the start of GPS time and the
@@ -40,6 +43,10 @@ CalendarDate addDays(const CalendarDate& date, long long days);
 std::string rmcSentence(std::string_view time, long double latitude, long double longitude, long double speedKmh,
                         long double course, const CalendarDate& date, VtgStyle style);
 
+/// A receiver without a fix: "$GPRMC,TIME,V,,,,,,,DDMMYY,,,N*CS" CR LF (status V, mode
+/// N, no position, speed or course).
+std::string rmcSentenceWithoutFix(std::string_view time, const CalendarDate& date);
+
 /// "$GPZDA,TIME,DD,MM,YYYY,00,00*CS" CR LF (local zone 00:00).
 std::string zdaSentence(std::string_view time, const CalendarDate& date);
 
@@ -60,6 +67,10 @@ struct DateSentences {
     NmeaSystems systems{};
     /// The satellites in use at most (1 up to 99); 0 for systems.defaultMaxUsed().
     int maxUsed = 0;
+    /// The buildings and tunnels around the receiver (street/street_model.hpp), with a
+    /// sky only: the satellites they hide are not received, and with fewer than 4 in use
+    /// the fix is lost (GGA quality 0 without a position, RMC status V, GSA mode 1).
+    std::shared_ptr<const street::StreetModel> street{};
 };
 
 /// The longest count of satellites in use: GGA prints it with two digits.
@@ -112,7 +123,8 @@ public:
     NmeaStamp stamp(long double clock) const { return clock_.stamp(clock); }
 
     /// The RMC sentence of a sample, or "" without the option. Speed in km/h and course
-    /// in degrees are those the writer's VTG would print.
+    /// in degrees are those the writer's VTG would print. With the fix lost at the sample
+    /// last passed to gga() or gll(), rmcSentenceWithoutFix's.
     std::string rmc(const NmeaStamp& stamp, long double latitude, long double longitude, long double speedKmh,
                     long double course) const;
 
@@ -123,10 +135,14 @@ public:
 
     /// The GGA sentence of a sample: ggaSentence's, or with the sky its satellites in
     /// use and HDOP (the sky is computed here for the sample; altitude is GGA's text).
-    std::string gga(const NmeaStamp& stamp, long double latitude, long double longitude, std::string_view altitude);
-    /// The GLL sentence of a sample; with the sky, computes it as gga() does.
+    /// heading (degrees) tells the street whether the receiver runs along a tunnel; with
+    /// the fix lost, ggaSentenceWithoutFix's.
+    std::string gga(const NmeaStamp& stamp, long double latitude, long double longitude, std::string_view altitude,
+                    std::optional<double> heading = std::nullopt);
+    /// The GLL sentence of a sample; with the sky, computes it as gga() does. With the fix
+    /// lost the standard layout says so: "$GPGLL,,,,,TIME,V,N*CS".
     std::string gll(const NmeaStamp& stamp, long double latitude, long double longitude, std::string_view altitude,
-                    GllLayout layout = GllLayout::TimeFirst);
+                    GllLayout layout = GllLayout::TimeFirst, std::optional<double> heading = std::nullopt);
     /// The GSA sentences of the sample last passed to gga() or gll(), or "" without the sky.
     std::string gsa() const;
     /// The GSV sentences on the first sample of every second (as zda()), or "".

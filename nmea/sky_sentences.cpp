@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <optional>
 
 #include <fmt/format.h>
@@ -98,6 +99,11 @@ std::string ggaSentence(std::string_view time, long double latitude, long double
                                       lon.text, lon.letter, view.usedCount, dopText(view.hdop), altitude));
 }
 
+std::string ggaSentenceWithoutFix(std::string_view time, const sky::SkyView& view)
+{
+    return finishSentence(fmt::format("$GPGGA,{},,,,,0,{:02},,,M,,M,,*", time, view.usedCount));
+}
+
 std::string gsaSentence(const sky::SkyView& view)
 {
     return gsaSentence(view, dopText(view.pdop), dopText(view.hdop), dopText(view.vdop));
@@ -177,7 +183,8 @@ void appendGsv(std::string& out, const sky::SkyView& view, std::size_t first, st
             text += ',';
             appendNumber(text, azimuth, 3);
             text += ',';
-            appendNumber(text, rounded(s.cn0, 0, 99), 2);
+            // A satellite the street hides is listed with an empty SNR.
+            if (std::isfinite(s.cn0)) appendNumber(text, rounded(s.cn0, 0, 99), 2);
         }
         if (signalId) {
             text += ',';
@@ -246,11 +253,12 @@ void checkSkySystems(const sky::SkyModel& model, const NmeaSystems& systems)
 }
 
 SkySentences::SkySentences(std::shared_ptr<const sky::SkyModel> model, double maskDegrees, NmeaSystems systems,
-                           int maxUsed)
+                           int maxUsed, std::shared_ptr<const street::StreetModel> street)
     : model_(std::move(model)),
       mask_(maskDegrees),
       systems_(std::move(systems)),
-      maxUsed_(maxUsed > 0 ? maxUsed : systems_.defaultMaxUsed())
+      maxUsed_(maxUsed > 0 ? maxUsed : systems_.defaultMaxUsed()),
+      street_(std::move(street))
 {
     if (!model_) throw Error("the sky needs a satellites file");
 }
@@ -336,7 +344,7 @@ long long SkySentences::gpsDay(const CalendarDate& date)
 }
 
 const sky::SkyView& SkySentences::observe(const NmeaStamp& stamp, long double latitude, long double longitude,
-                                          std::string_view altitude)
+                                          std::string_view altitude, std::optional<double> heading)
 {
     // The time the sentences print (hhmmss.ss...), so the sky belongs to the time a
     // reader of the file sees.
@@ -371,7 +379,40 @@ const sky::SkyView& SkySentences::observe(const NmeaStamp& stamp, long double la
             : Ecef{};
     view_ = &tracker_->at(t, receiver, false);
     lastSecond_ = static_cast<long long>(std::floor(t));
+    if (street_) view_ = &streetView(*view_, static_cast<double>(latitude), static_cast<double>(longitude), heading);
     return *view_;
+}
+
+const sky::SkyView& SkySentences::streetView(const sky::SkyView& open, double latitude, double longitude,
+                                             std::optional<double> heading)
+{
+    // The satellites and their angles stay those of the second's start within a second
+    // (the sky's own rule), and so does what the buildings do to them; a tunnel counts
+    // from the sample that enters it.
+    const street::Place place = street_->place(latitude, longitude, heading);
+    if (lastSecond_ != streetSecond_ || place.covered != streetCovered_) {
+        streetSecond_ = lastSecond_;
+        streetCovered_ = place.covered;
+        streetView_ = open;
+        for (auto& s : streetView_.satellites) {
+            const auto seen = street_->satellite(place, s.azimuth, s.elevation);
+            if (seen.reception == street::Reception::blocked)
+                s.cn0 = std::numeric_limits<double>::quiet_NaN();
+            else if (seen.reception == street::Reception::reflected)
+                s.cn0 -= seen.reflection->lossDb;
+        }
+        sky::chooseSatellitesInUse(streetView_, maxUsed_);
+        streetChangedUse_ = false;
+        for (std::size_t i = 0; i < open.satellites.size(); ++i)
+            streetChangedUse_ |= open.satellites[i].used != streetView_.satellites[i].used;
+    }
+    // The same satellites in use: the sky's DOPs, moving smoothly within the second.
+    if (!streetChangedUse_) {
+        streetView_.pdop = open.pdop;
+        streetView_.hdop = open.hdop;
+        streetView_.vdop = open.vdop;
+    }
+    return streetView_;
 }
 
 std::string SkySentences::gsa()
@@ -383,10 +424,15 @@ std::string SkySentences::gsa()
     // the sentence, and the DOPs need not be printed to tell.
     const auto key = [](const std::optional<double>& dop) { return dop ? dopHundredths(*dop) : -2; };
     const std::array<long long, 3> keys{key(view.pdop), key(view.hdop), key(view.vdop)};
-    if (gsaSecond_ == lastSecond_ && keys == gsaKeys_ && keys[0] != -1 && keys[1] != -1 && keys[2] != -1) return gsa_;
+    if (gsaSecond_ == lastSecond_ && gsaCovered_ == streetCovered_ && keys == gsaKeys_ && keys[0] != -1 &&
+        keys[1] != -1 && keys[2] != -1)
+        return gsa_;
     gsaKeys_ = keys;
     std::string pdop = dopText(view.pdop), hdop = dopText(view.hdop), vdop = dopText(view.vdop);
-    if (gsaSecond_ != lastSecond_ || pdop != gsaPdop_ || hdop != gsaHdop_ || vdop != gsaVdop_) {
+    // A tunnel entered or left within a second changes the satellites in use.
+    if (gsaSecond_ != lastSecond_ || pdop != gsaPdop_ || hdop != gsaHdop_ || vdop != gsaVdop_ ||
+        gsaCovered_ != streetCovered_) {
+        gsaCovered_ = streetCovered_;
         gsa_ = gsaSentences(view, systems_, pdop, hdop, vdop);
         gsaSecond_ = lastSecond_;
         gsaPdop_ = std::move(pdop);

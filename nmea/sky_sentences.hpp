@@ -12,6 +12,7 @@
 #include "common/calendar.hpp"
 #include "nmea/systems.hpp"
 #include "sky/sky_model.hpp"
+#include "street/street_model.hpp"
 
 namespace trajix {
 
@@ -24,6 +25,10 @@ std::string formatDop(double value);
 /// in use (two digits), HDOP with "0.00" (empty without a DOP).
 std::string ggaSentence(std::string_view time, long double latitude, long double longitude, std::string_view altitude,
                         const sky::SkyView& view);
+
+/// A receiver without a fix: "$GPGGA,TIME,,,,,0,NN,,,M,,M,,*CS" CR LF, quality 0, NN the
+/// satellites it still receives in use, no position, HDOP or altitude.
+std::string ggaSentenceWithoutFix(std::string_view time, const sky::SkyView& view);
 
 /// "$GPGSA,A,3,P1,...,P12,PDOP,HDOP,VDOP*CS" CR LF: the PRNs in use ascending, twelve
 /// fields; mode 1 and empty DOPs without a DOP (fewer than four in use). More than twelve
@@ -40,7 +45,8 @@ std::string gsaSentences(const sky::SkyView& view, const NmeaSystems& systems, s
                          std::string_view hdop, std::string_view vdop);
 
 /// The GSV sentences of the view, four satellites each ("PRN,elevation,azimuth,SNR" as
-/// "00,00,000,00", by PRN); one sentence with a count of 00 for an empty sky.
+/// "00,00,000,00", by PRN; the SNR empty for a satellite not received, a NaN cn0); one
+/// sentence with a count of 00 for an empty sky.
 std::string gsvSentences(const sky::SkyView& view);
 /// The GSV sentences of a file of the given systems: gsvSentences' for GPS alone;
 /// otherwise each system's own sentences in system ID order, from its own talker (GP, GL,
@@ -89,15 +95,24 @@ class SkySentences {
 public:
     /// The sky of model above maskDegrees written for systems (the model holds their
     /// satellites), the up to maxUsed highest in use (systems.defaultMaxUsed() when 0).
+    /// With a street, a satellite the buildings hide is not received (no SNR, not in
+    /// use), one received by a reflection only is weaker by the reflection loss, and
+    /// under a tunnel nothing is received; the ones in use and the DOPs come from those
+    /// received.
     SkySentences(std::shared_ptr<const sky::SkyModel> model, double maskDegrees, NmeaSystems systems = {},
-                 int maxUsed = 0);
+                 int maxUsed = 0, std::shared_ptr<const street::StreetModel> street = nullptr);
 
     /// Computes the sky of a sample: its stamp (date and time of day, UTC), position in
     /// degrees and the GGA altitude text (metres above the geoid; the geoid lies
     /// 21.3213 m below the ellipsoid as GGA says). Throws Error when the file covers no
     /// satellite at that time.
+    /// heading (degrees from north; nullopt standing) says whether the receiver runs
+    /// along a tunnel it is over.
     const sky::SkyView& observe(const NmeaStamp& stamp, long double latitude, long double longitude,
-                                std::string_view altitude);
+                                std::string_view altitude, std::optional<double> heading = std::nullopt);
+
+    /// With a street: fewer than 4 satellites in use at the latest sample, so no fix.
+    bool fixLost() const { return street_ && view_ && view_->usedCount < 4; }
 
     /// The GSA sentences of the latest sample observed.
     std::string gsa();
@@ -111,17 +126,29 @@ public:
     static long long gpsDay(const CalendarDate& date);
 
 private:
+    const sky::SkyView& streetView(const sky::SkyView& open, double latitude, double longitude,
+                                   std::optional<double> heading);
+
     std::shared_ptr<const sky::SkyModel> model_;
     double mask_;
     NmeaSystems systems_;
     int maxUsed_;
     std::unique_ptr<sky::SkyTracker> tracker_;
+    std::shared_ptr<const street::StreetModel> street_;
+    // The street's view of the latest second (recomputed when the second or the cover
+    // changes): the sky's satellites with the hidden ones at NaN and the reflected ones
+    // weaker, and whether that changed the satellites in use.
+    sky::SkyView streetView_;
+    long long streetSecond_ = -1;
+    bool streetCovered_ = false;
+    bool streetChangedUse_ = false;
     int leapSeconds_ = 0;
     const sky::SkyView* view_ = nullptr;  // owned by the tracker
     long long lastSecond_ = 0;            // the whole second of the latest sample
     std::string gsa_, gsaPdop_, gsaHdop_, gsaVdop_;
     std::array<long long, 3> gsaKeys_{};  // the DOPs of gsa_ in printed hundredths
     long long gsaSecond_ = -1;
+    bool gsaCovered_ = false;
     sky::SkyView empty_;
 };
 

@@ -134,7 +134,7 @@ public:
     void writeAt(long double time, const Fix& fix, double speedKmh)
     {
         const NmeaStamp stamp = sentences_.stamp(time);
-        buffer_ += sentences_.gga(stamp, fix.latitude, fix.longitude, fix.altitude);
+        buffer_ += sentences_.gga(stamp, fix.latitude, fix.longitude, fix.altitude, static_cast<double>(fix.course));
         buffer_ += sentences_.gsa();
         buffer_ += sentences_.rmc(stamp, fix.latitude, fix.longitude, speedKmh, fix.course);
         if (vtg_) buffer_ += sentences_.vtg(fix.course, speedKmh);

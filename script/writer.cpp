@@ -77,10 +77,12 @@ std::int64_t saveNMEA(ScriptState& state, const ScriptOptions& options, Progress
         lastAltitude = formatPicture(state.sampleHeight[k], "####.00");
         if (options.hdtAndGll) {
             addSentence(dateSentences.gll(stamp, lastLatitude, lastLongitude, lastAltitude,
-                                          options.standardGll ? GllLayout::Standard : GllLayout::TimeFirst));
+                                          options.standardGll ? GllLayout::Standard : GllLayout::TimeFirst,
+                                          static_cast<double>(normaliseHeading(lastHeading))));
             addSentence(dateSentences.hdt(lastHeading));
         } else {
-            addSentence(dateSentences.gga(stamp, lastLatitude, lastLongitude, lastAltitude));
+            addSentence(dateSentences.gga(stamp, lastLatitude, lastLongitude, lastAltitude,
+                                          static_cast<double>(normaliseHeading(lastHeading))));
         }
         addSentence(dateSentences.gsa());
         addSentence(dateSentences.rmc(stamp, lastLatitude, lastLongitude,
@@ -97,7 +99,8 @@ std::int64_t saveNMEA(ScriptState& state, const ScriptOptions& options, Progress
         writeRunOut(lastTime, state.output.outputClock, interval, [&](long double time) {
             const NmeaStamp stamp = dateSentences.stamp(time);
             text.clear();
-            addSentence(dateSentences.gga(stamp, lastLatitude, lastLongitude, lastAltitude));
+            addSentence(dateSentences.gga(stamp, lastLatitude, lastLongitude, lastAltitude,
+                                          static_cast<double>(normaliseHeading(lastHeading))));
             addSentence(dateSentences.gsa());
             addSentence(dateSentences.rmc(stamp, lastLatitude, lastLongitude, 0, normaliseHeading(lastHeading)));
             addSentence(dateSentences.zda(stamp));

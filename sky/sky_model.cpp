@@ -480,8 +480,20 @@ SkyView viewOf(const std::vector<SatellitePosition>& satellites, const ReceiverF
     std::sort(view.satellites.begin(), view.satellites.end(), [](const SatelliteView& a, const SatelliteView& b) {
         return a.system != b.system ? a.system < b.system : a.prn < b.prn;
     });
-    std::vector<std::size_t> order(view.satellites.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    chooseSatellitesInUse(view, maxUsed);
+    return view;
+}
+
+void chooseSatellitesInUse(SkyView& view, int maxUsed)
+{
+    view.usedCount = 0;
+    view.pdop = view.hdop = view.vdop = std::nullopt;
+    std::vector<std::size_t> order;
+    order.reserve(view.satellites.size());
+    for (std::size_t i = 0; i < view.satellites.size(); ++i) {
+        view.satellites[i].used = false;
+        if (std::isfinite(view.satellites[i].cn0)) order.push_back(i);
+    }
     std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         const SatelliteView& x = view.satellites[a];
         const SatelliteView& y = view.satellites[b];
@@ -505,7 +517,6 @@ SkyView viewOf(const std::vector<SatellitePosition>& satellites, const ReceiverF
         view.vdop = std::sqrt(normal[2][2]);
         view.pdop = std::sqrt(normal[0][0] + normal[1][1] + normal[2][2]);
     }
-    return view;
 }
 
 SkyTracker::SkyTracker(SkyModel model, double maskDegrees, int maxUsed, SignalStrength strength)

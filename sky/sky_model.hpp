@@ -246,7 +246,7 @@ struct SatelliteView {
     int prn = 0;           ///< the system's own number (GLONASS: slot)
     double elevation = 0;  ///< degrees
     double azimuth = 0;    ///< degrees [0, 360)
-    double cn0 = 0;        ///< dB-Hz
+    double cn0 = 0;        ///< dB-Hz; NaN for a satellite the street hides
     bool used = false;     ///< among the satellites in use
 };
 
@@ -267,6 +267,11 @@ struct SatellitePosition {
 };
 SkyView viewOf(const std::vector<SatellitePosition>& satellites, const ReceiverFrame& frame, double maskDegrees,
                int maxUsed, const SignalStrength& strength);
+
+/// Marks the up to maxUsed highest satellites of the view in use (ties by system, then
+/// PRN), among those received (a finite cn0: the street leaves the others at NaN), and
+/// sets usedCount and the DOPs of the ones in use (none with fewer than 4).
+void chooseSatellitesInUse(SkyView& view, int maxUsed);
 
 /// Follows the sky along a path for the NMEA writers. The sky is computed at whole
 /// seconds, from the receiver's position at the first time asked within the second

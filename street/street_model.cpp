@@ -1,0 +1,450 @@
+#include "street/street_model.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include <boost/geometry.hpp>
+#include <boost/geometry/index/rtree.hpp>
+
+namespace trajix::street {
+
+namespace {
+
+namespace bg = boost::geometry;
+namespace bgi = boost::geometry::index;
+using IndexPoint = bg::model::point<double, 2, bg::cs::cartesian>;
+using IndexBox = bg::model::box<IndexPoint>;
+using IndexSegment = bg::model::segment<IndexPoint>;
+using IndexEntry = std::pair<IndexBox, std::uint32_t>;
+using Tree = bgi::rtree<IndexEntry, bgi::rstar<16>>;
+
+constexpr double degree = std::numbers::pi / 180;
+/// Beyond this a building is below the horizon's haze of the Earth's curve for any
+/// elevation above a mask: 290 m seen from 20 km is 0.8 degrees up.
+constexpr double farthestReach = 20000;
+/// Elevations are computed up to just below the zenith, where the ray's slope is finite.
+constexpr double highestElevation = 89.99;
+/// A ray leaving a wall ignores crossings closer than this (the wall it leaves from and
+/// its neighbours at a shared corner).
+constexpr double leavingGap = 1e-3;
+/// The receiver runs along a covered way when its heading is within this of the way's.
+constexpr double alongWay = 30;
+
+struct WaySegment {
+    double ax, ay, bx, by, halfWidth;
+};
+
+bool insideRings(const std::vector<std::vector<LocalPoint>>& rings, double x, double y)
+{
+    // Even-odd crossings over every ring: inside the outer ring and outside its holes.
+    bool inside = false;
+    for (const auto& ring : rings) {
+        const std::size_t n = ring.size();
+        for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
+            const auto& a = ring[i];
+            const auto& b = ring[j];
+            if ((a.north > y) != (b.north > y) && x < (b.east - a.east) * (y - a.north) / (b.north - a.north) + a.east)
+                inside = !inside;
+        }
+    }
+    return inside;
+}
+
+IndexBox boxOf(const std::vector<LocalPoint>& ring)
+{
+    IndexBox box(IndexPoint(ring[0].east, ring[0].north), IndexPoint(ring[0].east, ring[0].north));
+    for (const auto& point : ring) bg::expand(box, IndexPoint(point.east, point.north));
+    return box;
+}
+
+double cross(double ax, double ay, double bx, double by)
+{
+    return ax * by - ay * bx;
+}
+
+}  // namespace
+
+struct StreetModel::Data {
+    StreetModelOptions options;
+    bool hasOrigin = false;
+    double originLat = 0, originLon = 0;
+    double metresPerRadianNorth = 0, metresPerRadianEast = 0;
+
+    std::vector<Footprint> footprints;
+    std::vector<bool> parts;
+    std::vector<Wall> walls;
+    Tree wallTree, footprintTree;
+    std::vector<std::uint32_t> raisedFootprints;  ///< footprints that stand above the ground
+    std::vector<WaySegment> waySegments;
+    Tree wayTree;
+    std::vector<std::vector<std::vector<LocalPoint>>> areas;
+    Tree areaTree;
+    std::size_t ways = 0;
+    double highest = 0;
+
+    void setOrigin(double lat, double lon)
+    {
+        hasOrigin = true;
+        originLat = lat;
+        originLon = lon;
+        // Radii of curvature of WGS-84 at the origin: north-south (meridian) and east-west.
+        constexpr double a = 6378137.0, f = 1 / 298.257223563, e2 = f * (2 - f);
+        const double s = std::sin(lat * degree);
+        const double w = std::sqrt(1 - e2 * s * s);
+        metresPerRadianNorth = a * (1 - e2) / (w * w * w);
+        metresPerRadianEast = a / w;
+    }
+
+    LocalPoint toLocal(double lat, double lon) const
+    {
+        double dLon = lon - originLon;
+        if (dLon > 180) dLon -= 360;
+        if (dLon < -180) dLon += 360;
+        return {metresPerRadianEast * std::cos(lat * degree) * dLon * degree,
+                metresPerRadianNorth * (lat - originLat) * degree};
+    }
+
+    std::vector<std::vector<LocalPoint>> localRings(const std::vector<Ring>& rings)
+    {
+        if (!hasOrigin) setOrigin(rings.front().front().lat, rings.front().front().lon);
+        std::vector<std::vector<LocalPoint>> result;
+        result.reserve(rings.size());
+        for (const auto& ring : rings) {
+            auto& local = result.emplace_back();
+            local.reserve(ring.size());
+            for (const auto& point : ring) local.push_back(toLocal(point.lat, point.lon));
+        }
+        return result;
+    }
+
+    bool insideBuilding(double x, double y, double z) const
+    {
+        for (auto it = footprintTree.qbegin(bgi::intersects(IndexPoint(x, y))); it != footprintTree.qend(); ++it) {
+            const auto& footprint = footprints[it->second];
+            if (z >= footprint.low && z <= footprint.high && insideRings(footprint.rings, x, y)) return true;
+        }
+        return false;
+    }
+
+    /// Whether the path from (x, y, z) along the horizontal unit direction (dx, dy),
+    /// rising slope metres per metre, meets a wall or the underside of a raised
+    /// building within length metres. exclude: a wall to pass through (the reflector).
+    bool pathBlocked(double x, double y, double z, double dx, double dy, double slope, double length,
+                     std::int64_t exclude) const
+    {
+        if (length <= leavingGap) return false;
+        const IndexSegment segment(IndexPoint(x, y), IndexPoint(x + length * dx, y + length * dy));
+        for (auto it = wallTree.qbegin(bgi::intersects(segment)); it != wallTree.qend(); ++it) {
+            if (static_cast<std::int64_t>(it->second) == exclude) continue;
+            const Wall& wall = walls[it->second];
+            const double ex = wall.bx - wall.ax, ey = wall.by - wall.ay;
+            const double denominator = cross(dx, dy, ex, ey);
+            if (denominator == 0) continue;  // along the wall: it grazes, never enters
+            const double px = wall.ax - x, py = wall.ay - y;
+            const double s = cross(px, py, ex, ey) / denominator;
+            const double t = cross(px, py, dx, dy) / denominator;
+            if (s <= leavingGap || s > length || t < 0 || t > 1) continue;
+            const double height = z + s * slope;
+            if (height >= wall.low && height <= wall.high) return true;
+        }
+        if (!raisedFootprints.empty() && slope != 0) {
+            for (auto it = footprintTree.qbegin(bgi::intersects(segment)); it != footprintTree.qend(); ++it) {
+                const auto& footprint = footprints[it->second];
+                if (footprint.low <= 0) continue;
+                const double s = (footprint.low - z) / slope;
+                if (s <= leavingGap || s > length) continue;
+                if (insideRings(footprint.rings, x + s * dx, y + s * dy)) return true;
+            }
+        }
+        return false;
+    }
+
+    bool skyBlocked(double x, double y, double z, double azimuth, double elevation, std::int64_t exclude) const
+    {
+        const double e = std::min(elevation, highestElevation) * degree;
+        const double slope = std::tan(e);
+        const double length = std::min((highest - z) / slope, farthestReach);
+        return pathBlocked(x, y, z, std::sin(azimuth * degree), std::cos(azimuth * degree), slope, length, exclude);
+    }
+
+    std::optional<Reflection> bestReflection(LocalPoint receiver, double azimuth, double elevation) const
+    {
+        const double z = options.antennaHeight;
+        const double e = std::min(elevation, highestElevation) * degree;
+        const double dx = std::sin(azimuth * degree), dy = std::cos(azimuth * degree);
+        const double cosE = std::cos(e), sinE = std::sin(e);
+        const double x = receiver.east, y = receiver.north, range = options.reflectionRange;
+        struct Candidate {
+            double extra, qx, qy, qz;
+            std::uint32_t wall;
+        };
+        std::vector<Candidate> candidates;
+        const IndexBox around(IndexPoint(x - range, y - range), IndexPoint(x + range, y + range));
+        for (auto it = wallTree.qbegin(bgi::intersects(around)); it != wallTree.qend(); ++it) {
+            const Wall& wall = walls[it->second];
+            const double ex = wall.bx - wall.ax, ey = wall.by - wall.ay;
+            const double wallLength = std::hypot(ex, ey);
+            if (wallLength == 0) continue;
+            // The wall's horizontal normal, turned to face the receiver.
+            double nx = -ey / wallLength, ny = ex / wallLength;
+            double distance = nx * (x - wall.ax) + ny * (y - wall.ay);
+            if (distance < 0) {
+                nx = -nx;
+                ny = -ny;
+                distance = -distance;
+            }
+            if (distance <= leavingGap || distance > range) continue;  // no point of it is in range
+            const double facing = cosE * (dx * nx + dy * ny);          // the satellite's direction on the normal
+            if (facing <= 0) continue;                                 // the satellite is behind the wall
+            // The receiver's mirror image behind the wall looks at the satellite through
+            // the reflection point.
+            const double t = distance / facing;
+            const double qx = x - 2 * distance * nx + t * cosE * dx;
+            const double qy = y - 2 * distance * ny + t * cosE * dy;
+            const double qz = z + t * sinE;
+            if (qz < wall.low || qz > wall.high) continue;
+            const double along = ((qx - wall.ax) * ex + (qy - wall.ay) * ey) / (wallLength * wallLength);
+            if (along < 0 || along > 1 || std::hypot(qx - x, qy - y) > range) continue;
+            candidates.push_back({2 * distance * facing, qx, qy, qz, it->second});
+        }
+        std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+            return a.extra < b.extra || (a.extra == b.extra && a.wall < b.wall);
+        });
+        for (const auto& candidate : candidates) {
+            if (skyBlocked(candidate.qx, candidate.qy, candidate.qz, azimuth, elevation, candidate.wall)) continue;
+            const double hx = x - candidate.qx, hy = y - candidate.qy;
+            const double horizontal = std::hypot(hx, hy);
+            if (horizontal > 0 &&
+                pathBlocked(candidate.qx, candidate.qy, candidate.qz, hx / horizontal, hy / horizontal,
+                            (z - candidate.qz) / horizontal, horizontal - leavingGap, candidate.wall))
+                continue;
+            return Reflection{candidate.extra, options.reflectionLossDb, candidate.wall};
+        }
+        return std::nullopt;
+    }
+};
+
+StreetModel::Builder::Builder(const StreetModelOptions& options) : data_(std::make_unique<StreetModel::Data>())
+{
+    data_->options = options;
+}
+
+StreetModel::Builder::~Builder() = default;
+
+void StreetModel::Builder::building(BuildingFootprint&& building)
+{
+    Footprint footprint;
+    footprint.rings = data_->localRings(building.rings);
+    footprint.low = static_cast<float>(building.heights.minHeight);
+    footprint.high = static_cast<float>(building.heights.height);
+    data_->footprints.push_back(std::move(footprint));
+    data_->parts.push_back(building.part);
+}
+
+void StreetModel::Builder::coveredWay(CoveredWay&& way)
+{
+    auto& d = *data_;
+    if (!d.hasOrigin) d.setOrigin(way.line.front().lat, way.line.front().lon);
+    for (std::size_t i = 0; i + 1 < way.line.size(); ++i) {
+        const auto a = d.toLocal(way.line[i].lat, way.line[i].lon);
+        const auto b = d.toLocal(way.line[i + 1].lat, way.line[i + 1].lon);
+        d.waySegments.push_back({a.east, a.north, b.east, b.north, way.width / 2});
+    }
+    ++d.ways;
+}
+
+void StreetModel::Builder::coveredArea(CoveredArea&& area)
+{
+    data_->areas.push_back(data_->localRings(area.rings));
+}
+
+namespace {
+
+/// A point inside the outer ring: the centroid of the ring when it lies inside, else of
+/// the first corner triangle whose centroid does.
+std::optional<LocalPoint> pointInside(const Footprint& footprint)
+{
+    const auto& ring = footprint.rings.front();
+    double area = 0, cx = 0, cy = 0;
+    for (std::size_t i = 0, j = ring.size() - 1; i < ring.size(); j = i++) {
+        const double c = cross(ring[j].east, ring[j].north, ring[i].east, ring[i].north);
+        area += c;
+        cx += (ring[j].east + ring[i].east) * c;
+        cy += (ring[j].north + ring[i].north) * c;
+    }
+    if (area != 0) {
+        const LocalPoint centroid{cx / (3 * area), cy / (3 * area)};
+        if (insideRings(footprint.rings, centroid.east, centroid.north)) return centroid;
+    }
+    for (std::size_t i = 0; i < ring.size(); ++i) {
+        const auto& a = ring[(i + ring.size() - 1) % ring.size()];
+        const auto& b = ring[i];
+        const auto& c = ring[(i + 1) % ring.size()];
+        const LocalPoint centre{(a.east + b.east + c.east) / 3, (a.north + b.north + c.north) / 3};
+        if (insideRings(footprint.rings, centre.east, centre.north)) return centre;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+StreetModel StreetModel::Builder::finish()
+{
+    auto& d = *data_;
+    // An outline with building:parts inside is the parts' envelope, as tall as the
+    // tallest: the parts stand for it.
+    std::vector<bool> keep(d.footprints.size(), true);
+    if (std::find(d.parts.begin(), d.parts.end(), true) != d.parts.end()) {
+        std::vector<IndexEntry> outlines;
+        for (std::uint32_t i = 0; i < d.footprints.size(); ++i)
+            if (!d.parts[i]) outlines.emplace_back(boxOf(d.footprints[i].rings.front()), i);
+        const Tree outlineTree(outlines.begin(), outlines.end());
+        for (std::uint32_t i = 0; i < d.footprints.size(); ++i) {
+            if (!d.parts[i]) continue;
+            const auto inside = pointInside(d.footprints[i]);
+            if (!inside) continue;
+            const IndexPoint point(inside->east, inside->north);
+            for (auto it = outlineTree.qbegin(bgi::intersects(point)); it != outlineTree.qend(); ++it)
+                if (insideRings(d.footprints[it->second].rings, inside->east, inside->north)) keep[it->second] = false;
+        }
+    }
+    std::vector<Footprint> kept;
+    for (std::size_t i = 0; i < d.footprints.size(); ++i)
+        if (keep[i]) kept.push_back(std::move(d.footprints[i]));
+    d.footprints = std::move(kept);
+    d.parts.clear();
+    d.parts.shrink_to_fit();
+
+    std::vector<IndexEntry> wallEntries, footprintEntries;
+    for (std::uint32_t i = 0; i < d.footprints.size(); ++i) {
+        const auto& footprint = d.footprints[i];
+        d.highest = std::max(d.highest, static_cast<double>(footprint.high));
+        if (footprint.low > 0) d.raisedFootprints.push_back(i);
+        footprintEntries.emplace_back(boxOf(footprint.rings.front()), i);
+        for (const auto& ring : footprint.rings) {
+            for (std::size_t k = 0; k < ring.size(); ++k) {
+                const auto& a = ring[k];
+                const auto& b = ring[(k + 1) % ring.size()];
+                const Wall wall{static_cast<float>(a.east),
+                                static_cast<float>(a.north),
+                                static_cast<float>(b.east),
+                                static_cast<float>(b.north),
+                                footprint.low,
+                                footprint.high,
+                                i};
+                const auto index = static_cast<std::uint32_t>(d.walls.size());
+                d.walls.push_back(wall);
+                wallEntries.emplace_back(IndexBox(IndexPoint(std::min(wall.ax, wall.bx), std::min(wall.ay, wall.by)),
+                                                  IndexPoint(std::max(wall.ax, wall.bx), std::max(wall.ay, wall.by))),
+                                         index);
+            }
+        }
+    }
+    // Packed (bulk-loaded) trees: built once, queried many times.
+    d.wallTree = Tree(wallEntries.begin(), wallEntries.end());
+    d.footprintTree = Tree(footprintEntries.begin(), footprintEntries.end());
+    std::vector<IndexEntry> wayEntries;
+    for (std::uint32_t i = 0; i < d.waySegments.size(); ++i) {
+        const auto& s = d.waySegments[i];
+        wayEntries.emplace_back(
+            IndexBox(IndexPoint(std::min(s.ax, s.bx) - s.halfWidth, std::min(s.ay, s.by) - s.halfWidth),
+                     IndexPoint(std::max(s.ax, s.bx) + s.halfWidth, std::max(s.ay, s.by) + s.halfWidth)),
+            i);
+    }
+    d.wayTree = Tree(wayEntries.begin(), wayEntries.end());
+    std::vector<IndexEntry> areaEntries;
+    for (std::uint32_t i = 0; i < d.areas.size(); ++i) areaEntries.emplace_back(boxOf(d.areas[i].front()), i);
+    d.areaTree = Tree(areaEntries.begin(), areaEntries.end());
+    return StreetModel(std::move(data_));
+}
+
+StreetModel::StreetModel(std::unique_ptr<Data> data) : data_(std::move(data)) {}
+StreetModel::StreetModel(StreetModel&&) noexcept = default;
+StreetModel& StreetModel::operator=(StreetModel&&) noexcept = default;
+StreetModel::~StreetModel() = default;
+
+StreetModel StreetModel::fromFile(const std::filesystem::path& file, const StreetReadOptions& readOptions,
+                                  const StreetModelOptions& options, StreetReadSummary* summary)
+{
+    Builder builder(options);
+    auto read = readStreet(file, readOptions, builder);
+    if (summary) *summary = std::move(read);
+    return builder.finish();
+}
+
+LocalPoint StreetModel::local(double latitude, double longitude) const
+{
+    return data_->toLocal(latitude, longitude);
+}
+
+Place StreetModel::place(double latitude, double longitude, std::optional<double> heading) const
+{
+    const auto& d = *data_;
+    Place result{d.toLocal(latitude, longitude), false};
+    const double x = result.point.east, y = result.point.north;
+    const IndexPoint point(x, y);
+    for (auto it = d.wayTree.qbegin(bgi::intersects(point)); it != d.wayTree.qend(); ++it) {
+        const auto& s = d.waySegments[it->second];
+        const double ex = s.bx - s.ax, ey = s.by - s.ay;
+        const double length2 = ex * ex + ey * ey;
+        const double t = length2 > 0 ? std::clamp(((x - s.ax) * ex + (y - s.ay) * ey) / length2, 0.0, 1.0) : 0.0;
+        if (std::hypot(x - (s.ax + t * ex), y - (s.ay + t * ey)) > s.halfWidth) continue;
+        if (heading && length2 > 0) {
+            const double wayHeading = std::atan2(ex, ey) / degree;
+            double difference = std::fmod(std::abs(*heading - wayHeading), 180.0);
+            if (difference > 90) difference = 180 - difference;
+            if (difference > alongWay) continue;
+        }
+        result.covered = true;
+        return result;
+    }
+    for (auto it = d.areaTree.qbegin(bgi::intersects(point)); it != d.areaTree.qend(); ++it)
+        if (insideRings(d.areas[it->second], x, y)) {
+            result.covered = true;
+            break;
+        }
+    return result;
+}
+
+bool StreetModel::blocked(LocalPoint receiver, double azimuth, double elevation) const
+{
+    const auto& d = *data_;
+    const double z = d.options.antennaHeight;
+    if (d.insideBuilding(receiver.east, receiver.north, z)) return true;
+    return d.skyBlocked(receiver.east, receiver.north, z, azimuth, elevation, -1);
+}
+
+SatelliteInStreet StreetModel::satellite(const Place& place, double azimuth, double elevation) const
+{
+    const auto& d = *data_;
+    SatelliteInStreet result;
+    if (place.covered || d.insideBuilding(place.point.east, place.point.north, d.options.antennaHeight)) {
+        result.reception = Reception::blocked;
+        return result;
+    }
+    const bool direct =
+        !d.skyBlocked(place.point.east, place.point.north, d.options.antennaHeight, azimuth, elevation, -1);
+    result.reflection = d.bestReflection(place.point, azimuth, elevation);
+    result.reception = direct ? Reception::clear : result.reflection ? Reception::reflected : Reception::blocked;
+    return result;
+}
+
+const std::vector<Wall>& StreetModel::walls() const
+{
+    return data_->walls;
+}
+const std::vector<Footprint>& StreetModel::footprints() const
+{
+    return data_->footprints;
+}
+const StreetModelOptions& StreetModel::options() const
+{
+    return data_->options;
+}
+std::size_t StreetModel::coveredWays() const
+{
+    return data_->ways;
+}
+
+}  // namespace trajix::street

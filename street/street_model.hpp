@@ -1,0 +1,112 @@
+#pragma once
+// The street around the receiver: building walls and footprints in a local frame around
+// the data, indexed with Boost.Geometry R-trees. For a receiver position and a
+// satellite's direction it says whether the direct path is clear or blocked, whether a
+// blocked satellite still arrives by a reflection off a wall (itself in view of the
+// satellite), and whether a clear one also has an echo; under a tunnel nothing arrives.
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "street/street_reader.hpp"
+
+namespace trajix::street {
+
+/// East and north in metres from the model's origin (the first point read).
+struct LocalPoint {
+    double east = 0, north = 0;
+};
+
+/// One vertical wall: a footprint edge from a to b, from low to high metres above ground.
+struct Wall {
+    float ax, ay, bx, by;
+    float low, high;
+    std::uint32_t footprint;
+};
+
+/// A footprint in the local frame: outer ring then holes, each without a closing point.
+struct Footprint {
+    std::vector<std::vector<LocalPoint>> rings;
+    float low = 0, high = 0;
+};
+
+struct StreetModelOptions {
+    double antennaHeight = 1.5;    ///< metres above the ground under the receiver
+    double reflectionLossDb = 6;   ///< a reflected copy is this much weaker
+    double reflectionRange = 100;  ///< metres from the receiver to a reflection point, beyond: too weak to count
+};
+
+enum class Reception { clear, reflected, blocked };
+
+/// A copy of a satellite's signal that arrives after a reflection.
+struct Reflection {
+    double extraPath = 0;  ///< metres longer than the direct path
+    double lossDb = 0;
+    std::uint32_t wall = 0;  ///< index into walls()
+};
+
+struct SatelliteInStreet {
+    Reception reception = Reception::clear;
+    std::optional<Reflection> reflection;  ///< reflected: the path received; clear: an echo, if any
+};
+
+/// Where the receiver is: its local point and whether a tunnel or a covered way is over it.
+struct Place {
+    LocalPoint point;
+    bool covered = false;
+};
+
+class StreetModel {
+    struct Data;
+
+public:
+    /// Reads a file (see readStreet) and builds the model. Throws Error as readStreet does.
+    static StreetModel fromFile(const std::filesystem::path& file, const StreetReadOptions& readOptions,
+                                const StreetModelOptions& options, StreetReadSummary* summary = nullptr);
+
+    /// Collects what a reader streams, converting each point to the local frame at once.
+    class Builder final : public StreetSink {
+    public:
+        explicit Builder(const StreetModelOptions& options);
+        ~Builder() override;
+        void building(BuildingFootprint&& building) override;
+        void coveredWay(CoveredWay&& way) override;
+        void coveredArea(CoveredArea&& area) override;
+        /// Drops every outline that holds a building:part (the parts carry the heights),
+        /// splits the footprints into walls and builds the indexes.
+        StreetModel finish();
+
+    private:
+        std::unique_ptr<StreetModel::Data> data_;
+    };
+
+    StreetModel(StreetModel&&) noexcept;
+    StreetModel& operator=(StreetModel&&) noexcept;
+    ~StreetModel();
+
+    LocalPoint local(double latitude, double longitude) const;
+    /// The receiver at latitude, longitude (degrees) heading (degrees from north, or
+    /// nullopt when it stands): covered within a covered way's half width while heading
+    /// along it (within 30 degrees either way), or anywhere inside a covered area.
+    Place place(double latitude, double longitude, std::optional<double> heading) const;
+
+    /// What arrives from a satellite at azimuth and elevation (degrees) at the antenna.
+    SatelliteInStreet satellite(const Place& place, double azimuth, double elevation) const;
+
+    /// Whether the straight line from the antenna towards azimuth/elevation meets a
+    /// building (the antenna inside a building sees nothing).
+    bool blocked(LocalPoint receiver, double azimuth, double elevation) const;
+
+    const std::vector<Wall>& walls() const;
+    const std::vector<Footprint>& footprints() const;
+    const StreetModelOptions& options() const;
+    std::size_t coveredWays() const;
+
+private:
+    explicit StreetModel(std::unique_ptr<Data> data);
+    std::unique_ptr<Data> data_;
+};
+
+}  // namespace trajix::street
