@@ -39,10 +39,10 @@ const Ecef villafranca = geodeticToEcef(40.4436, -3.9521, 650);
 
 // Not yet run: GNSS-SDR 0.0.17 tracks every satellite of this recording and decodes
 // their D1 and D2 ephemerides, and navigates with them, but its fixes of the last 20 s
-// lay 21 m RMS from the truth in the one run that decoded all five (only 3 of them in
-// its NMEA), and on a loaded machine another run missed two satellites' first frame.
-// Five satellites, all below 33 degrees, leave the height weakly held; what else adds
-// to it (the receiver's handling of B1I's TGD1 is the first suspect) is still open.
+// lay 21 m RMS from the truth in a run that decoded all five (3 of them in its NMEA);
+// a recording without B1I's TGD1 in the clocks gave 26 m, so the receiver's handling of
+// TGD1 is not the cause. Five satellites, all below 33 degrees, hold the height weakly;
+// and on a loaded machine one run in three missed two satellites' first frame.
 TEST(GnssSdrBeidou, DISABLED_BeidouAloneFromARealMixedFileWithTheAtmosphere)
 {
     TRAJIX_REQUIRE_TOOLS(gnssSdr.string(), "/usr/bin/faketime");
