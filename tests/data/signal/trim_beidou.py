@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
-# trim_beidou.py SOURCE TARGET: the header of a RINEX 3 mixed navigation file and its
-# BeiDou records of 21:00 to 23:59 on 2018-06-19, each line as it was.
+# trim_beidou.py SOURCE TARGET DAY FIRST_HOUR END_HOUR: the header of a RINEX 3 mixed
+# navigation file and its BeiDou records of FIRST_HOUR:00 up to END_HOUR:00 on day DAY
+# of the month, each line as it was.
 import sys
 
+day = sys.argv[3].encode()
+first = int(sys.argv[4])
+end = int(sys.argv[5])
 lines = open(sys.argv[1], 'rb').read().split(b'\n')
 out = []
 i = 0
@@ -13,8 +17,8 @@ out.append(lines[i])
 keep = False
 for line in lines[i + 1:]:
     if line[:1].isalpha():
-        system, day, hour = line[:1], line[12:14], int(line[15:17])
-        keep = day == b'19' and system == b'C' and 21 <= hour < 24
+        system, record_day, hour = line[:1], line[12:14], int(line[15:17])
+        keep = record_day == day and system == b'C' and first <= hour < end
     if keep:
         out.append(line)
 out.append(b'')
