@@ -3,7 +3,8 @@
 // (the loops of the generator before it was vectorised and threaded), for one-bit real
 // samples at 16368 kHz (the scenario step's recording), 8-bit I/Q at 2.6 MHz and 16-bit
 // I/Q at 4 MHz; processor time per second of signal; and peak memory for a short and a
-// four times longer recording (it must not grow).
+// four times longer recording (it must not grow). BM_WidebandSignal: GPS, Galileo and
+// BeiDou in one 18.5 MHz recording beside GPS alone at the same rate.
 //
 //   build/bench/bench_signal_generator                 (every row, about a minute)
 //   build/bench/bench_signal_generator --benchmark_filter='BM_SignalGenerator/0/'
@@ -113,6 +114,54 @@ BENCHMARK(BM_SignalGenerator)
     ->Args({1, 20, 0, 0})
     ->Args({2, 20, 1, 0})
     ->Args({2, 20, 0, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
+
+// One wideband recording of GPS, Galileo and BeiDou (systems 1) beside GPS alone
+// (systems 0) at the same 8-bit I/Q 18500 kHz about the default centre, every
+// satellite of a real mixed file with a valid set counted as in view (at most 12 of
+// each system): seconds of signal per wall second on every core, and the satellites run.
+void BM_WidebandSignal(benchmark::State& state)
+{
+    trajix::GeneratorSettings s;
+    s.ephemerisFile = std::filesystem::path(TRAJIX_SOURCE_DIR) / "tests" / "data" / "sky" /
+                      "VILL00ESP_R_20181700000_0930-1230_MN.rnx";
+    s.systems = state.range(0) == 0
+                    ? trajix::SignalSystems{trajix::sky::GnssSystem::gps}
+                    : trajix::SignalSystems{trajix::sky::GnssSystem::gps, trajix::sky::GnssSystem::galileo,
+                                            trajix::sky::GnssSystem::beidou};
+    s.staticPosition = true;
+    s.latitude = 40.4436;
+    s.longitude = -3.9521;
+    s.altitude = 650;
+    s.week = 2006;
+    s.startSeconds = 2 * 86400 + 10.5 * 3600;
+    s.durationSeconds = state.range(1);
+    s.maskDegrees = -90;
+    s.maxSatellites = 12;
+    s.format = {true, 8, 18500, 0};
+    double wall = 0;
+    std::size_t satellites = 0;
+    for (auto _ : state) {
+        trajix::SignalGenerator generator(s);
+        satellites = generator.initialSatellites().size();
+        const auto start = std::chrono::steady_clock::now();
+        generator.run([](const std::uint8_t* data, std::size_t, double) {
+            benchmark::DoNotOptimize(data);
+            return true;
+        });
+        wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    state.counters["systems"] = static_cast<double>(state.range(0));
+    state.counters["satellites"] = static_cast<double>(satellites);
+    state.counters["signal_s_per_wall_s"] = static_cast<double>(s.durationSeconds) / wall;
+    state.counters["peak_rss_MiB"] = maxRssMiB();
+}
+BENCHMARK(BM_WidebandSignal)
+    ->ArgNames({"systems", "seconds"})
+    ->Args({0, 10})
+    ->Args({1, 10})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(1);

@@ -1,0 +1,129 @@
+// GNSS-SDR, an independent receiver, navigates with the BeiDou B1I signal alone: a
+// recording made from the BeiDou records of a real mixed navigation file (ESBC00DNK,
+// 2020-06-25) at its own date and place with the atmosphere on, read with its shipped
+// configuration (8-bit I/Q at 4096 kHz about 1561.098 MHz). Each BeiDou satellite of the
+// signal is tracked and its ephemeris decoded (D1 from the MEO and IGSO satellites, D2
+// from the geostationary one); the fixes of the last 20 s lie within 10 m RMS of the
+// truth; the UTC time the receiver tells is the day's.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "geo/geodesy.hpp"
+#include "gnss_sdr_support.hpp"
+#include "test_support.hpp"
+
+namespace trajix::test {
+namespace {
+
+// Esbjerg, where station ESBC stands, on Thursday at 14:15:58 GPS time: ten healthy
+// BeiDou satellites from 14 to 80 degrees (the geostationary C05, the IGSO C06, C09 and
+// C16, the MEO C11, C12, C21, C22, C23 and C34), all of one hour's records. The start
+// lies 16 s before a 30-s D1 frame of BDT (which runs 14 s behind GPS time), so the
+// receiver, locked within a few seconds, reads subframes 1-3 of that frame; the
+// geostationary satellite's ten D2 pages of its set follow one another from the frame's
+// start to 30 s later, and the fixes begin some 50 s in.
+constexpr double start = 4 * 86400 + 14 * 3600 + 958;
+constexpr int duration = 72;
+constexpr int leapSeconds = 18;
+const Ecef esbjerg = geodeticToEcef(55.4776, 8.4524, 60);
+
+// GNSS-SDR 0.0.17 makes the B1I ranging code only for PRN 1 to 32 (later versions make
+// all 63): a satellite above that is in the signal but out of its reach.
+constexpr int highestPrnOfTheReceiver = 32;
+
+}  // namespace
+
+// Not yet enabled: in ten runs with the shipped configuration on a loaded machine the
+// fixes of the last 20 s lay 3.79 m RMS from the truth every time, at the right UTC
+// time, but in one run C22 had no ephemeris decoded by the end of the recording (a
+// satellite that loses its first lock reads only the second D1 frame, if any).
+TEST(GnssSdrBeidou, DISABLED_BeidouAloneFromARealMixedFileWithTheAtmosphere)
+{
+    TRAJIX_REQUIRE_TOOLS(gnssSdr.string(), "/usr/bin/faketime");
+    TempDir dir;
+    const auto profile = dir / "profile.txt";
+    writeFileBytes(profile,
+                   fmt::format("[Receiver Dynamics]\r\nStatic=1\r\nLatitude_in_deg=55.4776\r\n"
+                               "Longitude_in_deg=8.4524\r\nAltitude_in_m=60\r\nGPS_Week=63\r\n"
+                               "GPS_Start_Time_in_sec={}\r\nDuration_in_sec={}\r\n"
+                               "Source_NMEA_file=none.nme\r\nSimulation_Day=25\r\nSimulation_Mon=6\r\n"
+                               "Simulation_Year=2020\r\nAlmanac_File=none.alm\r\nMask_in_deg=10\r\n"
+                               "NoiseFigure_in_dB=0\r\nIFFreq_in_Hz=0\r\nSampleRate_in_KHz=4096\r\n"
+                               "IQ_format=IQ\r\nbitPerSample=8\r\nEphemeris_File={}\r\nSystems=beidou\r\n",
+                               start, duration, dataFile("signal/ESBC00DNK_R_20201770000_1300-1600_C.rnx").string()));
+    const auto samples = dir / "recording.iq";
+    const auto generated =
+        runProgram((toolFolder / "TrajixBinary").string(), {"--output", samples.string(), profile.string()});
+    ASSERT_EQ(generated.exitCode, 0) << generated.err;
+    std::set<int> inSignal;
+    std::smatch match;
+    if (std::regex_search(generated.out, match, std::regex(R"(satellites above the mask:(.*))"))) {
+        std::istringstream names(match[1].str());
+        std::string name;
+        while (names >> name)
+            if (name.front() == 'C') inSignal.insert(std::stoi(name.substr(1)));
+    }
+
+    std::string configuration =
+        readFileBytes(std::filesystem::path(TRAJIX_SOURCE_DIR) / "tools" / "gnss-sdr-beidou-b1i.conf");
+    configuration.replace(configuration.find("iono_model=OFF"), 14, "iono_model=Broadcast");
+    configuration.replace(configuration.find("trop_model=OFF"), 14, "trop_model=Saastamoinen");
+    writeFileBytes(dir / "receiver.conf", configuration);
+    std::filesystem::create_directories(dir / "receiver");
+    const ReceiverRun receiver = runReceiverOn(samples, dir / "receiver.conf", dir / "receiver", "2020-06-25 14:30:00");
+    std::filesystem::remove(samples);
+
+    std::set<int> tracked, decoded;
+    std::istringstream lines(receiver.console);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (std::regex_search(
+                line, match,
+                std::regex(R"(Tracking of Beidou B1I signal started on channel \d+ for satellite Beidou PRN (\d+))")))
+            tracked.insert(std::stoi(match[1]));
+        if (std::regex_search(
+                line, match,
+                std::regex(
+                    R"(New BEIDOU B1I DNAV message received in channel \d+: ephemeris from satellite Beidou PRN (\d+))")))
+            decoded.insert(std::stoi(match[1]));
+    }
+    EXPECT_GE(std::count_if(inSignal.begin(), inSignal.end(), [](int prn) { return prn <= highestPrnOfTheReceiver; }),
+              8);
+    for (const int prn : inSignal) {
+        if (prn > highestPrnOfTheReceiver) continue;
+        EXPECT_TRUE(tracked.count(prn)) << "C" << prn << " was never tracked";
+        EXPECT_TRUE(decoded.count(prn)) << "C" << prn << ": no ephemeris decoded";
+    }
+
+    double sumOfSquares = 0;
+    int count = 0;
+    std::set<long long> epochs;
+    for (const PvtRecord& fix : receiver.fixes) {
+        if (std::abs(fix.rxTime - std::round(fix.rxTime)) < 0.011) epochs.insert(std::llround(fix.rxTime));
+        if (fix.rxTime - start < duration - lastSeconds) continue;
+        const double dx = fix.x - esbjerg.x, dy = fix.y - esbjerg.y, dz = fix.z - esbjerg.z;
+        sumOfSquares += dx * dx + dy * dy + dz * dz;
+        ++count;
+    }
+    ASSERT_GT(count, 0) << "no fix in the last 20 s\n" << receiver.console;
+    const double rms = std::sqrt(sumOfSquares / count);
+    std::printf("%d fixes in the last %g s: %.2f m RMS\n", count, lastSeconds, rms);
+    EXPECT_LT(rms, 10.0);
+    std::set<long long> told;
+    for (const UtcFix& fix : receiver.utcFixes) {
+        EXPECT_EQ(fix.date, "250620");
+        told.insert(std::llround(4 * 86400 + fix.secondsOfDay + leapSeconds));
+    }
+    EXPECT_GE(told.size(), 15u);
+    EXPECT_TRUE(std::includes(epochs.begin(), epochs.end(), told.begin(), told.end()));
+}
+
+}  // namespace trajix::test
