@@ -126,27 +126,7 @@ TEST(GnssSdrGlonass, GlonassAloneFromARealMixedFileWithTheAtmosphere)
         EXPECT_GE(passed == run.stringsPassed.end() ? 0 : passed->second, 5) << "R" << slot;
         EXPECT_LE(failed == run.stringsFailed.end() ? 0 : failed->second, 1) << "R" << slot;
     }
-    double sumOfSquares = 0;
-    int count = 0;
-    std::set<long long> epochs;
-    for (const PvtRecord& fix : run.receiver.fixes) {
-        if (std::abs(fix.rxTime - std::round(fix.rxTime)) < 0.011) epochs.insert(std::llround(fix.rxTime));
-        if (fix.rxTime - start < duration - lastSeconds) continue;
-        const double dx = fix.x - villafranca.x, dy = fix.y - villafranca.y, dz = fix.z - villafranca.z;
-        sumOfSquares += dx * dx + dy * dy + dz * dz;
-        ++count;
-    }
-    ASSERT_GT(count, 0) << "no fix in the last 20 s";
-    const double rms = std::sqrt(sumOfSquares / count);
-    std::printf("%d fixes in the last %g s: %.2f m RMS\n", count, lastSeconds, rms);
-    EXPECT_LT(rms, 10.0);
-    std::set<long long> told;
-    for (const UtcFix& fix : run.receiver.utcFixes) {
-        EXPECT_EQ(fix.date, "190618");
-        told.insert(std::llround(2 * 86400 + fix.secondsOfDay + leapSeconds));
-    }
-    EXPECT_GE(told.size(), 15u);
-    EXPECT_TRUE(std::includes(epochs.begin(), epochs.end(), told.begin(), told.end()));
+    checkStillReceiverOfTheDay(run.receiver, start, duration, villafranca, "190618", 2 * 86400, leapSeconds);
 }
 
 }  // namespace trajix::test

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <regex>
 #include <sstream>
@@ -222,4 +223,30 @@ void checkNavigation(const ReceiverRun& run, const std::set<int>& satellites, co
         "%d loss(es) of lock, %d channel(s) dropped at the start of tracking\n",
         compared, lastSeconds, rms, alongSum / compared, upSum / compared, run.lossesOfLock, run.droppedAtStart);
 }
+void checkStillReceiverOfTheDay(const ReceiverRun& run, double start, int duration, const Ecef& place,
+                                const std::string& date, double dayStart, int leapSeconds)
+{
+    double sumOfSquares = 0;
+    int count = 0;
+    std::set<long long> epochs;
+    for (const PvtRecord& fix : run.fixes) {
+        if (std::abs(fix.rxTime - std::round(fix.rxTime)) < 0.011) epochs.insert(std::llround(fix.rxTime));
+        if (fix.rxTime - start < duration - lastSeconds) continue;
+        const double dx = fix.x - place.x, dy = fix.y - place.y, dz = fix.z - place.z;
+        sumOfSquares += dx * dx + dy * dy + dz * dz;
+        ++count;
+    }
+    ASSERT_GT(count, 0) << "no fix in the last 20 s";
+    const double rms = std::sqrt(sumOfSquares / count);
+    std::printf("%d fixes in the last %g s: %.2f m RMS\n", count, lastSeconds, rms);
+    EXPECT_LT(rms, 10.0);
+    std::set<long long> told;
+    for (const UtcFix& fix : run.utcFixes) {
+        EXPECT_EQ(fix.date, date);
+        told.insert(std::llround(dayStart + fix.secondsOfDay + leapSeconds));
+    }
+    EXPECT_GE(told.size(), 15u);
+    EXPECT_TRUE(std::includes(epochs.begin(), epochs.end(), told.begin(), told.end()));
+}
+
 }  // namespace trajix::test

@@ -95,4 +95,11 @@ std::set<int> generatedSatellites(const std::string& generatorOutput);
 void checkNavigation(const ReceiverRun& run, const std::set<int>& satellites, const std::function<Ecef(double)>& truth,
                      const Timing& timing = {}, int lossesAllowed = 1);
 
+/// A still receiver's fixes at `place`: those of the last 20 s of a recording of
+/// `duration` s from `start` (seconds of the GPS week) within 10 m RMS, and every UTC
+/// time it told (RMC) on `date` ("ddmmyy", the day starting at `dayStart` seconds of the
+/// week) and on one of its own whole seconds.
+void checkStillReceiverOfTheDay(const ReceiverRun& run, double start, int duration, const Ecef& place,
+                                const std::string& date, double dayStart, int leapSeconds);
+
 }  // namespace trajix::test
