@@ -226,12 +226,21 @@ void checkNavigation(const ReceiverRun& run, const std::set<int>& satellites, co
 void checkStillReceiverOfTheDay(const ReceiverRun& run, double start, int duration, const Ecef& place,
                                 const std::string& date, double dayStart, int leapSeconds)
 {
+    checkReceiverOfTheDay(
+        run, start, duration, [&](double) { return place; }, date, dayStart, leapSeconds);
+}
+
+void checkReceiverOfTheDay(const ReceiverRun& run, double start, int duration, const std::function<Ecef(double)>& truth,
+                           const std::string& date, double dayStart, int leapSeconds)
+{
     double sumOfSquares = 0;
     int count = 0;
     std::set<long long> epochs;
     for (const PvtRecord& fix : run.fixes) {
         if (std::abs(fix.rxTime - std::round(fix.rxTime)) < 0.011) epochs.insert(std::llround(fix.rxTime));
         if (fix.rxTime - start < duration - lastSeconds) continue;
+        // The receiver's clock runs ahead of the recording's by its offset.
+        const Ecef place = truth(fix.rxTime - start - fix.clockOffset);
         const double dx = fix.x - place.x, dy = fix.y - place.y, dz = fix.z - place.z;
         sumOfSquares += dx * dx + dy * dy + dz * dz;
         ++count;

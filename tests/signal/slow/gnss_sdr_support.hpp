@@ -102,4 +102,8 @@ void checkNavigation(const ReceiverRun& run, const std::set<int>& satellites, co
 void checkStillReceiverOfTheDay(const ReceiverRun& run, double start, int duration, const Ecef& place,
                                 const std::string& date, double dayStart, int leapSeconds);
 
+/// The same for a receiver at truth(t) t seconds after the start.
+void checkReceiverOfTheDay(const ReceiverRun& run, double start, int duration, const std::function<Ecef(double)>& truth,
+                           const std::string& date, double dayStart, int leapSeconds);
+
 }  // namespace trajix::test
