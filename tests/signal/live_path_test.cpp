@@ -15,6 +15,7 @@
 #include "tests/scenario/scenario_fixtures.hpp"
 
 using namespace trajix;
+using trajix::test::CommandResult;
 using trajix::test::dataFile;
 using trajix::test::runProgram;
 using trajix::test::TempDir;
@@ -186,6 +187,38 @@ TEST(LivePath, FollowsTheFixesWithinTheirArrivalAndHoldsStillWhenTheyStop)
     }
 }
 
+namespace {
+
+// trajix replay serving `route` on loopback, and TrajixBinary following it with
+// `arguments` before the profile: the generator's run and the stream's address.
+struct FollowedReplay {
+    CommandResult run;
+    std::string address;
+};
+
+FollowedReplay followReplay(const std::filesystem::path& route, std::vector<std::string> arguments,
+                            const std::filesystem::path& profile)
+{
+    const auto cli = std::filesystem::path(TRAJIX_BINARY_DIR) / "cli";
+    std::FILE* replay = ::popen(
+        fmt::format("timeout 30 '{}' replay --tcp 127.0.0.1:0 '{}'", (cli / "trajix").string(), route.string()).c_str(),
+        "r");
+    if (!replay) return {};
+    char first[200] = {};
+    FollowedReplay followed;
+    if (std::fgets(first, sizeof first, replay)) followed.address = first;
+    while (!followed.address.empty() && std::isspace(static_cast<unsigned char>(followed.address.back())))
+        followed.address.pop_back();
+    arguments.insert(arguments.begin(), {"--live", followed.address});
+    arguments.push_back(profile.string());
+    if (followed.address.rfind("tcp://127.0.0.1:", 0) == 0)
+        followed.run = runProgram((cli / "TrajixBinary").string(), arguments);
+    ::pclose(replay);
+    return followed;
+}
+
+}  // namespace
+
 // trajix replay serves a short drive on loopback; TrajixBinary follows it until the
 // stream ends: a recording of whole milliseconds, the fixes followed named in its log;
 // a refused address names itself and writes nothing.
@@ -208,18 +241,8 @@ TEST(LivePath, TrajixBinaryFollowsTrajixReplayOnLoopbackUntilTheStreamEnds)
         << refused.err;
     EXPECT_FALSE(std::filesystem::exists(tools / "output.dsf"));
 
-    std::FILE* replay = ::popen(fmt::format("timeout 30 '{}' replay --tcp 127.0.0.1:0 '{}'", (cli / "trajix").string(),
-                                            (dir / "route.nmea").string())
-                                    .c_str(),
-                                "r");
-    ASSERT_NE(replay, nullptr);
-    char first[200] = {};
-    ASSERT_NE(std::fgets(first, sizeof first, replay), nullptr);
-    std::string address(first);
-    while (!address.empty() && std::isspace(static_cast<unsigned char>(address.back()))) address.pop_back();
+    const auto [run, address] = followReplay(dir / "route.nmea", {}, tools / "profile.txt");
     ASSERT_EQ(address.rfind("tcp://127.0.0.1:", 0), 0u) << address;
-    const auto run = runProgram((cli / "TrajixBinary").string(), {"--live", address, (tools / "profile.txt").string()});
-    ::pclose(replay);
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto size = std::filesystem::file_size(tools / "output.dsf");
     EXPECT_EQ(size % 2046, 0u);  // whole milliseconds
@@ -232,4 +255,33 @@ TEST(LivePath, TrajixBinaryFollowsTrajixReplayOnLoopbackUntilTheStreamEnds)
     ASSERT_TRUE(std::regex_search(run.out, last, lastFix)) << run.out;
     EXPECT_GE(static_cast<double>(size), std::stod(last[1]) * 2046000) << run.out;
     EXPECT_NE(run.out.find("the live stream " + address + " ended"), std::string::npos) << run.out;
+}
+
+// A live stream drives a signal of any system: GLONASS alone from a real navigation file,
+// on the day and hour of the stream's fixes, at 9000 kHz about 1602 MHz.
+TEST(LivePath, TrajixBinaryFollowsALiveStreamWithGlonassAlone)
+{
+    TempDir dir;
+    const auto tools = writeWeek314Profile(dir.path(), "32380", "60");
+    std::string route;
+    for (int k = 0; k <= 2; ++k) {
+        route += gga(6 * 3600 + k, 41.4 + k * 1e-4, 2.17 + k * 1e-4);
+        route += sentence(fmt::format("GPRMC,{:06}.00,A,4124.000,N,00210.200,E,10.0,45.0,190618,,,A", 60000 + k));
+    }
+    writeFileBytes(dir / "route.nmea", route);
+    const auto samples = dir / "live.iq";
+    const auto [run, address] = followReplay(
+        dir / "route.nmea",
+        {"--systems", "glonass", "--ephemeris", dataFile("signal/VILL00ESP_R_20181700000_0200-0659_R.rnx").string(),
+         "--iq-format", "IQ", "--bits-per-sample", "8", "--sample-rate-khz", "9000", "--if-hz", "0", "--output",
+         samples.string()},
+        tools / "profile.txt");
+    ASSERT_EQ(address.rfind("tcp://127.0.0.1:", 0), 0u) << address;
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(std::filesystem::file_size(samples) % 18000, 0u);  // whole milliseconds of I and Q bytes
+    std::smatch listed;
+    ASSERT_TRUE(std::regex_search(run.out, listed, std::regex(R"(satellites above the mask:((?: R\d\d)+)\n)")))
+        << run.out;
+    EXPECT_GE(listed[1].length(), 4 * 4);
+    EXPECT_NE(run.out.find("following the fix at 060002.00"), std::string::npos) << run.out;
 }
