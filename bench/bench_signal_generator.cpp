@@ -4,7 +4,8 @@
 // samples at 16368 kHz (the scenario step's recording), 8-bit I/Q at 2.6 MHz and 16-bit
 // I/Q at 4 MHz; processor time per second of signal; and peak memory for a short and a
 // four times longer recording (it must not grow). BM_WidebandSignal: GPS, Galileo and
-// BeiDou in one 18.5 MHz recording beside GPS alone at the same rate.
+// BeiDou in one 18.5 MHz recording, and all four systems at 50 MHz, each beside GPS
+// alone at the same rate.
 //
 //   build/bench/bench_signal_generator                 (every row, about a minute)
 //   build/bench/bench_signal_generator --benchmark_filter='BM_SignalGenerator/0/'
@@ -118,19 +119,23 @@ BENCHMARK(BM_SignalGenerator)
     ->UseRealTime()
     ->Iterations(1);
 
-// One wideband recording of GPS, Galileo and BeiDou (systems 1) beside GPS alone
-// (systems 0) at the same 8-bit I/Q 18500 kHz about the default centre, every
-// satellite of a real mixed file with a valid set counted as in view (at most 12 of
-// each system): seconds of signal per wall second on every core, and the satellites run.
+// Wideband recordings beside GPS alone at the same 8-bit I/Q rate about the default
+// centre of the systems, every satellite of a real mixed file with a valid set counted
+// as in view, at most 12 of each system: GPS, Galileo and BeiDou at 18500 kHz (systems 1; goal
+// 3x real time) and all four systems at 50000 kHz (systems 2, 27 satellites;
+// goal 1x, so a USRP can be fed live). Seconds of signal per wall second on every
+// core, the same from processor time as the cores would give it unloaded, the
+// satellites run and the load beside it.
 void BM_WidebandSignal(benchmark::State& state)
 {
     trajix::GeneratorSettings s;
     s.ephemerisFile = std::filesystem::path(TRAJIX_SOURCE_DIR) / "tests" / "data" / "sky" /
                       "VILL00ESP_R_20181700000_0930-1230_MN.rnx";
-    s.systems = state.range(0) == 0
-                    ? trajix::SignalSystems{trajix::sky::GnssSystem::gps}
-                    : trajix::SignalSystems{trajix::sky::GnssSystem::gps, trajix::sky::GnssSystem::galileo,
-                                            trajix::sky::GnssSystem::beidou};
+    using trajix::sky::GnssSystem;
+    s.systems = state.range(0) == 0   ? trajix::SignalSystems{GnssSystem::gps}
+                : state.range(0) == 1 ? trajix::SignalSystems{GnssSystem::gps, GnssSystem::galileo, GnssSystem::beidou}
+                                      : trajix::SignalSystems{GnssSystem::gps, GnssSystem::galileo, GnssSystem::beidou,
+                                                              GnssSystem::glonass};
     s.staticPosition = true;
     s.latitude = 40.4436;
     s.longitude = -3.9521;
@@ -140,28 +145,37 @@ void BM_WidebandSignal(benchmark::State& state)
     s.durationSeconds = state.range(1);
     s.maskDegrees = -90;
     s.maxSatellites = 12;
-    s.format = {true, 8, 18500, 0};
-    double wall = 0;
+    s.format = {true, 8, static_cast<int>(state.range(2)), 0};
+    double wall = 0, cpu = 0;
     std::size_t satellites = 0;
+    double load = 0;
+    std::ifstream("/proc/loadavg") >> load;
     for (auto _ : state) {
         trajix::SignalGenerator generator(s);
         satellites = generator.initialSatellites().size();
+        const double cpuBefore = processSeconds();
         const auto start = std::chrono::steady_clock::now();
         generator.run([](const std::uint8_t* data, std::size_t, double) {
             benchmark::DoNotOptimize(data);
             return true;
         });
         wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        cpu = processSeconds() - cpuBefore;
     }
+    const auto signal = static_cast<double>(s.durationSeconds);
     state.counters["systems"] = static_cast<double>(state.range(0));
     state.counters["satellites"] = static_cast<double>(satellites);
-    state.counters["signal_s_per_wall_s"] = static_cast<double>(s.durationSeconds) / wall;
+    state.counters["signal_s_per_wall_s"] = signal / wall;
+    state.counters["signal_s_per_idle_cores_s"] = signal * std::thread::hardware_concurrency() / cpu;
     state.counters["peak_rss_MiB"] = maxRssMiB();
+    state.counters["load_1min"] = load;
 }
 BENCHMARK(BM_WidebandSignal)
-    ->ArgNames({"systems", "seconds"})
-    ->Args({0, 10})
-    ->Args({1, 10})
+    ->ArgNames({"systems", "seconds", "kHz"})
+    ->Args({0, 10, 18500})
+    ->Args({1, 10, 18500})
+    ->Args({0, 4, 50000})
+    ->Args({2, 4, 50000})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(1);
