@@ -13,7 +13,7 @@ if [[ ! -f "$build/CMakeCache.txt" ]]; then
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 fi
-cmake --build "$build" --parallel "$(nproc)" >/dev/null
+cmake --build "$build" --parallel "$(nproc)" --target fuzzers >/dev/null
 status=0
 for target in "$build"/fuzz/fuzz_*; do
   [[ -x "$target" && -f "$target" ]] || continue
