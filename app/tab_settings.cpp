@@ -186,6 +186,24 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
         systemsRow->addWidget(box);
     }
     systemsRow->addStretch();
+
+    // The street: a buildings file that hides satellites in every file the window writes.
+    BuildingsEdit = makeEdit(page, "BuildingsEdit", QString(), 320);
+    BuildingsEdit->setToolTip(
+        "Buildings and tunnels around the path (OpenStreetMap .osm or .osm.pbf, GeoJSON, Shapefile, GeoPackage, any "
+        "coordinate system), with the sky on: satellites they hide are not received (empty SNR in GSV), ones "
+        "received by a reflection only are weaker, and with fewer than 4 in use the fix is lost. Empty for an "
+        "open sky");
+    BuildingsBrowseButton = makeButton(page, "BuildingsBrowseButton", "Browse");
+    connect(BuildingsBrowseButton, &QPushButton::clicked, this, &SettingsTab::browseBuildingsFile);
+    auto* buildingsLabel = makeLabel(page, "BuildingsLabel", "Buildings");
+    buildingsLabel->setBuddy(BuildingsEdit);
+    auto* buildingsRow = new QHBoxLayout;
+    buildingsRow->addSpacing(24);
+    buildingsRow->addWidget(buildingsLabel);
+    buildingsRow->addWidget(BuildingsEdit);
+    buildingsRow->addWidget(BuildingsBrowseButton);
+    buildingsRow->addStretch();
     const auto dateNeeded = [this] {
         NmeaDateEdit->setEnabled(RMCBox->isChecked() || ZDABox->isChecked() || SkyBox->isChecked());
     };
@@ -272,6 +290,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     layout->addLayout(dates);
     layout->addLayout(skyRow);
     layout->addLayout(systemsRow);
+    layout->addLayout(buildingsRow);
     layout->addSpacing(10);
     layout->addWidget(SignalGeneratorBox);
     layout->addWidget(OrvenaSettingsGroupBox);
@@ -316,6 +335,15 @@ void SettingsTab::browseSkyFile()
     // A file chosen is a sky wanted: the box goes on with it.
     SkyFileEdit->setText(chosen);
     SkyBox->setChecked(true);
+}
+
+void SettingsTab::browseBuildingsFile()
+{
+    const QString chosen = host_.dialogs().openFile(this,
+                                                    "Pick a buildings file (OpenStreetMap, GeoJSON, Shapefile, "
+                                                    "GeoPackage)",
+                                                    "*.osm *.pbf *.geojson *.json *.shp *.gpkg");
+    if (!chosen.isEmpty()) BuildingsEdit->setText(chosen);
 }
 
 void SettingsTab::correctNmeaFile()

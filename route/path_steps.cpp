@@ -26,6 +26,22 @@ double horizontal(double dx, double dy)
 
 }  // namespace
 
+FramePoint toRouteFrame(const RouteState& state, double latitude, double longitude)
+{
+    GeoState geo = state.geo;
+    LatLongToECEF(geo, latitude, longitude, frameHeight);
+    ECEFtoENU(geo, geo.ecefX, geo.ecefY, geo.ecefZ);
+    return {static_cast<double>(geo.localEast), static_cast<double>(geo.localNorth)};
+}
+
+std::pair<double, double> fromRouteFrame(const RouteState& state, double east, double north)
+{
+    GeoState geo = state.geo;
+    ENUtoECEF(geo, east, north, 0);
+    ECEFToLatLong(geo, geo.ecefX, geo.ecefY, geo.ecefZ);
+    return {static_cast<double>(geo.geoLatitude), static_cast<double>(geo.geoLongitude)};
+}
+
 void loadRawPoints(RouteState& state, const std::vector<KmlCoordinate>& points, const RouteCallbacks& callbacks)
 {
     state.rawCount = points.size();
