@@ -6,6 +6,7 @@
 #include <QFontMetricsF>
 #include <QGraphicsObject>
 #include <QPainter>
+#include <QPainterPathStroker>
 #include <QValueAxis>
 
 #include <algorithm>
@@ -66,24 +67,7 @@ public:
         painter->setPen(edge);
         painter->setBrush(buildingFill);
         for (const QPainterPath& building : map_.buildings) painter->drawPath(building);
-        // Covered areas as the ways: shaded and outlined with dashes.
-        QPen dashed(coveredColour, 2, Qt::DashLine);
-        dashed.setCosmetic(true);
-        painter->setPen(dashed);
-        painter->setBrush(QColor(60, 60, 60, 50));
-        for (const QPolygonF& area : map_.coveredAreas) painter->drawPolygon(area);
-        for (qsizetype k = 0; k < map_.coveredWays.size(); ++k) {
-            // The way's width, shaded, where it is wider than the dashes.
-            const double width = map_.coveredWidths.value(k, 0);
-            if (width > 3 * pixel) {
-                QPen band(QColor(60, 60, 60, 50), width, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin);
-                painter->setPen(band);
-                painter->drawPolyline(map_.coveredWays[k]);
-            }
-            painter->setPen(dashed);
-            painter->drawPolyline(map_.coveredWays[k]);
-        }
-        // The lost fix: a red band as wide as a few pixels, under the path's line.
+        // The lost fix: a red band a few pixels wide under the path's line.
         QPen lost(lostColour, 7, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
         lost.setCosmetic(true);
         painter->setPen(lost);
@@ -93,6 +77,31 @@ public:
                 painter->drawPoint(stretch.first());
             else
                 painter->drawPolyline(stretch);
+        }
+        // Covered areas and ways: shaded, within dashed edges as a map draws a tunnel (the
+        // path runs along its middle, so the edges stand at least a few pixels off it).
+        QPen dashed(coveredColour, 1.5, Qt::DashLine);
+        dashed.setCosmetic(true);
+        const QBrush shade(QColor(60, 60, 60, 45));
+        for (const QPolygonF& area : map_.coveredAreas) {
+            painter->setPen(dashed);
+            painter->setBrush(shade);
+            painter->drawPolygon(area);
+        }
+        for (qsizetype k = 0; k < map_.coveredWays.size(); ++k) {
+            QPainterPath line;
+            line.addPolygon(map_.coveredWays[k]);
+            QPainterPathStroker stroker;
+            stroker.setWidth(std::max(map_.coveredWidths.value(k, 0), 12 * pixel));
+            stroker.setCapStyle(Qt::FlatCap);
+            stroker.setJoinStyle(Qt::RoundJoin);
+            const QPainterPath way = stroker.createStroke(line).simplified();
+            painter->setPen(Qt::NoPen);
+            painter->setBrush(shade);
+            painter->drawPath(way);
+            painter->setPen(dashed);
+            painter->setBrush(Qt::NoBrush);
+            painter->drawPath(way);
         }
         painter->restore();
         drawLegend(painter, chart->plotArea());
@@ -137,9 +146,12 @@ private:
                     painter->drawRect(sample);
                     break;
                 case 1:
-                    painter->setPen(QPen(coveredColour, 2, Qt::DashLine));
-                    painter->drawLine(QPointF(sample.left(), sample.center().y()),
-                                      QPointF(sample.right(), sample.center().y()));
+                    painter->setPen(Qt::NoPen);
+                    painter->setBrush(QColor(60, 60, 60, 45));
+                    painter->drawRect(sample);
+                    painter->setPen(QPen(coveredColour, 1.5, Qt::DashLine));
+                    painter->drawLine(sample.topLeft(), sample.topRight());
+                    painter->drawLine(sample.bottomLeft(), sample.bottomRight());
                     break;
                 default:
                     painter->setPen(QPen(lostColour, 6, Qt::SolidLine, Qt::RoundCap));

@@ -1,6 +1,6 @@
 #pragma once
 // The street under a route's position chart: building footprints (light grey), tunnels
-// and covered ways (dark dashed lines along them, with their width shaded) and the
+// and covered ways (shaded as wide as they are, within dark dashed edges) and the
 // stretches of the path where the receiver has lost its fix (a red band under the
 // path), in the chart's own east and north metres, redrawn as the axes move.
 #include <QList>
