@@ -36,9 +36,15 @@ FramePoint toRouteFrame(const RouteState& state, double latitude, double longitu
 
 std::pair<double, double> fromRouteFrame(const RouteState& state, double east, double north)
 {
+    // The frame's points stand at frameHeight: the up that puts the point there (the
+    // Earth's curve below the frame's plane), found in two rounds.
     GeoState geo = state.geo;
-    ENUtoECEF(geo, east, north, 0);
-    ECEFToLatLong(geo, geo.ecefX, geo.ecefY, geo.ecefZ);
+    long double up = 0;
+    for (int round = 0; round < 3; ++round) {
+        ENUtoECEF(geo, east, north, up);
+        ECEFToLatLong(geo, geo.ecefX, geo.ecefY, geo.ecefZ);
+        up -= geo.geoHeight - frameHeight;
+    }
     return {static_cast<double>(geo.geoLatitude), static_cast<double>(geo.geoLongitude)};
 }
 
