@@ -193,7 +193,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
         "Buildings and tunnels around the path (OpenStreetMap .osm or .osm.pbf, GeoJSON, Shapefile, GeoPackage, any "
         "coordinate system), with the sky on: satellites they hide are not received (empty SNR in GSV), ones "
         "received by a reflection only are weaker, and with fewer than 4 in use the fix is lost. Empty for an "
-        "open sky");
+        "open sky; with the sky off it is not used");
     BuildingsBrowseButton = makeButton(page, "BuildingsBrowseButton", "Browse");
     connect(BuildingsBrowseButton, &QPushButton::clicked, this, &SettingsTab::browseBuildingsFile);
     auto* buildingsLabel = makeLabel(page, "BuildingsLabel", "Buildings");
@@ -210,6 +210,13 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     connect(RMCBox, &QCheckBox::toggled, this, dateNeeded);
     connect(ZDABox, &QCheckBox::toggled, this, dateNeeded);
     connect(SkyBox, &QCheckBox::toggled, this, dateNeeded);
+    // The buildings hide satellites of the sky: without it they have nothing to do.
+    const auto streetNeedsSky = [this, buildingsLabel] {
+        for (QWidget* control : std::initializer_list<QWidget*>{buildingsLabel, BuildingsEdit, BuildingsBrowseButton})
+            control->setEnabled(SkyBox->isChecked());
+    };
+    connect(SkyBox, &QCheckBox::toggled, this, streetNeedsSky);
+    streetNeedsSky();
 
     SignalGeneratorBox = new QCheckBox("Signal generator features", page);
     SignalGeneratorBox->setObjectName("SignalGeneratorBox");

@@ -184,6 +184,12 @@ TEST_F(StreetWindowTest, TheBuildingsFileIsKeptInTheSettingsAndOlderSettingsHave
     auto* label = form->PageControl1->findChild<QLabel*>("BuildingsLabel");
     ASSERT_NE(label, nullptr);
     EXPECT_EQ(label->text(), qs("Buildings"));
+    // The buildings take satellites out of the sky: without the sky they are greyed out.
+    EXPECT_TRUE(control<QLineEdit>(*form, "BuildingsEdit")->isEnabled());
+    control<QCheckBox>(*form, "SkyBox")->setChecked(false);
+    EXPECT_FALSE(control<QLineEdit>(*form, "BuildingsEdit")->isEnabled());
+    EXPECT_FALSE(control<QPushButton>(*form, "BuildingsBrowseButton")->isEnabled());
+    EXPECT_FALSE(label->isEnabled());
 }
 
 // Pictures for a person to look at, with TRAJIX_SCREENSHOT_DIR set: the Settings tab,
