@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QCommandLineParser>
 #include <QDateEdit>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -47,6 +48,7 @@
 #include "common/numbers.hpp"
 #include "common/platform.hpp"
 #include "nmea/sky_sentences.hpp"
+#include "street/street_choices.hpp"
 
 namespace trajix::gui {
 
@@ -291,6 +293,29 @@ void MainWindow::showAtOpeningSize()
 
 MainWindow::~MainWindow() = default;
 
+namespace {
+// The street of a buildings file, read once while the file stays as it was: every
+// Preview and Generate asks for it again.
+std::shared_ptr<const street::StreetModel> streetOf(const QString& buildingsFile)
+{
+    static QString lastFile;
+    static QDateTime lastModified;
+    static qint64 lastSize = -1;
+    static std::shared_ptr<const street::StreetModel> last;
+    if (buildingsFile.trimmed().isEmpty()) return nullptr;
+    const QFileInfo info(buildingsFile);
+    if (last && buildingsFile == lastFile && info.lastModified() == lastModified && info.size() == lastSize)
+        return last;
+    street::StreetChoices choices;
+    choices.buildings = std::filesystem::path(QFile::encodeName(buildingsFile).toStdString());
+    last = street::streetModelFor(choices);
+    lastFile = buildingsFile;
+    lastModified = info.lastModified();
+    lastSize = info.size();
+    return last;
+}
+}  // namespace
+
 trajix::DateSentences SentenceChoices::dates() const
 {
     trajix::DateSentences sentences{includeRmc, includeZda, std::nullopt};
@@ -309,6 +334,7 @@ trajix::DateSentences SentenceChoices::dates() const
     sentences.sky =
         trajix::skyModelFor(std::filesystem::path(QFile::encodeName(skyFile).toStdString()), date, sentences.systems);
     trajix::checkSkySystems(*sentences.sky, sentences.systems);
+    sentences.street = streetOf(buildingsFile);
     return sentences;
 }
 
@@ -500,6 +526,7 @@ void MainWindow::applySettings(const trajix::Settings& settings)
     settings_->SkyFileEdit->setText(fromStd(settings.skyFile));
     settings_->SkyMaskEdit->setText(fromStd(settings.skyMask));
     settings_->setSkySystems(fromStd(settings.skySystems));
+    settings_->BuildingsEdit->setText(fromStd(settings.buildingsFile));
     const int index = settings.baudRateIndex;
     QComboBox* baudRates = serial_->BaudRateComboBox;
     baudRates->setCurrentIndex(index >= 0 && index < baudRates->count() ? index : trajix::defaultBaudRateIndex);
@@ -521,6 +548,7 @@ trajix::Settings MainWindow::currentSettings() const
     settings.skyFile = settings_->SkyFileEdit->text().toStdString();
     settings.skyMask = settings_->SkyMaskEdit->text().toStdString();
     settings.skySystems = settings_->skySystems().toStdString();
+    settings.buildingsFile = settings_->BuildingsEdit->text().toStdString();
     settings.baudRateIndex = serial_->BaudRateComboBox->currentIndex();
     settings.folders = folders_.folders;
     // Switched on by --simulator-features alone, the box leaves the saved choice as it was.
@@ -579,7 +607,8 @@ SentenceChoices MainWindow::sentences() const
             settings_->SkyBox->isChecked(),
             settings_->SkyFileEdit->text(),
             settings_->SkyMaskEdit->text(),
-            settings_->skySystems()};
+            settings_->skySystems(),
+            settings_->BuildingsEdit->text()};
 }
 
 void MainWindow::showTab(QWidget* tab)

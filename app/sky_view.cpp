@@ -46,12 +46,24 @@ QColor systemColour(sky::GnssSystem system)
 }
 
 // Each system's mark, half-size `half` around at: GPS a circle, Galileo a square,
-// BeiDou a triangle, GLONASS a diamond; filled when in use.
-void drawMark(QPainter& painter, sky::GnssSystem system, QPointF at, double half, bool filled)
+// BeiDou a triangle, GLONASS a diamond; filled when in use. A satellite received by a
+// reflection only has a dashed outline (and a paler fill), one not received is grey
+// and crossed.
+void drawMark(QPainter& painter, sky::GnssSystem system, QPointF at, double half, bool filled,
+              street::Reception reception = street::Reception::clear)
 {
-    const QColor colour = systemColour(system);
-    painter.setPen(QPen(colour, 1.5));
-    painter.setBrush(filled ? QBrush(colour) : Qt::NoBrush);
+    QColor colour = systemColour(system);
+    if (reception == street::Reception::blocked) colour = QColor(150, 150, 150);
+    QPen pen(colour, 1.5);
+    if (reception == street::Reception::reflected) pen.setStyle(Qt::DashLine);
+    painter.setPen(pen);
+    QColor fill = colour;
+    if (reception == street::Reception::reflected) fill.setAlpha(110);
+    painter.setBrush(filled ? QBrush(fill) : Qt::NoBrush);
+    if (reception == street::Reception::blocked) {
+        painter.drawLine(at + QPointF(-half, -half), at + QPointF(half, half));
+        painter.drawLine(at + QPointF(-half, half), at + QPointF(half, -half));
+    }
     switch (system) {
         case sky::GnssSystem::gps:
             painter.drawEllipse(at, half, half);
@@ -101,13 +113,18 @@ void SkyPlot::showHint()
                               "azimuth around (north up) and elevation inward (horizon on the rim, zenith in the "
                               "centre), each system with its colour and mark (legend above the bars), filled when in "
                               "use; the bars show "
-                              "each satellite's C/N0 in dB-Hz")
+                              "each satellite's C/N0 in dB-Hz" +
+                              QString(street_ ? ". The grey area is the buildings' skyline around the first fix; a "
+                                                "dashed mark is received by a reflection only, a grey crossed one "
+                                                "not at all"
+                                              : ""))
                     : emptyHint_);
 }
 
-void SkyPlot::setSky(std::optional<sky::SkyView> view)
+void SkyPlot::setSky(std::optional<sky::SkyView> view, std::optional<Street> street)
 {
     sky_ = std::move(view);
+    street_ = sky_ ? std::move(street) : std::nullopt;
     showHint();
     update();
 }
@@ -118,6 +135,12 @@ void SkyPlot::setEmptyText(const QString& text, const QString& hint)
     emptyHint_ = hint;
     showHint();
     update();
+}
+
+street::Reception SkyPlot::reception(std::size_t k) const
+{
+    if (street_ && k < street_->reception.size()) return street_->reception[k];
+    return street::Reception::clear;
 }
 
 QPointF SkyPlot::polarPoint(QPointF centre, double radius, double azimuth, double elevation)
@@ -213,6 +236,20 @@ void SkyPlot::paintEvent(QPaintEvent* /*event*/)
     const QPointF centre = parts.centre;
     const double radius = parts.radius;
 
+    // The skyline: the buildings' elevation in every direction, grey from the horizon in.
+    if (street_ && !street_->skyline.empty()) {
+        QPolygonF line;
+        for (std::size_t k = 0; k < street_->skyline.size(); ++k)
+            line << polarPoint(centre, radius, static_cast<double>(k) * street_->step, street_->skyline[k]);
+        QPainterPath buildings;
+        buildings.setFillRule(Qt::OddEvenFill);
+        buildings.addEllipse(centre, radius, radius);
+        buildings.addPolygon(line);
+        buildings.closeSubpath();
+        painter.setPen(QPen(QColor(120, 120, 120), 1));
+        painter.setBrush(QColor(185, 185, 185, 170));
+        painter.drawPath(buildings);
+    }
     painter.setPen(QPen(palette().color(QPalette::Mid), 1));
     painter.setBrush(Qt::NoBrush);
     for (const double elevation : {0.0, 30.0, 60.0}) {
@@ -227,13 +264,15 @@ void SkyPlot::paintEvent(QPaintEvent* /*event*/)
 
     for (std::size_t k = 0; k < sky_->satellites.size(); ++k) {
         const sky::SatelliteView& satellite = sky_->satellites[k];
-        drawMark(painter, satellite.system, parts.dots[k].center(), parts.dots[k].width() / 2, satellite.used);
+        drawMark(painter, satellite.system, parts.dots[k].center(), parts.dots[k].width() / 2, satellite.used,
+                 reception(k));
         if (!parts.leaders[k].isNull()) {
             painter.setPen(QPen(palette().color(QPalette::Dark), 1));
             painter.drawLine(parts.leaders[k]);
         }
         if (parts.labels[k].isNull()) continue;
-        painter.setPen(palette().color(QPalette::Text));
+        painter.setPen(reception(k) == street::Reception::blocked ? palette().color(QPalette::Disabled, QPalette::Text)
+                                                                  : palette().color(QPalette::Text));
         painter.drawText(parts.labels[k], Qt::AlignCenter, QString::number(satellite.prn));
     }
 
@@ -248,7 +287,7 @@ void SkyPlot::paintEvent(QPaintEvent* /*event*/)
     const int needed = static_cast<int>(std::ceil(number / std::max((area.right() - left) / count, 1.0)));
     const bool narrow = needed > 1;
     const int rows = needed <= 3 ? needed : 0;
-    const double under = rows * lineHeight + 0.5 * lineHeight;
+    const double under = rows * lineHeight + 0.5 * lineHeight + (street_ ? lineHeight : 0);
     const QRectF bars(left, area.top() + 2 * lineHeight, area.right() - left, area.height() - 2 * lineHeight - under);
     if (bars.width() < 20 || sky_->satellites.empty()) {
         if (sky_->satellites.empty())
@@ -284,18 +323,52 @@ void SkyPlot::paintEvent(QPaintEvent* /*event*/)
         drawMark(painter, *system, QPointF(x, area.top() + lineHeight / 2), dot * 0.8, true);
         x -= dot + 8;
     }
+    // With a street, how each satellite arrives, under the bars.
+    if (street_) {
+        const struct {
+            street::Reception reception;
+            const char* name;
+        } kinds[] = {{street::Reception::clear, "direct"},
+                     {street::Reception::reflected, "reflected"},
+                     {street::Reception::blocked, "not received"}};
+        double at = left;
+        const double y = area.bottom() - lineHeight / 2;
+        for (const auto& kind : kinds) {
+            drawMark(painter, sky::GnssSystem::gps, QPointF(at + dot, y), dot * 0.8, true, kind.reception);
+            at += 2 * dot + 3;
+            const double width = metrics.horizontalAdvance(kind.name);
+            painter.setPen(palette().color(QPalette::Text));
+            painter.drawText(QRectF(at, area.bottom() - lineHeight, width + 2, lineHeight), Qt::AlignLeft, kind.name);
+            at += width + 12;
+        }
+    }
     const double slot = bars.width() / count;
     painter.setPen(QPen(palette().color(QPalette::Mid), 1));
     painter.drawLine(bars.bottomLeft(), bars.bottomRight());
     for (std::size_t k = 0; k < sky_->satellites.size(); ++k) {
         const sky::SatelliteView& satellite = sky_->satellites[k];
-        const double height = bars.height() * std::clamp(satellite.cn0, 0.0, cn0Top) / cn0Top;
+        const bool received = std::isfinite(satellite.cn0);  // the street hides the others
+        const double height = received ? bars.height() * std::clamp(satellite.cn0, 0.0, cn0Top) / cn0Top : 0.0;
         const QRectF bar(bars.left() + slot * static_cast<double>(k) + slot * 0.15, bars.bottom() - height, slot * 0.7,
                          height);
-        const QColor colour = systemColour(satellite.system);
-        painter.setPen(QPen(colour, 1));
+        QColor colour = systemColour(satellite.system);
+        QPen pen(colour, 1);
+        if (reception(k) == street::Reception::reflected) {
+            pen.setStyle(Qt::DashLine);
+            colour.setAlpha(110);
+        }
+        painter.setPen(pen);
         painter.setBrush(satellite.used ? QBrush(colour) : Qt::NoBrush);
-        painter.drawRect(bar);
+        if (received) {
+            painter.drawRect(bar);
+        } else {
+            // Not received: a small grey cross on the base line where its bar would stand.
+            const double half = std::min(slot * 0.3, dot);
+            const QPointF at(bar.center().x(), bars.bottom() - half - 1);
+            painter.setPen(QPen(QColor(150, 150, 150), 1.5));
+            painter.drawLine(at + QPointF(-half, -half), at + QPointF(half, half));
+            painter.drawLine(at + QPointF(-half, half), at + QPointF(half, -half));
+        }
         painter.setPen(palette().color(QPalette::Text));
         if (rows > 0) {
             const double row = static_cast<double>(k % static_cast<std::size_t>(rows)) * lineHeight;
@@ -303,7 +376,7 @@ void SkyPlot::paintEvent(QPaintEvent* /*event*/)
             painter.drawText(QRectF(bar.center().x() - wide / 2, bars.bottom() + row, wide, lineHeight),
                              Qt::AlignCenter, QString::number(satellite.prn));
         }
-        if (!narrow)
+        if (!narrow && received)
             painter.drawText(QRectF(bar.left() - slot * 0.15, bar.top() - lineHeight, slot, lineHeight),
                              Qt::AlignCenter, QString::number(std::lround(satellite.cn0)));
     }

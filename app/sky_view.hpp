@@ -3,7 +3,9 @@
 // inward from 0 at the rim to 90 at the centre) with each satellite's PRN, filled when
 // in use and hollow when not, and its C/N0 as one bar per PRN beside it. Each system has
 // its colour and mark (GPS a circle, Galileo a square, BeiDou a triangle, GLONASS a
-// diamond), named in a legend.
+// diamond), named in a legend. With a street the skyline around the receiver is drawn
+// from the horizon inward, and each satellite says how it arrives: directly (as under
+// an open sky), by a reflection only (a dashed outline) or not at all (grey, crossed).
 #include <optional>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include <QWidget>
 
 #include "sky/sky_model.hpp"
+#include "street/street_model.hpp"
 
 namespace trajix::gui {
 
@@ -21,8 +24,18 @@ class SkyPlot : public QWidget {
 public:
     explicit SkyPlot(QWidget* parent = nullptr);
 
-    /// Shows a sky, or with nullopt the text of setEmptyText().
-    void setSky(std::optional<sky::SkyView> view);
+    /// The street around the receiver: the skyline (degrees of elevation for azimuths 0,
+    /// step, 2 step...) and how each satellite of the sky arrives, in the sky's order.
+    struct Street {
+        std::vector<double> skyline;
+        double step = 2;
+        std::vector<street::Reception> reception;
+    };
+
+    /// Shows a sky, or with nullopt the text of setEmptyText(); with a street, its
+    /// skyline and each satellite's reception.
+    void setSky(std::optional<sky::SkyView> view, std::optional<Street> street = std::nullopt);
+    const std::optional<Street>& street() const { return street_; }
     /// What the plot says when it holds no sky ("Sky off", or how to get one), and its
     /// tooltip then (where to switch the sky on).
     void setEmptyText(const QString& text, const QString& hint);
@@ -55,6 +68,8 @@ protected:
 
 private:
     std::optional<sky::SkyView> sky_;
+    std::optional<Street> street_;
+    street::Reception reception(std::size_t k) const;
     QString emptyText_ = "Sky off";
     QString emptyHint_;
     void showHint();

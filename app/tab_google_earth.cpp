@@ -23,6 +23,7 @@
 #include <cmath>
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -33,6 +34,7 @@
 #include "app/qt_progress.hpp"
 #include "app/sky_start.hpp"
 #include "app/sky_view.hpp"
+#include "app/street_map.hpp"
 #include "app/tab_google_earth.hpp"
 #include "app/tab_host.hpp"
 #include "app/widgets.hpp"
@@ -43,6 +45,7 @@
 #ifdef TRAJIX_WITH_ROUTE
 #include "route/path_file.hpp"
 #include "route/route.hpp"
+#include "street/street_model.hpp"
 #endif
 
 namespace trajix::gui {
@@ -114,6 +117,94 @@ void listPaths(QComboBox* box, const std::vector<route::RoutePath>& paths)
                                                         route::pathLength(path))));
     }
     box->setEnabled(paths.size() > 1);
+}
+
+/// The street around the path in the route's frame: the footprints and covered ways
+/// within 100 m of the path's bounding box, and the stretches where the fix is lost.
+StreetMap streetAround(const street::StreetModel& model, const route::RouteState& state, const std::vector<bool>& lost)
+{
+    StreetMap map;
+    if (state.sampleCount < 1) return map;
+    double minX = 1e300, maxX = -1e300, minY = 1e300, maxY = -1e300;
+    for (std::size_t n = 1; n <= state.rawCount; ++n) {
+        minX = std::min<double>(minX, state.rawEast[n]), maxX = std::max<double>(maxX, state.rawEast[n]);
+        minY = std::min<double>(minY, state.rawNorth[n]), maxY = std::max<double>(maxY, state.rawNorth[n]);
+    }
+    if (minX > maxX) return map;
+    constexpr double margin = 100;
+    minX -= margin, maxX += margin, minY -= margin, maxY += margin;
+    // The box in the street's own frame, from its corners.
+    double sMinX = 1e300, sMaxX = -1e300, sMinY = 1e300, sMaxY = -1e300;
+    for (const auto& [x, y] :
+         {std::pair{minX, minY}, std::pair{minX, maxY}, std::pair{maxX, minY}, std::pair{maxX, maxY}}) {
+        const auto [lat, lon] = route::fromRouteFrame(state, x, y);
+        const street::LocalPoint p = model.local(lat, lon);
+        sMinX = std::min(sMinX, p.east), sMaxX = std::max(sMaxX, p.east);
+        sMinY = std::min(sMinY, p.north), sMaxY = std::max(sMaxY, p.north);
+    }
+    const auto near = [&](const street::LocalPoint& p) {
+        return p.east >= sMinX && p.east <= sMaxX && p.north >= sMinY && p.north <= sMaxY;
+    };
+    const auto toChart = [&](const street::LocalPoint& p) {
+        const street::LonLat at = model.geographic(p);
+        const route::FramePoint f = route::toRouteFrame(state, at.lat, at.lon);
+        return QPointF(f.east, f.north);
+    };
+    for (const street::Footprint& footprint : model.footprints()) {
+        const auto& outer = footprint.rings.front();
+        if (std::none_of(outer.begin(), outer.end(), near)) continue;
+        QPainterPath path;
+        path.setFillRule(Qt::OddEvenFill);
+        for (const auto& ring : footprint.rings) {
+            QPolygonF polygon;
+            for (const auto& p : ring) polygon << toChart(p);
+            path.addPolygon(polygon);
+            path.closeSubpath();
+        }
+        map.buildings.append(path);
+    }
+    // Consecutive stretches of a covered way join into one line.
+    for (const street::CoveredSegment& segment : model.coveredSegments()) {
+        if (!near(segment.a) && !near(segment.b)) continue;
+        const QPointF a = toChart(segment.a), b = toChart(segment.b);
+        const double width = 2 * segment.halfWidth;
+        if (!map.coveredWays.isEmpty() && map.coveredWays.back().back() == a && map.coveredWidths.back() == width) {
+            map.coveredWays.back() << b;
+        } else {
+            map.coveredWays.append(QPolygonF{a, b});
+            map.coveredWidths.append(width);
+        }
+    }
+    for (const auto& area : model.coveredAreas()) {
+        if (std::none_of(area.front().begin(), area.front().end(), near)) continue;
+        QPolygonF polygon;
+        for (const auto& p : area.front()) polygon << toChart(p);
+        map.coveredAreas.append(polygon);
+    }
+    // The samples without a fix, joined to their neighbours so that a stretch covers
+    // the way driven between them.
+    for (std::size_t j = 1; j < lost.size(); ++j) {
+        if (!lost[j]) continue;
+        const QPointF at(state.sampleEast[j], state.sampleNorth[j]);
+        if (j > 1 && lost[j - 1] && !map.lostFix.isEmpty())
+            map.lostFix.back() << at;
+        else
+            map.lostFix.append(QPolygonF{at});
+    }
+    return map;
+}
+
+/// The street around the first fix for the sky plot: its skyline and how each
+/// satellite of the sky arrives there.
+SkyPlot::Street skyStreetOf(const street::StreetModel& model, const route::FirstFix& fix, const sky::SkyView& view)
+{
+    SkyPlot::Street out;
+    const street::Place place = model.place(fix.latitude, fix.longitude, fix.course);
+    out.step = 2;
+    out.skyline = model.skyline(place, out.step);
+    for (const sky::SatelliteView& satellite : view.satellites)
+        out.reception.push_back(model.satellite(place, satellite.azimuth, satellite.elevation).reception);
+    return out;
 }
 
 /// East and north share one scale: the smaller range is widened to the larger one.
@@ -481,8 +572,20 @@ void GoogleEarthTab::LoadKML(bool askForFile, bool writeOutput)
         route::calculatePositions(state);
         route::measureAccelerations(state);
         AccelerationLabel->setText(QString::fromStdString(state.accelerationText));
-        // The sky the file will report at its first fix, from the Settings tab's file.
-        if (parameters.dates.sky) skyPlot->setSky(route::firstFixSky(state, parameters));
+        // The sky the file will report at its first fix, from the Settings tab's file;
+        // with a street, the buildings and tunnels under the path and the fix they take.
+        if (parameters.dates.sky) {
+            auto view = route::firstFixSky(state, parameters);
+            std::optional<SkyPlot::Street> street;
+            if (parameters.dates.street && view)
+                street = skyStreetOf(*parameters.dates.street, route::firstFix(state, parameters), *view);
+            skyPlot->setSky(std::move(view), std::move(street));
+        }
+        if (parameters.dates.street) {
+            showStreetMap(Chart1,
+                          streetAround(*parameters.dates.street, state, route::lostFixSamples(state, parameters)));
+            QApplication::processEvents();
+        }
 
         // The progress window closes before the save dialog opens: nothing is left
         // behind the dialog at 100 %.
@@ -517,6 +620,7 @@ void GoogleEarthTab::LoadKML(bool /*askForFile*/, bool /*writeOutput*/)
 void GoogleEarthTab::clearCharts()
 {
     for (QLineSeries* series : {Series1, Series2, Series6, Series8, Series3}) series->clear();
+    showStreetMap(Chart1, {});
     DistanceLabel->clear();
     TotalTimeLabel->clear();
     AccelerationLabel->clear();

@@ -45,10 +45,12 @@ struct SentenceChoices {
     QString skyFile;             ///< the almanac or RINEX navigation file of the sky
     QString skyMask = "5";       ///< the elevation mask edit, degrees
     QString skySystems = "gps";  ///< the systems ticked, "gps,galileo"; empty when none is
+    QString buildingsFile;       ///< "Buildings": the street of the sky; empty for an open sky
     /// What the writers add: RMC and ZDA, the satellites of the sky file, and the date
     /// only when one of them is on. Throws Error naming the sky file when it cannot be
     /// read or holds none of a ticked system's satellites, for a mask that is not a
-    /// number from 0 up to 90, and when no system is ticked.
+    /// number from 0 up to 90, and when no system is ticked; with the sky, the street of
+    /// the buildings file (Error naming the file and what GDAL said when it cannot be read).
     trajix::DateSentences dates() const;
 };
 

@@ -186,12 +186,37 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
         systemsRow->addWidget(box);
     }
     systemsRow->addStretch();
+
+    // The street: a buildings file that hides satellites in every file the window writes.
+    BuildingsEdit = makeEdit(page, "BuildingsEdit", QString(), 320);
+    BuildingsEdit->setToolTip(
+        "Buildings and tunnels around the path (OpenStreetMap .osm or .osm.pbf, GeoJSON, Shapefile, GeoPackage, any "
+        "coordinate system), with the sky on: satellites they hide are not received (empty SNR in GSV), ones "
+        "received by a reflection only are weaker, and with fewer than 4 in use the fix is lost. Empty for an "
+        "open sky; with the sky off it is not used");
+    BuildingsBrowseButton = makeButton(page, "BuildingsBrowseButton", "Browse");
+    connect(BuildingsBrowseButton, &QPushButton::clicked, this, &SettingsTab::browseBuildingsFile);
+    auto* buildingsLabel = makeLabel(page, "BuildingsLabel", "Buildings");
+    buildingsLabel->setBuddy(BuildingsEdit);
+    auto* buildingsRow = new QHBoxLayout;
+    buildingsRow->addSpacing(24);
+    buildingsRow->addWidget(buildingsLabel);
+    buildingsRow->addWidget(BuildingsEdit);
+    buildingsRow->addWidget(BuildingsBrowseButton);
+    buildingsRow->addStretch();
     const auto dateNeeded = [this] {
         NmeaDateEdit->setEnabled(RMCBox->isChecked() || ZDABox->isChecked() || SkyBox->isChecked());
     };
     connect(RMCBox, &QCheckBox::toggled, this, dateNeeded);
     connect(ZDABox, &QCheckBox::toggled, this, dateNeeded);
     connect(SkyBox, &QCheckBox::toggled, this, dateNeeded);
+    // The buildings hide satellites of the sky: without it they have nothing to do.
+    const auto streetNeedsSky = [this, buildingsLabel] {
+        for (QWidget* control : std::initializer_list<QWidget*>{buildingsLabel, BuildingsEdit, BuildingsBrowseButton})
+            control->setEnabled(SkyBox->isChecked());
+    };
+    connect(SkyBox, &QCheckBox::toggled, this, streetNeedsSky);
+    streetNeedsSky();
 
     SignalGeneratorBox = new QCheckBox("Signal generator features", page);
     SignalGeneratorBox->setObjectName("SignalGeneratorBox");
@@ -272,6 +297,7 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     layout->addLayout(dates);
     layout->addLayout(skyRow);
     layout->addLayout(systemsRow);
+    layout->addLayout(buildingsRow);
     layout->addSpacing(10);
     layout->addWidget(SignalGeneratorBox);
     layout->addWidget(OrvenaSettingsGroupBox);
@@ -316,6 +342,15 @@ void SettingsTab::browseSkyFile()
     // A file chosen is a sky wanted: the box goes on with it.
     SkyFileEdit->setText(chosen);
     SkyBox->setChecked(true);
+}
+
+void SettingsTab::browseBuildingsFile()
+{
+    const QString chosen = host_.dialogs().openFile(this,
+                                                    "Pick a buildings file (OpenStreetMap, GeoJSON, Shapefile, "
+                                                    "GeoPackage)",
+                                                    "*.osm *.pbf *.geojson *.json *.shp *.gpkg");
+    if (!chosen.isEmpty()) BuildingsEdit->setText(chosen);
 }
 
 void SettingsTab::correctNmeaFile()

@@ -48,6 +48,10 @@ public:
     QCheckBox* SkyBeidouBox = nullptr;
     QCheckBox* SkyGlonassBox = nullptr;
 
+    /// "Buildings": the buildings and tunnels file every writer takes with the sky on.
+    QLineEdit* BuildingsEdit = nullptr;
+    QPushButton* BuildingsBrowseButton = nullptr;
+
     /// The systems ticked, as the settings file and --systems name them ("gps,galileo";
     /// empty when none is).
     QString skySystems() const;
@@ -79,6 +83,8 @@ public slots:
     /// Asks for an almanac or RINEX navigation file, puts its name in SkyFileEdit and
     /// switches the sky on.
     void browseSkyFile();
+    /// Asks for a buildings file and puts its name in BuildingsEdit.
+    void browseBuildingsFile();
     /// Asks for an NMEA file and writes its GGA lines to a corrected copy beside it.
     void correctNmeaFile();
     /// Asks for a .bin recording and blanks the seconds Start1 and Duration1 give.

@@ -142,6 +142,7 @@ Settings readSettings(const IniFile& ini)
     if (auto v = ini.get("Sky", "File")) s.skyFile = *v;
     if (auto v = ini.get("Sky", "Mask"); v && !v->empty()) s.skyMask = *v;
     if (auto v = ini.get("Sky", "Systems"); v && !v->empty()) s.skySystems = *v;
+    if (auto v = ini.get("Street", "Buildings")) s.buildingsFile = *v;
     s.baudRateIndex = baud >= 0 && baud < static_cast<long long>(std::size(baudRates)) ? static_cast<int>(baud)
                                                                                        : defaultBaudRateIndex;
     for (const std::string_view kind : fileKinds)
@@ -183,6 +184,8 @@ std::vector<std::string> writeSettings(IniFile& ini, const Settings& s)
         // The systems join the section once more than GPS was chosen.
         if (s.skySystems != "gps" || ini.get("Sky", "Systems")) ini.set("Sky", "Systems", s.skySystems);
     }
+    // And the street, once given a buildings file.
+    if (!s.buildingsFile.empty() || ini.get("Street", "Buildings")) ini.set("Street", "Buildings", s.buildingsFile);
     for (const auto& [kind, folder] : s.folders)
         if (!folder.empty()) ini.set("Folders", kind, folder);
     return warnings;

@@ -43,6 +43,7 @@ struct Settings {
     std::string skyFile;                                  ///< [Sky] File: almanac or RINEX navigation file
     std::string skyMask = "5";                            ///< [Sky] Mask: degrees, as typed
     std::string skySystems = "gps";                       ///< [Sky] Systems: "gps,galileo,beidou,glonass" or part
+    std::string buildingsFile;                            ///< [Street] Buildings: buildings and tunnels file
     /// [Folders] kind=folder: the folder last used for each kind of file (fileKinds);
     /// only kinds that were used are written.
     std::map<std::string, std::string> folders;

@@ -165,6 +165,11 @@ std::string SampleSentences::hdt(long double heading) const
     return talk(hdtSentence(heading));
 }
 
+bool SampleSentences::fixLost() const
+{
+    return sky_ && sky_->fixLost();
+}
+
 std::string SampleSentences::rmc(const NmeaStamp& stamp, long double latitude, long double longitude,
                                  long double speedKmh, long double course) const
 {

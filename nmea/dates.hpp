@@ -143,6 +143,8 @@ public:
     /// lost the standard layout says so: "$GPGLL,,,,,TIME,V,N*CS".
     std::string gll(const NmeaStamp& stamp, long double latitude, long double longitude, std::string_view altitude,
                     GllLayout layout = GllLayout::TimeFirst, std::optional<double> heading = std::nullopt);
+    /// With a street: the fix is lost at the sample last passed to gga() or gll().
+    bool fixLost() const;
     /// The GSA sentences of the sample last passed to gga() or gll(), or "" without the sky.
     std::string gsa() const;
     /// The GSV sentences on the first sample of every second (as zda()), or "".

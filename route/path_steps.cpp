@@ -26,6 +26,28 @@ double horizontal(double dx, double dy)
 
 }  // namespace
 
+FramePoint toRouteFrame(const RouteState& state, double latitude, double longitude)
+{
+    GeoState geo = state.geo;
+    LatLongToECEF(geo, latitude, longitude, frameHeight);
+    ECEFtoENU(geo, geo.ecefX, geo.ecefY, geo.ecefZ);
+    return {static_cast<double>(geo.localEast), static_cast<double>(geo.localNorth)};
+}
+
+std::pair<double, double> fromRouteFrame(const RouteState& state, double east, double north)
+{
+    // The frame's points stand at frameHeight: the up that puts the point there (the
+    // Earth's curve below the frame's plane), found in two rounds.
+    GeoState geo = state.geo;
+    long double up = 0;
+    for (int round = 0; round < 3; ++round) {
+        ENUtoECEF(geo, east, north, up);
+        ECEFToLatLong(geo, geo.ecefX, geo.ecefY, geo.ecefZ);
+        up -= geo.geoHeight - frameHeight;
+    }
+    return {static_cast<double>(geo.geoLatitude), static_cast<double>(geo.geoLongitude)};
+}
+
 void loadRawPoints(RouteState& state, const std::vector<KmlCoordinate>& points, const RouteCallbacks& callbacks)
 {
     state.rawCount = points.size();

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/progress.hpp"
@@ -124,6 +125,15 @@ std::vector<KmlCoordinate> readKmlCoordinates(std::string_view text, std::string
 /// (1.0 m when the end lies more than 500 km from the start, else 0.1 m).
 void loadRawPoints(RouteState& state, const std::vector<KmlCoordinate>& points, const RouteCallbacks& callbacks);
 
+/// East and north (metres) of a latitude and longitude (degrees) in the frame
+/// loadRawPoints puts the path in, and back: for maps drawn under the path.
+struct FramePoint {
+    double east = 0, north = 0;
+};
+FramePoint toRouteFrame(const RouteState& state, double latitude, double longitude);
+/// The latitude (first) and longitude (second) of a point of the frame, degrees.
+std::pair<double, double> fromRouteFrame(const RouteState& state, double east, double north);
+
 /// Number of path points densifying would make; Error when the arrays would exceed 4 GiB.
 std::size_t densifiedPointCount(const RouteState& state);
 
@@ -199,6 +209,18 @@ void saveNMEA(RouteState& state, const RouteParameters& parameters, const std::f
 /// file's first GSA and GSV report it; nullopt without the sky. Throws Error as the
 /// writer does when the sky file covers no satellite then.
 std::optional<sky::SkyView> firstFixSky(RouteState& state, const RouteParameters& parameters);
+
+/// Where the first fix saveNMEA writes lies: degrees, and its course (degrees from north)
+/// as the street takes it.
+struct FirstFix {
+    double latitude = 0, longitude = 0, course = 0;
+};
+FirstFix firstFix(RouteState& state, const RouteParameters& parameters);
+
+/// With a street (parameters.dates.street): for each sample (indices of sampleEast and
+/// sampleNorth), whether the file saveNMEA writes has lost the fix there (fewer than 4
+/// satellites received) at any of its writings. Empty without a street.
+std::vector<bool> lostFixSamples(RouteState& state, const RouteParameters& parameters);
 
 /// Checks the parameters and converts the limits into state (SI units, intervals).
 /// forWriting also requires whole-second stationary periods and start time.

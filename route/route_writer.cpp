@@ -218,8 +218,45 @@ std::optional<sky::SkyView> firstFixSky(RouteState& state, const RouteParameters
                               static_cast<long double>(interval), VtgStyle::Route);
     const NmeaStamp stamp = sentences.stamp(static_cast<long double>(parameters.startTime));
     SkySentences sky(parameters.dates.sky, parameters.dates.maskDegrees, parameters.dates.systems,
-                     parameters.dates.maxUsed);
-    return sky.observe(stamp, fix.latitude, fix.longitude, fix.altitude);
+                     parameters.dates.maxUsed, parameters.dates.street);
+    return sky.observe(stamp, fix.latitude, fix.longitude, fix.altitude, fix.course);
+}
+
+FirstFix firstFix(RouteState& state, const RouteParameters& parameters)
+{
+    const double interval = state.outputInterval;
+    const bool stationaryStart =
+        std::trunc(static_cast<long double>(parameters.stationaryStart) / static_cast<long double>(interval)) > 0;
+    const std::int64_t first = std::min<std::int64_t>(stationaryStart ? 1 : 2, state.sampleCount - 1);
+    Fix fix;
+    std::string heightText;
+    if (first >= 1) sampleFix(state, first, fix, heightText);
+    return {static_cast<double>(fix.latitude), static_cast<double>(fix.longitude), fix.course};
+}
+
+std::vector<bool> lostFixSamples(RouteState& state, const RouteParameters& parameters)
+{
+    if (!parameters.dates.street || !parameters.dates.sky || state.sampleCount < 2) return {};
+    std::vector<bool> lost(static_cast<std::size_t>(state.sampleCount), false);
+    const double interval = state.outputInterval;
+    // The writings of saveNMEA: the first sample as the stationary start, then one each.
+    const auto startRepeats = static_cast<std::int64_t>(
+        std::trunc(static_cast<long double>(parameters.stationaryStart) / static_cast<long double>(interval)));
+    SampleSentences sentences(parameters.dates, static_cast<long double>(parameters.startTime),
+                              static_cast<long double>(interval), VtgStyle::Route);
+    auto clock = static_cast<long double>(parameters.startTime);
+    Fix fix;
+    std::string heightText;
+    for (std::int64_t j = 1; j < state.sampleCount; ++j) {
+        sampleFix(state, j, fix, heightText);
+        for (std::int64_t r = 0; r < (j == 1 ? startRepeats : 1); ++r) {
+            sentences.gga(sentences.stamp(clock), fix.latitude, fix.longitude, fix.altitude,
+                          static_cast<double>(fix.course));
+            if (sentences.fixLost()) lost[static_cast<std::size_t>(j)] = true;
+            clock += static_cast<long double>(interval);
+        }
+    }
+    return lost;
 }
 
 RouteState LoadKML(const std::filesystem::path& kmlFileName, const RouteParameters& parameters,

@@ -31,10 +31,6 @@ constexpr double leavingGap = 1e-3;
 /// The receiver runs along a covered way when its heading is within this of the way's.
 constexpr double alongWay = 30;
 
-struct WaySegment {
-    double ax, ay, bx, by, halfWidth;
-};
-
 bool insideRings(const std::vector<std::vector<LocalPoint>>& rings, double x, double y)
 {
     // Even-odd crossings over every ring: inside the outer ring and outside its holes.
@@ -76,7 +72,7 @@ struct StreetModel::Data {
     std::vector<Wall> walls;
     Tree wallTree, footprintTree;
     std::vector<std::uint32_t> raisedFootprints;  ///< footprints that stand above the ground
-    std::vector<WaySegment> waySegments;
+    std::vector<CoveredSegment> waySegments;
     Tree wayTree;
     std::vector<std::vector<std::vector<LocalPoint>>> areas;
     Tree areaTree;
@@ -249,7 +245,7 @@ void StreetModel::Builder::coveredWay(CoveredWay&& way)
     for (std::size_t i = 0; i + 1 < way.line.size(); ++i) {
         const auto a = d.toLocal(way.line[i].lat, way.line[i].lon);
         const auto b = d.toLocal(way.line[i + 1].lat, way.line[i + 1].lon);
-        d.waySegments.push_back({a.east, a.north, b.east, b.north, way.width / 2});
+        d.waySegments.push_back({a, b, way.width / 2});
     }
     ++d.ways;
 }
@@ -348,8 +344,9 @@ StreetModel StreetModel::Builder::finish()
     for (std::uint32_t i = 0; i < d.waySegments.size(); ++i) {
         const auto& s = d.waySegments[i];
         wayEntries.emplace_back(
-            IndexBox(IndexPoint(std::min(s.ax, s.bx) - s.halfWidth, std::min(s.ay, s.by) - s.halfWidth),
-                     IndexPoint(std::max(s.ax, s.bx) + s.halfWidth, std::max(s.ay, s.by) + s.halfWidth)),
+            IndexBox(
+                IndexPoint(std::min(s.a.east, s.b.east) - s.halfWidth, std::min(s.a.north, s.b.north) - s.halfWidth),
+                IndexPoint(std::max(s.a.east, s.b.east) + s.halfWidth, std::max(s.a.north, s.b.north) + s.halfWidth)),
             i);
     }
     d.wayTree = Tree(wayEntries.begin(), wayEntries.end());
@@ -378,6 +375,16 @@ LocalPoint StreetModel::local(double latitude, double longitude) const
     return data_->toLocal(latitude, longitude);
 }
 
+LonLat StreetModel::geographic(LocalPoint point) const
+{
+    const auto& d = *data_;
+    const double lat = d.originLat + point.north / d.metresPerRadianNorth / degree;
+    double lon = d.originLon + point.east / (d.metresPerRadianEast * std::cos(lat * degree)) / degree;
+    if (lon > 180) lon -= 360;
+    if (lon < -180) lon += 360;
+    return {lon, lat};
+}
+
 Place StreetModel::place(double latitude, double longitude, std::optional<double> heading) const
 {
     const auto& d = *data_;
@@ -386,10 +393,11 @@ Place StreetModel::place(double latitude, double longitude, std::optional<double
     const IndexPoint point(x, y);
     for (auto it = d.wayTree.qbegin(bgi::intersects(point)); it != d.wayTree.qend(); ++it) {
         const auto& s = d.waySegments[it->second];
-        const double ex = s.bx - s.ax, ey = s.by - s.ay;
+        const double ex = s.b.east - s.a.east, ey = s.b.north - s.a.north;
         const double length2 = ex * ex + ey * ey;
-        const double t = length2 > 0 ? std::clamp(((x - s.ax) * ex + (y - s.ay) * ey) / length2, 0.0, 1.0) : 0.0;
-        if (std::hypot(x - (s.ax + t * ex), y - (s.ay + t * ey)) > s.halfWidth) continue;
+        const double t =
+            length2 > 0 ? std::clamp(((x - s.a.east) * ex + (y - s.a.north) * ey) / length2, 0.0, 1.0) : 0.0;
+        if (std::hypot(x - (s.a.east + t * ex), y - (s.a.north + t * ey)) > s.halfWidth) continue;
         if (heading && length2 > 0) {
             const double wayHeading = std::atan2(ex, ey) / degree;
             double difference = std::fmod(std::abs(*heading - wayHeading), 180.0);
@@ -430,6 +438,48 @@ SatelliteInStreet StreetModel::satellite(const Place& place, double azimuth, dou
     return result;
 }
 
+std::vector<double> StreetModel::skyline(const Place& place, double stepDegrees) const
+{
+    const auto& d = *data_;
+    const double x = place.point.east, y = place.point.north, z = d.options.antennaHeight;
+    const auto count = static_cast<std::size_t>(std::max(1.0, std::ceil(360 / stepDegrees - 1e-9)));
+    std::vector<double> elevations(count, 0.0);
+    // Under a tunnel, inside a building or under one's raised underside every direction
+    // is blocked up to the zenith.
+    bool closed = place.covered || d.insideBuilding(x, y, z);
+    for (const std::uint32_t i : d.raisedFootprints) {
+        const auto& footprint = d.footprints[i];
+        if (closed) break;
+        closed = z < footprint.low && insideRings(footprint.rings, x, y);
+    }
+    if (closed) {
+        std::fill(elevations.begin(), elevations.end(), 90.0);
+        return elevations;
+    }
+    if (d.highest <= z) return elevations;
+    for (std::size_t k = 0; k < count; ++k) {
+        const double azimuth = static_cast<double>(k) * stepDegrees;
+        const double dx = std::sin(azimuth * degree), dy = std::cos(azimuth * degree);
+        // The walls the ray meets within the reach blocked() looks along, as it finds them.
+        const IndexSegment ray(IndexPoint(x, y), IndexPoint(x + farthestReach * dx, y + farthestReach * dy));
+        double highest = 0;
+        for (auto it = d.wallTree.qbegin(bgi::intersects(ray)); it != d.wallTree.qend(); ++it) {
+            const Wall& wall = d.walls[it->second];
+            if (wall.high <= z) continue;
+            const double ex = wall.bx - wall.ax, ey = wall.by - wall.ay;
+            const double denominator = cross(dx, dy, ex, ey);
+            if (denominator == 0) continue;
+            const double px = wall.ax - x, py = wall.ay - y;
+            const double s = cross(px, py, ex, ey) / denominator;
+            const double t = cross(px, py, dx, dy) / denominator;
+            if (s <= leavingGap || s > farthestReach || t < 0 || t > 1) continue;
+            highest = std::max(highest, std::min(std::atan2(wall.high - z, s) / degree, highestElevation));
+        }
+        elevations[k] = highest;
+    }
+    return elevations;
+}
+
 const std::vector<Wall>& StreetModel::walls() const
 {
     return data_->walls;
@@ -445,6 +495,14 @@ const StreetModelOptions& StreetModel::options() const
 std::size_t StreetModel::coveredWays() const
 {
     return data_->ways;
+}
+const std::vector<CoveredSegment>& StreetModel::coveredSegments() const
+{
+    return data_->waySegments;
+}
+const std::vector<std::vector<std::vector<LocalPoint>>>& StreetModel::coveredAreas() const
+{
+    return data_->areas;
 }
 
 }  // namespace trajix::street

@@ -52,6 +52,12 @@ struct SatelliteInStreet {
     std::optional<Reflection> reflection;  ///< reflected: the path received; clear: an echo, if any
 };
 
+/// A stretch of a covered way in the local frame, and half its width in metres.
+struct CoveredSegment {
+    LocalPoint a, b;
+    double halfWidth = 0;
+};
+
 /// Where the receiver is: its local point and whether a tunnel or a covered way is over it.
 struct Place {
     LocalPoint point;
@@ -87,6 +93,8 @@ public:
     ~StreetModel();
 
     LocalPoint local(double latitude, double longitude) const;
+    /// The latitude and longitude (degrees) of a local point: local()'s inverse.
+    LonLat geographic(LocalPoint point) const;
     /// The receiver at latitude, longitude (degrees) heading (degrees from north, or
     /// nullopt when it stands): covered within a covered way's half width while heading
     /// along it (within 30 degrees either way), or anywhere inside a covered area.
@@ -99,10 +107,19 @@ public:
     /// building (the antenna inside a building sees nothing).
     bool blocked(LocalPoint receiver, double azimuth, double elevation) const;
 
+    /// The skyline around a place: for azimuths 0, step, 2 step... below 360 degrees, the
+    /// highest elevation (degrees) at which a building's edge stands, 0 where none stands
+    /// above the antenna. blocked() says blocked just below it and clear above it (within
+    /// the reach it looks); under a tunnel, inside a building or under a raised one, 90.
+    std::vector<double> skyline(const Place& place, double stepDegrees) const;
+
     const std::vector<Wall>& walls() const;
     const std::vector<Footprint>& footprints() const;
     const StreetModelOptions& options() const;
     std::size_t coveredWays() const;
+    /// The covered ways' stretches and the covered areas (rings as footprints have them).
+    const std::vector<CoveredSegment>& coveredSegments() const;
+    const std::vector<std::vector<std::vector<LocalPoint>>>& coveredAreas() const;
 
 private:
     explicit StreetModel(std::unique_ptr<Data> data);

@@ -48,7 +48,8 @@ TEST(Settings, SavedFileIsAWindowsIniAndReadsBack)
 TEST(Settings, ReadsLfFilesAnyKeyOrderAndCaseAndKeepsUnknownKeys)
 {
     TempDir dir;
-    test::writeFileBytes(dir / "t.ini", "; comment\n[baud rate]\nBAUD = 2\nExtra=keep me\n[HDT only]\nHDT=1\n[Mine]\nx=y\n");
+    test::writeFileBytes(dir / "t.ini",
+                         "; comment\n[baud rate]\nBAUD = 2\nExtra=keep me\n[HDT only]\nHDT=1\n[Mine]\nx=y\n");
     Settings s = loadSettings(dir / "t.ini");
     EXPECT_EQ(s.baudRateIndex, 2);
     EXPECT_TRUE(s.hdtOnly);
@@ -124,4 +125,34 @@ TEST(Settings, FilePathFollowsTheEnvironment)
     std::filesystem::create_directories(dir / "prefix" / "share" / "trajix");
     EXPECT_EQ(settingsFilePath(dir / "prefix" / "bin"), dir / "cfg" / "trajix" / "trajix-gui.ini");
     ::unsetenv("XDG_CONFIG_HOME");
+}
+
+// The buildings file joins the file in a section of its own once chosen; a file from
+// before it reads with none and is written back without the section.
+TEST(Settings, BuildingsFileRoundTripsAndOlderFilesStayAsTheyWere)
+{
+    TempDir dir;
+    Settings s;
+    s.buildingsFile = "/data/city blocks/manhattan.osm.pbf";
+    EXPECT_TRUE(saveSettings(dir / "street.ini", s).empty());
+    const std::string text = test::readFileBytes(dir / "street.ini");
+    EXPECT_NE(text.find("\r\n[Street]\r\nBuildings=/data/city blocks/manhattan.osm.pbf\r\n"), std::string::npos)
+        << text;
+    EXPECT_EQ(loadSettings(dir / "street.ini").buildingsFile, s.buildingsFile);
+
+    const std::string old = "[Alamanc]\r\nfilename=a.alm\r\n\r\n[Sky]\r\nOn=1\r\nFile=b.rnx\r\n";
+    test::writeFileBytes(dir / "old.ini", old);
+    Settings back = loadSettings(dir / "old.ini");
+    EXPECT_EQ(back.buildingsFile, "");
+    EXPECT_TRUE(back.sky);
+    EXPECT_TRUE(saveSettings(dir / "old.ini", back).empty());
+    EXPECT_EQ(test::readFileBytes(dir / "old.ini").find("Street"), std::string::npos);
+
+    // Emptied again, the key stays and says so.
+    test::writeFileBytes(dir / "cleared.ini", text);
+    back = loadSettings(dir / "cleared.ini");
+    back.buildingsFile.clear();
+    EXPECT_TRUE(saveSettings(dir / "cleared.ini", back).empty());
+    EXPECT_NE(test::readFileBytes(dir / "cleared.ini").find("[Street]\r\nBuildings=\r\n"), std::string::npos);
+    EXPECT_EQ(loadSettings(dir / "cleared.ini").buildingsFile, "");
 }

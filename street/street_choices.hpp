@@ -1,0 +1,28 @@
+#pragma once
+// The street as a user chooses it: a buildings file and the few values around it, as
+// the command line's --buildings and its options give them and as the window's
+// Settings tab does. One place checks the values and builds the model for both.
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "street/street_model.hpp"
+
+namespace trajix::street {
+
+struct StreetChoices {
+    std::filesystem::path buildings;  ///< buildings and tunnels file; empty for an open sky
+    std::optional<double> defaultBuildingHeight;
+    std::optional<std::string> heightAttribute;
+    bool railTunnels = false;
+    std::optional<double> antennaHeight;
+    std::optional<double> reflectionLoss;
+};
+
+/// The street of the choices, or nothing without a buildings file. Throws Error for a
+/// value out of range (before the file is opened) and for a file the reader refuses
+/// (naming the file and what GDAL said); what the reader left out goes to *summary.
+std::shared_ptr<const StreetModel> streetModelFor(const StreetChoices& choices, StreetReadSummary* summary = nullptr);
+
+}  // namespace trajix::street
