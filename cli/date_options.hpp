@@ -13,6 +13,7 @@
 #include "nmea/dates.hpp"
 #include "nmea/sky_sentences.hpp"
 #include "street/street_model.hpp"
+#include "street/street_sky.hpp"
 
 namespace trajix::cli {
 
@@ -83,24 +84,9 @@ inline std::shared_ptr<const street::StreetModel> streetModel(const DateOptions&
     if (options.sky.empty()) throw CLI::ValidationError("--buildings", "needs --sky");
     street::StreetReadOptions read;
     street::StreetModelOptions model;
-    if (options.defaultBuildingHeight) {
-        if (!(*options.defaultBuildingHeight > 0 && *options.defaultBuildingHeight <= 1000))
-            throw Error(fmt::format("--default-building-height {} is not a height from 0 up to 1000 m",
-                                    *options.defaultBuildingHeight));
-        read.heights.defaultHeight = *options.defaultBuildingHeight;
-    }
-    if (options.heightAttribute) read.heights.heightAttribute = *options.heightAttribute;
-    read.railTunnels = options.railTunnels;
-    if (options.antennaHeight) {
-        if (!(*options.antennaHeight >= 0 && *options.antennaHeight <= 1000))
-            throw Error(fmt::format("--antenna-height {} is not a height from 0 to 1000 m", *options.antennaHeight));
-        model.antennaHeight = *options.antennaHeight;
-    }
-    if (options.reflectionLoss) {
-        if (!(*options.reflectionLoss >= 0 && *options.reflectionLoss <= 60))
-            throw Error(fmt::format("--reflection-loss {} is not a loss from 0 to 60 dB", *options.reflectionLoss));
-        model.reflectionLossDb = *options.reflectionLoss;
-    }
+    street::applyStreetChoices({options.defaultBuildingHeight, options.heightAttribute, options.railTunnels,
+                                options.antennaHeight, options.reflectionLoss},
+                               read, model);
     street::StreetReadSummary summary;
     auto street = std::make_shared<const street::StreetModel>(
         street::StreetModel::fromFile(options.buildings, read, model, &summary));
