@@ -172,7 +172,8 @@ BENCHMARK(BM_WidebandSignal)
 namespace {
 
 // The street's cost (street 1) beside the open sky (street 0) in one run: a receiver
-// standing among the Financial District's towers in Lower Manhattan, every GPS
+// standing among the Financial District's towers in Lower Manhattan (place 0) or in
+// the open by the Battery Park Underpass's north portal (place 1), every GPS
 // satellite of a real day above 5 degrees, 8-bit I/Q at 2600 kHz on every core. The
 // street silences some channels and gives others an echo (a channel more each).
 void BM_StreetSignal(benchmark::State& state)
@@ -181,8 +182,8 @@ void BM_StreetSignal(benchmark::State& state)
     trajix::GeneratorSettings s;
     s.ephemerisFile = data / "sky" / "brdc1820_0000-0400.10n";
     s.staticPosition = true;
-    s.latitude = 40.7062;
-    s.longitude = -74.0125;
+    s.latitude = state.range(2) == 0 ? 40.7062 : 40.7087;
+    s.longitude = state.range(2) == 0 ? -74.0125 : -74.01535;
     s.altitude = -20;
     s.week = 1590;
     s.startSeconds = 4 * 86400 + 3600 + 15;
@@ -204,13 +205,16 @@ void BM_StreetSignal(benchmark::State& state)
     }
     state.counters["street"] = static_cast<double>(state.range(0));
     state.counters["satellites"] = static_cast<double>(satellites);
+    state.counters["place"] = static_cast<double>(state.range(2));
     state.counters["street_lines"] = static_cast<double>(lines);
     state.counters["signal_s_per_wall_s"] = static_cast<double>(s.durationSeconds) / wall;
 }
 BENCHMARK(BM_StreetSignal)
-    ->ArgNames({"street", "seconds"})
-    ->Args({0, 10})
-    ->Args({1, 10})
+    ->ArgNames({"street", "seconds", "place"})
+    ->Args({0, 10, 0})
+    ->Args({1, 10, 0})
+    ->Args({0, 10, 1})
+    ->Args({1, 10, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(1);
