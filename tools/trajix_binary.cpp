@@ -401,9 +401,8 @@ constexpr const char* profileKeys =
   Troposphere            0 or 1: the troposphere's delay (--no-tropo)
   Systems                the signals: any of gps, galileo, beidou, glonass (--systems)
   Buildings_File         buildings and tunnels around the path (--buildings)
-  Buildings_Height_Attribute
-                         the field of Buildings_File holding heights in metres
-                         (--height-attribute)
+  Buildings_Height_Attribute the field of Buildings_File holding heights in
+                         metres (--height-attribute)
 
 Exit status: 0 the recording was written; 1 the profile, an input or the output could
 not be used (the message names it; nothing is written); 2 usage error; 143 stopped
