@@ -120,6 +120,47 @@ TEST(StreetSignal, UnderATunnelTheRecordingIsTheNoiseAlone)
     EXPECT_FALSE(record(none).first == open);
 }
 
+// At the start of the walk below one satellite arrives by a reflection only, one with an
+// echo and the others not at all: the plain scalar loops on one thread make the same
+// bytes as the vector loops on two, and the recording differs from the open sky's.
+TEST(StreetSignal, ReflectionsAndEchoesMakeTheSameBytesWithThePlainLoops)
+{
+    GeneratorSettings s;
+    s.ephemerisFile = dataFile("sky/brdc1820_0000-0400.10n");
+    s.week = week;
+    s.startSeconds = startSeconds;
+    s.durationSeconds = 2;
+    s.staticPosition = true;
+    s.latitude = 40.705192;
+    s.longitude = -74.010588;
+    s.altitude = -20;
+    s.format = SampleFormat{true, 8, 2046, 0};
+    s.buildingsFile = dataFile("street/lower-manhattan-cut.osm");
+    std::string said;
+    const auto record = [&said](const GeneratorSettings& settings) {
+        said.clear();
+        SignalGenerator generator(settings, [&said](const std::string& line) { said += line + "\n"; });
+        std::string bytes;
+        generator.run([&bytes](const std::uint8_t* data, std::size_t size, double) {
+            bytes.append(reinterpret_cast<const char*>(data), size);
+            return true;
+        });
+        return bytes;
+    };
+    GeneratorSettings plain = s;
+    plain.threads = 1;
+    plain.referenceLoops = true;
+    s.threads = 2;
+    const std::string fast = record(s);
+    EXPECT_NE(said.find(" reflected from 0 s"), std::string::npos) << said;
+    EXPECT_NE(said.find(" clear with an echo from 0 s"), std::string::npos) << said;
+    EXPECT_NE(said.find(" blocked from 0 s"), std::string::npos) << said;
+    EXPECT_TRUE(record(plain) == fast);
+    GeneratorSettings open = s;
+    open.buildingsFile.clear();
+    EXPECT_FALSE(record(open) == fast);
+}
+
 // The NMEA file of a 60-m walk along a canyon of the Financial District, written by trajix
 // route with the buildings, and the recording TrajixBinary makes along that file's
 // path with the same buildings: every second, a satellite the file lists with an empty
