@@ -14,6 +14,7 @@
 #include "common/picture.hpp"
 #include "nmea/dates.hpp"
 #include "nmea/sentences.hpp"
+#include "street/street_sky.hpp"
 
 namespace trajix {
 
@@ -394,14 +395,7 @@ const sky::SkyView& SkySentences::streetView(const sky::SkyView& open, double la
         streetSecond_ = lastSecond_;
         streetCovered_ = place.covered;
         streetView_ = open;
-        for (auto& s : streetView_.satellites) {
-            const auto seen = street_->satellite(place, s.azimuth, s.elevation);
-            if (seen.reception == street::Reception::blocked)
-                s.cn0 = std::numeric_limits<double>::quiet_NaN();
-            else if (seen.reception == street::Reception::reflected)
-                s.cn0 -= seen.reflection->lossDb;
-        }
-        sky::chooseSatellitesInUse(streetView_, maxUsed_);
+        street::applyReceptions(streetView_, street::receptionsOf(*street_, place, streetView_), maxUsed_);
         streetChangedUse_ = false;
         for (std::size_t i = 0; i < open.satellites.size(); ++i)
             streetChangedUse_ |= open.satellites[i].used != streetView_.satellites[i].used;

@@ -19,6 +19,7 @@
 #include "common/error.hpp"
 #include "common/numbers.hpp"
 #include "common/platform.hpp"
+#include "geo/geodesy.hpp"
 #include "scenario/gps_week.hpp"
 #include "signal/atmosphere.hpp"
 #include "signal/beidou_b1i.hpp"
@@ -26,10 +27,12 @@
 #include "signal/glonass_l1.hpp"
 #include "signal/sampling.hpp"
 #include "sky/broadcast_fields.hpp"
+#include "sky/gps_orbit.hpp"
 #include "sky/rinex_navigation.hpp"
 #include "sky/sky_model.hpp"
 #include "sky/system_set.hpp"
 #include "sky/yuma_almanac.hpp"
+#include "street/street_sky.hpp"
 
 namespace trajix {
 
@@ -184,6 +187,13 @@ GeneratorSettings readGeneratorProfile(const std::filesystem::path& profilePath,
             throw Error(fmt::format("Systems = '{}' (line {} of '{}'): {}", e.value, e.line, profilePath.string(),
                                     error.what()));
         }
+    }
+    if (profile.hasValue("Buildings_File")) s.buildingsFile = profile.file("Buildings_File");
+    if (profile.hasValue("Buildings_Height_Attribute")) {
+        if (s.buildingsFile.empty())
+            throw Error(fmt::format("Buildings_Height_Attribute (line {} of '{}') needs a Buildings_File",
+                                    profile.entry("Buildings_Height_Attribute").line, profilePath.string()));
+        s.streetRead.heights.heightAttribute = profile.entry("Buildings_Height_Attribute").value;
     }
     if (!s.noiseOnly && !s.staticPosition && nmeaFileNeeded) {
         std::error_code ec;
@@ -372,6 +382,28 @@ void checkSampleFormat(const SampleFormat& f, bool galileo)
 }
 
 // ---------------------------------------------------------------------------------
+// The street
+
+std::vector<SignalCopy> signalCopies(const street::SatelliteInStreet& satellite, bool covered)
+{
+    const auto copyOf = [](const street::Reflection& r) {
+        return SignalCopy{r.extraPath / gps::speedOfLight, std::pow(10.0, -r.lossDb / 20)};
+    };
+    if (covered) return {};
+    switch (satellite.reception) {
+        case street::Reception::blocked:
+            return {};
+        case street::Reception::reflected:
+            return {copyOf(*satellite.reflection)};
+        case street::Reception::clear:
+            break;
+    }
+    std::vector<SignalCopy> copies{SignalCopy{}};
+    if (satellite.reflection) copies.push_back(copyOf(*satellite.reflection));
+    return copies;
+}
+
+// ---------------------------------------------------------------------------------
 // Noise
 
 void fillNoiseSecond(std::uint8_t* bytes, std::size_t size, std::uint64_t second)
@@ -446,7 +478,12 @@ struct Channel {
     std::unique_ptr<beidou::B1Message> b1;        // BeiDou: the D1 or D2 message of B1I
     std::unique_ptr<glonass::NavMessage> gnav;    // GLONASS: the strings of L1 C/A
     sampling::CarrierWave wave;
+    double amplitude = 0;       // of wave, in noise units
     std::size_t satellite = 0;  // in the sky model
+    // With a street: what arrives of the satellite this second, and what was last said
+    // of it (its reception and the wall of its reflection).
+    street::SatelliteInStreet inStreet;
+    std::optional<std::pair<street::Reception, std::int64_t>> streetSaid;
     std::unique_ptr<gps::NavigationMessage> navigation;
     ChannelDelay delayAtBlockStart;  // at the start of the next second to plan
     bool active = false;
@@ -464,6 +501,10 @@ struct PlannedChannel {
     sampling::AddRunPair addRunPair = sampling::addRunPairReference;  // Galileo's E1-B and E1-C
     bool joined = false;  // joined at this second's start: its first block starts at joinDelay
     ChannelDelay joinDelay;
+    // The street: a copy arriving later than the direct signal (a reflection or an echo),
+    // or none at all (silent: its delays are followed, nothing is added).
+    double extraDelay = 0;
+    bool silent = false;
 };
 
 struct SecondPlan {
@@ -523,6 +564,10 @@ struct SignalGenerator::Impl {
     // time runs ahead of GPS time beyond them (the file's GPUT and GLUT).
     std::int64_t glonassOffsetMs = 0;
     double glonassMinusGps = 0;
+    // The buildings and tunnels around the path, and whether the receiver was under
+    // cover at the last second planned.
+    std::shared_ptr<const street::StreetModel> street;
+    bool covered = false;
 
     bool carries(sky::GnssSystem system) const { return settings.systems.count(system) > 0; }
     double gstMinusGps(double t) const { return gstMinusGpsA0 + gstMinusGpsA1 * (t - gstMinusGpsReference); }
@@ -640,7 +685,8 @@ struct SignalGenerator::Impl {
                                                 : channel.system == sky::GnssSystem::beidou  ? beidouDb
                                                 : channel.system == sky::GnssSystem::glonass ? glonassDb
                                                                                              : 0);
-        channel.wave.set(amplitudeFor(cn0), settings.format.complex);
+        channel.amplitude = amplitudeFor(cn0);
+        channel.wave.set(channel.amplitude, settings.format.complex);
     }
 
     double secondsOfWeek(double secondsAfterStart) const { return settings.startSeconds + secondsAfterStart; }
@@ -693,6 +739,85 @@ struct SignalGenerator::Impl {
             std::sort(initial.begin(), initial.end(), [](const auto& a, const auto& b) {
                 return std::pair(a.system, a.prn) < std::pair(b.system, b.prn);
             });
+    }
+
+    // The receiver's heading (degrees from north) from its motion over the half second
+    // before `secondsAfterStart` (after it at the start), or nothing when it stands.
+    std::optional<double> headingAt(double secondsAfterStart, const sky::ReceiverFrame& frame) const
+    {
+        const double from = std::max(0.0, secondsAfterStart - 0.5);
+        const Ecef a = receiverAt(from), b = receiverAt(from + 0.5);
+        const double dx = b.x - a.x, dy = b.y - a.y, dz = b.z - a.z;
+        const double east = frame.eastX * dx + frame.eastY * dy;
+        const double north = frame.northX * dx + frame.northY * dy + frame.northZ * dz;
+        if (std::hypot(east, north) < 0.01) return std::nullopt;  // under 2 cm/s
+        const double heading = std::atan2(east, north) * 180 / 3.14159265358979323846;
+        return heading < 0 ? heading + 360 : heading;
+    }
+
+    // Once a second, after updateVisibility: what the street lets through of each
+    // active satellite, from the receiver's place and heading then and the satellite's
+    // azimuth and elevation as the sky gives them to the NMEA writers (its signal at the
+    // whole second, two passes of the light time). Changes are logged.
+    void updateStreet(long long second)
+    {
+        if (!street) return;
+        const double secondsAfterStart = static_cast<double>(second);
+        const Ecef receiver = receiverAt(secondsAfterStart);
+        const sky::ReceiverFrame frame = sky::receiverFrame(receiver);
+        GeoState geo;
+        ECEFToLatLong(geo, receiver.x, receiver.y, receiver.z);
+        const street::Place place =
+            street->place(static_cast<double>(geo.geoLatitude), static_cast<double>(geo.geoLongitude),
+                          headingAt(secondsAfterStart, frame));
+        if (place.covered != covered && log)
+            log(place.covered ? fmt::format("under cover from {} s: every satellite silent", second)
+                              : fmt::format("out from under cover at {} s", second));
+        covered = place.covered;
+        const double t = secondsOfWeek(secondsAfterStart);
+        std::vector<sky::SatellitePosition> positions;
+        for (const Channel& channel : channels)
+            if (channel.active)
+                if (const auto signal = skyModel->signalAt(channel.satellite, t, receiver, 2))
+                    positions.push_back({channel.system, channel.prn, signal->position});
+        // Every active satellite, whatever its elevation; none chosen in use.
+        const sky::SkyView view = sky::viewOf(positions, frame, -90, 0, {});
+        const std::vector<street::SatelliteInStreet> receptions = street::receptionsOf(*street, place, view);
+        for (Channel& channel : channels) {
+            if (!channel.active) {
+                channel.streetSaid.reset();
+                continue;
+            }
+            channel.inStreet = {};
+            for (std::size_t k = 0; k < view.satellites.size(); ++k)
+                if (view.satellites[k].system == channel.system && view.satellites[k].prn == channel.prn)
+                    channel.inStreet = receptions[k];
+            if (covered) continue;
+            const street::SatelliteInStreet& in = channel.inStreet;
+            const std::pair<street::Reception, std::int64_t> now{
+                in.reception, in.reflection ? static_cast<std::int64_t>(in.reflection->wall) : -1};
+            const auto before =
+                channel.streetSaid.value_or(std::pair<street::Reception, std::int64_t>{street::Reception::clear, -1});
+            channel.streetSaid = now;
+            if (now == before || !log) continue;
+            const std::string name = label(channel);
+            switch (in.reception) {
+                case street::Reception::blocked:
+                    log(fmt::format("{} blocked from {} s", name, second));
+                    break;
+                case street::Reception::reflected:
+                    log(fmt::format("{} reflected from {} s, {:.1f} m late, -{:g} dB", name, second,
+                                    in.reflection->extraPath, in.reflection->lossDb));
+                    break;
+                case street::Reception::clear:
+                    if (in.reflection)
+                        log(fmt::format("{} clear with an echo from {} s, {:.1f} m late, -{:g} dB", name, second,
+                                        in.reflection->extraPath, in.reflection->lossDb));
+                    else
+                        log(fmt::format("{} clear from {} s", name, second));
+                    break;
+            }
+        }
     }
 
     // The satellites of a RINEX navigation file: each broadcasts, frame by frame, the set
@@ -934,6 +1059,16 @@ struct SignalGenerator::Impl {
     void setUp()
     {
         if (settings.noiseOnly) return;
+        street = settings.street;
+        if (!street && !settings.buildingsFile.empty()) {
+            street::StreetReadSummary summary;
+            street = std::make_shared<const street::StreetModel>(street::StreetModel::fromFile(
+                settings.buildingsFile, settings.streetRead, settings.streetOptions, &summary));
+            for (const std::string& note : summary.notes) notes.push_back(note);
+            if (summary.notesDropped > 0)
+                notes.push_back(fmt::format("{}: {} more features left out", settings.buildingsFile.string(),
+                                            summary.notesDropped));
+        }
         if (!settings.staticPosition && !settings.live) path = ReceiverPath::fromNmea(settings.nmeaFile);
         startMs = static_cast<std::int64_t>(std::floor(settings.startSeconds * 1000));
         startFractionMs = settings.startSeconds * 1000 - static_cast<double>(startMs);
@@ -984,6 +1119,7 @@ struct SignalGenerator::Impl {
     std::shared_ptr<const SecondPlan> planSecond(long long second)
     {
         if (second > 0) updateVisibility(static_cast<double>(second), false);
+        updateStreet(second);
         auto plan = std::make_shared<SecondPlan>();
         plan->second = second;
         activeBefore.resize(channels.size(), false);
@@ -1001,7 +1137,30 @@ struct SignalGenerator::Impl {
                 settings.referenceLoops ? sampling::addRunPairReference : sampling::fastestAddRunPair(channel.wave);
             planned.joined = !wasActive;
             planned.joinDelay = channel.delayAtBlockStart;
-            plan->channels.push_back(std::move(planned));
+            if (!street) {
+                plan->channels.push_back(std::move(planned));
+                continue;
+            }
+            // Each copy the street lets through follows the channel's delays, later by its
+            // extra path; a channel with none is followed silently.
+            const std::vector<SignalCopy> copies = signalCopies(channel.inStreet, covered);
+            if (copies.empty()) {
+                planned.silent = true;
+                plan->channels.push_back(std::move(planned));
+                continue;
+            }
+            for (const SignalCopy& copy : copies) {
+                PlannedChannel copied = planned;
+                copied.extraDelay = copy.delaySeconds;
+                if (copy.gain != 1) {
+                    copied.wave.set(channel.amplitude * copy.gain, settings.format.complex);
+                    copied.addRun =
+                        settings.referenceLoops ? sampling::addRunReference : sampling::fastestAddRun(copied.wave);
+                    copied.addRunPair = settings.referenceLoops ? sampling::addRunPairReference
+                                                                : sampling::fastestAddRunPair(copied.wave);
+                }
+                plan->channels.push_back(std::move(copied));
+            }
         }
         return plan;
     }
@@ -1196,12 +1355,17 @@ struct SignalGenerator::Impl {
                 const std::uint32_t ifPhase = static_cast<std::uint32_t>(
                     (static_cast<std::uint64_t>(ifNumerator) << 32) / static_cast<std::uint64_t>(fs));
                 const double ifStep = nominal.step;
-                const double delayStart = w.delays[c].code;
-                const double carrierDelayStart = w.delays[c].carrier;
                 const ChannelDelay end = delayAt(channel, tEnd, receiverEnd, placeEnd ? &*placeEnd : nullptr);
+                if (planned.silent) {
+                    w.delays[c] = end;
+                    continue;
+                }
+                const double change = end.code - w.delays[c].code;
+                const double carrierChange = end.carrier - w.delays[c].carrier;
+                // A reflection or an echo: the whole signal later by its extra path.
+                const double delayStart = w.delays[c].code + planned.extraDelay;
+                const double carrierDelayStart = w.delays[c].carrier + planned.extraDelay;
                 w.delays[c] = end;
-                const double change = end.code - delayStart;
-                const double carrierChange = end.carrier - carrierDelayStart;
 
                 // Satellite time of the first sample, in milliseconds: code epoch and chip.
                 const double fractionMs = startFractionMs - delayStart * 1000;
@@ -1281,6 +1445,8 @@ struct SignalGenerator::Impl {
             const double glonassAmplitude = amplitudeFor(settings.zenithCn0 - settings.noiseFigureDb + glonassDb);
             power += satellites * glonassAmplitude * glonassAmplitude / 2;
         }
+        // With a street every satellite may come with an echo besides.
+        if (street) power *= 1 + std::pow(10.0, -street->options().reflectionLossDb / 10);
         const double sigma = std::sqrt(noise.sigma() * noise.sigma() + power);
         const double range = settings.format.bitsPerSample == 8 ? 127.5 : 32767.5;
         return static_cast<std::int32_t>(std::clamp(std::lround(range / 4.2 / sigma * 4096), 1L, 65535L));

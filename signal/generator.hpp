@@ -24,6 +24,7 @@
 #include "signal/live_path.hpp"
 #include "signal/receiver_path.hpp"
 #include "sky/gnss_system.hpp"
+#include "street/street_model.hpp"
 
 namespace trajix {
 
@@ -137,6 +138,16 @@ struct GeneratorSettings {
     /// The plain scalar sample loops instead of the vector ones (the same bytes, slower):
     /// the reference the fast loops are tested against.
     bool referenceLoops = false;
+    /// Buildings_File: the buildings and tunnels around the path (any file the street
+    /// reader takes); empty for an open sky. Each second, each satellite the buildings
+    /// hide is silent, one received by a reflection only arrives later by the extra path
+    /// and weaker by the reflection's loss, a clear one with an echo gets a second, later
+    /// and weaker copy; under a tunnel every satellite is silent.
+    std::filesystem::path buildingsFile;
+    street::StreetReadOptions streetRead;      ///< Buildings_Height_Attribute and the reader's choices
+    street::StreetModelOptions streetOptions;  ///< antenna height, reflection loss
+    /// The street itself, when already read (buildingsFile is then not read).
+    std::shared_ptr<const street::StreetModel> street;
     /// The receiver's path from a live stream instead of nmeaFile: fixed piece by piece
     /// (LivePath::commitUntil) as the pieces are planned, which paces the run.
     std::shared_ptr<LivePath> live;
@@ -202,6 +213,20 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+/// One copy of a satellite's signal at the antenna: later than the direct signal by
+/// delaySeconds, its amplitude multiplied by gain.
+struct SignalCopy {
+    double delaySeconds = 0;
+    double gain = 1;
+    bool operator==(const SignalCopy&) const = default;
+};
+
+/// The copies of a satellite's signal the street lets through: none when it is blocked
+/// or the receiver is covered; the reflection alone (late by its extra path, weaker by
+/// its loss) when it is received by a reflection only; the direct signal, and its echo
+/// when it has one, when it is clear.
+std::vector<SignalCopy> signalCopies(const street::SatelliteInStreet& satellite, bool covered);
 
 /// The deterministic stand-in signal of second `second`: pseudo-random bytes.
 void fillNoiseSecond(std::uint8_t* bytes, std::size_t size, std::uint64_t second);

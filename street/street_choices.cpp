@@ -6,11 +6,8 @@
 
 namespace trajix::street {
 
-std::shared_ptr<const StreetModel> streetModelFor(const StreetChoices& choices, StreetReadSummary* summary)
+void applyStreetChoices(const StreetChoices& choices, StreetReadOptions& read, StreetModelOptions& model)
 {
-    if (choices.buildings.empty()) return nullptr;
-    StreetReadOptions read;
-    StreetModelOptions model;
     if (choices.defaultBuildingHeight) {
         if (!(*choices.defaultBuildingHeight > 0 && *choices.defaultBuildingHeight <= 1000))
             throw Error(fmt::format("--default-building-height {} is not a height from 0 up to 1000 m",
@@ -29,6 +26,14 @@ std::shared_ptr<const StreetModel> streetModelFor(const StreetChoices& choices, 
             throw Error(fmt::format("--reflection-loss {} is not a loss from 0 to 60 dB", *choices.reflectionLoss));
         model.reflectionLossDb = *choices.reflectionLoss;
     }
+}
+
+std::shared_ptr<const StreetModel> streetModelFor(const StreetChoices& choices, StreetReadSummary* summary)
+{
+    if (choices.buildings.empty()) return nullptr;
+    StreetReadOptions read;
+    StreetModelOptions model;
+    applyStreetChoices(choices, read, model);
     return std::make_shared<const StreetModel>(StreetModel::fromFile(choices.buildings, read, model, summary));
 }
 

@@ -18,7 +18,17 @@ struct StreetChoices {
     bool railTunnels = false;
     std::optional<double> antennaHeight;
     std::optional<double> reflectionLoss;
+    /// Whether any value beside the file is given.
+    bool any() const
+    {
+        return defaultBuildingHeight || heightAttribute || railTunnels || antennaHeight || reflectionLoss;
+    }
 };
+
+/// Puts the values into the reader's and the model's options. Throws Error naming the
+/// option (--default-building-height, --antenna-height, --reflection-loss) and its value
+/// when it is out of range.
+void applyStreetChoices(const StreetChoices& choices, StreetReadOptions& read, StreetModelOptions& model);
 
 /// The street of the choices, or nothing without a buildings file. Throws Error for a
 /// value out of range (before the file is opened) and for a file the reader refuses

@@ -36,6 +36,7 @@
 #include "signal/gps_l1ca.hpp"
 #include "signal/live_path.hpp"
 #include "signal/realtime_pacer.hpp"
+#include "street/street_choices.hpp"
 #include "tools/live_stream.hpp"
 #include "tools/message_writer.hpp"
 
@@ -67,6 +68,13 @@ struct Arguments {
     std::optional<trajix::SignalSystems> systems;
     std::optional<std::string> live;
     bool durationLimited = false;
+    std::optional<std::string> buildings;
+    trajix::street::StreetChoices street;
+};
+
+// A usage error found after the profile is read: exit 2.
+struct UsageError : trajix::Error {
+    using trajix::Error::Error;
 };
 
 // Writes everything or throws: standard output may be a pipe that takes part of a write.
@@ -142,6 +150,12 @@ int run(const Arguments& arguments)
     if (arguments.noIonosphere) settings.ionosphere = false;
     if (arguments.noTroposphere) settings.troposphere = false;
     if (arguments.systems) settings.systems = *arguments.systems;
+    if (arguments.buildings) settings.buildingsFile = *arguments.buildings;
+    if (arguments.street.any() && settings.buildingsFile.empty())
+        throw UsageError(
+            "--default-building-height, --height-attribute, --rail-tunnels, --antenna-height and "
+            "--reflection-loss need --buildings (or Buildings_File in the profile)");
+    trajix::street::applyStreetChoices(arguments.street, settings.streetRead, settings.streetOptions);
 
     // Every message goes through a writer thread, so that a slow terminal or a busy disk
     // never holds up the samples; the writers write what waits before they go.
@@ -206,6 +220,9 @@ int run(const Arguments& arguments)
 
     trajix::SignalGenerator generator(settings, say);
     for (const std::string& note : generator.notes()) post(stderr, fmt::format("TrajixBinary: note: {}", note));
+    if (!settings.buildingsFile.empty() && !settings.noiseOnly)
+        post(messages, fmt::format("TrajixBinary: the street of {}: each change of a satellite is said below",
+                                   settings.buildingsFile.string()));
     if (!settings.noiseOnly) {
         std::string list;
         for (const auto& satellite : generator.initialSatellites())
@@ -383,6 +400,9 @@ constexpr const char* profileKeys =
   Ionosphere             0 or 1: the ionosphere's delay (--no-iono)
   Troposphere            0 or 1: the troposphere's delay (--no-tropo)
   Systems                the signals: any of gps, galileo, beidou, glonass (--systems)
+  Buildings_File         buildings and tunnels around the path (--buildings)
+  Buildings_Height_Attribute the field of Buildings_File holding heights in
+                         metres (--height-attribute)
 
 Exit status: 0 the recording was written; 1 the profile, an input or the output could
 not be used (the message names it; nothing is written); 2 usage error; 143 stopped
@@ -478,6 +498,40 @@ int main(int argc, char** argv)
            "The signals in the recording, a list of gps (the\n"
            "default), galileo, beidou and glonass. Profile key: Systems")
         ->type_name("LIST");
+    addText(app, "--buildings", arguments.buildings,
+            "Buildings and tunnels around the path (OSM .osm or\n"
+            ".osm.pbf, GeoJSON, Shapefile, GeoPackage): a satellite\n"
+            "they hide is silent, one received by a reflection\n"
+            "only arrives later and weaker, an echo is a second\n"
+            "copy; under a tunnel only noise. Each change is said.\n"
+            "Profile key: Buildings_File")
+        ->type_name("FILE")
+        ->check(notEmpty("a buildings file"));
+    app.add_option_function<std::string>(
+           "--height-attribute", [&arguments](const std::string& text) { arguments.street.heightAttribute = text; },
+           "The field of the buildings file holding the height\n"
+           "in metres (e.g. HEIGHT_ROOF), tried first.\n"
+           "Profile key: Buildings_Height_Attribute")
+        ->type_name("NAME");
+    app.add_option_function<double>(
+           "--default-building-height", [&arguments](double value) { arguments.street.defaultBuildingHeight = value; },
+           "Height of a building with no height and no levels,\n"
+           "metres (default 10). No profile key")
+        ->type_name("M");
+    app.add_flag_function(
+        "--rail-tunnels", [&arguments](std::int64_t) { arguments.street.railTunnels = true; },
+        "Railway tunnels cover the sky too (a receiver on a\n"
+        "train); road tunnels always do. No profile key");
+    app.add_option_function<double>(
+           "--antenna-height", [&arguments](double value) { arguments.street.antennaHeight = value; },
+           "Antenna height above the ground, metres (default\n"
+           "1.5). No profile key")
+        ->type_name("M");
+    app.add_option_function<double>(
+           "--reflection-loss", [&arguments](double value) { arguments.street.reflectionLoss = value; },
+           "How much weaker a reflected signal or an echo is, dB\n"
+           "(default 6). No profile key")
+        ->type_name("DB");
     app.add_flag("--duration-limited", arguments.durationLimited,
                  "With --live, end after Duration_in_sec too.\n"
                  "No profile key");
@@ -505,6 +559,9 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     try {
         return run(arguments);
+    } catch (const UsageError& e) {
+        fmt::print(stderr, "TrajixBinary: {}\n", e.what());
+        return 2;
     } catch (const std::exception& e) {
         fmt::print(stderr, "TrajixBinary: error: {}\n", e.what());
         return 1;
