@@ -263,23 +263,5 @@ TEST(ReceiverSolution, TheEchoCodeErrorIsWhereAPlainDiscriminatorSettles)
     EXPECT_GT(codeNoiseSigma(25, chip, tracking), 10 * codeNoiseSigma(45, chip, tracking));
 }
 
-TEST(ReceiverSolution, TheNoiseDrawDependsOnTheSeedSecondAndSatelliteOnly)
-{
-    EXPECT_EQ(noiseDraw(5, 1000, GnssSystem::gps, 3), noiseDraw(5, 1000, GnssSystem::gps, 3));
-    EXPECT_NE(noiseDraw(5, 1000, GnssSystem::gps, 3), noiseDraw(6, 1000, GnssSystem::gps, 3));
-    EXPECT_NE(noiseDraw(5, 1000, GnssSystem::gps, 3), noiseDraw(5, 1001, GnssSystem::gps, 3));
-    EXPECT_NE(noiseDraw(5, 1000, GnssSystem::gps, 3), noiseDraw(5, 1000, GnssSystem::galileo, 3));
-    // Standard normal over many draws.
-    double sum = 0, squares = 0;
-    constexpr int n = 20000;
-    for (int i = 0; i < n; ++i) {
-        const double x = noiseDraw(7, i / 32, GnssSystem::gps, i % 32);
-        sum += x;
-        squares += x * x;
-    }
-    EXPECT_NEAR(sum / n, 0, 4 / std::sqrt(double(n)));
-    EXPECT_NEAR(squares / n, 1, 0.04);
-}
-
 }  // namespace
 }  // namespace trajix::sky
