@@ -335,6 +335,9 @@ trajix::DateSentences SentenceChoices::dates() const
         trajix::skyModelFor(std::filesystem::path(QFile::encodeName(skyFile).toStdString()), date, sentences.systems);
     trajix::checkSkySystems(*sentences.sky, sentences.systems);
     sentences.street = streetOf(buildingsFile);
+    // In a street the positions are a receiver's, as the command line's --buildings
+    // gives them by default, with the default seed.
+    sentences.receiverErrors = sentences.street != nullptr;
     return sentences;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The --rmc, --zda, --date, --sky, --mask, --systems and --max-used options shared by
-// the commands that write NMEA files, and the street's: --buildings and its choices.
+// the commands that write NMEA files, the street's: --buildings and its choices, and the
+// receiver's own errors: --receiver-errors and --seed.
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -30,6 +31,8 @@ struct DateOptions {
     bool railTunnels = false;
     std::optional<double> antennaHeight;
     std::optional<double> reflectionLoss;
+    int receiverErrors = 0;  ///< 1 --receiver-errors, -1 --no-receiver-errors (or =false), 0 neither
+    std::optional<long long> seed;
 };
 
 inline void addDateOptions(CLI::App* sub, DateOptions& options)
@@ -63,6 +66,15 @@ inline void addDateOptions(CLI::App* sub, DateOptions& options)
     sub->add_option("--antenna-height", options.antennaHeight, "Antenna height above the ground, metres (default 1.5)");
     sub->add_option("--reflection-loss", options.reflectionLoss,
                     "How much weaker a reflected signal is, dB (default 6)");
+    sub->add_flag("--receiver-errors,!--no-receiver-errors", options.receiverErrors,
+                  "Write the position a receiver solves from the satellites in use: their ranges err by the "
+                  "reflected paths and echoes of --buildings and by noise that grows as C/N0 falls (alone: under "
+                  "an open sky). On by default with --buildings; --no-receiver-errors writes the true position. "
+                  "Needs --sky");
+    sub->add_option("--seed", options.seed,
+                    fmt::format("Seed of the receiver's noise, a whole number from 0 (default {}): the same seed "
+                                "writes the same file",
+                                defaultReceiverSeed));
 }
 
 /// The street of the options, or nothing without --buildings. Usage errors for its
@@ -106,6 +118,9 @@ inline DateSentences dateSentences(const DateOptions& options)
     if (options.systems && options.sky.empty()) throw CLI::ValidationError("--systems", "needs --sky");
     if (options.maxUsed && options.sky.empty()) throw CLI::ValidationError("--max-used", "needs --sky");
     if (!options.buildings.empty() && options.sky.empty()) throw CLI::ValidationError("--buildings", "needs --sky");
+    if (options.receiverErrors > 0 && options.sky.empty())
+        throw CLI::ValidationError("--receiver-errors", "needs --sky");
+    if (options.seed && options.sky.empty()) throw CLI::ValidationError("--seed", "needs --sky");
     if (!options.rmc && !options.zda && options.sky.empty()) {
         if (!options.date.empty()) throw CLI::ValidationError("--date", "needs --rmc, --zda or --sky");
         return sentences;
@@ -125,6 +140,13 @@ inline DateSentences dateSentences(const DateOptions& options)
         sentences.sky = std::move(model);
         sentences.maskDegrees = options.mask.value_or(5.0);
         sentences.street = streetModel(options);
+        sentences.receiverErrors = options.receiverErrors > 0 || (options.receiverErrors == 0 && sentences.street);
+        if (options.seed && !sentences.receiverErrors)
+            throw CLI::ValidationError("--seed", "needs --receiver-errors or --buildings");
+        if (options.seed) {
+            if (*options.seed < 0) throw Error(fmt::format("--seed {} is not a whole number from 0", *options.seed));
+            sentences.seed = static_cast<std::uint64_t>(*options.seed);
+        }
         checkDateSentences(sentences);
     }
     return sentences;

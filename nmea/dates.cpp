@@ -135,6 +135,7 @@ void checkDateSentences(const DateSentences& options)
         throw Error(fmt::format("{} satellites in use is not a count from 1 up to {}", options.maxUsed, maxUsedLimit));
     if (options.sky) checkSkySystems(*options.sky, options.systems);
     if (options.street && !options.sky) throw Error("the buildings need the satellites of a sky file");
+    if (options.receiverErrors && !options.sky) throw Error("the receiver's errors need the satellites of a sky file");
 }
 
 SampleSentences::SampleSentences(const DateSentences& options, long double firstClock, long double interval,
@@ -144,8 +145,13 @@ SampleSentences::SampleSentences(const DateSentences& options, long double first
     checkDateSentences(options);
     if (options.date) clock_ = NmeaClock(*options.date, firstClock, timeDecimalsForInterval(interval));
     if (options.sky) {
+        std::optional<sky::ReceiverErrorModel> errors;
+        if (options.receiverErrors) {
+            errors.emplace();
+            errors->seed = options.seed;
+        }
         sky_ = std::make_shared<SkySentences>(options.sky, options.maskDegrees, options.systems, options.maxUsed,
-                                              options.street);
+                                              options.street, errors);
         talker_ = options.systems.talker();
     }
 }
@@ -175,6 +181,11 @@ std::string SampleSentences::rmc(const NmeaStamp& stamp, long double latitude, l
 {
     if (!options_.rmc) return {};
     if (sky_ && sky_->fixLost()) return talk(rmcSentenceWithoutFix(stamp.time, stamp.date));
+    if (sky_) {
+        const auto fix = sky_->receiverFix(latitude, longitude);
+        latitude = fix.latitude;
+        longitude = fix.longitude;
+    }
     return talk(rmcSentence(stamp.time, latitude, longitude, speedKmh, course, stamp.date, style_));
 }
 
@@ -195,7 +206,8 @@ std::string SampleSentences::gga(const NmeaStamp& stamp, long double latitude, l
     if (!sky_) return ggaSentence(stamp.time, latitude, longitude, altitude);
     const sky::SkyView& view = sky_->observe(stamp, latitude, longitude, altitude, heading);
     if (sky_->fixLost()) return talk(ggaSentenceWithoutFix(stamp.time, view));
-    return talk(ggaSentence(stamp.time, latitude, longitude, altitude, view));
+    const auto fix = sky_->receiverFix(latitude, longitude, altitude);
+    return talk(ggaSentence(stamp.time, fix.latitude, fix.longitude, fix.altitude, view));
 }
 
 std::string SampleSentences::gll(const NmeaStamp& stamp, long double latitude, long double longitude,
@@ -204,6 +216,11 @@ std::string SampleSentences::gll(const NmeaStamp& stamp, long double latitude, l
     if (sky_) sky_->observe(stamp, latitude, longitude, altitude, heading);
     if (layout == GllLayout::Standard && sky_ && sky_->fixLost())
         return talk(finishSentence(fmt::format("$GPGLL,,,,,{},V,N*", stamp.time)));
+    if (sky_) {
+        const auto fix = sky_->receiverFix(latitude, longitude);
+        latitude = fix.latitude;
+        longitude = fix.longitude;
+    }
     return talk(gllSentence(stamp.time, latitude, longitude, layout));
 }
 

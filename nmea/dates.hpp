@@ -2,6 +2,7 @@
 // Dates for the sentences that carry one (RMC, ZDA), and the clock that prints a
 // file's time fields: undated it prints the seconds of day as they are (hours past 24
 // included); dated it wraps at midnight and counts the days from the first sample.
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,6 +51,9 @@ std::string rmcSentenceWithoutFix(std::string_view time, const CalendarDate& dat
 /// "$GPZDA,TIME,DD,MM,YYYY,00,00*CS" CR LF (local zone 00:00).
 std::string zdaSentence(std::string_view time, const CalendarDate& date);
 
+/// The seed of the receiver's noise when none is given.
+inline constexpr std::uint64_t defaultReceiverSeed = 37;
+
 /// The date and time sentences a writer adds to its own.
 struct DateSentences {
     bool rmc = false;  ///< an RMC sentence after each GGA (after each GLL and HDT pair)
@@ -71,6 +75,13 @@ struct DateSentences {
     /// sky only: the satellites they hide are not received, and with fewer than 4 in use
     /// the fix is lost (GGA quality 0 without a position, RMC status V, GSA mode 1).
     std::shared_ptr<const street::StreetModel> street{};
+    /// The receiver's own errors, with a sky only: the position written (GGA, GLL, RMC) is
+    /// the least-squares solution of the satellites in use, their ranges erring by the
+    /// street's reflected paths and echoes and by noise that grows as C/N0 falls
+    /// (sky/receiver_solution.hpp); speed, course and heading stay the true ones.
+    bool receiverErrors = false;
+    /// The seed of the receiver's noise: the same seed, the same file.
+    std::uint64_t seed = defaultReceiverSeed;
 };
 
 /// The longest count of satellites in use: GGA prints it with two digits.

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <numbers>
 #include <optional>
 
 #include <fmt/format.h>
@@ -254,12 +255,14 @@ void checkSkySystems(const sky::SkyModel& model, const NmeaSystems& systems)
 }
 
 SkySentences::SkySentences(std::shared_ptr<const sky::SkyModel> model, double maskDegrees, NmeaSystems systems,
-                           int maxUsed, std::shared_ptr<const street::StreetModel> street)
+                           int maxUsed, std::shared_ptr<const street::StreetModel> street,
+                           std::optional<sky::ReceiverErrorModel> errors)
     : model_(std::move(model)),
       mask_(maskDegrees),
       systems_(std::move(systems)),
       maxUsed_(maxUsed > 0 ? maxUsed : systems_.defaultMaxUsed()),
-      street_(std::move(street))
+      street_(std::move(street)),
+      errors_(errors)
 {
     if (!model_) throw Error("the sky needs a satellites file");
 }
@@ -381,7 +384,73 @@ const sky::SkyView& SkySentences::observe(const NmeaStamp& stamp, long double la
     view_ = &tracker_->at(t, receiver, false);
     lastSecond_ = static_cast<long long>(std::floor(t));
     if (street_) view_ = &streetView(*view_, static_cast<double>(latitude), static_cast<double>(longitude), heading);
+    if (errors_ && (lastSecond_ != errorSecond_ || streetCovered_ != errorCovered_)) {
+        errorSecond_ = lastSecond_;
+        errorCovered_ = streetCovered_;
+        solveReceiver(static_cast<double>(latitude), static_cast<double>(longitude), height + geoidSeparation);
+    }
     return *view_;
+}
+
+void SkySentences::solveReceiver(double latitude, double longitude, double height)
+{
+    const sky::SkyModel& model = tracker_->model();
+    if (satelliteIndex_.empty())
+        for (std::size_t i = 0; i < model.size(); ++i) satelliteIndex_[{model.system(i), model.prn(i)}] = i;
+    const Ecef truth = geodeticToEcef(latitude, longitude, height);
+    std::vector<sky::TrackedSatellite> tracked;
+    for (std::size_t i = 0; i < view_->satellites.size(); ++i) {
+        const sky::SatelliteView& s = view_->satellites[i];
+        if (!s.used) continue;
+        const auto index = satelliteIndex_.find({s.system, s.prn});
+        if (index == satelliteIndex_.end()) continue;
+        const auto signal = model.signalAt(index->second, static_cast<double>(lastSecond_), truth);
+        if (!signal) continue;
+        sky::TrackedSatellite t{s.system, s.prn, signal->position, s.cn0};
+        if (street_ && i < streetSeen_.size() && streetSeen_[i].reflection) {
+            const street::Reflection& path = *streetSeen_[i].reflection;
+            if (streetSeen_[i].reception == street::Reception::reflected) {
+                t.reflected = path.extraPath;
+            } else {
+                t.echoPath = path.extraPath;
+                t.echoLossDb = path.lossDb;
+            }
+        }
+        tracked.push_back(t);
+    }
+    const long long second = static_cast<long long>(model.baseWeek()) * 604800 + lastSecond_;
+    error_ = {0, 0, 0};
+    const auto solution = sky::receiverSolution(tracked, truth, *errors_, second);
+    if (!solution) return;
+    const sky::ReceiverFrame frame = sky::receiverFrame(truth);
+    const double dx = solution->position.x - truth.x, dy = solution->position.y - truth.y,
+                 dz = solution->position.z - truth.z;
+    error_ = {dx * frame.eastX + dy * frame.eastY, dx * frame.northX + dy * frame.northY + dz * frame.northZ,
+              dx * frame.upX + dy * frame.upY + dz * frame.upZ};
+}
+
+SkySentences::ReceiverFix SkySentences::receiverFix(long double latitude, long double longitude,
+                                                    std::string_view altitude) const
+{
+    ReceiverFix fix{latitude, longitude, std::string(altitude)};
+    if (!errors_ || error_ == std::array<double, 3>{}) return fix;
+    double height = 0;
+    const bool haveHeight = !altitude.empty() && tryParseDouble(altitude, height);
+    // Metres to degrees by the ellipsoid's radii of curvature at the true position.
+    constexpr double a = 6378137.0, e2 = 6.69437999014e-3;
+    const double phi = static_cast<double>(latitude) * std::numbers::pi / 180;
+    const double w = std::sqrt(1 - e2 * std::sin(phi) * std::sin(phi));
+    const double h = height + geoidSeparation;
+    const double meridian = a * (1 - e2) / (w * w * w) + h, normal = a / w + h;
+    fix.latitude += static_cast<long double>(error_[1] / meridian * 180 / std::numbers::pi);
+    fix.longitude += static_cast<long double>(error_[0] / (normal * std::cos(phi)) * 180 / std::numbers::pi);
+    if (haveHeight) {
+        // As many decimals as the writer's own text.
+        const auto point = altitude.find('.');
+        const int decimals = point == std::string_view::npos ? 0 : static_cast<int>(altitude.size() - point - 1);
+        fix.altitude = fmt::format("{:.{}f}", height + error_[2], decimals);
+    }
+    return fix;
 }
 
 const sky::SkyView& SkySentences::streetView(const sky::SkyView& open, double latitude, double longitude,
@@ -395,7 +464,8 @@ const sky::SkyView& SkySentences::streetView(const sky::SkyView& open, double la
         streetSecond_ = lastSecond_;
         streetCovered_ = place.covered;
         streetView_ = open;
-        street::applyReceptions(streetView_, street::receptionsOf(*street_, place, streetView_), maxUsed_);
+        streetSeen_ = street::receptionsOf(*street_, place, streetView_);
+        street::applyReceptions(streetView_, streetSeen_, maxUsed_);
         streetChangedUse_ = false;
         for (std::size_t i = 0; i < open.satellites.size(); ++i)
             streetChangedUse_ |= open.satellites[i].used != streetView_.satellites[i].used;

@@ -4,13 +4,17 @@
 // and SNR), from the sky model at each sample's date, time and place.
 #include <array>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "common/calendar.hpp"
 #include "nmea/systems.hpp"
+#include "sky/receiver_solution.hpp"
 #include "sky/sky_model.hpp"
 #include "street/street_model.hpp"
 
@@ -99,8 +103,11 @@ public:
     /// use), one received by a reflection only is weaker by the reflection loss, and
     /// under a tunnel nothing is received; the ones in use and the DOPs come from those
     /// received.
+    /// With receiver errors, the position written is the one a receiver solves from the
+    /// satellites in use (receiverFix).
     SkySentences(std::shared_ptr<const sky::SkyModel> model, double maskDegrees, NmeaSystems systems = {},
-                 int maxUsed = 0, std::shared_ptr<const street::StreetModel> street = nullptr);
+                 int maxUsed = 0, std::shared_ptr<const street::StreetModel> street = nullptr,
+                 std::optional<sky::ReceiverErrorModel> errors = std::nullopt);
 
     /// Computes the sky of a sample: its stamp (date and time of day, UTC), position in
     /// degrees and the GGA altitude text (metres above the geoid; the geoid lies
@@ -113,6 +120,21 @@ public:
 
     /// With a street: fewer than 4 satellites in use at the latest sample, so no fix.
     bool fixLost() const { return street_ && view_ && view_->usedCount < 4; }
+
+    /// The position a receiver reports at the latest sample observed, from the true one
+    /// (degrees, and GGA's altitude text, which keeps its decimals; "" leaves it out):
+    /// the true one moved by the error of the receiver's solution. The error is solved at
+    /// the first sample of every second (and again when a tunnel changes the satellites
+    /// in use), from the satellites in use at their positions of that whole second, and
+    /// held until the next: the street is seen once a second too. Without receiver
+    /// errors, or when the satellites give no solution, the true position.
+    struct ReceiverFix {
+        long double latitude = 0, longitude = 0;
+        std::string altitude;
+    };
+    ReceiverFix receiverFix(long double latitude, long double longitude, std::string_view altitude = {}) const;
+    /// The error of the latest solution: east, north, up in metres.
+    const std::array<double, 3>& receiverError() const { return error_; }
 
     /// The GSA sentences of the latest sample observed.
     std::string gsa();
@@ -129,6 +151,8 @@ private:
     const sky::SkyView& streetView(const sky::SkyView& open, double latitude, double longitude,
                                    std::optional<double> heading);
 
+    void solveReceiver(double latitude, double longitude, double height);
+
     std::shared_ptr<const sky::SkyModel> model_;
     double mask_;
     NmeaSystems systems_;
@@ -139,6 +163,7 @@ private:
     // changes): the sky's satellites with the hidden ones at NaN and the reflected ones
     // weaker, and whether that changed the satellites in use.
     sky::SkyView streetView_;
+    std::vector<street::SatelliteInStreet> streetSeen_;  // what the street does to each of them
     long long streetSecond_ = -1;
     bool streetCovered_ = false;
     bool streetChangedUse_ = false;
@@ -150,6 +175,13 @@ private:
     long long gsaSecond_ = -1;
     bool gsaCovered_ = false;
     sky::SkyView empty_;
+    // The receiver's errors: the model, each satellite's place in the sky model, the
+    // second (and cover) of the latest solution and its error.
+    std::optional<sky::ReceiverErrorModel> errors_;
+    std::map<std::pair<sky::GnssSystem, int>, std::size_t> satelliteIndex_;
+    long long errorSecond_ = -1;
+    bool errorCovered_ = false;
+    std::array<double, 3> error_{};
 };
 
 }  // namespace trajix
