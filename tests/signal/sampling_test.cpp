@@ -277,8 +277,9 @@ TEST(SignalGenerator, GalileoRecordingsAreTheSameOnAnyNumberOfThreadsAndAsThePla
         ASSERT_TRUE(std::any_of(satellites.begin(), satellites.end(),
                                 [](const GeneratedSatellite& g) { return g.system == sky::GnssSystem::galileo; }))
             << "trial " << trial;
-        if (s.systems.count(sky::GnssSystem::gps) == 0)
+        if (s.systems.count(sky::GnssSystem::gps) == 0) {
             for (const GeneratedSatellite& g : satellites) EXPECT_EQ(g.system, sky::GnssSystem::galileo);
+        }
         if (s.format.bitsPerSample == 8) {
             std::size_t atLimit = 0;
             for (const char c : plain) atLimit += c == 127 || c == -128 ? 1 : 0;

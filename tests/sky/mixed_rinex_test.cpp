@@ -412,7 +412,9 @@ TEST(MixedSky, GalileoHealthAsE1ReadsIt)
         // The record the generator would broadcast is the one the sky uses: an I/NAV one.
         const galileo::Ephemeris* record = m.galileoEphemerisAt(satelliteOf(m), t);
         EXPECT_EQ(record != nullptr, up);
-        if (record) EXPECT_TRUE(record->inav());
+        if (record) {
+            EXPECT_TRUE(record->inav());
+        }
         return up;
     };
     const double t = n.galileo.front().toeSeconds() - 2006 * 604800.0;
