@@ -68,11 +68,9 @@ TEST(StreetSignal, CopiesOfASatellitesSignalThatTheStreetLetsThrough)
     EXPECT_NEAR(signalCopies({Reception::reflected, wall}, false)[0].delaySeconds * 1e9, 47.37, 0.01);
 }
 
-// A receiver standing in the Battery Park Underpass (a covered way of the cut), the
-// recording of one-bit samples: only noise, byte for byte the recording of the same
-// noise with no satellite at all; a few metres out of it, above ground, the satellites
-// are back.
-TEST(StreetSignal, UnderATunnelTheRecordingIsTheNoiseAlone)
+// Two seconds of a receiver standing at latitude, longitude (20 m below the ellipsoid,
+// street level in Lower Manhattan) under the brdc sky of the start.
+GeneratorSettings standingAt(double latitude, double longitude, SampleFormat format)
 {
     GeneratorSettings s;
     s.ephemerisFile = dataFile("sky/brdc1820_0000-0400.10n");
@@ -80,26 +78,42 @@ TEST(StreetSignal, UnderATunnelTheRecordingIsTheNoiseAlone)
     s.startSeconds = startSeconds;
     s.durationSeconds = 2;
     s.staticPosition = true;
-    s.latitude = 40.7076216;
-    s.longitude = -74.0156323;
+    s.latitude = latitude;
+    s.longitude = longitude;
     s.altitude = -20;
-    s.format = SampleFormat{false, 1, 4092, 1023000};
+    s.format = format;
+    return s;
+}
+
+// The recording of settings, with each line the generator says in *said.
+std::string recording(const GeneratorSettings& settings, std::vector<std::string>* said)
+{
+    if (said) said->clear();
+    SignalGenerator generator(settings, [said](const std::string& line) {
+        if (said) said->push_back(line);
+    });
+    std::string bytes;
+    generator.run([&bytes](const std::uint8_t* data, std::size_t size, double) {
+        bytes.append(reinterpret_cast<const char*>(data), size);
+        return true;
+    });
+    return bytes;
+}
+
+// A receiver standing in the Battery Park Underpass (a covered way of the cut), the
+// recording of one-bit samples: only noise, byte for byte the recording of the same
+// noise with no satellite at all; a few metres out of it, above ground, the satellites
+// are back.
+TEST(StreetSignal, UnderATunnelTheRecordingIsTheNoiseAlone)
+{
+    GeneratorSettings s = standingAt(40.7076216, -74.0156323, SampleFormat{false, 1, 4092, 1023000});
     s.threads = 2;
     s.street = std::make_shared<const street::StreetModel>(street::StreetModel::fromFile(
         dataFile("street/lower-manhattan-cut.osm"), street::StreetReadOptions{}, street::StreetModelOptions{}));
 
     std::vector<std::string> said;
-    const auto record = [&said](const GeneratorSettings& settings) {
-        said.clear();
-        SignalGenerator generator(settings, [&said](const std::string& line) { said.push_back(line); });
-        std::string bytes;
-        generator.run([&bytes](const std::uint8_t* data, std::size_t size, double) {
-            bytes.append(reinterpret_cast<const char*>(data), size);
-            return true;
-        });
-        return std::pair(bytes, generator.initialSatellites().size());
-    };
-    const auto [tunnel, satellites] = record(s);
+    const std::string tunnel = recording(s, &said);
+    const std::size_t satellites = SignalGenerator(s).initialSatellites().size();
     ASSERT_GE(satellites, 6u) << "satellites above the mask";
     ASSERT_FALSE(said.empty());
     EXPECT_EQ(said.front(), "under cover from 0 s: every satellite silent");
@@ -107,17 +121,17 @@ TEST(StreetSignal, UnderATunnelTheRecordingIsTheNoiseAlone)
     GeneratorSettings none = s;
     none.street.reset();
     none.maxSatellites = 0;
-    EXPECT_TRUE(record(none).first == tunnel) << "the underpass lets a satellite through";
+    EXPECT_TRUE(recording(none, nullptr) == tunnel) << "the underpass lets a satellite through";
 
     // Beside the underpass's portal, out in the open: not the noise alone.
     GeneratorSettings out = s;
     out.latitude = 40.7087;
     out.longitude = -74.01535;
-    const auto [open, openSatellites] = record(out);
+    const std::string open = recording(out, &said);
     EXPECT_EQ(std::count(said.begin(), said.end(), std::string("under cover from 0 s: every satellite silent")), 0);
     none.latitude = out.latitude;
     none.longitude = out.longitude;
-    EXPECT_FALSE(record(none).first == open);
+    EXPECT_FALSE(recording(none, nullptr) == open);
 }
 
 // At the start of the walk below one satellite arrives by a reflection only, one with an
@@ -125,33 +139,21 @@ TEST(StreetSignal, UnderATunnelTheRecordingIsTheNoiseAlone)
 // bytes as the vector loops on two, and the recording differs from the open sky's.
 TEST(StreetSignal, ReflectionsAndEchoesMakeTheSameBytesWithThePlainLoops)
 {
-    GeneratorSettings s;
-    s.ephemerisFile = dataFile("sky/brdc1820_0000-0400.10n");
-    s.week = week;
-    s.startSeconds = startSeconds;
-    s.durationSeconds = 2;
-    s.staticPosition = true;
-    s.latitude = 40.705192;
-    s.longitude = -74.010588;
-    s.altitude = -20;
-    s.format = SampleFormat{true, 8, 2046, 0};
+    GeneratorSettings s = standingAt(40.705192, -74.010588, SampleFormat{true, 8, 2046, 0});
     s.buildingsFile = dataFile("street/lower-manhattan-cut.osm");
-    std::string said;
-    const auto record = [&said](const GeneratorSettings& settings) {
-        said.clear();
-        SignalGenerator generator(settings, [&said](const std::string& line) { said += line + "\n"; });
-        std::string bytes;
-        generator.run([&bytes](const std::uint8_t* data, std::size_t size, double) {
-            bytes.append(reinterpret_cast<const char*>(data), size);
-            return true;
-        });
-        return bytes;
+    std::vector<std::string> lines;
+    const auto record = [&lines](const GeneratorSettings& settings) { return recording(settings, &lines); };
+    const auto saidAll = [&lines] {
+        std::string all;
+        for (const std::string& line : lines) all += line + "\n";
+        return all;
     };
     GeneratorSettings plain = s;
     plain.threads = 1;
     plain.referenceLoops = true;
     s.threads = 2;
     const std::string fast = record(s);
+    const std::string said = saidAll();
     EXPECT_NE(said.find(" reflected from 0 s"), std::string::npos) << said;
     EXPECT_NE(said.find(" clear with an echo from 0 s"), std::string::npos) << said;
     EXPECT_NE(said.find(" blocked from 0 s"), std::string::npos) << said;
