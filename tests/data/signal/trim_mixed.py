@@ -1,9 +1,16 @@
 #!/usr/bin/env python3
-# trim_mixed.py SOURCE TARGET: the header of a RINEX 3 mixed navigation file and its GPS
-# records of 03:00 to 10:59 and Galileo records of 05:00 to 08:59 on 2018-06-19, each
-# line as it was.
+# trim_mixed.py SOURCE TARGET DAY SYSTEM:FIRST-END...: the header of a RINEX 3 mixed
+# navigation file and, of day DAY of the month, the records of each SYSTEM letter named
+# whose hour is FIRST up to (not including) END, each line as it was, in the original
+# order. For example `trim_mixed.py SOURCE TARGET 19 G:3-11 E:5-9`.
 import sys
 
+day = sys.argv[3].encode()
+hours = {}
+for choice in sys.argv[4:]:
+    system, span = choice.split(':')
+    first, end = span.split('-')
+    hours[system.encode()] = (int(first), int(end))
 lines = open(sys.argv[1], 'rb').read().split(b'\n')
 out = []
 i = 0
@@ -14,8 +21,9 @@ out.append(lines[i])
 keep = False
 for line in lines[i + 1:]:
     if line[:1].isalpha():
-        system, day, hour = line[:1], line[12:14], int(line[15:17])
-        keep = day == b'19' and ((system == b'G' and 3 <= hour < 11) or (system == b'E' and 5 <= hour < 9))
+        system, record_day, hour = line[:1], line[12:14], int(line[15:17])
+        first, end = hours.get(system, (0, 0))
+        keep = record_day == day and first <= hour < end
     if keep:
         out.append(line)
 out.append(b'')
