@@ -35,18 +35,7 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
     return text;
 }
 
-std::vector<std::string> fields(const std::string& sentence)
-{
-    std::vector<std::string> result;
-    const std::string body = sentence.substr(0, sentence.find('*'));
-    std::size_t begin = 0;
-    for (;;) {
-        const std::size_t comma = body.find(',', begin);
-        result.push_back(body.substr(begin, comma - begin));
-        if (comma == std::string::npos) return result;
-        begin = comma + 1;
-    }
-}
+constexpr auto fields = test::nmeaFields;
 
 struct Written {
     std::vector<std::string> sentences;
@@ -281,7 +270,7 @@ TEST(ScriptDates, GpsdReadsStandardGllPositionsAndTimes)
             return report.substr(start, report.find_first_of(",}", start) - start);
         };
         const std::string time = value("time");  // "2026-12-09T09:00:00.200Z"
-        if (time.empty()) continue;                // before the first ZDA has given the date
+        if (time.empty()) continue;              // before the first ZDA has given the date
         ASSERT_EQ(time.substr(1, 11), "2026-12-09T") << report;
         const auto gll = byTime.find(time.substr(12, 11));
         ASSERT_NE(gll, byTime.end()) << report;

@@ -21,15 +21,7 @@ const std::string driveKml =
     "<Placemark><name>west</name><LineString><coordinates>-74.01535,40.7087,0 -74.01543,40.70828,0"
     "</coordinates></LineString></Placemark></Document></kml>\n";
 
-std::vector<std::string> fields(const std::string& sentence)
-{
-    std::vector<std::string> out;
-    std::stringstream in(sentence.substr(0, sentence.find('*')));
-    std::string field;
-    while (std::getline(in, field, ',')) out.push_back(field);
-    if (!sentence.empty() && sentence[sentence.find('*') - 1] == ',') out.emplace_back();
-    return out;
-}
+constexpr auto fields = test::nmeaFields;
 
 struct Fix {
     std::string time;
@@ -51,9 +43,7 @@ File parse(const std::string& text)
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const auto f = fields(line);
-        const auto degrees = [](const std::string& t, int d) {
-            return t.empty() ? 0 : std::stod(t.substr(0, d)) + std::stod(t.substr(d)) / 60;
-        };
+        const auto degrees = [](const std::string& t, int d) { return t.empty() ? 0 : test::nmeaDegrees(t, d); };
         if (f[0] == "$GPGGA") {
             file.fixes.push_back(
                 {f[1], f[6] == "1", degrees(f[2], 2), -degrees(f[4], 3), f[9].empty() ? 0 : std::stod(f[9])});

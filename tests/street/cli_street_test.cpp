@@ -33,15 +33,7 @@ std::string driveKml()
            coordinates + "</coordinates></LineString></Placemark></Document></kml>\n";
 }
 
-std::vector<std::string> fields(const std::string& sentence)
-{
-    std::vector<std::string> out;
-    std::stringstream in(sentence.substr(0, sentence.find('*')));
-    std::string field;
-    while (std::getline(in, field, ',')) out.push_back(field);
-    if (!sentence.empty() && sentence[sentence.find('*') - 1] == ',') out.emplace_back();
-    return out;
-}
+constexpr auto fields = test::nmeaFields;
 
 struct Sample {
     std::vector<std::string> gga, rmc;
@@ -91,10 +83,7 @@ double metresFromTunnel(double lat, double lon)
     return best;
 }
 
-double nmeaDegrees(const std::string& text, int degreeDigits)
-{
-    return std::stod(text.substr(0, degreeDigits)) + std::stod(text.substr(degreeDigits)) / 60;
-}
+constexpr auto nmeaDegrees = test::nmeaDegrees;
 
 class StreetDrive : public testing::Test {
 protected:

@@ -43,6 +43,24 @@ void writeFileBytes(const std::filesystem::path& path, std::string_view bytes)
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
+std::vector<std::string> nmeaFields(const std::string& sentence)
+{
+    std::vector<std::string> result;
+    const std::string body = sentence.substr(0, sentence.find('*'));
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t comma = body.find(',', begin);
+        result.push_back(body.substr(begin, comma - begin));
+        if (comma == std::string::npos) return result;
+        begin = comma + 1;
+    }
+}
+
+double nmeaDegrees(const std::string& text, int degreeDigits)
+{
+    return std::stod(text.substr(0, degreeDigits)) + std::stod(text.substr(degreeDigits)) / 60;
+}
+
 std::optional<std::string> missingTool(std::initializer_list<std::string_view> programs)
 {
     for (const std::string_view program : programs)

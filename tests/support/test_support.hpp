@@ -62,6 +62,13 @@ void writeFileBytes(const std::filesystem::path& path, std::string_view bytes);
 /// A file of tests/data.
 std::filesystem::path dataFile(std::string_view name);
 
+/// An NMEA sentence's comma-separated fields up to its checksum, the address first; an
+/// empty last field is kept.
+std::vector<std::string> nmeaFields(const std::string& sentence);
+
+/// Degrees of an NMEA latitude (two degree digits) or longitude (three), without sign.
+double nmeaDegrees(const std::string& text, int degreeDigits);
+
 struct CommandResult {
     int exitCode = -1;
     std::string out;
