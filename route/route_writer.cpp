@@ -203,10 +203,11 @@ void saveNMEA(RouteState& state, const RouteParameters& parameters, const std::f
     progress.finish();
 }
 
-std::optional<sky::SkyView> firstFixSky(RouteState& state, const RouteParameters& parameters)
+namespace {
+
+// The first sample written: sample 1 as the stationary start, else sample 2.
+Fix firstSample(RouteState& state, const RouteParameters& parameters)
 {
-    if (!parameters.dates.sky) return std::nullopt;
-    // The first sample written: sample 1 as the stationary start, else sample 2.
     const double interval = state.outputInterval;
     const bool stationaryStart =
         std::trunc(static_cast<long double>(parameters.stationaryStart) / static_cast<long double>(interval)) > 0;
@@ -214,6 +215,16 @@ std::optional<sky::SkyView> firstFixSky(RouteState& state, const RouteParameters
     Fix fix;
     std::string heightText;
     if (first >= 1) sampleFix(state, first, fix, heightText);
+    return fix;
+}
+
+}  // namespace
+
+std::optional<sky::SkyView> firstFixSky(RouteState& state, const RouteParameters& parameters)
+{
+    if (!parameters.dates.sky) return std::nullopt;
+    const double interval = state.outputInterval;
+    const Fix fix = firstSample(state, parameters);
     SampleSentences sentences(parameters.dates, static_cast<long double>(parameters.startTime),
                               static_cast<long double>(interval), VtgStyle::Route);
     const NmeaStamp stamp = sentences.stamp(static_cast<long double>(parameters.startTime));
@@ -224,13 +235,7 @@ std::optional<sky::SkyView> firstFixSky(RouteState& state, const RouteParameters
 
 FirstFix firstFix(RouteState& state, const RouteParameters& parameters)
 {
-    const double interval = state.outputInterval;
-    const bool stationaryStart =
-        std::trunc(static_cast<long double>(parameters.stationaryStart) / static_cast<long double>(interval)) > 0;
-    const std::int64_t first = std::min<std::int64_t>(stationaryStart ? 1 : 2, state.sampleCount - 1);
-    Fix fix;
-    std::string heightText;
-    if (first >= 1) sampleFix(state, first, fix, heightText);
+    const Fix fix = firstSample(state, parameters);
     return {static_cast<double>(fix.latitude), static_cast<double>(fix.longitude), fix.course};
 }
 
