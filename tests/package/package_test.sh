@@ -27,7 +27,7 @@ done
 # The GNSS-SDR configurations for the one-bit and the I/Q recordings.
 for configuration in gnss-sdr-gps-l1.conf gnss-sdr-gps-l1-iq8.conf gnss-sdr-gps-l1-iq16.conf \
     gnss-sdr-galileo-e1.conf gnss-sdr-gps-galileo.conf gnss-sdr-beidou-b1i.conf gnss-sdr-glonass-l1.conf \
-    gnss-sdr-four-systems.conf; do
+    gnss-sdr-four-systems.conf gnss-sdr-gps-l1-iq8-street.conf; do
   [[ -s "$share/trajix/$configuration" ]] || fail "$configuration is not installed"
 done
 
