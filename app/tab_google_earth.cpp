@@ -151,11 +151,12 @@ StreetMap streetAround(const street::StreetModel& model, const route::RouteState
         return QPointF(f.east, f.north);
     };
     for (const street::Footprint& footprint : model.footprints()) {
-        const auto& outer = footprint.rings.front();
+        const street::FootprintRings rings = model.rings(footprint);
+        const street::FootprintRing outer = rings.front();
         if (std::none_of(outer.begin(), outer.end(), near)) continue;
         QPainterPath path;
         path.setFillRule(Qt::OddEvenFill);
-        for (const auto& ring : footprint.rings) {
+        for (const street::FootprintRing ring : rings) {
             QPolygonF polygon;
             for (const auto& p : ring) polygon << toChart(p);
             path.addPolygon(polygon);

@@ -91,6 +91,35 @@ void BM_StreetReadGenerated(benchmark::State& state)
     state.counters["peak_rss_MiB"] = peakMiB();
 }
 
+/// Counts what the reader streams and keeps nothing.
+class CountingSink final : public StreetSink {
+public:
+    std::size_t buildings = 0, points = 0;
+    void building(BuildingFootprint&& building) override
+    {
+        ++buildings;
+        for (const auto& ring : building.rings) points += ring.size();
+    }
+    void coveredWay(CoveredWay&&) override {}
+    void coveredArea(CoveredArea&&) override {}
+};
+
+// The reader alone, keeping nothing: its memory must not grow with the file (run it
+// alone, peak_rss_MiB is the process's).
+void BM_StreetReadOnly(benchmark::State& state)
+{
+    const auto file = generatedCity(generatedCount());
+    CountingSink sink;
+    for (auto _ : state) {
+        sink = {};
+        readStreet(file, {}, sink);
+    }
+    state.counters["buildings"] = static_cast<double>(sink.buildings);
+    state.counters["points"] = static_cast<double>(sink.points);
+    state.counters["file_MiB"] = static_cast<double>(std::filesystem::file_size(file)) / (1024.0 * 1024.0);
+    state.counters["peak_rss_MiB"] = peakMiB();
+}
+
 struct Lookups {
     StreetModel model;
     std::vector<Place> places;
@@ -143,5 +172,6 @@ void BM_StreetSatellite(benchmark::State& state)
 
 BENCHMARK(BM_StreetReadSharedCity)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_StreetReadGenerated)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_StreetReadOnly)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_StreetDirectPath)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StreetSatellite)->Unit(benchmark::kMicrosecond);

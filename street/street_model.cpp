@@ -2,10 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
+#include <fmt/format.h>
 #include <boost/geometry.hpp>
 #include <boost/geometry/index/rtree.hpp>
+#include <boost/iterator/counting_iterator.hpp>
+#include <boost/iterator/transform_iterator.hpp>
+
+#include "common/error.hpp"
 
 namespace trajix::street {
 
@@ -18,6 +24,27 @@ using IndexBox = bg::model::box<IndexPoint>;
 using IndexSegment = bg::model::segment<IndexPoint>;
 using IndexEntry = std::pair<IndexBox, std::uint32_t>;
 using Tree = bgi::rtree<IndexEntry, bgi::rstar<16>>;
+// The walls and footprints, many, in trees of float boxes (the walls' own precision,
+// half the size); queries stay in doubles.
+using CompactPoint = bg::model::point<float, 2, bg::cs::cartesian>;
+using CompactBox = bg::model::box<CompactPoint>;
+using CompactEntry = std::pair<CompactBox, std::uint32_t>;
+using CompactTree = bgi::rtree<CompactEntry, bgi::rstar<16>>;
+
+/// Packs a tree of count entries made one by one by entryOf(i), without a vector of them.
+template <class EntryOf>
+CompactTree packedTree(std::uint32_t count, const EntryOf& entryOf)
+{
+    // Transform iterators are copied and assigned while packing: a pointer to the maker.
+    struct Entry {
+        const EntryOf* make;
+        CompactEntry operator()(std::uint32_t i) const { return (*make)(i); }
+    };
+    const auto at = [&](std::uint32_t i) {
+        return boost::make_transform_iterator(boost::counting_iterator<std::uint32_t>(i), Entry{&entryOf});
+    };
+    return CompactTree(at(0), at(count));
+}
 
 constexpr double degree = std::numbers::pi / 180;
 /// Beyond this a building is below the horizon's haze of the Earth's curve for any
@@ -31,17 +58,17 @@ constexpr double leavingGap = 1e-3;
 /// The receiver runs along a covered way when its heading is within this of the way's.
 constexpr double alongWay = 30;
 
-bool insideRings(const std::vector<std::vector<LocalPoint>>& rings, double x, double y)
+/// Rings: a footprint's (float corners) or a covered area's; the sums in doubles.
+template <class Rings>
+bool insideRings(const Rings& rings, double x, double y)
 {
     // Even-odd crossings over every ring: inside the outer ring and outside its holes.
     bool inside = false;
     for (const auto& ring : rings) {
         const std::size_t n = ring.size();
         for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
-            const auto& a = ring[i];
-            const auto& b = ring[j];
-            if ((a.north > y) != (b.north > y) && x < (b.east - a.east) * (y - a.north) / (b.north - a.north) + a.east)
-                inside = !inside;
+            const double ax = ring[i].east, ay = ring[i].north, bx = ring[j].east, by = ring[j].north;
+            if ((ay > y) != (by > y) && x < (bx - ax) * (y - ay) / (by - ay) + ax) inside = !inside;
         }
     }
     return inside;
@@ -51,6 +78,13 @@ IndexBox boxOf(const std::vector<LocalPoint>& ring)
 {
     IndexBox box(IndexPoint(ring[0].east, ring[0].north), IndexPoint(ring[0].east, ring[0].north));
     for (const auto& point : ring) bg::expand(box, IndexPoint(point.east, point.north));
+    return box;
+}
+
+CompactBox boxOf(FootprintRing ring)
+{
+    CompactBox box(CompactPoint(ring[0].east, ring[0].north), CompactPoint(ring[0].east, ring[0].north));
+    for (const auto& point : ring) bg::expand(box, CompactPoint(point.east, point.north));
     return box;
 }
 
@@ -68,9 +102,13 @@ struct StreetModel::Data {
     double metresPerRadianNorth = 0, metresPerRadianEast = 0;
 
     std::vector<Footprint> footprints;
+    /// Every footprint's corners, ring after ring; ring r is points[ringEnds[r] ..
+    /// ringEnds[r + 1]).
+    std::vector<FootprintPoint> points;
+    std::vector<std::uint32_t> ringEnds{0};
     std::vector<bool> parts;
     std::vector<Wall> walls;
-    Tree wallTree, footprintTree;
+    CompactTree wallTree, footprintTree;
     std::vector<std::uint32_t> raisedFootprints;  ///< footprints that stand above the ground
     std::vector<CoveredSegment> waySegments;
     Tree wayTree;
@@ -101,6 +139,31 @@ struct StreetModel::Data {
                 metresPerRadianNorth * (lat - originLat) * degree};
     }
 
+    FootprintRings ringsOf(const Footprint& footprint) const
+    {
+        return {points.data(), ringEnds.data() + footprint.firstRing + 1, footprint.ringCount};
+    }
+
+    /// Adds a footprint's rings to the table.
+    Footprint addFootprint(const std::vector<Ring>& rings)
+    {
+        if (!hasOrigin) setOrigin(rings.front().front().lat, rings.front().front().lon);
+        Footprint footprint;
+        footprint.firstRing = static_cast<std::uint32_t>(ringEnds.size() - 1);
+        for (const auto& ring : rings) {
+            if (points.size() + ring.size() > std::numeric_limits<std::uint32_t>::max())
+                throw Error(fmt::format("more than {} building corners: too many to keep",
+                                        std::numeric_limits<std::uint32_t>::max()));
+            for (const auto& point : ring) {
+                const LocalPoint local = toLocal(point.lat, point.lon);
+                points.push_back({static_cast<float>(local.east), static_cast<float>(local.north)});
+            }
+            ringEnds.push_back(static_cast<std::uint32_t>(points.size()));
+            ++footprint.ringCount;
+        }
+        return footprint;
+    }
+
     std::vector<std::vector<LocalPoint>> localRings(const std::vector<Ring>& rings)
     {
         if (!hasOrigin) setOrigin(rings.front().front().lat, rings.front().front().lon);
@@ -118,7 +181,7 @@ struct StreetModel::Data {
     {
         for (auto it = footprintTree.qbegin(bgi::intersects(IndexPoint(x, y))); it != footprintTree.qend(); ++it) {
             const auto& footprint = footprints[it->second];
-            if (z >= footprint.low && z <= footprint.high && insideRings(footprint.rings, x, y)) return true;
+            if (z >= footprint.low && z <= footprint.high && insideRings(ringsOf(footprint), x, y)) return true;
         }
         return false;
     }
@@ -150,7 +213,7 @@ struct StreetModel::Data {
                 if (footprint.low <= 0) continue;
                 const double s = (footprint.low - z) / slope;
                 if (s <= leavingGap || s > length) continue;
-                if (insideRings(footprint.rings, x + s * dx, y + s * dy)) return true;
+                if (insideRings(ringsOf(footprint), x + s * dx, y + s * dy)) return true;
             }
         }
         return false;
@@ -230,8 +293,7 @@ StreetModel::Builder::~Builder() = default;
 
 void StreetModel::Builder::building(BuildingFootprint&& building)
 {
-    Footprint footprint;
-    footprint.rings = data_->localRings(building.rings);
+    Footprint footprint = data_->addFootprint(building.rings);
     footprint.low = static_cast<float>(building.heights.minHeight);
     footprint.high = static_cast<float>(building.heights.height);
     data_->footprints.push_back(std::move(footprint));
@@ -259,26 +321,26 @@ namespace {
 
 /// A point inside the outer ring: the centroid of the ring when it lies inside, else of
 /// the first corner triangle whose centroid does.
-std::optional<LocalPoint> pointInside(const Footprint& footprint)
+std::optional<LocalPoint> pointInside(const FootprintRings& rings)
 {
-    const auto& ring = footprint.rings.front();
+    const auto ring = rings.front();
+    const auto at = [&ring](std::size_t i) { return static_cast<LocalPoint>(ring[i]); };
     double area = 0, cx = 0, cy = 0;
     for (std::size_t i = 0, j = ring.size() - 1; i < ring.size(); j = i++) {
-        const double c = cross(ring[j].east, ring[j].north, ring[i].east, ring[i].north);
+        const LocalPoint a = at(j), b = at(i);
+        const double c = cross(a.east, a.north, b.east, b.north);
         area += c;
-        cx += (ring[j].east + ring[i].east) * c;
-        cy += (ring[j].north + ring[i].north) * c;
+        cx += (a.east + b.east) * c;
+        cy += (a.north + b.north) * c;
     }
     if (area != 0) {
         const LocalPoint centroid{cx / (3 * area), cy / (3 * area)};
-        if (insideRings(footprint.rings, centroid.east, centroid.north)) return centroid;
+        if (insideRings(rings, centroid.east, centroid.north)) return centroid;
     }
     for (std::size_t i = 0; i < ring.size(); ++i) {
-        const auto& a = ring[(i + ring.size() - 1) % ring.size()];
-        const auto& b = ring[i];
-        const auto& c = ring[(i + 1) % ring.size()];
+        const LocalPoint a = at((i + ring.size() - 1) % ring.size()), b = at(i), c = at((i + 1) % ring.size());
         const LocalPoint centre{(a.east + b.east + c.east) / 3, (a.north + b.north + c.north) / 3};
-        if (insideRings(footprint.rings, centre.east, centre.north)) return centre;
+        if (insideRings(rings, centre.east, centre.north)) return centre;
     }
     return std::nullopt;
 }
@@ -292,54 +354,65 @@ StreetModel StreetModel::Builder::finish()
     // tallest: the parts stand for it.
     std::vector<bool> keep(d.footprints.size(), true);
     if (std::find(d.parts.begin(), d.parts.end(), true) != d.parts.end()) {
-        std::vector<IndexEntry> outlines;
+        std::vector<std::uint32_t> outlines;
         for (std::uint32_t i = 0; i < d.footprints.size(); ++i)
-            if (!d.parts[i]) outlines.emplace_back(boxOf(d.footprints[i].rings.front()), i);
-        const Tree outlineTree(outlines.begin(), outlines.end());
+            if (!d.parts[i]) outlines.push_back(i);
+        const CompactTree outlineTree = packedTree(static_cast<std::uint32_t>(outlines.size()), [&](std::uint32_t k) {
+            return CompactEntry(boxOf(d.ringsOf(d.footprints[outlines[k]]).front()), outlines[k]);
+        });
         for (std::uint32_t i = 0; i < d.footprints.size(); ++i) {
             if (!d.parts[i]) continue;
-            const auto inside = pointInside(d.footprints[i]);
+            const auto inside = pointInside(d.ringsOf(d.footprints[i]));
             if (!inside) continue;
             const IndexPoint point(inside->east, inside->north);
             for (auto it = outlineTree.qbegin(bgi::intersects(point)); it != outlineTree.qend(); ++it)
-                if (insideRings(d.footprints[it->second].rings, inside->east, inside->north)) keep[it->second] = false;
+                if (insideRings(d.ringsOf(d.footprints[it->second]), inside->east, inside->north))
+                    keep[it->second] = false;
         }
     }
-    std::vector<Footprint> kept;
-    for (std::size_t i = 0; i < d.footprints.size(); ++i)
-        if (keep[i]) kept.push_back(std::move(d.footprints[i]));
-    d.footprints = std::move(kept);
+    // The footprints kept, in place (their corners stay in the table), and every
+    // table cut to its size before the walls are made: the peak of the memory.
+    std::size_t kept = 0, wallCount = 0;
+    for (std::size_t i = 0; i < d.footprints.size(); ++i) {
+        if (!keep[i]) continue;
+        const Footprint& footprint = d.footprints[i];
+        wallCount += d.ringEnds[footprint.firstRing + footprint.ringCount] - d.ringEnds[footprint.firstRing];
+        d.footprints[kept++] = footprint;
+    }
+    if (wallCount > std::numeric_limits<std::uint32_t>::max())
+        throw Error(fmt::format("more than {} walls: too many to keep", std::numeric_limits<std::uint32_t>::max()));
+    d.footprints.resize(kept);
+    d.footprints.shrink_to_fit();
+    d.points.shrink_to_fit();
+    d.ringEnds.shrink_to_fit();
     d.parts.clear();
     d.parts.shrink_to_fit();
+    keep.clear();
+    keep.shrink_to_fit();
 
-    std::vector<IndexEntry> wallEntries, footprintEntries;
+    d.walls.reserve(wallCount);
     for (std::uint32_t i = 0; i < d.footprints.size(); ++i) {
         const auto& footprint = d.footprints[i];
         d.highest = std::max(d.highest, static_cast<double>(footprint.high));
         if (footprint.low > 0) d.raisedFootprints.push_back(i);
-        footprintEntries.emplace_back(boxOf(footprint.rings.front()), i);
-        for (const auto& ring : footprint.rings) {
+        for (const auto ring : d.ringsOf(footprint)) {
             for (std::size_t k = 0; k < ring.size(); ++k) {
                 const auto& a = ring[k];
                 const auto& b = ring[(k + 1) % ring.size()];
-                const Wall wall{static_cast<float>(a.east),
-                                static_cast<float>(a.north),
-                                static_cast<float>(b.east),
-                                static_cast<float>(b.north),
-                                footprint.low,
-                                footprint.high,
-                                i};
-                const auto index = static_cast<std::uint32_t>(d.walls.size());
-                d.walls.push_back(wall);
-                wallEntries.emplace_back(IndexBox(IndexPoint(std::min(wall.ax, wall.bx), std::min(wall.ay, wall.by)),
-                                                  IndexPoint(std::max(wall.ax, wall.bx), std::max(wall.ay, wall.by))),
-                                         index);
+                d.walls.push_back({a.east, a.north, b.east, b.north, footprint.low, footprint.high});
             }
         }
     }
     // Packed (bulk-loaded) trees: built once, queried many times.
-    d.wallTree = Tree(wallEntries.begin(), wallEntries.end());
-    d.footprintTree = Tree(footprintEntries.begin(), footprintEntries.end());
+    d.wallTree = packedTree(static_cast<std::uint32_t>(d.walls.size()), [&d](std::uint32_t i) {
+        const Wall& wall = d.walls[i];
+        return CompactEntry(CompactBox(CompactPoint(std::min(wall.ax, wall.bx), std::min(wall.ay, wall.by)),
+                                       CompactPoint(std::max(wall.ax, wall.bx), std::max(wall.ay, wall.by))),
+                            i);
+    });
+    d.footprintTree = packedTree(static_cast<std::uint32_t>(d.footprints.size()), [&d](std::uint32_t i) {
+        return CompactEntry(boxOf(d.ringsOf(d.footprints[i]).front()), i);
+    });
     std::vector<IndexEntry> wayEntries;
     for (std::uint32_t i = 0; i < d.waySegments.size(); ++i) {
         const auto& s = d.waySegments[i];
@@ -450,7 +523,7 @@ std::vector<double> StreetModel::skyline(const Place& place, double stepDegrees)
     for (const std::uint32_t i : d.raisedFootprints) {
         const auto& footprint = d.footprints[i];
         if (closed) break;
-        closed = z < footprint.low && insideRings(footprint.rings, x, y);
+        closed = z < footprint.low && insideRings(d.ringsOf(footprint), x, y);
     }
     if (closed) {
         std::fill(elevations.begin(), elevations.end(), 90.0);
@@ -487,6 +560,10 @@ const std::vector<Wall>& StreetModel::walls() const
 const std::vector<Footprint>& StreetModel::footprints() const
 {
     return data_->footprints;
+}
+FootprintRings StreetModel::rings(const Footprint& footprint) const
+{
+    return data_->ringsOf(footprint);
 }
 const StreetModelOptions& StreetModel::options() const
 {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "street/street_reader.hpp"
@@ -23,13 +24,61 @@ struct LocalPoint {
 struct Wall {
     float ax, ay, bx, by;
     float low, high;
-    std::uint32_t footprint;
 };
 
-/// A footprint in the local frame: outer ring then holes, each without a closing point.
+/// A corner of a footprint in the local frame, as precise as the walls (a millimetre
+/// 10 km from the origin): 8 bytes, so that a city of a million buildings stays small.
+struct FootprintPoint {
+    float east = 0, north = 0;
+    operator LocalPoint() const { return {east, north}; }
+};
+/// One ring of a footprint, without a closing point.
+using FootprintRing = std::span<const FootprintPoint>;
+
+/// A footprint in the local frame, from low to high metres above the ground; its rings
+/// (outer ring then holes) are StreetModel::rings(footprint).
 struct Footprint {
-    std::vector<std::vector<LocalPoint>> rings;
+    std::uint32_t firstRing = 0, ringCount = 0;  ///< into the model's table of rings
     float low = 0, high = 0;
+};
+
+/// The rings of one footprint, the outer ring first: a view into the model.
+class FootprintRings {
+public:
+    FootprintRings(const FootprintPoint* points, const std::uint32_t* ends, std::size_t count)
+        : points_(points), ends_(ends), count_(count)
+    {
+    }
+    std::size_t size() const { return count_; }
+    /// ends[-1] .. ends[i]: each ring ends where the next begins.
+    FootprintRing operator[](std::size_t i) const
+    {
+        return {points_ + ends_[static_cast<std::ptrdiff_t>(i) - 1], points_ + ends_[i]};
+    }
+    FootprintRing front() const { return (*this)[0]; }
+
+    class Iterator {
+    public:
+        Iterator(const FootprintRings* rings, std::size_t index) : rings_(rings), index_(index) {}
+        FootprintRing operator*() const { return (*rings_)[index_]; }
+        Iterator& operator++()
+        {
+            ++index_;
+            return *this;
+        }
+        bool operator==(const Iterator& other) const { return index_ == other.index_; }
+
+    private:
+        const FootprintRings* rings_;
+        std::size_t index_;
+    };
+    Iterator begin() const { return {this, 0}; }
+    Iterator end() const { return {this, count_}; }
+
+private:
+    const FootprintPoint* points_;
+    const std::uint32_t* ends_;
+    std::size_t count_;
 };
 
 struct StreetModelOptions {
@@ -115,6 +164,8 @@ public:
 
     const std::vector<Wall>& walls() const;
     const std::vector<Footprint>& footprints() const;
+    /// A footprint's rings: valid while the model lives.
+    FootprintRings rings(const Footprint& footprint) const;
     const StreetModelOptions& options() const;
     std::size_t coveredWays() const;
     /// The covered ways' stretches and the covered areas (rings as footprints have them).

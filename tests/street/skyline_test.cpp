@@ -65,9 +65,10 @@ TEST(Skyline, NoSkyUnderATunnelOrInsideABuilding)
     for (const auto& footprint : model.footprints()) {
         if (footprint.low > 0 || footprint.high < 3) continue;
         LocalPoint centre{0, 0};
-        for (const auto& p : footprint.rings.front()) centre.east += p.east, centre.north += p.north;
-        centre.east /= static_cast<double>(footprint.rings.front().size());
-        centre.north /= static_cast<double>(footprint.rings.front().size());
+        const FootprintRing outer = model.rings(footprint).front();
+        for (const auto& p : outer) centre.east += p.east, centre.north += p.north;
+        centre.east /= static_cast<double>(outer.size());
+        centre.north /= static_cast<double>(outer.size());
         if (!model.blocked(centre, 0, 89.9)) continue;
         const Place inside{centre, false};
         const auto skyline = model.skyline(inside, 45);

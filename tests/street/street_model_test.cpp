@@ -273,23 +273,24 @@ public:
     }
 
 private:
-    static bool windingInside(const Footprint& f, double x, double y)
+    bool windingInside(const Footprint& f, double x, double y) const
     {
         // Winding numbers: inside the outer ring and in no hole.
-        auto winding = [&](const std::vector<LocalPoint>& ring) {
+        auto winding = [&](FootprintRing ring) {
             int turns = 0;
             for (std::size_t i = 0; i < ring.size(); ++i) {
-                const auto& a = ring[i];
-                const auto& b = ring[(i + 1) % ring.size()];
+                const LocalPoint a = ring[i];
+                const LocalPoint b = ring[(i + 1) % ring.size()];
                 const double side = (b.east - a.east) * (y - a.north) - (x - a.east) * (b.north - a.north);
                 if (a.north <= y && b.north > y && side > 0) ++turns;
                 if (a.north > y && b.north <= y && side < 0) --turns;
             }
             return turns != 0;
         };
-        if (!winding(f.rings.front())) return false;
-        for (std::size_t r = 1; r < f.rings.size(); ++r)
-            if (winding(f.rings[r])) return false;
+        const FootprintRings rings = model_.rings(f);
+        if (!winding(rings.front())) return false;
+        for (std::size_t r = 1; r < rings.size(); ++r)
+            if (winding(rings[r])) return false;
         return true;
     }
 
