@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <numbers>
 #include <optional>
@@ -36,16 +38,26 @@ void appendTwoDigits(std::string& text, int value)
 namespace {
 
 // The hundredths formatDop prints a DOP of 0 up to 1e12 with; -1 for other values (the
-// picture prints those).
+// picture prints those). Read from the double's bits: value = m * 2^e with an integer m
+// of at most 53 bits, so 100 m stays an exact integer and the half is decided on the
+// exact product, away from zero, as the "0.00" picture does. No floating-point rounding
+// and no change of the FPU's rounding mode: this runs several times a sample.
 long long dopHundredths(double value)
 {
     if (!(value >= 0 && value < 1e12)) return -1;
-    // value * 100 is exact in extended precision (53 + 7 bits), so the half is decided
-    // on the exact binary value, away from zero, as the "0.00" picture does.
-    const long double scaled = static_cast<long double>(value) * 100;
-    long double whole = std::floor(scaled);
-    if (scaled - whole >= 0.5L) whole += 1;
-    return static_cast<long long>(whole);
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    const auto field = static_cast<int>(bits >> 52);  // the sign bit is 0
+    std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
+    int e = -1074;  // subnormals
+    if (field != 0) {
+        m |= std::uint64_t{1} << 52;
+        e = field - 1075;
+    }
+    const std::uint64_t scaled = m * 100;  // under 2^60
+    if (e >= 0) return static_cast<long long>(scaled << e);
+    const int shift = -e;
+    if (shift > 61) return 0;  // under a hundredth's half
+    return static_cast<long long>((scaled >> shift) + ((scaled >> (shift - 1)) & 1));
 }
 
 }  // namespace

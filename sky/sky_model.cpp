@@ -30,6 +30,20 @@ int resolveAlmanacWeek(int written, int nearWeek)
     return best;
 }
 
+// Turns a satellite's state sent `travel` seconds before reception into the ECEF frame
+// of reception and returns the light time of its range to the receiver.
+double receivedAfter(gps::SatelliteState& state, double travel, const Ecef& receiver)
+{
+    const double turn = gps::earthRotationRate * travel;
+    const double x = state.x * std::cos(turn) + state.y * std::sin(turn);
+    const double y = -state.x * std::sin(turn) + state.y * std::cos(turn);
+    state.x = x;
+    state.y = y;
+    const double range = std::sqrt((x - receiver.x) * (x - receiver.x) + (y - receiver.y) * (y - receiver.y) +
+                                   (state.z - receiver.z) * (state.z - receiver.z));
+    return range / gps::speedOfLight;
+}
+
 }  // namespace
 
 std::string utcText(double gpsSeconds)
@@ -275,6 +289,17 @@ std::optional<gps::SatelliteState> SkyModel::otherStateAt(const Satellite& s, do
     return std::nullopt;
 }
 
+const glonass::Ephemeris* SkyModel::glonassRecordAt(const Satellite& s, double t, double& dt) const
+{
+    const double absolute = static_cast<double>(baseWeek_) * gps::secondsPerWeek + t;
+    const auto found = recordAt(s, t);
+    if (!found) return nullptr;
+    const glonass::Ephemeris& e = s.glonassSets[*found];
+    if (e.health != 0) return nullptr;
+    dt = absolute - s.reference[*found];
+    return &e;
+}
+
 SkyModel SkyModel::fromFile(const std::filesystem::path& file, int nearWeek, const SystemSet& systems)
 {
     std::error_code ec;
@@ -367,16 +392,40 @@ std::optional<Signal> SkyModel::signalAt(std::size_t satellite, double t, const 
         const auto sent = otherStateAt(s, t - travel);
         if (!sent) return std::nullopt;
         state = *sent;
-        const double turn = gps::earthRotationRate * travel;
-        const double x = state.x * std::cos(turn) + state.y * std::sin(turn);
-        const double y = -state.x * std::sin(turn) + state.y * std::cos(turn);
-        state.x = x;
-        state.y = y;
-        const double range = std::sqrt((x - receiver.x) * (x - receiver.x) + (y - receiver.y) * (y - receiver.y) +
-                                       (state.z - receiver.z) * (state.z - receiver.z));
-        travel = range / gps::speedOfLight;
+        travel = receivedAfter(state, travel, receiver);
     }
     return Signal{{state.x, state.y, state.z}, travel, state.clockOffset};
+}
+
+std::array<std::optional<Signal>, 2> SkyModel::signalsAt(std::size_t first, std::size_t second, double t,
+                                                         const Ecef& receiver, int iterations) const
+{
+    const std::array<const Satellite*, 2> s{&satellites_[first], &satellites_[second]};
+    if (s[0]->system != GnssSystem::glonass || s[1]->system != GnssSystem::glonass)
+        return {signalAt(first, t, receiver, iterations), signalAt(second, t, receiver, iterations)};
+    // signalAt's passes for both, the two orbits integrated side by side.
+    std::array<double, 2> travel{0.075, 0.075};
+    std::array<gps::SatelliteState, 2> state;
+    std::array<bool, 2> live{true, true};
+    for (int iteration = 0; iteration < iterations; ++iteration) {
+        std::array<const glonass::Ephemeris*, 2> record{};
+        std::array<double, 2> dt{};
+        for (std::size_t k = 0; k < 2; ++k) {
+            if (live[k]) record[k] = glonassRecordAt(*s[k], t - travel[k], dt[k]);
+            live[k] = record[k] != nullptr;
+        }
+        if (live[0] && live[1])
+            state = glonass::satelliteStates(*record[0], dt[0], *record[1], dt[1]);
+        else
+            for (std::size_t k = 0; k < 2; ++k)
+                if (live[k]) state[k] = glonass::satelliteState(*record[k], dt[k]);
+        for (std::size_t k = 0; k < 2; ++k)
+            if (live[k]) travel[k] = receivedAfter(state[k], travel[k], receiver);
+    }
+    std::array<std::optional<Signal>, 2> out;
+    for (std::size_t k = 0; k < 2; ++k)
+        if (live[k]) out[k] = Signal{{state[k].x, state[k].y, state[k].z}, travel[k], state[k].clockOffset};
+    return out;
 }
 
 SkyCoverage SkyModel::coverage() const
@@ -531,10 +580,26 @@ SkyTracker::SkyTracker(SkyModel model, double maskDegrees, int maxUsed, SignalSt
 void SkyTracker::computeSecond(long long second, const Ecef& receiver, std::vector<std::optional<Ecef>>& out) const
 {
     out.assign(model_.size(), std::nullopt);
-    for (std::size_t i = 0; i < model_.size(); ++i)
-        if (second >= dormantUntil_[i])
-            if (const auto signal = model_.signalAt(i, static_cast<double>(second), receiver, 2))
-                out[i] = signal->position;
+    const auto t = static_cast<double>(second);
+    // GLONASS satellites two at a time: their orbits are integrated side by side.
+    std::optional<std::size_t> waiting;
+    for (std::size_t i = 0; i < model_.size(); ++i) {
+        if (second < dormantUntil_[i]) continue;
+        if (model_.system(i) == GnssSystem::glonass) {
+            if (!waiting) {
+                waiting = i;
+                continue;
+            }
+            const auto both = model_.signalsAt(*waiting, i, t, receiver, 2);
+            if (both[0]) out[*waiting] = both[0]->position;
+            if (both[1]) out[i] = both[1]->position;
+            waiting.reset();
+        } else if (const auto signal = model_.signalAt(i, t, receiver, 2)) {
+            out[i] = signal->position;
+        }
+    }
+    if (waiting)
+        if (const auto signal = model_.signalAt(*waiting, t, receiver, 2)) out[*waiting] = signal->position;
 }
 
 bool SkyTracker::needsReceiver(double t) const

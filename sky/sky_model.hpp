@@ -18,6 +18,7 @@
 // reference time within its validity (Galileo and BeiDou 2 h either side, GLONASS
 // 30 min), unless it is unhealthy for the signal used (Galileo: E1). Of Galileo, the
 // I/NAV records are used, the F/NAV ones only for a satellite without I/NAV records.
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -187,6 +188,10 @@ public:
     /// time found by `iterations` passes from 75 ms (two reach the nanosecond, the
     /// generator makes four); nullopt when it has no set in force.
     std::optional<Signal> signalAt(std::size_t satellite, double t, const Ecef& receiver, int iterations = 4) const;
+    /// signalAt of two satellites, bit for bit; two GLONASS ones take little more than
+    /// the time of one.
+    std::array<std::optional<Signal>, 2> signalsAt(std::size_t first, std::size_t second, double t,
+                                                   const Ecef& receiver, int iterations = 4) const;
 
     /// Throws SkyNotCovered naming the file and the time when no satellite has a set in
     /// force at t (or the almanac lies further from t than its validity), with the span
@@ -227,6 +232,9 @@ private:
     /// The index of a Galileo, BeiDou or GLONASS satellite's record in force at t (the
     /// nearest reference time within its validity), healthy or not.
     std::optional<std::size_t> recordAt(const Satellite& s, double t) const;
+    /// A GLONASS satellite's healthy record in force at t and dt, t's distance from its
+    /// epoch; nullptr without one.
+    const glonass::Ephemeris* glonassRecordAt(const Satellite& s, double t, double& dt) const;
 
     bool almanac_ = false;
     int almanacWeek_ = 0;

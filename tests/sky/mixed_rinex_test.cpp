@@ -489,3 +489,54 @@ TEST(MixedSky, RestingSatellitesBelowTheMaskChangesNoView)
         EXPECT_GT(rested, 1200 * 4);
     }
 }
+
+TEST(MixedSky, GlonassOrbitsSideBySideAreBitForBitTheSingleOnes)
+{
+    // Every record against every other, carried by step counts equal and unequal, and
+    // every pair of satellites' signals through the file's three hours (records missing,
+    // unhealthy or out of their window on either side included).
+    const auto navigation = readRinexNavigation(dataFile(version303), everySystem);
+    const auto same = [](const gps::SatelliteState& a, const gps::SatelliteState& b) {
+        return a.x == b.x && a.y == b.y && a.z == b.z && a.clockOffset == b.clockOffset;
+    };
+    const std::vector<double> spans{0, 0.07, -59.9, 60, 61, -1799.5, 1800, 2400.25};
+    int compared = 0;
+    for (std::size_t a = 0; a < navigation.glonass.size(); a += 3)
+        for (std::size_t b = 1; b < navigation.glonass.size(); b += 5)
+            for (std::size_t k = 0; k < spans.size(); ++k) {
+                const double dtA = spans[k], dtB = spans[(k * 3 + a) % spans.size()];
+                const auto both = glonass::satelliteStates(navigation.glonass[a], dtA, navigation.glonass[b], dtB);
+                ASSERT_TRUE(same(both[0], glonass::satelliteState(navigation.glonass[a], dtA))) << a << " " << dtA;
+                ASSERT_TRUE(same(both[1], glonass::satelliteState(navigation.glonass[b], dtB))) << b << " " << dtB;
+                ++compared;
+            }
+    EXPECT_GT(compared, 500);
+
+    auto model = sky::SkyModel::fromFile(dataFile(version303), 2006, everySystem);
+    model.anchor(2006, 2 * 86400 + 9 * 3600);
+    std::vector<std::size_t> glonassSatellites;
+    for (std::size_t i = 0; i < model.size(); ++i)
+        if (model.system(i) == GnssSystem::glonass) glonassSatellites.push_back(i);
+    const Ecef receiver = geodeticToEcef(40.4436, -3.9520, 647);
+    int signals = 0;
+    for (double t = 2 * 86400 + 9 * 3600; t < 2 * 86400 + 13 * 3600; t += 97.5)
+        for (std::size_t n = 1; n < glonassSatellites.size(); ++n) {
+            const std::size_t a = glonassSatellites[n - 1], b = glonassSatellites[(n * 7) % glonassSatellites.size()];
+            for (const int iterations : {2, 4}) {
+                const auto both = model.signalsAt(a, b, t, receiver, iterations);
+                const std::array<std::optional<sky::Signal>, 2> single{model.signalAt(a, t, receiver, iterations),
+                                                                       model.signalAt(b, t, receiver, iterations)};
+                for (std::size_t k = 0; k < 2; ++k) {
+                    ASSERT_EQ(both[k].has_value(), single[k].has_value()) << t;
+                    if (!single[k]) continue;
+                    ++signals;
+                    ASSERT_TRUE(both[k]->position.x == single[k]->position.x &&
+                                both[k]->position.y == single[k]->position.y &&
+                                both[k]->position.z == single[k]->position.z && both[k]->travel == single[k]->travel &&
+                                both[k]->clockOffset == single[k]->clockOffset)
+                        << t << " satellite " << (k == 0 ? a : b);
+                }
+            }
+        }
+    EXPECT_GT(signals, 1000);
+}

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -71,6 +72,22 @@ TEST(SkySentences, FastDopTextIsThePicturesOverManyValues)
         const double value = i % 2 ? base + 0.005 : base;
         ASSERT_EQ(formatDop(value), formatPicture(value, "0.00")) << value;
     }
+    // Every magnitude up to 1e12, tiny and subnormal ones too, from random bit patterns,
+    // and the halves of hundredths that a double holds exactly.
+    for (int i = 0; i < 200000; ++i) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        // A random 53-bit significand at a power of two from 2^-80 up to 2^40, or a
+        // subnormal.
+        const int power = static_cast<int>(state >> 57) - 80 - 52 + static_cast<int>(state % 3);
+        const double value =
+            i % 1000 == 0 ? std::bit_cast<double>(state >> 12) : std::ldexp(static_cast<double>(state >> 11), power);
+        if (!(value < 1e12)) continue;
+        ASSERT_EQ(formatDop(value), formatPicture(value, "0.00")) << value;
+    }
+    for (const double value : {0.0, 0.005, 0.125, 0.625, 2.5 / 64, 1.375, 1e-310, 999999999999.995, 0x1p39 + 0.125})
+        ASSERT_EQ(formatDop(value), formatPicture(value, "0.00")) << value;
 }
 
 namespace {
