@@ -227,20 +227,21 @@ struct StreetModel::Data {
         return pathBlocked(x, y, z, std::sin(azimuth * degree), std::cos(azimuth * degree), slope, length, exclude);
     }
 
-    std::optional<Reflection> bestReflection(LocalPoint receiver, double azimuth, double elevation) const
+    /// A wall near the receiver, its horizontal normal turned to face it.
+    struct FacingWall {
+        double ex, ey, wallLength, nx, ny, distance;
+        float ax, ay, low, high;  // the wall's own, at hand
+        std::uint32_t wall;
+    };
+
+    /// The walls that may hold a reflection point within reach of the receiver: the
+    /// same for every satellite.
+    std::vector<FacingWall> wallsAround(LocalPoint receiver) const
     {
-        const double z = options.antennaHeight;
-        const double e = std::min(elevation, highestElevation) * degree;
-        const double dx = std::sin(azimuth * degree), dy = std::cos(azimuth * degree);
-        const double cosE = std::cos(e), sinE = std::sin(e);
         const double x = receiver.east, y = receiver.north, range = options.reflectionRange;
-        struct Candidate {
-            double extra, qx, qy, qz;
-            std::uint32_t wall;
-        };
-        std::vector<Candidate> candidates;
-        const IndexBox around(IndexPoint(x - range, y - range), IndexPoint(x + range, y + range));
-        for (auto it = wallTree.qbegin(bgi::intersects(around)); it != wallTree.qend(); ++it) {
+        std::vector<FacingWall> around;
+        const IndexBox box(IndexPoint(x - range, y - range), IndexPoint(x + range, y + range));
+        for (auto it = wallTree.qbegin(bgi::intersects(box)); it != wallTree.qend(); ++it) {
             const Wall& wall = walls[it->second];
             const double ex = wall.bx - wall.ax, ey = wall.by - wall.ay;
             const double wallLength = std::hypot(ex, ey);
@@ -254,8 +255,29 @@ struct StreetModel::Data {
                 distance = -distance;
             }
             if (distance <= leavingGap || distance > range) continue;  // no point of it is in range
-            const double facing = cosE * (dx * nx + dy * ny);          // the satellite's direction on the normal
-            if (facing <= 0) continue;                                 // the satellite is behind the wall
+            around.push_back({ex, ey, wallLength, nx, ny, distance, wall.ax, wall.ay, wall.low, wall.high, it->second});
+        }
+        return around;
+    }
+
+    std::optional<Reflection> bestReflection(LocalPoint receiver, const std::vector<FacingWall>& around, double azimuth,
+                                             double elevation) const
+    {
+        const double z = options.antennaHeight;
+        const double e = std::min(elevation, highestElevation) * degree;
+        const double dx = std::sin(azimuth * degree), dy = std::cos(azimuth * degree);
+        const double cosE = std::cos(e), sinE = std::sin(e);
+        const double x = receiver.east, y = receiver.north, range = options.reflectionRange;
+        struct Candidate {
+            double extra, qx, qy, qz;
+            std::uint32_t wall;
+        };
+        std::vector<Candidate> candidates;
+        for (const FacingWall& wall : around) {
+            const double ex = wall.ex, ey = wall.ey, wallLength = wall.wallLength;
+            const double nx = wall.nx, ny = wall.ny, distance = wall.distance;
+            const double facing = cosE * (dx * nx + dy * ny);  // the satellite's direction on the normal
+            if (facing <= 0) continue;                         // the satellite is behind the wall
             // The receiver's mirror image behind the wall looks at the satellite through
             // the reflection point.
             const double t = distance / facing;
@@ -265,19 +287,20 @@ struct StreetModel::Data {
             if (qz < wall.low || qz > wall.high) continue;
             const double along = ((qx - wall.ax) * ex + (qy - wall.ay) * ey) / (wallLength * wallLength);
             if (along < 0 || along > 1 || std::hypot(qx - x, qy - y) > range) continue;
-            candidates.push_back({2 * distance * facing, qx, qy, qz, it->second});
+            candidates.push_back({2 * distance * facing, qx, qy, qz, wall.wall});
         }
         std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
             return a.extra < b.extra || (a.extra == b.extra && a.wall < b.wall);
         });
         for (const auto& candidate : candidates) {
-            if (skyBlocked(candidate.qx, candidate.qy, candidate.qz, azimuth, elevation, candidate.wall)) continue;
+            // The short way to the receiver first, then the long one to the sky.
             const double hx = x - candidate.qx, hy = y - candidate.qy;
             const double horizontal = std::hypot(hx, hy);
             if (horizontal > 0 &&
                 pathBlocked(candidate.qx, candidate.qy, candidate.qz, hx / horizontal, hy / horizontal,
                             (z - candidate.qz) / horizontal, horizontal - leavingGap, candidate.wall))
                 continue;
+            if (skyBlocked(candidate.qx, candidate.qy, candidate.qz, azimuth, elevation, candidate.wall)) continue;
             return Reflection{candidate.extra, options.reflectionLossDb, candidate.wall};
         }
         return std::nullopt;
@@ -404,12 +427,13 @@ StreetModel StreetModel::Builder::finish()
         }
     }
     // Packed (bulk-loaded) trees: built once, queried many times.
-    d.wallTree = packedTree(static_cast<std::uint32_t>(d.walls.size()), [&d](std::uint32_t i) {
+    const auto wallEntry = [&d](std::uint32_t i) {
         const Wall& wall = d.walls[i];
         return CompactEntry(CompactBox(CompactPoint(std::min(wall.ax, wall.bx), std::min(wall.ay, wall.by)),
                                        CompactPoint(std::max(wall.ax, wall.bx), std::max(wall.ay, wall.by))),
                             i);
-    });
+    };
+    d.wallTree = packedTree(static_cast<std::uint32_t>(d.walls.size()), wallEntry);
     d.footprintTree = packedTree(static_cast<std::uint32_t>(d.footprints.size()), [&d](std::uint32_t i) {
         return CompactEntry(boxOf(d.ringsOf(d.footprints[i]).front()), i);
     });
@@ -498,17 +522,28 @@ bool StreetModel::blocked(LocalPoint receiver, double azimuth, double elevation)
 
 SatelliteInStreet StreetModel::satellite(const Place& place, double azimuth, double elevation) const
 {
+    return satellites(place, {{azimuth, elevation}}).front();
+}
+
+std::vector<SatelliteInStreet> StreetModel::satellites(const Place& place,
+                                                       const std::vector<std::pair<double, double>>& directions) const
+{
     const auto& d = *data_;
-    SatelliteInStreet result;
+    std::vector<SatelliteInStreet> results(directions.size());
     if (place.covered || d.insideBuilding(place.point.east, place.point.north, d.options.antennaHeight)) {
-        result.reception = Reception::blocked;
-        return result;
+        for (auto& result : results) result.reception = Reception::blocked;
+        return results;
     }
-    const bool direct =
-        !d.skyBlocked(place.point.east, place.point.north, d.options.antennaHeight, azimuth, elevation, -1);
-    result.reflection = d.bestReflection(place.point, azimuth, elevation);
-    result.reception = direct ? Reception::clear : result.reflection ? Reception::reflected : Reception::blocked;
-    return result;
+    const auto around = d.wallsAround(place.point);
+    for (std::size_t i = 0; i < directions.size(); ++i) {
+        const auto [azimuth, elevation] = directions[i];
+        SatelliteInStreet& result = results[i];
+        const bool direct =
+            !d.skyBlocked(place.point.east, place.point.north, d.options.antennaHeight, azimuth, elevation, -1);
+        result.reflection = d.bestReflection(place.point, around, azimuth, elevation);
+        result.reception = direct ? Reception::clear : result.reflection ? Reception::reflected : Reception::blocked;
+    }
+    return results;
 }
 
 std::vector<double> StreetModel::skyline(const Place& place, double stepDegrees) const

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "street/street_reader.hpp"
@@ -151,6 +152,10 @@ public:
 
     /// What arrives from a satellite at azimuth and elevation (degrees) at the antenna.
     SatelliteInStreet satellite(const Place& place, double azimuth, double elevation) const;
+    /// satellite() for many satellites (azimuth, elevation) at one place, which looks up
+    /// the walls around the place once.
+    std::vector<SatelliteInStreet> satellites(const Place& place,
+                                              const std::vector<std::pair<double, double>>& directions) const;
 
     /// Whether the straight line from the antenna towards azimuth/elevation meets a
     /// building (the antenna inside a building sees nothing).

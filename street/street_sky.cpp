@@ -6,11 +6,10 @@ namespace trajix::street {
 
 std::vector<SatelliteInStreet> receptionsOf(const StreetModel& street, const Place& place, const sky::SkyView& view)
 {
-    std::vector<SatelliteInStreet> receptions;
-    receptions.reserve(view.satellites.size());
-    for (const sky::SatelliteView& s : view.satellites)
-        receptions.push_back(street.satellite(place, s.azimuth, s.elevation));
-    return receptions;
+    std::vector<std::pair<double, double>> directions;
+    directions.reserve(view.satellites.size());
+    for (const sky::SatelliteView& s : view.satellites) directions.emplace_back(s.azimuth, s.elevation);
+    return street.satellites(place, directions);
 }
 
 void applyReceptions(sky::SkyView& view, const std::vector<SatelliteInStreet>& receptions, int maxUsed)
