@@ -30,20 +30,6 @@ int resolveAlmanacWeek(int written, int nearWeek)
     return best;
 }
 
-// Turns a satellite's state sent `travel` seconds before reception into the ECEF frame
-// of reception and returns the light time of its range to the receiver.
-double receivedAfter(gps::SatelliteState& state, double travel, const Ecef& receiver)
-{
-    const double turn = gps::earthRotationRate * travel;
-    const double x = state.x * std::cos(turn) + state.y * std::sin(turn);
-    const double y = -state.x * std::sin(turn) + state.y * std::cos(turn);
-    state.x = x;
-    state.y = y;
-    const double range = std::sqrt((x - receiver.x) * (x - receiver.x) + (y - receiver.y) * (y - receiver.y) +
-                                   (state.z - receiver.z) * (state.z - receiver.z));
-    return range / gps::speedOfLight;
-}
-
 }  // namespace
 
 std::string utcText(double gpsSeconds)

@@ -47,6 +47,20 @@ struct Signal {
     double clockOffset = 0;  ///< satellite clock minus its system's time (GPS, GST, BDT, GLONASS), seconds
 };
 
+/// Turns a satellite's state sent `travel` seconds before reception into the ECEF frame
+/// of reception and returns the light time of its range to the receiver.
+inline double receivedAfter(gps::SatelliteState& state, double travel, const Ecef& receiver)
+{
+    const double turn = gps::earthRotationRate * travel;
+    const double x = state.x * std::cos(turn) + state.y * std::sin(turn);
+    const double y = -state.x * std::sin(turn) + state.y * std::cos(turn);
+    state.x = x;
+    state.y = y;
+    const double range = std::sqrt((x - receiver.x) * (x - receiver.x) + (y - receiver.y) * (y - receiver.y) +
+                                   (state.z - receiver.z) * (state.z - receiver.z));
+    return range / gps::speedOfLight;
+}
+
 /// The signal of a satellite received at t (seconds since the start of baseWeek) by a
 /// receiver at ECEF receiver, its position and clock from the set setAt(transmit) gives
 /// (a const gps::BroadcastEphemeris*, nullptr when there is none): the light time found
@@ -62,14 +76,7 @@ std::optional<Signal> signalFrom(SetAt&& setAt, int baseWeek, double t, const Ec
         const gps::BroadcastEphemeris* eph = setAt(transmit);
         if (!eph) return std::nullopt;
         state = gps::satelliteState(*eph, transmit - static_cast<double>(eph->week - baseWeek) * gps::secondsPerWeek);
-        const double turn = gps::earthRotationRate * travel;
-        const double x = state.x * std::cos(turn) + state.y * std::sin(turn);
-        const double y = -state.x * std::sin(turn) + state.y * std::cos(turn);
-        state.x = x;
-        state.y = y;
-        const double range = std::sqrt((x - receiver.x) * (x - receiver.x) + (y - receiver.y) * (y - receiver.y) +
-                                       (state.z - receiver.z) * (state.z - receiver.z));
-        travel = range / gps::speedOfLight;
+        travel = receivedAfter(state, travel, receiver);
     }
     return Signal{{state.x, state.y, state.z}, travel, state.clockOffset};
 }
