@@ -178,7 +178,10 @@ void checkNavigation(const ReceiverRun& run, const std::set<int>& satellites, co
     // satellite up again; one such loss in a run is allowed.)
     EXPECT_LE(run.lossesOfLock, lossesAllowed) << run.console;
     EXPECT_TRUE(std::includes(satellites.begin(), satellites.end(), run.trackedAtEnd.begin(), run.trackedAtEnd.end()));
-    EXPECT_GE(run.trackedAtEnd.size() + static_cast<std::size_t>(run.lossesOfLock), satellites.size())
+    // A satellite whose channel was dropped at the start is taken up again, but on a
+    // loaded machine it may not be back in the last epoch.
+    EXPECT_GE(run.trackedAtEnd.size() + static_cast<std::size_t>(run.lossesOfLock + run.droppedAtStart),
+              satellites.size())
         << "tracked at the end: " << run.trackedAtEnd.size();
     int withEphemeris = 0;
     for (const int prn : satellites) {

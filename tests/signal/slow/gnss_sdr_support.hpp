@@ -91,7 +91,8 @@ std::set<int> generatedSatellites(const std::string& generatorOutput);
 // The receiver's verdict on a recording whose true position at t seconds after the
 // start is truth(t). lossesAllowed: how many times a channel may lose its satellite
 // (GNSS-SDR takes it up again); a satellite so dropped may miss the last epoch. The
-// channels dropped at the start of tracking do not count.
+// channels dropped at the start of tracking do not count as losses, but their
+// satellites too may miss the last epoch.
 void checkNavigation(const ReceiverRun& run, const std::set<int>& satellites, const std::function<Ecef(double)>& truth,
                      const Timing& timing = {}, int lossesAllowed = 1);
 
