@@ -46,6 +46,22 @@ const char* const underpass =
     "-74.015401,40.7072121,0 -74.0152333,40.7071139,0 -74.0151734,40.7070781,0 -74.015121,40.7070406,0 "
     "-74.0150685,40.7069918,0 -74.0150235,40.7069397,0";
 
+// The generator's profile: GPS of 2010-07-01 from startSeconds, 8-bit I/Q at 2600 kHz,
+// along path through city, with extra keys after.
+std::string streetProfile(int seconds, const std::string& sky, const std::filesystem::path& path,
+                          const std::filesystem::path& recording, const std::string& city,
+                          const std::string& extra = {})
+{
+    return fmt::format(
+        "GPS_Week = 1590\nGPS_Start_Time_in_sec = {}\nDuration_in_sec = {}\n"
+        "Simulation_Day = 1\nSimulation_Mon = 7\nSimulation_Year = 2010\n"
+        "SampleRate_in_KHz = 2600\nbitPerSample = 8\nIQ_format = IQ\nIFFreq_in_Hz = 0\n"
+        "Mask_in_deg = 5\nNoiseFigure_in_dB = 0\nEphemeris_File = {}\n"
+        "Source_NMEA_file = {}\nIF_IQ_File = {}\nMax_Satellites = 32\n"
+        "Buildings_File = {}\n{}",
+        startSeconds, seconds, sky, path.string(), recording.string(), city, extra);
+}
+
 std::string kml(const std::string& coordinates)
 {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Document>"
@@ -245,14 +261,7 @@ protected:
                                      (dir / "path.nmea").string()});
         ASSERT_EQ(path.exitCode, 0) << path.err;
         writeFileBytes(dir / "profile.txt",
-                       fmt::format("GPS_Week = 1590\nGPS_Start_Time_in_sec = {}\nDuration_in_sec = {}\n"
-                                   "Simulation_Day = 1\nSimulation_Mon = 7\nSimulation_Year = 2010\n"
-                                   "SampleRate_in_KHz = 2600\nbitPerSample = 8\nIQ_format = IQ\nIFFreq_in_Hz = 0\n"
-                                   "Mask_in_deg = 5\nNoiseFigure_in_dB = 0\nEphemeris_File = {}\n"
-                                   "Source_NMEA_file = {}\nIF_IQ_File = {}\nMax_Satellites = 32\n"
-                                   "Buildings_File = {}\n",
-                                   startSeconds, recordingSeconds, sky, (dir / "path.nmea").string(),
-                                   (dir / "drive.iq").string(), city));
+                       streetProfile(recordingSeconds, sky, dir / "path.nmea", dir / "drive.iq", city));
         generated_ =
             runProgram((toolFolder / "TrajixBinary").string(), {"--threads", "2", (dir / "profile.txt").string()});
         ASSERT_EQ(generated_.exitCode, 0) << generated_.err;
@@ -450,15 +459,8 @@ TEST(GnssSdrStreetReflection, WhereAReflectionRulesTheErrorIsOurReceiverModels)
     street.insert(street.end(), {"--buildings", city, "--reflection-loss", "3", "-o", (dir / "model.nmea").string()});
     ASSERT_EQ(runTrajix(open).exitCode, 0);
     ASSERT_EQ(runTrajix(street).exitCode, 0);
-    writeFileBytes(
-        dir / "profile.txt",
-        fmt::format("GPS_Week = 1590\nGPS_Start_Time_in_sec = {}\nDuration_in_sec = {}\n"
-                    "Simulation_Day = 1\nSimulation_Mon = 7\nSimulation_Year = 2010\n"
-                    "SampleRate_in_KHz = 2600\nbitPerSample = 8\nIQ_format = IQ\nIFFreq_in_Hz = 0\n"
-                    "Mask_in_deg = 5\nNoiseFigure_in_dB = 0\nEphemeris_File = {}\n"
-                    "Source_NMEA_file = {}\nIF_IQ_File = {}\nMax_Satellites = 32\n"
-                    "Buildings_File = {}\nIonosphere = 0\nTroposphere = 0\n",
-                    startSeconds, seconds, sky, (dir / "path.nmea").string(), (dir / "stand.iq").string(), city));
+    writeFileBytes(dir / "profile.txt", streetProfile(seconds, sky, dir / "path.nmea", dir / "stand.iq", city,
+                                                      "Ionosphere = 0\nTroposphere = 0\n"));
     const auto generated = runProgram((toolFolder / "TrajixBinary").string(),
                                       {"--threads", "2", "--reflection-loss", "3", (dir / "profile.txt").string()});
     ASSERT_EQ(generated.exitCode, 0) << generated.err;
