@@ -119,16 +119,25 @@ ReceiverRun runReceiverOn(const std::filesystem::path& samples, const std::files
     EXPECT_EQ(result.exitCode, 0) << result.err;
     ReceiverRun run;
     run.console = result.out;
-    const std::regex tracking(R"(Tracking of GPS L1 C/A signal started on channel \d+ for satellite GPS PRN (\d+))");
+    const std::regex tracking(R"(Tracking of GPS L1 C/A signal started on channel (\d+) for satellite GPS PRN (\d+))");
+    const std::regex loss(R"(Loss of lock in channel (\d+))");
+    std::map<int, int> prnOfChannel;
     const std::regex message(
         R"(New GPS NAV message received in channel \d+: subframe (\d) from satellite GPS PRN (\d+))");
     std::istringstream lines(result.out);
     std::string line;
     std::smatch match;
     while (std::getline(lines, line)) {
-        if (std::regex_search(line, match, tracking)) run.acquired.insert(std::stoi(match[1]));
+        if (std::regex_search(line, match, tracking)) {
+            prnOfChannel[std::stoi(match[1])] = std::stoi(match[2]);
+            run.acquired.insert(std::stoi(match[2]));
+        }
         if (std::regex_search(line, match, message)) run.subframes[std::stoi(match[2])].insert(std::stoi(match[1]));
-        if (line.find("Loss of lock in channel") != std::string::npos) ++run.lossesOfLock;
+        if (std::regex_search(line, match, loss)) {
+            ++run.lossesOfLock;
+            const auto channel = prnOfChannel.find(std::stoi(match[1]));
+            if (channel != prnOfChannel.end()) ++run.lossesByPrn[channel->second];
+        }
     }
     int limitReached = 0, startedEarly = 0;
     std::istringstream log(std::filesystem::exists(folder / "gnss-sdr.INFO") ? readFileBytes(folder / "gnss-sdr.INFO")
@@ -167,7 +176,20 @@ void checkNavigation(const ReceiverRun& run, const std::set<int>& satellites, co
     const int durationSeconds = timing.duration;
     const int fullWeek = timing.week;
     EXPECT_GE(satellites.size(), 5u);
-    EXPECT_EQ(run.acquired, satellites) << run.console;
+    // Every satellite of the signal acquired. The acquisition's false-alarm rate (1 % a
+    // search) may now and then lock a channel on noise for a PRN the signal lacks: such a
+    // lock must decode nothing (nor reach the last epoch, below), and its loss is not the
+    // signal's.
+    EXPECT_TRUE(std::includes(run.acquired.begin(), run.acquired.end(), satellites.begin(), satellites.end()))
+        << run.console;
+    int falseLosses = 0;
+    for (const int prn : run.acquired) {
+        if (satellites.count(prn)) continue;
+        EXPECT_EQ(run.subframes.count(prn), 0u) << "a message decoded from PRN " << prn << ", not in the signal";
+        const auto lost = run.lossesByPrn.find(prn);
+        if (lost != run.lossesByPrn.end()) falseLosses += lost->second;
+    }
+    const int signalLosses = std::max(0, run.lossesOfLock - falseLosses);
     // Every satellite tracked from its acquisition to the end, but for channels that lost
     // lock: the last observation epoch holds all the others. (A satellite that dropped out
     // was one whose acquisition handed over a Doppler 200-250 Hz off: the acquisition
@@ -176,11 +198,11 @@ void checkNavigation(const ReceiverRun& run, const std::set<int>& satellites, co
     // loop may settle on the false lock 500 Hz away, find no bit edges and drop the
     // satellite when its 20 s bit-synchronisation limit runs out. The receiver takes the
     // satellite up again; one such loss in a run is allowed.)
-    EXPECT_LE(run.lossesOfLock, lossesAllowed) << run.console;
+    EXPECT_LE(signalLosses, lossesAllowed) << run.console;
     EXPECT_TRUE(std::includes(satellites.begin(), satellites.end(), run.trackedAtEnd.begin(), run.trackedAtEnd.end()));
     // A satellite whose channel was dropped at the start is taken up again, but on a
     // loaded machine it may not be back in the last epoch.
-    EXPECT_GE(run.trackedAtEnd.size() + static_cast<std::size_t>(run.lossesOfLock + run.droppedAtStart),
+    EXPECT_GE(run.trackedAtEnd.size() + static_cast<std::size_t>(signalLosses + run.droppedAtStart),
               satellites.size())
         << "tracked at the end: " << run.trackedAtEnd.size();
     int withEphemeris = 0;
@@ -224,7 +246,7 @@ void checkNavigation(const ReceiverRun& run, const std::set<int>& satellites, co
     std::printf(
         "%d fixes over the last %.0f s: %.2f m RMS from the path, mean %.2f m along it, %.2f m up; "
         "%d loss(es) of lock, %d channel(s) dropped at the start of tracking\n",
-        compared, lastSeconds, rms, alongSum / compared, upSum / compared, run.lossesOfLock, run.droppedAtStart);
+        compared, lastSeconds, rms, alongSum / compared, upSum / compared, signalLosses, run.droppedAtStart);
 }
 void checkStillReceiverOfTheDay(const ReceiverRun& run, double start, int duration, const Ecef& place,
                                 const std::string& date, double dayStart, int leapSeconds)

@@ -64,6 +64,7 @@ struct ReceiverRun {
     std::map<int, std::set<int>> subframes;  // decoded subframe IDs per PRN
     std::set<int> trackedAtEnd;              // satellites in the last RINEX epoch
     int lossesOfLock = 0;                    // channels that lost their satellite
+    std::map<int, int> lossesByPrn;          // those losses by the satellite lost
     // Of those, channels GNSS-SDR dropped at once when it started tracking: its tracking
     // began a millisecond or two before the acquisition's sample stamp, and the wrapped
     // unsigned difference tripped its bit-synchronisation time limit (a race of its
