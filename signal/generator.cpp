@@ -1306,11 +1306,18 @@ struct SignalGenerator::Impl {
         w.delays.assign(plan.channels.size(), ChannelDelay{});
         const double before = static_cast<double>(firstBlock - 1) / 1000 + 0.001;
         const bool carry = settings.referenceLoops && w.carriedTo == firstBlock;
+        // The vector loops compute a channel's delays once for its echo too, and none for
+        // a silent channel (each chunk starts from delays of its own); the plain loops
+        // follow every copy on its own, carried through the recording: the reference.
+        const bool shareDelays = !settings.referenceLoops;
         std::optional<Ecef> receiverBefore;
         std::optional<atmosphere::Place> placeBefore;
         for (std::size_t c = 0; c < plan.channels.size(); ++c) {
             const PlannedChannel& planned = plan.channels[c];
-            if (planned.joined && firstBlock == plan.second * 1000) {
+            if (shareDelays && planned.silent) continue;
+            if (shareDelays && c > 0 && plan.channels[c - 1].index == planned.index) {
+                w.delays[c] = w.delays[c - 1];
+            } else if (planned.joined && firstBlock == plan.second * 1000) {
                 w.delays[c] = planned.joinDelay;
             } else if (carry) {
                 w.delays[c] = w.carried[planned.index];
@@ -1342,10 +1349,14 @@ struct SignalGenerator::Impl {
 
             const double secondsAfterStart = static_cast<double>(k) / 1000;
             const double tEnd = secondsOfWeek(secondsAfterStart + 0.001);
-            const Ecef receiverEnd = receiverAt(secondsAfterStart + 0.001);
-            const auto placeEnd = placeOf(receiverEnd);
+            // The receiver at the block's end, found when a channel first needs it.
+            std::optional<Ecef> receiverEnd;
+            std::optional<atmosphere::Place> placeEnd;
             const std::int64_t sampleInSecond = (k % 1000) * n;
 
+            // The delays at the block's end, computed once for a channel and its echo.
+            ChannelDelay end;
+            std::size_t endOf = channels.size();
             for (std::size_t c = 0; c < plan.channels.size(); ++c) {
                 const PlannedChannel& planned = plan.channels[c];
                 const Channel& channel = channels[planned.index];
@@ -1355,7 +1366,15 @@ struct SignalGenerator::Impl {
                 const std::uint32_t ifPhase = static_cast<std::uint32_t>(
                     (static_cast<std::uint64_t>(ifNumerator) << 32) / static_cast<std::uint64_t>(fs));
                 const double ifStep = nominal.step;
-                const ChannelDelay end = delayAt(channel, tEnd, receiverEnd, placeEnd ? &*placeEnd : nullptr);
+                if (shareDelays && planned.silent) continue;
+                if (!shareDelays || endOf != planned.index) {
+                    if (!receiverEnd) {
+                        receiverEnd = receiverAt(secondsAfterStart + 0.001);
+                        placeEnd = placeOf(*receiverEnd);
+                    }
+                    end = delayAt(channel, tEnd, *receiverEnd, placeEnd ? &*placeEnd : nullptr);
+                    endOf = planned.index;
+                }
                 if (planned.silent) {
                     w.delays[c] = end;
                     continue;
