@@ -14,21 +14,36 @@ if [[ ! -f "$build/CMakeCache.txt" ]]; then
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 fi
 cmake --build "$build" --parallel "$(nproc)" --target fuzzers >/dev/null
-status=0
-for target in "$build"/fuzz/fuzz_*; do
-  [[ -x "$target" && -f "$target" ]] || continue
+# One target per core at a time: each runs for the same bounded time.
+run_target() {
+  local target="$1" name module corpus seeds=()
   name="$(basename "$target")"
   module="$(echo "$name" | sed -E 's/^fuzz_([a-z]+)_.*/\1/')"
   corpus="$build/corpus/$name"
   mkdir -p "$corpus"
-  seeds=()
   [[ -d "$root/fuzz/seeds/$name" ]] && seeds+=("$root/fuzz/seeds/$name")
   [[ -d "$root/tests/data/$module" ]] && seeds+=("$root/tests/data/$module")
   echo "fuzz: $name for ${seconds}s"
   if ! "$target" -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -timeout=10 \
       -artifact_prefix="$build/crash-$name-" -print_final_stats=0 "$corpus" "${seeds[@]}" \
       >"$build/$name.log" 2>&1; then
-    echo "fuzz: $name FAILED (see $build/$name.log)"; tail -40 "$build/$name.log"; status=1
+    echo "fuzz: $name FAILED (see $build/$name.log)"; tail -40 "$build/$name.log"; return 1
   fi
+}
+status=0
+jobs_at_once="$(nproc)"
+running=0
+for target in "$build"/fuzz/fuzz_*; do
+  [[ -x "$target" && -f "$target" ]] || continue
+  if (( running >= jobs_at_once )); then
+    wait -n || status=1
+    running=$((running - 1))
+  fi
+  run_target "$target" &
+  running=$((running + 1))
+done
+while (( running > 0 )); do
+  wait -n || status=1
+  running=$((running - 1))
 done
 exit $status
