@@ -23,21 +23,16 @@
 namespace trajix::test {
 namespace {
 
-// Esbjerg, where station ESBC stands, on Thursday at 14:15:58 GPS time: ten healthy
-// BeiDou satellites from 14 to 80 degrees (the geostationary C05, the IGSO C06, C09 and
-// C16, the MEO C11, C12, C21, C22, C23 and C34), all of one hour's records. The start
-// lies 16 s before a 30-s D1 frame of BDT (which runs 14 s behind GPS time), so the
-// receiver, locked within a few seconds, reads subframes 1-3 of that frame; the
-// geostationary satellite's ten D2 pages of its set follow one another from the frame's
-// start to 30 s later, and the fixes begin some 50 s in.
-constexpr double start = 4 * 86400 + 14 * 3600 + 958;
-constexpr int duration = 72;
-constexpr int leapSeconds = 18;
-const Ecef esbjerg = geodeticToEcef(55.4776, 8.4524, 60);
-
-// GNSS-SDR 0.0.17 makes the B1I ranging code only for PRN 1 to 32 (later versions make
-// all 63): a satellite above that is in the signal but out of its reach.
-constexpr int highestPrnOfTheReceiver = 32;
+// Esbjerg's day: ten healthy BeiDou satellites from 14 to 80 degrees (the geostationary
+// C05, the IGSO C06, C09 and C16, the MEO C11, C12, C21, C22, C23 and C34), all of one
+// hour's records. The receiver, locked within a few seconds, reads subframes 1-3 of the
+// first D1 frame; the geostationary satellite's ten D2 pages of its set follow one
+// another from the frame's start to 30 s later, and the fixes begin some 50 s in.
+using esbjergDay::duration;
+using esbjergDay::leapSeconds;
+using esbjergDay::start;
+const Ecef& esbjerg = esbjergDay::place;
+constexpr int highestPrnOfTheReceiver = esbjergDay::highestBeidouPrnOfTheReceiver;
 
 }  // namespace
 

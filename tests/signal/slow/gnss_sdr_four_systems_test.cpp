@@ -28,20 +28,17 @@
 namespace trajix::test {
 namespace {
 
-// Esbjerg on Thursday at 14:15:58 GPS time, as in the BeiDou check: 9 GPS, 8 Galileo, 10
-// BeiDou and 7 GLONASS satellites above 10 degrees. The start lies 16 s before a 30-s
-// D1 frame of BDT, 2 s before a GPS frame and 20 s before a Galileo I/NAV subframe;
-// every system's ephemeris is read by some 50 s in.
-constexpr double start = 4 * 86400 + 14 * 3600 + 958;
-constexpr int duration = 72;
-constexpr int leapSeconds = 18;
-const Ecef esbjerg = geodeticToEcef(55.4776, 8.4524, 60);
+// Esbjerg's day: 9 GPS, 8 Galileo, 10 BeiDou and 7 GLONASS satellites above 10 degrees.
+// The start lies 16 s before a D1 frame, 2 s before a GPS frame and 20 s before a
+// Galileo I/NAV subframe; every system's ephemeris is read by some 50 s in.
+using esbjergDay::duration;
+using esbjergDay::highestBeidouPrnOfTheReceiver;
+using esbjergDay::leapSeconds;
+using esbjergDay::start;
 
-// GNSS-SDR 0.0.17 makes the B1I codes of PRN 1 to 32 only: a satellite above is in the
-// signal, out of its reach. Its three-band receiver keeps losing the GLONASS channels
-// above +2 within a second of taking them up (a GLONASS-only receiver on the same
-// recording holds them): it tracks them but reads no string of theirs.
-constexpr int highestBeidouPrnOfTheReceiver = 32;
+// GNSS-SDR 0.0.17's three-band receiver keeps losing the GLONASS channels above +2
+// within a second of taking them up (a GLONASS-only receiver on the same recording
+// holds them): it tracks them but reads no string of theirs.
 constexpr int highestGlonassChannelHeld = 2;
 
 // GNSS-SDR writes a GSA sentence for each system in use, told by its talker (its system
@@ -206,7 +203,7 @@ TEST(GnssSdrFourSystems, OneWidebandRecordingNavigatedWithEverySystemTogether)
         for (const std::string& talker : systems) told += talker + " ";
         EXPECT_EQ(systems, everySystem) << "a fix from the satellites of " << told;
     }
-    checkStillReceiverOfTheDay(run.receiver, start, duration, esbjerg, "250620", 4 * 86400, leapSeconds);
+    checkStillReceiverOfTheDay(run.receiver, start, duration, esbjergDay::place, "250620", 4 * 86400, leapSeconds);
 }
 
 }  // namespace trajix::test

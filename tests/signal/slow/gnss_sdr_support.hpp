@@ -31,6 +31,19 @@ constexpr double startSeconds = 32380;
 constexpr int durationSeconds = 60;
 constexpr double lastSeconds = 20;  // the span whose fixes are compared with the path
 
+// Esbjerg, where station ESBC stands, on Thursday 2020-06-25 from 14:15:58 GPS time for
+// 72 s: the BeiDou and the four-system checks. The start lies 16 s before a 30-s D1
+// frame of BDT (which runs 14 s behind GPS time).
+namespace esbjergDay {
+constexpr double start = 4 * 86400 + 14 * 3600 + 958;
+constexpr int duration = 72;
+constexpr int leapSeconds = 18;
+inline const Ecef place = geodeticToEcef(55.4776, 8.4524, 60);
+// GNSS-SDR 0.0.17 makes the B1I ranging code only for PRN 1 to 32 (later versions make
+// all 63): a satellite above that is in the signal but out of its reach.
+constexpr int highestBeidouPrnOfTheReceiver = 32;
+}  // namespace esbjergDay
+
 // When a recording runs: full GPS week, seconds into it, seconds long.
 struct Timing {
     int week = fullWeek;
