@@ -30,6 +30,9 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 
+#include <algorithm>
+#include <optional>
+
 #include <fmt/format.h>
 
 #include "app/command_help.hpp"
@@ -294,27 +297,75 @@ void MainWindow::showAtOpeningSize()
 MainWindow::~MainWindow() = default;
 
 namespace {
-// The street of a buildings file, read once while the file stays as it was: every
-// Preview and Generate asks for it again.
-std::shared_ptr<const street::StreetModel> streetOf(const QString& buildingsFile)
+// The number of a street value as typed; empty text is the core's default.
+std::optional<double> streetNumber(const QString& text, const char* caption)
 {
-    static QString lastFile;
-    static QDateTime lastModified;
-    static qint64 lastSize = -1;
-    static std::shared_ptr<const street::StreetModel> last;
-    if (buildingsFile.trimmed().isEmpty()) return nullptr;
-    const QFileInfo info(buildingsFile);
-    if (last && buildingsFile == lastFile && info.lastModified() == lastModified && info.size() == lastSize)
-        return last;
-    street::StreetChoices choices;
-    choices.buildings = std::filesystem::path(QFile::encodeName(buildingsFile).toStdString());
-    last = street::streetModelFor(choices);
-    lastFile = buildingsFile;
-    lastModified = info.lastModified();
-    lastSize = info.size();
-    return last;
+    const std::string typed = text.trimmed().toStdString();
+    if (typed.empty()) return std::nullopt;
+    double value = 0;
+    if (!trajix::tryParseDouble(typed, value))
+        throw trajix::Error(fmt::format("'{}' is not a valid number ({})", typed, caption));
+    return value;
+}
+
+// The street of the Settings tab's choices, read once while they and the file stay as
+// they were: every Preview and Generate asks for it again. Each file read is reported
+// to choices.streetRead.
+std::shared_ptr<const street::StreetModel> streetOf(const SentenceChoices& choices)
+{
+    struct Read {
+        street::StreetChoices choices;
+        QDateTime modified;
+        qint64 size = -1;
+        std::shared_ptr<const street::StreetModel> model;
+    };
+    static Read last;
+    if (choices.buildingsFile.trimmed().isEmpty()) return nullptr;
+    street::StreetChoices wanted;
+    wanted.buildings = std::filesystem::path(QFile::encodeName(choices.buildingsFile).toStdString());
+    if (const QString field = choices.heightField.trimmed(); !field.isEmpty())
+        wanted.heightAttribute = field.toStdString();
+    wanted.defaultBuildingHeight = streetNumber(choices.defaultBuildingHeight, defaultBuildingHeightCaption);
+    wanted.railTunnels = choices.railTunnels;
+    wanted.antennaHeight = streetNumber(choices.antennaHeight, antennaHeightCaption);
+    wanted.reflectionLoss = streetNumber(choices.reflectionLoss, reflectionLossCaption);
+    const QFileInfo info(choices.buildingsFile);
+    if (last.model && wanted == last.choices && info.lastModified() == last.modified && info.size() == last.size)
+        return last.model;
+    street::StreetReadSummary summary;
+    auto model = street::streetModelFor(wanted, &summary,
+                                        {defaultBuildingHeightCaption, antennaHeightCaption, reflectionLossCaption});
+    last = {wanted, info.lastModified(), info.size(), model};
+    if (choices.streetRead) choices.streetRead(choices.buildingsFile, summary);
+    return model;
+}
+
+// "1 building", "3 covered ways".
+QString counted(std::size_t count, const char* thing)
+{
+    return QString("%1 %2%3").arg(count).arg(QLatin1String(thing)).arg(count == 1 ? "" : "s");
 }
 }  // namespace
+
+void MainWindow::reportStreetRead(const QString& file, const street::StreetReadSummary& summary)
+{
+    const QString read = counted(summary.buildings, "building") + ", " + counted(summary.coveredWays, "covered way") +
+                         " and " + counted(summary.coveredAreas, "covered area");
+    QString status = "Buildings: " + read + " read from " + QFileInfo(file).fileName();
+    if (summary.leftOut > 0) status += QString("; %1 left out").arg(summary.leftOut);
+    setStatusPanel(1, status);
+    if (summary.leftOut == 0 && summary.notes.empty()) return;
+    // One message for the file, with its first notes: each names the feature and why.
+    std::string message = fmt::format("{}: {} read", QDir::toNativeSeparators(file).toStdString(), read.toStdString());
+    if (summary.leftOut > 0) message += fmt::format("; {} left out", summary.leftOut);
+    message += ":";
+    constexpr std::size_t notesShown = 5;
+    const std::size_t shown = std::min(notesShown, summary.notes.size());
+    for (std::size_t k = 0; k < shown; ++k) message += "\n" + summary.notes[k];
+    if (const std::size_t more = summary.notes.size() - shown + summary.notesDropped; more > 0)
+        message += fmt::format("\nand {} more", more);
+    prompt().information(message);
+}
 
 trajix::DateSentences SentenceChoices::dates() const
 {
@@ -334,7 +385,7 @@ trajix::DateSentences SentenceChoices::dates() const
     sentences.sky =
         trajix::skyModelFor(std::filesystem::path(QFile::encodeName(skyFile).toStdString()), date, sentences.systems);
     trajix::checkSkySystems(*sentences.sky, sentences.systems);
-    sentences.street = streetOf(buildingsFile);
+    sentences.street = streetOf(*this);
     // In a street the positions are a receiver's, as the command line's --buildings
     // gives them by default, with the default seed.
     sentences.receiverErrors = sentences.street != nullptr;
@@ -530,6 +581,11 @@ void MainWindow::applySettings(const trajix::Settings& settings)
     settings_->SkyMaskEdit->setText(fromStd(settings.skyMask));
     settings_->setSkySystems(fromStd(settings.skySystems));
     settings_->BuildingsEdit->setText(fromStd(settings.buildingsFile));
+    settings_->BuildingsHeightAttributeEdit->setText(fromStd(settings.buildingsHeightField));
+    settings_->DefaultBuildingHeightEdit->setText(fromStd(settings.defaultBuildingHeight));
+    settings_->RailTunnelsBox->setChecked(settings.railTunnels);
+    settings_->AntennaHeightEdit->setText(fromStd(settings.antennaHeight));
+    settings_->ReflectionLossEdit->setText(fromStd(settings.reflectionLoss));
     const int index = settings.baudRateIndex;
     QComboBox* baudRates = serial_->BaudRateComboBox;
     baudRates->setCurrentIndex(index >= 0 && index < baudRates->count() ? index : trajix::defaultBaudRateIndex);
@@ -552,6 +608,11 @@ trajix::Settings MainWindow::currentSettings() const
     settings.skyMask = settings_->SkyMaskEdit->text().toStdString();
     settings.skySystems = settings_->skySystems().toStdString();
     settings.buildingsFile = settings_->BuildingsEdit->text().toStdString();
+    settings.buildingsHeightField = settings_->BuildingsHeightAttributeEdit->text().toStdString();
+    settings.defaultBuildingHeight = settings_->DefaultBuildingHeightEdit->text().toStdString();
+    settings.railTunnels = settings_->RailTunnelsBox->isChecked();
+    settings.antennaHeight = settings_->AntennaHeightEdit->text().toStdString();
+    settings.reflectionLoss = settings_->ReflectionLossEdit->text().toStdString();
     settings.baudRateIndex = serial_->BaudRateComboBox->currentIndex();
     settings.folders = folders_.folders;
     // Switched on by --simulator-features alone, the box leaves the saved choice as it was.
@@ -601,17 +662,25 @@ const QLineEdit* MainWindow::routeJerkEdit() const
 SentenceChoices MainWindow::sentences() const
 {
     const QDate date = settings_->NmeaDateEdit->date();
-    return {settings_->VTGBox->isChecked(),
-            settings_->HDTcheckbox->isChecked(),
-            settings_->RMCBox->isChecked(),
-            settings_->ZDABox->isChecked(),
-            trajix::CalendarDate{date.year(), date.month(), date.day()},
-            settings_->StandardGllBox->isChecked(),
-            settings_->SkyBox->isChecked(),
-            settings_->SkyFileEdit->text(),
-            settings_->SkyMaskEdit->text(),
-            settings_->skySystems(),
-            settings_->BuildingsEdit->text()};
+    SentenceChoices choices;
+    choices.includeVtg = settings_->VTGBox->isChecked();
+    choices.hdtAndGll = settings_->HDTcheckbox->isChecked();
+    choices.includeRmc = settings_->RMCBox->isChecked();
+    choices.includeZda = settings_->ZDABox->isChecked();
+    choices.date = trajix::CalendarDate{date.year(), date.month(), date.day()};
+    choices.standardGll = settings_->StandardGllBox->isChecked();
+    choices.sky = settings_->SkyBox->isChecked();
+    choices.skyFile = settings_->SkyFileEdit->text();
+    choices.skyMask = settings_->SkyMaskEdit->text();
+    choices.skySystems = settings_->skySystems();
+    choices.buildingsFile = settings_->BuildingsEdit->text();
+    choices.heightField = settings_->BuildingsHeightAttributeEdit->text();
+    choices.defaultBuildingHeight = settings_->DefaultBuildingHeightEdit->text();
+    choices.railTunnels = settings_->RailTunnelsBox->isChecked();
+    choices.antennaHeight = settings_->AntennaHeightEdit->text();
+    choices.reflectionLoss = settings_->ReflectionLossEdit->text();
+    choices.streetRead = streetRead_;
+    return choices;
 }
 
 void MainWindow::showTab(QWidget* tab)

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -185,6 +186,9 @@ private:
     void applySettings(const trajix::Settings& settings);
     trajix::Settings currentSettings() const;
     void showCommandHelp();
+    /// Says what a buildings file read for a run held: in status panel 1, and when
+    /// something was left out, in one message with the reader's first notes.
+    void reportStreetRead(const QString& file, const street::StreetReadSummary& summary);
 
     GoogleEarthTab* googleEarth_ = nullptr;
     UserCommandsTab* userCommands_ = nullptr;
@@ -209,6 +213,9 @@ private:
     std::unique_ptr<FileDialogs> ownDialogs_;
     FileDialogs* dialogs_ = nullptr;
     trajix::GeneratorProcess* scenarioGenerator_ = nullptr;  ///< while the scenario step waits
+    /// What sentences() hands the writers for reportStreetRead.
+    std::function<void(const QString&, const street::StreetReadSummary&)> streetRead_ =
+        [this](const QString& file, const street::StreetReadSummary& summary) { reportStreetRead(file, summary); };
 };
 
 }  // namespace trajix::gui

@@ -6,12 +6,18 @@
 // sentence choices of the Settings tab).
 #include <QString>
 
+#include <functional>
+
 #include "common/output.hpp"
 #include "common/prompt.hpp"
 #include "nmea/dates.hpp"
 
 class QLineEdit;
 class QWidget;
+
+namespace trajix::street {
+struct StreetReadSummary;
+}
 
 namespace trajix::gui {
 
@@ -46,11 +52,21 @@ struct SentenceChoices {
     QString skyMask = "5";       ///< the elevation mask edit, degrees
     QString skySystems = "gps";  ///< the systems ticked, "gps,galileo"; empty when none is
     QString buildingsFile;       ///< "Buildings": the street of the sky; empty for an open sky
+    /// The street's values beside the file, as typed; an empty number is its default.
+    QString heightField;                   ///< "Height field": empty for the file's height and levels tags
+    QString defaultBuildingHeight = "10";  ///< "Default height", metres
+    bool railTunnels = false;              ///< "Railway tunnels count (a receiver on a train)"
+    QString antennaHeight = "1.5";         ///< "Antenna height", metres
+    QString reflectionLoss = "6";          ///< "Reflection loss", dB
+    /// Told what a buildings file held each time one is read (not when the street read
+    /// before is used again).
+    std::function<void(const QString& file, const trajix::street::StreetReadSummary& summary)> streetRead;
     /// What the writers add: RMC and ZDA, the satellites of the sky file, and the date
     /// only when one of them is on. Throws Error naming the sky file when it cannot be
     /// read or holds none of a ticked system's satellites, for a mask that is not a
     /// number from 0 up to 90, and when no system is ticked; with the sky, the street of
-    /// the buildings file (Error naming the file and what GDAL said when it cannot be read).
+    /// the buildings file (Error naming the file and what GDAL said when it cannot be
+    /// read, and naming the caption of a street value that is not a number or out of range).
     trajix::DateSentences dates() const;
 };
 

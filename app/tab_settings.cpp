@@ -204,6 +204,53 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     buildingsRow->addWidget(BuildingsEdit);
     buildingsRow->addWidget(BuildingsBrowseButton);
     buildingsRow->addStretch();
+    // The street's values: how the file's buildings are read, then the receiver among them.
+    BuildingsHeightAttributeEdit = makeEdit(page, "BuildingsHeightAttributeEdit", QString(), 120);
+    BuildingsHeightAttributeEdit->setToolTip(
+        "The field of the buildings file that holds each building's height in metres (e.g. HEIGHT_ROOF), tried "
+        "first. Empty for the file's own height and levels tags");
+    DefaultBuildingHeightEdit = makeEdit(page, "DefaultBuildingHeightEdit", "10", 60);
+    DefaultBuildingHeightEdit->setToolTip(
+        "Height of a building with no height and no levels in the file, metres, more than 0 up to 1000");
+    RailTunnelsBox = new QCheckBox("Railway tunnels count (a receiver on a train)", page);
+    RailTunnelsBox->setObjectName("RailTunnelsBox");
+    RailTunnelsBox->setToolTip(
+        "Railway tunnels of the file cover the sky too, as for a receiver on a train; road tunnels always do");
+    AntennaHeightEdit = makeEdit(page, "AntennaHeightEdit", "1.5", 60);
+    AntennaHeightEdit->setToolTip(
+        "Height of the antenna above the ground, metres, 0 up to 1000: the lower it is, the more of the sky the "
+        "buildings hide");
+    ReflectionLossEdit = makeEdit(page, "ReflectionLossEdit", "6", 60);
+    ReflectionLossEdit->setToolTip("How much weaker a satellite received by a reflection only is, dB, 0 up to 60");
+    auto* heightFieldLabel = makeLabel(page, "BuildingsHeightAttributeLabel", heightFieldCaption);
+    heightFieldLabel->setBuddy(BuildingsHeightAttributeEdit);
+    auto* defaultHeightLabel = makeLabel(page, "DefaultBuildingHeightLabel", defaultBuildingHeightCaption);
+    defaultHeightLabel->setBuddy(DefaultBuildingHeightEdit);
+    auto* antennaLabel = makeLabel(page, "AntennaHeightLabel", antennaHeightCaption);
+    antennaLabel->setBuddy(AntennaHeightEdit);
+    auto* lossLabel = makeLabel(page, "ReflectionLossLabel", reflectionLossCaption);
+    lossLabel->setBuddy(ReflectionLossEdit);
+    auto* streetRow = new QHBoxLayout;
+    streetRow->addSpacing(48);
+    streetRow->addWidget(heightFieldLabel);
+    streetRow->addWidget(BuildingsHeightAttributeEdit);
+    streetRow->addSpacing(12);
+    streetRow->addWidget(defaultHeightLabel);
+    streetRow->addWidget(DefaultBuildingHeightEdit);
+    streetRow->addWidget(new UnitLabel("m", DefaultBuildingHeightEdit, page));
+    streetRow->addSpacing(12);
+    streetRow->addWidget(RailTunnelsBox);
+    streetRow->addStretch();
+    auto* receiverRow = new QHBoxLayout;
+    receiverRow->addSpacing(48);
+    receiverRow->addWidget(antennaLabel);
+    receiverRow->addWidget(AntennaHeightEdit);
+    receiverRow->addWidget(new UnitLabel("m", AntennaHeightEdit, page));
+    receiverRow->addSpacing(12);
+    receiverRow->addWidget(lossLabel);
+    receiverRow->addWidget(ReflectionLossEdit);
+    receiverRow->addWidget(new UnitLabel("dB", ReflectionLossEdit, page));
+    receiverRow->addStretch();
     const auto dateNeeded = [this] {
         NmeaDateEdit->setEnabled(RMCBox->isChecked() || ZDABox->isChecked() || SkyBox->isChecked());
     };
@@ -211,8 +258,11 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     connect(ZDABox, &QCheckBox::toggled, this, dateNeeded);
     connect(SkyBox, &QCheckBox::toggled, this, dateNeeded);
     // The buildings hide satellites of the sky: without it they have nothing to do.
-    const auto streetNeedsSky = [this, buildingsLabel] {
-        for (QWidget* control : std::initializer_list<QWidget*>{buildingsLabel, BuildingsEdit, BuildingsBrowseButton})
+    const auto streetNeedsSky = [=, this] {
+        for (QWidget* control : std::initializer_list<QWidget*>{
+                 buildingsLabel, BuildingsEdit, BuildingsBrowseButton, heightFieldLabel, BuildingsHeightAttributeEdit,
+                 defaultHeightLabel, DefaultBuildingHeightEdit, RailTunnelsBox, antennaLabel, AntennaHeightEdit,
+                 lossLabel, ReflectionLossEdit})
             control->setEnabled(SkyBox->isChecked());
     };
     connect(SkyBox, &QCheckBox::toggled, this, streetNeedsSky);
@@ -298,6 +348,8 @@ SettingsTab::SettingsTab(TabHost& host, QWidget* parent) : QWidget(parent), host
     layout->addLayout(skyRow);
     layout->addLayout(systemsRow);
     layout->addLayout(buildingsRow);
+    layout->addLayout(streetRow);
+    layout->addLayout(receiverRow);
     layout->addSpacing(10);
     layout->addWidget(SignalGeneratorBox);
     layout->addWidget(OrvenaSettingsGroupBox);

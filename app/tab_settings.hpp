@@ -18,6 +18,13 @@ class TabHost;
 inline constexpr const char* sampleRateToolTip =
     "Output rate in Hz (fixes per second), greater than 0; also the rate of the other tabs";
 
+/// The captions of the street's values beside the buildings file, as their labels show
+/// them and as messages about a value name it.
+inline constexpr const char* heightFieldCaption = "Height field";
+inline constexpr const char* defaultBuildingHeightCaption = "Default height";
+inline constexpr const char* antennaHeightCaption = "Antenna height";
+inline constexpr const char* reflectionLossCaption = "Reflection loss";
+
 class SettingsTab : public QWidget {
     Q_OBJECT
 public:
@@ -51,6 +58,13 @@ public:
     /// "Buildings": the buildings and tunnels file every writer takes with the sky on.
     QLineEdit* BuildingsEdit = nullptr;
     QPushButton* BuildingsBrowseButton = nullptr;
+    /// The street's values under it, as the command line's --height-attribute,
+    /// --default-building-height, --rail-tunnels, --antenna-height and --reflection-loss.
+    QLineEdit* BuildingsHeightAttributeEdit = nullptr;  ///< empty: the file's height and levels tags
+    QLineEdit* DefaultBuildingHeightEdit = nullptr;     ///< metres
+    QCheckBox* RailTunnelsBox = nullptr;
+    QLineEdit* AntennaHeightEdit = nullptr;   ///< metres
+    QLineEdit* ReflectionLossEdit = nullptr;  ///< dB
 
     /// The systems ticked, as the settings file and --systems name them ("gps,galileo";
     /// empty when none is).

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <utility>
 
 #include <unistd.h>
 
@@ -143,6 +145,11 @@ Settings readSettings(const IniFile& ini)
     if (auto v = ini.get("Sky", "Mask"); v && !v->empty()) s.skyMask = *v;
     if (auto v = ini.get("Sky", "Systems"); v && !v->empty()) s.skySystems = *v;
     if (auto v = ini.get("Street", "Buildings")) s.buildingsFile = *v;
+    if (auto v = ini.get("Street", "HeightField")) s.buildingsHeightField = *v;
+    if (auto v = ini.get("Street", "DefaultHeight"); v && !v->empty()) s.defaultBuildingHeight = *v;
+    s.railTunnels = integer("Street", "RailTunnels", 0) != 0;
+    if (auto v = ini.get("Street", "AntennaHeight"); v && !v->empty()) s.antennaHeight = *v;
+    if (auto v = ini.get("Street", "ReflectionLoss"); v && !v->empty()) s.reflectionLoss = *v;
     s.baudRateIndex = baud >= 0 && baud < static_cast<long long>(std::size(baudRates)) ? static_cast<int>(baud)
                                                                                        : defaultBaudRateIndex;
     for (const std::string_view kind : fileKinds)
@@ -186,6 +193,20 @@ std::vector<std::string> writeSettings(IniFile& ini, const Settings& s)
     }
     // And the street, once given a buildings file.
     if (!s.buildingsFile.empty() || ini.get("Street", "Buildings")) ini.set("Street", "Buildings", s.buildingsFile);
+    // Its values join it together once one of them is changed from its default.
+    const std::pair<std::string_view, std::string> street[] = {{"HeightField", s.buildingsHeightField},
+                                                               {"DefaultHeight", s.defaultBuildingHeight},
+                                                               {"RailTunnels", s.railTunnels ? "1" : "0"},
+                                                               {"AntennaHeight", s.antennaHeight},
+                                                               {"ReflectionLoss", s.reflectionLoss}};
+    const Settings defaults;
+    const bool changed = s.buildingsHeightField != defaults.buildingsHeightField ||
+                         s.defaultBuildingHeight != defaults.defaultBuildingHeight ||
+                         s.railTunnels != defaults.railTunnels || s.antennaHeight != defaults.antennaHeight ||
+                         s.reflectionLoss != defaults.reflectionLoss;
+    if (changed || std::any_of(std::begin(street), std::end(street),
+                               [&](const auto& key) { return ini.get("Street", key.first).has_value(); }))
+        for (const auto& [key, value] : street) ini.set("Street", key, value);
     for (const auto& [kind, folder] : s.folders)
         if (!folder.empty()) ini.set("Folders", kind, folder);
     return warnings;

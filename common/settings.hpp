@@ -44,6 +44,13 @@ struct Settings {
     std::string skyMask = "5";                            ///< [Sky] Mask: degrees, as typed
     std::string skySystems = "gps";                       ///< [Sky] Systems: "gps,galileo,beidou,glonass" or part
     std::string buildingsFile;                            ///< [Street] Buildings: buildings and tunnels file
+    /// The street's values beside the file, as typed ([Street] HeightField, DefaultHeight,
+    /// RailTunnels, AntennaHeight, ReflectionLoss); an empty or missing key reads as its default.
+    std::string buildingsHeightField;          ///< the file's height field; empty for its height and levels tags
+    std::string defaultBuildingHeight = "10";  ///< metres
+    bool railTunnels = false;
+    std::string antennaHeight = "1.5";  ///< metres
+    std::string reflectionLoss = "6";   ///< dB
     /// [Folders] kind=folder: the folder last used for each kind of file (fileKinds);
     /// only kinds that were used are written.
     std::map<std::string, std::string> folders;

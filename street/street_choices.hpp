@@ -23,16 +23,27 @@ struct StreetChoices {
     {
         return defaultBuildingHeight || heightAttribute || railTunnels || antennaHeight || reflectionLoss;
     }
+    bool operator==(const StreetChoices&) const = default;
+};
+
+/// How messages name the values that can be out of range: the command line's options,
+/// unless a caller (the window) has its own captions for them.
+struct StreetChoiceNames {
+    std::string defaultBuildingHeight = "--default-building-height";
+    std::string antennaHeight = "--antenna-height";
+    std::string reflectionLoss = "--reflection-loss";
 };
 
 /// Puts the values into the reader's and the model's options. Throws Error naming the
-/// option (--default-building-height, --antenna-height, --reflection-loss) and its value
-/// when it is out of range.
-void applyStreetChoices(const StreetChoices& choices, StreetReadOptions& read, StreetModelOptions& model);
+/// value as names does (--default-building-height, --antenna-height, --reflection-loss)
+/// and giving it when it is out of range.
+void applyStreetChoices(const StreetChoices& choices, StreetReadOptions& read, StreetModelOptions& model,
+                        const StreetChoiceNames& names = {});
 
 /// The street of the choices, or nothing without a buildings file. Throws Error for a
 /// value out of range (before the file is opened) and for a file the reader refuses
 /// (naming the file and what GDAL said); what the reader left out goes to *summary.
-std::shared_ptr<const StreetModel> streetModelFor(const StreetChoices& choices, StreetReadSummary* summary = nullptr);
+std::shared_ptr<const StreetModel> streetModelFor(const StreetChoices& choices, StreetReadSummary* summary = nullptr,
+                                                  const StreetChoiceNames& names = {});
 
 }  // namespace trajix::street

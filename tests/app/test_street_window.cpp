@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <regex>
@@ -190,6 +191,78 @@ TEST_F(StreetWindowTest, TheBuildingsFileIsKeptInTheSettingsAndOlderSettingsHave
     EXPECT_FALSE(control<QLineEdit>(*form, "BuildingsEdit")->isEnabled());
     EXPECT_FALSE(control<QPushButton>(*form, "BuildingsBrowseButton")->isEnabled());
     EXPECT_FALSE(label->isEnabled());
+}
+
+TEST_F(StreetWindowTest, TheStreetValuesAreKeptInTheSettingsAndOlderSettingsReadTheDefaults)
+{
+    writeSettingsFile("[Sky]\r\nOn=1\r\nFile=nav.10n\r\n\r\n[Street]\r\nBuildings=city.osm\r\n");
+    form = startWindow();
+    const char* edits[] = {"BuildingsHeightAttributeEdit", "DefaultBuildingHeightEdit", "AntennaHeightEdit",
+                           "ReflectionLossEdit"};
+    const auto shown = [&] {
+        QStringList texts;
+        for (const char* name : edits) texts << control<QLineEdit>(*form, name)->text();
+        return texts << (control<QCheckBox>(*form, "RailTunnelsBox")->isChecked() ? "rail" : "road");
+    };
+    EXPECT_EQ(shown(), (QStringList{"", "10", "1.5", "6", "road"}));
+    const QStringList chosen{"HEIGHT_ROOF", "12", "2.5", "8", "rail"};
+    for (int k = 0; k < 4; ++k) control<QLineEdit>(*form, edits[k])->setText(chosen[k]);
+    control<QCheckBox>(*form, "RailTunnelsBox")->setChecked(true);
+    form->closeDown();
+    form = startWindow();
+    EXPECT_EQ(shown(), chosen);
+
+    // Each has its label, and like the buildings they wait for the sky.
+    control<QCheckBox>(*form, "SkyBox")->setChecked(false);
+    for (const char* name : edits) {
+        auto* edit = control<QLineEdit>(*form, name);
+        const auto labels = form->PageControl1->findChildren<QLabel*>();
+        EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->buddy() == edit; })) << name;
+        EXPECT_FALSE(edit->isEnabled()) << name;
+    }
+    EXPECT_FALSE(control<QCheckBox>(*form, "RailTunnelsBox")->isEnabled());
+    EXPECT_FALSE(form->PageControl1->findChild<QLabel*>("AntennaHeightLabel")->isEnabled());
+}
+
+TEST_F(StreetWindowTest, AStreetValueTheCoreRefusesIsNamedByItsCaptionAndNothingIsWritten)
+{
+    chooseStreetDrive();
+    const auto kept = dir / "drive.txt";
+    writeFileBytes(kept, "keep me");
+    const auto asked = dialogs.asked.size();
+    control<QLineEdit>(*form, "AntennaHeightEdit")->setText("-1");
+    dialogs.saveAnswers.push_back(qpath(kept));
+    tab<gui::GoogleEarthTab>(*form)->generate();
+    control<QLineEdit>(*form, "AntennaHeightEdit")->setText("1.5");
+    control<QLineEdit>(*form, "DefaultBuildingHeightEdit")->setText("ten");
+    tab<gui::GoogleEarthTab>(*form)->generate();
+    EXPECT_EQ(dialogs.asked.size(), asked);  // refused before the save dialog
+    EXPECT_EQ(prompt.messages, (std::vector<std::string>{"Antenna height -1 is not a height from 0 to 1000 m",
+                                                         "'ten' is not a valid number (Default height)"}));
+    EXPECT_EQ(readFileBytes(kept), "keep me");
+}
+
+TEST_F(StreetWindowTest, WhatTheReaderLeftOutIsSaidOnceForEachTimeTheFileIsRead)
+{
+    chooseStreetDrive();
+    // A block by the start of the drive, and a building whose height is no height.
+    const auto city = dir / "city.geojson";
+    writeFileBytes(city, R"({"type":"FeatureCollection","features":[
+{"type":"Feature","properties":{"building":"yes","@id":"way/1","height":"30"},"geometry":{"type":"Polygon","coordinates":[[[-74.0150,40.7085],[-74.0148,40.7085],[-74.0148,40.7087],[-74.0150,40.7087],[-74.0150,40.7085]]]}},
+{"type":"Feature","properties":{"building":"yes","@id":"way/2","height":"tall"},"geometry":{"type":"Polygon","coordinates":[[[-74.0160,40.7085],[-74.0158,40.7085],[-74.0158,40.7087],[-74.0160,40.7085]]]}}
+]})");
+    control<QLineEdit>(*form, "BuildingsEdit")->setText(qpath(city));
+    tab<gui::GoogleEarthTab>(*form)->preview();
+    tab<gui::GoogleEarthTab>(*form)->preview();
+    const std::string said = city.string() + ": 1 building, 0 covered ways and 0 covered areas read; 1 left out:\n" +
+                             city.string() + ": feature way/2: height 'tall' is not a height; left out";
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{said});
+    EXPECT_EQ(form->statusPanel(1),
+              qs("Buildings: 1 building, 0 covered ways and 0 covered areas read from city.geojson; 1 left out"));
+    // Another value reads the file again, and says so again.
+    control<QLineEdit>(*form, "AntennaHeightEdit")->setText("3");
+    tab<gui::GoogleEarthTab>(*form)->preview();
+    EXPECT_EQ(prompt.messages, (std::vector<std::string>{said, said}));
 }
 
 // Pictures for a person to look at, with TRAJIX_SCREENSHOT_DIR set: the Settings tab,

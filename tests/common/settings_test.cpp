@@ -156,3 +156,35 @@ TEST(Settings, BuildingsFileRoundTripsAndOlderFilesStayAsTheyWere)
     EXPECT_NE(test::readFileBytes(dir / "cleared.ini").find("[Street]\r\nBuildings=\r\n"), std::string::npos);
     EXPECT_EQ(loadSettings(dir / "cleared.ini").buildingsFile, "");
 }
+
+// The street's values beside the file join its section together, as typed, once one
+// differs from its default; a file without them, or with them empty, reads the defaults.
+TEST(Settings, StreetValuesRoundTripAndOlderFilesReadTheDefaults)
+{
+    TempDir dir;
+    const std::string old = "[Street]\r\nBuildings=city.osm\r\n";
+    test::writeFileBytes(dir / "old.ini", old);
+    Settings s = loadSettings(dir / "old.ini");
+    EXPECT_EQ(
+        "[" + s.buildingsHeightField + "] " + s.defaultBuildingHeight + " " + s.antennaHeight + " " + s.reflectionLoss,
+        "[] 10 1.5 6");
+    EXPECT_FALSE(s.railTunnels);
+    EXPECT_TRUE(saveSettings(dir / "old.ini", s).empty());
+    EXPECT_EQ(test::readFileBytes(dir / "old.ini"), old);
+
+    s.reflectionLoss = "7.5";
+    saveSettings(dir / "old.ini", s);
+    EXPECT_EQ(test::readFileBytes(dir / "old.ini"),
+              old + "HeightField=\r\nDefaultHeight=10\r\nRailTunnels=0\r\nAntennaHeight=1.5\r\nReflectionLoss=7.5\r\n");
+    s.buildingsHeightField = "HEIGHT_ROOF";
+    s.railTunnels = true;
+    saveSettings(dir / "old.ini", s);
+    const Settings back = loadSettings(dir / "old.ini");
+    EXPECT_EQ(back.buildingsHeightField, "HEIGHT_ROOF");
+    EXPECT_TRUE(back.railTunnels);
+    EXPECT_EQ(back.reflectionLoss, "7.5");
+
+    test::writeFileBytes(dir / "empty.ini", "[street]\nDefaultHeight=\nantennaheight=\nReflectionLoss=\n");
+    const Settings empty = loadSettings(dir / "empty.ini");
+    EXPECT_EQ(empty.defaultBuildingHeight + " " + empty.antennaHeight + " " + empty.reflectionLoss, "10 1.5 6");
+}
