@@ -430,9 +430,11 @@ struct StreetModel::Data {
                 low += width;
                 width = -width;
             }
+            // Whole sectors from low, in [-2, 4): a truncation of a positive value, a turn up.
             constexpr double perTurn = Surroundings::sectors / 4;
-            auto k0 = static_cast<std::int64_t>(std::floor((low - Surroundings::margin) * perTurn));
-            auto k1 = static_cast<std::int64_t>(std::floor((low + width + Surroundings::margin) * perTurn));
+            constexpr auto turnUp = Surroundings::sectors;
+            auto k0 = static_cast<std::int64_t>((low - Surroundings::margin) * perTurn + turnUp) - turnUp;
+            auto k1 = static_cast<std::int64_t>((low + width + Surroundings::margin) * perTurn + turnUp) - turnUp;
             if (!(width < 2) || k1 - k0 >= Surroundings::sectors) {
                 k0 = 0;
                 k1 = Surroundings::sectors - 1;
