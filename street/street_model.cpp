@@ -198,6 +198,9 @@ struct WallGrid {
             const double rowLow = y0 + static_cast<double>(j) * cell;
             double r0 = 0, r1 = 0;
             if (!within(y, dy, rowLow - gridMargin, rowLow + cell + gridMargin, r0, r1)) continue;
+            // The ray's lowest and highest over the row, which hold over each of its cells.
+            const double rowBottom = z + std::min(r0 * slope, r1 * slope) - heightMargin;
+            const double rowTop = z + std::max(r0 * slope, r1 * slope) + heightMargin;
             const double xa = x + r0 * dx, xb = x + r1 * dx;
             const std::int64_t iLow = indexOf(std::min(xa, xb) - gridMargin, x0, columns);
             const std::int64_t iHigh = indexOf(std::max(xa, xb) + gridMargin, x0, columns);
@@ -205,7 +208,7 @@ struct WallGrid {
                 const std::int64_t i = dx >= 0 ? iLow + m : iHigh - m;
                 const auto c = static_cast<std::size_t>(j * columns + i);
                 const std::uint32_t first = starts[c], last = starts[c + 1];
-                if (first == last) continue;
+                if (first == last || rowBottom > highs[c] || rowTop < lows[c]) continue;
                 const double columnLow = x0 + static_cast<double>(i) * cell;
                 double c0 = 0, c1 = 0;
                 if (!within(x, dx, columnLow - gridMargin, columnLow + cell + gridMargin, c0, c1)) continue;
@@ -369,7 +372,7 @@ struct StreetModel::Data {
     /// behind a wall, the satellite's direction points at the wall, within a margin far
     /// wider than the sums of the search round by.
     struct Surroundings {
-        static constexpr std::int64_t sectors = 256;
+        static constexpr std::int64_t sectors = 64;
         static constexpr double margin = 1e-6;  ///< in turnOf's measure
         std::vector<FacingWall> walls;
         std::vector<std::uint32_t> starts, entries;  ///< sector k: walls[entries[starts[k] .. starts[k + 1])]
@@ -379,8 +382,10 @@ struct StreetModel::Data {
         /// never slower than it in radians, without its arc tangent.
         static double turnOf(double east, double north)
         {
+            // Selected rather than branched on: the walls around a place point every way.
             const double r = east / (std::fabs(east) + std::fabs(north));
-            return north >= 0 ? (east >= 0 ? r : 4 + r) : 2 - r;
+            const double base = north >= 0 ? (east >= 0 ? 0.0 : 4.0) : 2.0;
+            return base + (north >= 0 ? r : -r);
         }
         static std::size_t sectorOf(double turn)
         {
@@ -396,9 +401,16 @@ struct StreetModel::Data {
         Surroundings result;
         auto& around = result.walls;
         const IndexBox box(IndexPoint(x - range, y - range), IndexPoint(x + range, y + range));
+        const double farRange = (range + 1e-6) * (range + 1e-6);
         for (auto it = wallTree.qbegin(bgi::intersects(box)); it != wallTree.qend(); ++it) {
             const Wall& wall = walls[it->second];
             const double ex = wall.bx - wall.ax, ey = wall.by - wall.ay;
+            // A wall whose every point lies beyond the range (by more than the search's
+            // sums round by) holds no reflection point: passed by before its length.
+            const double px = x - wall.ax, py = y - wall.ay, lengthSquared = ex * ex + ey * ey;
+            const double u = lengthSquared > 0 ? std::clamp((px * ex + py * ey) / lengthSquared, 0.0, 1.0) : 0.0;
+            const double cx = px - u * ex, cy = py - u * ey;
+            if (cx * cx + cy * cy > farRange) continue;
             const double wallLength = std::hypot(ex, ey);
             if (wallLength == 0) continue;
             // The wall's horizontal normal, turned to face the receiver.
