@@ -394,8 +394,8 @@ struct StreetModel::Data {
     };
 
     /// The walls that may hold a reflection point within reach of the receiver: the
-    /// same for every satellite.
-    Surroundings wallsAround(LocalPoint receiver) const
+    /// same for every satellite. Sorted into sectors when they serve several satellites.
+    Surroundings wallsAround(LocalPoint receiver, bool sectored) const
     {
         const double x = receiver.east, y = receiver.north, range = options.reflectionRange;
         Surroundings result;
@@ -425,6 +425,7 @@ struct StreetModel::Data {
             around.push_back(
                 {ex, ey, wallLength * wallLength, nx, ny, distance, wall.ax, wall.ay, wall.low, wall.high, it->second});
         }
+        if (!sectored) return result;
         // The sectors each wall spans seen from the mirror image, its ends as the search
         // takes them (a, then a + e); under a half turn, as the image stands off the wall.
         std::vector<std::pair<std::int64_t, std::int64_t>> spans;
@@ -486,7 +487,7 @@ struct StreetModel::Data {
         constexpr double slack = 1e-6;
         candidates.clear();
         const double turn = Surroundings::turnOf(dx, dy);
-        const bool sectored = std::isfinite(turn);
+        const bool sectored = !around.starts.empty() && std::isfinite(turn);
         const std::size_t sector = sectored ? Surroundings::sectorOf(turn) : 0;
         const std::uint32_t first = sectored ? around.starts[sector] : 0;
         const std::uint32_t last = sectored ? around.starts[sector + 1] : static_cast<std::uint32_t>(around.walls.size());
@@ -763,7 +764,8 @@ std::vector<SatelliteInStreet> StreetModel::satellites(const Place& place,
         for (auto& result : results) result.reception = Reception::blocked;
         return results;
     }
-    const auto around = d.wallsAround(place.point);
+    // For a few satellites the walls are looked at one by one, not sorted first.
+    const auto around = d.wallsAround(place.point, directions.size() >= 4);
     std::vector<Data::Candidate> candidates;
     for (std::size_t i = 0; i < directions.size(); ++i) {
         const auto [azimuth, elevation] = directions[i];
