@@ -178,13 +178,18 @@ struct WallGrid {
     {
         if (columns == 0) return false;
         // Where along the path, within [0, length], the coordinate p + s d lies in [low, high].
-        const auto within = [length](double p, double d, double low, double high, double& s0, double& s1) {
-            if (d == 0) {
+        // Along a direction that moves the coordinate by under 1e-12 a metre, it moves by
+        // far less than the margin over the longest ray: it stands still. Along others, a
+        // product by the inverse, which rounds by far less than the margin too.
+        constexpr double still = 1e-12;
+        const double inverseX = std::fabs(dx) > still ? 1 / dx : 0, inverseY = std::fabs(dy) > still ? 1 / dy : 0;
+        const auto within = [length](double p, double inverse, double low, double high, double& s0, double& s1) {
+            if (inverse == 0) {
                 s0 = 0;
                 s1 = length;
                 return p >= low && p <= high;
             }
-            double a = (low - p) / d, b = (high - p) / d;
+            double a = (low - p) * inverse, b = (high - p) * inverse;
             if (a > b) std::swap(a, b);
             s0 = std::max(a, 0.0);
             s1 = std::min(b, length);
@@ -197,7 +202,7 @@ struct WallGrid {
             const std::int64_t j = dy >= 0 ? jLow + n : jHigh - n;
             const double rowLow = y0 + static_cast<double>(j) * cell;
             double r0 = 0, r1 = 0;
-            if (!within(y, dy, rowLow - gridMargin, rowLow + cell + gridMargin, r0, r1)) continue;
+            if (!within(y, inverseY, rowLow - gridMargin, rowLow + cell + gridMargin, r0, r1)) continue;
             // The ray's lowest and highest over the row, which hold over each of its cells.
             const double rowBottom = z + std::min(r0 * slope, r1 * slope) - heightMargin;
             const double rowTop = z + std::max(r0 * slope, r1 * slope) + heightMargin;
@@ -211,7 +216,7 @@ struct WallGrid {
                 if (first == last || rowBottom > highs[c] || rowTop < lows[c]) continue;
                 const double columnLow = x0 + static_cast<double>(i) * cell;
                 double c0 = 0, c1 = 0;
-                if (!within(x, dx, columnLow - gridMargin, columnLow + cell + gridMargin, c0, c1)) continue;
+                if (!within(x, inverseX, columnLow - gridMargin, columnLow + cell + gridMargin, c0, c1)) continue;
                 const double s0 = std::max(r0, c0), s1 = std::min(r1, c1);
                 if (s0 > s1) continue;
                 const double h0 = z + s0 * slope, h1 = z + s1 * slope;
