@@ -357,12 +357,25 @@ struct StreetModel::Data {
         return false;
     }
 
-    bool skyBlocked(double x, double y, double z, double azimuth, double elevation, std::int64_t exclude) const
+    /// A satellite's direction as the searches take it: the horizontal unit vector and
+    /// the elevation's sine, cosine and slope, worked out once for all of them.
+    struct Direction {
+        double dx, dy, cosE, sinE, slope;
+        Direction(double azimuth, double elevation)
+        {
+            const double e = std::min(elevation, highestElevation) * degree;
+            slope = std::tan(e);
+            dx = std::sin(azimuth * degree);
+            dy = std::cos(azimuth * degree);
+            cosE = std::cos(e);
+            sinE = std::sin(e);
+        }
+    };
+
+    bool skyBlocked(double x, double y, double z, const Direction& direction, std::int64_t exclude) const
     {
-        const double e = std::min(elevation, highestElevation) * degree;
-        const double slope = std::tan(e);
-        const double length = std::min((highest - z) / slope, farthestReach);
-        return pathBlocked(x, y, z, std::sin(azimuth * degree), std::cos(azimuth * degree), slope, length, exclude);
+        const double length = std::min((highest - z) / direction.slope, farthestReach);
+        return pathBlocked(x, y, z, direction.dx, direction.dy, direction.slope, length, exclude);
     }
 
     /// A wall near the receiver, its horizontal normal turned to face it.
@@ -477,13 +490,11 @@ struct StreetModel::Data {
     };
 
     /// candidates: room for the search, kept from one satellite to the next.
-    std::optional<Reflection> bestReflection(LocalPoint receiver, const Surroundings& around, double azimuth,
-                                             double elevation, std::vector<Candidate>& candidates) const
+    std::optional<Reflection> bestReflection(LocalPoint receiver, const Surroundings& around,
+                                             const Direction& direction, std::vector<Candidate>& candidates) const
     {
         const double z = options.antennaHeight;
-        const double e = std::min(elevation, highestElevation) * degree;
-        const double dx = std::sin(azimuth * degree), dy = std::cos(azimuth * degree);
-        const double cosE = std::cos(e), sinE = std::sin(e);
+        const double dx = direction.dx, dy = direction.dy, cosE = direction.cosE, sinE = direction.sinE;
         const double x = receiver.east, y = receiver.north, range = options.reflectionRange;
         // The reflection point lies distance / onNormal from the receiver, where onNormal
         // is the satellite's horizontal direction on the wall's normal, and tan(elevation)
@@ -530,7 +541,7 @@ struct StreetModel::Data {
                 pathBlocked(candidate.qx, candidate.qy, candidate.qz, hx / horizontal, hy / horizontal,
                             (z - candidate.qz) / horizontal, horizontal - leavingGap, candidate.wall))
                 continue;
-            if (skyBlocked(candidate.qx, candidate.qy, candidate.qz, azimuth, elevation, candidate.wall)) continue;
+            if (skyBlocked(candidate.qx, candidate.qy, candidate.qz, direction, candidate.wall)) continue;
             return Reflection{candidate.extra, options.reflectionLossDb, candidate.wall};
         }
         return std::nullopt;
@@ -752,7 +763,7 @@ bool StreetModel::blocked(LocalPoint receiver, double azimuth, double elevation)
     const auto& d = *data_;
     const double z = d.options.antennaHeight;
     if (d.insideBuilding(receiver.east, receiver.north, z)) return true;
-    return d.skyBlocked(receiver.east, receiver.north, z, azimuth, elevation, -1);
+    return d.skyBlocked(receiver.east, receiver.north, z, Data::Direction(azimuth, elevation), -1);
 }
 
 SatelliteInStreet StreetModel::satellite(const Place& place, double azimuth, double elevation) const
@@ -773,11 +784,11 @@ std::vector<SatelliteInStreet> StreetModel::satellites(const Place& place,
     const auto around = d.wallsAround(place.point, directions.size() >= 4);
     std::vector<Data::Candidate> candidates;
     for (std::size_t i = 0; i < directions.size(); ++i) {
-        const auto [azimuth, elevation] = directions[i];
+        const Data::Direction direction(directions[i].first, directions[i].second);
         SatelliteInStreet& result = results[i];
         const bool direct =
-            !d.skyBlocked(place.point.east, place.point.north, d.options.antennaHeight, azimuth, elevation, -1);
-        result.reflection = d.bestReflection(place.point, around, azimuth, elevation, candidates);
+            !d.skyBlocked(place.point.east, place.point.north, d.options.antennaHeight, direction, -1);
+        result.reflection = d.bestReflection(place.point, around, direction, candidates);
         result.reception = direct ? Reception::clear : result.reflection ? Reception::reflected : Reception::blocked;
     }
     return results;
