@@ -410,13 +410,35 @@ void SkySentences::solveReceiver(double latitude, double longitude, double heigh
     if (satelliteIndex_.empty())
         for (std::size_t i = 0; i < model.size(); ++i) satelliteIndex_[{model.system(i), model.prn(i)}] = i;
     const Ecef truth = geodeticToEcef(latitude, longitude, height);
-    std::vector<sky::TrackedSatellite> tracked;
+    // The signals of the satellites in use, two GLONASS ones at a time (their orbits
+    // integrated side by side, bit for bit as one by one).
+    const auto at = static_cast<double>(lastSecond_);
+    std::vector<std::size_t> indexes(view_->satellites.size(), model.size());
+    std::vector<std::optional<sky::Signal>> signals(view_->satellites.size());
+    const std::size_t none = view_->satellites.size();
+    std::size_t waiting = none;  // a GLONASS satellite waiting for its pair
     for (std::size_t i = 0; i < view_->satellites.size(); ++i) {
         const sky::SatelliteView& s = view_->satellites[i];
         if (!s.used) continue;
         const auto index = satelliteIndex_.find({s.system, s.prn});
         if (index == satelliteIndex_.end()) continue;
-        const auto signal = model.signalAt(index->second, static_cast<double>(lastSecond_), truth);
+        indexes[i] = index->second;
+        if (s.system != sky::GnssSystem::glonass) {
+            signals[i] = model.signalAt(index->second, at, truth);
+        } else if (waiting != none) {
+            auto pair = model.signalsAt(indexes[waiting], index->second, at, truth);
+            signals[waiting] = std::move(pair[0]);
+            signals[i] = std::move(pair[1]);
+            waiting = none;
+        } else {
+            waiting = i;
+        }
+    }
+    if (waiting != none) signals[waiting] = model.signalAt(indexes[waiting], at, truth);
+    std::vector<sky::TrackedSatellite> tracked;
+    for (std::size_t i = 0; i < view_->satellites.size(); ++i) {
+        const sky::SatelliteView& s = view_->satellites[i];
+        const auto& signal = signals[i];
         if (!signal) continue;
         sky::TrackedSatellite t{s.system, s.prn, signal->position, s.cn0};
         if (street_ && i < streetSeen_.size() && streetSeen_[i].reflection) {

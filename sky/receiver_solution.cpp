@@ -3,7 +3,6 @@
 #include <array>
 #include <cmath>
 #include <numbers>
-#include <random>
 
 namespace trajix::sky {
 
@@ -48,10 +47,10 @@ std::uint64_t mix(std::uint64_t x)
     return x ^ (x >> 31);
 }
 
-// A uniform draw in (0, 1] from the generator's top 53 bits.
-double uniform(std::mt19937_64& generator)
+// A uniform draw in (0, 1] from a 64-bit draw's top 53 bits.
+double uniform(std::uint64_t draw)
 {
-    return (static_cast<double>(generator() >> 11) + 1) * 0x1.0p-53;
+    return (static_cast<double>(draw >> 11) + 1) * 0x1.0p-53;
 }
 
 }  // namespace
@@ -141,12 +140,36 @@ double multipathCodeError(double extraPath, double amplitude, double phase, doub
     return chips * chipMetres;
 }
 
+std::array<std::uint64_t, 2> firstMt64Draws(std::uint64_t seed)
+{
+    // The engine's constants: n = 312 words, the middle word m = 156, r = 31 low bits.
+    constexpr std::uint64_t f = 6364136223846793005ULL, a = 0xb5026f5aa96619e9ULL;
+    constexpr std::uint64_t low = (std::uint64_t{1} << 31) - 1;
+    // Word i of the first twist takes the seeded words i, i + 1 and i + 156.
+    std::array<std::uint64_t, 158> x{};
+    x[0] = seed;
+    for (std::uint64_t i = 1; i < x.size(); ++i) x[i] = f * (x[i - 1] ^ (x[i - 1] >> 62)) + i;
+    std::array<std::uint64_t, 2> draws{};
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::uint64_t y = (x[i] & ~low) | (x[i + 1] & low);
+        std::uint64_t z = x[i + 156] ^ (y >> 1) ^ ((y & 1) ? a : 0);
+        z ^= (z >> 29) & 0x5555555555555555ULL;
+        z ^= (z << 17) & 0x71d67fffeda60000ULL;
+        z ^= (z << 37) & 0xfff7eee000000000ULL;
+        z ^= z >> 43;
+        draws[i] = z;
+    }
+    return draws;
+}
+
 double noiseDraw(std::uint64_t seed, long long second, GnssSystem system, int prn)
 {
     const std::uint64_t satellite = static_cast<std::uint64_t>(system) * 1000 + static_cast<std::uint64_t>(prn);
-    std::mt19937_64 generator(mix(mix(mix(seed) ^ static_cast<std::uint64_t>(second)) ^ satellite));
-    // Box and Muller, written out so every standard library draws the same numbers.
-    const double u1 = uniform(generator), u2 = uniform(generator);
+    // The first two draws of std::mt19937_64 seeded with the mix, in the (0, 1] of their
+    // top 53 bits. Box and Muller, written out so every standard library draws the same
+    // numbers.
+    const auto draws = firstMt64Draws(mix(mix(mix(seed) ^ static_cast<std::uint64_t>(second)) ^ satellite));
+    const double u1 = uniform(draws[0]), u2 = uniform(draws[1]);
     return std::sqrt(-2 * std::log(u1)) * std::cos(2 * std::numbers::pi * u2);
 }
 

@@ -3,6 +3,7 @@
 // errors of its code tracking (noise that grows as C/N0 falls, an echo's pull on the
 // correlator, a reflected signal's whole extra path), and the least-squares position
 // and clock it solves from them.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -84,6 +85,10 @@ struct ReceiverErrorModel {
 /// codeNoiseSigma, from a generator seeded by the model's seed, the second and the
 /// satellite alone (so nothing depends on the order of the calls).
 double rangeError(const TrackedSatellite& satellite, const ReceiverErrorModel& model, long long second);
+
+/// The first two numbers std::mt19937_64 seeded with seed draws, worked out from the
+/// few words of its state they depend on rather than the whole state.
+std::array<std::uint64_t, 2> firstMt64Draws(std::uint64_t seed);
 
 /// The standard normal draw of a satellite at a second, as rangeError takes it.
 double noiseDraw(std::uint64_t seed, long long second, GnssSystem system, int prn);

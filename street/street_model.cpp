@@ -93,6 +93,142 @@ double cross(double ax, double ay, double bx, double by)
     return ax * by - ay * bx;
 }
 
+/// The walls again, by square cell of a grid over them, for the rays: a ray looks at the
+/// walls of the cells it crosses from its start on, so that the walls near it, the ones
+/// that block most, come first, and passes by the cells whose walls all stand below it
+/// (or above it) there. A wall is listed in every cell its box, widened by gridMargin,
+/// touches, and a ray visits every cell its path, widened the same, touches: the walls it
+/// meets are among the ones it looks at, however the sums round.
+struct WallGrid {
+    static constexpr double gridMargin = 0.05;
+    /// A ray stands clear of a cell's walls when it passes more than this above or below.
+    static constexpr double heightMargin = 1e-3;
+
+    double x0 = 0, y0 = 0, cell = 1;
+    std::int64_t columns = 0, rows = 0;
+    std::vector<std::uint32_t> starts;   ///< cell c's walls are entries[starts[c] .. starts[c + 1])
+    std::vector<std::uint32_t> entries;  ///< indexes into the walls
+    std::vector<float> highs, lows;      ///< the highest top and lowest bottom of a cell's walls
+
+    std::int64_t indexOf(double v, double origin, std::int64_t count) const
+    {
+        const double k = std::floor((v - origin) / cell);
+        if (!(k > 0)) return 0;
+        return k >= static_cast<double>(count - 1) ? count - 1 : static_cast<std::int64_t>(k);
+    }
+
+    void build(const std::vector<Wall>& walls)
+    {
+        if (walls.empty()) return;
+        double minX = walls[0].ax, minY = walls[0].ay, maxX = minX, maxY = minY;
+        for (const Wall& w : walls) {
+            minX = std::min({minX, static_cast<double>(w.ax), static_cast<double>(w.bx)});
+            maxX = std::max({maxX, static_cast<double>(w.ax), static_cast<double>(w.bx)});
+            minY = std::min({minY, static_cast<double>(w.ay), static_cast<double>(w.by)});
+            maxY = std::max({maxY, static_cast<double>(w.ay), static_cast<double>(w.by)});
+        }
+        x0 = minX - 2 * gridMargin;
+        y0 = minY - 2 * gridMargin;
+        const double width = maxX - x0 + 2 * gridMargin, height = maxY - y0 + 2 * gridMargin;
+        // Cells of 20 m where the walls are dense, larger ones where they are sparse: at
+        // most one cell for two walls.
+        cell = std::max(20.0, std::sqrt(width * height * 2 / static_cast<double>(walls.size())));
+        columns = static_cast<std::int64_t>(width / cell) + 1;
+        rows = static_cast<std::int64_t>(height / cell) + 1;
+        const auto cells = static_cast<std::size_t>(columns * rows);
+        std::vector<std::uint32_t> counts(cells + 1, 0);
+        const auto eachCell = [&](const Wall& w, const auto& action) {
+            const std::int64_t i0 = indexOf(std::min(w.ax, w.bx) - gridMargin, x0, columns);
+            const std::int64_t i1 = indexOf(std::max(w.ax, w.bx) + gridMargin, x0, columns);
+            const std::int64_t j0 = indexOf(std::min(w.ay, w.by) - gridMargin, y0, rows);
+            const std::int64_t j1 = indexOf(std::max(w.ay, w.by) + gridMargin, y0, rows);
+            for (std::int64_t j = j0; j <= j1; ++j)
+                for (std::int64_t i = i0; i <= i1; ++i) action(static_cast<std::size_t>(j * columns + i));
+        };
+        std::size_t total = 0;
+        for (const Wall& w : walls)
+            eachCell(w, [&](std::size_t c) {
+                ++counts[c];
+                ++total;
+            });
+        if (total > std::numeric_limits<std::uint32_t>::max())
+            throw Error(fmt::format("more than {} walls by cell: too many to keep",
+                                    std::numeric_limits<std::uint32_t>::max()));
+        starts.assign(cells + 1, 0);
+        for (std::size_t c = 0; c < cells; ++c) starts[c + 1] = starts[c] + counts[c];
+        entries.resize(total);
+        highs.assign(cells, -std::numeric_limits<float>::infinity());
+        lows.assign(cells, std::numeric_limits<float>::infinity());
+        std::copy(starts.begin(), starts.end() - 1, counts.begin());
+        for (std::uint32_t k = 0; k < walls.size(); ++k) {
+            const Wall& w = walls[k];
+            eachCell(w, [&](std::size_t c) {
+                entries[counts[c]++] = k;
+                highs[c] = std::max(highs[c], w.high);
+                lows[c] = std::min(lows[c], w.low);
+            });
+        }
+    }
+
+    /// Whether visit(wall) says true for a wall of a cell that the path from (x, y)
+    /// along (dx, dy) for length metres crosses, at height z + s slope after s metres.
+    template <class Visit>
+    bool anyAlong(double x, double y, double dx, double dy, double length, double z, double slope,
+                  const Visit& visit) const
+    {
+        if (columns == 0) return false;
+        // Where along the path, within [0, length], the coordinate p + s d lies in [low, high].
+        // Along a direction that moves the coordinate by under 1e-12 a metre, it moves by
+        // far less than the margin over the longest ray: it stands still. Along others, a
+        // product by the inverse, which rounds by far less than the margin too.
+        constexpr double still = 1e-12;
+        const double inverseX = std::fabs(dx) > still ? 1 / dx : 0, inverseY = std::fabs(dy) > still ? 1 / dy : 0;
+        const auto within = [length](double p, double inverse, double low, double high, double& s0, double& s1) {
+            if (inverse == 0) {
+                s0 = 0;
+                s1 = length;
+                return p >= low && p <= high;
+            }
+            double a = (low - p) * inverse, b = (high - p) * inverse;
+            if (a > b) std::swap(a, b);
+            s0 = std::max(a, 0.0);
+            s1 = std::min(b, length);
+            return s0 <= s1;
+        };
+        const double y1 = y + length * dy;
+        const std::int64_t jLow = indexOf(std::min(y, y1) - gridMargin, y0, rows);
+        const std::int64_t jHigh = indexOf(std::max(y, y1) + gridMargin, y0, rows);
+        for (std::int64_t n = 0; n <= jHigh - jLow; ++n) {
+            const std::int64_t j = dy >= 0 ? jLow + n : jHigh - n;
+            const double rowLow = y0 + static_cast<double>(j) * cell;
+            double r0 = 0, r1 = 0;
+            if (!within(y, inverseY, rowLow - gridMargin, rowLow + cell + gridMargin, r0, r1)) continue;
+            // The ray's lowest and highest over the row, which hold over each of its cells.
+            const double rowBottom = z + std::min(r0 * slope, r1 * slope) - heightMargin;
+            const double rowTop = z + std::max(r0 * slope, r1 * slope) + heightMargin;
+            const double xa = x + r0 * dx, xb = x + r1 * dx;
+            const std::int64_t iLow = indexOf(std::min(xa, xb) - gridMargin, x0, columns);
+            const std::int64_t iHigh = indexOf(std::max(xa, xb) + gridMargin, x0, columns);
+            for (std::int64_t m = 0; m <= iHigh - iLow; ++m) {
+                const std::int64_t i = dx >= 0 ? iLow + m : iHigh - m;
+                const auto c = static_cast<std::size_t>(j * columns + i);
+                const std::uint32_t first = starts[c], last = starts[c + 1];
+                if (first == last || rowBottom > highs[c] || rowTop < lows[c]) continue;
+                const double columnLow = x0 + static_cast<double>(i) * cell;
+                double c0 = 0, c1 = 0;
+                if (!within(x, inverseX, columnLow - gridMargin, columnLow + cell + gridMargin, c0, c1)) continue;
+                const double s0 = std::max(r0, c0), s1 = std::min(r1, c1);
+                if (s0 > s1) continue;
+                const double h0 = z + s0 * slope, h1 = z + s1 * slope;
+                if (std::min(h0, h1) > highs[c] + heightMargin || std::max(h0, h1) < lows[c] - heightMargin) continue;
+                for (std::uint32_t k = first; k < last; ++k)
+                    if (visit(entries[k])) return true;
+            }
+        }
+        return false;
+    }
+};
+
 }  // namespace
 
 struct StreetModel::Data {
@@ -110,6 +246,8 @@ struct StreetModel::Data {
     std::vector<Wall> walls;
     CompactTree wallTree, footprintTree;
     std::vector<std::uint32_t> raisedFootprints;  ///< footprints that stand above the ground
+    CompactTree raisedTree;  ///< the raised footprints alone, boxed as footprintTree boxes them
+    WallGrid grid;           ///< the walls again, by cell, for the rays
     std::vector<CoveredSegment> waySegments;
     Tree wayTree;
     std::vector<std::vector<std::vector<LocalPoint>>> areas;
@@ -193,24 +331,24 @@ struct StreetModel::Data {
                      std::int64_t exclude) const
     {
         if (length <= leavingGap) return false;
-        const IndexSegment segment(IndexPoint(x, y), IndexPoint(x + length * dx, y + length * dy));
-        for (auto it = wallTree.qbegin(bgi::intersects(segment)); it != wallTree.qend(); ++it) {
-            if (static_cast<std::int64_t>(it->second) == exclude) continue;
-            const Wall& wall = walls[it->second];
+        const auto meets = [&](std::uint32_t index) {
+            if (static_cast<std::int64_t>(index) == exclude) return false;
+            const Wall& wall = walls[index];
             const double ex = wall.bx - wall.ax, ey = wall.by - wall.ay;
             const double denominator = cross(dx, dy, ex, ey);
-            if (denominator == 0) continue;  // along the wall: it grazes, never enters
+            if (denominator == 0) return false;  // along the wall: it grazes, never enters
             const double px = wall.ax - x, py = wall.ay - y;
             const double s = cross(px, py, ex, ey) / denominator;
             const double t = cross(px, py, dx, dy) / denominator;
-            if (s <= leavingGap || s > length || t < 0 || t > 1) continue;
+            if (s <= leavingGap || s > length || t < 0 || t > 1) return false;
             const double height = z + s * slope;
-            if (height >= wall.low && height <= wall.high) return true;
-        }
+            return height >= wall.low && height <= wall.high;
+        };
+        if (grid.anyAlong(x, y, dx, dy, length, z, slope, meets)) return true;
         if (!raisedFootprints.empty() && slope != 0) {
-            for (auto it = footprintTree.qbegin(bgi::intersects(segment)); it != footprintTree.qend(); ++it) {
+            const IndexSegment segment(IndexPoint(x, y), IndexPoint(x + length * dx, y + length * dy));
+            for (auto it = raisedTree.qbegin(bgi::intersects(segment)); it != raisedTree.qend(); ++it) {
                 const auto& footprint = footprints[it->second];
-                if (footprint.low <= 0) continue;
                 const double s = (footprint.low - z) / slope;
                 if (s <= leavingGap || s > length) continue;
                 if (insideRings(ringsOf(footprint), x + s * dx, y + s * dy)) return true;
@@ -219,31 +357,78 @@ struct StreetModel::Data {
         return false;
     }
 
-    bool skyBlocked(double x, double y, double z, double azimuth, double elevation, std::int64_t exclude) const
+    /// A satellite's direction as the searches take it: the horizontal unit vector and
+    /// the elevation's sine, cosine and slope, worked out once for all of them.
+    struct Direction {
+        double dx, dy, cosE, sinE, slope;
+        Direction(double azimuth, double elevation)
+        {
+            const double e = std::min(elevation, highestElevation) * degree;
+            slope = std::tan(e);
+            dx = std::sin(azimuth * degree);
+            dy = std::cos(azimuth * degree);
+            cosE = std::cos(e);
+            sinE = std::sin(e);
+        }
+    };
+
+    bool skyBlocked(double x, double y, double z, const Direction& direction, std::int64_t exclude) const
     {
-        const double e = std::min(elevation, highestElevation) * degree;
-        const double slope = std::tan(e);
-        const double length = std::min((highest - z) / slope, farthestReach);
-        return pathBlocked(x, y, z, std::sin(azimuth * degree), std::cos(azimuth * degree), slope, length, exclude);
+        const double length = std::min((highest - z) / direction.slope, farthestReach);
+        return pathBlocked(x, y, z, direction.dx, direction.dy, direction.slope, length, exclude);
     }
 
     /// A wall near the receiver, its horizontal normal turned to face it.
     struct FacingWall {
-        double ex, ey, wallLength, nx, ny, distance;
+        double ex, ey, lengthSquared, nx, ny, distance;
         float ax, ay, low, high;  // the wall's own, at hand
         std::uint32_t wall;
     };
 
+    /// The walls around a place, and for each of `sectors` equal sectors of the horizon
+    /// the ones a reflection may come from there: seen from the receiver's mirror image
+    /// behind a wall, the satellite's direction points at the wall, within a margin far
+    /// wider than the sums of the search round by.
+    struct Surroundings {
+        static constexpr std::int64_t sectors = 64;
+        static constexpr double margin = 1e-6;  ///< in turnOf's measure
+        std::vector<FacingWall> walls;
+        std::vector<std::uint32_t> starts, entries;  ///< sector k: walls[entries[starts[k] .. starts[k + 1])]
+
+        /// Where a horizontal direction (east, north) points, from 0 (north) up through 1
+        /// (east), 2 and 3 to 4 (north again): a measure that grows with the azimuth,
+        /// never slower than it in radians, without its arc tangent.
+        static double turnOf(double east, double north)
+        {
+            // Selected rather than branched on: the walls around a place point every way.
+            const double r = east / (std::fabs(east) + std::fabs(north));
+            const double base = north >= 0 ? (east >= 0 ? 0.0 : 4.0) : 2.0;
+            return base + (north >= 0 ? r : -r);
+        }
+        static std::size_t sectorOf(double turn)
+        {
+            return static_cast<std::size_t>(static_cast<std::int64_t>(std::floor(turn * (sectors / 4))) & (sectors - 1));
+        }
+    };
+
     /// The walls that may hold a reflection point within reach of the receiver: the
-    /// same for every satellite.
-    std::vector<FacingWall> wallsAround(LocalPoint receiver) const
+    /// same for every satellite. Sorted into sectors when they serve several satellites.
+    Surroundings wallsAround(LocalPoint receiver, bool sectored) const
     {
         const double x = receiver.east, y = receiver.north, range = options.reflectionRange;
-        std::vector<FacingWall> around;
+        Surroundings result;
+        auto& around = result.walls;
         const IndexBox box(IndexPoint(x - range, y - range), IndexPoint(x + range, y + range));
+        const double farRange = (range + 1e-6) * (range + 1e-6);
         for (auto it = wallTree.qbegin(bgi::intersects(box)); it != wallTree.qend(); ++it) {
             const Wall& wall = walls[it->second];
             const double ex = wall.bx - wall.ax, ey = wall.by - wall.ay;
+            // A wall whose every point lies beyond the range (by more than the search's
+            // sums round by) holds no reflection point: passed by before its length.
+            const double px = x - wall.ax, py = y - wall.ay, lengthSquared = ex * ex + ey * ey;
+            const double u = lengthSquared > 0 ? std::clamp((px * ex + py * ey) / lengthSquared, 0.0, 1.0) : 0.0;
+            const double cx = px - u * ex, cy = py - u * ey;
+            if (cx * cx + cy * cy > farRange) continue;
             const double wallLength = std::hypot(ex, ey);
             if (wallLength == 0) continue;
             // The wall's horizontal normal, turned to face the receiver.
@@ -255,27 +440,83 @@ struct StreetModel::Data {
                 distance = -distance;
             }
             if (distance <= leavingGap || distance > range) continue;  // no point of it is in range
-            around.push_back({ex, ey, wallLength, nx, ny, distance, wall.ax, wall.ay, wall.low, wall.high, it->second});
+            around.push_back(
+                {ex, ey, wallLength * wallLength, nx, ny, distance, wall.ax, wall.ay, wall.low, wall.high, it->second});
         }
-        return around;
+        if (!sectored) return result;
+        // The sectors each wall spans seen from the mirror image, its ends as the search
+        // takes them (a, then a + e); under a half turn, as the image stands off the wall.
+        std::vector<std::pair<std::int64_t, std::int64_t>> spans;
+        spans.reserve(around.size());
+        std::vector<std::uint32_t> counts(Surroundings::sectors + 1, 0);
+        for (const FacingWall& wall : around) {
+            const double mx = x - 2 * wall.distance * wall.nx, my = y - 2 * wall.distance * wall.ny;
+            const double ax = wall.ax - mx, ay = wall.ay - my;
+            const double first = Surroundings::turnOf(ax, ay);
+            double width = Surroundings::turnOf(ax + wall.ex, ay + wall.ey) - first;
+            double low = first;
+            if (width > 2) width -= 4;
+            if (width < -2) width += 4;
+            if (width < 0) {
+                low += width;
+                width = -width;
+            }
+            // Whole sectors from low, in [-2, 4): a truncation of a positive value, a turn up.
+            constexpr double perTurn = Surroundings::sectors / 4;
+            constexpr auto turnUp = Surroundings::sectors;
+            auto k0 = static_cast<std::int64_t>((low - Surroundings::margin) * perTurn + turnUp) - turnUp;
+            auto k1 = static_cast<std::int64_t>((low + width + Surroundings::margin) * perTurn + turnUp) - turnUp;
+            if (!(width < 2) || k1 - k0 >= Surroundings::sectors) {
+                k0 = 0;
+                k1 = Surroundings::sectors - 1;
+            }
+            spans.emplace_back(k0, k1);
+            for (std::int64_t k = k0; k <= k1; ++k) ++counts[static_cast<std::size_t>(k & (Surroundings::sectors - 1))];
+        }
+        result.starts.assign(Surroundings::sectors + 1, 0);
+        for (std::int64_t k = 0; k < Surroundings::sectors; ++k) result.starts[k + 1] = result.starts[k] + counts[k];
+        result.entries.resize(result.starts.back());
+        std::copy(result.starts.begin(), result.starts.end() - 1, counts.begin());
+        for (std::uint32_t w = 0; w < around.size(); ++w)
+            for (std::int64_t k = spans[w].first; k <= spans[w].second; ++k)
+                result.entries[counts[static_cast<std::size_t>(k & (Surroundings::sectors - 1))]++] = w;
+        return result;
     }
 
-    std::optional<Reflection> bestReflection(LocalPoint receiver, const std::vector<FacingWall>& around, double azimuth,
-                                             double elevation) const
+    /// A reflection point found on a wall, before its paths are looked along.
+    struct Candidate {
+        double extra, qx, qy, qz;
+        std::uint32_t wall;
+    };
+
+    /// candidates: room for the search, kept from one satellite to the next.
+    std::optional<Reflection> bestReflection(LocalPoint receiver, const Surroundings& around,
+                                             const Direction& direction, std::vector<Candidate>& candidates) const
     {
         const double z = options.antennaHeight;
-        const double e = std::min(elevation, highestElevation) * degree;
-        const double dx = std::sin(azimuth * degree), dy = std::cos(azimuth * degree);
-        const double cosE = std::cos(e), sinE = std::sin(e);
+        const double dx = direction.dx, dy = direction.dy, cosE = direction.cosE, sinE = direction.sinE;
         const double x = receiver.east, y = receiver.north, range = options.reflectionRange;
-        struct Candidate {
-            double extra, qx, qy, qz;
-            std::uint32_t wall;
-        };
-        std::vector<Candidate> candidates;
-        for (const FacingWall& wall : around) {
-            const double ex = wall.ex, ey = wall.ey, wallLength = wall.wallLength;
-            const double nx = wall.nx, ny = wall.ny, distance = wall.distance;
+        // The reflection point lies distance / onNormal from the receiver, where onNormal
+        // is the satellite's horizontal direction on the wall's normal, and tan(elevation)
+        // times that above the antenna: walls it misses by more than `slack` metres (far
+        // more than the sums below round by) are passed by before them.
+        constexpr double slack = 1e-6;
+        candidates.clear();
+        const double turn = Surroundings::turnOf(dx, dy);
+        const bool sectored = !around.starts.empty() && std::isfinite(turn);
+        const std::size_t sector = sectored ? Surroundings::sectorOf(turn) : 0;
+        const std::uint32_t first = sectored ? around.starts[sector] : 0;
+        const std::uint32_t last = sectored ? around.starts[sector + 1] : static_cast<std::uint32_t>(around.walls.size());
+        for (std::uint32_t k = first; k < last; ++k) {
+            const FacingWall& wall = around.walls[sectored ? around.entries[k] : k];
+            const double onNormal = dx * wall.nx + dy * wall.ny;
+            if (onNormal <= 0) continue;
+            const double distance = wall.distance;
+            if (distance > (range + slack) * onNormal) continue;
+            const double rise = distance * sinE, run = cosE * onNormal;
+            if (rise > (wall.high - z + slack) * run || rise < (wall.low - z - slack) * run) continue;
+            const double ex = wall.ex, ey = wall.ey;
+            const double nx = wall.nx, ny = wall.ny;
             const double facing = cosE * (dx * nx + dy * ny);  // the satellite's direction on the normal
             if (facing <= 0) continue;                         // the satellite is behind the wall
             // The receiver's mirror image behind the wall looks at the satellite through
@@ -285,7 +526,7 @@ struct StreetModel::Data {
             const double qy = y - 2 * distance * ny + t * cosE * dy;
             const double qz = z + t * sinE;
             if (qz < wall.low || qz > wall.high) continue;
-            const double along = ((qx - wall.ax) * ex + (qy - wall.ay) * ey) / (wallLength * wallLength);
+            const double along = ((qx - wall.ax) * ex + (qy - wall.ay) * ey) / wall.lengthSquared;
             if (along < 0 || along > 1 || std::hypot(qx - x, qy - y) > range) continue;
             candidates.push_back({2 * distance * facing, qx, qy, qz, wall.wall});
         }
@@ -300,7 +541,7 @@ struct StreetModel::Data {
                 pathBlocked(candidate.qx, candidate.qy, candidate.qz, hx / horizontal, hy / horizontal,
                             (z - candidate.qz) / horizontal, horizontal - leavingGap, candidate.wall))
                 continue;
-            if (skyBlocked(candidate.qx, candidate.qy, candidate.qz, azimuth, elevation, candidate.wall)) continue;
+            if (skyBlocked(candidate.qx, candidate.qy, candidate.qz, direction, candidate.wall)) continue;
             return Reflection{candidate.extra, options.reflectionLossDb, candidate.wall};
         }
         return std::nullopt;
@@ -437,6 +678,11 @@ StreetModel StreetModel::Builder::finish()
     d.footprintTree = packedTree(static_cast<std::uint32_t>(d.footprints.size()), [&d](std::uint32_t i) {
         return CompactEntry(boxOf(d.ringsOf(d.footprints[i]).front()), i);
     });
+    d.raisedTree = packedTree(static_cast<std::uint32_t>(d.raisedFootprints.size()), [&d](std::uint32_t k) {
+        const std::uint32_t i = d.raisedFootprints[k];
+        return CompactEntry(boxOf(d.ringsOf(d.footprints[i]).front()), i);
+    });
+    d.grid.build(d.walls);
     std::vector<IndexEntry> wayEntries;
     for (std::uint32_t i = 0; i < d.waySegments.size(); ++i) {
         const auto& s = d.waySegments[i];
@@ -517,7 +763,7 @@ bool StreetModel::blocked(LocalPoint receiver, double azimuth, double elevation)
     const auto& d = *data_;
     const double z = d.options.antennaHeight;
     if (d.insideBuilding(receiver.east, receiver.north, z)) return true;
-    return d.skyBlocked(receiver.east, receiver.north, z, azimuth, elevation, -1);
+    return d.skyBlocked(receiver.east, receiver.north, z, Data::Direction(azimuth, elevation), -1);
 }
 
 SatelliteInStreet StreetModel::satellite(const Place& place, double azimuth, double elevation) const
@@ -534,13 +780,15 @@ std::vector<SatelliteInStreet> StreetModel::satellites(const Place& place,
         for (auto& result : results) result.reception = Reception::blocked;
         return results;
     }
-    const auto around = d.wallsAround(place.point);
+    // For a few satellites the walls are looked at one by one, not sorted first.
+    const auto around = d.wallsAround(place.point, directions.size() >= 4);
+    std::vector<Data::Candidate> candidates;
     for (std::size_t i = 0; i < directions.size(); ++i) {
-        const auto [azimuth, elevation] = directions[i];
+        const Data::Direction direction(directions[i].first, directions[i].second);
         SatelliteInStreet& result = results[i];
         const bool direct =
-            !d.skyBlocked(place.point.east, place.point.north, d.options.antennaHeight, azimuth, elevation, -1);
-        result.reflection = d.bestReflection(place.point, around, azimuth, elevation);
+            !d.skyBlocked(place.point.east, place.point.north, d.options.antennaHeight, direction, -1);
+        result.reflection = d.bestReflection(place.point, around, direction, candidates);
         result.reception = direct ? Reception::clear : result.reflection ? Reception::reflected : Reception::blocked;
     }
     return results;

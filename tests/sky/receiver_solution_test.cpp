@@ -263,5 +263,33 @@ TEST(ReceiverSolution, TheEchoCodeErrorIsWhereAPlainDiscriminatorSettles)
     EXPECT_GT(codeNoiseSigma(25, chip, tracking), 10 * codeNoiseSigma(45, chip, tracking));
 }
 
+// The noise's two draws are the library engine's first two: for the seeds of all zero
+// or all one bits, the ones at the edges of the twist's 31 low bits, and many others
+// (both ways of the twist's odd test).
+TEST(ReceiverSolution, TheNoiseDrawsAreTheFirstTwoOfTheLibraryEngine)
+{
+    std::vector<std::uint64_t> seeds{0, 1, 2, 37, 5489, 0x7fffffffULL, 0x80000000ULL, ~std::uint64_t{0},
+                                     std::uint64_t{1} << 63};
+    std::mt19937_64 random(11);
+    for (int i = 0; i < 2000; ++i) seeds.push_back(random());
+    for (const std::uint64_t seed : seeds) {
+        std::mt19937_64 engine(seed);
+        const std::uint64_t first = engine(), second = engine();
+        const auto draws = firstMt64Draws(seed);
+        ASSERT_EQ(draws[0], first) << "seed " << seed;
+        ASSERT_EQ(draws[1], second) << "seed " << seed;
+    }
+    // A draw is a standard normal: over many seconds its mean and spread are 0 and 1.
+    double sum = 0, squares = 0;
+    const int n = 20000;
+    for (int second = 0; second < n; ++second) {
+        const double draw = noiseDraw(37, 1'000'000'000LL + second, GnssSystem::galileo, 11);
+        sum += draw;
+        squares += draw * draw;
+    }
+    EXPECT_NEAR(sum / n, 0, 0.03);
+    EXPECT_NEAR(squares / n, 1, 0.04);
+}
+
 }  // namespace
 }  // namespace trajix::sky

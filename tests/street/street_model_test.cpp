@@ -8,6 +8,7 @@
 #include <numbers>
 #include <optional>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "street/street_model.hpp"
@@ -351,6 +352,53 @@ TEST(StreetModel, AgreesWithThePlainReferenceAmongLowerManhattanTowers)
 TEST(StreetModel, AgreesWithThePlainReferenceOnTheUpperEastSide)
 {
     compareWithReference("street/upper-east-side-cut.geojson", 29);
+}
+
+// A place asked about many satellites at once sorts its walls by the sectors of the
+// horizon they span; asked about one, it looks at every wall. Both give the same answer
+// to the bit, for directions on the sectors' edges (north, east, the diagonals), just
+// off them, at the mask and above the highest elevation a ray is followed to.
+TEST(StreetModel, ManySatellitesAtOnceAnswerAsOneByOne)
+{
+    const auto model = StreetModel::fromFile(test::dataFile("street/lower-manhattan-cut.osm"), {}, {});
+    std::mt19937 random(41);
+    std::uniform_real_distribution<double> lat(40.7040, 40.7085), lon(-74.0150, -74.0080);
+    std::uniform_real_distribution<double> azimuth(0, 360), elevation(5, 85);
+    int places = 0, reflections = 0, echoes = 0, blocked = 0;
+    while (places < 60) {
+        const Place place = model.place(lat(random), lon(random), std::nullopt);
+        if (model.blocked(place.point, 0, 90)) continue;  // indoors
+        ++places;
+        std::vector<std::pair<double, double>> directions;
+        for (int k = 0; k < 8; ++k) {
+            directions.emplace_back(45.0 * k, elevation(random));
+            directions.emplace_back(std::nextafter(45.0 * k, 400.0), elevation(random));
+        }
+        directions.emplace_back(azimuth(random), 5.0);
+        directions.emplace_back(azimuth(random), 89.995);
+        directions.emplace_back(360.0, 20.0);
+        while (directions.size() < 40) directions.emplace_back(azimuth(random), elevation(random));
+        const auto together = model.satellites(place, directions);
+        ASSERT_EQ(together.size(), directions.size());
+        for (std::size_t k = 0; k < directions.size(); ++k) {
+            const auto [az, el] = directions[k];
+            const auto alone = model.satellite(place, az, el);
+            SCOPED_TRACE(testing::Message() << "at " << place.point.east << ", " << place.point.north << " az " << az
+                                            << " el " << el);
+            ASSERT_EQ(together[k].reception, alone.reception);
+            ASSERT_EQ(together[k].reflection.has_value(), alone.reflection.has_value());
+            blocked += alone.reception == Reception::blocked;
+            if (!alone.reflection) continue;
+            ++reflections;
+            echoes += alone.reception == Reception::clear;
+            EXPECT_EQ(together[k].reflection->wall, alone.reflection->wall);
+            EXPECT_EQ(together[k].reflection->extraPath, alone.reflection->extraPath);
+        }
+    }
+    // The towers give reflections, echoes and blocked satellites, or this proves little.
+    EXPECT_GT(reflections, 100);
+    EXPECT_GT(echoes, 20);
+    EXPECT_GT(blocked, 100);
 }
 
 }  // namespace
