@@ -81,16 +81,8 @@ std::vector<std::set<std::string>> systemsInUse(const std::string& nmea, double 
 FourSystemRun navigate(const TempDir& dir)
 {
     const auto profile = dir / "profile.txt";
-    writeFileBytes(profile,
-                   fmt::format("[Receiver Dynamics]\r\nStatic=1\r\nLatitude_in_deg=55.4776\r\n"
-                               "Longitude_in_deg=8.4524\r\nAltitude_in_m=60\r\nGPS_Week=63\r\n"
-                               "GPS_Start_Time_in_sec={}\r\nDuration_in_sec={}\r\n"
-                               "Source_NMEA_file=none.nme\r\nSimulation_Day=25\r\nSimulation_Mon=6\r\n"
-                               "Simulation_Year=2020\r\nAlmanac_File=none.alm\r\nMask_in_deg=10\r\n"
-                               "NoiseFigure_in_dB=0\r\nIFFreq_in_Hz=0\r\nSampleRate_in_KHz=48000\r\n"
-                               "IQ_format=IQ\r\nbitPerSample=8\r\nEphemeris_File={}\r\n"
-                               "Systems=gps,galileo,beidou,glonass\r\n",
-                               start, duration, dataFile("signal/ESBC00DNK_R_20201770000_1300-1600_MN.rnx").string()));
+    writeFileBytes(profile, esbjergDay::profile("gps,galileo,beidou,glonass", 48000,
+                                                dataFile("signal/ESBC00DNK_R_20201770000_1300-1600_MN.rnx")));
     const auto samples = dir / "recording.iq";
     const auto generated = runProgram((toolFolder / "TrajixBinary").string(),
                                       {"--threads", "2", "--output", samples.string(), profile.string()});

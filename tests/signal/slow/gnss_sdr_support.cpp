@@ -283,4 +283,16 @@ void checkReceiverOfTheDay(const ReceiverRun& run, double start, int duration, c
     EXPECT_TRUE(std::includes(epochs.begin(), epochs.end(), told.begin(), told.end()));
 }
 
+std::string esbjergDay::profile(const std::string& systems, int rateKHz, const std::filesystem::path& ephemeris)
+{
+    return fmt::format("[Receiver Dynamics]\r\nStatic=1\r\nLatitude_in_deg=55.4776\r\n"
+                       "Longitude_in_deg=8.4524\r\nAltitude_in_m=60\r\nGPS_Week=63\r\n"
+                       "GPS_Start_Time_in_sec={}\r\nDuration_in_sec={}\r\n"
+                       "Source_NMEA_file=none.nme\r\nSimulation_Day=25\r\nSimulation_Mon=6\r\n"
+                       "Simulation_Year=2020\r\nAlmanac_File=none.alm\r\nMask_in_deg=10\r\n"
+                       "NoiseFigure_in_dB=0\r\nIFFreq_in_Hz=0\r\nSampleRate_in_KHz={}\r\n"
+                       "IQ_format=IQ\r\nbitPerSample=8\r\nEphemeris_File={}\r\nSystems={}\r\n",
+                       start, duration, rateKHz, ephemeris.string(), systems);
+}
+
 }  // namespace trajix::test

@@ -42,6 +42,9 @@ inline const Ecef place = geodeticToEcef(55.4776, 8.4524, 60);
 // GNSS-SDR 0.0.17 makes the B1I ranging code only for PRN 1 to 32 (later versions make
 // all 63): a satellite above that is in the signal but out of its reach.
 constexpr int highestBeidouPrnOfTheReceiver = 32;
+// The generator's profile of the day: a receiver standing there, 8-bit I/Q at rateKHz
+// about the default centre of the systems, from the ephemeris file.
+std::string profile(const std::string& systems, int rateKHz, const std::filesystem::path& ephemeris);
 }  // namespace esbjergDay
 
 // When a recording runs: full GPS week, seconds into it, seconds long.
